@@ -1,0 +1,210 @@
+#include "RestClient.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "clsInterfacedObject.h"
+#include "intfRestClient.h"
+
+namespace {
+
+struct TCurlEasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct TCurlListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using TCurlEasy = std::unique_ptr<CURL, TCurlEasyDeleter>;
+using TCurlList = std::unique_ptr<curl_slist, TCurlListDeleter>;
+
+void EnsureCurlGlobal() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+size_t AppendBody(char* data, size_t size, size_t count, void* target) {
+  static_cast<std::string*>(target)->append(data, size * count);
+  return size * count;
+}
+
+// Adds one header line; a failed allocation leaves the list as it was and is reported.
+bool AddHeaderLine(TCurlList& list, const std::string& line) {
+  curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+  if (!grown) return false;
+  (void)list.release();
+  list.reset(grown);
+  return true;
+}
+
+// One "/" between base and path, whatever each side brings.
+std::string JoinURL(const std::string& base, const std::string& path) {
+  if (path.empty()) return base;
+  const bool baseSlash = !base.empty() && base.back() == '/';
+  const bool pathSlash = path.front() == '/';
+  if (baseSlash && pathSlash) return base + path.substr(1);
+  if (!baseSlash && !pathSlash) return base + "/" + path;
+  return base + path;
+}
+
+const char* MethodName(int32_t method) {
+  switch (method) {
+    case 0:
+      return "POST";
+    case 1:
+      return "GET";
+    case 2:
+      return "PUT";
+    case 3:
+      return "DELETE";
+    default:
+      return nullptr;
+  }
+}
+
+class TRestClient : public TImplements<TInterfacedObject, IRestClient> {
+ public:
+  explicit TRestClient(TRestClientOptions options) : FOptions(std::move(options)) {}
+
+  void SetBaseURL(const std::string& url) override { FBaseURL = url; }
+  void SetTimeout(int32_t milliseconds) override { FTimeoutMs = milliseconds; }
+  void SetContentType(const std::string& contentType) override { FContentType = contentType; }
+  void SetCredentials(const std::string& userName, const std::string& apiKey) override {
+    FUserName = userName;
+    FAPIKey = apiKey;
+  }
+  void AddHeader(const std::string& name, const std::string& value) override {
+    FHeaders.emplace_back(name, value);
+  }
+  void ClearHeaders() override { FHeaders.clear(); }
+
+  bool SendRequest(const std::string& path, const std::string& body, std::string& response,
+                   std::string& error, int32_t timeoutMs, int32_t method) override {
+    // response and error may be one variable: compute the outcome in locals and assign exactly
+    // one of them at the end.
+    std::string received;
+    std::string failure;
+    const bool ok = Perform(path, body, timeoutMs, method, received, failure);
+    if (ok)
+      response = std::move(received);
+    else
+      error = std::move(failure);
+    return ok;
+  }
+
+ private:
+  bool Perform(const std::string& path, const std::string& body, int32_t timeoutMs, int32_t method,
+               std::string& received, std::string& failure) {
+    const std::string url = JoinURL(FBaseURL, path);
+    const char* methodName = MethodName(method);
+    if (!methodName) {
+      failure = "unsupported request method " + std::to_string(method) + " for " + url;
+      return false;
+    }
+    EnsureCurlGlobal();
+    TCurlEasy curl(curl_easy_init());
+    if (!curl) {
+      failure = "could not create a transfer handle for " + url;
+      return false;
+    }
+    CURL* h = curl.get();
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    // Blocking calls on the user-interface thread; signals would disturb the host.
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    // CAINFO adds the given file; the system certificate folder stays in use beside it.
+    if (!FOptions.CaFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, FOptions.CaFile.c_str());
+
+    curl_easy_setopt(
+        h, CURLOPT_CONNECTTIMEOUT_MS,
+        static_cast<long>(FOptions.ConnectTimeoutMs > 0 ? FOptions.ConnectTimeoutMs : 5000));
+    int32_t total = FTimeoutMs > 0 ? FTimeoutMs : FOptions.TimeoutMs;
+    if (timeoutMs > 0) total = timeoutMs;
+    if (total <= 0) total = 20000;
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(total));
+
+    if (!FUserName.empty() || !FAPIKey.empty()) {
+      curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+      curl_easy_setopt(h, CURLOPT_USERNAME, FUserName.c_str());
+      curl_easy_setopt(h, CURLOPT_PASSWORD, FAPIKey.c_str());
+    }
+
+    TCurlList headers;
+    bool headersOk = true;
+    if (method != 1 && !FContentType.empty())
+      headersOk = AddHeaderLine(headers, "Content-Type: " + FContentType);
+    // No "Expect: 100-continue" round trip: bodies are small and some services never answer it.
+    headersOk = headersOk && AddHeaderLine(headers, "Expect:");
+    for (const auto& [name, value] : FHeaders)
+      headersOk = headersOk && AddHeaderLine(headers, name + ": " + value);
+    if (!headersOk) {
+      failure = "could not build the request headers for " + url;
+      return false;
+    }
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+
+    if (method == 1) {
+      curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    } else {
+      // The size is given explicitly so the body goes out byte for byte, NULs included.
+      curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
+      if (method != 0) curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, methodName);
+    }
+
+    std::string answer;
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &AppendBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer);
+
+    const CURLcode code = curl_easy_perform(h);
+    if (code != CURLE_OK) {
+      failure = errorBuffer[0] ? std::string(errorBuffer) : std::string(curl_easy_strerror(code));
+      failure += " (" + std::string(methodName) + " " + url + ")";
+      return false;
+    }
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 200 || status > 299) {
+      failure = "HTTP " + std::to_string(status) + ": " + answer;
+      return false;
+    }
+    received = std::move(answer);
+    return true;
+  }
+
+  TRestClientOptions FOptions;
+  std::string FBaseURL;
+  int32_t FTimeoutMs = 0;
+  std::string FContentType;
+  std::string FUserName;
+  std::string FAPIKey;
+  std::vector<std::pair<std::string, std::string>> FHeaders;
+};
+
+class TRestClientFactory : public TImplements<TInterfacedObject, IServiceFactory> {
+ public:
+  explicit TRestClientFactory(TRestClientOptions options) : FOptions(std::move(options)) {}
+  void CreateInstance(TIntfPtr<IInterface>& instance) override {
+    TIntfPtr<TRestClient> client = MakeObject<TRestClient>(FOptions);
+    instance = TIntfPtr<IInterface>::Share(client->BaseInterface());
+  }
+
+ private:
+  TRestClientOptions FOptions;
+};
+
+}  // namespace
+
+void RegisterRestClient(IServiceRegistry* registry, const TRestClientOptions& options) {
+  if (!registry) return;
+  TIntfPtr<TRestClientFactory> factory = MakeObject<TRestClientFactory>(options);
+  registry->RegisterFactory(IRestClient::IID, factory.Get());
+}
