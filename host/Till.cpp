@@ -1,0 +1,37 @@
+#include "Till.h"
+
+#include "RestClient.h"
+#include "TModuleLoader.h"
+#include "TServiceRegistry.h"
+#include "TStoreInfo.h"
+
+TTill::TTill(TTillOptions options) : FOptions(std::move(options)) {}
+
+TTill::~TTill() { Stop(); }
+
+bool TTill::Start(std::string& error) {
+  if (FModule && FModule->Loaded()) return true;
+  FRegistry = NewServiceRegistry();
+  RegisterStoreInfo(FRegistry.Get(), FOptions.StoreID, FOptions.StoreName, FOptions.TillID);
+  TRestClientOptions rest;
+  rest.CaFile = FOptions.CaFile;
+  rest.ConnectTimeoutMs = FOptions.ConnectTimeoutMs;
+  rest.TimeoutMs = FOptions.TimeoutMs;
+  RegisterRestClient(FRegistry.Get(), rest);
+
+  FModule = std::make_unique<TModuleLoader>();
+  if (!FModule->Load(FOptions.ModulePath, error)) {
+    FModule.reset();
+    return false;
+  }
+  FModule->Init(FRegistry.Get());
+  return true;
+}
+
+void TTill::Stop() {
+  if (FModule) FModule->Unload();
+  FModule.reset();
+  // The registry goes last: the module's FinalModule still talks to it.
+  if (FRegistry) FRegistry->Clear();
+  FRegistry.Clear();
+}

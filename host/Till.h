@@ -1,0 +1,42 @@
+// sarn-till's running state: its service registry with the host services, and the loaded module.
+// One TTill per process; everything runs on the Qt application's (main) thread.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "intfDI.h"
+
+struct TTillOptions {
+  std::string ModulePath;  // the .smd to load
+  std::string CaFile;      // extra CA certificate(s) the REST client trusts (PEM); empty: system
+  int32_t StoreID = 1;     // what the store identity service answers
+  std::string StoreName = "Sarn demo store";
+  int32_t TillID = 1;
+  int32_t ConnectTimeoutMs = 5000;  // REST client connect time-out
+  int32_t TimeoutMs = 20000;        // REST client total time-out per request
+};
+
+class TModuleLoader;
+
+class TTill {
+ public:
+  explicit TTill(TTillOptions options);
+  ~TTill();  // finalises and unloads the module if it is loaded
+
+  // Builds the registry with the host services, loads the module and calls its InitModule.
+  // False with a message (which file, what failed) when the module cannot be loaded.
+  bool Start(std::string& error);
+  // FinalModule, then unload. Safe to call twice.
+  void Stop();
+
+  IServiceRegistry* Registry() const { return FRegistry.Get(); }
+  const TTillOptions& Options() const { return FOptions; }
+  // Options may change until Start (command-line parsing fills them in place).
+  TTillOptions& MutableOptions() { return FOptions; }
+
+ private:
+  TTillOptions FOptions;
+  TIntfPtr<IServiceRegistry> FRegistry;
+  std::unique_ptr<TModuleLoader> FModule;
+};

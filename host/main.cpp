@@ -1,0 +1,128 @@
+// sarn-till: the reference Sarn host. It creates the Qt application, loads a payment module,
+// serves it the host's services through its registry, and runs payments with it.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <QApplication>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "Till.h"
+#include "TillPayment.h"
+#if __has_include("cmdVoucher.h")
+#include "cmdVoucher.h"
+#define SARN_TILL_HAS_VOUCHER_COMMAND 1
+#endif
+
+namespace {
+
+std::string ExecutableFolder() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  std::string s(path, static_cast<size_t>(n));
+  const size_t slash = s.rfind('/');
+  return slash == std::string::npos ? "." : s.substr(0, slash);
+}
+
+bool ReadFile(const std::string& path, std::string& text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buf;
+  buf << in.rdbuf();
+  text = buf.str();
+  return true;
+}
+
+// Without a display the till still runs (tests, scripts): Qt then draws off screen.
+void ChooseHeadlessPlatformIfNeeded() {
+  if (!getenv("QT_QPA_PLATFORM") && !getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY"))
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+int ListModules(TTill& till) {
+  IServiceRegistry* registry = till.Registry();
+  std::cout << "module: " << till.Options().ModulePath << '\n';
+  for (int32_t i = 0; i < registry->Count(); ++i) {
+    TGUID service;
+    std::string name;
+    if (!registry->EntryAt(i, service, name)) continue;
+    TIntfPtr<IServiceFactory> factory;
+    if (!registry->GetNamedFactory(service, name, factory)) continue;  // host's own services
+    std::cout << service.ToString() << "  " << (name.empty() ? "(no name)" : name) << '\n';
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ChooseHeadlessPlatformIfNeeded();
+  QApplication app(argc, argv);
+
+  TTill till(TTillOptions{});
+  TTillOptions& options = till.MutableOptions();
+  options.ModulePath = ExecutableFolder() + "/DovraVoucherPayment.smd";
+  int code = 0;
+
+  CLI::App cli{"sarn-till: the reference Sarn point-of-sale host for payment modules"};
+  cli.require_subcommand(1);
+  cli.add_option("--module", options.ModulePath, "payment module (.smd) to load")
+      ->capture_default_str();
+  cli.add_option("--ca-file", options.CaFile,
+                 "PEM file of certificates the REST client trusts besides the system's");
+  cli.add_option("--store-id", options.StoreID, "store identifier the till reports")
+      ->capture_default_str();
+  cli.add_option("--till-id", options.TillID, "till number within the store")
+      ->capture_default_str();
+  cli.add_option("--timeout-ms", options.TimeoutMs, "REST client time-out per request")
+      ->capture_default_str();
+
+  auto start = [&]() {
+    std::string error;
+    if (!till.Start(error)) throw CLI::RuntimeError("sarn-till: " + error, 1);
+  };
+
+  auto* modules = cli.add_subcommand("modules", "load the module and list what it registered");
+  modules->callback([&]() {
+    start();
+    code = ListModules(till);
+  });
+
+  TPaymentRun run;
+  std::string amountText, orderFile;
+  auto* pay = cli.add_subcommand("pay", "pay a sale with the module's payment method");
+  pay->add_option("--amount", amountText, "amount of the payment, e.g. 12.50")->required();
+  pay->add_option("--order", orderFile, "JSON order document of the sale");
+  pay->add_flag("--popup", run.Popup, "show the module's payment popup");
+  pay->callback([&]() {
+    if (!ParseMoney(amountText, run.Amount))
+      throw CLI::ValidationError("--amount", "'" + amountText +
+                                                 "' is not an amount (digits, at most four decimals)");
+    if (!orderFile.empty() && !ReadFile(orderFile, run.OrderDocument))
+      throw CLI::RuntimeError("sarn-till: cannot read order document '" + orderFile + "'", 1);
+    start();
+    code = RunPayment(till, run, std::cout, std::cerr);
+  });
+
+#ifdef SARN_TILL_HAS_VOUCHER_COMMAND
+  AddVoucherCommand(cli, till);
+#endif
+
+  try {
+    cli.parse(argc, argv);
+  } catch (const CLI::RuntimeError& e) {
+    // A bare exit code carries CLI11's placeholder text; only real messages are shown.
+    if (std::string(e.what()) != "Runtime error") std::cerr << e.what() << '\n';
+    code = e.get_exit_code();
+  } catch (const CLI::ParseError& e) {
+    code = cli.exit(e);
+  } catch (const std::exception& e) {
+    std::cerr << "sarn-till: " << e.what() << '\n';
+    code = 1;
+  }
+  till.Stop();
+  return code;
+}

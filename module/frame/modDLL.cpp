@@ -1,0 +1,85 @@
+// Load-time start-up, InitModule/FinalModule and the detach hook of DovraVoucherPayment.smd.
+//
+// This platform has no library-notification chain, so the module keeps one: the start-up saves
+// whatever handler was in place (none, on this platform) and installs its own hook, and the
+// library destructor delivers the process-detach notification to that chain.
+//
+// Telling unload from process exit: at exit the C++ run-time destroys this library's static
+// objects (registered with __cxa_atexit at load) before the loader runs the library destructors;
+// at dlclose the loader runs the library destructors first and the static objects last. A static
+// sentinel therefore tells, inside the destructor, which of the two is happening.
+#include "modDLL.h"
+
+#include <dlfcn.h>
+
+#include <string>
+
+#include "intfDovraClient.h"
+#include "modLog.h"
+#include "modRegistry.h"
+#include "moduleFactories.h"
+
+namespace {
+
+TDllProc gPreviousDllProc = nullptr;  // handler in place before the module's hook
+TDllProc gDllProc = nullptr;          // the installed chain
+
+struct TExitSentinel {
+  bool Destroyed = false;
+  ~TExitSentinel() { Destroyed = true; }
+};
+TExitSentinel gExitSentinel;
+
+void DllProcHook(int32_t reason, void* reserved) {
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) FinalModule();
+  if (gPreviousDllProc) gPreviousDllProc(reason, reserved);
+}
+
+std::string ModuleFileName() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&DllProcHook), &info) && info.dli_fname)
+    return info.dli_fname;
+  return "DovraVoucherPayment.smd";
+}
+
+__attribute__((constructor)) void ModuleLoad() {
+  ModLog::StartModuleLog(ModuleFileName());
+  LoadVoucherServiceAddress();
+  gPreviousDllProc = gDllProc;
+  gDllProc = &DllProcHook;
+}
+
+__attribute__((destructor)) void ModuleUnload() {
+  const bool processEnding = gExitSentinel.Destroyed;
+  // Any non-empty pointer marks process termination.
+  static int processEndMarker;
+  if (gDllProc) gDllProc(DLL_PROCESS_DETACH, processEnding ? &processEndMarker : nullptr);
+  ModLog::FinishModuleLog();
+}
+
+const TGUID DatabaseChangesGUID = TGUID::Of("{46A625EC-9BF5-42C0-AC4F-9E6719539020}");
+const TGUID VoucherAPIGUID = TGUID::Of("{F8F4F051-1BC4-4041-AEC5-B146949C1788}");
+const TGUID PaymentMethodGUID = TGUID::Of("{B99696A6-EA20-4DD7-8E91-13B5762D314D}");
+
+}  // namespace
+
+extern "C" void InitModule(IServiceRegistry* registry) {
+  ModuleRegistrySlot() = TIntfPtr<IServiceRegistry>::Share(registry);
+  if (!registry) return;
+  // Each factory is handed over; the registry's own reference keeps it alive.
+  registry->RegisterNamedFactory(DatabaseChangesGUID, "Dovra",
+                                 NewDatabaseChangesDovraFactory().Get());
+  registry->RegisterFactory(VoucherAPIGUID, NewDovraVoucherAPIFactory().Get());
+  registry->RegisterNamedFactory(PaymentMethodGUID, "DovraVouchers",
+                                 NewPaymentMethodDovraVoucherFactory().Get());
+}
+
+extern "C" void FinalModule() {
+  TIntfPtr<IServiceRegistry> registry = ModuleRegistrySlot();
+  if (!registry) return;
+  // Removal order differs from registration order on purpose: it is what hosts expect.
+  registry->UnregisterNamedFactory(DatabaseChangesGUID, "Dovra");
+  registry->UnregisterNamedFactory(PaymentMethodGUID, "DovraVouchers");
+  registry->UnregisterFactory(VoucherAPIGUID);
+  ModuleRegistrySlot().Clear();
+}
