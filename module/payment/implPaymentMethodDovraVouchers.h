@@ -1,0 +1,70 @@
+// The voucher payment method the host's payment framework drives, and the factory through which
+// the host creates one per payment.
+#pragma once
+
+#include <string>
+
+#include "clsInterfacedObject.h"
+#include "clsPaymentMethodBase.h"
+#include "intfDI.h"
+#include "intfPaymentMethod.h"
+
+// Name under which the payment method is registered and which its three name slots answer.
+inline constexpr const char* DovraVoucherPaymentName = "DovraVouchers";
+// The payment code the report callbacks hand to the host.
+inline constexpr const char* DovraVoucherPaymentCode = "PAYMENT:DovraVoucher";
+
+class TPaymentMethodDovraVoucher final : public TImplements<TPaymentMethodBase, IPaymentMethod> {
+ public:
+  // Fetches the store identifier from the host's store service through the module registry
+  // (0 when the registry does not serve one) and logs it.
+  TPaymentMethodDovraVoucher();
+
+  void Changed() override;
+  void Reset() override;
+
+  void SetAmount(TCurrency amount) override;
+  void SetOnChanged(TPaymentChangedEvent handler) override;
+  void SetSecondAmount(TCurrency amount) override;
+  TCurrency GetAmount() override;
+  TPaymentChangedEvent GetOnChanged() override;
+  TCurrency GetSecondAmount() override;
+  void GetDetails(TIntfPtr<IStringConfigList>& details) override;
+  void SetOrderDocument(const std::string& orderDocument) override;
+  void GetName1(std::string& name) override;
+  void GetName2(std::string& name) override;
+  void GetName3(std::string& name) override;
+  bool DoPaymentPopup() override;
+  void ReportPaymentEntry(int32_t a, int32_t b, TPaymentEntryCallback callback) override;
+  void ReportPaymentCode(int32_t a, int32_t b, TPaymentCodeCallback callback) override;
+  void LinkInvoice(int32_t invoiceNumber) override;
+  void CancelTransaction() override;
+  void* GetImplementingObject() override;
+  void DoOverringInvoice(int32_t invoiceNumber) override;
+
+  // Read access for the module's own code and its tests.
+  int32_t StoreID() const { return FStoreID; }
+  int32_t TransactionID() const { return FTransactionID; }
+  int32_t InvoiceNum() const { return FInvoiceNum; }
+  bool Redeemed() const { return FRedeemed; }
+  const std::string& VoucherReference() const { return FVoucherReference; }
+  const std::string& OrderDocument() const { return FOrderDocument; }
+
+ private:
+  int32_t FStoreID = 0;
+  int32_t FTransactionID = -1;
+  int32_t FInvoiceNum = -1;
+  bool FRedeemed = false;
+  std::string FVoucherReference;
+};
+
+// Creates a new TPaymentMethodDovraVoucher for every request and hands out its base interface.
+class TPaymentMethodDovraVoucherFactory final
+    : public TImplements<TInterfacedObject, IServiceFactory> {
+ public:
+  TPaymentMethodDovraVoucherFactory() = default;
+  void CreateInstance(TIntfPtr<IInterface>& instance) override;
+};
+
+// The factory the module registers for IPaymentMethod under DovraVoucherPaymentName.
+TIntfPtr<IServiceFactory> NewPaymentMethodDovraVoucherFactory();
