@@ -1,0 +1,300 @@
+#include "SynLZ.h"
+
+#include <bit>
+#include <cstring>
+
+namespace SynLZ {
+namespace {
+
+// Table size and the "no position yet" mark. Positions fit 32 bits because blocks stay below
+// 2 GiB.
+constexpr size_t kTableSize = 4096;
+constexpr uint32_t kUnset = 0xFFFFFFFFu;
+constexpr size_t kMaxMatchExtra = 271;  // i - 16 must fit one byte
+constexpr size_t kTailLiterals = 11;    // no item starting this close to the end is a match
+
+inline uint32_t FromLE32(uint32_t v) {
+  if constexpr (std::endian::native == std::endian::big) return __builtin_bswap32(v);
+  return v;
+}
+inline uint64_t FromLE64(uint64_t v) {
+  if constexpr (std::endian::native == std::endian::big) return __builtin_bswap64(v);
+  return v;
+}
+inline uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return FromLE32(v);
+}
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return FromLE64(v);
+}
+inline uint32_t Load16(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
+inline void Store16(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+inline void Store32(uint8_t* p, uint32_t v) {
+  v = FromLE32(v);
+  std::memcpy(p, &v, 4);
+}
+inline uint32_t HashOf(uint32_t v) { return (v ^ (v >> 12)) & 0xFFFu; }
+// Only the first three bytes feed the table hash, so the decoder can enter a position as soon
+// as those three are known.
+inline uint32_t Hash3(const uint8_t* p) { return HashOf(Load16(p) | (uint32_t(p[2]) << 16)); }
+
+// Length of the match at p against r: 3 bytes are known equal; extends while i < max.
+inline size_t MatchExtra(const uint8_t* a, const uint8_t* b, size_t max) {
+  size_t i = 1;
+  while (i + 8 <= max) {
+    const uint64_t x = Load64(a + i) ^ Load64(b + i);
+    if (x != 0) return i + (size_t(std::countr_zero(x)) >> 3);
+    i += 8;
+  }
+  while (i < max && a[i] == b[i]) ++i;
+  return i;
+}
+
+}  // namespace
+
+const char* StatusText(Status status) {
+  switch (status) {
+    case Status::Ok:
+      return "ok";
+    case Status::TruncatedPrefix:
+      return "length prefix is cut off";
+    case Status::OutputTooSmall:
+      return "announced length exceeds the output buffer";
+    case Status::TruncatedControl:
+      return "control word is cut off";
+    case Status::TruncatedLiteral:
+      return "literal bytes run past the end of the input";
+    case Status::TruncatedMatch:
+      return "match code is cut off";
+    case Status::BadMatchSource:
+      return "match refers to an unset or too close table entry";
+    case Status::BadMatchPlace:
+      return "match within the last 11 bytes of the block";
+    case Status::BadMatchLength:
+      return "match runs past the end of the block";
+    case Status::TrailingBytes:
+      return "bytes left over after the last item";
+    case Status::StrayControlBits:
+      return "control bits set beyond the last item";
+  }
+  return "unknown status";
+}
+
+size_t Compress(const void* srcv, size_t n, void* dstv) {
+  const uint8_t* src = static_cast<const uint8_t*>(srcv);
+  uint8_t* const dst = static_cast<uint8_t*>(dstv);
+  uint8_t* out = dst;
+  if (n < 32768) {
+    Store16(out, uint32_t(n));
+    out += 2;
+  } else {
+    Store16(out, uint32_t((n & 0x7FFF) | 0x8000));
+    Store16(out + 2, uint32_t(n >> 15));
+    out += 4;
+  }
+  if (n == 0) return size_t(out - dst);
+
+  uint32_t positions[kTableSize];
+  uint32_t values[kTableSize];  // read only where the position is set
+  std::memset(positions, 0xFF, sizeof(positions));
+
+  uint8_t* ctrlAt = out;
+  out += 4;
+  uint32_t ctrl = 0;
+  unsigned items = 0;
+  size_t p = 0;
+  if (n >= kTailLiterals) {
+    const size_t last = n - kTailLiterals;
+    while (p <= last) {
+      const uint32_t v = Load32(src + p);
+      const uint32_t h = HashOf(v);
+      const uint32_t r = positions[h];
+      positions[h] = uint32_t(p);
+      bool match = false;
+      if (r != kUnset) match = ((v ^ values[h]) & 0xFFFFFFu) == 0 && p - r >= 3;
+      values[h] = v;
+      if (!match) {
+        *out++ = src[p++];
+      } else {
+        size_t max = n - p - 3;
+        if (max > kMaxMatchExtra) max = kMaxMatchExtra;
+        const size_t i = MatchExtra(src + r + 2, src + p + 2, max);
+        if (i <= 15) {
+          Store16(out, (h << 4) | uint32_t(i));
+          out += 2;
+        } else {
+          Store16(out, h << 4);
+          out[2] = uint8_t(i - 16);
+          out += 3;
+        }
+        ctrl |= 1u << items;
+        p += i + 2;
+      }
+      if (++items == 32) {
+        Store32(ctrlAt, ctrl);
+        ctrlAt = out;
+        out += 4;
+        ctrl = 0;
+        items = 0;
+      }
+    }
+  }
+  while (p < n) {
+    *out++ = src[p++];
+    if (++items == 32) {
+      Store32(ctrlAt, ctrl);
+      ctrlAt = out;
+      out += 4;
+      ctrl = 0;
+      items = 0;
+    }
+  }
+  Store32(ctrlAt, ctrl);
+  return size_t(out - dst);
+}
+
+bool DecompressedSize(const void* srcv, size_t srcLen, size_t& size, size_t* prefixLen) {
+  const uint8_t* src = static_cast<const uint8_t*>(srcv);
+  if (srcLen < 2) return false;
+  const uint32_t w = Load16(src);
+  if ((w & 0x8000) == 0) {
+    size = w;
+    if (prefixLen) *prefixLen = 2;
+    return true;
+  }
+  if (srcLen < 4) return false;
+  size = size_t(w & 0x7FFF) | (size_t(Load16(src + 2)) << 15);
+  if (prefixLen) *prefixLen = 4;
+  return true;
+}
+
+DecodeResult Decompress(const void* srcv, size_t srcLen, void* dstv, size_t dstCap) {
+  const uint8_t* const src = static_cast<const uint8_t*>(srcv);
+  const uint8_t* const end = src + srcLen;
+  uint8_t* const dst = static_cast<uint8_t*>(dstv);
+  auto fail = [&](Status s, const uint8_t* at, size_t p) {
+    return DecodeResult{s, size_t(at - src), p};
+  };
+
+  size_t n = 0, prefix = 0;
+  if (!DecompressedSize(src, srcLen, n, &prefix)) return fail(Status::TruncatedPrefix, src, 0);
+  if (n > dstCap) return fail(Status::OutputTooSmall, src, 0);
+  const uint8_t* in = src + prefix;
+  if (n == 0) {
+    if (in != end) return fail(Status::TrailingBytes, in, 0);
+    return DecodeResult{Status::Ok, srcLen, 0};
+  }
+
+  uint32_t positions[kTableSize];
+  std::memset(positions, 0xFF, sizeof(positions));
+  // Item starts below matchLimit are entered in the table (and only there may a match begin).
+  // Literal positions are entered lazily, once their three bytes are known: [pending, p).
+  const size_t matchLimit = n >= kTailLiterals ? n - kTailLiterals + 1 : 0;
+  size_t pending = 0;
+  size_t p = 0;
+
+  if (end - in < 4) return fail(Status::TruncatedControl, in, 0);
+  uint32_t ctrl = Load32(in);
+  in += 4;
+  unsigned k = 0;  // items consumed from ctrl
+  while (p < n) {
+    const uint32_t bits = ctrl >> k;
+    if ((bits & 1) == 0) {
+      const unsigned run = bits != 0 ? unsigned(std::countr_zero(bits)) : 32 - k;
+      size_t m = n - p;
+      if (m > run) m = run;
+      if (size_t(end - in) < m) return fail(Status::TruncatedLiteral, in, p);
+      if (size_t(end - in) >= 32 && n - p >= 32) {
+        std::memcpy(dst + p, in, 32);  // fixed size is cheaper; bytes past m are rewritten later
+      } else {
+        std::memcpy(dst + p, in, m);
+      }
+      in += m;
+      p += m;
+      k += unsigned(m);
+    } else {
+      const uint8_t* item = in;
+      if (p >= matchLimit) return fail(Status::BadMatchPlace, item, p);
+      if (end - in < 2) return fail(Status::TruncatedMatch, item, p);
+      const uint32_t w = Load16(in);
+      in += 2;
+      const uint32_t h = w >> 4;
+      size_t i = w & 15;
+      if (i == 0) {
+        if (in == end) return fail(Status::TruncatedMatch, item, p);
+        i = size_t(*in++) + 16;
+      }
+      if (i > n - p - 3) return fail(Status::BadMatchLength, item, p);
+      while (pending + 3 <= p) {
+        positions[Hash3(dst + pending)] = uint32_t(pending);
+        ++pending;
+      }
+      const uint32_t r = positions[h];
+      if (r == kUnset || p - r < 3) return fail(Status::BadMatchSource, item, p);
+      const size_t len = i + 2;
+      const size_t d = p - r;
+      uint8_t* o = dst + p;
+      const uint8_t* s = dst + r;
+      if (d >= 16 && p + ((len + 15) & ~size_t(15)) <= n) {
+        for (size_t j = 0; j < len; j += 16) std::memcpy(o + j, s + j, 16);
+      } else if (d >= 8) {
+        size_t j = 0;
+        for (; j + 8 <= len; j += 8) std::memcpy(o + j, s + j, 8);
+        for (; j < len; ++j) o[j] = s[j];
+      } else {
+        for (size_t j = 0; j < len; ++j) o[j] = s[j];
+      }
+      while (pending < p) {
+        positions[Hash3(dst + pending)] = uint32_t(pending);
+        ++pending;
+      }
+      positions[h] = uint32_t(p);
+      p += len;
+      pending = p;
+      ++k;
+    }
+    if (k == 32) {
+      if (end - in < 4) return fail(Status::TruncatedControl, in, p);
+      ctrl = Load32(in);
+      in += 4;
+      k = 0;
+    }
+  }
+  if (in != end) return fail(Status::TrailingBytes, in, p);
+  if ((ctrl >> k) != 0) return fail(Status::StrayControlBits, in, p);
+  return DecodeResult{Status::Ok, srcLen, n};
+}
+
+uint32_t Hash32(const void* datav, size_t n) {
+  const uint8_t* data = static_cast<const uint8_t*>(datav);
+  uint32_t s1 = 0, s2 = 0;
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    s1 += Load32(data + i);
+    s2 += s1;
+    s1 += Load32(data + i + 4);
+    s2 += s1;
+    s1 += Load32(data + i + 8);
+    s2 += s1;
+    s1 += Load32(data + i + 12);
+    s2 += s1;
+  }
+  for (; i + 4 <= n; i += 4) {
+    s1 += Load32(data + i);
+    s2 += s1;
+  }
+  uint32_t rest = 0;
+  for (size_t j = n; j > i; --j) rest = (rest << 8) | data[j - 1];
+  s1 += rest;
+  s2 += s1;
+  return s1 ^ (s2 << 16);
+}
+
+}  // namespace SynLZ

@@ -1,0 +1,58 @@
+// The archive chunk codec: one-pass compression of a block of bytes, the checked decompressor
+// for untrusted blocks, and the 32-bit hash stored in archive chunk headers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace SynLZ {
+
+// Largest block the length prefix can describe (and the decoder accepts).
+inline constexpr size_t kMaxBlockSize = 0x7FFFFFFFu;
+
+// Outcome of decoding one compressed block. Every value other than Ok means the block is
+// corrupt or does not fit the caller's buffer; nothing outside the buffers was touched.
+enum class Status {
+  Ok,
+  TruncatedPrefix,   // fewer bytes than the length prefix needs
+  OutputTooSmall,    // the prefix announces more bytes than the output buffer holds
+  TruncatedControl,  // a control word is cut off
+  TruncatedLiteral,  // literal bytes run past the end of the input
+  TruncatedMatch,    // a match code is cut off
+  BadMatchSource,    // a match names a table entry that is unset or too close
+  BadMatchPlace,     // a match where the compressor never puts one (block tail)
+  BadMatchLength,    // a match longer than the bytes left in the block
+  TrailingBytes,     // input left over after the last item
+  StrayControlBits,  // control bits set for items that do not exist
+};
+
+// Short English text for a status, e.g. "literal bytes run past the end of the input".
+const char* StatusText(Status status);
+
+// Where a decode stopped: the status, the input offset of the item or word that failed and how
+// many output bytes were produced before it.
+struct DecodeResult {
+  Status status = Status::Ok;
+  size_t inputOffset = 0;
+  size_t outputOffset = 0;
+  bool ok() const { return status == Status::Ok; }
+};
+
+// Upper bound of the compressed size of n input bytes (every byte a literal).
+constexpr size_t CompressBound(size_t n) { return 4 + n + 4 * (n / 32 + 1); }
+
+// Compresses n bytes (n <= kMaxBlockSize) from src into dst, which must hold CompressBound(n)
+// bytes. Returns the number of bytes written. Deterministic: equal input gives equal output.
+size_t Compress(const void* src, size_t n, void* dst);
+
+// Reads the uncompressed length announced by a block's prefix. False when the prefix is cut off.
+bool DecompressedSize(const void* src, size_t srcLen, size_t& size, size_t* prefixLen = nullptr);
+
+// Decodes a whole block of srcLen bytes into dst (capacity dstCap). On success the result's
+// outputOffset is the number of bytes written, which equals DecompressedSize.
+DecodeResult Decompress(const void* src, size_t srcLen, void* dst, size_t dstCap);
+
+// The 32-bit hash of n bytes written into archive chunk headers (0 for no data).
+uint32_t Hash32(const void* data, size_t n);
+
+}  // namespace SynLZ

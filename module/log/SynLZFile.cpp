@@ -1,0 +1,378 @@
+#include "SynLZFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include <unistd.h>
+
+#include "SynLZ.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string Hex32(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof(buf), "0x%08X", v);
+  return buf;
+}
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+uint32_t GetLE32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+void PutLE32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+
+// Clamps a requested chunk size to what the format allows; 0 is refused by the callers.
+size_t EffectiveChunk(size_t chunkSize) {
+  return chunkSize > kSynLZMaxChunk ? kSynLZMaxChunk : chunkSize;
+}
+
+// Compresses one chunk into out (header then block), reusing out's storage.
+void EncodeChunk(const uint8_t* data, size_t n, uint32_t magic, std::vector<uint8_t>& out) {
+  out.resize(kSynLZChunkHeaderSize + SynLZ::CompressBound(n));
+  uint8_t* block = out.data() + kSynLZChunkHeaderSize;
+  const size_t packed = SynLZ::Compress(data, n, block);
+  PutLE32(out.data(), magic);
+  PutLE32(out.data() + 4, uint32_t(packed));
+  PutLE32(out.data() + 8, SynLZ::Hash32(block, packed));
+  PutLE32(out.data() + 12, uint32_t(n));
+  PutLE32(out.data() + 16, SynLZ::Hash32(data, n));
+  out.resize(kSynLZChunkHeaderSize + packed);
+}
+
+// Byte source for the chunk reader: a file or a block of memory, with the bytes left known up
+// front so that no header can make the reader allocate more than the input holds.
+class MemorySource {
+ public:
+  explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
+  uint64_t Remaining() const { return bytes_.size() - pos_; }
+  bool Read(uint8_t* buf, size_t n, std::string&) {
+    std::memcpy(buf, bytes_.data() + pos_, n);
+    pos_ += n;
+    return true;
+  }
+
+ private:
+  std::string_view bytes_;
+  size_t pos_ = 0;
+};
+
+class FileSource {
+ public:
+  FileSource(std::FILE* f, uint64_t size) : f_(f), left_(size) {}
+  uint64_t Remaining() const { return left_; }
+  bool Read(uint8_t* buf, size_t n, std::string& error) {
+    if (std::fread(buf, 1, n, f_) != n) {
+      error = std::ferror(f_) ? "read error: " + ErrnoText(errno) : "file shrank while reading";
+      return false;
+    }
+    left_ -= n;
+    return true;
+  }
+
+ private:
+  std::FILE* f_;
+  uint64_t left_;
+};
+
+// Walks every chunk of an archive, checking it fully before handing its bytes to sink.
+template <class Source, class Sink>
+bool ReadChunks(Source& src, uint32_t magic, std::string& error, Sink&& sink) {
+  std::vector<uint8_t> packed;
+  std::vector<uint8_t> plain;
+  uint64_t offset = 0;
+  for (unsigned index = 1; src.Remaining() > 0; ++index) {
+    const std::string where =
+        "chunk " + std::to_string(index) + " at offset " + std::to_string(offset) + ": ";
+    const uint64_t left = src.Remaining();
+    if (left < kSynLZChunkHeaderSize) {
+      error = where + "header cut off (" + std::to_string(left) + " of " +
+              std::to_string(kSynLZChunkHeaderSize) + " bytes)";
+      return false;
+    }
+    uint8_t header[kSynLZChunkHeaderSize];
+    if (!src.Read(header, sizeof(header), error)) {
+      error = where + error;
+      return false;
+    }
+    const uint32_t gotMagic = GetLE32(header);
+    const uint32_t packedSize = GetLE32(header + 4);
+    const uint32_t packedHash = GetLE32(header + 8);
+    const uint32_t plainSize = GetLE32(header + 12);
+    const uint32_t plainHash = GetLE32(header + 16);
+    if (gotMagic != magic) {
+      error = where + "magic " + Hex32(gotMagic) + " does not match " + Hex32(magic);
+      return false;
+    }
+    if (plainSize > kSynLZMaxChunk) {
+      error = where + "uncompressed size " + std::to_string(plainSize) + " exceeds the " +
+              std::to_string(kSynLZMaxChunk) + "-byte chunk limit";
+      return false;
+    }
+    if (packedSize < 2 || packedSize > SynLZ::CompressBound(plainSize)) {
+      error = where + "compressed size " + std::to_string(packedSize) + " is impossible for " +
+              std::to_string(plainSize) + " uncompressed bytes";
+      return false;
+    }
+    if (packedSize > src.Remaining()) {
+      error = where + "compressed size " + std::to_string(packedSize) +
+              " runs past the end of the data (" + std::to_string(src.Remaining()) + " bytes left)";
+      return false;
+    }
+    packed.resize(packedSize);
+    if (!src.Read(packed.data(), packedSize, error)) {
+      error = where + error;
+      return false;
+    }
+    const uint32_t gotPackedHash = SynLZ::Hash32(packed.data(), packedSize);
+    if (gotPackedHash != packedHash) {
+      error = where + "compressed hash " + Hex32(gotPackedHash) + " does not match header " +
+              Hex32(packedHash);
+      return false;
+    }
+    size_t announced = 0;
+    if (!SynLZ::DecompressedSize(packed.data(), packedSize, announced) || announced != plainSize) {
+      error = where + "block length prefix " + std::to_string(announced) +
+              " does not match header uncompressed size " + std::to_string(plainSize);
+      return false;
+    }
+    plain.resize(plainSize);
+    const SynLZ::DecodeResult r =
+        SynLZ::Decompress(packed.data(), packedSize, plain.data(), plain.size());
+    if (!r.ok()) {
+      error = where + "compressed data corrupt at block byte " + std::to_string(r.inputOffset) +
+              " (file offset " + std::to_string(offset + kSynLZChunkHeaderSize + r.inputOffset) +
+              "): " + SynLZ::StatusText(r.status);
+      return false;
+    }
+    const uint32_t gotPlainHash = SynLZ::Hash32(plain.data(), plainSize);
+    if (gotPlainHash != plainHash) {
+      error = where + "uncompressed hash " + Hex32(gotPlainHash) + " does not match header " +
+              Hex32(plainHash);
+      return false;
+    }
+    if (!sink(plain.data(), plain.size(), error)) {
+      error = where + error;
+      return false;
+    }
+    offset += kSynLZChunkHeaderSize + packedSize;
+  }
+  return true;
+}
+
+// Opens a file for reading and learns its size; error says which file and why not.
+FilePtr OpenForReading(const std::string& path, uint64_t& size, std::string& error) {
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  if (ec || !fs::exists(st)) {
+    error = "cannot open " + Quoted(path) + ": no such file";
+    return nullptr;
+  }
+  if (!fs::is_regular_file(st)) {
+    error = "cannot open " + Quoted(path) + ": not a regular file";
+    return nullptr;
+  }
+  FilePtr f(std::fopen(path.c_str(), "rb"));
+  if (!f) {
+    error = "cannot open " + Quoted(path) + ": " + ErrnoText(errno);
+    return nullptr;
+  }
+  size = fs::file_size(path, ec);
+  if (ec) {
+    error = "cannot read the size of " + Quoted(path) + ": " + ec.message();
+    return nullptr;
+  }
+  return f;
+}
+
+// A file written under a temporary name beside its destination and renamed into place by
+// Commit(); dropped again if never committed, so a failure leaves the destination untouched.
+class PendingFile {
+ public:
+  explicit PendingFile(const std::string& dest)
+      : dest_(dest), temp_(dest + ".part" + std::to_string(::getpid())) {}
+  ~PendingFile() {
+    file_.reset();
+    if (!committed_) {
+      std::error_code ec;
+      fs::remove(temp_, ec);
+    }
+  }
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  bool Open(std::string& error) {
+    file_.reset(std::fopen(temp_.c_str(), "wb"));
+    if (!file_) error = "cannot create " + Quoted(temp_) + ": " + ErrnoText(errno);
+    return file_ != nullptr;
+  }
+  bool Write(const void* data, size_t n, std::string& error) {
+    if (n != 0 && std::fwrite(data, 1, n, file_.get()) != n) {
+      error = "cannot write " + Quoted(temp_) + ": " + ErrnoText(errno);
+      return false;
+    }
+    return true;
+  }
+  // Flushes and closes; optionally stamps the modification time; renames over dest.
+  bool Commit(const fs::file_time_type* mtime, std::string& error) {
+    std::FILE* f = file_.release();
+    if (std::fflush(f) != 0 || std::ferror(f)) {
+      error = "cannot write " + Quoted(temp_) + ": " + ErrnoText(errno);
+      std::fclose(f);
+      return false;
+    }
+    if (std::fclose(f) != 0) {
+      error = "cannot close " + Quoted(temp_) + ": " + ErrnoText(errno);
+      return false;
+    }
+    std::error_code ec;
+    if (mtime) {
+      fs::last_write_time(temp_, *mtime, ec);
+      if (ec) {
+        error = "cannot set the modification time of " + Quoted(dest_) + ": " + ec.message();
+        return false;
+      }
+    }
+    fs::rename(temp_, dest_, ec);
+    if (ec) {
+      error = "cannot rename " + Quoted(temp_) + " to " + Quoted(dest_) + ": " + ec.message();
+      return false;
+    }
+    committed_ = true;
+    return true;
+  }
+
+ private:
+  std::string dest_;
+  std::string temp_;
+  FilePtr file_;
+  bool committed_ = false;
+};
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return fs::exists(b, ec) && fs::equivalent(a, b, ec) && !ec;
+}
+
+}  // namespace
+
+bool SynLZCompressFile(const std::string& source, const std::string& dest, std::string& error,
+                       uint32_t magic, size_t chunkSize) {
+  if (chunkSize == 0) {
+    error = "chunk size 0 is not allowed";
+    return false;
+  }
+  uint64_t size = 0;
+  FilePtr in = OpenForReading(source, size, error);
+  if (!in) return false;
+  if (SameFile(source, dest)) {
+    error = "source and target " + Quoted(dest) + " are the same file";
+    return false;
+  }
+  std::error_code ec;
+  const fs::file_time_type mtime = fs::last_write_time(source, ec);
+  if (ec) {
+    error = "cannot read the modification time of " + Quoted(source) + ": " + ec.message();
+    return false;
+  }
+  PendingFile out(dest);
+  if (!out.Open(error)) return false;
+
+  const size_t chunk = EffectiveChunk(chunkSize);
+  std::vector<uint8_t> plain(size < chunk ? size_t(size) : chunk);
+  std::vector<uint8_t> packed;
+  for (;;) {
+    const size_t got = std::fread(plain.data(), 1, plain.size(), in.get());
+    if (got < plain.size() && std::ferror(in.get())) {
+      error = "cannot read " + Quoted(source) + ": " + ErrnoText(errno);
+      return false;
+    }
+    if (got == 0) break;
+    EncodeChunk(plain.data(), got, magic, packed);
+    if (!out.Write(packed.data(), packed.size(), error)) return false;
+    if (got < plain.size()) break;
+  }
+  // A log still being appended to may have grown; the archive holds what was read.
+  return out.Commit(&mtime, error);
+}
+
+bool SynLZCompressFile(const std::string& source, const std::string& dest, uint32_t magic,
+                       size_t chunkSize) {
+  std::string error;
+  return SynLZCompressFile(source, dest, error, magic, chunkSize);
+}
+
+std::string SynLZCompressToString(std::string_view data, uint32_t magic, size_t chunkSize) {
+  const size_t chunk = EffectiveChunk(chunkSize == 0 ? kSynLZMaxChunk : chunkSize);
+  std::string out;
+  std::vector<uint8_t> packed;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(data.data());
+  for (size_t done = 0; done < data.size();) {
+    const size_t n = data.size() - done < chunk ? data.size() - done : chunk;
+    EncodeChunk(p + done, n, magic, packed);
+    out.append(reinterpret_cast<const char*>(packed.data()), packed.size());
+    done += n;
+  }
+  return out;
+}
+
+bool SynLZDecompressToString(std::string_view bytes, std::string& out, std::string& error,
+                             uint32_t magic) {
+  out.clear();
+  MemorySource src(bytes);
+  return ReadChunks(src, magic, error, [&](const uint8_t* data, size_t n, std::string&) {
+    out.append(reinterpret_cast<const char*>(data), n);
+    return true;
+  });
+}
+
+bool SynLZDecompressFile(const std::string& source, const std::string& dest, std::string& error,
+                         uint32_t magic) {
+  uint64_t size = 0;
+  FilePtr in = OpenForReading(source, size, error);
+  if (!in) return false;
+  if (SameFile(source, dest)) {
+    error = "source and target " + Quoted(dest) + " are the same file";
+    return false;
+  }
+  PendingFile out(dest);
+  if (!out.Open(error)) return false;
+  FileSource src(in.get(), size);
+  const bool ok = ReadChunks(src, magic, error, [&](const uint8_t* data, size_t n, std::string& e) {
+    return out.Write(data, n, e);
+  });
+  if (!ok) {
+    error = Quoted(source) + ": " + error;
+    return false;
+  }
+  return out.Commit(nullptr, error);
+}
+
+bool SynLZVerifyFile(const std::string& path, std::string& error, uint32_t magic) {
+  uint64_t size = 0;
+  FilePtr in = OpenForReading(path, size, error);
+  if (!in) return false;
+  FileSource src(in.get(), size);
+  const bool ok =
+      ReadChunks(src, magic, error, [](const uint8_t*, size_t, std::string&) { return true; });
+  if (!ok) error = Quoted(path) + ": " + error;
+  return ok;
+}

@@ -1,0 +1,37 @@
+// The ".synlz" archive file: a sequence of chunks, each a 20-byte header (magic, compressed size
+// and hash, uncompressed size and hash) followed by one compressed block. Writing, reading back
+// and verification with messages that name the failing chunk, its offset and what did not match.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+inline constexpr uint32_t kSynLZMagic = 0xABA51051u;
+// Largest chunk the writer makes and the reader accepts (128 MiB).
+inline constexpr size_t kSynLZMaxChunk = 134217728;
+inline constexpr size_t kSynLZChunkHeaderSize = 20;
+
+// Compresses the file source into dest as chunks of at most chunkSize bytes and gives dest the
+// source's modification time. False when the source is missing or on any error; dest is then
+// left as it was (the archive is written beside it and renamed into place when complete).
+bool SynLZCompressFile(const std::string& source, const std::string& dest,
+                       uint32_t magic = kSynLZMagic, size_t chunkSize = kSynLZMaxChunk);
+// The same, with a message saying what failed.
+bool SynLZCompressFile(const std::string& source, const std::string& dest, std::string& error,
+                       uint32_t magic = kSynLZMagic, size_t chunkSize = kSynLZMaxChunk);
+
+// Decompresses the archive source into dest after checking every chunk. On failure dest is left
+// as it was and error names the chunk, its offset and what did not match.
+bool SynLZDecompressFile(const std::string& source, const std::string& dest, std::string& error,
+                         uint32_t magic = kSynLZMagic);
+
+// Reads the whole archive and checks sizes, both hashes and the compressed data of every chunk.
+bool SynLZVerifyFile(const std::string& path, std::string& error, uint32_t magic = kSynLZMagic);
+
+// In-memory forms of the same format (the tool's cat, tests, fuzzing).
+bool SynLZDecompressToString(std::string_view bytes, std::string& out, std::string& error,
+                             uint32_t magic = kSynLZMagic);
+std::string SynLZCompressToString(std::string_view data, uint32_t magic = kSynLZMagic,
+                                  size_t chunkSize = kSynLZMaxChunk);
