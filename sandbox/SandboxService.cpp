@@ -1,0 +1,460 @@
+#include "SandboxService.h"
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <iterator>
+#include <thread>
+
+#include "clsJSONDocument.h"
+
+namespace {
+
+constexpr const char* ExpectedUser = "velmor";
+constexpr const char* ExpectedKey = "7e3b9a50d2c84f16a0b5e9c31d6f7a28";
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+std::string Base64(const std::string& in) {
+  static constexpr char table[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  size_t i = 0;
+  for (; i + 2 < in.size(); i += 3) {
+    const uint32_t n = (uint8_t(in[i]) << 16) | (uint8_t(in[i + 1]) << 8) | uint8_t(in[i + 2]);
+    out += table[(n >> 18) & 63];
+    out += table[(n >> 12) & 63];
+    out += table[(n >> 6) & 63];
+    out += table[n & 63];
+  }
+  if (i + 1 == in.size()) {
+    const uint32_t n = uint8_t(in[i]) << 16;
+    out += table[(n >> 18) & 63];
+    out += table[(n >> 12) & 63];
+    out += "==";
+  } else if (i + 2 == in.size()) {
+    const uint32_t n = (uint8_t(in[i]) << 16) | (uint8_t(in[i + 1]) << 8);
+    out += table[(n >> 18) & 63];
+    out += table[(n >> 12) & 63];
+    out += table[(n >> 6) & 63];
+    out += '=';
+  }
+  return out;
+}
+
+bool ReadFile(const std::string& path, std::string& content) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+std::string Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+  return text;
+}
+
+bool IsISODate(const std::string& text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (i != 4 && i != 7 && (text[i] < '0' || text[i] > '9')) return false;
+  return true;
+}
+
+// A member that is absent or null counts as not given.
+const TJSONValue* Member(const TJSONValue& object, const char* name) {
+  const TJSONValue* v = object.Find(name);
+  return (v && !v->IsNull() && !v->IsEmpty()) ? v : nullptr;
+}
+
+const TJSONValue* TextMember(const TJSONValue& object, const char* name) {
+  const TJSONValue* v = Member(object, name);
+  return (v && v->Kind() == TJSONKind::Text) ? v : nullptr;
+}
+
+bool IsNumber(const TJSONValue& v) {
+  switch (v.Kind()) {
+    case TJSONKind::Integer:
+    case TJSONKind::LargeInteger:
+    case TJSONKind::Money:
+    case TJSONKind::Float:
+      return true;
+    default:
+      return false;
+  }
+}
+
+TSandboxReply JsonReply(int status, const TJSONValue& document) {
+  TSandboxReply reply;
+  reply.Status = status;
+  reply.Body = document.ToJSON();
+  return reply;
+}
+
+TSandboxReply Refusal(int status, const std::string& message) {
+  return JsonReply(status, NewObjectDocument({"Success", false, "ErrorMessage", message}));
+}
+
+TJSONValue AnswerDocument(const TVoucherAnswer& a, bool withReference) {
+  if (!a.Success) return NewObjectDocument({"Success", false, "ErrorMessage", a.ErrorMessage});
+  TJSONValue doc = NewObjectDocument({"Success", true, "DisplayName", a.DisplayName,
+                                      "DiscountAmount", TJSONMoney{a.DiscountAmount}});
+  if (withReference) {
+    doc.Set("VoucherReference", a.VoucherReference);
+    doc.Set("VoucherCode", a.VoucherCode);
+  }
+  return doc;
+}
+
+std::string GarbageBody() {
+  // Bytes no JSON reader accepts: a NUL, invalid UTF-8 and a broken structure.
+  std::string body = "\x7f\xfe{\"Success\":tru";
+  body += '\0';
+  body += "\xc3\x28 ]]";
+  return body;
+}
+
+}  // namespace
+
+std::string OperationName(const std::string& word) {
+  std::string w = Lower(word);
+  const size_t slash = w.find_last_of('/');
+  if (slash != std::string::npos) w = w.substr(slash + 1);
+  if (w == "evaluate" || w == "evaluatevoucher") return "evaluate";
+  if (w == "redeem" || w == "redeemvoucher") return "redeem";
+  if (w == "reverse" || w == "reverseredemption") return "reverse";
+  if (w == "status" || w == "getvoucherstatus" || w == "voucherstatus") return "status";
+  if (w == "all" || w == "*") return "all";
+  return {};
+}
+
+bool ParseFailureSwitch(const std::string& text, int defaultStatus, std::map<std::string, int>& map,
+                        std::string& error) {
+  const size_t colon = text.find(':');
+  const std::string op = OperationName(text.substr(0, colon));
+  if (op.empty()) {
+    error = "unknown operation in '" + text + "' (evaluate, redeem, reverse, status or all)";
+    return false;
+  }
+  int status = defaultStatus;
+  if (colon != std::string::npos) {
+    const std::string number = text.substr(colon + 1);
+    try {
+      size_t used = 0;
+      status = std::stoi(number, &used);
+      if (used != number.size()) throw std::invalid_argument(number);
+    } catch (const std::exception&) {
+      status = 0;
+    }
+    if (status < 100 || status > 599) {
+      error = "HTTP status in '" + text + "' must be a number from 100 to 599";
+      return false;
+    }
+  }
+  map[op] = status;
+  return true;
+}
+
+int TSandboxService::Lookup(const std::map<std::string, int>& map, const std::string& operation) {
+  auto it = map.find(operation);
+  if (it == map.end()) it = map.find("all");
+  return it == map.end() ? 0 : it->second;
+}
+
+bool TSandboxService::Open(std::string& error) {
+  std::error_code ec;
+  std::filesystem::create_directories(FOptions.DataDir, ec);
+  if (ec) {
+    error = "cannot create the data folder " + FOptions.DataDir + ": " + ec.message();
+    return false;
+  }
+  if (!LoadBook(error) || !LoadState(error)) return false;
+  if (!FOptions.RecordFile.empty()) {
+    FRecord.open(FOptions.RecordFile, std::ios::binary | std::ios::app);
+    if (!FRecord) {
+      error = "cannot open the record file " + FOptions.RecordFile;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TSandboxService::LoadBook(std::string& error) {
+  const std::string& file = FOptions.VoucherFile;
+  std::string text;
+  if (!ReadFile(file, text)) {
+    error = "cannot read the voucher book " + file;
+    return false;
+  }
+  const TJSONValue book = ParseJSONDocument(text);
+  const TJSONDocument* doc = book.Document();
+  const TJSONValue* list = (doc && doc->IsObject()) ? Member(book, "Vouchers") : nullptr;
+  if (!list || !list->Document() || !list->Document()->IsArray()) {
+    error = "voucher book " + file + " is not a JSON object with a \"Vouchers\" array";
+    return false;
+  }
+  std::vector<TVoucher> vouchers;
+  for (int32_t i = 0; i < list->Count(); ++i) {
+    const TJSONValue& entry = list->_(i);
+    const std::string where = "voucher book " + file + ", voucher " + std::to_string(i + 1);
+    if (!entry.Document() || !entry.Document()->IsObject()) {
+      error = where + " is not an object";
+      return false;
+    }
+    TVoucher v;
+    const TJSONValue* code = TextMember(entry, "Code");
+    if (!code || code->AsText().empty()) {
+      error = where + " has no \"Code\" text";
+      return false;
+    }
+    v.Code = code->AsText();
+    for (const TVoucher& other : vouchers)
+      if (other.Code == v.Code) {
+        error = where + " repeats the code " + v.Code;
+        return false;
+      }
+    const TJSONValue* name = TextMember(entry, "DisplayName");
+    v.DisplayName = name ? name->AsText() : v.Code;
+    const TJSONValue* kind = TextMember(entry, "Kind");
+    const std::string kindText = kind ? Lower(kind->AsText()) : "fixed";
+    const char* valueName = "Amount";
+    if (kindText == "percentage") {
+      v.Kind = TVoucherKind::Percentage;
+      valueName = "Percent";
+    } else if (kindText != "fixed") {
+      error = where + " has \"Kind\" " + kindText + " (fixed or percentage)";
+      return false;
+    }
+    const TJSONValue* value = Member(entry, valueName);
+    if (!value || !IsNumber(*value) || value->ToMoney() <= 0) {
+      error = where + " (" + v.Code + ") needs a positive \"" + valueName + "\"";
+      return false;
+    }
+    if (v.Kind == TVoucherKind::Fixed)
+      v.Amount = value->ToMoney();
+    else
+      v.PercentBasis = value->ToMoney();
+    if (v.Kind == TVoucherKind::Percentage && v.PercentBasis > 100 * 10000) {
+      error = where + " (" + v.Code + ") has a \"Percent\" above 100";
+      return false;
+    }
+    if (const TJSONValue* minimum = Member(entry, "MinimumOrder")) {
+      if (!IsNumber(*minimum) || minimum->ToMoney() < 0) {
+        error = where + " (" + v.Code + ") has a \"MinimumOrder\" that is no amount";
+        return false;
+      }
+      v.MinimumOrder = minimum->ToMoney();
+    }
+    if (const TJSONValue* expires = Member(entry, "ExpiresOn")) {
+      if (expires->Kind() != TJSONKind::Text || !IsISODate(expires->AsText())) {
+        error = where + " (" + v.Code + ") has an \"ExpiresOn\" that is no YYYY-MM-DD date";
+        return false;
+      }
+      v.ExpiresOn = expires->AsText();
+    }
+    if (const TJSONValue* multiple = Member(entry, "MultipleUse")) {
+      if (multiple->Kind() != TJSONKind::Boolean) {
+        error = where + " (" + v.Code + ") has a \"MultipleUse\" that is not true or false";
+        return false;
+      }
+      v.MultipleUse = multiple->AsBoolean();
+    }
+    vouchers.push_back(std::move(v));
+  }
+  FBook.SetVouchers(std::move(vouchers));
+  return true;
+}
+
+bool TSandboxService::LoadState(std::string& error) {
+  const std::string file = (std::filesystem::path(FOptions.DataDir) / "state.json").string();
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec)) return true;
+  std::string text;
+  if (!ReadFile(file, text)) {
+    error = "cannot read the sandbox state " + file;
+    return false;
+  }
+  // A damaged state is reported rather than replaced: redemptions would silently vanish.
+  const TJSONValue state = ParseJSONDocument(text);
+  const TJSONDocument* doc = state.Document();
+  const TJSONValue* list = (doc && doc->IsObject()) ? Member(state, "Redemptions") : nullptr;
+  const TJSONValue* next = list ? Member(state, "NextReference") : nullptr;
+  if (!list || !list->Document() || !list->Document()->IsArray() || !next || !IsNumber(*next)) {
+    error = "sandbox state " + file + " is damaged; remove it to start with a fresh book";
+    return false;
+  }
+  std::vector<TRedemption> redemptions;
+  for (int32_t i = 0; i < list->Count(); ++i) {
+    const TJSONValue& entry = list->_(i);
+    const TJSONValue* reference =
+        entry.Document() && entry.Document()->IsObject() ? TextMember(entry, "Reference") : nullptr;
+    const TJSONValue* code = reference ? TextMember(entry, "Code") : nullptr;
+    const TJSONValue* amount = code ? Member(entry, "Amount") : nullptr;
+    const TJSONValue* reversed = amount ? Member(entry, "Reversed") : nullptr;
+    if (!reversed || !IsNumber(*amount) || reversed->Kind() != TJSONKind::Boolean) {
+      error = "sandbox state " + file + ": redemption " + std::to_string(i + 1) + " is damaged";
+      return false;
+    }
+    redemptions.push_back(
+        {reference->AsText(), code->AsText(), amount->ToMoney(), reversed->AsBoolean()});
+  }
+  FBook.SetState(std::move(redemptions), static_cast<int64_t>(next->ToFloat()));
+  return true;
+}
+
+bool TSandboxService::SaveState(std::string& error) {
+  const std::filesystem::path dir(FOptions.DataDir);
+  const std::string file = (dir / "state.json").string();
+  const std::string temp = file + ".tmp";
+  TJSONValue list = NewArrayDocument();
+  for (const TRedemption& r : FBook.Redemptions())
+    list.Add(NewObjectDocument({"Reference", r.Reference, "Code", r.Code, "Amount",
+                                TJSONMoney{r.Amount}, "Reversed", r.Reversed}));
+  const TJSONValue state =
+      NewObjectDocument({"NextReference", FBook.NextReference(), "Redemptions", list});
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << state.ToJSON() << "\n";
+    out.flush();
+    if (!out) {
+      error = "cannot write the sandbox state " + temp;
+      return false;
+    }
+  }
+  // Written aside and renamed, so a crash leaves the old state or the new one, never half.
+  std::error_code ec;
+  std::filesystem::rename(temp, file, ec);
+  if (ec) {
+    error = "cannot replace the sandbox state " + file + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+void TSandboxService::Record(const std::string& operation, const TSandboxRequest& request,
+                             int status) {
+  if (!FRecord.is_open()) return;
+  const TJSONValue line = NewObjectDocument(
+      {"Operation", operation, "Method", request.Method, "Path", request.Path, "ContentType",
+       request.ContentType, "Authorization", request.Authorization, "BodyLength",
+       static_cast<int64_t>(request.Body.size()), "Body", request.Body, "Status", status});
+  FRecord << line.ToJSON() << "\n";
+  FRecord.flush();
+}
+
+TSandboxReply TSandboxService::Handle(const TSandboxRequest& request) {
+  const std::string operation = OperationName(request.Path);
+  if (FOptions.DelayMs > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(FOptions.DelayMs));
+  std::lock_guard<std::mutex> lock(FLock);
+  TSandboxReply reply = Answer(operation, request);
+  Record(operation.empty() ? std::string("unknown") : operation, request, reply.Status);
+  return reply;
+}
+
+TSandboxReply TSandboxService::Answer(const std::string& operation,
+                                      const TSandboxRequest& request) {
+  const std::string path = request.Path;
+  if (operation.empty() || operation == "all" || path.rfind("/API/", 0) != 0)
+    return Refusal(404, "No such operation: " + path);
+  if (request.Method != "POST") return Refusal(405, "Use POST for " + path);
+
+  static const std::string expected =
+      "basic " + Base64(std::string(ExpectedUser) + ":" + ExpectedKey);
+  // The scheme is case-insensitive, the token is not.
+  const std::string& auth = request.Authorization;
+  if (auth.size() != expected.size() || Lower(auth.substr(0, 6)) != "basic " ||
+      auth.substr(6) != expected.substr(6)) {
+    TSandboxReply reply = Refusal(401, "Unknown partner or wrong API key");
+    return reply;
+  }
+
+  if (const int status = Lookup(FOptions.HtmlStatus, operation)) {
+    TSandboxReply reply;
+    reply.Status = status;
+    reply.ContentType = "text/html; charset=utf-8";
+    reply.Body =
+        "<!DOCTYPE html>\n<html><head><title>Service unavailable</title></head>"
+        "<body><h1>Service unavailable</h1><p>The voucher service is under maintenance."
+        "</p></body></html>\n";
+    return reply;
+  }
+  if (const int status = Lookup(FOptions.GarbageStatus, operation)) {
+    TSandboxReply reply;
+    reply.Status = status;
+    reply.ContentType = "application/octet-stream";
+    reply.Body = GarbageBody();
+    return reply;
+  }
+  if (const int status = Lookup(FOptions.FailStatus, operation))
+    return Refusal(status, "Simulated failure " + std::to_string(status) + " for " + operation);
+
+  const TJSONValue body = ParseJSONDocument(request.Body);
+  if (!body.Document() || !body.Document()->IsObject())
+    return Refusal(400, "The request body is not a JSON object");
+
+  const std::string today = Today();
+  if (operation == "evaluate" || operation == "redeem") {
+    const TJSONValue* code = TextMember(body, "VoucherCode");
+    if (!code) return Refusal(400, "The request has no \"VoucherCode\" text");
+    const TJSONValue* order = Member(body, "VoucherOrder");
+    const TJSONValue* total = (order && order->Document() && order->Document()->IsObject())
+                                  ? Member(*order, "TotalPrice")
+                                  : nullptr;
+    if (!total || !IsNumber(*total))
+      return Refusal(400, "The request has no \"VoucherOrder\".\"TotalPrice\" number");
+    if (operation == "evaluate")
+      return JsonReply(
+          200, AnswerDocument(FBook.Evaluate(code->AsText(), total->ToMoney(), today), false));
+    TVoucherBook before = FBook;
+    const TVoucherAnswer answer = FBook.Redeem(code->AsText(), total->ToMoney(), today);
+    std::string error;
+    if (answer.Success && !SaveState(error)) {
+      // A redemption that is not on disk must not be handed out.
+      FBook = std::move(before);
+      return Refusal(500, error);
+    }
+    return JsonReply(200, AnswerDocument(answer, true));
+  }
+  if (operation == "reverse") {
+    const TJSONValue* reference = TextMember(body, "VoucherReference");
+    if (!reference) return Refusal(400, "The request has no \"VoucherReference\" text");
+    TVoucherBook before = FBook;
+    const TVoucherAnswer answer = FBook.Reverse(reference->AsText());
+    std::string error;
+    if (answer.Success && !SaveState(error)) {
+      FBook = std::move(before);
+      return Refusal(500, error);
+    }
+    if (!answer.Success) return JsonReply(200, AnswerDocument(answer, false));
+    return JsonReply(
+        200, NewObjectDocument({"Success", true, "VoucherReference", answer.VoucherReference,
+                                "VoucherCode", answer.VoucherCode, "DiscountAmount",
+                                TJSONMoney{answer.DiscountAmount}}));
+  }
+  // status
+  const TJSONValue* code = TextMember(body, "VoucherCode");
+  if (!code) return Refusal(400, "The request has no \"VoucherCode\" text");
+  const TVoucherStatus status = FBook.Status(code->AsText(), today);
+  if (!status.Found) return Refusal(200, "Unknown voucher code");
+  const TVoucher& v = *status.Voucher;
+  TJSONValue doc = NewObjectDocument(
+      {"Success", true, "VoucherCode", v.Code, "DisplayName", v.DisplayName, "Kind",
+       v.Kind == TVoucherKind::Fixed ? "fixed" : "percentage", "Status", status.State,
+       "Redemptions", status.Redemptions, "MultipleUse", v.MultipleUse});
+  if (v.Kind == TVoucherKind::Fixed)
+    doc.Set("Amount", TJSONMoney{v.Amount});
+  else
+    doc.Set("Percent", TJSONMoney{v.PercentBasis});
+  doc.Set("MinimumOrder", TJSONMoney{v.MinimumOrder});
+  doc.Set("ExpiresOn", v.ExpiresOn.empty() ? TJSONValue(nullptr) : TJSONValue(v.ExpiresOn));
+  return JsonReply(200, doc);
+}

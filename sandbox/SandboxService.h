@@ -1,0 +1,70 @@
+// dovra-sandbox's service: answers the four voucher operations from the voucher book, keeps the
+// book's state in the data folder, records requests and plays the failures it is told to.
+// Independent of the HTTP server so that the answers are decided in one place.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "VoucherBook.h"
+
+struct TSandboxOptions {
+  std::string DataDir;
+  std::string VoucherFile;
+  std::string RecordFile;                    // empty: no record
+  std::map<std::string, int> FailStatus;     // operation -> HTTP status to answer with
+  std::map<std::string, int> HtmlStatus;     // operation -> status of an HTML page
+  std::map<std::string, int> GarbageStatus;  // operation -> status of a garbage body
+  int32_t DelayMs = 0;
+};
+
+// What the server sends back.
+struct TSandboxReply {
+  int Status = 200;
+  std::string ContentType = "application/json";
+  std::string Body;
+};
+
+// One incoming request, as far as the service looks at it.
+struct TSandboxRequest {
+  std::string Method;
+  std::string Path;
+  std::string ContentType;
+  std::string Authorization;
+  std::string Body;
+};
+
+// The operation's short name ("evaluate", "redeem", "reverse", "status") from a command-line
+// word (short name or the service's operation name, any letter case) or a request path; empty
+// when it names none. "all" is kept as "all".
+std::string OperationName(const std::string& word);
+// "OPERATION:STATUS" or "OPERATION" (status defaultStatus) into map; false with a message.
+bool ParseFailureSwitch(const std::string& text, int defaultStatus, std::map<std::string, int>& map,
+                        std::string& error);
+
+class TSandboxService {
+ public:
+  explicit TSandboxService(TSandboxOptions options) : FOptions(std::move(options)) {}
+
+  // Loads the voucher book and the saved state; opens the record file. False with a message.
+  bool Open(std::string& error);
+  // Thread-safe: the server calls it from its worker threads.
+  TSandboxReply Handle(const TSandboxRequest& request);
+
+ private:
+  TSandboxReply Answer(const std::string& operation, const TSandboxRequest& request);
+  bool LoadBook(std::string& error);
+  bool LoadState(std::string& error);
+  bool SaveState(std::string& error);
+  void Record(const std::string& operation, const TSandboxRequest& request, int status);
+  static int Lookup(const std::map<std::string, int>& map, const std::string& operation);
+
+  TSandboxOptions FOptions;
+  std::mutex FLock;
+  TVoucherBook FBook;
+  std::ofstream FRecord;
+};

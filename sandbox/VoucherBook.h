@@ -1,0 +1,79 @@
+// The sandbox's voucher book: which vouchers exist, what they are worth against an order, and
+// which redemptions were made and reversed. Amounts are kept in ten-thousandths (TCurrency).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+using TSandboxMoney = int64_t;  // ten-thousandths of the currency unit
+
+enum class TVoucherKind { Fixed, Percentage };
+
+struct TVoucher {
+  std::string Code;
+  std::string DisplayName;
+  TVoucherKind Kind = TVoucherKind::Fixed;
+  TSandboxMoney Amount = 0;  // fixed vouchers: the discount
+  int64_t PercentBasis = 0;  // percentage vouchers: percent in ten-thousandths (15% = 150000)
+  TSandboxMoney MinimumOrder = 0;
+  std::string ExpiresOn;  // "YYYY-MM-DD", last valid day; empty: never expires
+  bool MultipleUse = false;
+};
+
+struct TRedemption {
+  std::string Reference;
+  std::string Code;
+  TSandboxMoney Amount = 0;
+  bool Reversed = false;
+};
+
+// What the service answers for a voucher against an order.
+struct TVoucherAnswer {
+  bool Success = false;
+  std::string ErrorMessage;
+  std::string DisplayName;
+  std::string VoucherCode;
+  TSandboxMoney DiscountAmount = 0;
+  std::string VoucherReference;  // redeem and reverse only
+};
+
+struct TVoucherStatus {
+  bool Found = false;
+  std::string State;        // "available", "used" or "expired"
+  int32_t Redemptions = 0;  // not reversed
+  const TVoucher* Voucher = nullptr;
+};
+
+class TVoucherBook {
+ public:
+  // The vouchers are fixed for the book's life; the redemptions are its changing state.
+  void SetVouchers(std::vector<TVoucher> vouchers);
+  void SetState(std::vector<TRedemption> redemptions, int64_t nextReference);
+
+  // today: "YYYY-MM-DD" (local date). Codes compare exactly as typed.
+  TVoucherAnswer Evaluate(const std::string& code, TSandboxMoney orderTotal,
+                          const std::string& today) const;
+  // As Evaluate; on success records a redemption under a new unique reference.
+  TVoucherAnswer Redeem(const std::string& code, TSandboxMoney orderTotal,
+                        const std::string& today);
+  // Makes the redemption's use available again; a second reversal is refused.
+  TVoucherAnswer Reverse(const std::string& reference);
+  TVoucherStatus Status(const std::string& code, const std::string& today) const;
+
+  const std::vector<TRedemption>& Redemptions() const { return FRedemptions; }
+  int64_t NextReference() const { return FNextReference; }
+  const std::vector<TVoucher>& Vouchers() const { return FVouchers; }
+
+ private:
+  const TVoucher* Find(const std::string& code) const;
+  int32_t ActiveUses(const std::string& code) const;
+
+  std::vector<TVoucher> FVouchers;
+  std::vector<TRedemption> FRedemptions;
+  int64_t FNextReference = 1;
+};
+
+// Money as the service writes it: up to four decimals, no trailing zeros ("12.5", "10").
+std::string FormatMoney(TSandboxMoney value);

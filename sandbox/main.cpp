@@ -1,0 +1,134 @@
+// dovra-sandbox: a local voucher service on loopback over HTTPS, standing in for the outside
+// service in demos and tests.
+#define CPPHTTPLIB_OPENSSL_SUPPORT
+#include <httplib.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <iostream>
+#include <vector>
+
+#include "SandboxCert.h"
+#include "SandboxService.h"
+
+namespace {
+
+// The example book ships beside the program in the build, and in the source tree.
+std::string DefaultVoucherBook() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    const auto beside = self.parent_path() / "vouchers.example.json";
+    if (std::filesystem::exists(beside, ec)) return beside.string();
+  }
+  return DOVRA_SANDBOX_SOURCE_DIR "/vouchers.example.json";
+}
+
+TSandboxRequest FromHttp(const httplib::Request& req) {
+  TSandboxRequest request;
+  request.Method = req.method;
+  request.Path = req.path;
+  request.ContentType = req.get_header_value("Content-Type");
+  request.Authorization = req.get_header_value("Authorization");
+  request.Body = req.body;
+  return request;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"dovra-sandbox: a local voucher service on 127.0.0.1 over HTTPS"};
+  int port = 0;
+  TSandboxOptions options;
+  std::vector<std::string> fails, htmls, garbages;
+  app.add_option("--port", port, "TCP port on 127.0.0.1 (0: a free port)")
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--data", options.DataDir,
+                 "Folder for the certificate (cert.pem, key.pem) and the book's state")
+      ->required();
+  app.add_option("--vouchers", options.VoucherFile,
+                 "Voucher book (JSON); default: the example book");
+  app.add_option("--record", options.RecordFile,
+                 "Append every request received to FILE as one JSON line");
+  app.add_option("--fail", fails, "Answer OPERATION with an HTTP error: OPERATION:STATUS");
+  app.add_option("--html", htmls, "Answer OPERATION[:STATUS] with an HTML page (default 200)");
+  app.add_option("--garbage", garbages,
+                 "Answer OPERATION[:STATUS] with bytes that are no JSON (default 200)");
+  app.add_option("--delay-ms", options.DelayMs, "Wait N milliseconds before every answer")
+      ->check(CLI::Range(0, 600000));
+  app.footer(
+      "OPERATION: evaluate, redeem, reverse, status or all.\n"
+      "The first line printed is 'listening on https://127.0.0.1:PORT/'.");
+  CLI11_PARSE(app, argc, argv);
+
+  std::string error;
+  for (const std::string& f : fails) {
+    if (f.find(':') == std::string::npos) {
+      std::cerr << "dovra-sandbox: --fail " << f << ": expected OPERATION:STATUS\n";
+      return 2;
+    }
+    if (!ParseFailureSwitch(f, 500, options.FailStatus, error)) {
+      std::cerr << "dovra-sandbox: --fail: " << error << "\n";
+      return 2;
+    }
+  }
+  for (const std::string& h : htmls)
+    if (!ParseFailureSwitch(h, 200, options.HtmlStatus, error)) {
+      std::cerr << "dovra-sandbox: --html: " << error << "\n";
+      return 2;
+    }
+  for (const std::string& g : garbages)
+    if (!ParseFailureSwitch(g, 200, options.GarbageStatus, error)) {
+      std::cerr << "dovra-sandbox: --garbage: " << error << "\n";
+      return 2;
+    }
+  if (options.VoucherFile.empty()) options.VoucherFile = DefaultVoucherBook();
+
+  TSandboxService service(options);
+  if (!service.Open(error)) {
+    std::cerr << "dovra-sandbox: " << error << "\n";
+    return 1;
+  }
+  TSandboxCertificate certificate;
+  if (!EnsureSandboxCertificate(options.DataDir, certificate, error)) {
+    std::cerr << "dovra-sandbox: " << error << "\n";
+    return 1;
+  }
+  httplib::SSLServer server(certificate.CertFile.c_str(), certificate.KeyFile.c_str());
+  if (!server.is_valid()) {
+    std::cerr << "dovra-sandbox: cannot use the certificate " << certificate.CertFile
+              << " with the key " << certificate.KeyFile << "\n";
+    return 1;
+  }
+  server.set_payload_max_length(1 << 20);
+  auto handler = [&service](const httplib::Request& req, httplib::Response& res) {
+    const TSandboxReply reply = service.Handle(FromHttp(req));
+    res.status = reply.Status;
+    if (reply.Status == 401) res.set_header("WWW-Authenticate", "Basic realm=\"Dovra vouchers\"");
+    res.set_content(reply.Body, reply.ContentType.c_str());
+  };
+  const std::string anyPath = R"(/.*)";
+  server.Post(anyPath, handler);
+  server.Get(anyPath, handler);
+  server.Put(anyPath, handler);
+  server.Delete(anyPath, handler);
+  server.Patch(anyPath, handler);
+
+  int bound = port;
+  if (port == 0) {
+    bound = server.bind_to_any_port("127.0.0.1");
+  } else if (!server.bind_to_port("127.0.0.1", port)) {
+    bound = -1;
+  }
+  if (bound <= 0) {
+    std::cerr << "dovra-sandbox: cannot listen on 127.0.0.1:" << port << "\n";
+    return 1;
+  }
+  std::cout << "listening on https://127.0.0.1:" << bound << "/" << std::endl;
+  if (!server.listen_after_bind()) {
+    std::cerr << "dovra-sandbox: the server stopped with an error on port " << bound << "\n";
+    return 1;
+  }
+  return 0;
+}
