@@ -24,9 +24,9 @@ namespace {
 TDllProc gPreviousDllProc = nullptr;  // handler in place before the module's hook
 TDllProc gDllProc = nullptr;          // the installed chain
 
+bool gStaticsDestroyed = false;
 struct TExitSentinel {
-  bool Destroyed = false;
-  ~TExitSentinel() { Destroyed = true; }
+  ~TExitSentinel() { gStaticsDestroyed = true; }
 };
 TExitSentinel gExitSentinel;
 
@@ -50,7 +50,7 @@ __attribute__((constructor)) void ModuleLoad() {
 }
 
 __attribute__((destructor)) void ModuleUnload() {
-  const bool processEnding = gExitSentinel.Destroyed;
+  const bool processEnding = gStaticsDestroyed;
   // Any non-empty pointer marks process termination.
   static int processEndMarker;
   if (gDllProc) gDllProc(DLL_PROCESS_DETACH, processEnding ? &processEndMarker : nullptr);

@@ -1,0 +1,234 @@
+// The real DovraVoucherPayment.smd loaded with dlopen, as a host loads it: exports, start-up line,
+// registrations and removals in their orders, unload and process exit without FinalModule.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "RecordingRegistry.h"
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+#include "intfDatabaseChanges.h"
+#include "intfDovraVoucherAPI.h"
+#include "intfPaymentMethod.h"
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+namespace {
+
+const std::string DbChanges = "{46A625EC-9BF5-42C0-AC4F-9E6719539020}";
+const std::string VoucherAPI = "{F8F4F051-1BC4-4041-AEC5-B146949C1788}";
+const std::string PaymentMethod = "{B99696A6-EA20-4DD7-8E91-13B5762D314D}";
+
+using TInit = void (*)(IServiceRegistry*);
+using TFinal = void (*)();
+
+// A copy of the module in a folder of its own, so that its log file lands there.
+class ModuleFrame : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FDir = fs::temp_directory_path() /
+           ("dovra-frame-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(FDir);
+    fs::create_directories(FDir);
+    FModule = FDir / "DovraVoucherPayment.smd";
+    fs::copy_file(DOVRA_MODULE_PATH, FModule);
+  }
+  void TearDown() override {
+    if (FHandle) dlclose(FHandle);
+    fs::remove_all(FDir);
+  }
+
+  void Load() {
+    FHandle = dlopen(FModule.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(FHandle, nullptr) << dlerror();
+    FInit = reinterpret_cast<TInit>(dlsym(FHandle, "InitModule"));
+    FFinal = reinterpret_cast<TFinal>(dlsym(FHandle, "FinalModule"));
+    ASSERT_NE(FInit, nullptr);
+    ASSERT_NE(FFinal, nullptr);
+  }
+  void Unload() {
+    ASSERT_EQ(dlclose(FHandle), 0);
+    FHandle = nullptr;
+  }
+
+  std::string LogText() const {
+    for (const auto& entry : fs::directory_iterator(FDir))
+      if (entry.path().extension() == ".log") {
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+      }
+    return {};
+  }
+
+  fs::path FDir, FModule;
+  void* FHandle = nullptr;
+  TInit FInit = nullptr;
+  TFinal FFinal = nullptr;
+};
+
+std::vector<std::string> Without(const std::vector<std::string>& calls, const std::string& op) {
+  std::vector<std::string> out;
+  for (const auto& c : calls)
+    if (c.rfind(op, 0) != 0) out.push_back(c);
+  return out;
+}
+
+}  // namespace
+
+TEST(ModuleExports, OnlyTheTwoEntryPoints) {
+  std::string command = std::string("nm -D --defined-only '") + DOVRA_MODULE_PATH + "'";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  ASSERT_TRUE(pipe);
+  std::vector<std::string> names;
+  std::array<char, 512> line{};
+  while (fgets(line.data(), line.size(), pipe.get())) {
+    std::istringstream fields(line.data());
+    std::string address, kind, name;
+    fields >> address >> kind >> name;
+    if (kind == "A") continue;  // the version node, not a symbol of code or data
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_THAT(names, ElementsAre("FinalModule", "InitModule"));
+}
+
+TEST_F(ModuleFrame, LoadWritesTheStartLineBeforeInit) {
+  Load();
+  const std::string log = LogText();
+  ASSERT_FALSE(log.empty()) << "no log file beside the module in " << FDir;
+  const size_t at = log.find("Starting DovraVoucherPayment\r\n");
+  ASSERT_NE(at, std::string::npos) << log;
+  // 17-character time stamp, then the info tag, then the text.
+  ASSERT_GE(at, 24u);
+  EXPECT_EQ(log.substr(at - 7, 7), " info  ");
+  EXPECT_EQ(log[at - 7 - 9], ' ');  // between YYYYMMDD and hhmmssCC
+}
+
+TEST_F(ModuleFrame, InitRegistersAndFinalRemovesInTheirOrders) {
+  Load();
+  auto registry = MakeObject<TRecordingRegistry>();
+  FInit(registry.Get());
+  EXPECT_THAT(registry->Calls,
+              ElementsAre("RegisterNamedFactory " + DbChanges + " Dovra",
+                          "RegisterFactory " + VoucherAPI,
+                          "RegisterNamedFactory " + PaymentMethod + " DovraVouchers"));
+  registry->Calls.clear();
+  FFinal();
+  EXPECT_THAT(registry->Calls,
+              ElementsAre("UnregisterNamedFactory " + DbChanges + " Dovra",
+                          "UnregisterNamedFactory " + PaymentMethod + " DovraVouchers",
+                          "UnregisterFactory " + VoucherAPI));
+  EXPECT_EQ(registry->Extra(), 0) << "the module still holds the registry";
+  EXPECT_EQ(registry->Count(), 0);
+
+  registry->Calls.clear();
+  FFinal();  // a second FinalModule has nothing to do
+  EXPECT_THAT(registry->Calls, IsEmpty());
+}
+
+TEST_F(ModuleFrame, ProductsAnswerTheirServiceAndTheBaseInterface) {
+  Load();
+  auto registry = MakeObject<TRecordingRegistry>();
+  FInit(registry.Get());
+  const TGUID services[] = {IDatabaseChanges::IID, IDovraVoucherAPI::IID, IPaymentMethod::IID};
+  for (const TGUID& service : services) {
+    TIntfPtr<IInterface> product;
+    ASSERT_TRUE(registry->ResolveService(service, product)) << service.ToString();
+    void* raw = nullptr;
+    ASSERT_EQ(product->QueryInterface(service, &raw), S_OK_RESULT);
+    TIntfPtr<IInterface>::Adopt(static_cast<IInterface*>(raw)).Clear();
+    EXPECT_TRUE(product.As<IInterface>()) << service.ToString();
+    EXPECT_FALSE(product.As<IStringConfigList>()) << service.ToString();
+  }
+  // Two resolves give two objects: every request makes a fresh product.
+  TIntfPtr<IInterface> a, b;
+  registry->ResolveNamedService(IPaymentMethod::IID, "DovraVouchers", a);
+  registry->ResolveNamedService(IPaymentMethod::IID, "DovraVouchers", b);
+  EXPECT_NE(a.Get(), b.Get());
+  a.Clear();
+  b.Clear();
+  FFinal();
+}
+
+TEST_F(ModuleFrame, UnloadWithoutFinalModuleRemovesTheFactories) {
+  Load();
+  auto registry = MakeObject<TRecordingRegistry>();
+  FInit(registry.Get());
+  registry->Calls.clear();
+  Unload();
+  EXPECT_THAT(Without(registry->Calls, "Resolve"),
+              ElementsAre("UnregisterNamedFactory " + DbChanges + " Dovra",
+                          "UnregisterNamedFactory " + PaymentMethod + " DovraVouchers",
+                          "UnregisterFactory " + VoucherAPI));
+  EXPECT_EQ(registry->Extra(), 0) << "the unloaded module still holds the registry";
+}
+
+TEST_F(ModuleFrame, FinalModuleThenUnloadRemovesOnce) {
+  Load();
+  auto registry = MakeObject<TRecordingRegistry>();
+  FInit(registry.Get());
+  FFinal();
+  registry->Calls.clear();
+  Unload();
+  EXPECT_THAT(registry->Calls, IsEmpty());
+}
+
+TEST_F(ModuleFrame, InitAgainAfterFinalStartsOver) {
+  Load();
+  auto registry = MakeObject<TRecordingRegistry>();
+  FInit(registry.Get());
+  FFinal();
+  FInit(registry.Get());
+  EXPECT_EQ(registry->Count(), 3);
+  FFinal();
+  EXPECT_EQ(registry->Count(), 0);
+}
+
+// Process exit without FinalModule: the host's objects may already be gone, so the module must
+// not call the registry. The child records every registry call into a pipe as it happens.
+TEST_F(ModuleFrame, ProcessExitWithoutFinalModuleMakesNoRegistryCall) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(fds[0]);
+    void* handle = dlopen(FModule.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) _exit(3);
+    auto init = reinterpret_cast<TInit>(dlsym(handle, "InitModule"));
+    // Leaked on purpose: at exit it stands for a host object that may no longer be usable.
+    static TRecordingRegistry* registry = MakeObject<TRecordingRegistry>(fds[1]).Detach();
+    init(registry);
+    const char mark[] = "initialised\n";
+    [[maybe_unused]] ssize_t n = write(fds[1], mark, sizeof mark - 1);
+    exit(0);  // runs exit handlers and library destructors, without FinalModule
+  }
+  close(fds[1]);
+  std::string calls;
+  char buf[256];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) calls.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const size_t mark = calls.find("initialised\n");
+  ASSERT_NE(mark, std::string::npos) << calls;
+  EXPECT_EQ(calls.substr(mark + 12), "") << "registry called during process exit";
+  EXPECT_THAT(calls.substr(0, mark), HasSubstr("RegisterNamedFactory " + PaymentMethod));
+}

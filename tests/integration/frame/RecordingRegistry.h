@@ -1,0 +1,122 @@
+// A registry for tests of the module frame: serves like the host's registry and records every call
+// the module makes, in order, also into a file descriptor so that a child process's calls survive
+// its exit.
+#pragma once
+
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "TServiceRegistry.h"
+#include "clsInterfacedObject.h"
+
+class TRecordingRegistry final : public TImplements<TInterfacedObject, IServiceRegistry> {
+ public:
+  explicit TRecordingRegistry(int fd = -1) : FFd(fd), FInner(NewServiceRegistry()) {}
+
+  std::vector<std::string> Calls;
+  // References taken minus references released since creation (the creator's own excluded).
+  int32_t Extra() const { return FExtra; }
+
+  int32_t AddRef() override {
+    ++FExtra;
+    return TImplements::AddRef();
+  }
+  int32_t Release() override {
+    --FExtra;
+    return TImplements::Release();
+  }
+
+  void RegisterInstance(const TGUID& s, IInterface* i) override {
+    Note("RegisterInstance", s);
+    FInner->RegisterInstance(s, i);
+  }
+  void RegisterNamedInstance(const TGUID& s, const std::string& n, IInterface* i) override {
+    Note("RegisterNamedInstance", s, n);
+    FInner->RegisterNamedInstance(s, n, i);
+  }
+  void UnregisterInstance(const TGUID& s) override { Note("UnregisterInstance", s); }
+  void UnregisterNamedInstance(const TGUID& s, const std::string& n) override {
+    Note("UnregisterNamedInstance", s, n);
+  }
+  bool IsRegistered(const TGUID& s) override { return FInner->IsRegistered(s); }
+  bool IsNamedRegistered(const TGUID& s, const std::string& n) override {
+    return FInner->IsNamedRegistered(s, n);
+  }
+  void RegisterFactory(const TGUID& s, IServiceFactory* f) override {
+    Note("RegisterFactory", s);
+    FInner->RegisterFactory(s, f);
+  }
+  void RegisterNamedFactory(const TGUID& s, const std::string& n, IServiceFactory* f) override {
+    Note("RegisterNamedFactory", s, n);
+    FInner->RegisterNamedFactory(s, n, f);
+  }
+  void RegisterSingletonFactory(const TGUID& s, IServiceFactory* f) override {
+    Note("RegisterSingletonFactory", s);
+    FInner->RegisterSingletonFactory(s, f);
+  }
+  void RegisterNamedSingletonFactory(const TGUID& s, const std::string& n,
+                                     IServiceFactory* f) override {
+    Note("RegisterNamedSingletonFactory", s, n);
+    FInner->RegisterNamedSingletonFactory(s, n, f);
+  }
+  bool ResolveNamedService(const TGUID& s, const std::string& n,
+                           TIntfPtr<IInterface>& i) override {
+    return FInner->ResolveNamedService(s, n, i);
+  }
+  bool GetFactory(const TGUID& s, TIntfPtr<IServiceFactory>& f) override {
+    return FInner->GetFactory(s, f);
+  }
+  bool GetNamedFactory(const TGUID& s, const std::string& n,
+                       TIntfPtr<IServiceFactory>& f) override {
+    return FInner->GetNamedFactory(s, n, f);
+  }
+  int32_t NameCount(const TGUID& s) override { return FInner->NameCount(s); }
+  bool NameAt(const TGUID& s, int32_t i, std::string& n) override {
+    return FInner->NameAt(s, i, n);
+  }
+  int32_t Count() override { return FInner->Count(); }
+  bool EntryAt(int32_t i, TGUID& s, std::string& n) override { return FInner->EntryAt(i, s, n); }
+  void SetParent(IServiceRegistry* p) override { FInner->SetParent(p); }
+  bool GetParent(TIntfPtr<IServiceRegistry>& p) override { return FInner->GetParent(p); }
+  void Clear() override { FInner->Clear(); }
+  void UnregisterFactory(const TGUID& s) override {
+    Note("UnregisterFactory", s);
+    FInner->UnregisterFactory(s);
+  }
+  void UnregisterNamedFactory(const TGUID& s, const std::string& n) override {
+    Note("UnregisterNamedFactory", s, n);
+    FInner->UnregisterNamedFactory(s, n);
+  }
+  void UnregisterAll(const TGUID& s) override {
+    Note("UnregisterAll", s);
+    FInner->UnregisterAll(s);
+  }
+  void SetDefaultName(const TGUID& s, const std::string& n) override {
+    FInner->SetDefaultName(s, n);
+  }
+  bool GetDefaultName(const TGUID& s, std::string& n) override {
+    return FInner->GetDefaultName(s, n);
+  }
+  void CreateScope(TIntfPtr<IServiceRegistry>& scope) override { FInner->CreateScope(scope); }
+  bool ResolveService(const TGUID& s, TIntfPtr<IInterface>& i) override {
+    Note("ResolveService", s);
+    return FInner->ResolveService(s, i);
+  }
+
+ private:
+  void Note(const char* op, const TGUID& s, const std::string& name = {}) {
+    std::string line = std::string(op) + " " + s.ToString();
+    if (!name.empty()) line += " " + name;
+    Calls.push_back(line);
+    if (FFd >= 0) {
+      const std::string out = line + "\n";
+      [[maybe_unused]] ssize_t n = write(FFd, out.data(), out.size());
+    }
+  }
+
+  int FFd;
+  int32_t FExtra = 0;
+  TIntfPtr<IServiceRegistry> FInner;
+};
