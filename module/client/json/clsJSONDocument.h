@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -140,13 +141,14 @@ class TJSONValue {
 
  private:
   void Reset() noexcept;
-  TJSONDocument& RequireDocument(std::string_view operation) const;
+  // The document held; EVariantInvalidOpError naming the operation (and member) otherwise.
+  TJSONDocument& RequireDocument(std::string_view operation, std::string_view name = {}) const;
 
   TJSONKind FKind = TJSONKind::Empty;
   union {
     bool FBool;
     int32_t FInt;
-    int64_t FInt64;
+    int64_t FInt64 = 0;
     double FDouble;
     std::string FText;
     TJSONDocumentPtr FDoc;

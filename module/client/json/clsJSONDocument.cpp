@@ -1,0 +1,1020 @@
+// The module's JSON values: a single-pass parser for untrusted text, the documents and the
+// compact writer that fills one growing buffer.
+#include "clsJSONDocument.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <limits>
+
+namespace {
+
+// ---- Small text helpers ---------------------------------------------------------------------
+
+inline char LowerAscii(char c) noexcept {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+bool SameTextAscii(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// "_Count" in any letter case after the underscore.
+bool IsCountName(std::string_view name) noexcept {
+  return name.size() == 6 && name[0] == '_' && SameTextAscii(name.substr(1), "count");
+}
+
+void AppendInt(std::string& out, int64_t v) {
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, r.ptr);
+}
+
+std::string Quoted(std::string_view s) {
+  std::string r;
+  r.reserve(s.size() + 2);
+  r += '"';
+  r.append(s);
+  r += '"';
+  return r;
+}
+
+// Reads a whole text as a 64-bit integer: optional sign, digits, nothing else.
+bool ReadInt64(std::string_view s, int64_t& out) noexcept {
+  size_t i = 0;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
+  if (i == s.size()) return false;
+  uint64_t acc = 0;
+  const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+  for (; i < s.size(); ++i) {
+    const unsigned d = static_cast<unsigned char>(s[i]) - '0';
+    if (d > 9) return false;
+    if (acc > (limit - d) / 10) return false;
+    acc = acc * 10 + d;
+  }
+  out = negative ? static_cast<int64_t>(0 - acc) : static_cast<int64_t>(acc);
+  return true;
+}
+
+// Reads a whole text as money: optional sign, digits, a point and one to four decimals.
+bool ReadMoney(std::string_view s, size_t point, int64_t& out) noexcept {
+  int64_t whole = 0;
+  const std::string_view head = s.substr(0, point);
+  if (head.empty() || head == "-" || head == "+") {
+    whole = 0;
+  } else if (!ReadInt64(head, whole) || head.back() < '0') {
+    return false;
+  }
+  const bool negative = !head.empty() && head[0] == '-';
+  const std::string_view tail = s.substr(point + 1);
+  int64_t frac = 0;
+  for (char c : tail) {
+    if (c < '0' || c > '9') return false;
+    frac = frac * 10 + (c - '0');
+  }
+  for (size_t n = tail.size(); n < 4; ++n) frac *= 10;
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max() / 10000 - 1;
+  if (whole > kMax || whole < -kMax) return false;
+  out = negative ? whole * 10000 - frac : whole * 10000 + frac;
+  return true;
+}
+
+// Reads a whole text as a finite double in C notation.
+bool ReadDouble(std::string_view s, double& out) noexcept {
+  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  if (s.empty()) return false;
+  double v = 0;
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(v)) return false;
+  out = v;
+  return true;
+}
+
+std::string_view TrimSpaces(std::string_view s) noexcept {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+  return s;
+}
+
+// Round half to even of a finite double into int64; false when it does not fit.
+bool RoundToInt64(double v, int64_t& out) noexcept {
+  if (!std::isfinite(v)) return false;
+  const double r = std::nearbyint(v);
+  if (r < -9223372036854775808.0 || r >= 9223372036854775808.0) return false;
+  out = static_cast<int64_t>(r);
+  return true;
+}
+
+// Money divided by 10000, a half to the even neighbour.
+int64_t MoneyToWhole(int64_t m) noexcept {
+  int64_t q = m / 10000;
+  const int64_t r = m % 10000;
+  if (r > 5000 || (r == 5000 && (q & 1))) ++q;
+  if (r < -5000 || (r == -5000 && (q & 1))) --q;
+  return q;
+}
+
+// ---- Escaping ------------------------------------------------------------------------------
+
+// 0: copied as is; 1: escaped; 2: ends the text.
+constexpr std::array<uint8_t, 256> MakeEscapeTable() {
+  std::array<uint8_t, 256> t{};
+  for (int c = 1; c < 32; ++c) t[c] = 1;
+  t[0] = 2;
+  t['"'] = 1;
+  t['\\'] = 1;
+  return t;
+}
+constexpr std::array<uint8_t, 256> kEscape = MakeEscapeTable();
+
+void AppendEscaped(std::string& out, std::string_view s) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  const char* p = s.data();
+  const char* const end = p + s.size();
+  while (p < end) {
+    const char* run = p;
+    while (p < end && kEscape[static_cast<unsigned char>(*p)] == 0) ++p;
+    out.append(run, p);
+    if (p == end) break;
+    const unsigned char c = static_cast<unsigned char>(*p++);
+    if (c == 0) break;
+    switch (c) {
+      case '"':
+        out.append("\\\"", 2);
+        break;
+      case '\\':
+        out.append("\\\\", 2);
+        break;
+      case 8:
+        out.append("\\b", 2);
+        break;
+      case 9:
+        out.append("\\t", 2);
+        break;
+      case 10:
+        out.append("\\n", 2);
+        break;
+      case 12:
+        out.append("\\f", 2);
+        break;
+      case 13:
+        out.append("\\r", 2);
+        break;
+      default: {
+        const char u[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+        out.append(u, 6);
+      }
+    }
+  }
+  out += '"';
+}
+
+// ---- Parser -------------------------------------------------------------------------------
+
+// Nesting beyond this fails the parse instead of exhausting the stack on hostile input.
+constexpr int kMaxDepth = 512;
+
+inline bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
+inline bool IsLetter(char c) noexcept { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+inline bool IsBareStart(char c) noexcept {
+  return IsLetter(c) || IsDigit(c) || c == '_' || c == '$';
+}
+inline bool IsBareRest(char c) noexcept {
+  return IsLetter(c) || IsDigit(c) || c == '_' || c == '.';
+}
+// Ends a scalar token: white space, byte 0 and the structural bytes.
+inline bool EndsToken(char c) noexcept {
+  return static_cast<unsigned char>(c) <= ' ' || c == ',' || c == '}' || c == ']' || c == ':';
+}
+inline int HexValue(char c) noexcept {
+  if (IsDigit(c)) return c - '0';
+  const char l = static_cast<char>(c | 0x20);
+  if (l >= 'a' && l <= 'f') return l - 'a' + 10;
+  return -1;
+}
+
+class TParser {
+ public:
+  TParser(std::string_view text) : FPos(text.data()), FEnd(text.data() + text.size()) {}
+
+  TJSONValue Run() {
+    SkipSpace();
+    if (FPos == FEnd) return {};
+    TJSONValue result;
+    const char c = *FPos;
+    if (c == '{' || c == '[') {
+      if (!ParseValue(result)) return {};
+      return result;
+    }
+    if ((c == 'n' || c == 'N') && FEnd - FPos >= 4 && SameTextAscii({FPos + 1, 3}, "ull"))
+      return TJSONValue(MakeObject<TJSONDocument>(TJSONDocumentKind::Object));
+    return {};
+  }
+
+ private:
+  void SkipSpace() noexcept {
+    while (FPos < FEnd && static_cast<unsigned char>(*FPos) - 1u < 32u) ++FPos;
+  }
+
+  bool ParseValue(TJSONValue& out) {
+    if (FPos == FEnd) return false;
+    switch (*FPos) {
+      case '{':
+        return ParseObject(out);
+      case '[':
+        return ParseArray(out);
+      case '"': {
+        std::string s;
+        if (!ParseString('"', s)) return false;
+        out = TJSONValue(std::move(s));
+        return true;
+      }
+      default:
+        return ParseScalar(out);
+    }
+  }
+
+  bool ParseObject(TJSONValue& out) {
+    if (++FDepth > kMaxDepth) return false;
+    ++FPos;
+    const size_t base = FMembers.size();
+    SkipSpace();
+    if (FPos < FEnd && *FPos == '}') {
+      ++FPos;
+    } else {
+      for (;;) {
+        std::string name;
+        bool bare = false;
+        if (FPos == FEnd) return false;
+        if (*FPos == '"' || *FPos == '\'') {
+          if (!ParseString(*FPos, name)) return false;
+        } else if (IsBareStart(*FPos)) {
+          const char* start = FPos++;
+          while (FPos < FEnd && IsBareRest(*FPos)) ++FPos;
+          name.assign(start, FPos);
+          bare = true;
+        } else {
+          return false;
+        }
+        SkipSpace();
+        if (FPos == FEnd || !(*FPos == ':' || (bare && *FPos == '='))) return false;
+        ++FPos;
+        SkipSpace();
+        TJSONValue value;
+        if (!ParseValue(value)) return false;
+        FMembers.push_back({std::move(name), std::move(value)});
+        SkipSpace();
+        if (FPos == FEnd) return false;
+        if (*FPos == ',') {
+          ++FPos;
+          SkipSpace();
+          continue;
+        }
+        if (*FPos != '}') return false;
+        ++FPos;
+        break;
+      }
+    }
+    auto doc = MakeObject<TJSONDocument>(TJSONDocumentKind::Object);
+    auto first = FMembers.begin() + static_cast<std::ptrdiff_t>(base);
+    doc->Members().assign(std::make_move_iterator(first), std::make_move_iterator(FMembers.end()));
+    FMembers.erase(first, FMembers.end());
+    out = TJSONValue(std::move(doc));
+    --FDepth;
+    return true;
+  }
+
+  bool ParseArray(TJSONValue& out) {
+    if (++FDepth > kMaxDepth) return false;
+    ++FPos;
+    const size_t base = FItems.size();
+    SkipSpace();
+    if (FPos < FEnd && *FPos == ']') {
+      ++FPos;
+    } else {
+      for (;;) {
+        TJSONValue value;
+        if (!ParseValue(value)) return false;
+        FItems.push_back(std::move(value));
+        SkipSpace();
+        if (FPos == FEnd) return false;
+        if (*FPos == ',') {
+          ++FPos;
+          SkipSpace();
+          continue;
+        }
+        if (*FPos != ']') return false;
+        ++FPos;
+        break;
+      }
+    }
+    auto doc = MakeObject<TJSONDocument>(TJSONDocumentKind::Array);
+    auto first = FItems.begin() + static_cast<std::ptrdiff_t>(base);
+    doc->Items().assign(std::make_move_iterator(first), std::make_move_iterator(FItems.end()));
+    FItems.erase(first, FItems.end());
+    out = TJSONValue(std::move(doc));
+    --FDepth;
+    return true;
+  }
+
+  // A string in the given quotes, FPos at the opening quote.
+  bool ParseString(char quote, std::string& out) {
+    ++FPos;
+    for (;;) {
+      const char* run = FPos;
+      while (FPos < FEnd && *FPos != quote && *FPos != '\\') ++FPos;
+      if (FPos == FEnd) return false;
+      out.append(run, FPos);
+      if (*FPos++ == quote) return true;
+      if (FPos == FEnd) return false;
+      const char c = *FPos++;
+      switch (c) {
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'u':
+          AppendUnicodeEscape(out);
+          break;
+        default:
+          out += c;
+      }
+    }
+  }
+
+  // After "\u": four hexadecimal digits become UTF-8; \u0000 and malformed escapes give "?"
+  // (a malformed escape consumes only the "\u").
+  void AppendUnicodeEscape(std::string& out) {
+    unsigned cp = 0;
+    if (FEnd - FPos >= 4) {
+      for (int i = 0; i < 4; ++i) {
+        const int h = HexValue(FPos[i]);
+        if (h < 0) {
+          out += '?';
+          return;
+        }
+        cp = cp * 16 + static_cast<unsigned>(h);
+      }
+    } else {
+      out += '?';
+      return;
+    }
+    FPos += 4;
+    if (cp == 0) {
+      out += '?';
+    } else if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      const char b[2] = {static_cast<char>(0xC0 | (cp >> 6)),
+                         static_cast<char>(0x80 | (cp & 0x3F))};
+      out.append(b, 2);
+    } else {
+      const char b[3] = {static_cast<char>(0xE0 | (cp >> 12)),
+                         static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
+                         static_cast<char>(0x80 | (cp & 0x3F))};
+      out.append(b, 3);
+    }
+  }
+
+  bool ParseScalar(TJSONValue& out) {
+    const char* start = FPos;
+    while (FPos < FEnd && !EndsToken(*FPos)) ++FPos;
+    const std::string_view token(start, static_cast<size_t>(FPos - start));
+    if (token.empty()) return false;
+    switch (token[0]) {
+      case 'n':
+        if (token == "null") {
+          out = TJSONValue(nullptr);
+          return true;
+        }
+        break;
+      case 't':
+        if (token == "true") {
+          out = TJSONValue(true);
+          return true;
+        }
+        break;
+      case 'f':
+        if (token == "false") {
+          out = TJSONValue(false);
+          return true;
+        }
+        break;
+      default:
+        break;
+    }
+    out = ClassifyNumber(token);
+    return true;
+  }
+
+  static TJSONValue ClassifyNumber(std::string_view token) {
+    bool digitsAndSigns = true;
+    size_t point = std::string_view::npos;
+    for (size_t i = 0; i < token.size(); ++i) {
+      const char c = token[i];
+      if (IsDigit(c) || c == '-' || c == '+') continue;
+      digitsAndSigns = false;
+      if (c == '.' && point == std::string_view::npos) point = i;
+    }
+    if (digitsAndSigns) {
+      int64_t v = 0;
+      if (ReadInt64(token, v)) {
+        if (v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max())
+          return TJSONValue(static_cast<int32_t>(v));
+        return TJSONValue(v);
+      }
+    } else if (point != std::string_view::npos) {
+      const size_t decimals = token.size() - point - 1;
+      int64_t m = 0;
+      if (decimals >= 1 && decimals <= 4 && ReadMoney(token, point, m))
+        return TJSONValue(TJSONMoney{m});
+    }
+    double d = 0;
+    if (ReadDouble(token, d)) return TJSONValue(d);
+    return TJSONValue(token);
+  }
+
+  const char* FPos;
+  const char* const FEnd;
+  int FDepth = 0;
+  // Members and items of the documents being read; each document takes its own range at its
+  // end, so it is allocated once at its exact size.
+  std::vector<TJSONMember> FMembers;
+  std::vector<TJSONValue> FItems;
+};
+
+}  // namespace
+
+// ---- Errors -------------------------------------------------------------------------------
+
+EVariantTypeCastError::EVariantTypeCastError(std::string_view fromType, std::string_view toType)
+    : EJSONError("Could not convert variant of type (" + std::string(fromType) + ") into type (" +
+                 std::string(toType) + ")") {}
+
+// ---- TJSONValue ---------------------------------------------------------------------------
+
+TJSONValue::TJSONValue(TJSONDocumentPtr doc) {
+  if (doc) {
+    FKind = TJSONKind::Document;
+    new (&FDoc) TJSONDocumentPtr(std::move(doc));
+  } else {
+    FKind = TJSONKind::Null;
+  }
+}
+
+TJSONValue::TJSONValue(const TJSONValue& other) : FKind(other.FKind) {
+  switch (FKind) {
+    case TJSONKind::Text:
+      new (&FText) std::string(other.FText);
+      break;
+    case TJSONKind::Document:
+      new (&FDoc) TJSONDocumentPtr(other.FDoc);
+      break;
+    default:
+      FInt64 = other.FInt64;
+      break;
+  }
+}
+
+TJSONValue::TJSONValue(TJSONValue&& other) noexcept : FKind(other.FKind) {
+  switch (FKind) {
+    case TJSONKind::Text:
+      new (&FText) std::string(std::move(other.FText));
+      break;
+    case TJSONKind::Document:
+      new (&FDoc) TJSONDocumentPtr(std::move(other.FDoc));
+      break;
+    default:
+      FInt64 = other.FInt64;
+      break;
+  }
+  other.Reset();
+}
+
+TJSONValue& TJSONValue::operator=(const TJSONValue& other) {
+  // Through a copy: other may live inside a document that only this value keeps alive.
+  if (this != &other) *this = TJSONValue(other);
+  return *this;
+}
+
+TJSONValue& TJSONValue::operator=(TJSONValue&& other) noexcept {
+  if (this != &other) {
+    TJSONValue taken(static_cast<TJSONValue&&>(other));
+    Reset();
+    FKind = taken.FKind;
+    switch (FKind) {
+      case TJSONKind::Text:
+        new (&FText) std::string(std::move(taken.FText));
+        break;
+      case TJSONKind::Document:
+        new (&FDoc) TJSONDocumentPtr(std::move(taken.FDoc));
+        break;
+      default:
+        FInt64 = taken.FInt64;
+        break;
+    }
+  }
+  return *this;
+}
+
+void TJSONValue::Reset() noexcept {
+  switch (FKind) {
+    case TJSONKind::Text:
+      FText.~basic_string();
+      break;
+    case TJSONKind::Document:
+      FDoc.~TJSONDocumentPtr();
+      break;
+    default:
+      break;
+  }
+  FKind = TJSONKind::Empty;
+  FInt64 = 0;
+}
+
+bool TJSONValue::IsDocument() const noexcept {
+  return FKind == TJSONKind::Document && FDoc->Kind() != TJSONDocumentKind::Undefined;
+}
+
+std::string_view TJSONValue::KindName() const noexcept {
+  switch (FKind) {
+    case TJSONKind::Empty:
+      return "Empty";
+    case TJSONKind::Null:
+      return "Null";
+    case TJSONKind::Boolean:
+      return "Boolean";
+    case TJSONKind::Integer:
+      return "Integer";
+    case TJSONKind::LargeInteger:
+      return "Int64";
+    case TJSONKind::Money:
+      return "Currency";
+    case TJSONKind::Float:
+      return "Double";
+    case TJSONKind::Text:
+      return "String";
+    case TJSONKind::Document:
+      return "Document";
+  }
+  return "Unknown";
+}
+
+TJSONDocument& TJSONValue::RequireDocument(std::string_view operation,
+                                           std::string_view name) const {
+  if (FKind != TJSONKind::Document) {
+    std::string what = "Invalid variant operation: " + std::string(operation);
+    if (!name.empty() || operation.substr(0, 6) == "member") what += " " + Quoted(name);
+    throw EVariantInvalidOpError(what + " on a value of type (" + std::string(KindName()) + ")");
+  }
+  return *FDoc;
+}
+
+TJSONValue TJSONValue::Get(std::string_view name) const {
+  TJSONDocument& doc = RequireDocument("member", name);
+  if (IsCountName(name)) return TJSONValue(doc.Count());
+  if (const TJSONValue* v = doc.Find(name)) return *v;
+  return TJSONValue(nullptr);
+}
+
+const TJSONValue* TJSONValue::Find(std::string_view name) const {
+  return RequireDocument("member", name).Find(name);
+}
+
+void TJSONValue::Set(std::string_view name, TJSONValue value) const {
+  TJSONDocument& doc = RequireDocument("member write", name);
+  if (!doc.IsObject())
+    throw EVariantInvalidOpError("Invalid variant operation: member write " + Quoted(name) +
+                                 " on an array");
+  doc.Set(name, std::move(value));
+}
+
+int32_t TJSONValue::Count() const { return RequireDocument("_Count").Count(); }
+
+const TJSONValue& TJSONValue::_(int32_t index) const { return RequireDocument("_").At(index); }
+
+void TJSONValue::Add(TJSONValue value) const {
+  TJSONDocument& doc = RequireDocument("Add");
+  if (!doc.IsArray()) throw EVariantInvalidOpError("Invalid variant operation: Add on an object");
+  doc.Add(std::move(value));
+}
+
+std::string TJSONValue::ToText() const {
+  switch (FKind) {
+    case TJSONKind::Empty:
+      return {};
+    case TJSONKind::Null:
+      throw EVariantTypeCastError(KindName(), "String");
+    case TJSONKind::Text:
+      return FText;
+    case TJSONKind::Boolean:
+      return FBool ? "True" : "False";
+    default: {
+      std::string out;
+      WriteJSON(out);
+      return out;
+    }
+  }
+}
+
+bool TJSONValue::ToBoolean() const {
+  switch (FKind) {
+    case TJSONKind::Empty:
+      return false;
+    case TJSONKind::Boolean:
+      return FBool;
+    case TJSONKind::Integer:
+      return FInt != 0;
+    case TJSONKind::LargeInteger:
+    case TJSONKind::Money:
+      return FInt64 != 0;
+    case TJSONKind::Float:
+      return FDouble != 0;
+    case TJSONKind::Text: {
+      const std::string_view t = TrimSpaces(FText);
+      if (SameTextAscii(t, "true")) return true;
+      if (SameTextAscii(t, "false")) return false;
+      double d = 0;
+      if (ReadDouble(t, d)) return d != 0;
+      break;
+    }
+    default:
+      break;
+  }
+  throw EVariantTypeCastError(KindName(), "Boolean");
+}
+
+double TJSONValue::ToFloat() const {
+  switch (FKind) {
+    case TJSONKind::Empty:
+      return 0;
+    case TJSONKind::Boolean:
+      return FBool ? 1 : 0;
+    case TJSONKind::Integer:
+      return FInt;
+    case TJSONKind::LargeInteger:
+      return static_cast<double>(FInt64);
+    case TJSONKind::Money:
+      return static_cast<double>(FInt64) / 10000.0;
+    case TJSONKind::Float:
+      return FDouble;
+    case TJSONKind::Text: {
+      double d = 0;
+      if (ReadDouble(TrimSpaces(FText), d)) return d;
+      break;
+    }
+    default:
+      break;
+  }
+  throw EVariantTypeCastError(KindName(), "Double");
+}
+
+int32_t TJSONValue::ToInteger() const {
+  int64_t v = 0;
+  bool ok = true;
+  switch (FKind) {
+    case TJSONKind::Empty:
+      return 0;
+    case TJSONKind::Boolean:
+      return FBool ? 1 : 0;
+    case TJSONKind::Integer:
+      return FInt;
+    case TJSONKind::LargeInteger:
+      v = FInt64;
+      break;
+    case TJSONKind::Money:
+      v = MoneyToWhole(FInt64);
+      break;
+    case TJSONKind::Float:
+      ok = RoundToInt64(FDouble, v);
+      break;
+    case TJSONKind::Text: {
+      const std::string_view t = TrimSpaces(FText);
+      double d = 0;
+      ok = ReadInt64(t, v) || (ReadDouble(t, d) && RoundToInt64(d, v));
+      break;
+    }
+    default:
+      ok = false;
+      break;
+  }
+  if (!ok || v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
+    throw EVariantTypeCastError(KindName(), "Integer");
+  return static_cast<int32_t>(v);
+}
+
+TCurrency TJSONValue::ToMoney() const {
+  constexpr int64_t kMaxWhole = std::numeric_limits<int64_t>::max() / 10000;
+  int64_t v = 0;
+  switch (FKind) {
+    case TJSONKind::Empty:
+      return 0;
+    case TJSONKind::Boolean:
+      return FBool ? 10000 : 0;
+    case TJSONKind::Money:
+      return FInt64;
+    case TJSONKind::Integer:
+      return int64_t{FInt} * 10000;
+    case TJSONKind::LargeInteger:
+      if (FInt64 <= kMaxWhole && FInt64 >= -kMaxWhole) return FInt64 * 10000;
+      break;
+    case TJSONKind::Float:
+      if (RoundToInt64(FDouble * 10000.0, v)) return v;
+      break;
+    case TJSONKind::Text: {
+      double d = 0;
+      if (ReadDouble(TrimSpaces(FText), d) && RoundToInt64(d * 10000.0, v)) return v;
+      break;
+    }
+    default:
+      break;
+  }
+  throw EVariantTypeCastError(KindName(), "Currency");
+}
+
+std::string TJSONValue::ToJSON() const {
+  std::string out;
+  WriteJSON(out);
+  return out;
+}
+
+void TJSONValue::WriteJSON(std::string& out) const {
+  switch (FKind) {
+    case TJSONKind::Empty:
+    case TJSONKind::Null:
+      out.append("null", 4);
+      break;
+    case TJSONKind::Boolean:
+      if (FBool)
+        out.append("true", 4);
+      else
+        out.append("false", 5);
+      break;
+    case TJSONKind::Integer:
+      AppendInt(out, FInt);
+      break;
+    case TJSONKind::LargeInteger:
+      AppendInt(out, FInt64);
+      break;
+    case TJSONKind::Money:
+      AppendJSONMoney(out, FInt64);
+      break;
+    case TJSONKind::Float:
+      AppendJSONFloat(out, FDouble);
+      break;
+    case TJSONKind::Text:
+      AppendEscaped(out, FText);
+      break;
+    case TJSONKind::Document:
+      FDoc->WriteJSON(out);
+      break;
+  }
+}
+
+bool operator>(const TJSONValue& a, const TJSONValue& b) {
+  const auto isWhole = [](const TJSONValue& v) {
+    return v.Kind() == TJSONKind::Integer || v.Kind() == TJSONKind::LargeInteger;
+  };
+  if (isWhole(a) && isWhole(b)) {
+    const int64_t x = a.Kind() == TJSONKind::Integer ? a.AsInteger() : a.AsInt64();
+    const int64_t y = b.Kind() == TJSONKind::Integer ? b.AsInteger() : b.AsInt64();
+    return x > y;
+  }
+  return a.ToFloat() > b.ToFloat();
+}
+
+// ---- TJSONDocument ------------------------------------------------------------------------
+
+int32_t TJSONDocument::Count() const noexcept {
+  switch (FKind) {
+    case TJSONDocumentKind::Object:
+      return static_cast<int32_t>(FMembers.size());
+    case TJSONDocumentKind::Array:
+      return static_cast<int32_t>(FItems.size());
+    default:
+      return 0;
+  }
+}
+
+const TJSONValue* TJSONDocument::Find(std::string_view name) const noexcept {
+  for (const TJSONMember& m : FMembers) {
+    if (SameTextAscii(m.Name, name)) return &m.Value;
+  }
+  return nullptr;
+}
+
+TJSONValue* TJSONDocument::Find(std::string_view name) noexcept {
+  for (TJSONMember& m : FMembers) {
+    if (SameTextAscii(m.Name, name)) return &m.Value;
+  }
+  return nullptr;
+}
+
+void TJSONDocument::Set(std::string_view name, TJSONValue value) {
+  if (TJSONValue* existing = Find(name)) {
+    *existing = std::move(value);
+  } else {
+    FMembers.push_back({std::string(name), std::move(value)});
+  }
+}
+
+void TJSONDocument::Append(std::string name, TJSONValue value) {
+  FMembers.push_back({std::move(name), std::move(value)});
+}
+
+void TJSONDocument::Add(TJSONValue value) { FItems.push_back(std::move(value)); }
+
+const TJSONValue& TJSONDocument::At(int32_t index) const {
+  const int32_t count = Count();
+  if (index < 0 || index >= count)
+    throw EJSONDocumentError("Out of range [" + std::to_string(index) +
+                             "] (count=" + std::to_string(count) + ")");
+  return FKind == TJSONDocumentKind::Array ? FItems[static_cast<size_t>(index)]
+                                           : FMembers[static_cast<size_t>(index)].Value;
+}
+
+void TJSONDocument::WriteJSON(std::string& out) const {
+  switch (FKind) {
+    case TJSONDocumentKind::Object: {
+      out += '{';
+      bool first = true;
+      for (const TJSONMember& m : FMembers) {
+        if (!first) out += ',';
+        first = false;
+        AppendEscaped(out, m.Name);
+        out += ':';
+        m.Value.WriteJSON(out);
+      }
+      out += '}';
+      break;
+    }
+    case TJSONDocumentKind::Array: {
+      out += '[';
+      bool first = true;
+      for (const TJSONValue& v : FItems) {
+        if (!first) out += ',';
+        first = false;
+        v.WriteJSON(out);
+      }
+      out += ']';
+      break;
+    }
+    default:
+      out.append("null", 4);
+      break;
+  }
+}
+
+// ---- Creation helpers ---------------------------------------------------------------------
+
+TJSONValue ParseJSONDocument(std::string_view text) { return TParser(text).Run(); }
+
+TJSONValue NewObjectDocument(std::initializer_list<TJSONValue> pairs) {
+  auto doc = MakeObject<TJSONDocument>(TJSONDocumentKind::Object);
+  doc->Members().reserve(pairs.size() / 2);
+  for (auto it = pairs.begin(); it + 1 < pairs.end(); it += 2) doc->Append(it->ToText(), it[1]);
+  return TJSONValue(std::move(doc));
+}
+
+TJSONValue NewArrayDocument(std::initializer_list<TJSONValue> items) {
+  auto doc = MakeObject<TJSONDocument>(TJSONDocumentKind::Array);
+  doc->Items().assign(items.begin(), items.end());
+  return TJSONValue(std::move(doc));
+}
+
+std::string DateTimeToISO8601(TDateTime value, bool extended, char separator) {
+  // Through whole milliseconds first, so a time stored as 14:07:30.9999999 still reads :31.
+  constexpr int64_t kMsPerDay = 86400000;
+  if (!std::isfinite(value) || std::fabs(value) > 3.0e6)
+    throw EJSONError("Date-time value out of range: " + std::to_string(value));
+  const int64_t ms = std::llround(value * static_cast<double>(kMsPerDay));
+  int64_t days = ms / kMsPerDay;
+  int64_t msOfDay = ms % kMsPerDay;
+  if (msOfDay < 0) {
+    msOfDay += kMsPerDay;
+    --days;
+  }
+  // Civil date from days since 1970-01-01 (proleptic Gregorian).
+  const int64_t z = days - 25569 + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2);
+  const int64_t secs = msOfDay / 1000;
+  char buf[48];
+  const int h = static_cast<int>(secs / 3600), mi = static_cast<int>(secs / 60 % 60),
+            s = static_cast<int>(secs % 60);
+  const int n =
+      extended
+          ? std::snprintf(buf, sizeof buf, "%04d-%02d-%02d%c%02d:%02d:%02d", static_cast<int>(year),
+                          static_cast<int>(month), static_cast<int>(day), separator, h, mi, s)
+          : std::snprintf(buf, sizeof buf, "%04d%02d%02d%c%02d%02d%02d", static_cast<int>(year),
+                          static_cast<int>(month), static_cast<int>(day), separator, h, mi, s);
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+void AppendJSONMoney(std::string& out, TCurrency value) {
+  const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : value;
+  if (value < 0) out += '-';
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, magnitude / 10000);
+  out.append(buf, r.ptr);
+  unsigned frac = static_cast<unsigned>(magnitude % 10000);
+  if (frac == 0) return;
+  char dec[5] = {'.', static_cast<char>('0' + frac / 1000),
+                 static_cast<char>('0' + frac / 100 % 10), static_cast<char>('0' + frac / 10 % 10),
+                 static_cast<char>('0' + frac % 10)};
+  size_t n = 5;
+  while (dec[n - 1] == '0') --n;
+  out.append(dec, n);
+}
+
+void AppendJSONFloat(std::string& out, double value) {
+  if (value == 0) {
+    out += '0';
+    return;
+  }
+  if (!std::isfinite(value)) {
+    out.append("null", 4);  // no JSON form; never produced by parsing
+    return;
+  }
+  const double magnitude = std::fabs(value);
+  char buf[64];
+  if (magnitude >= 1e15) {
+    // Past 15 integer digits the fixed form cannot keep the magnitude: shortest exact form.
+    const auto r = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, r.ptr);
+    return;
+  }
+  // Fixed form with 15 decimals, then 15 significant digits counting the leading 0 of a value
+  // below 1, the last kept digit raised when the first dropped one is 6 to 9.
+  char* const digits = buf + 1;  // room for a carry into a new leading digit
+  const auto r = std::to_chars(digits, buf + sizeof buf, magnitude, std::chars_format::fixed, 15);
+  char* const point =
+      static_cast<char*>(std::memchr(digits, '.', static_cast<size_t>(r.ptr - digits)));
+  const ptrdiff_t intDigits = point - digits;
+  char* first = digits;
+  char* last;  // one past the last kept character
+  if (intDigits >= 15) {
+    last = point;
+    if (intDigits == 15 && point[1] >= '6') {
+      // carry below
+    } else if (intDigits > 15) {
+      out.append(digits, point);  // cannot happen below 1e15 but keeps the text sane
+      return;
+    }
+  } else {
+    last = point + 1 + (15 - intDigits);
+  }
+  const char dropped = (intDigits == 15) ? point[1] : *last;
+  if (dropped >= '6') {
+    char* q = last - 1;
+    for (;;) {
+      if (*q == '.') {
+        --q;
+        continue;
+      }
+      if (*q != '9') {
+        ++*q;
+        break;
+      }
+      *q = '0';
+      if (q == digits) {
+        *--first = '1';
+        break;
+      }
+      --q;
+    }
+  }
+  if (last > point) {
+    while (last > point && last[-1] == '0') --last;
+    if (last == point + 1) last = point;
+  }
+  const bool zero = (last - first == 1 && *first == '0');
+  if (value < 0 && !zero) out += '-';
+  out.append(first, last);
+}
