@@ -1,0 +1,281 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "FakeRegistry.h"
+#include "RecordingLog.h"
+#include "implDovraVoucherAPI.h"
+#include "intfDovraClient.h"
+#include "intfRestClient.h"
+#include "modRegistry.h"
+
+namespace {
+
+// Everything one REST client object saw, kept after the object itself is gone.
+struct TClientLog {
+  std::vector<std::string> Calls;  // configuration and send calls, in order
+  std::string BaseURL, ContentType, User, Key, Path, Body;
+  int32_t TimeoutArg = 0, MethodArg = 99;
+  bool SharedVariable = false;
+  std::string ResponseOnEntry = "unset", ErrorOnEntry = "unset";
+  bool Released = false;
+};
+
+// How the next SendRequest behaves.
+struct TScript {
+  bool Result = true;
+  bool WriteError = false;  // write the text through the error argument instead of response
+  std::string Text;
+  bool Throw = false;
+};
+
+class TFakeRestClient : public TImplements<TInterfacedObject, IRestClient> {
+ public:
+  TFakeRestClient(std::shared_ptr<TClientLog> log, TScript script)
+      : FLog(std::move(log)), FScript(std::move(script)) {}
+  ~TFakeRestClient() override { FLog->Released = true; }
+
+  void SetBaseURL(const std::string& url) override {
+    FLog->Calls.push_back("SetBaseURL");
+    FLog->BaseURL = url;
+  }
+  void SetTimeout(int32_t) override { FLog->Calls.push_back("SetTimeout"); }
+  void SetContentType(const std::string& type) override {
+    FLog->Calls.push_back("SetContentType");
+    FLog->ContentType = type;
+  }
+  void SetCredentials(const std::string& user, const std::string& key) override {
+    FLog->Calls.push_back("SetCredentials");
+    FLog->User = user;
+    FLog->Key = key;
+  }
+  void AddHeader(const std::string&, const std::string&) override {
+    FLog->Calls.push_back("AddHeader");
+  }
+  void ClearHeaders() override { FLog->Calls.push_back("ClearHeaders"); }
+  bool SendRequest(const std::string& path, const std::string& body, std::string& response,
+                   std::string& error, int32_t timeoutMs, int32_t method) override {
+    FLog->Calls.push_back("SendRequest");
+    FLog->Path = path;
+    FLog->Body = body;
+    FLog->TimeoutArg = timeoutMs;
+    FLog->MethodArg = method;
+    FLog->SharedVariable = &response == &error;
+    FLog->ResponseOnEntry = response;
+    FLog->ErrorOnEntry = error;
+    if (FScript.Throw) throw std::runtime_error("transport exploded");
+    (FScript.WriteError ? error : response) = FScript.Text;
+    return FScript.Result;
+  }
+
+ private:
+  std::shared_ptr<TClientLog> FLog;
+  TScript FScript;
+};
+
+class TFakeRestFactory : public TImplements<TInterfacedObject, IServiceFactory> {
+ public:
+  std::vector<std::shared_ptr<TClientLog>> Made;
+  TScript Script;
+
+  void CreateInstance(TIntfPtr<IInterface>& instance) override {
+    Made.push_back(std::make_shared<TClientLog>());
+    auto client = MakeObject<TFakeRestClient>(Made.back(), Script);
+    instance = TIntfPtr<IInterface>::Share(client->BaseInterface());
+  }
+};
+
+using TOperation = bool (IDovraVoucherAPI::*)(const std::string&, std::string&);
+
+struct TOperationCase {
+  const char* Name;
+  TOperation Call;
+  const char* Path;
+  const char* Prefix;
+};
+
+const TOperationCase Cases[] = {
+    {"Evaluate", &IDovraVoucherAPI::Evaluate, "/API/EvaluateVoucher",
+     "[TDovraVoucherAPI.Evaluate]"},
+    {"Redeem", &IDovraVoucherAPI::Redeem, "/API/RedeemVoucher", "[TDovraVoucherAPI.Redeem]"},
+    {"Reverse", &IDovraVoucherAPI::Reverse, "/API/ReverseRedemption", "[TDovraVoucherAPI.Reverse]"},
+    {"VoucherStatus", &IDovraVoucherAPI::VoucherStatus, "/API/GetVoucherStatus",
+     "[TDovraVoucherAPI.VoucherStatus]"},
+};
+
+class VoucherAPITest : public ::testing::TestWithParam<TOperationCase> {
+ protected:
+  void SetUp() override {
+    LoggedLines().clear();
+    registry = MakeObject<TFakeRegistry>();
+    rest = MakeObject<TFakeRestFactory>();
+    registry->RegisterFactory(IRestClient::IID, rest.Get());
+    ModuleRegistrySlot() = registry;
+    TIntfPtr<IInterface> base;
+    NewDovraVoucherAPIFactory()->CreateInstance(base);
+    api = base.As<IDovraVoucherAPI>();
+    ASSERT_TRUE(api);
+  }
+  void TearDown() override {
+    api = nullptr;
+    ModuleRegistrySlot() = nullptr;
+  }
+  bool Call(const std::string& request, std::string& response) {
+    return ((*api).*(GetParam().Call))(request, response);
+  }
+
+  TIntfPtr<TFakeRegistry> registry;
+  TIntfPtr<TFakeRestFactory> rest;
+  TIntfPtr<IDovraVoucherAPI> api;
+};
+
+TEST_P(VoucherAPITest, SuccessConfiguresSendsAndLogsTheResponse) {
+  const TOperationCase& op = GetParam();
+  rest->Script = {true, false, "{\"Success\":true}"};
+  std::string response = "previous";
+  const std::string request = "{\"VoucherCode\":\"A\\\"B\",\"x\":[1,2]}";
+  EXPECT_TRUE(Call(request, response));
+  EXPECT_EQ(response, "{\"Success\":true}");
+
+  ASSERT_EQ(rest->Made.size(), 1u);
+  const TClientLog& c = *rest->Made[0];
+  EXPECT_EQ(c.Calls, (std::vector<std::string>{"SetBaseURL", "SetContentType", "SetCredentials",
+                                               "SendRequest"}));
+  EXPECT_EQ(c.BaseURL, VoucherServiceBaseURL());
+  EXPECT_EQ(c.ContentType, "application/json");
+  EXPECT_EQ(c.User, "velmor");
+  EXPECT_EQ(c.Key, "7e3b9a50d2c84f16a0b5e9c31d6f7a28");
+  EXPECT_EQ(c.Path, op.Path);
+  EXPECT_EQ(c.Body, request);
+  EXPECT_EQ(c.TimeoutArg, -1);
+  EXPECT_EQ(c.MethodArg, 0);
+  EXPECT_TRUE(c.SharedVariable) << "response and error must be one variable";
+  EXPECT_EQ(c.ResponseOnEntry, "") << "the shared text starts empty, not with the caller's text";
+  EXPECT_TRUE(c.Released) << "the REST client must be released when the call ends";
+
+  ASSERT_EQ(LoggedLines().size(), 1u);
+  EXPECT_EQ(LoggedLines()[0].Format, std::string(op.Prefix) + " Response : %");
+  EXPECT_EQ(LoggedLines()[0].Text, std::string(op.Prefix) + " Response : {\"Success\":true}");
+}
+
+TEST_P(VoucherAPITest, FailureLeavesTheResponseAndLogsTheErrorFromEitherArgument) {
+  const TOperationCase& op = GetParam();
+  for (bool throughError : {true, false}) {
+    LoggedLines().clear();
+    rest->Script = {false, throughError, "HTTP 500: down"};
+    std::string response = "kept from before";
+    EXPECT_FALSE(Call("{}", response));
+    EXPECT_EQ(response, "kept from before");
+    ASSERT_EQ(LoggedLines().size(), 1u);
+    EXPECT_EQ(LoggedLines()[0].Format, std::string(op.Prefix) + " Error : %");
+    EXPECT_EQ(LoggedLines()[0].Text, std::string(op.Prefix) + " Error : HTTP 500: down");
+  }
+}
+
+TEST_P(VoucherAPITest, EmptyErrorTextEndsTheLineAfterTheColon) {
+  rest->Script = {false, true, ""};
+  std::string response = "x";
+  EXPECT_FALSE(Call("", response));
+  EXPECT_EQ(response, "x");
+  ASSERT_EQ(LoggedLines().size(), 1u);
+  EXPECT_EQ(LoggedLines()[0].Text, std::string(GetParam().Prefix) + " Error : ");
+  EXPECT_EQ(rest->Made[0]->Body, "") << "an empty request goes out as an empty body";
+}
+
+TEST_P(VoucherAPITest, SuccessTextWrittenThroughTheErrorArgumentStillReachesTheCaller) {
+  // The two text arguments are one variable, so a client that fills "error" on success still
+  // hands its text back.
+  rest->Script = {true, true, "via error"};
+  std::string response;
+  EXPECT_TRUE(Call("{}", response));
+  EXPECT_EQ(response, "via error");
+  EXPECT_EQ(LoggedLines().at(0).Text, std::string(GetParam().Prefix) + " Response : via error");
+}
+
+TEST_P(VoucherAPITest, UnresolvedRestClientIsAFailedCall) {
+  registry->UnregisterFactory(IRestClient::IID);
+  std::string response = "untouched";
+  EXPECT_FALSE(Call("{}", response));
+  EXPECT_EQ(response, "untouched");
+  ASSERT_EQ(LoggedLines().size(), 1u);
+  EXPECT_EQ(LoggedLines()[0].Format, std::string(GetParam().Prefix) + " Error : %");
+  EXPECT_FALSE(LoggedLines()[0].Arg.empty()) << "the line says what is missing";
+
+  // No registry at all (outside InitModule..FinalModule) fails the same way.
+  ModuleRegistrySlot() = nullptr;
+  LoggedLines().clear();
+  EXPECT_FALSE(Call("{}", response));
+  EXPECT_EQ(response, "untouched");
+  EXPECT_EQ(LoggedLines().size(), 1u);
+}
+
+TEST_P(VoucherAPITest, EachCallResolvesAndConfiguresItsOwnClient) {
+  rest->Script = {true, false, "one"};
+  std::string response;
+  EXPECT_TRUE(Call("first", response));
+  rest->Script = {false, false, "two"};
+  EXPECT_FALSE(Call("second", response));
+  EXPECT_EQ(response, "one");
+  ASSERT_EQ(rest->Made.size(), 2u);
+  for (const auto& c : rest->Made) {
+    EXPECT_TRUE(c->Released);
+    EXPECT_EQ(c->Calls.size(), 4u);
+    EXPECT_EQ(c->User, "velmor");
+  }
+  EXPECT_EQ(rest->Made[1]->Body, "second");
+  EXPECT_EQ(registry->ResolveCount, 2);
+}
+
+TEST_P(VoucherAPITest, AnExceptionFromTheTransportPassesAndReleasesTheClient) {
+  rest->Script.Throw = true;
+  std::string response = "same";
+  EXPECT_THROW(Call("{}", response), std::runtime_error);
+  EXPECT_EQ(response, "same");
+  ASSERT_EQ(rest->Made.size(), 1u);
+  EXPECT_TRUE(rest->Made[0]->Released);
+  EXPECT_TRUE(LoggedLines().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(AllOperations, VoucherAPITest, ::testing::ValuesIn(Cases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(VoucherAPIFactory, HandsOutAFreshClientThroughTheBaseInterface) {
+  TIntfPtr<IServiceFactory> factory = NewDovraVoucherAPIFactory();
+  TIntfPtr<IInterface> first, second;
+  factory->CreateInstance(first);
+  factory->CreateInstance(second);
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(first.Get(), second.Get());
+  TIntfPtr<IDovraVoucherAPI> api = first.As<IDovraVoucherAPI>();
+  ASSERT_TRUE(api);
+  // The base reference handed out is the object's own base interface.
+  EXPECT_EQ(api.As<IInterface>().Get(), first.Get());
+  EXPECT_FALSE(first.As<IRestClient>());
+}
+
+TEST(VoucherServiceAddress, EnvironmentOverridesAndGetsATrailingSlash) {
+  ::unsetenv("DOVRA_BASE_URL");
+  LoadVoucherServiceAddress();
+  const std::string production = VoucherServiceBaseURL();
+  EXPECT_EQ(production.rfind("https://", 0), 0u);
+  EXPECT_EQ(production.back(), '/');
+
+  ::setenv("DOVRA_BASE_URL", "https://127.0.0.1:8443", 1);
+  LoadVoucherServiceAddress();
+  EXPECT_EQ(VoucherServiceBaseURL(), "https://127.0.0.1:8443/");
+
+  ::setenv("DOVRA_BASE_URL", "https://127.0.0.1:9/v2/", 1);
+  LoadVoucherServiceAddress();
+  EXPECT_EQ(VoucherServiceBaseURL(), "https://127.0.0.1:9/v2/");
+
+  ::setenv("DOVRA_BASE_URL", "", 1);
+  LoadVoucherServiceAddress();
+  EXPECT_EQ(VoucherServiceBaseURL(), production);
+  ::unsetenv("DOVRA_BASE_URL");
+  LoadVoucherServiceAddress();
+}
+
+}  // namespace
