@@ -1,0 +1,128 @@
+// dovra-logtool: prints a till's module logs and .synlz archives as plain lines, and compresses,
+// decompresses and verifies archives. Exit codes: 0 success, 1 failure, 2 usage error.
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "LogFolder.h"
+#include "SynLZFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Fail(const std::string& message) { std::cerr << "dovra-logtool: " << message << "\n"; }
+
+bool PrintFile(const fs::path& file) {
+  std::string text, error;
+  if (!LogTool::ReadLogText(file, text, error)) {
+    Fail(error);
+    return false;
+  }
+  const std::string lines = LogTool::ToLines(text);
+  std::fwrite(lines.data(), 1, lines.size(), stdout);
+  return true;
+}
+
+int Cat(const std::vector<std::string>& paths) {
+  bool ok = true;
+  for (const std::string& p : paths) {
+    std::error_code ec;
+    if (fs::is_directory(p, ec)) {
+      std::vector<fs::path> files;
+      try {
+        files = LogTool::OrderLogFolder(p);
+      } catch (const fs::filesystem_error& e) {
+        Fail("cannot list folder '" + p + "': " + e.code().message());
+        ok = false;
+        continue;
+      }
+      for (const fs::path& f : files) ok = PrintFile(f) && ok;
+    } else {
+      ok = PrintFile(p) && ok;
+    }
+  }
+  std::fflush(stdout);
+  return ok ? 0 : 1;
+}
+
+int Compress(const std::string& in, const std::string& out) {
+  std::string error;
+  if (!SynLZCompressFile(in, out, error)) {
+    Fail("compress failed: " + error);
+    return 1;
+  }
+  return 0;
+}
+
+int Decompress(const std::string& in, const std::string& out) {
+  std::string error;
+  if (!SynLZDecompressFile(in, out, error)) {
+    Fail("decompress failed: " + error);
+    return 1;
+  }
+  return 0;
+}
+
+int Verify(const std::vector<std::string>& paths) {
+  for (const std::string& p : paths) {
+    std::string error;
+    if (!SynLZVerifyFile(p, error)) {
+      Fail("verify failed: " + error);
+      return 1;
+    }
+    std::cout << p << ": ok\n";
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Reads and writes the module's log files and their .synlz archives.",
+               "dovra-logtool"};
+  app.require_subcommand(1, 1);
+
+  std::vector<std::string> catPaths;
+  CLI::App* cat =
+      app.add_subcommand("cat", "Print the entries of live logs and archives, one line each");
+  cat->footer(
+      "A folder is read in this order: for each log name, the rotation archives NAME.9.synlz\n"
+      "down to NAME.1.synlz, then the live NAME.log; then every other .synlz file by name.");
+  cat->add_option("PATH", catPaths, "Log file, archive or folder")->required();
+
+  std::string compIn, compOut;
+  CLI::App* compress = app.add_subcommand("compress", "Compress a file into a .synlz archive");
+  compress->add_option("IN", compIn, "File to compress")->required();
+  compress->add_option("OUT", compOut, "Archive to write (replaced when complete)")->required();
+
+  std::string decIn, decOut;
+  CLI::App* decompress =
+      app.add_subcommand("decompress", "Check and decompress a .synlz archive into a file");
+  decompress->add_option("IN", decIn, "Archive to read")->required();
+  decompress->add_option("OUT", decOut, "File to write (replaced when complete)")->required();
+
+  std::vector<std::string> verifyPaths;
+  CLI::App* verify = app.add_subcommand("verify", "Check every chunk of .synlz archives");
+  verify->footer(
+      "Checks sizes, both hashes and the compressed data of every chunk. Stops with exit code 1\n"
+      "at the first corrupt file, naming the file, the chunk, its offset and what failed.");
+  verify->add_option("FILE", verifyPaths, "Archives to check")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
+
+  if (cat->parsed()) return Cat(catPaths);
+  if (compress->parsed()) return Compress(compIn, compOut);
+  if (decompress->parsed()) return Decompress(decIn, decOut);
+  if (verify->parsed()) return Verify(verifyPaths);
+  return 2;
+}
