@@ -10,7 +10,7 @@
 
 namespace {
 
-const TGUID Service = TGUID::Of("{11111111-2222-3333-4444-555555555555}");
+constexpr TGUID Service = TGUID::Of("{11111111-2222-3333-4444-555555555555}");
 
 class IGreeter : public IInterface {
  public:
