@@ -892,7 +892,8 @@ TJSONValue ParseJSONDocument(std::string_view text) { return TParser(text).Run()
 TJSONValue NewObjectDocument(std::initializer_list<TJSONValue> pairs) {
   auto doc = MakeObject<TJSONDocument>(TJSONDocumentKind::Object);
   doc->Members().reserve(pairs.size() / 2);
-  for (auto it = pairs.begin(); it + 1 < pairs.end(); it += 2) doc->Append(it->ToText(), it[1]);
+  const TJSONValue* const list = pairs.begin();
+  for (size_t i = 0; i + 1 < pairs.size(); i += 2) doc->Append(list[i].ToText(), list[i + 1]);
   return TJSONValue(std::move(doc));
 }
 

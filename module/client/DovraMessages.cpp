@@ -1,0 +1,99 @@
+// The voucher service documents, built and read member by member in the order the dialog and
+// the payment method use them.
+#include "DovraMessages.h"
+
+#include <cmath>
+#include <ctime>
+
+namespace {
+
+// Days since 1899-12-30 of a proleptic Gregorian date.
+int64_t DaysSinceEpoch1899(int64_t y, int64_t m, int64_t d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468 + 25569;
+}
+
+}  // namespace
+
+TDateTime LocalNow() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  std::tm local{};
+  localtime_r(&ts.tv_sec, &local);
+  const int64_t days = DaysSinceEpoch1899(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
+                         static_cast<double>(ts.tv_nsec / 1000000) / 1000.0;
+  return static_cast<double>(days) + seconds / 86400.0;
+}
+
+TCurrency FloatToMoney(double amount) {
+  // nearbyint in the default rounding mode sends an exact half to the even neighbour.
+  const double scaled = std::nearbyint(amount * 10000.0);
+  if (!std::isfinite(scaled) || scaled < -9.2e18 || scaled > 9.2e18)
+    throw EVariantTypeCastError("Double", "Currency");
+  return static_cast<TCurrency>(scaled);
+}
+
+void AppendVoucherItems(const TJSONValue& order, const TJSONValue& items) {
+  // Every access goes again through "LineItems" and the index, as the dialog's preparation
+  // does, so a faulty line raises at the same member.
+  const int32_t last = order.Get("LineItems").Count() - 1;
+  for (int32_t i = 0; i <= last; ++i) {
+    if (order.Get("LineItems")._(i).Get("Code").ToText().empty()) continue;
+    items.Add(NewObjectDocument({"Code", order.Get("LineItems")._(i).Get("Code"), "Quantity",
+                                 order.Get("LineItems")._(i).Get("Quantity"), "UnitPrice",
+                                 order.Get("LineItems")._(i).Get("Price")}));
+  }
+}
+
+TJSONValue NewVoucherItems(const TJSONValue& order) {
+  TJSONValue items = NewArrayDocument();
+  AppendVoucherItems(order, items);
+  return items;
+}
+
+void SetVoucherRequest(const TJSONValue& request, const std::string& voucherCode,
+                       int32_t storeReference, const std::string& userReference,
+                       const TJSONValue& order, const TJSONValue& items, const TLocalClock& clock) {
+  request.Set("VoucherCode", voucherCode);
+  request.Set("StoreReference", storeReference);
+  request.Set("User", NewObjectDocument(
+                          {"Reference", userReference, "CreatedOn", DateTimeToISO8601(clock())}));
+  // A braced list is evaluated in order: the clock is read before "AfterDisc" is converted.
+  request.Set("VoucherOrder",
+              NewObjectDocument({"OrderDate", DateTimeToISO8601(clock()), "TotalPrice",
+                                 order.Get("AfterDisc").ToFloat(), "Items", items}));
+}
+
+std::string ReversalRequestText(std::string_view voucherReference) {
+  return NewObjectDocument({"VoucherReference", voucherReference}).ToJSON();
+}
+
+TCurrency RedeemDiscountAmount(const TJSONValue& answer) {
+  const TJSONValue amount = answer.Get("DiscountAmount");
+  // An amount written with up to four decimals was read exactly; going through a double would
+  // turn 12.345 into 123449.99999999999 ten-thousandths and round the wrong way.
+  if (amount.Kind() == TJSONKind::Money) return amount.AsInt64();
+  return FloatToMoney(amount.ToFloat());
+}
+
+std::string RedeemVoucherReference(const TJSONValue& answer) {
+  return answer.Get("VoucherReference").ToText();
+}
+
+std::string RedeemVoucherCode(const TJSONValue& answer) {
+  return answer.Get("VoucherCode").ToText();
+}
+
+TRedeemAnswer ReadRedeemAnswer(std::string_view answerText) {
+  const TJSONValue answer = ParseJSONDocument(answerText);
+  TRedeemAnswer result;
+  result.DiscountAmount = RedeemDiscountAmount(answer);
+  result.VoucherReference = RedeemVoucherReference(answer);
+  result.VoucherCode = RedeemVoucherCode(answer);
+  return result;
+}
