@@ -1,0 +1,67 @@
+// The voucher payment dialog: the cashier types a voucher code and the customer's mobile number,
+// checks the voucher against the order, and redeems it. Shown modally by the payment popup.
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "FDovraPaymentLogic.h"
+
+namespace Ui {
+class frmDovraPayment;
+}
+class TVoucherDialogWidgets;
+
+class TfrmDovraPayment : public QDialog {
+  Q_OBJECT
+
+  // Shared with a running click handler, so that a dialog destroyed from inside a blocking
+  // voucher call does not pull the state from under the handler.
+  std::shared_ptr<TDovraPaymentLogic> FLogic;
+
+ public:
+  // Raises std::runtime_error when the host has no running QApplication: the module never makes
+  // one of its own.
+  explicit TfrmDovraPayment(QWidget* parent = nullptr);
+  ~TfrmDovraPayment() override;
+
+  // Set before ShowVoucherDialog.
+  int32_t& FStoreReference;
+  std::string& FOrderDocument;
+  // The redeem answer; meaningful after ShowVoucherDialog returned true.
+  std::string& FRedeemResponseText;
+
+  // Prepares the request, shows the dialog modally and waits; true exactly when a redemption
+  // succeeded. Errors of the preparation pass to the caller before anything is shown.
+  bool ShowVoucherDialog();
+
+  // The logic and its documents (tests and tools read the request built so far).
+  TDovraPaymentLogic& Logic() { return *FLogic; }
+
+ public slots:
+  void btnCheckClick(QObject* Sender);
+  void btnRedeemClick(QObject* Sender);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void PrepareRequest();
+  void LayoutPanels();
+  void CentreOnMainWindow();
+  void ShowLogo();
+  // Runs one click handler: errors are logged and shown, and an OK result closes the dialog
+  // once the handler is over.
+  template <class Handler>
+  void RunClickHandler(const char* name, Handler handler);
+
+  std::unique_ptr<Ui::frmDovraPayment> ui;
+  std::shared_ptr<TVoucherDialogWidgets> FControls;
+};
+
+// The payment popup's whole use of the dialog: store and order in, true and the redeem answer out
+// when a voucher was redeemed. Preparation errors (a bad order document) pass to the caller.
+bool RunVoucherDialog(int32_t storeReference, const std::string& orderDocument,
+                      std::string& redeemResponseText, QWidget* parent = nullptr);

@@ -1,0 +1,37 @@
+// What the voucher dialog does, apart from its widgets: preparing the request from the order,
+// checking and redeeming a voucher through the module's voucher API, and the resulting state of
+// the controls. The dialog window forwards its button clicks here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "DovraMessages.h"
+#include "clsJSONDocument.h"
+#include "clsVoucherDialogModel.h"
+
+class TDovraPaymentLogic {
+ public:
+  // Set by the caller before the dialog is shown.
+  int32_t FStoreReference = 0;
+  std::string FOrderDocument;
+
+  TJSONValue FOrder;
+  TJSONValue FRequest;
+  TJSONValue FItems;
+  TJSONValue FCheckResponse;
+  // The last redeem answer as the service sent it; the caller's result once the dialog said OK.
+  std::string FRedeemResponseText;
+  TJSONValue FRedeemResponse;
+
+  // The local clock stamped into the request (tests fix it).
+  TLocalClock FClock = LocalNow;
+
+  // Parses the order and makes the empty request and the items. Raises for an order that is no
+  // document, has no "LineItems", or a line without "Code".
+  void PrepareRequest();
+  // The two click handlers. Errors pass to the caller, with the busy indicator already removed
+  // and the steps done so far left in place.
+  void btnCheckClick(IVoucherDialogControls& controls);
+  void btnRedeemClick(IVoucherDialogControls& controls);
+};
