@@ -1,6 +1,12 @@
 // Records every C++ exception thrown by the module's own code in the module log before it
 // propagates. The module's throw sites bind to this hidden __cxa_throw (it is linked into the
 // module only), which writes one entry and hands the exception to the run-time's own.
+
+// Declared before any header can throw: the compiler's implicit declaration would otherwise fix
+// the entry point's visibility as default, and the module's throw sites must bind to this one.
+extern "C" __attribute__((visibility("hidden"), noreturn)) void __cxa_throw(void*, void*,
+                                                                            void (*)(void*));
+
 #include <dlfcn.h>
 #include <execinfo.h>
 
@@ -15,7 +21,8 @@ extern "C" char* __cxa_demangle(const char* mangled, char* out, size_t* length, 
 
 namespace {
 
-using ThrowFn = void (*)(void*, std::type_info*, void (*)(void*));
+// The compiler's own implicit declaration types the thrown type as void*.
+using ThrowFn = void (*)(void*, void*, void (*)(void*));
 
 constexpr int kMaxTrace = 64;
 
@@ -42,12 +49,12 @@ void Record(void* object, const std::type_info* type, const void* address) {
 }  // namespace
 
 extern "C" __attribute__((visibility("hidden"), noreturn)) void __cxa_throw(
-    void* object, std::type_info* type, void (*destructor)(void*)) {
+    void* object, void* type, void (*destructor)(void*)) {
   static const ThrowFn real = reinterpret_cast<ThrowFn>(::dlsym(RTLD_NEXT, "__cxa_throw"));
   if (!tInHook) {
     tInHook = true;
     try {
-      Record(object, type, __builtin_return_address(0));
+      Record(object, static_cast<const std::type_info*>(type), __builtin_return_address(0));
     } catch (...) {
     }
     tInHook = false;

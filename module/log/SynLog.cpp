@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -108,8 +109,7 @@ std::string ReadLink(const char* path) {
 std::string OwnLibraryPath() {
   Dl_info info{};
   if (::dladdr(reinterpret_cast<void*>(&OwnLibraryPath), &info) && info.dli_fname)
-    return info.dli_fname[0] == '/' ? std::string(info.dli_fname)
-                                    : ReadLink("/proc/self/exe");
+    return info.dli_fname[0] == '/' ? std::string(info.dli_fname) : ReadLink("/proc/self/exe");
   return ReadLink("/proc/self/exe");
 }
 
@@ -185,7 +185,8 @@ std::string CpuText() {
   } else if (machine == "aarch64" || machine.rfind("arm", 0) == 0) {
     arch = machine == "aarch64" ? 12 : 5;
     level = CpuInfoNumber(cpuinfo, "CPU architecture");
-    revision = (CpuInfoNumber(cpuinfo, "CPU variant") << 8) | CpuInfoNumber(cpuinfo, "CPU revision");
+    revision =
+        (CpuInfoNumber(cpuinfo, "CPU variant") << 8) | CpuInfoNumber(cpuinfo, "CPU revision");
   }
   return std::to_string(count) + "*" + std::to_string(arch) + "-" + std::to_string(level) + "-" +
          std::to_string(revision);
@@ -232,10 +233,11 @@ void PutDigits(char* out, int value) {
   out[1] = static_cast<char>('0' + value % 10);
 }
 
+// Creates folder and any missing parent; true when it is there afterwards.
 bool MakeFolder(const std::string& folder) {
-  if (::mkdir(folder.c_str(), 0755) == 0) return true;
-  struct stat st {};
-  return errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return std::filesystem::is_directory(folder, ec);
 }
 
 }  // namespace
@@ -247,7 +249,7 @@ std::string_view SynLogTag(TSynLogInfo level) {
 size_t TSynLogArg::Strlen(const char* s) { return std::strlen(s); }
 
 bool SynLogIsSecretName(std::string_view name) {
-  static constexpr std::string_view kWords[] = {"KEY",        "TOKEN", "SECRET", "PASSWORD",
+  static constexpr std::string_view kWords[] = {"KEY",    "TOKEN",      "SECRET", "PASSWORD",
                                                 "PASSWD", "CREDENTIAL", "AUTH"};
   std::string upper(name);
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -264,10 +266,10 @@ std::string SynLogEnvironmentText(const char* const* env) {
     const size_t eq = entry.find('=');
     const std::string_view name = entry.substr(0, eq);
     if (eq != std::string_view::npos && SynLogIsSecretName(name)) {
-      text.append(name);
+      text += Blanked(std::string(name));
       text += "=***";
     } else {
-      text.append(entry);
+      text += Blanked(std::string(entry));
     }
     text += '\t';
   }
@@ -542,9 +544,8 @@ void TSynLog::Log(TSynLogInfo level, const char* format, std::initializer_list<T
   End();
 }
 
-void TSynLog::LogException(TSynLogInfo level, std::string_view className,
-                           std::string_view message, const void* address,
-                           const void* const* trace, size_t traceCount) {
+void TSynLog::LogException(TSynLogInfo level, std::string_view className, std::string_view message,
+                           const void* address, const void* const* trace, size_t traceCount) {
   EntryGuard inside;
   std::lock_guard<std::mutex> guard(FLock);
   if (!Begin(level)) return;
@@ -643,10 +644,12 @@ std::vector<std::string> TSynLogFamily::HeaderLines() const {
   lines.push_back(Blanked(ExeFileName + " " + ModuleVersion + " (" +
                           LocalDateTime(built, "%Y-%m-%d %H:%M:%S") + ")"));
   lines.push_back(Blanked("Host=" + ComputerName + " User=" + UserName + " CPU=" + CpuText() +
-                          " OS=" + OsText() + " Wow64=0 Freq=1000000000 Instance=" +
-                          ModuleFileName));
-  lines.push_back(Blanked("Environment variables=" + SynLogEnvironmentText(environ)));
-  lines.push_back("TSynLog 1.18.743 FTS3 " + LocalDateTime(std::time(nullptr), "%Y-%m-%dT%H:%M:%S"));
+                          " OS=" + OsText() +
+                          " Wow64=0 Freq=1000000000 Instance=" + ModuleFileName));
+  // Already one line: the text blanks control bytes inside values and keeps its TAB separators.
+  lines.push_back("Environment variables=" + SynLogEnvironmentText(environ));
+  lines.push_back("TSynLog 1.18.743 FTS3 " +
+                  LocalDateTime(std::time(nullptr), "%Y-%m-%dT%H:%M:%S"));
   return lines;
 }
 
@@ -676,8 +679,8 @@ void TSynLogFamily::ArchiveOldFiles() {
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
     if (name.empty() || name[0] == '.' || name.size() <= DefaultExtension.size() ||
-        name.compare(name.size() - DefaultExtension.size(), std::string::npos,
-                     DefaultExtension) != 0)
+        name.compare(name.size() - DefaultExtension.size(), std::string::npos, DefaultExtension) !=
+            0)
       continue;
     struct stat st {};
     if (::stat((FDestinationPath + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;

@@ -118,8 +118,8 @@ class TSynLogArg {
   TSynLogArg(std::string_view text) : FText(text.data()), FLen(text.size()) {}
   TSynLogArg(const char* text) : FText(text ? text : ""), FLen(FText ? Strlen(FText) : 0) {}
   template <std::integral T>
-    requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-  TSynLogArg(T value) : FIsText(false), FValue(static_cast<int64_t>(value)) {}
+  requires(!std::same_as<T, bool> && !std::same_as<T, char>) TSynLogArg(T value)
+      : FIsText(false), FValue(static_cast<int64_t>(value)) {}
 
   bool IsText() const { return FIsText; }
   std::string_view Text() const { return {FText, FLen}; }
@@ -229,7 +229,7 @@ class TSynLogFamily {
   TSynLogExistsAction FileExistsAction = acOverwrite;
   int RotateFileDailyAtHour = -1;
   int BufferSize = 4096;
-  TSynLogInfos LevelStackTrace{sllError,     sllLastError, sllException,
+  TSynLogInfos LevelStackTrace{sllError,       sllLastError,  sllException,
                                sllExceptionOS, sllStackTrace, sllFail};
   uint8_t StackTraceLevel = 20;
   std::string CustomFileName;
@@ -240,7 +240,7 @@ class TSynLogFamily {
   bool BufferedWrites = false;
 
   // Process facts used in the file name and the header; filled from the running process.
-  std::string ExeFileName;     // full path of the host executable
+  std::string ExeFileName;  // full path of the host executable
   std::string ComputerName;
   std::string UserName;
   std::string ModuleFileName;  // full path of the module's library file

@@ -1,0 +1,81 @@
+// The exception hook linked into a program: every throw of that program's code becomes an entry
+// of each family that wants exceptions, and the exception still reaches its handler unchanged.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <stdexcept>
+
+#include "LogTestSupport.h"
+
+using namespace logtest;
+
+namespace {
+
+struct Custom {
+  int code;
+};
+
+class DovraFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+[[gnu::noinline]] void ThrowNested() {
+  try {
+    throw std::invalid_argument("inner");
+  } catch (const std::exception& e) {
+    throw DovraFailure(std::string("outer after ") + e.what());
+  }
+}
+
+TEST(ExceptionHook, ThrownExceptionsAreLoggedAndStillCaught) {
+  TempFolder folder;
+  TSynLogFamily family;
+  ConfigureLikeModule(family, folder.Path());
+  family.StackTraceLevel = 3;
+  try {
+    throw std::runtime_error("card\r\nrefused");
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "card\r\nrefused");
+  }
+  try {
+    throw Custom{7};
+  } catch (const Custom& c) {
+    EXPECT_EQ(c.code, 7);
+  }
+  EXPECT_THROW(ThrowNested(), DovraFailure);
+  const std::string entries = ReadFile(ModuleLogName(folder.Path()));
+  const std::string tail = entries.substr(entries.find("\r\r") + 2);
+  const std::string trace = R"( at [0-9A-F]{12,16} stack trace( [0-9A-F]{12,16}){1,3}\r\n)";
+  EXPECT_TRUE(std::regex_match(
+      tail,
+      std::regex(
+          R"(\d{8} \d{8} EXC   std::runtime_error \("card  refused"\))" + trace +
+          R"(\d{8} \d{8} EXC   \(anonymous namespace\)::Custom \(""\))" + trace +
+          R"(\d{8} \d{8} EXC   std::invalid_argument \("inner"\))" + trace +
+          R"(\d{8} \d{8} EXC   \(anonymous namespace\)::DovraFailure \("outer after inner"\))" +
+          trace)))
+      << tail;
+}
+
+TEST(ExceptionHook, FamiliesWithoutExceptionLevelsAndFinishedFamiliesHearNothing) {
+  TempFolder folder;
+  {
+    TSynLogFamily family;
+    ConfigureLikeModule(family, folder.Path());
+    family.SetLevel({sllInfo});
+    family.Add().Log(sllInfo, "only info");
+    try {
+      throw std::logic_error("not for this log");
+    } catch (const std::exception&) {
+    }
+  }
+  EXPECT_EQ(ReadFile(ModuleLogName(folder.Path())).find("not for this log"), std::string::npos);
+  TSynLogFamily finished;
+  ConfigureLikeModule(finished, folder.Path() + "sub/");
+  finished.Finish();
+  EXPECT_THROW(throw std::runtime_error("after finish"), std::runtime_error);
+  EXPECT_FALSE(Exists(folder.Path() + "sub/"));
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+// Shared pieces of the log tests: a scratch folder removed afterwards, whole-file reads and a
+// family set up as the module sets its own, with the process facts fixed.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "SynLZFile.h"
+#include "SynLog.h"
+
+namespace logtest {
+
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "synlog-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
+    FPath = pattern + "/";
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(FPath, ec);
+  }
+  const std::string& Path() const { return FPath; }
+
+ private:
+  std::string FPath;
+};
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+// Sets both times of a file to t (seconds since the epoch).
+inline void SetFileTime(const std::string& path, time_t t) {
+  timeval times[2] = {{t, 0}, {t, 0}};
+  if (::utimes(path.c_str(), times) != 0) throw std::runtime_error("utimes failed for " + path);
+}
+
+inline std::string Decompress(const std::string& archive) {
+  std::string out, error;
+  if (!SynLZDecompressToString(ReadFile(archive), out, error))
+    throw std::runtime_error("cannot decompress " + archive + ": " + error);
+  return out;
+}
+
+// The module's settings, with the till's executable, computer, user and module fixed.
+inline void ConfigureLikeModule(TSynLogFamily& family, const std::string& folder) {
+  family.ExeFileName = "/opt/till/Till.exe";
+  family.ComputerName = "POS1";
+  family.UserName = "cashier";
+  family.ModuleFileName = folder + "DovraVoucherPayment.smd";
+  family.SetLevel(TSynLogInfos::AllLevels());
+  family.ArchiveAfterDays = 2;
+  family.SetDestinationPath(folder);
+  family.SetArchivePath(folder + "till");
+  family.DefaultExtension = ".log";
+  family.OnArchive = EventArchiveSynLZ;
+  family.IncludeComputerNameInFileName = true;
+  family.RotateFileSizeKB = 2048;
+  family.RotateFileCount = 10;
+  family.EndOfLineCRLF = true;
+  family.FileExistsAction = acAppendWithHeader;
+}
+
+inline std::string ModuleLogName(const std::string& folder) {
+  return folder + "Till (POS1) DovraVoucherPayment.smd.log";
+}
+
+}  // namespace logtest

@@ -1,0 +1,58 @@
+// The module's entry points to its log: settings applied at start, the three Info forms, and a
+// finish that may come twice or not at all before the next start.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "LogTestSupport.h"
+#include "modLog.h"
+
+using namespace logtest;
+
+namespace {
+
+TEST(ModLog, StartWritesBesideTheModuleAndFinishIsIdempotent) {
+  TempFolder folder;
+  const std::string module = folder.Path() + "DovraVoucherPayment.smd";
+  WriteFile(module, "module");
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  std::string exe(4096, '\0');
+  exe.resize(static_cast<size_t>(readlink("/proc/self/exe", exe.data(), exe.size())));
+  std::string exeName = exe.substr(exe.rfind('/') + 1);
+  if (exeName.find('.') != std::string::npos) exeName.erase(exeName.rfind('.'));
+  const std::string logFile =
+      folder.Path() + exeName + " (" + host + ") DovraVoucherPayment.smd.log";
+
+  ModLog::Info("before start is dropped");
+  ModLog::StartModuleLog(module);
+  ModLog::Info("[TDovraVoucherAPI.Evaluate] Response : %", std::string("{\"ok\":true}"));
+  ModLog::Info("[TPaymentMethodDovraVoucher.Create] Got StoreID : %", int32_t{12});
+  ModLog::FinishModuleLog();
+  ModLog::FinishModuleLog();
+  ModLog::Info("after finish is dropped");
+
+  const std::string content = ReadFile(logFile);
+  ASSERT_FALSE(content.empty()) << "no log at " << logFile;
+  EXPECT_EQ(content.rfind(exe + " ", 0), 0u) << "the header names the real executable";
+  EXPECT_NE(content.find(" Instance=" + module + "\r"), std::string::npos);
+  const std::string entries = content.substr(content.find("\r\r") + 2);
+  EXPECT_TRUE(std::regex_match(
+      entries,
+      std::regex(
+          R"(\d{8} \d{8} info  Starting DovraVoucherPayment\r\n)"
+          R"(\d{8} \d{8} info  \[TDovraVoucherAPI\.Evaluate\] Response : \{"ok":true\}\r\n)"
+          R"(\d{8} \d{8} info  \[TPaymentMethodDovraVoucher\.Create\] Got StoreID : 12\r\n)")))
+      << entries;
+
+  // A new load of the library appends to the same file.
+  ModLog::StartModuleLog(module);
+  ModLog::FinishModuleLog();
+  const std::string again = ReadFile(logFile);
+  EXPECT_EQ(again.substr(0, content.size()), content);
+  EXPECT_NE(again.find(" rotat " + std::string(50, '='), content.size()), std::string::npos);
+  EXPECT_TRUE(again.ends_with(" info  Starting DovraVoucherPayment\r\n"));
+}
+
+}  // namespace

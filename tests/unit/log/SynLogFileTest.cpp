@@ -1,0 +1,331 @@
+// The log file as written on disk: header forms, entry lines, argument filling, environment
+// masking, write-through and what happens when the file cannot be opened.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <regex>
+
+#include "LogTestSupport.h"
+
+using namespace logtest;
+
+namespace {
+
+std::vector<std::string> Split(const std::string& text, const std::string& sep) {
+  std::vector<std::string> parts;
+  size_t pos = 0;
+  for (;;) {
+    const size_t next = text.find(sep, pos);
+    if (next == std::string::npos) {
+      parts.push_back(text.substr(pos));
+      return parts;
+    }
+    parts.push_back(text.substr(pos, next - pos));
+    pos = next + sep.size();
+  }
+}
+
+// The entry lines after a fresh header (the header ends with CR CR).
+std::string EntriesAfterHeader(const std::string& content) {
+  const size_t end = content.find("\r\r");
+  return end == std::string::npos ? std::string() : content.substr(end + 2);
+}
+
+const std::regex kStamp(R"(\d{8} \d{6}(\d\d))");
+
+class SynLogFile : public ::testing::Test {
+ protected:
+  TempFolder folder;
+  std::string Dir() const { return folder.Path(); }
+  std::string LogName() const { return ModuleLogName(Dir()); }
+};
+
+TEST_F(SynLogFile, FirstRunWritesFreshHeaderThenStartupEntry) {
+  WriteFile(Dir() + "DovraVoucherPayment.smd", "module");
+  const time_t built = 1767323045;  // the module file's time is the build time in the header
+  SetFileTime(Dir() + "DovraVoucherPayment.smd", built);
+  {
+    TSynLogFamily family;
+    ConfigureLikeModule(family, Dir());
+    family.Add().Log(sllInfo, "Starting DovraVoucherPayment");
+    EXPECT_EQ(family.Add().FileName(), LogName());
+  }
+  const std::string content = ReadFile(LogName());
+  const size_t headerEnd = content.find("\r\r");
+  ASSERT_NE(headerEnd, std::string::npos) << content;
+  EXPECT_EQ(content.find('\n'), content.size() - 1) << "the header has no LF, the entry one";
+  const std::vector<std::string> lines = Split(content.substr(0, headerEnd), "\r");
+  ASSERT_EQ(lines.size(), 4u);
+
+  char date[32];
+  struct tm tm {};
+  localtime_r(&built, &tm);
+  strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &tm);
+  EXPECT_EQ(lines[0], std::string("/opt/till/Till.exe 1.0.0.1 (") + date + ")");
+  EXPECT_TRUE(std::regex_match(
+      lines[1], std::regex(R"(Host=POS1 User=cashier CPU=\d+\*\d+-\d+-\d+ OS=0\.0=\d+\.\d+\.\d+ )"
+                           R"(Wow64=0 Freq=1000000000 Instance=)" +
+                           Dir() + "DovraVoucherPayment\\.smd")))
+      << lines[1];
+  EXPECT_EQ(lines[2].rfind("Environment variables=", 0), 0u);
+  EXPECT_TRUE(std::regex_match(
+      lines[3], std::regex(R"(TSynLog 1\.18\.743 FTS3 \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)")))
+      << lines[3];
+
+  const std::string entry = content.substr(headerEnd + 2);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(
+      entry, m, std::regex(R"(\d{8} \d{6}(\d\d) info  Starting DovraVoucherPayment\r\n)")))
+      << entry;
+  EXPECT_LE(std::stoi(m[1]), 62) << "hundredths are milliseconds / 16";
+}
+
+TEST_F(SynLogFile, SecondRunAppendsSeparatorAndTaggedHeader) {
+  for (const char* text : {"first run", "second run"}) {
+    TSynLogFamily family;
+    ConfigureLikeModule(family, Dir());
+    family.Add().Log(sllInfo, text);
+  }
+  const std::string content = ReadFile(LogName());
+  const size_t second = content.find("first run\r\n");
+  ASSERT_NE(second, std::string::npos);
+  const std::string appended = content.substr(second + 11);
+  const std::vector<std::string> lines = Split(appended, "\r\n");
+  ASSERT_EQ(lines.size(), 7u) << appended;  // separator, 4 header lines, entry, empty tail
+  const std::string stamp = R"(\d{8} \d{8})";
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(stamp + " rotat " + std::string(50, '='))))
+      << lines[0];
+  EXPECT_TRUE(std::regex_match(lines[1], std::regex(stamp + R"( rotat /opt/till/Till\.exe .*)")));
+  EXPECT_TRUE(std::regex_match(lines[2], std::regex(stamp + R"( rotat Host=POS1 User=.*)")));
+  EXPECT_TRUE(std::regex_match(lines[3], std::regex(stamp + R"( rotat Environment variables=.*)")));
+  EXPECT_TRUE(std::regex_match(lines[4], std::regex(stamp + R"( rotat TSynLog 1\.18\.743 .*)")));
+  EXPECT_TRUE(std::regex_match(lines[5], std::regex(stamp + " info  second run"))) << lines[5];
+  EXPECT_EQ(lines[6], "");
+  EXPECT_EQ(std::count(appended.begin(), appended.end(), '\r'),
+            std::count(appended.begin(), appended.end(), '\n'))
+      << "no bare CR in an appended header";
+}
+
+TEST_F(SynLogFile, OverwriteAndPlainAppendActions) {
+  for (TSynLogExistsAction action : {acOverwrite, acAppend}) {
+    for (const char* text : {"entry-one-7c1", "entry-two-7c2"}) {
+      TSynLogFamily family;
+      ConfigureLikeModule(family, Dir());
+      family.FileExistsAction = action;
+      family.Add().Log(sllInfo, text);
+    }
+    const std::string content = ReadFile(LogName());
+    if (action == acOverwrite) {
+      EXPECT_EQ(content.find("entry-one-7c1"), std::string::npos);
+      EXPECT_EQ(content.find("\r\r"), content.find(" info  entry-two-7c2\r\n") - 2 - 17)
+          << "a fresh header, then the one entry";
+    } else {
+      EXPECT_NE(content.find(" info  entry-one-7c1\r\n"), std::string::npos);
+      EXPECT_TRUE(std::regex_search(
+          content, std::regex(R"(entry-one-7c1\r\n\d{8} \d{8} info  entry-two-7c2\r\n$)")))
+          << "plain append adds no header";
+    }
+    std::filesystem::remove(LogName());
+  }
+}
+
+TEST_F(SynLogFile, ArgumentsFillPercentSignsAndStayOnOneLine) {
+  {
+    TSynLogFamily family;
+    ConfigureLikeModule(family, Dir());
+    TSynLog& log = family.Add();
+    log.Log(sllInfo, "[TDovraVoucherAPI.Evaluate] Response : %",
+            {std::string("{\"a\":1,\r\n\t\"b\":2}")});
+    log.Log(sllInfo, "[TPaymentMethodDovraVoucher.Create] Got StoreID : %", {int32_t{-42}});
+    log.Log(sllInfo, "a=% b=% c=%", {"x", 7});
+    log.Log(sllInfo, "only %", {"one", "extra"});
+    log.Log(sllInfo, "cut %|", {std::string("before\0after", 12)});
+    log.Log(sllInfo, "plain\ttext\rwith\ncontrols");
+    log.Log(sllInfo, "big %", {int64_t{-9223372036854775807 - 1}});
+  }
+  const std::vector<std::string> lines = Split(EntriesAfterHeader(ReadFile(LogName())), "\r\n");
+  ASSERT_EQ(lines.size(), 8u);
+  std::vector<std::string> texts;
+  for (const std::string& line : lines)
+    if (!line.empty()) texts.push_back(line.substr(24));
+  EXPECT_EQ(texts[0], "[TDovraVoucherAPI.Evaluate] Response : {\"a\":1,   \"b\":2}");
+  EXPECT_EQ(texts[1], "[TPaymentMethodDovraVoucher.Create] Got StoreID : -42");
+  EXPECT_EQ(texts[2], "a=x b=7 c=");
+  EXPECT_EQ(texts[3], "only one");
+  EXPECT_EQ(texts[4], "cut before|");
+  EXPECT_EQ(texts[5], "plain text with controls");
+  EXPECT_EQ(texts[6], "big -9223372036854775808");
+}
+
+TEST_F(SynLogFile, LongEntriesCrossTheBufferWhole) {
+  const std::string big(10000, 'x');
+  {
+    TSynLogFamily family;
+    ConfigureLikeModule(family, Dir());
+    family.BufferSize = 4096;
+    family.Add().Log(sllInfo, "[big] Response : %", {big});
+    family.Add().Log(sllInfo, "after");
+  }
+  const std::vector<std::string> lines = Split(EntriesAfterHeader(ReadFile(LogName())), "\r\n");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].substr(24), "[big] Response : " + big);
+  EXPECT_EQ(lines[1].substr(24), "after");
+}
+
+TEST_F(SynLogFile, LevelsFilterAndEnterLeaveComeAsAPair) {
+  TSynLogFamily family;
+  ConfigureLikeModule(family, Dir());
+  family.SetLevel({sllInfo, sllEnter});
+  EXPECT_TRUE(family.Level().Has(sllLeave));
+  family.SetLevel({sllLeave});
+  EXPECT_TRUE(family.Level().Has(sllEnter));
+  family.SetLevel({sllInfo, sllWarning});
+  family.Add().Log(sllDebug, "hidden");
+  family.Add().Log(sllWarning, "shown");
+  family.Add().Log(sllInfo, "too");
+  family.Finish();
+  const std::string entries = EntriesAfterHeader(ReadFile(LogName()));
+  EXPECT_EQ(entries.find("hidden"), std::string::npos);
+  EXPECT_TRUE(std::regex_match(
+      entries, std::regex(R"(\d{8} \d{8} warn  shown\r\n\d{8} \d{8} info  too\r\n)")))
+      << entries;
+}
+
+TEST_F(SynLogFile, BareCarriageReturnWhenCrLfIsOff) {
+  {
+    TSynLogFamily family;
+    ConfigureLikeModule(family, Dir());
+    family.EndOfLineCRLF = false;
+    family.Add().Log(sllInfo, "a");
+    family.Add().Log(sllInfo, "b");
+  }
+  const std::string entries = EntriesAfterHeader(ReadFile(LogName()));
+  EXPECT_TRUE(
+      std::regex_match(entries, std::regex(R"(\d{8} \d{8} info  a\r\d{8} \d{8} info  b\r)")))
+      << entries;
+}
+
+TEST_F(SynLogFile, SecretsInTheEnvironmentAreMasked) {
+  ::setenv("DOVRA_TEST_API_KEY", "s3cr3t-key", 1);
+  ::setenv("my_password", "pa55word", 1);
+  ::setenv("Http_Auth_Header", "Basic abc", 1);
+  ::setenv("DOVRA_TEST_PLAIN", "visible value", 1);
+  {
+    TSynLogFamily family;
+    ConfigureLikeModule(family, Dir());
+    family.Add().Log(sllInfo, "x");
+  }
+  ::unsetenv("DOVRA_TEST_API_KEY");
+  ::unsetenv("my_password");
+  ::unsetenv("Http_Auth_Header");
+  ::unsetenv("DOVRA_TEST_PLAIN");
+  const std::string content = ReadFile(LogName());
+  const std::vector<std::string> lines = Split(content.substr(0, content.find("\r\r")), "\r");
+  ASSERT_EQ(lines.size(), 4u);
+  const std::string env = lines[2];
+  for (const char* secret : {"s3cr3t", "pa55word", "Basic abc"})
+    EXPECT_EQ(content.find(secret), std::string::npos) << secret;
+  const std::vector<std::string> vars = Split(env.substr(22), "\t");
+  auto has = [&vars](const std::string& v) {
+    return std::find(vars.begin(), vars.end(), v) != vars.end();
+  };
+  EXPECT_TRUE(has("DOVRA_TEST_API_KEY=***"));
+  EXPECT_TRUE(has("my_password=***"));
+  EXPECT_TRUE(has("Http_Auth_Header=***"));
+  EXPECT_TRUE(has("DOVRA_TEST_PLAIN=visible value"));
+  EXPECT_NE(env.back(), '\t');
+}
+
+TEST(SynLogEnvironment, JoinsWithTabsSkipsEqualsEntriesAndMasksSecretNames) {
+  const char* env[] = {"PATH=/bin",           "=C:=C:\\", "GITHUB_TOKEN=abc", "Secret_Thing=x=y",
+                       "CREDENTIALS_FILE=/c", "PASSWD=p", "MONKEY=banana",    "NOVALUE",
+                       "MULTI=a\tb\nc",       nullptr};
+  EXPECT_EQ(SynLogEnvironmentText(env),
+            "PATH=/bin\tGITHUB_TOKEN=***\tSecret_Thing=***\tCREDENTIALS_FILE=***\tPASSWD=***\t"
+            "MONKEY=***\tNOVALUE\tMULTI=a b c");
+  const char* none[] = {nullptr};
+  EXPECT_EQ(SynLogEnvironmentText(none), "");
+  EXPECT_FALSE(SynLogIsSecretName("HOME"));
+  EXPECT_TRUE(SynLogIsSecretName("aws_secret_access"));
+}
+
+TEST_F(SynLogFile, EveryEntryReachesTheFileBeforeTheCallReturns) {
+  TSynLogFamily family;
+  ConfigureLikeModule(family, Dir());
+  TSynLog& log = family.Add();
+  for (int i = 0; i < 3; ++i) {
+    log.Log(sllInfo, "[TDovraVoucherAPI.Redeem] Response : %", {i});
+    // Read through a descriptor of our own: what the operating system has, not our buffer.
+    const int fd = ::open(LogName().c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::string bytes(1 << 16, '\0');
+    const ssize_t n = ::read(fd, bytes.data(), bytes.size());
+    ::close(fd);
+    ASSERT_GT(n, 0);
+    bytes.resize(static_cast<size_t>(n));
+    EXPECT_TRUE(bytes.ends_with("Response : " + std::to_string(i) + "\r\n")) << i;
+  }
+}
+
+TEST_F(SynLogFile, BufferedModeHoldsEntriesUntilFlush) {
+  TSynLogFamily family;
+  ConfigureLikeModule(family, Dir());
+  family.BufferedWrites = true;
+  TSynLog& log = family.Add();
+  log.Log(sllInfo, "held back");
+  EXPECT_EQ(ReadFile(LogName()).find("held back"), std::string::npos);
+  log.Flush();
+  EXPECT_NE(ReadFile(LogName()).find(" info  held back\r\n"), std::string::npos);
+}
+
+TEST_F(SynLogFile, UnwritableFolderDiscardsOutputWithoutFailing) {
+  WriteFile(Dir() + "plain-file", "x");
+  TSynLogFamily family;
+  ConfigureLikeModule(family, Dir() + "plain-file/sub");
+  const auto start = std::chrono::steady_clock::now();
+  family.Add().Log(sllInfo, "lost");
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(family.Add().Discarding());
+  EXPECT_EQ(family.Add().FileName(), "");
+  // Three names, ten attempts each, 100 ms apart.
+  EXPECT_GE(waited, std::chrono::milliseconds(2500));
+  const auto again = std::chrono::steady_clock::now();
+  family.Add().Log(sllInfo, "lost too");
+  EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::milliseconds(50))
+      << "a discarding log does not try again";
+  family.Finish();
+}
+
+TEST_F(SynLogFile, FileHeldByAnotherWriterFallsBackToDashedName) {
+  TSynLogFamily owner;
+  ConfigureLikeModule(owner, Dir());
+  owner.Add().Log(sllInfo, "owner");
+  TSynLogFamily second;
+  ConfigureLikeModule(second, Dir());
+  second.Add().Log(sllInfo, "second");
+  EXPECT_EQ(second.Add().FileName(), Dir() + "Till (POS1) DovraVoucherPayment.smd-.log");
+  EXPECT_NE(ReadFile(Dir() + "Till (POS1) DovraVoucherPayment.smd-.log").find(" info  second\r\n"),
+            std::string::npos);
+  EXPECT_EQ(ReadFile(LogName()).find("second"), std::string::npos);
+}
+
+TEST(SynLogFileName, BuiltFromExecutableComputerAndModule) {
+  TSynLogFamily family;
+  family.ExeFileName = "/usr/bin/sarn.till.bin";
+  family.ComputerName = "POS 7";
+  family.ModuleFileName = "/m/DovraVoucherPayment.smd";
+  family.SetDestinationPath("/var/log/x");
+  EXPECT_EQ(family.DestinationPath(), "/var/log/x/");
+  EXPECT_EQ(family.BuildFileName(), "/var/log/x/sarn.till DovraVoucherPayment.smd.log");
+  family.IncludeComputerNameInFileName = true;
+  family.ExeFileName = "/usr/bin/sarn-till";
+  EXPECT_EQ(family.BuildFileName(), "/var/log/x/sarn-till (POS 7) DovraVoucherPayment.smd.log");
+  family.CustomFileName = "custom";
+  family.DefaultExtension = ".txt";
+  EXPECT_EQ(family.BuildFileName(), "/var/log/x/custom DovraVoucherPayment.smd.txt");
+}
+
+}  // namespace
