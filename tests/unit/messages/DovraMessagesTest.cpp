@@ -212,5 +212,7 @@ TEST(VoucherClock, LocalNowReadsTheLocalTime) {
   // Minutes only: the two reads may straddle a second, rarely a minute.
   const std::string text = DateTimeToISO8601(LocalNow());
   EXPECT_EQ(text.size(), 19u);
-  if (local.tm_sec < 59) EXPECT_EQ(text.substr(0, 16), expected);
+  if (local.tm_sec < 59) {
+    EXPECT_EQ(text.substr(0, 16), expected);
+  }
 }
