@@ -1,6 +1,7 @@
 // dovra-sandbox: a local voucher service on loopback over HTTPS, standing in for the outside
 // service in demos and tests.
-#define CPPHTTPLIB_OPENSSL_SUPPORT
+// The HTTPS support and the rest of the library's build flags come from its pkg-config entry,
+// so the header matches the installed library.
 #include <httplib.h>
 #include <unistd.h>
 
