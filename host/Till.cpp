@@ -19,6 +19,7 @@ bool TTill::Start(std::string& error) {
   rest.TimeoutMs = FOptions.TimeoutMs;
   RegisterRestClient(FRegistry.Get(), rest);
 
+  FHostEntries = FRegistry->Count();
   FModule = std::make_unique<TModuleLoader>();
   if (!FModule->Load(FOptions.ModulePath, error)) {
     FModule.reset();

@@ -31,6 +31,8 @@ class TTill {
   void Stop();
 
   IServiceRegistry* Registry() const { return FRegistry.Get(); }
+  // Registry entries that are the till's own services; the module's follow them.
+  int32_t HostEntryCount() const { return FHostEntries; }
   const TTillOptions& Options() const { return FOptions; }
   // Options may change until Start (command-line parsing fills them in place).
   TTillOptions& MutableOptions() { return FOptions; }
@@ -39,4 +41,5 @@ class TTill {
   TTillOptions FOptions;
   TIntfPtr<IServiceRegistry> FRegistry;
   std::unique_ptr<TModuleLoader> FModule;
+  int32_t FHostEntries = 0;
 };

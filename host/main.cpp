@@ -1,5 +1,6 @@
 // sarn-till: the reference Sarn host. It creates the Qt application, loads a payment module,
 // serves it the host's services through its registry, and runs payments with it.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -40,17 +41,21 @@ bool ReadFile(const std::string& path, std::string& text) {
 void ChooseHeadlessPlatformIfNeeded() {
   if (!getenv("QT_QPA_PLATFORM") && !getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY"))
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // Qt wants a private runtime folder; a till started from a service manager may have none.
+  if (!getenv("XDG_RUNTIME_DIR")) {
+    const std::string dir = "/tmp/runtime-" + std::to_string(getuid());
+    mkdir(dir.c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  }
 }
 
 int ListModules(TTill& till) {
   IServiceRegistry* registry = till.Registry();
   std::cout << "module: " << till.Options().ModulePath << '\n';
-  for (int32_t i = 0; i < registry->Count(); ++i) {
+  for (int32_t i = till.HostEntryCount(); i < registry->Count(); ++i) {
     TGUID service;
     std::string name;
     if (!registry->EntryAt(i, service, name)) continue;
-    TIntfPtr<IServiceFactory> factory;
-    if (!registry->GetNamedFactory(service, name, factory)) continue;  // host's own services
     std::cout << service.ToString() << "  " << (name.empty() ? "(no name)" : name) << '\n';
   }
   return 0;
