@@ -56,8 +56,7 @@ class TServiceRegistry final : public TImplements<TInterfacedObject, IServiceReg
   }
   void RegisterNamedSingletonFactory(const TGUID& service, const std::string& name,
                                      IServiceFactory* factory) override {
-    Slot(service, name, TEntryKind::Singleton).Factory =
-        TIntfPtr<IServiceFactory>::Share(factory);
+    Slot(service, name, TEntryKind::Singleton).Factory = TIntfPtr<IServiceFactory>::Share(factory);
   }
   bool ResolveNamedService(const TGUID& service, const std::string& name,
                            TIntfPtr<IInterface>& instance) override {
@@ -109,9 +108,7 @@ class TServiceRegistry final : public TImplements<TInterfacedObject, IServiceReg
     std::vector<TEntry> dropped;
     dropped.swap(FEntries);
   }
-  void UnregisterFactory(const TGUID& service) override {
-    UnregisterNamedFactory(service, "");
-  }
+  void UnregisterFactory(const TGUID& service) override { UnregisterNamedFactory(service, ""); }
   void UnregisterNamedFactory(const TGUID& service, const std::string& name) override {
     if (!Remove(service, name, TEntryKind::Factory)) Remove(service, name, TEntryKind::Singleton);
   }

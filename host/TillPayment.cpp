@@ -56,8 +56,8 @@ void OnChanged(void* context, IPaymentMethod* sender) {
   *receipt->Out << "changed: amount " << MoneyText(sender->GetAmount()) << '\n';
 }
 
-void OnPaymentEntry(void* context, int32_t first, int32_t second, const std::string& code,
-                    int32_t, int32_t, double amount, int32_t, int32_t) {
+void OnPaymentEntry(void* context, int32_t first, int32_t second, const std::string& code, int32_t,
+                    int32_t, double amount, int32_t, int32_t) {
   auto* receipt = static_cast<TReceipt*>(context);
   char buf[64];
   snprintf(buf, sizeof buf, "%.4f", amount);

@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
   pay->add_flag("--popup", run.Popup, "show the module's payment popup");
   pay->callback([&]() {
     if (!ParseMoney(amountText, run.Amount))
-      throw CLI::ValidationError("--amount", "'" + amountText +
-                                                 "' is not an amount (digits, at most four decimals)");
+      throw CLI::ValidationError(
+          "--amount", "'" + amountText + "' is not an amount (digits, at most four decimals)");
     if (!orderFile.empty() && !ReadFile(orderFile, run.OrderDocument))
       throw CLI::RuntimeError("sarn-till: cannot read order document '" + orderFile + "'", 1);
     start();

@@ -37,8 +37,7 @@ void DllProcHook(int32_t reason, void* reserved) {
 
 std::string ModuleFileName() {
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&DllProcHook), &info) && info.dli_fname)
-    return info.dli_fname;
+  if (dladdr(reinterpret_cast<void*>(&DllProcHook), &info) && info.dli_fname) return info.dli_fname;
   return "DovraVoucherPayment.smd";
 }
 

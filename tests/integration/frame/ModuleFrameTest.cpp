@@ -122,10 +122,10 @@ TEST_F(ModuleFrame, InitRegistersAndFinalRemovesInTheirOrders) {
   Load();
   auto registry = MakeObject<TRecordingRegistry>();
   FInit(registry.Get());
-  EXPECT_THAT(registry->Calls,
-              ElementsAre("RegisterNamedFactory " + DbChanges + " Dovra",
-                          "RegisterFactory " + VoucherAPI,
-                          "RegisterNamedFactory " + PaymentMethod + " DovraVouchers"));
+  EXPECT_THAT(
+      registry->Calls,
+      ElementsAre("RegisterNamedFactory " + DbChanges + " Dovra", "RegisterFactory " + VoucherAPI,
+                  "RegisterNamedFactory " + PaymentMethod + " DovraVouchers"));
   registry->Calls.clear();
   FFinal();
   EXPECT_THAT(registry->Calls,

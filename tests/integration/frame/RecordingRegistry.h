@@ -21,10 +21,12 @@ class TRecordingRegistry final : public TImplements<TInterfacedObject, IServiceR
 
   int32_t AddRef() override {
     ++FExtra;
+    Trace("AddRef");
     return TImplements::AddRef();
   }
   int32_t Release() override {
     --FExtra;
+    Trace("Release");
     return TImplements::Release();
   }
 
@@ -61,8 +63,7 @@ class TRecordingRegistry final : public TImplements<TInterfacedObject, IServiceR
     Note("RegisterNamedSingletonFactory", s, n);
     FInner->RegisterNamedSingletonFactory(s, n, f);
   }
-  bool ResolveNamedService(const TGUID& s, const std::string& n,
-                           TIntfPtr<IInterface>& i) override {
+  bool ResolveNamedService(const TGUID& s, const std::string& n, TIntfPtr<IInterface>& i) override {
     return FInner->ResolveNamedService(s, n, i);
   }
   bool GetFactory(const TGUID& s, TIntfPtr<IServiceFactory>& f) override {
@@ -110,6 +111,10 @@ class TRecordingRegistry final : public TImplements<TInterfacedObject, IServiceR
     std::string line = std::string(op) + " " + s.ToString();
     if (!name.empty()) line += " " + name;
     Calls.push_back(line);
+    Trace(line);
+  }
+  // Only into the descriptor: reference counting is noise for the in-process tests.
+  void Trace(const std::string& line) {
     if (FFd >= 0) {
       const std::string out = line + "\n";
       [[maybe_unused]] ssize_t n = write(FFd, out.data(), out.size());

@@ -150,8 +150,8 @@ TEST(HostRegistry, ModuleSlotsRunTheirOperations) {
   IServiceFactory* f = factory.Get();
 
   using TRegister = void (*)(IServiceRegistry*, const TGUID&, IServiceFactory*);
-  using TRegisterNamed = void (*)(IServiceRegistry*, const TGUID&, const std::string&,
-                                  IServiceFactory*);
+  using TRegisterNamed =
+      void (*)(IServiceRegistry*, const TGUID&, const std::string&, IServiceFactory*);
   using TUnregister = void (*)(IServiceRegistry*, const TGUID&);
   using TUnregisterNamed = void (*)(IServiceRegistry*, const TGUID&, const std::string&);
   using TResolve = bool (*)(IServiceRegistry*, const TGUID&, TIntfPtr<IInterface>&);
