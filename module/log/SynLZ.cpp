@@ -12,6 +12,9 @@ constexpr size_t kTableSize = 4096;
 constexpr uint32_t kUnset = 0xFFFFFFFFu;
 constexpr size_t kMaxMatchExtra = 271;  // i - 16 must fit one byte
 constexpr size_t kTailLiterals = 11;    // no item starting this close to the end is a match
+// Output room past a match start that lets the decoder skip its end-of-block checks: the
+// longest match plus one wild 16-byte copy.
+constexpr size_t kFastRoom = kMaxMatchExtra + 2 + 16 + kTailLiterals;
 
 inline uint32_t FromLE32(uint32_t v) {
   if constexpr (std::endian::native == std::endian::big) return __builtin_bswap32(v);
@@ -221,6 +224,44 @@ DecodeResult Decompress(const void* srcv, size_t srcLen, void* dstv, size_t dstC
       k += unsigned(m);
     } else {
       const uint8_t* item = in;
+      if (p + kFastRoom <= n && end - in >= 3) {
+        // Far from both ends: the place, length and input checks cannot fail, and copies may
+        // write up to 16 bytes past the match (rewritten by the items that follow).
+        const uint32_t w = Load16(in);
+        const uint32_t h = w >> 4;
+        size_t i = w & 15;
+        in += 2;
+        if (i == 0) i = size_t(*in++) + 16;
+        while (pending + 3 <= p) {
+          positions[Hash3(dst + pending)] = uint32_t(pending);
+          ++pending;
+        }
+        const uint32_t r = positions[h];
+        if (r == kUnset || p - r < 3) return fail(Status::BadMatchSource, item, p);
+        const size_t len = i + 2;
+        const size_t d = p - r;
+        uint8_t* o = dst + p;
+        const uint8_t* s = dst + r;
+        if (d >= 8) {
+          for (size_t j = 0; j < len; j += 8) std::memcpy(o + j, s + j, 8);
+        } else {
+          for (size_t j = 0; j < len; ++j) o[j] = s[j];
+        }
+        while (pending < p) {
+          positions[Hash3(dst + pending)] = uint32_t(pending);
+          ++pending;
+        }
+        positions[h] = uint32_t(p);
+        p += len;
+        pending = p;
+        if (++k == 32) {
+          if (end - in < 4) return fail(Status::TruncatedControl, in, p);
+          ctrl = Load32(in);
+          in += 4;
+          k = 0;
+        }
+        continue;
+      }
       if (p >= matchLimit) return fail(Status::BadMatchPlace, item, p);
       if (end - in < 2) return fail(Status::TruncatedMatch, item, p);
       const uint32_t w = Load16(in);
