@@ -180,6 +180,23 @@ void AppendEscaped(std::string& out, std::string_view s) {
 
 // ---- Parser -------------------------------------------------------------------------------
 
+}  // namespace
+
+// The parser's way to fill an empty value in place, without the moves of an assignment.
+class TJSONValueBuilder {
+ public:
+  static void Emplace(TJSONValue& empty, TJSONValue&& from) noexcept {
+    empty.FKind = from.FKind;
+    empty.TakePayload(from);
+  }
+  static std::string& MakeText(TJSONValue& empty) noexcept {
+    empty.FKind = TJSONKind::Text;
+    return *new (&empty.FText) std::string();
+  }
+};
+
+namespace {
+
 // Nesting beyond this fails the parse instead of exhausting the stack on hostile input.
 constexpr int kMaxDepth = 512;
 
@@ -212,7 +229,7 @@ class TParser {
     TJSONValue result;
     const char c = *FPos;
     if (c == '{' || c == '[') {
-      if (!ParseValue(result)) return {};
+      if (!ParseValue([&result]() -> TJSONValue& { return result; })) return {};
       return result;
     }
     if ((c == 'n' || c == 'N') && FEnd - FPos >= 4 && SameTextAscii({FPos + 1, 3}, "ull"))
@@ -225,21 +242,24 @@ class TParser {
     while (FPos < FEnd && static_cast<unsigned char>(*FPos) - 1u < 32u) ++FPos;
   }
 
-  bool ParseValue(TJSONValue& out) {
+  // Fills the empty value that slot() gives. Scalars and texts are built in that slot directly;
+  // a nested document is read into a local value first, since reading it may grow the member
+  // and item stacks, and slot() is asked again afterwards.
+  template <class TSlot>
+  bool ParseValue(TSlot slot) {
     if (FPos == FEnd) return false;
     switch (*FPos) {
       case '{':
-        return ParseObject(out);
-      case '[':
-        return ParseArray(out);
-      case '"': {
-        std::string s;
-        if (!ParseString('"', s)) return false;
-        out = TJSONValue(std::move(s));
+      case '[': {
+        TJSONValue doc;
+        if (!(*FPos == '{' ? ParseObject(doc) : ParseArray(doc))) return false;
+        TJSONValueBuilder::Emplace(slot(), std::move(doc));
         return true;
       }
+      case '"':
+        return ParseString('"', TJSONValueBuilder::MakeText(slot()));
       default:
-        return ParseScalar(out);
+        return ParseScalar(slot());
     }
   }
 
@@ -252,15 +272,15 @@ class TParser {
       ++FPos;
     } else {
       for (;;) {
-        std::string name;
-        bool bare = false;
         if (FPos == FEnd) return false;
+        std::string& name = FMembers.emplace_back().Name;
+        bool bare = false;
         if (*FPos == '"' || *FPos == '\'') {
           if (!ParseString(*FPos, name)) return false;
         } else if (IsBareStart(*FPos)) {
           const char* start = FPos++;
           while (FPos < FEnd && IsBareRest(*FPos)) ++FPos;
-          name.assign(start, FPos);
+          name.append(start, static_cast<size_t>(FPos - start));
           bare = true;
         } else {
           return false;
@@ -269,9 +289,7 @@ class TParser {
         if (FPos == FEnd || !(*FPos == ':' || (bare && *FPos == '='))) return false;
         ++FPos;
         SkipSpace();
-        TJSONValue value;
-        if (!ParseValue(value)) return false;
-        FMembers.push_back({std::move(name), std::move(value)});
+        if (!ParseValue([this]() -> TJSONValue& { return FMembers.back().Value; })) return false;
         SkipSpace();
         if (FPos == FEnd) return false;
         if (*FPos == ',') {
@@ -288,7 +306,7 @@ class TParser {
     auto first = FMembers.begin() + static_cast<std::ptrdiff_t>(base);
     doc->Members().assign(std::make_move_iterator(first), std::make_move_iterator(FMembers.end()));
     FMembers.erase(first, FMembers.end());
-    out = TJSONValue(std::move(doc));
+    TJSONValueBuilder::Emplace(out, TJSONValue(std::move(doc)));
     --FDepth;
     return true;
   }
@@ -302,9 +320,8 @@ class TParser {
       ++FPos;
     } else {
       for (;;) {
-        TJSONValue value;
-        if (!ParseValue(value)) return false;
-        FItems.push_back(std::move(value));
+        FItems.emplace_back();
+        if (!ParseValue([this]() -> TJSONValue& { return FItems.back(); })) return false;
         SkipSpace();
         if (FPos == FEnd) return false;
         if (*FPos == ',') {
@@ -321,7 +338,7 @@ class TParser {
     auto first = FItems.begin() + static_cast<std::ptrdiff_t>(base);
     doc->Items().assign(std::make_move_iterator(first), std::make_move_iterator(FItems.end()));
     FItems.erase(first, FItems.end());
-    out = TJSONValue(std::move(doc));
+    TJSONValueBuilder::Emplace(out, TJSONValue(std::move(doc)));
     --FDepth;
     return true;
   }
@@ -333,7 +350,7 @@ class TParser {
       const char* run = FPos;
       while (FPos < FEnd && *FPos != quote && *FPos != '\\') ++FPos;
       if (FPos == FEnd) return false;
-      out.append(run, FPos);
+      out.append(run, static_cast<size_t>(FPos - run));
       if (*FPos++ == quote) return true;
       if (FPos == FEnd) return false;
       const char c = *FPos++;
@@ -404,26 +421,26 @@ class TParser {
     switch (token[0]) {
       case 'n':
         if (token == "null") {
-          out = TJSONValue(nullptr);
+          TJSONValueBuilder::Emplace(out, TJSONValue(nullptr));
           return true;
         }
         break;
       case 't':
         if (token == "true") {
-          out = TJSONValue(true);
+          TJSONValueBuilder::Emplace(out, TJSONValue(true));
           return true;
         }
         break;
       case 'f':
         if (token == "false") {
-          out = TJSONValue(false);
+          TJSONValueBuilder::Emplace(out, TJSONValue(false));
           return true;
         }
         break;
       default:
         break;
     }
-    out = ClassifyNumber(token);
+    TJSONValueBuilder::Emplace(out, ClassifyNumber(token));
     return true;
   }
 
@@ -496,21 +513,6 @@ TJSONValue::TJSONValue(const TJSONValue& other) : FKind(other.FKind) {
   }
 }
 
-TJSONValue::TJSONValue(TJSONValue&& other) noexcept : FKind(other.FKind) {
-  switch (FKind) {
-    case TJSONKind::Text:
-      new (&FText) std::string(std::move(other.FText));
-      break;
-    case TJSONKind::Document:
-      new (&FDoc) TJSONDocumentPtr(std::move(other.FDoc));
-      break;
-    default:
-      FInt64 = other.FInt64;
-      break;
-  }
-  other.Reset();
-}
-
 TJSONValue& TJSONValue::operator=(const TJSONValue& other) {
   // Through a copy: other may live inside a document that only this value keeps alive.
   if (this != &other) *this = TJSONValue(other);
@@ -519,37 +521,31 @@ TJSONValue& TJSONValue::operator=(const TJSONValue& other) {
 
 TJSONValue& TJSONValue::operator=(TJSONValue&& other) noexcept {
   if (this != &other) {
+    // Taken out first: other may live inside a document that only this value keeps alive.
     TJSONValue taken(static_cast<TJSONValue&&>(other));
     Reset();
     FKind = taken.FKind;
-    switch (FKind) {
-      case TJSONKind::Text:
-        new (&FText) std::string(std::move(taken.FText));
-        break;
-      case TJSONKind::Document:
-        new (&FDoc) TJSONDocumentPtr(std::move(taken.FDoc));
-        break;
-      default:
-        FInt64 = taken.FInt64;
-        break;
-    }
+    TakePayload(taken);
   }
   return *this;
 }
 
-void TJSONValue::Reset() noexcept {
-  switch (FKind) {
-    case TJSONKind::Text:
-      FText.~basic_string();
-      break;
-    case TJSONKind::Document:
-      FDoc.~TJSONDocumentPtr();
-      break;
-    default:
-      break;
+void TJSONValue::MovePayload(TJSONValue& other) noexcept {
+  if (FKind == TJSONKind::Text) {
+    new (&FText) std::string(std::move(other.FText));
+    other.FText.~basic_string();
+  } else {
+    new (&FDoc) TJSONDocumentPtr(std::move(other.FDoc));
+    other.FDoc.~TJSONDocumentPtr();
   }
-  FKind = TJSONKind::Empty;
-  FInt64 = 0;
+}
+
+void TJSONValue::ReleasePayload() noexcept {
+  if (FKind == TJSONKind::Text) {
+    FText.~basic_string();
+  } else {
+    FDoc.~TJSONDocumentPtr();
+  }
 }
 
 bool TJSONValue::IsDocument() const noexcept {

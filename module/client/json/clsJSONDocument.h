@@ -84,7 +84,7 @@ class TJSONValue {
   ~TJSONValue() { Reset(); }
 
   TJSONValue(const TJSONValue& other);
-  TJSONValue(TJSONValue&& other) noexcept;
+  TJSONValue(TJSONValue&& other) noexcept : FKind(other.FKind) { TakePayload(other); }
   TJSONValue& operator=(const TJSONValue& other);
   TJSONValue& operator=(TJSONValue&& other) noexcept;
 
@@ -140,7 +140,24 @@ class TJSONValue {
   const std::string& AsText() const noexcept { return FText; }
 
  private:
-  void Reset() noexcept;
+  friend class TJSONValueBuilder;  // the parser fills values in place
+
+  // Releases the payload; inline for the scalar kinds, which dominate parsed documents.
+  void Reset() noexcept {
+    if (FKind >= TJSONKind::Text) ReleasePayload();
+    FKind = TJSONKind::Empty;
+  }
+  void ReleasePayload() noexcept;
+  // Moves other's payload (of kind FKind, already set) into this; other becomes empty.
+  void TakePayload(TJSONValue& other) noexcept {
+    if (FKind < TJSONKind::Text) {
+      FInt64 = other.FInt64;
+    } else {
+      MovePayload(other);
+    }
+    other.FKind = TJSONKind::Empty;
+  }
+  void MovePayload(TJSONValue& other) noexcept;
   // The document held; EVariantInvalidOpError naming the operation (and member) otherwise.
   TJSONDocument& RequireDocument(std::string_view operation, std::string_view name = {}) const;
 
