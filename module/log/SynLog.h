@@ -15,7 +15,8 @@
 //   uname's release (6.1.0-13-amd64 gives 6.1.0); the version code is 0 (unknown: a Linux kernel
 //   is none of the systems the code table names) and the service pack is 0;
 // - Wow64 is 0: the process always runs natively;
-// - Freq is 1000000000: ticks come from CLOCK_MONOTONIC, counted in nanoseconds;
+// - Freq is 1000000000: ticks come from CLOCK_MONOTONIC_COARSE, counted in nanoseconds (it
+//   advances with the kernel's timer tick, as cheap to read as the tick count it stands for);
 // - environment: the process's environ array, values of variables whose names look like secrets
 //   replaced by "***".
 #pragma once
@@ -174,7 +175,7 @@ class TSynLog {
   void End();                     // under lock: end of line, write-through, rotation check
   void Stamp(TSynLogInfo level);
   void Append(const char* p, size_t n);
-  void AppendBlanked(const char* p, size_t n);
+  void AppendText(const char* p, size_t n);
   void AppendArg(const TSynLogArg& arg);
   void Reserve(size_t n);
   void WriteBuffer();
