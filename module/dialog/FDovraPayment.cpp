@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QStringList>
 #include <optional>
 #include <stdexcept>
 
@@ -110,6 +111,7 @@ TfrmDovraPayment::TfrmDovraPayment(QWidget* parent)
       FRedeemResponseText(FLogic->FRedeemResponseText),
       ui(std::make_unique<Ui::frmDovraPayment>()) {
   ui->setupUi(this);
+  UseTahomaOrANarrowFallback();
   FControls = std::make_shared<TVoucherDialogWidgets>(*ui);
 
   QPalette face = palette();
@@ -128,6 +130,21 @@ TfrmDovraPayment::TfrmDovraPayment(QWidget* parent)
 }
 
 TfrmDovraPayment::~TfrmDovraPayment() = default;
+
+// The fixed places of the texts were measured in Tahoma. Tills without it would otherwise get a
+// wide sans face whose texts overrun those places; a condensed face comes closest. Set per
+// widget, so the host's own fonts are left alone.
+void TfrmDovraPayment::UseTahomaOrANarrowFallback() {
+  static const QStringList kFaces{"Tahoma", "DejaVu Sans Condensed", "Liberation Sans Narrow"};
+  QList<QWidget*> widgets = findChildren<QWidget*>();
+  widgets.prepend(this);
+  for (QWidget* widget : widgets) {
+    if (!widget->testAttribute(Qt::WA_SetFont) || widget->font().family() != "Tahoma") continue;
+    QFont font = widget->font();
+    font.setFamilies(kFaces);
+    widget->setFont(font);
+  }
+}
 
 void TfrmDovraPayment::ShowLogo() {
   try {

@@ -52,6 +52,7 @@ class TfrmDovraPayment : public QDialog {
   void LayoutPanels();
   void CentreOnMainWindow();
   void ShowLogo();
+  void UseTahomaOrANarrowFallback();
   // Runs one click handler: errors are logged and shown, and an OK result closes the dialog
   // once the handler is over.
   template <class Handler>

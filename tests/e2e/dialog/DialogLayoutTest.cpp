@@ -1,0 +1,252 @@
+// The real voucher dialog on the offscreen platform: its controls as the cashier gets them
+// (names, kinds, places, fonts, focus order), and its behaviour as a window (modal result, the
+// close box, errors in a click handler, destruction while a handler runs).
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "DialogTestSupport.h"
+#include "FDovraPayment.h"
+
+namespace {
+
+const char* const kOrder =
+    R"({"AfterDisc":80,"LineItems":[{"Code":"A1","Quantity":2,"Price":40}]})";
+const char* const kValidAnswer = R"({"Success":true,"DisplayName":"Ten off","DiscountAmount":10})";
+const char* const kRedeemedAnswer =
+    R"({"Success":true,"DiscountAmount":10,"VoucherReference":"R-1","VoucherCode":"V1"})";
+
+template <class T>
+T* Find(QWidget& dialog, const char* name) {
+  T* widget = dialog.findChild<T*>(name);
+  EXPECT_NE(widget, nullptr) << name;
+  return widget;
+}
+
+struct TControlRow {
+  const char* Name;
+  const char* Kind;
+  const char* Parent;
+  QRect Geometry;
+  const char* Text;  // nullptr: none
+};
+
+// Fixed-size controls: exact geometry. Labels that size themselves keep their place.
+const TControlRow kControls[] = {
+    {"pnlTop", "QFrame", "frmDovraPayment", {0, 0, 479, 73}, nullptr},
+    {"imgLogo", "QLabel", "pnlTop", {0, 0, 170, 72}, nullptr},
+    {"pnlInput", "QFrame", "frmDovraPayment", {0, 73, 479, 96}, nullptr},
+    {"Label1", "QLabel", "pnlInput", {8, 16, 131, 25}, "Voucher Code"},
+    {"Label2", "QLabel", "pnlInput", {8, 56, 142, 25}, "Mobile Number"},
+    {"txtVoucherCode", "QLineEdit", "pnlInput", {164, 13, 121, 33}, ""},
+    {"txtUserReference", "QLineEdit", "pnlInput", {164, 53, 121, 33}, ""},
+    {"btnCheck", "QPushButton", "pnlInput", {344, 16, 121, 57}, "Check"},
+    {"Label3", "QLabel", "pnlVoucher", {8, 8, 95, 25}, "Response:"},
+    {"Label4", "QLabel", "pnlVoucher", {8, 40, 69, 25}, "Details:"},
+    {"lblDetails", "QLabel", "pnlVoucher", {112, 41, 353, 48}, "-"},
+    {"Label5", "QLabel", "pnlVoucher", {8, 112, 80, 25}, "Amount:"},
+    {"btnRedeem", "QPushButton", "pnlVoucher", {328, 88, 137, 57}, "Redeem"},
+};
+
+const struct {
+  const char* Name;
+  QPoint Position;
+  const char* Text;
+} kAutoSized[] = {{"lblTitle", {224, 16}, "Voucher Payment"},
+                  {"lblResponse", {112, 9}, "-"},
+                  {"lblAmount", {112, 113}, "-"}};
+
+QString TextOf(QWidget* w) {
+  if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+  if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text();
+  if (auto* button = qobject_cast<QPushButton*>(w)) return button->text();
+  return {};
+}
+
+class DialogWindow : public ::testing::Test {
+ protected:
+  DialogWindow() : FRegistry(Service) {
+    Dialog->FStoreReference = 3;
+    Dialog->FOrderDocument = kOrder;
+  }
+  QPushButton* Button(const char* name) { return Find<QPushButton>(*Dialog, name); }
+  QLineEdit* Edit(const char* name) { return Find<QLineEdit>(*Dialog, name); }
+  QString Label(const char* name) { return Find<QLabel>(*Dialog, name)->text(); }
+
+  TFakeVoucherService Service;
+  TScopedTestRegistry FRegistry;
+  TScopedEnv FMoneyLocale{"LC_ALL", "C"};
+  std::unique_ptr<TfrmDovraPayment> Dialog = std::make_unique<TfrmDovraPayment>();
+};
+
+TEST_F(DialogWindow, ControlsMatchTheLayout) {
+  Dialog->show();
+  QApplication::processEvents();
+  EXPECT_EQ(Dialog->windowTitle(), "Dovra Voucher Payment");
+  EXPECT_EQ(Dialog->size(), QSize(479, 456));
+  EXPECT_EQ(Dialog->objectName(), "frmDovraPayment");
+  EXPECT_EQ(Dialog->font().family(), "Tahoma");
+  EXPECT_EQ(Dialog->font().pointSize(), 8);
+
+  for (const TControlRow& row : kControls) {
+    SCOPED_TRACE(row.Name);
+    QWidget* w = Find<QWidget>(*Dialog, row.Name);
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(w->inherits(row.Kind)) << w->metaObject()->className();
+    EXPECT_EQ(w->parentWidget()->objectName(), row.Parent);
+    EXPECT_EQ(w->geometry(), row.Geometry);
+    if (row.Text) {
+      EXPECT_EQ(TextOf(w), row.Text);
+      EXPECT_EQ(w->font().family(), "Tahoma");
+      EXPECT_EQ(w->font().pointSize(), 16);
+    }
+  }
+  for (const auto& row : kAutoSized) {
+    SCOPED_TRACE(row.Name);
+    auto* label = Find<QLabel>(*Dialog, row.Name);
+    EXPECT_EQ(label->pos(), row.Position);
+    EXPECT_EQ(label->text(), row.Text);
+    EXPECT_EQ(label->font().pointSize(), 16);
+    EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()));
+  }
+  EXPECT_TRUE(Find<QLabel>(*Dialog, "lblDetails")->wordWrap());
+
+  // Panels and memo keep the window's font; memo and voucher panel start hidden.
+  auto* memo = Find<QPlainTextEdit>(*Dialog, "Memo1");
+  EXPECT_EQ(memo->toPlainText(), "Memo1");
+  EXPECT_EQ(memo->font().pointSize(), 8);
+  EXPECT_FALSE(memo->isVisible());
+  EXPECT_EQ(Find<QFrame>(*Dialog, "pnlInput")->font().pointSize(), 8);
+  EXPECT_FALSE(Find<QWidget>(*Dialog, "pnlVoucher")->isVisible());
+  // The logo shows at its natural size.
+  auto* logo = Find<QLabel>(*Dialog, "imgLogo");
+  EXPECT_EQ(logo->pixmap().size(), QSize(170, 72));
+  // No default button: Enter must not fire a voucher call.
+  EXPECT_FALSE(Button("btnCheck")->isDefault() || Button("btnCheck")->autoDefault());
+  EXPECT_FALSE(Button("btnRedeem")->isDefault() || Button("btnRedeem")->autoDefault());
+}
+
+TEST_F(DialogWindow, PanelsFollowTheWindowAndTheVoucherPanelFillsTheRest) {
+  Service.EvaluateScript.push_back({true, kValidAnswer});
+  Dialog->show();
+  Dialog->Logic().PrepareRequest();
+  Button("btnCheck")->click();
+  QWidget* panel = Find<QWidget>(*Dialog, "pnlVoucher");
+  EXPECT_TRUE(panel->isVisible());
+  EXPECT_EQ(panel->geometry(), QRect(0, 169, 479, 456 - 169));
+
+  Dialog->resize(600, 500);
+  QApplication::processEvents();
+  EXPECT_EQ(Find<QWidget>(*Dialog, "pnlTop")->geometry(), QRect(0, 0, 600, 73));
+  EXPECT_EQ(Find<QWidget>(*Dialog, "pnlInput")->geometry(), QRect(0, 73, 600, 96));
+  EXPECT_EQ(panel->geometry(), QRect(0, 169, 600, 500 - 169));
+}
+
+TEST_F(DialogWindow, TabOrderRunsThroughTheInputsThenRedeem) {
+  Service.EvaluateScript.push_back({true, kValidAnswer});
+  Dialog->show();
+  QApplication::setActiveWindow(Dialog.get());
+  Dialog->Logic().PrepareRequest();
+  Button("btnCheck")->click();  // shows the voucher panel, so Redeem joins the chain
+
+  Edit("txtVoucherCode")->setFocus();
+  QStringList order{QApplication::focusWidget()->objectName()};
+  for (int i = 0; i < 4; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    order << QApplication::focusWidget()->objectName();
+  }
+  EXPECT_EQ(order.join(","), "txtVoucherCode,txtUserReference,btnCheck,btnRedeem,txtVoucherCode");
+}
+
+TEST_F(DialogWindow, CheckThenRedeemClosesWithOK) {
+  Service.EvaluateScript.push_back({true, kValidAnswer});
+  Service.RedeemScript.push_back({true, kRedeemedAnswer});
+  QString shownResponse, shownAmount;
+  QTimer::singleShot(0, [&] {
+    Edit("txtVoucherCode")->setText("V1");
+    Edit("txtUserReference")->setText("0612");
+    Button("btnCheck")->click();
+    shownResponse = Label("lblResponse");
+    shownAmount = Label("lblAmount");
+    Button("btnRedeem")->click();
+  });
+  EXPECT_TRUE(Dialog->ShowVoucherDialog());
+  EXPECT_EQ(shownResponse, "Voucher Successful");
+  EXPECT_EQ(shownAmount, "10.00");
+  EXPECT_EQ(Dialog->FRedeemResponseText, kRedeemedAnswer);
+  EXPECT_NE(Service.EvaluateRequests.at(0).find(R"("VoucherCode":"V1")"), std::string::npos);
+}
+
+TEST_F(DialogWindow, CloseBoxAndRefusedRedeemReturnFalse) {
+  Service.EvaluateScript.push_back({true, kValidAnswer});
+  Service.RedeemScript.push_back({true, R"({"Success":false,"ErrorMessage":"Used"})"});
+  QTimer::singleShot(0, [&] {
+    Button("btnCheck")->click();
+    Button("btnRedeem")->click();
+    EXPECT_TRUE(Dialog->isVisible());
+    EXPECT_EQ(Label("lblResponse"), "Could not redeem Voucher");
+    EXPECT_TRUE(Button("btnRedeem")->isEnabled());
+    Dialog->close();
+  });
+  EXPECT_FALSE(Dialog->ShowVoucherDialog());
+}
+
+TEST_F(DialogWindow, CentresOnTheMainWindow) {
+  QMainWindow main;
+  main.setGeometry(100, 80, 900, 700);
+  main.show();
+  QPoint centre;
+  QTimer::singleShot(0, [&] {
+    centre = Dialog->geometry().center();
+    Dialog->close();
+  });
+  Dialog->ShowVoucherDialog();
+  EXPECT_LE((centre - main.frameGeometry().center()).manhattanLength(), 4);
+}
+
+TEST_F(DialogWindow, HandlerErrorIsShownAndTheDialogStaysUsable) {
+  Service.EvaluateScript.push_back({true, R"({"DisplayName":"no success member"})"});
+  Dialog->show();
+  Dialog->Logic().PrepareRequest();
+  QString boxText;
+  // The message box is modal: read and close it from inside its own loop.
+  QTimer::singleShot(0, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      boxText = box->text();
+      box->accept();
+    }
+  });
+  Button("btnCheck")->click();
+  EXPECT_TRUE(boxText.contains("Could not convert")) << boxText.toStdString();
+  EXPECT_TRUE(Dialog->isVisible());
+  EXPECT_EQ(Button("btnCheck")->text(), "Check");
+  EXPECT_TRUE(Button("btnCheck")->isEnabled());
+  EXPECT_FALSE(Button("btnRedeem")->isEnabled());
+}
+
+TEST_F(DialogWindow, BadOrderFailsBeforeTheDialogShows) {
+  Dialog->FOrderDocument = "not an order";
+  EXPECT_THROW(Dialog->ShowVoucherDialog(), std::runtime_error);
+  EXPECT_FALSE(Dialog->isVisible());
+}
+
+TEST_F(DialogWindow, DialogDestroyedDuringACallLeavesTheHandlerHarmless) {
+  Service.EvaluateScript.push_back({true, kValidAnswer});
+  Dialog->show();
+  Dialog->Logic().PrepareRequest();
+  TfrmDovraPayment* raw = Dialog.get();
+  Service.DuringCall = [&] { Dialog.reset(); };
+  raw->btnCheckClick(nullptr);
+  EXPECT_EQ(Dialog, nullptr);
+  EXPECT_EQ(Service.Created, Service.Destroyed);
+}
+
+}  // namespace

@@ -1,0 +1,72 @@
+// Renders the voucher dialog in its main states (entry, voucher valid, voucher refused, redeem
+// failed) to dialog-<state>.png files, with scripted voucher answers, for the documentation.
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cstdio>
+#include <cstring>
+
+#include "DialogTestSupport.h"
+#include "FDovraPayment.h"
+
+namespace {
+
+const char* const kOrder = R"({"AfterDisc":150,"LineItems":[{"Code":"A1","Quantity":2,"Price":50},)"
+                           R"({"Code":"B2","Quantity":1,"Price":50}]})";
+
+bool Save(QWidget& dialog, const QDir& folder, const char* state) {
+  QApplication::processEvents();
+  const QString path = folder.filePath(QString("dialog-%1.png").arg(state));
+  if (!dialog.grab().save(path, "PNG")) {
+    std::fprintf(stderr, "Could not write %s\n", path.toLocal8Bit().constData());
+    return false;
+  }
+  return true;
+}
+
+// One dialog per state, driven the way a cashier would.
+bool Render(const QDir& folder, const char* state, bool check, bool redeem) {
+  TfrmDovraPayment dialog;
+  dialog.FStoreReference = 12;
+  dialog.FOrderDocument = kOrder;
+  dialog.Logic().PrepareRequest();
+  dialog.show();
+  if (check) {
+    dialog.findChild<QLineEdit*>("txtVoucherCode")->setText("SAVE15");
+    dialog.findChild<QLineEdit*>("txtUserReference")->setText("0612345678");
+    dialog.findChild<QPushButton*>("btnCheck")->click();
+  }
+  if (redeem) dialog.findChild<QPushButton*>("btnRedeem")->click();
+  return Save(dialog, folder, state);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    std::fprintf(argc == 2 ? stdout : stderr,
+                 "Usage: dovra-dialog-screenshots FOLDER\n"
+                 "Writes dialog-entry.png, dialog-valid.png, dialog-refused.png and\n"
+                 "dialog-redeem-failed.png into FOLDER.\n");
+    return argc == 2 ? 0 : 2;
+  }
+  QApplication app(argc, argv);
+  const QDir folder(QString::fromLocal8Bit(argv[1]));
+  if (!folder.exists() && !QDir().mkpath(folder.path())) {
+    std::fprintf(stderr, "Could not create the folder %s\n", argv[1]);
+    return 1;
+  }
+  TFakeVoucherService service;
+  TScopedTestRegistry registry(service);
+  service.EvaluateScript = {
+      {true, R"({"Success":true,"DisplayName":"15% off your order","DiscountAmount":22.5})"},
+      {true, R"({"Success":false,"ErrorMessage":"This voucher has expired"})"},
+      {true, R"({"Success":true,"DisplayName":"15% off your order","DiscountAmount":22.5})"}};
+  service.RedeemScript = {{true, R"({"Success":false,"ErrorMessage":"Already redeemed"})"}};
+  bool ok = Render(folder, "entry", false, false);
+  ok = Render(folder, "valid", true, false) && ok;
+  ok = Render(folder, "refused", true, false) && ok;
+  ok = Render(folder, "redeem-failed", true, true) && ok;
+  return ok ? 0 : 1;
+}

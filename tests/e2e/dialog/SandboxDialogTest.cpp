@@ -1,0 +1,116 @@
+// The dialog against the local voucher service over HTTPS, through the module's own voucher API
+// client and the till's REST client: what a cashier sees end to end.
+#include <gtest/gtest.h>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "DialogTestSupport.h"
+#include "FDovraPayment.h"
+#include "RestClient.h"
+#include "TServiceRegistry.h"
+#include "intfDovraClient.h"
+
+namespace {
+
+const char* const kOrder = R"({"AfterDisc":150,"LineItems":[{"Code":"A1","Quantity":2,"Price":50},)"
+                           R"({"Code":"B2","Quantity":1,"Price":50}]})";
+
+class SandboxDialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(FData.isValid());
+    FSandbox.setProgram(DOVRA_SANDBOX_PROGRAM);
+    FSandbox.setArguments({"--port", "0", "--data", FData.path()});
+    FSandbox.start();
+    ASSERT_TRUE(FSandbox.waitForStarted(10000)) << "dovra-sandbox did not start";
+    QString line;
+    while (!line.contains('\n') && FSandbox.waitForReadyRead(15000))
+      line += QString::fromUtf8(FSandbox.readAllStandardOutput());
+    const QString prefix = "listening on ";
+    ASSERT_TRUE(line.startsWith(prefix)) << line.toStdString();
+    const QString url = line.mid(prefix.size()).trimmed();
+
+    FBaseUrl = std::make_unique<TScopedEnv>("DOVRA_BASE_URL", url.toUtf8().constData());
+    LoadVoucherServiceAddress();
+    TIntfPtr<IServiceRegistry> registry = NewServiceRegistry();
+    TRestClientOptions options;
+    options.CaFile = (FData.path() + "/cert.pem").toStdString();
+    RegisterRestClient(registry.Get(), options);
+    registry->RegisterFactory(IDovraVoucherAPI::IID, NewDovraVoucherAPIFactory().Get());
+    ModuleRegistrySlot() = registry;
+  }
+  void TearDown() override {
+    ModuleRegistrySlot() = nullptr;
+    FBaseUrl.reset();
+    LoadVoucherServiceAddress();
+    FSandbox.terminate();
+    if (!FSandbox.waitForFinished(5000)) FSandbox.kill();
+  }
+
+  template <class T>
+  static T* Find(QWidget& dialog, const char* name) {
+    return dialog.findChild<T*>(name);
+  }
+
+  QTemporaryDir FData;
+  QProcess FSandbox;
+  std::unique_ptr<TScopedEnv> FBaseUrl;
+  TScopedEnv FMoneyLocale{"LC_ALL", "C"};
+};
+
+TEST_F(SandboxDialog, CheckAndRedeemAPercentageVoucher) {
+  TfrmDovraPayment dialog;
+  dialog.FStoreReference = 12;
+  dialog.FOrderDocument = kOrder;
+  QString response, details, amount;
+  bool redeemEnabled = false;
+  QTimer::singleShot(0, [&] {
+    Find<QLineEdit>(dialog, "txtVoucherCode")->setText("SAVE15");
+    Find<QLineEdit>(dialog, "txtUserReference")->setText("0612345678");
+    Find<QPushButton>(dialog, "btnCheck")->click();
+    response = Find<QLabel>(dialog, "lblResponse")->text();
+    details = Find<QLabel>(dialog, "lblDetails")->text();
+    amount = Find<QLabel>(dialog, "lblAmount")->text();
+    redeemEnabled = Find<QPushButton>(dialog, "btnRedeem")->isEnabled();
+    if (redeemEnabled)
+      Find<QPushButton>(dialog, "btnRedeem")->click();
+    else
+      dialog.close();
+  });
+  const bool redeemed = dialog.ShowVoucherDialog();
+  EXPECT_EQ(response, "Voucher Successful");
+  EXPECT_EQ(details, "15% off your order");
+  EXPECT_EQ(amount, "22.50");
+  EXPECT_TRUE(redeemEnabled);
+  ASSERT_TRUE(redeemed);
+  const TJSONValue answer = ParseJSONDocument(dialog.FRedeemResponseText);
+  EXPECT_TRUE(answer.Get("Success").ToBoolean()) << dialog.FRedeemResponseText;
+  EXPECT_FALSE(answer.Get("VoucherReference").ToText().empty());
+}
+
+TEST_F(SandboxDialog, UnknownVoucherIsRefusedAndTheCloseBoxReturnsFalse) {
+  TfrmDovraPayment dialog;
+  dialog.FStoreReference = 12;
+  dialog.FOrderDocument = kOrder;
+  QString response, details;
+  bool redeemEnabled = true;
+  QTimer::singleShot(0, [&] {
+    Find<QLineEdit>(dialog, "txtVoucherCode")->setText("NO-SUCH-CODE");
+    Find<QPushButton>(dialog, "btnCheck")->click();
+    response = Find<QLabel>(dialog, "lblResponse")->text();
+    details = Find<QLabel>(dialog, "lblDetails")->text();
+    redeemEnabled = Find<QPushButton>(dialog, "btnRedeem")->isEnabled();
+    dialog.close();
+  });
+  EXPECT_FALSE(dialog.ShowVoucherDialog());
+  EXPECT_EQ(response, "Voucher Error");
+  EXPECT_FALSE(details.isEmpty());
+  EXPECT_FALSE(redeemEnabled);
+  EXPECT_TRUE(dialog.FRedeemResponseText.empty());
+}
+
+}  // namespace
