@@ -438,9 +438,8 @@ void TStringConfigList::SetValueFromIndex(int32_t index, const std::string& valu
     if (index >= 0) Delete(index);
     return;
   }
-  // A negative index means "a new line": validate the index before appending so that a bad
-  // index leaves the list as it was.
-  if (index >= 0) At(index);
+  // A negative index means "a new line"; any other index must name an existing one, which
+  // NameOf checks before the line changes.
   if (index < 0) index = Append(std::string());
   std::string line = NameOf(index) + NameValueSeparator + value;
   At(index).Line = std::move(line);

@@ -1,11 +1,16 @@
 // The voucher payment method as the host's payment framework drives it.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "PaymentTestSupport.h"
 #include "implPaymentMethodDovraVouchers.h"
+#include "modLog.h"
 #include "modRegistry.h"
 
 namespace {
@@ -74,6 +79,28 @@ TEST_F(PaymentMethod, CreationFetchesTheStoreOnceAndKeepsNoReference) {
   Registry->Store = nullptr;
   EXPECT_TRUE(StoreDestroyed);  // the payment method did not keep the service
   EXPECT_EQ(Object->StoreID(), 4711);
+}
+
+TEST_F(PaymentMethod, CreationLogsTheStoreIdentifier) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::temp_directory_path() / ("payment-log-" + std::to_string(::getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  ModLog::StartModuleLog((folder / "DovraVoucherPayment.smd").string());
+  Registry->Store = MakeObject<TTestStore>(-42, nullptr);
+  MakeObject<TPaymentMethodDovraVoucher>();
+  ModLog::FinishModuleLog();
+  std::string all;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().extension() != ".log") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    all += text.str();
+  }
+  fs::remove_all(folder);
+  EXPECT_NE(all.find("[TPaymentMethodDovraVoucher.Create] Got StoreID : -42"), std::string::npos)
+      << all;
 }
 
 TEST_F(PaymentMethod, CreationWithoutStoreServiceOrRegistryGivesStoreZero) {
