@@ -25,6 +25,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const SynLZ::DecodeResult s = SynLZ::Decompress(data, size, small.data(), small.size());
   if (s.ok() && s.outputOffset > small.size()) std::abort();
 
+  // A valid block of the input with one byte changed: reaches deep into the decoder, where
+  // random bytes rarely get (matches need a table built by earlier literals).
+  if (size > 3) {
+    const size_t at = size_t(data[0]) | size_t(data[1]) << 8;
+    const uint8_t flip = data[2] == 0 ? 1 : data[2];
+    std::vector<uint8_t> block(SynLZ::CompressBound(size - 3));
+    block.resize(SynLZ::Compress(data + 3, size - 3, block.data()));
+    block[at % block.size()] ^= flip;
+    size_t n = 0;
+    if (SynLZ::DecompressedSize(block.data(), block.size(), n) && n <= (1u << 20)) {
+      std::vector<uint8_t> out(n);
+      const SynLZ::DecodeResult r = SynLZ::Decompress(block.data(), block.size(), out.data(), n);
+      if (r.ok() && r.outputOffset != n) std::abort();
+    }
+  }
+
   // As an archive file: full header and hash checks before any decoding.
   std::string text, error;
   const bool ok = SynLZDecompressToString(
