@@ -2,6 +2,7 @@
 // compact writer that fills one growing buffer.
 #include "clsJSONDocument.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -29,12 +30,6 @@ bool SameTextAscii(std::string_view a, std::string_view b) noexcept {
 // "_Count" in any letter case after the underscore.
 bool IsCountName(std::string_view name) noexcept {
   return name.size() == 6 && name[0] == '_' && SameTextAscii(name.substr(1), "count");
-}
-
-void AppendInt(std::string& out, int64_t v) {
-  char buf[24];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, r.ptr);
 }
 
 std::string Quoted(std::string_view s) {
@@ -122,7 +117,101 @@ int64_t MoneyToWhole(int64_t m) noexcept {
   return q;
 }
 
-// ---- Escaping ------------------------------------------------------------------------------
+// ---- Number forms ---------------------------------------------------------------------------
+
+// Enough for every text FormatMoney and FormatFloat write.
+constexpr size_t kNumberRoom = 64;
+
+// Money: four decimals, then trailing zeros and a bare point removed.
+char* FormatMoney(char* out, TCurrency value) {
+  const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : value;
+  if (value < 0) *out++ = '-';
+  out = std::to_chars(out, out + 24, magnitude / 10000).ptr;
+  const unsigned frac = static_cast<unsigned>(magnitude % 10000);
+  if (frac == 0) return out;
+  out[0] = '.';
+  out[1] = static_cast<char>('0' + frac / 1000);
+  out[2] = static_cast<char>('0' + frac / 100 % 10);
+  out[3] = static_cast<char>('0' + frac / 10 % 10);
+  out[4] = static_cast<char>('0' + frac % 10);
+  char* end = out + 5;
+  while (end[-1] == '0') --end;
+  return end;
+}
+
+// The float rule proper: plain decimal notation with 15 decimals, then only the first 15 digits
+// (the single leading 0 of a value below 1 counts), the last kept digit raised with carry when
+// the first dropped one is 6 to 9, trailing zeros and a bare point removed, -0 written 0.
+// For 0 < |value| < 1e15.
+char* FormatFloatByRule(char* out, double value) {
+  char buf[kNumberRoom];
+  char* const digits = buf + 1;  // room for a carry into a new leading digit
+  const auto r =
+      std::to_chars(digits, buf + sizeof buf, std::fabs(value), std::chars_format::fixed, 15);
+  char* const point =
+      static_cast<char*>(std::memchr(digits, '.', static_cast<size_t>(r.ptr - digits)));
+  const ptrdiff_t intDigits = point - digits;  // at most 15 below 1e15
+  char* first = digits;
+  char* last = intDigits >= 15 ? point : point + 1 + (15 - intDigits);  // one past the kept
+  const char dropped = intDigits >= 15 ? point[1] : *last;
+  if (dropped >= '6') {
+    char* q = last - 1;
+    for (;;) {
+      if (*q == '.') {
+        --q;
+        continue;
+      }
+      if (*q != '9') {
+        ++*q;
+        break;
+      }
+      *q = '0';
+      if (q == digits) {
+        *--first = '1';
+        break;
+      }
+      --q;
+    }
+  }
+  if (last > point) {
+    while (last[-1] == '0') --last;
+    if (last == point + 1) last = point;
+  }
+  const bool zero = last - first == 1 && *first == '0';
+  if (value < 0 && !zero) *out++ = '-';
+  const size_t n = static_cast<size_t>(last - first);
+  std::memcpy(out, first, n);
+  return out + n;
+}
+
+char* FormatFloat(char* out, double value) {
+  if (value == 0) {
+    *out = '0';
+    return out + 1;
+  }
+  if (!std::isfinite(value)) {
+    std::memcpy(out, "null", 4);  // no JSON form; never produced by parsing
+    return out + 4;
+  }
+  const double magnitude = std::fabs(value);
+  if (magnitude >= 1e15) {
+    // Past 15 integer digits the fixed form cannot keep the magnitude: shortest exact form.
+    return std::to_chars(out, out + kNumberRoom, value).ptr;
+  }
+  // When the shortest text that reads back as this double has at most 15 digits in plain
+  // notation, the rule gives that very text: the double lies within half a unit of its last
+  // place of it, so the first dropped digit is 0 or 1 above it and 8 or 9 below it.
+  char* const start = out;
+  const auto r = std::to_chars(out, out + kNumberRoom, value, std::chars_format::fixed);
+  if (r.ec == std::errc()) {
+    int digits = 0;
+    for (const char* q = start; q < r.ptr; ++q) digits += (*q >= '0' && *q <= '9');
+    if (digits <= 15) return r.ptr;
+  }
+  return FormatFloatByRule(start, value);
+}
+
+// ---- Writer ---------------------------------------------------------------------------------
 
 // 0: copied as is; 1: escaped; 2: ends the text.
 constexpr std::array<uint8_t, 256> MakeEscapeTable() {
@@ -135,48 +224,152 @@ constexpr std::array<uint8_t, 256> MakeEscapeTable() {
 }
 constexpr std::array<uint8_t, 256> kEscape = MakeEscapeTable();
 
-void AppendEscaped(std::string& out, std::string_view s) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  const char* p = s.data();
-  const char* const end = p + s.size();
-  while (p < end) {
-    const char* run = p;
-    while (p < end && kEscape[static_cast<unsigned char>(*p)] == 0) ++p;
-    out.append(run, p);
-    if (p == end) break;
-    const unsigned char c = static_cast<unsigned char>(*p++);
-    if (c == 0) break;
-    switch (c) {
-      case '"':
-        out.append("\\\"", 2);
-        break;
-      case '\\':
-        out.append("\\\\", 2);
-        break;
-      case 8:
-        out.append("\\b", 2);
-        break;
-      case 9:
-        out.append("\\t", 2);
-        break;
-      case 10:
-        out.append("\\n", 2);
-        break;
-      case 12:
-        out.append("\\f", 2);
-        break;
-      case 13:
-        out.append("\\r", 2);
-        break;
-      default: {
-        const char u[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-        out.append(u, 6);
+// Writes into the tail of one growing string through a raw cursor: the text is sized up front
+// for each piece, so no byte is appended through the string's own checks.
+class TWriter {
+ public:
+  explicit TWriter(std::string& out) : FOut(out), FLen(out.size()) {
+    FOut.resize(std::max(FOut.capacity(), FLen + 256));
+  }
+  ~TWriter() { FOut.resize(FLen); }
+  TWriter(const TWriter&) = delete;
+  TWriter& operator=(const TWriter&) = delete;
+
+  char* Room(size_t n) {
+    if (FOut.size() - FLen < n) FOut.resize(std::max(FOut.size() * 2, FLen + n));
+    return FOut.data() + FLen;
+  }
+  void Done(char* end) { FLen = static_cast<size_t>(end - FOut.data()); }
+  void Put(char c) {
+    *Room(1) = c;
+    ++FLen;
+  }
+  void Put(const char* s, size_t n) {
+    std::memcpy(Room(n), s, n);
+    FLen += n;
+  }
+
+  void Text(std::string_view s) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    char* o = Room(s.size() * 6 + 2);  // every byte escaped at worst
+    *o++ = '"';
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+    const unsigned char* const end = p + s.size();
+    while (p < end) {
+      const unsigned char c = *p++;
+      switch (kEscape[c]) {
+        case 0:
+          *o++ = static_cast<char>(c);
+          continue;
+        case 2:
+          p = end;
+          continue;
+        default:
+          break;
+      }
+      o[0] = '\\';
+      switch (c) {
+        case '"':
+        case '\\':
+          o[1] = static_cast<char>(c);
+          o += 2;
+          break;
+        case 8:
+          o[1] = 'b';
+          o += 2;
+          break;
+        case 9:
+          o[1] = 't';
+          o += 2;
+          break;
+        case 10:
+          o[1] = 'n';
+          o += 2;
+          break;
+        case 12:
+          o[1] = 'f';
+          o += 2;
+          break;
+        case 13:
+          o[1] = 'r';
+          o += 2;
+          break;
+        default:
+          o[1] = 'u';
+          o[2] = '0';
+          o[3] = '0';
+          o[4] = kHex[c >> 4];
+          o[5] = kHex[c & 15];
+          o += 6;
       }
     }
+    *o++ = '"';
+    Done(o);
   }
-  out += '"';
-}
+
+  void Value(const TJSONValue& v) {
+    switch (v.Kind()) {
+      case TJSONKind::Empty:
+      case TJSONKind::Null:
+        Put("null", 4);
+        break;
+      case TJSONKind::Boolean:
+        if (v.AsBoolean())
+          Put("true", 4);
+        else
+          Put("false", 5);
+        break;
+      case TJSONKind::Integer:
+        Done(std::to_chars(Room(12), FOut.data() + FOut.size(), v.AsInteger()).ptr);
+        break;
+      case TJSONKind::LargeInteger:
+        Done(std::to_chars(Room(21), FOut.data() + FOut.size(), v.AsInt64()).ptr);
+        break;
+      case TJSONKind::Money:
+        Done(FormatMoney(Room(kNumberRoom), v.AsInt64()));
+        break;
+      case TJSONKind::Float:
+        Done(FormatFloat(Room(kNumberRoom), v.AsFloat()));
+        break;
+      case TJSONKind::Text:
+        Text(v.AsText());
+        break;
+      case TJSONKind::Document:
+        Document(*v.Document());
+        break;
+    }
+  }
+
+  void Document(const TJSONDocument& doc) {
+    if (doc.IsObject()) {
+      Put('{');
+      bool first = true;
+      for (const TJSONMember& m : doc.Members()) {
+        if (!first) Put(',');
+        first = false;
+        Text(m.Name);
+        Put(':');
+        Value(m.Value);
+      }
+      Put('}');
+    } else if (doc.IsArray()) {
+      Put('[');
+      bool first = true;
+      for (const TJSONValue& item : doc.Items()) {
+        if (!first) Put(',');
+        first = false;
+        Value(item);
+      }
+      Put(']');
+    } else {
+      Put("null", 4);
+    }
+  }
+
+ private:
+  std::string& FOut;
+  size_t FLen;
+};
 
 // ---- Parser -------------------------------------------------------------------------------
 
@@ -754,38 +947,7 @@ std::string TJSONValue::ToJSON() const {
   return out;
 }
 
-void TJSONValue::WriteJSON(std::string& out) const {
-  switch (FKind) {
-    case TJSONKind::Empty:
-    case TJSONKind::Null:
-      out.append("null", 4);
-      break;
-    case TJSONKind::Boolean:
-      if (FBool)
-        out.append("true", 4);
-      else
-        out.append("false", 5);
-      break;
-    case TJSONKind::Integer:
-      AppendInt(out, FInt);
-      break;
-    case TJSONKind::LargeInteger:
-      AppendInt(out, FInt64);
-      break;
-    case TJSONKind::Money:
-      AppendJSONMoney(out, FInt64);
-      break;
-    case TJSONKind::Float:
-      AppendJSONFloat(out, FDouble);
-      break;
-    case TJSONKind::Text:
-      AppendEscaped(out, FText);
-      break;
-    case TJSONKind::Document:
-      FDoc->WriteJSON(out);
-      break;
-  }
-}
+void TJSONValue::WriteJSON(std::string& out) const { TWriter(out).Value(*this); }
 
 bool operator>(const TJSONValue& a, const TJSONValue& b) {
   const auto isWhole = [](const TJSONValue& v) {
@@ -849,37 +1011,7 @@ const TJSONValue& TJSONDocument::At(int32_t index) const {
                                            : FMembers[static_cast<size_t>(index)].Value;
 }
 
-void TJSONDocument::WriteJSON(std::string& out) const {
-  switch (FKind) {
-    case TJSONDocumentKind::Object: {
-      out += '{';
-      bool first = true;
-      for (const TJSONMember& m : FMembers) {
-        if (!first) out += ',';
-        first = false;
-        AppendEscaped(out, m.Name);
-        out += ':';
-        m.Value.WriteJSON(out);
-      }
-      out += '}';
-      break;
-    }
-    case TJSONDocumentKind::Array: {
-      out += '[';
-      bool first = true;
-      for (const TJSONValue& v : FItems) {
-        if (!first) out += ',';
-        first = false;
-        v.WriteJSON(out);
-      }
-      out += ']';
-      break;
-    }
-    default:
-      out.append("null", 4);
-      break;
-  }
-}
+void TJSONDocument::WriteJSON(std::string& out) const { TWriter(out).Document(*this); }
 
 // ---- Creation helpers ---------------------------------------------------------------------
 
@@ -935,83 +1067,11 @@ std::string DateTimeToISO8601(TDateTime value, bool extended, char separator) {
 }
 
 void AppendJSONMoney(std::string& out, TCurrency value) {
-  const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : value;
-  if (value < 0) out += '-';
-  char buf[24];
-  const auto r = std::to_chars(buf, buf + sizeof buf, magnitude / 10000);
-  out.append(buf, r.ptr);
-  unsigned frac = static_cast<unsigned>(magnitude % 10000);
-  if (frac == 0) return;
-  char dec[5] = {'.', static_cast<char>('0' + frac / 1000),
-                 static_cast<char>('0' + frac / 100 % 10), static_cast<char>('0' + frac / 10 % 10),
-                 static_cast<char>('0' + frac % 10)};
-  size_t n = 5;
-  while (dec[n - 1] == '0') --n;
-  out.append(dec, n);
+  char buf[kNumberRoom];
+  out.append(buf, FormatMoney(buf, value));
 }
 
 void AppendJSONFloat(std::string& out, double value) {
-  if (value == 0) {
-    out += '0';
-    return;
-  }
-  if (!std::isfinite(value)) {
-    out.append("null", 4);  // no JSON form; never produced by parsing
-    return;
-  }
-  const double magnitude = std::fabs(value);
-  char buf[64];
-  if (magnitude >= 1e15) {
-    // Past 15 integer digits the fixed form cannot keep the magnitude: shortest exact form.
-    const auto r = std::to_chars(buf, buf + sizeof buf, value);
-    out.append(buf, r.ptr);
-    return;
-  }
-  // Fixed form with 15 decimals, then 15 significant digits counting the leading 0 of a value
-  // below 1, the last kept digit raised when the first dropped one is 6 to 9.
-  char* const digits = buf + 1;  // room for a carry into a new leading digit
-  const auto r = std::to_chars(digits, buf + sizeof buf, magnitude, std::chars_format::fixed, 15);
-  char* const point =
-      static_cast<char*>(std::memchr(digits, '.', static_cast<size_t>(r.ptr - digits)));
-  const ptrdiff_t intDigits = point - digits;
-  char* first = digits;
-  char* last;  // one past the last kept character
-  if (intDigits >= 15) {
-    last = point;
-    if (intDigits == 15 && point[1] >= '6') {
-      // carry below
-    } else if (intDigits > 15) {
-      out.append(digits, point);  // cannot happen below 1e15 but keeps the text sane
-      return;
-    }
-  } else {
-    last = point + 1 + (15 - intDigits);
-  }
-  const char dropped = (intDigits == 15) ? point[1] : *last;
-  if (dropped >= '6') {
-    char* q = last - 1;
-    for (;;) {
-      if (*q == '.') {
-        --q;
-        continue;
-      }
-      if (*q != '9') {
-        ++*q;
-        break;
-      }
-      *q = '0';
-      if (q == digits) {
-        *--first = '1';
-        break;
-      }
-      --q;
-    }
-  }
-  if (last > point) {
-    while (last > point && last[-1] == '0') --last;
-    if (last == point + 1) last = point;
-  }
-  const bool zero = (last - first == 1 && *first == '0');
-  if (value < 0 && !zero) out += '-';
-  out.append(first, last);
+  char buf[kNumberRoom];
+  out.append(buf, FormatFloat(buf, value));
 }

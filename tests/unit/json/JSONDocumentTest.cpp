@@ -2,6 +2,9 @@
 // byte, the document operations and the conversions with their error messages.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <random>
 #include <string>
 
 #include "clsJSONDocument.h"
@@ -27,6 +30,33 @@ std::string MoneyText(TCurrency v) {
   std::string s;
   AppendJSONMoney(s, v);
   return s;
+}
+
+// The float rule done the plain way, on printf's fixed form: 15 decimals, keep 15 digits (the
+// leading 0 of a value below 1 counts), raise on a dropped 6 to 9, strip zeros.
+std::string FloatByRule(double v) {
+  if (v == 0) return "0";
+  char buf[80];
+  std::snprintf(buf, sizeof buf, "%.15f", std::fabs(v));
+  std::string s = buf;
+  const size_t point = s.find('.');
+  const size_t keepDecimals = 15 - point;
+  std::string digits = s.substr(0, point) + s.substr(point + 1, keepDecimals);
+  const char dropped = s[point + 1 + keepDecimals];
+  if (dropped >= '6') {
+    size_t i = digits.size();
+    while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+    if (i == 0)
+      digits.insert(digits.begin(), '1');
+    else
+      ++digits[i - 1];
+  }
+  std::string whole = digits.substr(0, digits.size() - keepDecimals);
+  std::string frac = digits.substr(digits.size() - keepDecimals);
+  while (!frac.empty() && frac.back() == '0') frac.pop_back();
+  std::string r = whole + (frac.empty() ? "" : "." + frac);
+  if (r == "0") return r;
+  return (v < 0 ? "-" : "") + r;
 }
 
 template <class E, class F>
@@ -220,6 +250,19 @@ TEST(JSONWrite, FloatKeepsFifteenDigits) {
       {-1234567890123456.0, "-1234567890123456"},
   };
   for (const Case& c : cases) EXPECT_EQ(FloatText(c.v), c.text) << c.v;
+}
+
+TEST(JSONWrite, FloatMatchesTheRuleAcrossMagnitudes) {
+  std::mt19937_64 random(20261209);
+  std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+  std::uniform_int_distribution<int> exponent(-17, 14);
+  for (int i = 0; i < 200000; ++i) {
+    double v = mantissa(random) * std::pow(10.0, exponent(random));
+    if (i % 4 == 1) v = std::round(v * 10000) / 10000;               // prices and amounts
+    if (i % 4 == 2) v = static_cast<double>(static_cast<float>(v));  // long binary tails
+    if (std::fabs(v) >= 1e15) continue;
+    ASSERT_EQ(FloatText(v), FloatByRule(v)) << std::hexfloat << v;
+  }
 }
 
 TEST(JSONWrite, EscapesTextsByteByByte) {
