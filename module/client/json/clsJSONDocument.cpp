@@ -401,10 +401,21 @@ inline bool IsBareStart(char c) noexcept {
 inline bool IsBareRest(char c) noexcept {
   return IsLetter(c) || IsDigit(c) || c == '_' || c == '.';
 }
-// Ends a scalar token: white space, byte 0 and the structural bytes.
-inline bool EndsToken(char c) noexcept {
-  return static_cast<unsigned char>(c) <= ' ' || c == ',' || c == '}' || c == ']' || c == ':';
+// Byte classes of a scalar token: digits and signs, the decimal point, anything else, and the
+// bytes that end a token (white space, byte 0 and the structural bytes).
+constexpr uint8_t kDigitOrSign = 1, kPoint = 2, kOther = 4, kEndsToken = 8;
+constexpr std::array<uint8_t, 256> MakeScalarClass() {
+  std::array<uint8_t, 256> t{};
+  for (int c = 0; c < 256; ++c) t[c] = kOther;
+  for (int c = 0; c <= ' '; ++c) t[c] = kEndsToken;
+  for (char c : {',', '}', ']', ':'}) t[static_cast<unsigned char>(c)] = kEndsToken;
+  for (int c = '0'; c <= '9'; ++c) t[c] = kDigitOrSign;
+  t['-'] = t['+'] = kDigitOrSign;
+  t['.'] = kPoint;
+  return t;
 }
+constexpr std::array<uint8_t, 256> kScalarClass = MakeScalarClass();
+
 inline int HexValue(char c) noexcept {
   if (IsDigit(c)) return c - '0';
   const char l = static_cast<char>(c | 0x20);
@@ -539,12 +550,24 @@ class TParser {
   // A string in the given quotes, FPos at the opening quote.
   bool ParseString(char quote, std::string& out) {
     ++FPos;
+    // The closing quote and each backslash are found by memchr; the quote is looked for again
+    // only after an escape stepped past it, so a text is scanned once.
+    const char* close = nullptr;
     for (;;) {
-      const char* run = FPos;
-      while (FPos < FEnd && *FPos != quote && *FPos != '\\') ++FPos;
-      if (FPos == FEnd) return false;
-      out.append(run, static_cast<size_t>(FPos - run));
-      if (*FPos++ == quote) return true;
+      if (close < FPos) {
+        close =
+            static_cast<const char*>(std::memchr(FPos, quote, static_cast<size_t>(FEnd - FPos)));
+        if (!close) return false;
+      }
+      const char* slash =
+          static_cast<const char*>(std::memchr(FPos, '\\', static_cast<size_t>(close - FPos)));
+      if (!slash) {
+        out.append(FPos, static_cast<size_t>(close - FPos));
+        FPos = close + 1;
+        return true;
+      }
+      out.append(FPos, static_cast<size_t>(slash - FPos));
+      FPos = slash + 1;
       if (FPos == FEnd) return false;
       const char c = *FPos++;
       switch (c) {
@@ -607,61 +630,52 @@ class TParser {
   }
 
   bool ParseScalar(TJSONValue& out) {
+    // Token end and number classification in one pass over the bytes.
     const char* start = FPos;
-    while (FPos < FEnd && !EndsToken(*FPos)) ++FPos;
+    unsigned seen = 0;
+    const char* point = nullptr;
+    for (; FPos < FEnd; ++FPos) {
+      const uint8_t c = kScalarClass[static_cast<unsigned char>(*FPos)];
+      if (c == kEndsToken) break;
+      if (c == kPoint && !point) point = FPos;
+      seen |= c;
+    }
     const std::string_view token(start, static_cast<size_t>(FPos - start));
     if (token.empty()) return false;
-    switch (token[0]) {
-      case 'n':
-        if (token == "null") {
-          TJSONValueBuilder::Emplace(out, TJSONValue(nullptr));
-          return true;
-        }
-        break;
-      case 't':
-        if (token == "true") {
-          TJSONValueBuilder::Emplace(out, TJSONValue(true));
-          return true;
-        }
-        break;
-      case 'f':
-        if (token == "false") {
-          TJSONValueBuilder::Emplace(out, TJSONValue(false));
-          return true;
-        }
-        break;
-      default:
-        break;
-    }
-    TJSONValueBuilder::Emplace(out, ClassifyNumber(token));
-    return true;
-  }
-
-  static TJSONValue ClassifyNumber(std::string_view token) {
-    bool digitsAndSigns = true;
-    size_t point = std::string_view::npos;
-    for (size_t i = 0; i < token.size(); ++i) {
-      const char c = token[i];
-      if (IsDigit(c) || c == '-' || c == '+') continue;
-      digitsAndSigns = false;
-      if (c == '.' && point == std::string_view::npos) point = i;
-    }
-    if (digitsAndSigns) {
+    if (seen & kOther) {
+      if (token == "null") {
+        TJSONValueBuilder::Emplace(out, TJSONValue(nullptr));
+        return true;
+      }
+      if (token == "true" || token == "false") {
+        TJSONValueBuilder::Emplace(out, TJSONValue(token[0] == 't'));
+        return true;
+      }
+    } else if (!(seen & kPoint)) {  // digits and signs only
       int64_t v = 0;
       if (ReadInt64(token, v)) {
         if (v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max())
-          return TJSONValue(static_cast<int32_t>(v));
-        return TJSONValue(v);
+          TJSONValueBuilder::Emplace(out, TJSONValue(static_cast<int32_t>(v)));
+        else
+          TJSONValueBuilder::Emplace(out, TJSONValue(v));
+        return true;
       }
-    } else if (point != std::string_view::npos) {
-      const size_t decimals = token.size() - point - 1;
+    }
+    if (point) {
+      const size_t decimals = static_cast<size_t>(FPos - point - 1);
       int64_t m = 0;
-      if (decimals >= 1 && decimals <= 4 && ReadMoney(token, point, m))
-        return TJSONValue(TJSONMoney{m});
+      if (decimals >= 1 && decimals <= 4 &&
+          ReadMoney(token, static_cast<size_t>(point - start), m)) {
+        TJSONValueBuilder::Emplace(out, TJSONValue(TJSONMoney{m}));
+        return true;
+      }
     }
     double d = 0;
-    if (ReadDouble(token, d)) return TJSONValue(d);
-    return TJSONValue(token);
+    if (ReadDouble(token, d))
+      TJSONValueBuilder::Emplace(out, TJSONValue(d));
+    else
+      TJSONValueBuilder::Emplace(out, TJSONValue(token));
+    return true;
   }
 
   const char* FPos;
