@@ -135,28 +135,29 @@ std::string CheckRequest(const std::string& code, const std::string& total) {
 std::string Member(const std::string& json, const char* name) {
   const TJSONValue doc = ParseJSONDocument(json);
   const TJSONValue* v = doc.Document() ? doc.Find(name) : nullptr;
-  return v ? v->ToText() : std::string("<absent>");
+  if (!v) return "<absent>";
+  return v->Kind() == TJSONKind::Text ? v->AsText() : v->ToJSON();
 }
 
+// Each test gets a sandbox of its own, so no test sees another's redemptions or records.
 class VoucherServiceTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    LogFolder();
-    sandbox.emplace();
-  }
-  static void TearDownTestSuite() {
-    ModuleRegistrySlot() = nullptr;
-    sandbox.reset();
-  }
+  virtual std::vector<std::string> SandboxArgs() const { return {}; }
   void SetUp() override {
+    LogFolder();
+    sandbox.emplace(SandboxArgs());
     UseService(sandbox->URL, {sandbox->CertFile(), 3000, 10000});
     api = NewClient();
     ASSERT_TRUE(api);
   }
-  static std::optional<TSandbox> sandbox;
+  void TearDown() override {
+    api = nullptr;
+    ModuleRegistrySlot() = nullptr;
+    sandbox.reset();
+  }
+  std::optional<TSandbox> sandbox;
   TIntfPtr<IDovraVoucherAPI> api;
 };
-std::optional<TSandbox> VoucherServiceTest::sandbox;
 
 TEST_F(VoucherServiceTest, CheckRedeemReverseMakeTheUseAvailableAgain) {
   std::string response;
@@ -250,6 +251,35 @@ TEST_F(VoucherServiceTest, WrongCredentialsAreRefused) {
   EXPECT_EQ(text.rfind("HTTP 401: ", 0), 0u) << text;
 }
 
+TEST_F(VoucherServiceTest, TheTillsRestClientJoinsPathsAndKeepsResponseAndErrorApart) {
+  TIntfPtr<IRestClient> rest = ResolveAs<IRestClient>(ModuleRegistry().Get());
+  ASSERT_TRUE(rest);
+  std::string base = sandbox->URL;
+  base.pop_back();  // no trailing "/": the client must add one
+  rest->SetBaseURL(base);
+  rest->SetContentType("application/json");
+  rest->SetCredentials("velmor", Key);
+
+  std::string response = "r", error = "e";
+  ASSERT_TRUE(rest->SendRequest("API/GetVoucherStatus", "{\"VoucherCode\":\"GIFT50\"}", response,
+                                error, -1, 0));
+  EXPECT_EQ(Member(response, "VoucherCode"), "GIFT50");
+  EXPECT_EQ(error, "e") << "success leaves the error text alone";
+
+  response = "r";
+  EXPECT_FALSE(rest->SendRequest("/API/GetVoucherStatus", "{}", response, error, -1, 1));
+  EXPECT_EQ(response, "r") << "failure leaves the response alone";
+  EXPECT_EQ(error.rfind("HTTP 405: ", 0), 0u) << error;
+
+  EXPECT_FALSE(rest->SendRequest("/API/GetVoucherStatus", "{}", response, error, -1, 7));
+  EXPECT_NE(error.find("unsupported request method 7"), std::string::npos) << error;
+
+  const std::vector<TJSONValue> records = sandbox->Records();
+  ASSERT_EQ(records.size(), 2u) << "the unsupported method never goes out";
+  EXPECT_EQ(records[0].Get("Path").ToText(), "/API/GetVoucherStatus");
+  EXPECT_EQ(records[1].Get("Method").ToText(), "GET");
+}
+
 TEST_F(VoucherServiceTest, AnUntrustedCertificateFailsTheCall) {
   UseService(sandbox->URL, {"", 3000, 10000});
   std::string response = "untouched";
@@ -290,10 +320,9 @@ TEST_F(VoucherServiceTest, AClosedPortFailsQuickly) {
 // A sandbox told to fail each operation its own way.
 class FailingServiceTest : public VoucherServiceTest {
  protected:
-  static void SetUpTestSuite() {
-    LogFolder();
-    sandbox.emplace(std::vector<std::string>{"--fail", "evaluate:500", "--html", "redeem",
-                                             "--garbage", "reverse", "--html", "status:503"});
+  std::vector<std::string> SandboxArgs() const override {
+    return {"--fail",    "evaluate:500", "--html", "redeem",
+            "--garbage", "reverse",      "--html", "status:503"};
   }
 };
 
@@ -322,7 +351,8 @@ TEST_F(FailingServiceTest, HtmlPagesPassAsTextWithTheirStatusDecidingTheResult) 
 TEST_F(FailingServiceTest, GarbageComesBackUnread) {
   std::string response;
   ASSERT_TRUE(api->Reverse("{\"VoucherReference\":\"DVR-00000001\"}", response));
-  const std::string garbage("\x7f\xfe{\"Success\":tru\0\xc3\x28 ]]", 23);
+  static const char bytes[] = "\x7f\xfe{\"Success\":tru\0\xc3\x28 ]]";
+  const std::string garbage(bytes, sizeof bytes - 1);
   EXPECT_EQ(response, garbage) << "every byte, the zero byte included";
   EXPECT_TRUE(ParseJSONDocument(response).IsEmpty());
   ExpectLastLogLineEndsWith("[TDovraVoucherAPI.Reverse] Response : " + AsLogged(response));
@@ -330,10 +360,7 @@ TEST_F(FailingServiceTest, GarbageComesBackUnread) {
 
 class SlowServiceTest : public VoucherServiceTest {
  protected:
-  static void SetUpTestSuite() {
-    LogFolder();
-    sandbox.emplace(std::vector<std::string>{"--delay-ms", "4000"});
-  }
+  std::vector<std::string> SandboxArgs() const override { return {"--delay-ms", "4000"}; }
 };
 
 TEST_F(SlowServiceTest, ATimeOutEndsTheCallWithinItsLimit) {
