@@ -20,6 +20,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include "SynLZFile.h"
@@ -54,23 +55,17 @@ struct EntryGuard {
   bool outer;
 };
 
-// Storage that static destruction leaves alone: the exception hook may still report after the
-// module's statics are gone at process exit.
-template <class T>
-union NoDestroy {
-  constexpr NoDestroy() : value() {}
-  ~NoDestroy() {}
-  T value;
-};
-
 struct Listeners {
   std::mutex lock;
   std::vector<TSynLogFamily*> families;
 };
 
+// Built once in static storage and never destroyed: the exception hook may still report after
+// the module's statics are gone at process exit.
 Listeners& ExceptionListeners() {
-  static NoDestroy<Listeners> listeners;
-  return listeners.value;
+  alignas(Listeners) static unsigned char storage[sizeof(Listeners)];
+  static Listeners* const listeners = std::construct_at(reinterpret_cast<Listeners*>(storage));
+  return *listeners;
 }
 
 std::string WithSeparator(std::string folder) {

@@ -1,5 +1,6 @@
 #include "modLog.h"
 
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -15,15 +16,10 @@ struct ModuleLog {
   std::optional<TSynLogFamily> family;
 };
 
-union ModuleLogStorage {
-  ModuleLogStorage() : value() {}
-  ~ModuleLogStorage() {}
-  ModuleLog value;
-};
-
 ModuleLog& State() {
-  static ModuleLogStorage storage;
-  return storage.value;
+  alignas(ModuleLog) static unsigned char storage[sizeof(ModuleLog)];
+  static ModuleLog* const state = std::construct_at(reinterpret_cast<ModuleLog*>(storage));
+  return *state;
 }
 
 std::string FolderOf(const std::string& path) {

@@ -85,6 +85,27 @@ TEST(SynLogRotation, ExistingOversizedFileRotatesAfterTheFirstEntry) {
   EXPECT_TRUE(ReadFile(ModuleLogName(dir)).ends_with("\r\r"));
 }
 
+TEST(SynLogRotation, ArchiveThatCannotBeWrittenKeepsTheLiveFile) {
+  TempFolder folder;
+  const std::string dir = folder.Path();
+  // A non-empty folder where the only archive should go: it can be neither removed nor replaced.
+  std::filesystem::create_directories(Archive(dir, 1) + "/inside");
+  TSynLogFamily family;
+  ConfigureLikeModule(family, dir);
+  family.RotateFileSizeKB = 16;
+  family.RotateFileCount = 2;
+  const std::string padding(200, 'k');
+  for (int i = 0; i < 400; ++i) family.Add().Log(sllInfo, "[Keep.Test] Entry : % %", {i, padding});
+  family.Finish();
+  const std::string content = ReadFile(ModuleLogName(dir));
+  EXPECT_GT(content.size(), 400u * 200u);
+  for (int i = 0; i < 400; ++i)
+    EXPECT_NE(content.find(" info  [Keep.Test] Entry : " + std::to_string(i) + " k"),
+              std::string::npos)
+        << i;
+  EXPECT_TRUE(std::filesystem::is_directory(Archive(dir, 1)));
+}
+
 TEST(SynLogRotation, EightThreadsNeverInterleaveAndLoseNothing) {
   TempFolder folder;
   const std::string dir = folder.Path();
