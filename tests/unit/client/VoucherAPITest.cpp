@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <vector>
 
@@ -96,6 +97,9 @@ struct TOperationCase {
   const char* Path;
   const char* Prefix;
 };
+
+// Test names and messages show the operation, not the bytes of the case.
+void PrintTo(const TOperationCase& c, std::ostream* os) { *os << c.Name; }
 
 const TOperationCase Cases[] = {
     {"Evaluate", &IDovraVoucherAPI::Evaluate, "/API/EvaluateVoucher",
