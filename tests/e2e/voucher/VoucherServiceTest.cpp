@@ -87,7 +87,10 @@ struct TSandbox {
                                   Dir.string(), "--record", (Dir / "record.jsonl").string()};
     args.insert(args.end(), extra.begin(), extra.end());
     std::string error;
-    if (!Process.Start(DOVRA_SANDBOX_PROGRAM, args, {}, error)) throw std::runtime_error(error);
+    // DOVRA_SANDBOX may name another build of the sandbox (a sanitizer build, for instance).
+    const char* program = std::getenv("DOVRA_SANDBOX");
+    if (!program || !*program) program = DOVRA_SANDBOX_PROGRAM;
+    if (!Process.Start(program, args, {}, error)) throw std::runtime_error(error);
     std::string line;
     if (!Process.ReadLine(line, 15000))
       throw std::runtime_error("dovra-sandbox printed no first line within 15 s");
