@@ -552,6 +552,15 @@ class TParser {
     ++FPos;
     // The closing quote and each backslash are found by memchr; the quote is looked for again
     // only after an escape stepped past it, so a text is scanned once.
+    // Short texts (most names and codes) are done by a plain loop without escapes.
+    for (const char* p = FPos; p < FEnd && p < FPos + 24; ++p) {
+      if (*p == '\\') break;
+      if (*p == quote) {
+        out.append(FPos, static_cast<size_t>(p - FPos));
+        FPos = p + 1;
+        return true;
+      }
+    }
     const char* close = nullptr;
     for (;;) {
       if (close < FPos) {
@@ -735,16 +744,6 @@ TJSONValue& TJSONValue::operator=(TJSONValue&& other) noexcept {
     TakePayload(taken);
   }
   return *this;
-}
-
-void TJSONValue::MovePayload(TJSONValue& other) noexcept {
-  if (FKind == TJSONKind::Text) {
-    new (&FText) std::string(std::move(other.FText));
-    other.FText.~basic_string();
-  } else {
-    new (&FDoc) TJSONDocumentPtr(std::move(other.FDoc));
-    other.FDoc.~TJSONDocumentPtr();
-  }
 }
 
 void TJSONValue::ReleasePayload() noexcept {

@@ -157,7 +157,15 @@ class TJSONValue {
     }
     other.FKind = TJSONKind::Empty;
   }
-  void MovePayload(TJSONValue& other) noexcept;
+  void MovePayload(TJSONValue& other) noexcept {
+    if (FKind == TJSONKind::Text) {
+      new (&FText) std::string(std::move(other.FText));
+      other.FText.~basic_string();
+    } else {
+      new (&FDoc) TJSONDocumentPtr(std::move(other.FDoc));
+      other.FDoc.~TJSONDocumentPtr();
+    }
+  }
   // The document held; EVariantInvalidOpError naming the operation (and member) otherwise.
   TJSONDocument& RequireDocument(std::string_view operation, std::string_view name = {}) const;
 
