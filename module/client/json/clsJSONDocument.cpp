@@ -470,14 +470,20 @@ class TParser {
   bool ParseObject(TJSONValue& out) {
     if (++FDepth > kMaxDepth) return false;
     ++FPos;
-    const size_t base = FMembers.size();
+    // Members go straight into the document, sized like the last object read at this depth:
+    // the objects of one array mostly share their shape.
+    auto doc = MakeObject<TJSONDocument>(TJSONDocumentKind::Object);
+    std::vector<TJSONMember>& members = doc->Members();
+    uint32_t& shape = FObjectShape[static_cast<size_t>(FDepth) % FObjectShape.size()];
     SkipSpace();
     if (FPos < FEnd && *FPos == '}') {
       ++FPos;
     } else {
+      // Capped, so a hostile text with one huge object cannot make every later one huge too.
+      members.reserve(shape == 0 ? 4 : std::min<uint32_t>(shape, 64));
       for (;;) {
         if (FPos == FEnd) return false;
-        std::string& name = FMembers.emplace_back().Name;
+        std::string& name = members.emplace_back().Name;
         bool bare = false;
         if (*FPos == '"' || *FPos == '\'') {
           if (!ParseString(*FPos, name)) return false;
@@ -493,7 +499,7 @@ class TParser {
         if (FPos == FEnd || !(*FPos == ':' || (bare && *FPos == '='))) return false;
         ++FPos;
         SkipSpace();
-        if (!ParseValue([this]() -> TJSONValue& { return FMembers.back().Value; })) return false;
+        if (!ParseValue([&members]() -> TJSONValue& { return members.back().Value; })) return false;
         SkipSpace();
         if (FPos == FEnd) return false;
         if (*FPos == ',') {
@@ -506,10 +512,7 @@ class TParser {
         break;
       }
     }
-    auto doc = MakeObject<TJSONDocument>(TJSONDocumentKind::Object);
-    auto first = FMembers.begin() + static_cast<std::ptrdiff_t>(base);
-    doc->Members().assign(std::make_move_iterator(first), std::make_move_iterator(FMembers.end()));
-    FMembers.erase(first, FMembers.end());
+    shape = static_cast<uint32_t>(members.size());
     TJSONValueBuilder::Emplace(out, TJSONValue(std::move(doc)));
     --FDepth;
     return true;
@@ -690,9 +693,9 @@ class TParser {
   const char* FPos;
   const char* const FEnd;
   int FDepth = 0;
-  // Members and items of the documents being read; each document takes its own range at its
-  // end, so it is allocated once at its exact size.
-  std::vector<TJSONMember> FMembers;
+  // Items of the arrays being read; each array takes its own range at its end, so it is
+  // allocated once at its exact size.
+  std::array<uint32_t, 16> FObjectShape{};
   std::vector<TJSONValue> FItems;
 };
 
