@@ -23,7 +23,7 @@
 
 // The real widgets behind the controls the logic uses. Every widget is watched, so a handler that
 // outlives its dialog writes into nothing instead of into freed memory.
-class TVoucherDialogWidgets : public IVoucherDialogControls {
+class TVoucherDialogWidgets final : public IVoucherDialogControls {
  public:
   explicit TVoucherDialogWidgets(Ui::frmDovraPayment& ui)
       : FVoucherCode(ui.txtVoucherCode),

@@ -55,7 +55,7 @@ struct TVoucherDialogState {
 // The in-memory controls. Its busy indicator behaves as the real one does on a push button:
 // disables the button, shows the working text, and restores caption and enabled state on Detach
 // and again when the last reference goes.
-class TVoucherDialogModel : public IVoucherDialogControls {
+class TVoucherDialogModel final : public IVoucherDialogControls {
  public:
   TVoucherDialogState State;
 
