@@ -224,6 +224,17 @@ constexpr std::array<uint8_t, 256> MakeEscapeTable() {
 }
 constexpr std::array<uint8_t, 256> kEscape = MakeEscapeTable();
 
+// True when one of the eight bytes is below 32, a double quote or a backslash.
+constexpr bool NeedsEscape8(uint64_t x) noexcept {
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  const auto hasZero = [](uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+  const uint64_t below32 = (x - kOnes * 0x20) & ~x & kHighs;
+  return (below32 | hasZero(x ^ (kOnes * '"')) | hasZero(x ^ (kOnes * '\\'))) != 0;
+}
+static_assert(!NeedsEscape8(0x6867666564636261ull) && NeedsEscape8(0x68676665641f6261ull) &&
+              NeedsEscape8(0x6867666564226261ull) && NeedsEscape8(0x68676665645c6261ull) &&
+              NeedsEscape8(0x6867666564006261ull) && !NeedsEscape8(0xfffefd7f80212020ull));
+
 // Writes into the tail of one growing string through a raw cursor: the text is sized up front
 // for each piece, so no byte is appended through the string's own checks.
 class TWriter {
@@ -256,6 +267,16 @@ class TWriter {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
     const unsigned char* const end = p + s.size();
     while (p < end) {
+      // Eight bytes at a time while none of them is below 32, a quote or a backslash.
+      while (end - p >= 8) {
+        uint64_t x;
+        std::memcpy(&x, p, 8);
+        if (NeedsEscape8(x)) break;
+        std::memcpy(o, p, 8);
+        o += 8;
+        p += 8;
+      }
+      if (p == end) break;
       const unsigned char c = *p++;
       switch (kEscape[c]) {
         case 0:
