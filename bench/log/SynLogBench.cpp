@@ -1,7 +1,8 @@
 // Entries per second of a typical module log line ("[TDovraVoucherAPI.Evaluate] Response : %"
 // with a 120-byte text) for the module's logger beside spdlog's single-threaded file sink with an
 // equivalent pattern, both buffered and with every entry handed to the operating system; prints
-// the ratios at the end.
+// the ratios at the end (taken from the single runs, so --benchmark_report_aggregates_only hides
+// them; use --benchmark_repetitions=N for medians).
 #include <benchmark/benchmark.h>
 #include <spdlog/logger.h>
 #include <spdlog/pattern_formatter.h>

@@ -1,6 +1,5 @@
-// The module's log file: a family of settings (TSynLogFamily) and the logger that writes entries
-// from every thread into one text file (TSynLog), rotating it into compressed archives by size
-// and archiving old log files when the family ends.
+// The module's log file: the settings family (TSynLogFamily) and the logger (TSynLog) writing every
+// thread's entries into one file, rotated into compressed archives and archived once old.
 //
 // How the header's process facts are obtained on Linux:
 // - executable path: readlink of /proc/self/exe; module file: dladdr of this library's own code;
