@@ -631,35 +631,54 @@ class TParser {
   // After "\u": four hexadecimal digits become UTF-8; \u0000 and malformed escapes give "?"
   // (a malformed escape consumes only the "\u").
   void AppendUnicodeEscape(std::string& out) {
-    unsigned cp = 0;
-    if (FEnd - FPos >= 4) {
-      for (int i = 0; i < 4; ++i) {
-        const int h = HexValue(FPos[i]);
-        if (h < 0) {
-          out += '?';
-          return;
-        }
-        cp = cp * 16 + static_cast<unsigned>(h);
-      }
-    } else {
+    const int cp = ReadHex4(FPos);
+    if (cp < 0) {
       out += '?';
       return;
     }
     FPos += 4;
-    if (cp == 0) {
+    // A surrogate pair written as two escapes is one code point beyond the 16-bit range: kept
+    // as its four UTF-8 bytes rather than as two three-byte halves no reader accepts.
+    if (cp >= 0xD800 && cp <= 0xDBFF && FEnd - FPos >= 6 && FPos[0] == '\\' && FPos[1] == 'u') {
+      const int low = ReadHex4(FPos + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        FPos += 6;
+        const unsigned full = 0x10000u + ((static_cast<unsigned>(cp) - 0xD800u) << 10) +
+                              (static_cast<unsigned>(low) - 0xDC00u);
+        const char b[4] = {static_cast<char>(0xF0 | (full >> 18)),
+                           static_cast<char>(0x80 | ((full >> 12) & 0x3F)),
+                           static_cast<char>(0x80 | ((full >> 6) & 0x3F)),
+                           static_cast<char>(0x80 | (full & 0x3F))};
+        out.append(b, 4);
+        return;
+      }
+    }
+    const unsigned u = static_cast<unsigned>(cp);
+    if (u == 0) {
       out += '?';
-    } else if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      const char b[2] = {static_cast<char>(0xC0 | (cp >> 6)),
-                         static_cast<char>(0x80 | (cp & 0x3F))};
+    } else if (u < 0x80) {
+      out += static_cast<char>(u);
+    } else if (u < 0x800) {
+      const char b[2] = {static_cast<char>(0xC0 | (u >> 6)), static_cast<char>(0x80 | (u & 0x3F))};
       out.append(b, 2);
     } else {
-      const char b[3] = {static_cast<char>(0xE0 | (cp >> 12)),
-                         static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
-                         static_cast<char>(0x80 | (cp & 0x3F))};
+      const char b[3] = {static_cast<char>(0xE0 | (u >> 12)),
+                         static_cast<char>(0x80 | ((u >> 6) & 0x3F)),
+                         static_cast<char>(0x80 | (u & 0x3F))};
       out.append(b, 3);
     }
+  }
+
+  // Four hexadecimal digits at p (within the text), or -1.
+  int ReadHex4(const char* p) const noexcept {
+    if (FEnd - p < 4) return -1;
+    int v = 0;
+    for (int i = 0; i < 4; ++i) {
+      const int h = HexValue(p[i]);
+      if (h < 0) return -1;
+      v = v * 16 + h;
+    }
+    return v;
   }
 
   bool ParseScalar(TJSONValue& out) {

@@ -130,6 +130,12 @@ TEST(JSONParseTexts, DecodesEscapes) {
   EXPECT_EQ(ParseItem(R"("a\b\f\n\r\t\/\q\\\"")").AsText(), "a\b\f\n\r\t/q\\\"");
   EXPECT_EQ(ParseItem(R"("\u0041\u00e9\u20AC")").AsText(), "A\xC3\xA9\xE2\x82\xAC");
   EXPECT_EQ(ParseItem(R"("x\u0000y")").AsText(), "x?y");
+  // A surrogate pair is one code point of four bytes; a lone half keeps its three bytes.
+  EXPECT_EQ(ParseItem(R"("\ud83d\ude00")").AsText(), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(ParseItem(R"("\ud83dx")").AsText(), "\xED\xA0\xBDx");
+  EXPECT_EQ(ParseItem(R"("\ud83d\u0041")").AsText(),
+            "\xED\xA0\xBD"
+            "A");
   // A malformed escape gives "?" and the text after "\u" is kept.
   EXPECT_EQ(ParseItem(R"("\u12G4")").AsText(), "?12G4");
   EXPECT_EQ(ParseItem(R"("\u12")").AsText(), "?12");
