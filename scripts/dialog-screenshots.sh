@@ -22,6 +22,12 @@ mkdir -p "$out"
 
 # The money text follows the environment's locale; keep the pictures the same everywhere.
 export LC_ALL=C.UTF-8
+# Qt wants a private runtime folder; give it one rather than have it complain.
+if [[ -z "${XDG_RUNTIME_DIR:-}" ]]; then
+  XDG_RUNTIME_DIR="$(mktemp -d)"
+  export XDG_RUNTIME_DIR
+  trap 'rm -rf "$XDG_RUNTIME_DIR"' EXIT
+fi
 if command -v xvfb-run >/dev/null 2>&1; then
   xvfb-run -a -s "-screen 0 1024x768x24" "$program" "$out"
 else

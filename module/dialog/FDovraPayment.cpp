@@ -14,6 +14,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QStringList>
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 
