@@ -3,6 +3,8 @@
 // close box, errors in a click handler, destruction while a handler runs).
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QDirIterator>
+#include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,11 +12,13 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "DialogTestSupport.h"
 #include "FDovraPayment.h"
+#include "modLog.h"
 
 namespace {
 
@@ -224,8 +228,21 @@ TEST_F(DialogWindow, HandlerErrorIsShownAndTheDialogStaysUsable) {
       box->accept();
     }
   });
+  QTemporaryDir logFolder;
+  ASSERT_TRUE(logFolder.isValid());
+  ModLog::StartModuleLog((logFolder.path() + "/DovraVoucherPayment.smd").toStdString());
   Button("btnCheck")->click();
+  ModLog::FinishModuleLog();
   EXPECT_TRUE(boxText.contains("Could not convert")) << boxText.toStdString();
+  // The same error went to the module log, under the handler's name.
+  QString logged;
+  QDirIterator files(logFolder.path(), {"*.log"}, QDir::Files, QDirIterator::Subdirectories);
+  while (files.hasNext()) {
+    QFile file(files.next());
+    if (file.open(QIODevice::ReadOnly)) logged += QString::fromUtf8(file.readAll());
+  }
+  EXPECT_TRUE(logged.contains("[TfrmDovraPayment.btnCheckClick] Error : Could not convert"))
+      << logged.toStdString();
   EXPECT_TRUE(Dialog->isVisible());
   EXPECT_EQ(Button("btnCheck")->text(), "Check");
   EXPECT_TRUE(Button("btnCheck")->isEnabled());
