@@ -11,6 +11,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -174,6 +175,15 @@ TEST_F(DialogWindow, CheckThenRedeemClosesWithOK) {
   Service.EvaluateScript.push_back({true, kValidAnswer});
   Service.RedeemScript.push_back({true, kRedeemedAnswer});
   QString shownResponse, shownAmount;
+  // What the real buttons show while each call blocks.
+  QStringList busy;
+  Service.DuringCall = [&] {
+    for (const char* name : {"btnCheck", "btnRedeem"}) {
+      QPushButton* b = Button(name);
+      if (!b->isEnabled())
+        busy << QString("%1:%2:%3").arg(name, b->text()).arg(b->findChild<QProgressBar*>() ? 1 : 0);
+    }
+  };
   QTimer::singleShot(0, [&] {
     Edit("txtVoucherCode")->setText("V1");
     Edit("txtUserReference")->setText("0612");
@@ -186,6 +196,7 @@ TEST_F(DialogWindow, CheckThenRedeemClosesWithOK) {
   EXPECT_EQ(shownResponse, "Voucher Successful");
   EXPECT_EQ(shownAmount, "10.00");
   EXPECT_EQ(Dialog->FRedeemResponseText, kRedeemedAnswer);
+  EXPECT_EQ(busy.join(","), "btnCheck:Checking...:1,btnRedeem:Redeem:0,btnRedeem:Redeeming...:1");
   EXPECT_NE(Service.EvaluateRequests.at(0).find(R"("VoucherCode":"V1")"), std::string::npos);
 }
 
