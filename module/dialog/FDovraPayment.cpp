@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -207,6 +208,16 @@ void TfrmDovraPayment::LayoutPanels() {
   }
   const int top = kTopPanelHeight + kInputPanelHeight;
   ui->pnlVoucher->setGeometry(0, top, w, std::max(0, bottom - top));
+}
+
+// The dialog has no cancel button, so Escape must not end it the way one would; only the close
+// box cancels. (Enter finds no default button and does nothing either.)
+void TfrmDovraPayment::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 template <class Handler>

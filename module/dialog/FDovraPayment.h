@@ -46,6 +46,7 @@ class TfrmDovraPayment : public QDialog {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void PrepareRequest();

@@ -214,6 +214,21 @@ TEST_F(DialogWindow, CloseBoxAndRefusedRedeemReturnFalse) {
   EXPECT_FALSE(Dialog->ShowVoucherDialog());
 }
 
+TEST_F(DialogWindow, NeitherEscapeNorEnterEndsTheDialogOrCallsTheService) {
+  bool openAfterKeys = false;
+  QTimer::singleShot(0, [&] {
+    Edit("txtVoucherCode")->setFocus();
+    QTest::keyClick(Edit("txtVoucherCode"), Qt::Key_Return);
+    QTest::keyClick(Edit("txtVoucherCode"), Qt::Key_Escape);
+    QTest::keyClick(Dialog.get(), Qt::Key_Escape);
+    openAfterKeys = Dialog->isVisible();
+    Dialog->close();
+  });
+  EXPECT_FALSE(Dialog->ShowVoucherDialog());
+  EXPECT_TRUE(openAfterKeys);
+  EXPECT_TRUE(Service.EvaluateRequests.empty());
+}
+
 TEST_F(DialogWindow, CentresOnTheMainWindow) {
   QMainWindow main;
   main.setGeometry(100, 80, 900, 700);
