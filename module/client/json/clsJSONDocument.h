@@ -80,6 +80,10 @@ class TJSONValue {
   TJSONValue(std::string v) : FKind(TJSONKind::Text) { new (&FText) std::string(std::move(v)); }
   TJSONValue(std::string_view v) : TJSONValue(std::string(v)) {}
   TJSONValue(const char* v) : TJSONValue(std::string(v ? v : "")) {}
+  TJSONValue(char* v) : TJSONValue(static_cast<const char*>(v)) {}
+  // Any other pointer would silently become a boolean.
+  template <class T>
+  TJSONValue(T*) = delete;
   TJSONValue(TJSONDocumentPtr doc);  // empty pointer gives null
   ~TJSONValue() { Reset(); }
 
