@@ -1,6 +1,5 @@
-// What the voucher dialog does, apart from its widgets: preparing the request from the order,
-// checking and redeeming a voucher through the module's voucher API, and the resulting state of
-// the controls. The dialog window forwards its button clicks here.
+// The voucher dialog's behaviour without its widgets: the request prepared from the order, and
+// Check and Redeem through the module's voucher API with the controls they leave behind.
 #pragma once
 
 #include <cstdint>

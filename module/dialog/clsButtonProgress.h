@@ -1,5 +1,5 @@
-// Busy marker for a push button: while a slow call blocks the user-interface thread the button is
-// disabled, shows a working text and carries a thin progress bar along its bottom edge.
+// Busy marker for a push button (on the host QApplication's user-interface thread): while a slow
+// call blocks, the button is disabled, shows a working text and a thin bar along its bottom edge.
 #pragma once
 
 #include <QPointer>

@@ -1,6 +1,5 @@
-// The voucher dialog's controls as its logic sees them: the few properties it reads and writes.
-// The logic runs against this interface, so it works the same on the real widgets and on the
-// plain in-memory model that tests (and headless tools) drive.
+// The voucher dialog's controls as its logic sees them, so the same logic drives the real widgets
+// and a plain in-memory model (tests, headless tools).
 #pragma once
 
 #include <string>

@@ -1,6 +1,5 @@
-// Test doubles for the voucher dialog: a voucher API whose answers each test scripts, a registry
-// that serves it (set as the module's registry for the test's lifetime), and environment
-// helpers for the locale-dependent money text.
+// Test doubles for the voucher dialog: a scripted voucher API, a registry serving it as the
+// module's registry, and a scoped environment variable for the locale-dependent money text.
 #pragma once
 
 #include <cstdlib>
