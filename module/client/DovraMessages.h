@@ -1,7 +1,5 @@
-// The voucher service documents as the dialog and the payment method build and read them: the
-// items taken from the host's order document, the check/redeem request, the reversal request and
-// the redeem answer. Each step reads members in the order of the dialog's and the payment's flow,
-// so a missing member stops at the same point there.
+// The voucher service documents as the dialog and the payment method build and read them, member
+// by member in their flow's order, so that a missing member stops at the same point there.
 #pragma once
 
 #include <cstdint>
