@@ -147,6 +147,11 @@ TEST_F(DialogWindow, PanelsFollowTheWindowAndTheVoucherPanelFillsTheRest) {
   QWidget* panel = Find<QWidget>(*Dialog, "pnlVoucher");
   EXPECT_TRUE(panel->isVisible());
   EXPECT_EQ(panel->geometry(), QRect(0, 169, 479, 456 - 169));
+  // The short result labels grow with their new texts.
+  for (const char* name : {"lblResponse", "lblAmount"}) {
+    auto* label = Find<QLabel>(*Dialog, name);
+    EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << name;
+  }
 
   Dialog->resize(600, 500);
   QApplication::processEvents();
@@ -196,6 +201,9 @@ TEST_F(DialogWindow, CheckThenRedeemClosesWithOK) {
   EXPECT_EQ(shownResponse, "Voucher Successful");
   EXPECT_EQ(shownAmount, "10.00");
   EXPECT_EQ(Dialog->FRedeemResponseText, kRedeemedAnswer);
+  // Every answer is kept in the hidden memo, one line each.
+  EXPECT_EQ(Find<QPlainTextEdit>(*Dialog, "Memo1")->toPlainText().toStdString(),
+            std::string("Memo1\n") + kValidAnswer + "\n" + kRedeemedAnswer);
   EXPECT_EQ(busy.join(","), "btnCheck:Checking...:1,btnRedeem:Redeem:0,btnRedeem:Redeeming...:1");
   EXPECT_NE(Service.EvaluateRequests.at(0).find(R"("VoucherCode":"V1")"), std::string::npos);
 }
