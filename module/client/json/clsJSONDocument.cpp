@@ -84,7 +84,7 @@ bool ReadMoney(std::string_view s, size_t point, int64_t& out) noexcept {
 
 // Reads a whole text as a finite double in C notation.
 bool ReadDouble(std::string_view s, double& out) noexcept {
-  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  if (s.size() > 1 && s[0] == '+' && s[1] != '-' && s[1] != '+') s.remove_prefix(1);
   if (s.empty()) return false;
   double v = 0;
   const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
@@ -240,7 +240,7 @@ static_assert(!NeedsEscape8(0x6867666564636261ull) && NeedsEscape8(0x68676665641
 class TWriter {
  public:
   explicit TWriter(std::string& out) : FOut(out), FLen(out.size()) {
-    FOut.resize(std::max(FOut.capacity(), FLen + 256));
+    FOut.resize(FLen + 256);  // within the capacity the caller may already hold
   }
   ~TWriter() { FOut.resize(FLen); }
   TWriter(const TWriter&) = delete;

@@ -108,6 +108,8 @@ TEST(JSONParseNumbers, ClassifiesEachForm) {
       {"1.2.3", TJSONKind::Text, "\"1.2.3\""},
       {"-", TJSONKind::Text, "\"-\""},
       {"1-2", TJSONKind::Text, "\"1-2\""},
+      {"+-5", TJSONKind::Text, "\"+-5\""},
+      {"+2.5e1", TJSONKind::Float, "25"},
       {"nan", TJSONKind::Text, "\"nan\""},
       {"1e999", TJSONKind::Text, "\"1e999\""},
       {"NULL", TJSONKind::Text, "\"NULL\""},
@@ -311,6 +313,18 @@ TEST(JSONDocuments, BuildAndWrite) {
   EXPECT_EQ(obj.Get("f").Kind(), TJSONKind::Float);
   EXPECT_EQ(obj.Get("m").Kind(), TJSONKind::Money);
   EXPECT_EQ(NewArrayDocument({1, "a", nullptr}).ToJSON(), R"([1,"a",null])");
+  // Writing appends to what the buffer already holds, also past its first growth.
+  std::string out = "prefix:";
+  out.reserve(4096);
+  obj.WriteJSON(out);
+  const TJSONValue big = NewArrayDocument({std::string(1000, 'x'), std::string(300, '\t')});
+  big.WriteJSON(out);
+  EXPECT_EQ(
+      out, "prefix:" + obj.ToJSON() + "[\"" + std::string(1000, 'x') + "\",\"" + [] {
+        std::string t;
+        for (int i = 0; i < 300; ++i) t += "\\t";
+        return t;
+      }() + "\"]");
 }
 
 TEST(JSONDocuments, MembersAreFoundInAnyCaseAndReplacedInPlace) {
