@@ -668,6 +668,9 @@ void TSynLogFamily::Finish() {
     Listeners& listeners = ExceptionListeners();
     std::lock_guard<std::mutex> guard(listeners.lock);
     std::erase(listeners.families, this);
+    // The list lives in never-destroyed storage: give its memory back once nobody listens, or
+    // unloading the module would strand it.
+    if (listeners.families.empty()) std::vector<TSynLogFamily*>().swap(listeners.families);
     FListening = false;
   }
   FLog.reset();
