@@ -12,7 +12,7 @@
 #include <memory>
 #include <sstream>
 
-#include "RecordingRegistry.h"
+#include "TestRegistry.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "intfDatabaseChanges.h"
@@ -120,7 +120,7 @@ TEST_F(ModuleFrame, LoadWritesTheStartLineBeforeInit) {
 
 TEST_F(ModuleFrame, InitRegistersAndFinalRemovesInTheirOrders) {
   Load();
-  auto registry = MakeObject<TRecordingRegistry>();
+  auto registry = MakeObject<TTestRegistry>();
   FInit(registry.Get());
   EXPECT_THAT(
       registry->Calls,
@@ -142,7 +142,7 @@ TEST_F(ModuleFrame, InitRegistersAndFinalRemovesInTheirOrders) {
 
 TEST_F(ModuleFrame, ProductsAnswerTheirServiceAndTheBaseInterface) {
   Load();
-  auto registry = MakeObject<TRecordingRegistry>();
+  auto registry = MakeObject<TTestRegistry>();
   FInit(registry.Get());
   const TGUID services[] = {IDatabaseChanges::IID, IDovraVoucherAPI::IID, IPaymentMethod::IID};
   for (const TGUID& service : services) {
@@ -166,7 +166,7 @@ TEST_F(ModuleFrame, ProductsAnswerTheirServiceAndTheBaseInterface) {
 
 TEST_F(ModuleFrame, UnloadWithoutFinalModuleRemovesTheFactories) {
   Load();
-  auto registry = MakeObject<TRecordingRegistry>();
+  auto registry = MakeObject<TTestRegistry>();
   FInit(registry.Get());
   registry->Calls.clear();
   Unload();
@@ -179,7 +179,7 @@ TEST_F(ModuleFrame, UnloadWithoutFinalModuleRemovesTheFactories) {
 
 TEST_F(ModuleFrame, FinalModuleThenUnloadRemovesOnce) {
   Load();
-  auto registry = MakeObject<TRecordingRegistry>();
+  auto registry = MakeObject<TTestRegistry>();
   FInit(registry.Get());
   FFinal();
   registry->Calls.clear();
@@ -189,7 +189,7 @@ TEST_F(ModuleFrame, FinalModuleThenUnloadRemovesOnce) {
 
 TEST_F(ModuleFrame, InitAgainAfterFinalStartsOver) {
   Load();
-  auto registry = MakeObject<TRecordingRegistry>();
+  auto registry = MakeObject<TTestRegistry>();
   FInit(registry.Get());
   FFinal();
   FInit(registry.Get());
@@ -211,7 +211,7 @@ TEST_F(ModuleFrame, ProcessExitWithoutFinalModuleMakesNoRegistryCall) {
     if (!handle) _exit(3);
     auto init = reinterpret_cast<TInit>(dlsym(handle, "InitModule"));
     // Leaked on purpose: at exit it stands for a host object that may no longer be usable.
-    static TRecordingRegistry* registry = MakeObject<TRecordingRegistry>(fds[1]).Detach();
+    static TTestRegistry* registry = MakeObject<TTestRegistry>(fds[1]).Detach();
     init(registry);
     const char mark[] = "initialised\n";
     [[maybe_unused]] ssize_t n = write(fds[1], mark, sizeof mark - 1);

@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "FakeRegistry.h"
 #include "RecordingLog.h"
+#include "TestRegistry.h"
 #include "implDovraVoucherAPI.h"
 #include "intfDovraClient.h"
 #include "intfRestClient.h"
@@ -114,7 +114,7 @@ class VoucherAPITest : public ::testing::TestWithParam<TOperationCase> {
  protected:
   void SetUp() override {
     LoggedLines().clear();
-    registry = MakeObject<TFakeRegistry>();
+    registry = MakeObject<TTestRegistry>();
     rest = MakeObject<TFakeRestFactory>();
     registry->RegisterFactory(IRestClient::IID, rest.Get());
     ModuleRegistrySlot() = registry;
@@ -131,7 +131,7 @@ class VoucherAPITest : public ::testing::TestWithParam<TOperationCase> {
     return ((*api).*(GetParam().Call))(request, response);
   }
 
-  TIntfPtr<TFakeRegistry> registry;
+  TIntfPtr<TTestRegistry> registry;
   TIntfPtr<TFakeRestFactory> rest;
   TIntfPtr<IDovraVoucherAPI> api;
 };
@@ -230,7 +230,7 @@ TEST_P(VoucherAPITest, EachCallResolvesAndConfiguresItsOwnClient) {
     EXPECT_EQ(c->User, "velmor");
   }
   EXPECT_EQ(rest->Made[1]->Body, "second");
-  EXPECT_EQ(registry->ResolveCount, 2);
+  EXPECT_EQ(registry->Resolves, 2);
 }
 
 TEST_P(VoucherAPITest, AnExceptionFromTheTransportPassesAndReleasesTheClient) {

@@ -1,5 +1,5 @@
-// Test doubles for the voucher dialog: a scripted voucher API, a registry serving it as the
-// module's registry, and a scoped environment variable for the locale-dependent money text.
+// Test doubles for the voucher dialog: a scripted voucher API, served through a test registry as
+// the module's registry, and a scoped environment variable for the locale-dependent money text.
 #pragma once
 
 #include <cstdlib>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "TestRegistry.h"
 #include "clsInterfacedObject.h"
 #include "intfDI.h"
 #include "intfDovraVoucherAPI.h"
@@ -60,73 +61,26 @@ class TFakeVoucherAPI : public TImplements<TInterfacedObject, IDovraVoucherAPI> 
   TFakeVoucherService& FService;
 };
 
-// Serves IDovraVoucherAPI with a new fake per resolve, as the module's factory does; every other
-// operation is inert.
-class TTestRegistry : public TImplements<TInterfacedObject, IServiceRegistry> {
+// Serves the scripted voucher API as the module's own factory would, a new object per resolve.
+class TFakeVoucherAPIFactory final : public TImplements<TInterfacedObject, IServiceFactory> {
  public:
-  explicit TTestRegistry(TFakeVoucherService& service) : FService(service) {}
-
-  bool ResolveService(const TGUID& service, TIntfPtr<IInterface>& instance) override {
-    ++Resolves;
-    if (!(service == IDovraVoucherAPI::IID)) return false;
-    TIntfPtr<IDovraVoucherAPI> api = MakeObject<TFakeVoucherAPI>(FService);
-    instance = api.As<IInterface>();
-    return true;
+  explicit TFakeVoucherAPIFactory(TFakeVoucherService& service) : FService(service) {}
+  void CreateInstance(TIntfPtr<IInterface>& instance) override {
+    instance = MakeObject<TFakeVoucherAPI>(FService).As<IInterface>();
   }
-  int Resolves = 0;
-
-  void RegisterInstance(const TGUID&, IInterface*) override {}
-  void RegisterNamedInstance(const TGUID&, const std::string&, IInterface*) override {}
-  void UnregisterInstance(const TGUID&) override {}
-  void UnregisterNamedInstance(const TGUID&, const std::string&) override {}
-  bool IsRegistered(const TGUID&) override { return false; }
-  bool IsNamedRegistered(const TGUID&, const std::string&) override { return false; }
-  void RegisterFactory(const TGUID&, IServiceFactory*) override {}
-  void RegisterNamedFactory(const TGUID&, const std::string&, IServiceFactory*) override {}
-  void RegisterSingletonFactory(const TGUID&, IServiceFactory*) override {}
-  void RegisterNamedSingletonFactory(const TGUID&, const std::string&, IServiceFactory*) override {}
-  bool ResolveNamedService(const TGUID&, const std::string&, TIntfPtr<IInterface>&) override {
-    return false;
-  }
-  bool GetFactory(const TGUID&, TIntfPtr<IServiceFactory>&) override { return false; }
-  bool GetNamedFactory(const TGUID&, const std::string&, TIntfPtr<IServiceFactory>&) override {
-    return false;
-  }
-  int32_t NameCount(const TGUID&) override { return 0; }
-  bool NameAt(const TGUID&, int32_t, std::string&) override { return false; }
-  int32_t Count() override { return 0; }
-  bool EntryAt(int32_t, TGUID&, std::string&) override { return false; }
-  void SetParent(IServiceRegistry*) override {}
-  bool GetParent(TIntfPtr<IServiceRegistry>&) override { return false; }
-  void Clear() override {}
-  void UnregisterFactory(const TGUID&) override {}
-  void UnregisterNamedFactory(const TGUID&, const std::string&) override {}
-  void UnregisterAll(const TGUID&) override {}
-  void SetDefaultName(const TGUID&, const std::string&) override {}
-  bool GetDefaultName(const TGUID&, std::string&) override { return false; }
-  void CreateScope(TIntfPtr<IServiceRegistry>&) override {}
-
- protected:
-  ~TTestRegistry() override = default;
 
  private:
   TFakeVoucherService& FService;
 };
 
-// Installs a test registry as the module's registry and empties the slot again at the end.
-class TScopedTestRegistry {
+// Installs a test registry serving the scripted voucher API as the module's registry, and empties
+// the slot again at the end.
+class TScopedTestRegistry : public TScopedModuleRegistry {
  public:
-  explicit TScopedTestRegistry(TFakeVoucherService& service)
-      : FRegistry(MakeObject<TTestRegistry>(service)) {
-    ModuleRegistrySlot() = FRegistry.As<IServiceRegistry>();
+  explicit TScopedTestRegistry(TFakeVoucherService& service) {
+    Registry().RegisterFactory(IDovraVoucherAPI::IID,
+                               MakeObject<TFakeVoucherAPIFactory>(service).Get());
   }
-  ~TScopedTestRegistry() { ModuleRegistrySlot() = nullptr; }
-  TScopedTestRegistry(const TScopedTestRegistry&) = delete;
-  TScopedTestRegistry& operator=(const TScopedTestRegistry&) = delete;
-  TTestRegistry& Registry() { return *FRegistry; }
-
- private:
-  TIntfPtr<TTestRegistry> FRegistry;
 };
 
 // Sets an environment variable for one scope and puts the earlier value back.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "PaymentTestSupport.h"
+#include "TestRegistry.h"
 #include "implPaymentMethodDovraVouchers.h"
 #include "modLog.h"
 #include "modRegistry.h"
@@ -54,7 +55,7 @@ class PaymentMethod : public ::testing::Test {
  protected:
   void SetUp() override {
     Registry = MakeObject<TTestRegistry>();
-    Registry->Store = MakeObject<TTestStore>(4711, &StoreDestroyed);
+    ServeStore(MakeObject<TTestStore>(4711, &StoreDestroyed));
     ModuleRegistrySlot() = Registry;
     Object = MakeObject<TPaymentMethodDovraVoucher>();
     Method = Object.As<IPaymentMethod>();
@@ -63,6 +64,10 @@ class PaymentMethod : public ::testing::Test {
   void TearDown() override { ModuleRegistrySlot() = nullptr; }
 
   void Listen() { Method->SetOnChanged({&RecordChange, &Changes}); }
+  void ServeStore(const TIntfPtr<TTestStore>& store) {
+    Registry->RegisterInstance(IStoreInfo::IID, store.As<IInterface>().Get());
+  }
+  void DropStore() { Registry->UnregisterInstance(IStoreInfo::IID); }
 
   bool StoreDestroyed = false;
   TIntfPtr<TTestRegistry> Registry;
@@ -76,7 +81,7 @@ class PaymentMethod : public ::testing::Test {
 TEST_F(PaymentMethod, CreationFetchesTheStoreOnceAndKeepsNoReference) {
   EXPECT_EQ(Object->StoreID(), 4711);
   EXPECT_EQ(Registry->Resolves, 1);
-  Registry->Store = nullptr;
+  DropStore();
   EXPECT_TRUE(StoreDestroyed);  // the payment method did not keep the service
   EXPECT_EQ(Object->StoreID(), 4711);
 }
@@ -87,7 +92,7 @@ TEST_F(PaymentMethod, CreationLogsTheStoreIdentifier) {
   fs::remove_all(folder);
   fs::create_directories(folder);
   ModLog::StartModuleLog((folder / "DovraVoucherPayment.smd").string());
-  Registry->Store = MakeObject<TTestStore>(-42, nullptr);
+  ServeStore(MakeObject<TTestStore>(-42, nullptr));
   MakeObject<TPaymentMethodDovraVoucher>();
   ModLog::FinishModuleLog();
   std::string all;
@@ -104,7 +109,7 @@ TEST_F(PaymentMethod, CreationLogsTheStoreIdentifier) {
 }
 
 TEST_F(PaymentMethod, CreationWithoutStoreServiceOrRegistryGivesStoreZero) {
-  Registry->Store = nullptr;
+  DropStore();
   EXPECT_EQ(MakeObject<TPaymentMethodDovraVoucher>()->StoreID(), 0);
   ModuleRegistrySlot() = nullptr;
   EXPECT_EQ(MakeObject<TPaymentMethodDovraVoucher>()->StoreID(), 0);

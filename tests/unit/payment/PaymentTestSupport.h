@@ -1,5 +1,5 @@
 // Test helpers for the payment method: calls by vtable position as the host makes them, and a
-// small registry that serves a store identity service.
+// store identity service to serve it.
 #pragma once
 
 #include <string>
@@ -42,49 +42,4 @@ class TTestStore final : public TImplements<TInterfacedObject, IStoreInfo> {
  private:
   int32_t FId;
   bool* FDestroyed;
-};
-
-// Serves one instance per GUID through ResolveService; every other operation is inert.
-class TTestRegistry final : public TImplements<TInterfacedObject, IServiceRegistry> {
- public:
-  TIntfPtr<IStoreInfo> Store;
-  int Resolves = 0;
-
-  void RegisterInstance(const TGUID&, IInterface*) override {}
-  void RegisterNamedInstance(const TGUID&, const std::string&, IInterface*) override {}
-  void UnregisterInstance(const TGUID&) override {}
-  void UnregisterNamedInstance(const TGUID&, const std::string&) override {}
-  bool IsRegistered(const TGUID& service) override { return service == IStoreInfo::IID && Store; }
-  bool IsNamedRegistered(const TGUID&, const std::string&) override { return false; }
-  void RegisterFactory(const TGUID&, IServiceFactory*) override {}
-  void RegisterNamedFactory(const TGUID&, const std::string&, IServiceFactory*) override {}
-  void RegisterSingletonFactory(const TGUID&, IServiceFactory*) override {}
-  void RegisterNamedSingletonFactory(const TGUID&, const std::string&, IServiceFactory*) override {}
-  bool ResolveNamedService(const TGUID&, const std::string&, TIntfPtr<IInterface>&) override {
-    return false;
-  }
-  bool GetFactory(const TGUID&, TIntfPtr<IServiceFactory>&) override { return false; }
-  bool GetNamedFactory(const TGUID&, const std::string&, TIntfPtr<IServiceFactory>&) override {
-    return false;
-  }
-  int32_t NameCount(const TGUID&) override { return 0; }
-  bool NameAt(const TGUID&, int32_t, std::string&) override { return false; }
-  int32_t Count() override { return Store ? 1 : 0; }
-  bool EntryAt(int32_t, TGUID&, std::string&) override { return false; }
-  void SetParent(IServiceRegistry*) override {}
-  bool GetParent(TIntfPtr<IServiceRegistry>&) override { return false; }
-  void Clear() override { Store = nullptr; }
-  void UnregisterFactory(const TGUID&) override {}
-  void UnregisterNamedFactory(const TGUID&, const std::string&) override {}
-  void UnregisterAll(const TGUID&) override {}
-  void SetDefaultName(const TGUID&, const std::string&) override {}
-  bool GetDefaultName(const TGUID&, std::string&) override { return false; }
-  void CreateScope(TIntfPtr<IServiceRegistry>&) override {}
-  bool ResolveService(const TGUID& service, TIntfPtr<IInterface>& instance) override {
-    ++Resolves;
-    instance = nullptr;
-    if (!(service == IStoreInfo::IID) || !Store) return false;
-    instance = TIntfPtr<IInterface>(Store);
-    return true;
-  }
 };

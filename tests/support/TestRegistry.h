@@ -1,6 +1,7 @@
-// A registry for tests of the module frame: serves like the host's registry and records every call
-// the module makes, in order, also into a file descriptor so that a child process's calls survive
-// its exit.
+// The registry tests put in the host's place: it serves exactly like sarn-till's registry (it
+// forwards to one) and records what the code under test asks of it: registrations and removals in
+// order, the number of resolves, and, for a child process, every call into a file descriptor so
+// that calls made during its exit survive it.
 #pragma once
 
 #include <unistd.h>
@@ -10,12 +11,14 @@
 
 #include "TServiceRegistry.h"
 #include "clsInterfacedObject.h"
+#include "modRegistry.h"
 
-class TRecordingRegistry final : public TImplements<TInterfacedObject, IServiceRegistry> {
+class TTestRegistry final : public TImplements<TInterfacedObject, IServiceRegistry> {
  public:
-  explicit TRecordingRegistry(int fd = -1) : FFd(fd), FInner(NewServiceRegistry()) {}
+  explicit TTestRegistry(int fd = -1) : FFd(fd), FInner(NewServiceRegistry()) {}
 
-  std::vector<std::string> Calls;
+  std::vector<std::string> Calls;  // registrations and removals, in order
+  int Resolves = 0;                // ResolveService calls
   // References taken minus references released since creation (the creator's own excluded).
   int32_t Extra() const { return FExtra; }
 
@@ -38,9 +41,13 @@ class TRecordingRegistry final : public TImplements<TInterfacedObject, IServiceR
     Note("RegisterNamedInstance", s, n);
     FInner->RegisterNamedInstance(s, n, i);
   }
-  void UnregisterInstance(const TGUID& s) override { Note("UnregisterInstance", s); }
+  void UnregisterInstance(const TGUID& s) override {
+    Note("UnregisterInstance", s);
+    FInner->UnregisterInstance(s);
+  }
   void UnregisterNamedInstance(const TGUID& s, const std::string& n) override {
     Note("UnregisterNamedInstance", s, n);
+    FInner->UnregisterNamedInstance(s, n);
   }
   bool IsRegistered(const TGUID& s) override { return FInner->IsRegistered(s); }
   bool IsNamedRegistered(const TGUID& s, const std::string& n) override {
@@ -102,7 +109,8 @@ class TRecordingRegistry final : public TImplements<TInterfacedObject, IServiceR
   }
   void CreateScope(TIntfPtr<IServiceRegistry>& scope) override { FInner->CreateScope(scope); }
   bool ResolveService(const TGUID& s, TIntfPtr<IInterface>& i) override {
-    Note("ResolveService", s);
+    ++Resolves;
+    Trace("ResolveService " + s.ToString());
     return FInner->ResolveService(s, i);
   }
 
@@ -124,4 +132,21 @@ class TRecordingRegistry final : public TImplements<TInterfacedObject, IServiceR
   int FFd;
   int32_t FExtra = 0;
   TIntfPtr<IServiceRegistry> FInner;
+};
+
+// Installs a registry as the module's registry for one test and empties the slot at the end.
+class TScopedModuleRegistry {
+ public:
+  explicit TScopedModuleRegistry(TIntfPtr<TTestRegistry> registry = MakeObject<TTestRegistry>())
+      : FRegistry(std::move(registry)) {
+    ModuleRegistrySlot() = FRegistry;
+  }
+  ~TScopedModuleRegistry() { ModuleRegistrySlot() = nullptr; }
+  TScopedModuleRegistry(const TScopedModuleRegistry&) = delete;
+  TScopedModuleRegistry& operator=(const TScopedModuleRegistry&) = delete;
+  TTestRegistry& Registry() { return *FRegistry; }
+  TTestRegistry* operator->() { return FRegistry.Get(); }
+
+ private:
+  TIntfPtr<TTestRegistry> FRegistry;
 };
