@@ -12,9 +12,13 @@ constexpr size_t kTableSize = 4096;
 constexpr uint32_t kUnset = 0xFFFFFFFFu;
 constexpr size_t kMaxMatchExtra = 271;  // i - 16 must fit one byte
 constexpr size_t kTailLiterals = 11;    // no item starting this close to the end is a match
-// Output room past a match start that lets the decoder skip its end-of-block checks: the
-// longest match plus one wild 16-byte copy.
-constexpr size_t kFastRoom = kMaxMatchExtra + 2 + 16 + kTailLiterals;
+// Output room behind an item start that lets the decoder skip its end-of-block checks: the
+// longest match rounded up to whole 32-byte copies (which also covers a 32-byte literal copy),
+// plus the tail where no match may start.
+constexpr size_t kFastOutRoom = (kMaxMatchExtra + 2 + 31) / 32 * 32 + kTailLiterals;
+// Input a whole group may read: 32 items of at most 3 bytes each, a 32-byte literal copy
+// starting at the last of them (the next control word lies within that).
+constexpr size_t kFastInRoom = 32 * 3 + 32;
 
 inline uint32_t FromLE32(uint32_t v) {
   if constexpr (std::endian::native == std::endian::big) return __builtin_bswap32(v);
@@ -200,14 +204,76 @@ DecodeResult Decompress(const void* srcv, size_t srcLen, void* dstv, size_t dstC
   // Item starts below matchLimit are entered in the table (and only there may a match begin).
   // Literal positions are entered lazily, once their three bytes are known: [pending, p).
   const size_t matchLimit = n >= kTailLiterals ? n - kTailLiterals + 1 : 0;
+  // Groups that start with this much input left, and items that start before fastEnd, cannot
+  // hit any end-of-block condition, so they run without those checks.
+  const size_t fastEnd = n > kFastOutRoom ? n - kFastOutRoom : 0;
   size_t pending = 0;
   size_t p = 0;
+  auto enter = [&](size_t q) { positions[Hash3(dst + q)] = uint32_t(q); };
 
   if (end - in < 4) return fail(Status::TruncatedControl, in, 0);
   uint32_t ctrl = Load32(in);
   in += 4;
   unsigned k = 0;  // items consumed from ctrl
   while (p < n) {
+    if (k == 0 && p < fastEnd && size_t(end - in) >= kFastInRoom) {
+      // The bit above the group's 32 marks its end, so a literal run never needs clamping.
+      uint64_t bits = uint64_t(ctrl) | (uint64_t(1) << 32);
+      do {
+        if ((bits & 1) == 0) {
+          // Copying a fixed 32 bytes is cheaper; the bytes past the run are rewritten later.
+          const unsigned run = unsigned(std::countr_zero(bits));
+          std::memcpy(dst + p, in, 32);
+          in += run;
+          p += run;
+          bits >>= run;
+          continue;
+        }
+        const uint8_t* item = in;
+        const uint32_t w = Load32(in);
+        const uint32_t h = (w >> 4) & 0xFFF;
+        // Short and long codes without a branch: long ones have length bits 0 and one more byte.
+        const size_t wide = (w & 15) == 0;
+        const size_t i = (w & 15) | ((0 - wide) & (((w >> 16) & 0xFF) + 16));
+        in += 2 + wide;
+        const bool literalsBefore = pending != p;
+        if (literalsBefore) {
+          while (pending + 3 <= p) enter(pending++);
+        }
+        const size_t r = positions[h];
+        if (r + 3 > p) return fail(Status::BadMatchSource, item, p);  // also catches kUnset
+        const size_t len = i + 2;
+        const size_t d = p - r;
+        uint8_t* o = dst + p;
+        const uint8_t* s = dst + r;
+        // Whole chunks no longer than the distance read only bytes already in place; they may
+        // write up to 31 bytes past the match, which the following items rewrite.
+        if (d >= 32) {
+          std::memcpy(o, s, 32);
+          for (size_t j = 32; j < len; j += 32) std::memcpy(o + j, s + j, 32);
+        } else if (d >= 16) {
+          for (size_t j = 0; j < len; j += 16) std::memcpy(o + j, s + j, 16);
+        } else if (d >= 8) {
+          for (size_t j = 0; j < len; j += 8) std::memcpy(o + j, s + j, 8);
+        } else {
+          for (size_t j = 0; j < len; ++j) o[j] = s[j];
+        }
+        if (literalsBefore) {
+          while (pending < p) enter(pending++);
+        }
+        positions[h] = uint32_t(p);
+        p += len;
+        pending = p;
+        bits >>= 1;
+      } while (bits != 1 && p < fastEnd);
+      if (bits == 1) {
+        ctrl = Load32(in);
+        in += 4;
+      } else {
+        k = 33 - unsigned(std::bit_width(bits));
+      }
+      continue;
+    }
     const uint32_t bits = ctrl >> k;
     if ((bits & 1) == 0) {
       const unsigned run = bits != 0 ? unsigned(std::countr_zero(bits)) : 32 - k;
@@ -224,44 +290,6 @@ DecodeResult Decompress(const void* srcv, size_t srcLen, void* dstv, size_t dstC
       k += unsigned(m);
     } else {
       const uint8_t* item = in;
-      if (p + kFastRoom <= n && end - in >= 3) {
-        // Far from both ends: the place, length and input checks cannot fail, and copies may
-        // write up to 16 bytes past the match (rewritten by the items that follow).
-        const uint32_t w = Load16(in);
-        const uint32_t h = w >> 4;
-        size_t i = w & 15;
-        in += 2;
-        if (i == 0) i = size_t(*in++) + 16;
-        while (pending + 3 <= p) {
-          positions[Hash3(dst + pending)] = uint32_t(pending);
-          ++pending;
-        }
-        const uint32_t r = positions[h];
-        if (r == kUnset || p - r < 3) return fail(Status::BadMatchSource, item, p);
-        const size_t len = i + 2;
-        const size_t d = p - r;
-        uint8_t* o = dst + p;
-        const uint8_t* s = dst + r;
-        if (d >= 8) {
-          for (size_t j = 0; j < len; j += 8) std::memcpy(o + j, s + j, 8);
-        } else {
-          for (size_t j = 0; j < len; ++j) o[j] = s[j];
-        }
-        while (pending < p) {
-          positions[Hash3(dst + pending)] = uint32_t(pending);
-          ++pending;
-        }
-        positions[h] = uint32_t(p);
-        p += len;
-        pending = p;
-        if (++k == 32) {
-          if (end - in < 4) return fail(Status::TruncatedControl, in, p);
-          ctrl = Load32(in);
-          in += 4;
-          k = 0;
-        }
-        continue;
-      }
       if (p >= matchLimit) return fail(Status::BadMatchPlace, item, p);
       if (end - in < 2) return fail(Status::TruncatedMatch, item, p);
       const uint32_t w = Load16(in);
@@ -273,10 +301,7 @@ DecodeResult Decompress(const void* srcv, size_t srcLen, void* dstv, size_t dstC
         i = size_t(*in++) + 16;
       }
       if (i > n - p - 3) return fail(Status::BadMatchLength, item, p);
-      while (pending + 3 <= p) {
-        positions[Hash3(dst + pending)] = uint32_t(pending);
-        ++pending;
-      }
+      while (pending + 3 <= p) enter(pending++);
       const uint32_t r = positions[h];
       if (r == kUnset || p - r < 3) return fail(Status::BadMatchSource, item, p);
       const size_t len = i + 2;
@@ -292,10 +317,7 @@ DecodeResult Decompress(const void* srcv, size_t srcLen, void* dstv, size_t dstC
       } else {
         for (size_t j = 0; j < len; ++j) o[j] = s[j];
       }
-      while (pending < p) {
-        positions[Hash3(dst + pending)] = uint32_t(pending);
-        ++pending;
-      }
+      while (pending < p) enter(pending++);
       positions[h] = uint32_t(p);
       p += len;
       pending = p;
