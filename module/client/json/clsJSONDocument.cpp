@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -571,70 +572,95 @@ class TParser {
     return true;
   }
 
-  // A string in the given quotes, FPos at the opening quote.
+  // A string in the given quotes, FPos at the opening quote. Most texts and names hold no
+  // escape: they are found by one scan and copied once. A text with escapes is measured first
+  // (its raw length bounds the decoded one), so it is decoded into one allocation.
   bool ParseString(char quote, std::string& out) {
-    ++FPos;
-    // The closing quote and each backslash are found by memchr; the quote is looked for again
-    // only after an escape stepped past it, so a text is scanned once.
-    // Short texts (most names and codes) are done by a plain loop without escapes.
-    for (const char* p = FPos; p < FEnd && p < FPos + 24; ++p) {
-      if (*p == '\\') break;
-      if (*p == quote) {
-        out.append(FPos, static_cast<size_t>(p - FPos));
-        FPos = p + 1;
-        return true;
-      }
+    const char* const start = ++FPos;
+    const char* p = FindQuoteOrSlash(start, quote);
+    if (p == FEnd) return false;
+    if (*p == quote) {
+      out.assign(start, static_cast<size_t>(p - start));
+      FPos = p + 1;
+      return true;
     }
-    const char* close = nullptr;
-    for (;;) {
-      if (close < FPos) {
-        close =
-            static_cast<const char*>(std::memchr(FPos, quote, static_cast<size_t>(FEnd - FPos)));
-        if (!close) return false;
+    const char* close = p;
+    while (*close != quote) {  // at a backslash: the byte after it never closes the text
+      if (FEnd - close < 2) return false;
+      close = FindQuoteOrSlash(close + 2, quote);
+      if (close == FEnd) return false;
+    }
+    out.resize(static_cast<size_t>(close - start));
+    char* const first = out.data();
+    std::memcpy(first, start, static_cast<size_t>(p - start));
+    char* o = first + (p - start);
+    FPos = p;
+    while (FPos < close) {
+      if (*FPos != '\\') {
+        const char* next = FindQuoteOrSlash(FPos, quote);
+        std::memcpy(o, FPos, static_cast<size_t>(next - FPos));
+        o += next - FPos;
+        FPos = next;
+        continue;
       }
-      const char* slash =
-          static_cast<const char*>(std::memchr(FPos, '\\', static_cast<size_t>(close - FPos)));
-      if (!slash) {
-        out.append(FPos, static_cast<size_t>(close - FPos));
-        FPos = close + 1;
-        return true;
-      }
-      out.append(FPos, static_cast<size_t>(slash - FPos));
-      FPos = slash + 1;
-      if (FPos == FEnd) return false;
+      ++FPos;
       const char c = *FPos++;
       switch (c) {
         case 'b':
-          out += '\b';
+          *o++ = '\b';
           break;
         case 'f':
-          out += '\f';
+          *o++ = '\f';
           break;
         case 'n':
-          out += '\n';
+          *o++ = '\n';
           break;
         case 'r':
-          out += '\r';
+          *o++ = '\r';
           break;
         case 't':
-          out += '\t';
+          *o++ = '\t';
           break;
         case 'u':
-          AppendUnicodeEscape(out);
+          o = PutUnicodeEscape(o);
           break;
         default:
-          out += c;
+          *o++ = c;
       }
     }
+    out.resize(static_cast<size_t>(o - first));
+    FPos = close + 1;
+    return true;
   }
 
-  // After "\u": four hexadecimal digits become UTF-8; \u0000 and malformed escapes give "?"
-  // (a malformed escape consumes only the "\u").
-  void AppendUnicodeEscape(std::string& out) {
+  // The first quote or backslash from p on, or FEnd; eight bytes at a time.
+  const char* FindQuoteOrSlash(const char* p, char quote) const noexcept {
+    if constexpr (std::endian::native == std::endian::little) {
+      constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+      const uint64_t quotes = kOnes * static_cast<unsigned char>(quote);
+      const uint64_t slashes = kOnes * '\\';
+      while (FEnd - p >= 8) {
+        uint64_t x;
+        std::memcpy(&x, p, 8);
+        const uint64_t q = x ^ quotes, s = x ^ slashes;
+        // The lowest flagged byte is exact; the borrow can only flag bytes above a true match.
+        const uint64_t hit = ((q - kOnes) & ~q & kHighs) | ((s - kOnes) & ~s & kHighs);
+        if (hit) return p + (std::countr_zero(hit) >> 3);
+        p += 8;
+      }
+    }
+    while (p < FEnd && *p != quote && *p != '\\') ++p;
+    return p;
+  }
+
+  // After "\u" (FPos past it): four hexadecimal digits become UTF-8 at o; \u0000 and malformed
+  // escapes give "?" (a malformed escape consumes only the "\u"). Never writes more bytes than
+  // it consumes with the "\u", so the raw length of a text bounds its decoded length.
+  char* PutUnicodeEscape(char* o) {
     const int cp = ReadHex4(FPos);
     if (cp < 0) {
-      out += '?';
-      return;
+      *o++ = '?';
+      return o;
     }
     FPos += 4;
     // A surrogate pair written as two escapes is one code point beyond the 16-bit range: kept
@@ -645,28 +671,27 @@ class TParser {
         FPos += 6;
         const unsigned full = 0x10000u + ((static_cast<unsigned>(cp) - 0xD800u) << 10) +
                               (static_cast<unsigned>(low) - 0xDC00u);
-        const char b[4] = {static_cast<char>(0xF0 | (full >> 18)),
-                           static_cast<char>(0x80 | ((full >> 12) & 0x3F)),
-                           static_cast<char>(0x80 | ((full >> 6) & 0x3F)),
-                           static_cast<char>(0x80 | (full & 0x3F))};
-        out.append(b, 4);
-        return;
+        *o++ = static_cast<char>(0xF0 | (full >> 18));
+        *o++ = static_cast<char>(0x80 | ((full >> 12) & 0x3F));
+        *o++ = static_cast<char>(0x80 | ((full >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (full & 0x3F));
+        return o;
       }
     }
     const unsigned u = static_cast<unsigned>(cp);
     if (u == 0) {
-      out += '?';
+      *o++ = '?';
     } else if (u < 0x80) {
-      out += static_cast<char>(u);
+      *o++ = static_cast<char>(u);
     } else if (u < 0x800) {
-      const char b[2] = {static_cast<char>(0xC0 | (u >> 6)), static_cast<char>(0x80 | (u & 0x3F))};
-      out.append(b, 2);
+      *o++ = static_cast<char>(0xC0 | (u >> 6));
+      *o++ = static_cast<char>(0x80 | (u & 0x3F));
     } else {
-      const char b[3] = {static_cast<char>(0xE0 | (u >> 12)),
-                         static_cast<char>(0x80 | ((u >> 6) & 0x3F)),
-                         static_cast<char>(0x80 | (u & 0x3F))};
-      out.append(b, 3);
+      *o++ = static_cast<char>(0xE0 | (u >> 12));
+      *o++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      *o++ = static_cast<char>(0x80 | (u & 0x3F));
     }
+    return o;
   }
 
   // Four hexadecimal digits at p (within the text), or -1.
@@ -682,6 +707,7 @@ class TParser {
   }
 
   bool ParseScalar(TJSONValue& out) {
+    if (ParsePlainNumber(out)) return true;
     // Token end and number classification in one pass over the bytes.
     const char* start = FPos;
     unsigned seen = 0;
@@ -727,6 +753,57 @@ class TParser {
       TJSONValueBuilder::Emplace(out, TJSONValue(d));
     else
       TJSONValueBuilder::Emplace(out, TJSONValue(token));
+    return true;
+  }
+
+  bool EndsToken(const char* p) const noexcept {
+    return p == FEnd || kScalarClass[static_cast<unsigned char>(*p)] == kEndsToken;
+  }
+
+  // The numbers of nearly every document in one pass and without a second reading: an optional
+  // minus, digits, and optionally a point with digits. Gives the very values the general
+  // classification in ParseScalar gives; false (FPos unchanged) for every other token.
+  bool ParsePlainNumber(TJSONValue& out) noexcept {
+    const char* p = FPos;
+    const bool negative = p < FEnd && *p == '-';
+    p += negative;
+    const char* const digits = p;
+    uint64_t m = 0;
+    // At most 18 digits, so the value fits 64 bits without a test per digit.
+    while (p < FEnd && IsDigit(*p) && p - digits < 18)
+      m = m * 10 + static_cast<unsigned>(*p++ - '0');
+    const ptrdiff_t wholeDigits = p - digits;
+    if (wholeDigits == 0) return false;
+    if (EndsToken(p)) {
+      const int64_t v = negative ? -static_cast<int64_t>(m) : static_cast<int64_t>(m);
+      if (v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max())
+        TJSONValueBuilder::Emplace(out, TJSONValue(static_cast<int32_t>(v)));
+      else
+        TJSONValueBuilder::Emplace(out, TJSONValue(v));
+      FPos = p;
+      return true;
+    }
+    if (*p != '.' || wholeDigits > 14) return false;
+    const char* const decimals = ++p;
+    while (p < FEnd && IsDigit(*p) && p - digits < 19)
+      m = m * 10 + static_cast<unsigned>(*p++ - '0');
+    const ptrdiff_t decimalCount = p - decimals;
+    if (decimalCount == 0 || !EndsToken(p)) return false;
+    if (decimalCount <= 4) {
+      static constexpr int64_t kScale[] = {10000, 1000, 100, 10, 1};
+      const int64_t money = static_cast<int64_t>(m) * kScale[decimalCount];
+      TJSONValueBuilder::Emplace(out, TJSONValue(TJSONMoney{negative ? -money : money}));
+    } else {
+      // Both operands exact (below 2^53 and a power of ten up to 1e22), so the one division is
+      // correctly rounded: the same double a full decimal reader gives.
+      static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+      if (m > (uint64_t{1} << 53)) return false;
+      const double v = static_cast<double>(m) / kPow10[decimalCount];
+      TJSONValueBuilder::Emplace(out, TJSONValue(negative ? -v : v));
+    }
+    FPos = p;
     return true;
   }
 

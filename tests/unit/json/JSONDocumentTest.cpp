@@ -2,8 +2,12 @@
 // byte, the document operations and the conversions with their error messages.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 
@@ -128,6 +132,41 @@ TEST(JSONParseNumbers, ClassifiesEachForm) {
   EXPECT_EQ(ParseItem("2147483648").AsInt64(), 2147483648LL);
 }
 
+// Plain decimal numbers of every length: integers and money exactly, longer fractions as the
+// nearest double (what a full decimal reader gives), whatever the number of digits.
+TEST(JSONParseNumbers, PlainDecimalsOfEveryLengthReadExactly) {
+  std::mt19937_64 rng(20240305);
+  for (int n = 0; n < 20000; ++n) {
+    const int wholeDigits = 1 + static_cast<int>(rng() % 19);
+    const int decimals = static_cast<int>(rng() % 20);
+    std::string text = rng() % 2 ? "-" : "";
+    for (int i = 0; i < wholeDigits; ++i) text += static_cast<char>('0' + rng() % 10);
+    if (decimals > 0) text += '.';
+    for (int i = 0; i < decimals; ++i) text += static_cast<char>('0' + rng() % 10);
+    const TJSONValue v = ParseItem(text);
+    if (decimals == 0) {
+      const long long expected = std::strtoll(text.c_str(), nullptr, 10);
+      if (expected >= INT32_MIN && expected <= INT32_MAX) {
+        ASSERT_EQ(v.Kind(), TJSONKind::Integer) << text;
+        EXPECT_EQ(v.AsInteger(), expected) << text;
+      } else if (errno = 0, std::strtoll(text.c_str(), nullptr, 10), errno == 0) {
+        ASSERT_EQ(v.Kind(), TJSONKind::LargeInteger) << text;
+        EXPECT_EQ(v.AsInt64(), expected) << text;
+      }
+    } else if (decimals <= 4 && wholeDigits <= 14) {
+      ASSERT_EQ(v.Kind(), TJSONKind::Money) << text;
+      std::string digits = text;
+      digits.erase(digits.find('.'), 1);
+      digits.append(static_cast<size_t>(4 - decimals), '0');
+      EXPECT_EQ(v.AsInt64(), std::strtoll(digits.c_str(), nullptr, 10)) << text;
+    } else if (decimals > 4) {
+      ASSERT_EQ(v.Kind(), TJSONKind::Float) << text;
+      EXPECT_EQ(v.AsFloat(), std::strtod(text.c_str(), nullptr)) << text;
+      EXPECT_EQ(std::signbit(v.AsFloat()), text[0] == '-') << text;
+    }
+  }
+}
+
 TEST(JSONParseTexts, DecodesEscapes) {
   EXPECT_EQ(ParseItem(R"("a\b\f\n\r\t\/\q\\\"")").AsText(), "a\b\f\n\r\t/q\\\"");
   EXPECT_EQ(ParseItem(R"("\u0041\u00e9\u20AC")").AsText(), "A\xC3\xA9\xE2\x82\xAC");
@@ -143,6 +182,29 @@ TEST(JSONParseTexts, DecodesEscapes) {
   EXPECT_EQ(ParseItem(R"("\u12")").AsText(), "?12");
   // Raw bytes, including those above 127, are taken as they are.
   EXPECT_EQ(ParseItem("\"\xff\x7f\x01\"").AsText(), "\xff\x7f\x01");
+}
+
+// Escapes at every position against the eight-byte scan, in texts of every length up to the
+// scan width and past it, and with both kinds of quotes around names.
+TEST(JSONParseTexts, EscapesAtEveryPositionOfLongTexts) {
+  const std::string plain = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJ";
+  for (size_t length = 0; length <= plain.size(); ++length) {
+    for (size_t at = 0; at <= length; ++at) {
+      const std::string head = plain.substr(0, at), tail = plain.substr(at, length - at);
+      EXPECT_EQ(ParseItem("\"" + head + tail + "\"").AsText(), head + tail);
+      EXPECT_EQ(ParseItem("\"" + head + "\\\"" + tail + "\"").AsText(), head + "\"" + tail);
+      EXPECT_EQ(ParseItem("\"" + head + "\\u00e9\\n" + tail + "\"").AsText(),
+                head + "\xC3\xA9\n" + tail);
+      EXPECT_EQ(ParseItem("\"" + head + "'\\\\" + tail + "\"").AsText(), head + "'\\" + tail);
+      const TJSONValue doc = ParseJSONDocument("{'" + head + "\\'" + tail + "':1}");
+      ASSERT_TRUE(doc.IsDocument()) << head << tail;
+      EXPECT_EQ(doc.ToJSON(), "{\"" + head + "'" + tail + "\":1}");
+    }
+    // Unclosed, or closed only by an escaped quote: no text.
+    EXPECT_TRUE(ParseJSONDocument("[\"" + plain.substr(0, length)).IsEmpty());
+    EXPECT_TRUE(ParseJSONDocument("[\"" + plain.substr(0, length) + "\\\"]").IsEmpty());
+    EXPECT_TRUE(ParseJSONDocument("[\"" + plain.substr(0, length) + "\\").IsEmpty());
+  }
 }
 
 TEST(JSONParseNames, AcceptsTheLenientForms) {
