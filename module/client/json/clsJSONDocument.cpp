@@ -404,9 +404,10 @@ class TJSONValueBuilder {
     empty.FKind = from.FKind;
     empty.TakePayload(from);
   }
-  static std::string& MakeText(TJSONValue& empty) noexcept {
+  static std::string& MakeText(TJSONValue& empty, std::string_view text) {
+    std::string& made = *new (&empty.FText) std::string(text);
     empty.FKind = TJSONKind::Text;
-    return *new (&empty.FText) std::string();
+    return made;
   }
 };
 
@@ -483,7 +484,9 @@ class TParser {
         return true;
       }
       case '"':
-        return ParseString('"', TJSONValueBuilder::MakeText(slot()));
+        return ParseString('"', [&slot](std::string_view raw) -> std::string& {
+          return TJSONValueBuilder::MakeText(slot(), raw);
+        });
       default:
         return ParseScalar(slot());
     }
@@ -505,14 +508,16 @@ class TParser {
       members.reserve(shape == 0 ? 4 : std::min<uint32_t>(shape, 64));
       for (;;) {
         if (FPos == FEnd) return false;
-        std::string& name = members.emplace_back().Name;
         bool bare = false;
         if (*FPos == '"' || *FPos == '\'') {
-          if (!ParseString(*FPos, name)) return false;
+          if (!ParseString(*FPos, [&members](std::string_view raw) -> std::string& {
+                return members.emplace_back(std::string(raw)).Name;
+              }))
+            return false;
         } else if (IsBareStart(*FPos)) {
           const char* start = FPos++;
           while (FPos < FEnd && IsBareRest(*FPos)) ++FPos;
-          name.append(start, static_cast<size_t>(FPos - start));
+          members.emplace_back(std::string(start, static_cast<size_t>(FPos - start)));
           bare = true;
         } else {
           return false;
@@ -572,15 +577,17 @@ class TParser {
     return true;
   }
 
-  // A string in the given quotes, FPos at the opening quote. Most texts and names hold no
-  // escape: they are found by one scan and copied once. A text with escapes is measured first
-  // (its raw length bounds the decoded one), so it is decoded into one allocation.
-  bool ParseString(char quote, std::string& out) {
+  // A string in the given quotes, FPos at the opening quote; make(raw) constructs the string
+  // that receives it from the raw bytes between the quotes. Most texts and names hold no escape:
+  // they are found by one scan and constructed from their bytes at once. A text with escapes is
+  // measured first (its raw length bounds the decoded one) and decoded over its raw copy.
+  template <class TMake>
+  bool ParseString(char quote, TMake make) {
     const char* const start = ++FPos;
     const char* p = FindQuoteOrSlash(start, quote);
     if (p == FEnd) return false;
     if (*p == quote) {
-      out.assign(start, static_cast<size_t>(p - start));
+      make(std::string_view(start, static_cast<size_t>(p - start)));
       FPos = p + 1;
       return true;
     }
@@ -590,9 +597,8 @@ class TParser {
       close = FindQuoteOrSlash(close + 2, quote);
       if (close == FEnd) return false;
     }
-    out.resize(static_cast<size_t>(close - start));
+    std::string& out = make(std::string_view(start, static_cast<size_t>(close - start)));
     char* const first = out.data();
-    std::memcpy(first, start, static_cast<size_t>(p - start));
     char* o = first + (p - start);
     FPos = p;
     while (FPos < close) {
