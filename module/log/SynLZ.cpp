@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstring>
+#include <type_traits>
 
 namespace SynLZ {
 namespace {
@@ -12,10 +13,10 @@ constexpr size_t kTableSize = 4096;
 constexpr uint32_t kUnset = 0xFFFFFFFFu;
 constexpr size_t kMaxMatchExtra = 271;  // i - 16 must fit one byte
 constexpr size_t kTailLiterals = 11;    // no item starting this close to the end is a match
-// Output room behind an item start that lets the decoder skip its end-of-block checks: the
-// longest match rounded up to whole 32-byte copies (which also covers a 32-byte literal copy),
-// plus the tail where no match may start.
-constexpr size_t kFastOutRoom = (kMaxMatchExtra + 2 + 31) / 32 * 32 + kTailLiterals;
+// Output room behind an item start that lets the decoder skip its end-of-block checks: a
+// 32-byte literal copy, then the longest match rounded up to whole 32-byte copies, plus the
+// tail where no match may start.
+constexpr size_t kFastOutRoom = 32 + (kMaxMatchExtra + 2 + 31) / 32 * 32 + kTailLiterals;
 // Input a whole group may read: 32 items of at most 3 bytes each, a 32-byte literal copy
 // starting at the last of them (the next control word lies within that).
 constexpr size_t kFastInRoom = 32 * 3 + 32;
@@ -211,64 +212,85 @@ DecodeResult Decompress(const void* srcv, size_t srcLen, void* dstv, size_t dstC
   size_t p = 0;
   auto enter = [&](size_t q) { positions[Hash3(dst + q)] = uint32_t(q); };
 
+  // One match away from the block ends, after the literals [first, p). Returns the item when
+  // its source is bad.
+  auto fastMatch = [&](size_t first, auto literals) __attribute__((always_inline)) {
+    const uint8_t* item = in;
+    if constexpr (literals) {
+      while (first + 3 <= p) enter(first++);
+    }
+    const uint32_t w = Load32(in);
+    const uint32_t h = (w >> 4) & 0xFFF;
+    // Short and long codes without a branch: long ones have length bits 0 and one more byte.
+    const size_t wide = (w & 15) == 0;
+    const size_t len = (w & 15) + 2 + (size_t(in[2]) + 16) * wide;
+    in += 2 + wide;
+    const size_t r = positions[h];
+    uint8_t* o = dst + p;
+    // Whole chunks no longer than the distance read only bytes already in place; they may write
+    // up to 31 bytes past the match, which the following items rewrite.
+    if (r + 32 <= p) {  // nearly always; kUnset is far above any p
+      const uint8_t* s = dst + r;
+      std::memcpy(o, s, 32);
+      for (size_t j = 32; j < len; j += 32) std::memcpy(o + j, s + j, 32);
+    } else {
+      if (r + 3 > p) return item;  // also catches kUnset
+      const uint8_t* s = dst + r;
+      const size_t d = p - r;
+      if (d >= 16) {
+        for (size_t j = 0; j < len; j += 16) std::memcpy(o + j, s + j, 16);
+      } else if (d >= 8) {
+        for (size_t j = 0; j < len; j += 8) std::memcpy(o + j, s + j, 8);
+      } else {
+        for (size_t j = 0; j < len; ++j) o[j] = s[j];
+      }
+    }
+    if constexpr (literals) {
+      while (first < p) enter(first++);
+    }
+    positions[h] = uint32_t(p);
+    p += len;
+    return static_cast<const uint8_t*>(nullptr);
+  };
   if (end - in < 4) return fail(Status::TruncatedControl, in, 0);
   uint32_t ctrl = Load32(in);
   in += 4;
   unsigned k = 0;  // items consumed from ctrl
   while (p < n) {
-    if (k == 0 && p < fastEnd && size_t(end - in) >= kFastInRoom) {
-      // The bit above the group's 32 marks its end, so a literal run never needs clamping.
-      uint64_t bits = uint64_t(ctrl) | (uint64_t(1) << 32);
-      do {
-        if ((bits & 1) == 0) {
+    if (pending == p && p < fastEnd && size_t(end - in) >= kFastInRoom) {
+      // The bit above the group's last item marks its end, so a literal run never needs
+      // clamping.
+      uint64_t bits = (uint64_t(ctrl) >> k) | (uint64_t(1) << (32 - k));
+      const uint8_t* bad = nullptr;
+      size_t waiting = kUnset;  // start of literals still to enter when the group ends in them
+      for (;;) {
+        if (bits & 1) {
+          bad = fastMatch(p, std::false_type());
+          if (bad) break;
+        } else {
           // Copying a fixed 32 bytes is cheaper; the bytes past the run are rewritten later.
           const unsigned run = unsigned(std::countr_zero(bits));
+          const size_t first = p;
           std::memcpy(dst + p, in, 32);
           in += run;
           p += run;
           bits >>= run;
-          continue;
+          if (bits == 1) {
+            waiting = first;
+            break;
+          }
+          bad = fastMatch(first, std::true_type());
+          if (bad) break;
         }
-        const uint8_t* item = in;
-        const uint32_t w = Load32(in);
-        const uint32_t h = (w >> 4) & 0xFFF;
-        // Short and long codes without a branch: long ones have length bits 0 and one more byte.
-        const size_t wide = (w & 15) == 0;
-        const size_t i = (w & 15) | ((0 - wide) & (((w >> 16) & 0xFF) + 16));
-        in += 2 + wide;
-        const bool literalsBefore = pending != p;
-        if (literalsBefore) {
-          while (pending + 3 <= p) enter(pending++);
-        }
-        const size_t r = positions[h];
-        if (r + 3 > p) return fail(Status::BadMatchSource, item, p);  // also catches kUnset
-        const size_t len = i + 2;
-        const size_t d = p - r;
-        uint8_t* o = dst + p;
-        const uint8_t* s = dst + r;
-        // Whole chunks no longer than the distance read only bytes already in place; they may
-        // write up to 31 bytes past the match, which the following items rewrite.
-        if (d >= 32) {
-          std::memcpy(o, s, 32);
-          for (size_t j = 32; j < len; j += 32) std::memcpy(o + j, s + j, 32);
-        } else if (d >= 16) {
-          for (size_t j = 0; j < len; j += 16) std::memcpy(o + j, s + j, 16);
-        } else if (d >= 8) {
-          for (size_t j = 0; j < len; j += 8) std::memcpy(o + j, s + j, 8);
-        } else {
-          for (size_t j = 0; j < len; ++j) o[j] = s[j];
-        }
-        if (literalsBefore) {
-          while (pending < p) enter(pending++);
-        }
-        positions[h] = uint32_t(p);
-        p += len;
-        pending = p;
         bits >>= 1;
-      } while (bits != 1 && p < fastEnd);
+        if (bits == 1 || p >= fastEnd) break;
+      }
+      if (bad) return fail(Status::BadMatchSource, bad, p);
+      pending = waiting != kUnset ? waiting : p;
       if (bits == 1) {
         ctrl = Load32(in);
         in += 4;
+        k = 0;
       } else {
         k = 33 - unsigned(std::bit_width(bits));
       }
