@@ -199,6 +199,43 @@ char* FormatFloat(char* out, double value) {
     // Past 15 integer digits the fixed form cannot keep the magnitude: shortest exact form.
     return std::to_chars(out, out + kNumberRoom, value).ptr;
   }
+  // Most floats in documents are short decimals: the first scale by a power of ten that gives
+  // a whole number below 1e15 which reads back as this very double is a decimal text of at
+  // most 15 digits, and for such a text the rule gives that text (see below).
+  static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6, 1e7,
+                                      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14};
+  for (int k = 0; k < 15; ++k) {
+    const double scaled = magnitude * kPow10[k];
+    if (scaled >= 1e15) break;
+    if (scaled != std::floor(scaled)) continue;
+    if (scaled / kPow10[k] != magnitude) break;
+    const uint64_t whole = static_cast<uint64_t>(scaled);
+    char digits[24];
+    char* const digitsEnd = std::to_chars(digits, digits + sizeof digits, whole).ptr;
+    const ptrdiff_t count = digitsEnd - digits;
+    if (value < 0) *out++ = '-';
+    if (count <= k) {  // below 1: "0." and the leading zeros of the decimals
+      *out++ = '0';
+      *out++ = '.';
+      std::memset(out, '0', static_cast<size_t>(k - count));
+      out += k - count;
+      std::memcpy(out, digits, static_cast<size_t>(count));
+      out += count;
+    } else {
+      std::memcpy(out, digits, static_cast<size_t>(count - k));
+      out += count - k;
+      if (k > 0) {
+        *out++ = '.';
+        std::memcpy(out, digitsEnd - k, static_cast<size_t>(k));
+        out += k;
+      }
+    }
+    if (k > 0) {
+      while (out[-1] == '0') --out;
+      if (out[-1] == '.') --out;
+    }
+    return out;
+  }
   // When the shortest text that reads back as this double has at most 15 digits in plain
   // notation, the rule gives that very text: the double lies within half a unit of its last
   // place of it, so the first dropped digit is 0 or 1 above it and 8 or 9 below it.
@@ -236,32 +273,102 @@ static_assert(!NeedsEscape8(0x6867666564636261ull) && NeedsEscape8(0x68676665641
               NeedsEscape8(0x6867666564226261ull) && NeedsEscape8(0x68676665645c6261ull) &&
               NeedsEscape8(0x6867666564006261ull) && !NeedsEscape8(0xfffefd7f80212020ull));
 
+// True when a byte of s is below 32, a double quote or a backslash: eight bytes at a time, the
+// last eight overlapping those already seen, and byte by byte only for texts below eight bytes.
+bool NeedsEscape(std::string_view s) noexcept {
+  const char* p = s.data();
+  const size_t n = s.size();
+  if (n < 8) {
+    uint8_t any = 0;
+    for (size_t i = 0; i < n; ++i) any |= kEscape[static_cast<unsigned char>(p[i])];
+    return any != 0;
+  }
+  uint64_t x;
+  for (size_t i = 0; i + 8 <= n; i += 8) {
+    std::memcpy(&x, p + i, 8);
+    if (NeedsEscape8(x)) return true;
+  }
+  std::memcpy(&x, p + n - 8, 8);
+  return NeedsEscape8(x);
+}
+
+// The likely length of the compact text of a value: exact for names, texts without escapes,
+// integers and the structure, typical for money and floats. Only sizes the writer's buffer.
+size_t ExpectedLength(const TJSONValue& v) noexcept {
+  switch (v.Kind()) {
+    case TJSONKind::Integer:
+    case TJSONKind::LargeInteger: {
+      const int64_t i = v.Kind() == TJSONKind::Integer ? v.AsInteger() : v.AsInt64();
+      uint64_t m = i < 0 ? 0 - static_cast<uint64_t>(i) : static_cast<uint64_t>(i);
+      size_t n = 1 + (i < 0);
+      while (m >= 10) {
+        m /= 10;
+        ++n;
+      }
+      return n;
+    }
+    case TJSONKind::Money:
+      return 8;
+    case TJSONKind::Float:
+      return 12;
+    case TJSONKind::Text:
+      return v.AsText().size() + 2;
+    case TJSONKind::Document: {
+      const TJSONDocument& doc = *v.Document();
+      size_t n = 2;
+      if (doc.IsObject()) {
+        for (const TJSONMember& m : doc.Members()) n += m.Name.size() + 4 + ExpectedLength(m.Value);
+      } else {
+        for (const TJSONValue& item : doc.Items()) n += 1 + ExpectedLength(item);
+      }
+      return n;
+    }
+    default:
+      return 5;
+  }
+}
+
 // Writes into the tail of one growing string through a raw cursor: the text is sized up front
 // for each piece, so no byte is appended through the string's own checks.
 class TWriter {
  public:
-  explicit TWriter(std::string& out) : FOut(out), FLen(out.size()) {
-    FOut.resize(FLen + 256);  // within the capacity the caller may already hold
+  // expected: the likely length of what is written, so that a whole document mostly fits the
+  // first size and is neither copied nor cleared again as it grows.
+  explicit TWriter(std::string& out, size_t expected = 256) : FOut(out) {
+    const size_t base = FOut.size();
+    FOut.resize(base + expected);  // within the capacity the caller may already hold
+    FCur = FOut.data() + base;
+    FLimit = FOut.data() + FOut.size();
   }
-  ~TWriter() { FOut.resize(FLen); }
+  ~TWriter() { FOut.resize(static_cast<size_t>(FCur - FOut.data())); }
   TWriter(const TWriter&) = delete;
   TWriter& operator=(const TWriter&) = delete;
 
+  // At least n writable bytes at the cursor; the cursor moves on with Done.
   char* Room(size_t n) {
-    if (FOut.size() - FLen < n) FOut.resize(std::max(FOut.size() * 2, FLen + n));
-    return FOut.data() + FLen;
+    if (static_cast<size_t>(FLimit - FCur) < n) Grow(n);
+    return FCur;
   }
-  void Done(char* end) { FLen = static_cast<size_t>(end - FOut.data()); }
+  void Done(char* end) { FCur = end; }
   void Put(char c) {
     *Room(1) = c;
-    ++FLen;
+    ++FCur;
   }
   void Put(const char* s, size_t n) {
     std::memcpy(Room(n), s, n);
-    FLen += n;
+    FCur += n;
   }
 
   void Text(std::string_view s) {
+    if (!NeedsEscape(s)) {  // nearly every name and text: copied whole
+      char* o = Room(s.size() + 2);
+      *o++ = '"';
+      std::memcpy(o, s.data(), s.size());
+      o += s.size();
+      *o++ = '"';
+      Done(o);
+      return;
+    }
     static constexpr char kHex[] = "0123456789abcdef";
     char* o = Room(s.size() * 6 + 2);  // every byte escaped at worst
     *o++ = '"';
@@ -342,10 +449,10 @@ class TWriter {
           Put("false", 5);
         break;
       case TJSONKind::Integer:
-        Done(std::to_chars(Room(12), FOut.data() + FOut.size(), v.AsInteger()).ptr);
+        Done(std::to_chars(Room(12), FLimit, v.AsInteger()).ptr);
         break;
       case TJSONKind::LargeInteger:
-        Done(std::to_chars(Room(21), FOut.data() + FOut.size(), v.AsInt64()).ptr);
+        Done(std::to_chars(Room(21), FLimit, v.AsInt64()).ptr);
         break;
       case TJSONKind::Money:
         Done(FormatMoney(Room(kNumberRoom), v.AsInt64()));
@@ -367,10 +474,21 @@ class TWriter {
       Put('{');
       bool first = true;
       for (const TJSONMember& m : doc.Members()) {
-        if (!first) Put(',');
+        if (!NeedsEscape(m.Name)) {  // separator, name and colon in one piece
+          char* o = Room(m.Name.size() + 4);
+          if (!first) *o++ = ',';
+          *o++ = '"';
+          std::memcpy(o, m.Name.data(), m.Name.size());
+          o += m.Name.size();
+          *o++ = '"';
+          *o++ = ':';
+          Done(o);
+        } else {
+          if (!first) Put(',');
+          Text(m.Name);
+          Put(':');
+        }
         first = false;
-        Text(m.Name);
-        Put(':');
         Value(m.Value);
       }
       Put('}');
@@ -389,8 +507,16 @@ class TWriter {
   }
 
  private:
+  [[gnu::noinline]] void Grow(size_t n) {
+    const size_t used = static_cast<size_t>(FCur - FOut.data());
+    FOut.resize(std::max(FOut.size() * 2, used + n));
+    FCur = FOut.data() + used;
+    FLimit = FOut.data() + FOut.size();
+  }
+
   std::string& FOut;
-  size_t FLen;
+  char* FCur;
+  char* FLimit;
 };
 
 // ---- Parser -------------------------------------------------------------------------------
@@ -1086,7 +1212,9 @@ std::string TJSONValue::ToJSON() const {
   return out;
 }
 
-void TJSONValue::WriteJSON(std::string& out) const { TWriter(out).Value(*this); }
+void TJSONValue::WriteJSON(std::string& out) const {
+  TWriter(out, ExpectedLength(*this) + 16).Value(*this);
+}
 
 bool operator>(const TJSONValue& a, const TJSONValue& b) {
   const auto isWhole = [](const TJSONValue& v) {
@@ -1150,7 +1278,15 @@ const TJSONValue& TJSONDocument::At(int32_t index) const {
                                            : FMembers[static_cast<size_t>(index)].Value;
 }
 
-void TJSONDocument::WriteJSON(std::string& out) const { TWriter(out).Document(*this); }
+void TJSONDocument::WriteJSON(std::string& out) const {
+  size_t expected = 2;
+  if (IsObject()) {
+    for (const TJSONMember& m : FMembers) expected += m.Name.size() + 4 + ExpectedLength(m.Value);
+  } else {
+    for (const TJSONValue& item : FItems) expected += 1 + ExpectedLength(item);
+  }
+  TWriter(out, expected + 16).Document(*this);
+}
 
 // ---- Creation helpers ---------------------------------------------------------------------
 
