@@ -199,17 +199,18 @@ char* FormatFloat(char* out, double value) {
     // Past 15 integer digits the fixed form cannot keep the magnitude: shortest exact form.
     return std::to_chars(out, out + kNumberRoom, value).ptr;
   }
-  // Most floats in documents are short decimals: the first scale by a power of ten that gives
-  // a whole number below 1e15 which reads back as this very double is a decimal text of at
-  // most 15 digits, and for such a text the rule gives that text (see below).
+  // Most floats in documents are short decimals: the first power of ten whose multiple of the
+  // value, rounded to a whole number below 1e15, reads back as this very double (the division
+  // of two exact operands is correctly rounded) gives a decimal text of at most 15 digits, and
+  // for such a text the rule gives that text (see below).
   static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6, 1e7,
                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14};
   for (int k = 0; k < 15; ++k) {
     const double scaled = magnitude * kPow10[k];
     if (scaled >= 1e15) break;
-    if (scaled != std::floor(scaled)) continue;
-    if (scaled / kPow10[k] != magnitude) break;
-    const uint64_t whole = static_cast<uint64_t>(scaled);
+    const double rounded = std::nearbyint(scaled);
+    if (rounded / kPow10[k] != magnitude) continue;
+    const uint64_t whole = static_cast<uint64_t>(rounded);
     char digits[24];
     char* const digitsEnd = std::to_chars(digits, digits + sizeof digits, whole).ptr;
     const ptrdiff_t count = digitsEnd - digits;
@@ -275,10 +276,22 @@ static_assert(!NeedsEscape8(0x6867666564636261ull) && NeedsEscape8(0x68676665641
 
 // True when a byte of s is below 32, a double quote or a backslash: eight bytes at a time, the
 // last eight overlapping those already seen, and byte by byte only for texts below eight bytes.
-bool NeedsEscape(std::string_view s) noexcept {
+bool NeedsEscape(const std::string& s) noexcept {
   const char* p = s.data();
   const size_t n = s.size();
   if (n < 8) {
+    if (std::endian::native == std::endian::little && s.capacity() >= 8) {
+      // The string's own buffer holds eight bytes; those past its end are masked off (a
+      // borrow in the test only marks bytes above a true match, so none from past the end
+      // reaches into the text).
+      uint64_t x;
+      std::memcpy(&x, p, 8);
+      constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+      const auto zeroBytes = [](uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+      const uint64_t hits = ((x - kOnes * 0x20) & ~x & kHighs) | zeroBytes(x ^ (kOnes * '"')) |
+                            zeroBytes(x ^ (kOnes * '\\'));
+      return (hits & ((uint64_t{1} << (8 * n)) - 1)) != 0;
+    }
     uint8_t any = 0;
     for (size_t i = 0; i < n; ++i) any |= kEscape[static_cast<unsigned char>(p[i])];
     return any != 0;
@@ -292,21 +305,13 @@ bool NeedsEscape(std::string_view s) noexcept {
   return NeedsEscape8(x);
 }
 
-// The likely length of the compact text of a value: exact for names, texts without escapes,
-// integers and the structure, typical for money and floats. Only sizes the writer's buffer.
+// The likely length of the compact text of a value: exact for names, texts without escapes
+// and the structure, typical for numbers. Only sizes the writer's buffer.
 size_t ExpectedLength(const TJSONValue& v) noexcept {
   switch (v.Kind()) {
     case TJSONKind::Integer:
-    case TJSONKind::LargeInteger: {
-      const int64_t i = v.Kind() == TJSONKind::Integer ? v.AsInteger() : v.AsInt64();
-      uint64_t m = i < 0 ? 0 - static_cast<uint64_t>(i) : static_cast<uint64_t>(i);
-      size_t n = 1 + (i < 0);
-      while (m >= 10) {
-        m /= 10;
-        ++n;
-      }
-      return n;
-    }
+      return 4;
+    case TJSONKind::LargeInteger:
     case TJSONKind::Money:
       return 8;
     case TJSONKind::Float:
@@ -359,7 +364,7 @@ class TWriter {
     FCur += n;
   }
 
-  void Text(std::string_view s) {
+  void Text(const std::string& s) {
     if (!NeedsEscape(s)) {  // nearly every name and text: copied whole
       char* o = Room(s.size() + 2);
       *o++ = '"';

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "clsJSONDocument.h"
 
@@ -362,6 +363,36 @@ TEST(JSONWrite, EscapesTextsByteByByte) {
   // What was written parses back to the same bytes.
   const TJSONValue back = ParseJSONDocument("[" + written + "]");
   EXPECT_EQ(back._(0).AsText(), all);
+}
+
+// Short and long texts and names with one byte that needs escaping at each position, so that
+// every way of testing a text for escapes (whole words, the overlapping last word, the short
+// text inside its own buffer) meets it; bytes kept past a text's end are not part of it.
+TEST(JSONWrite, EscapesFoundAtEveryPositionOfShortAndLongTexts) {
+  const std::pair<char, const char*> specials[] = {
+      {'"', "\\\""}, {'\\', "\\\\"}, {'\x01', "\\u0001"}, {'\x1f', "\\u001f"}, {'\n', "\\n"}};
+  for (size_t length = 1; length <= 20; ++length) {
+    const std::string plain = std::string(length, 'x');
+    EXPECT_EQ(TJSONValue(plain).ToJSON(), "\"" + plain + "\"");
+    for (size_t at = 0; at < length; ++at) {
+      for (const auto& [byte, escaped] : specials) {
+        std::string text = plain;
+        text[at] = byte;
+        const std::string expected =
+            "\"" + plain.substr(0, at) + escaped + plain.substr(at + 1) + "\"";
+        EXPECT_EQ(TJSONValue(text).ToJSON(), expected) << length << " " << at;
+        EXPECT_EQ(NewObjectDocument({text, 1}).ToJSON(), "{" + expected + ":1}")
+            << length << " " << at;
+      }
+    }
+  }
+  for (size_t length = 0; length < 8; ++length) {
+    std::string text = "\"\"\"\"\"\"\"\"\\\\\\\\";
+    text.replace(0, length, std::string(length, 'y'));
+    text.resize(length);  // the quotes and backslashes stay in the buffer past the end
+    EXPECT_EQ(TJSONValue(text).ToJSON(), "\"" + std::string(length, 'y') + "\"");
+    EXPECT_EQ(NewObjectDocument({text, 1}).ToJSON(), "{\"" + std::string(length, 'y') + "\":1}");
+  }
 }
 
 TEST(JSONDocuments, BuildAndWrite) {
