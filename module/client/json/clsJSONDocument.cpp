@@ -12,6 +12,21 @@
 #include <iterator>
 #include <limits>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DOVRA_JSON_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define DOVRA_JSON_ASAN 1
+#endif
+#ifdef DOVRA_JSON_ASAN
+#include <sanitizer/asan_interface.h>
+#else
+#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#endif
+
 namespace {
 
 // ---- Small text helpers ---------------------------------------------------------------------
@@ -544,6 +559,102 @@ class TJSONValueBuilder {
 
 namespace {
 
+// ---- Spare storage ----------------------------------------------------------------------------
+
+// Emptied member or item lists kept for reuse, filed by capacity (a power of two from 1 to 128
+// elements), with a bound on the elements kept in all.
+template <class T>
+class TSpareLists {
+ public:
+  // An empty list with room for at least n elements.
+  std::vector<T> Take(size_t n) {
+    const size_t bucket = static_cast<size_t>(std::bit_width(std::max<size_t>(n, 1) - 1));
+    // The bucket of n and the next: a much larger list is not spent on a small need.
+    for (size_t b = bucket; b < bucket + 2 && b < kBuckets; ++b) {
+      if (!FLists[b].empty()) {
+        std::vector<T> v = std::move(FLists[b].back());
+        FLists[b].pop_back();
+        FKept -= v.capacity();
+        return v;
+      }
+    }
+    std::vector<T> v;
+    v.reserve(n);
+    return v;
+  }
+
+  // Keeps the storage of v (emptied first) when there is room; otherwise v keeps it to free.
+  void Give(std::vector<T>& v) {
+    v.clear();
+    const size_t capacity = v.capacity();
+    if (capacity == 0) return;
+    const size_t bucket = static_cast<size_t>(std::bit_width(capacity) - 1);
+    if (bucket >= kBuckets || FKept + capacity > kMaxKept) return;
+    FLists[bucket].push_back(std::move(v));
+    FKept += capacity;
+  }
+
+ private:
+  static constexpr size_t kBuckets = 8;
+  static constexpr size_t kMaxKept = 8192;
+  std::array<std::vector<std::vector<T>>, kBuckets> FLists;
+  size_t FKept = 0;
+};
+
+// What one thread keeps between documents: freed document blocks, emptied member and item lists,
+// and the parser's stack of pending array items.
+class TSpares {
+ public:
+  TSpares() { tlsCurrent = this; }
+  ~TSpares() {
+    tlsCurrent = nullptr;
+    tlsGone = true;  // documents freed later on this thread (at exit) free their storage
+    for (void* block : FBlocks) {
+      ASAN_UNPOISON_MEMORY_REGION(block, sizeof(TJSONDocument));
+      ::operator delete(block);
+    }
+  }
+  TSpares(const TSpares&) = delete;
+  TSpares& operator=(const TSpares&) = delete;
+
+  // This thread's spares, or nullptr once they are gone at the thread's end.
+  static TSpares* Get() {
+    if (tlsCurrent) return tlsCurrent;
+    if (tlsGone) return nullptr;
+    thread_local TSpares spares;
+    return &spares;
+  }
+
+  void* TakeBlock() {
+    if (FBlocks.empty()) return nullptr;
+    void* block = FBlocks.back();
+    FBlocks.pop_back();
+    ASAN_UNPOISON_MEMORY_REGION(block, sizeof(TJSONDocument));
+    return block;
+  }
+  bool GiveBlock(void* block) {
+    if (FBlocks.size() >= kMaxBlocks) return false;
+    FBlocks.push_back(block);
+    // A kept block is still a freed document to the address checker.
+    ASAN_POISON_MEMORY_REGION(block, sizeof(TJSONDocument));
+    return true;
+  }
+
+  TSpareLists<TJSONMember> Members;
+  TSpareLists<TJSONValue> Items;
+  std::vector<TJSONValue> PendingItems;
+  static constexpr size_t kMaxPendingItems = 16384;
+
+ private:
+  static constexpr size_t kMaxBlocks = 4096;
+  static thread_local TSpares* tlsCurrent;
+  static thread_local bool tlsGone;
+  std::vector<void*> FBlocks;
+};
+
+thread_local TSpares* TSpares::tlsCurrent = nullptr;
+thread_local bool TSpares::tlsGone = false;
+
 // Nesting beyond this fails the parse instead of exhausting the stack on hostile input.
 constexpr int kMaxDepth = 512;
 
@@ -579,7 +690,18 @@ inline int HexValue(char c) noexcept {
 
 class TParser {
  public:
-  TParser(std::string_view text) : FPos(text.data()), FEnd(text.data() + text.size()) {}
+  TParser(std::string_view text)
+      : FPos(text.data()), FEnd(text.data() + text.size()), FSpares(TSpares::Get()) {
+    if (FSpares) FItems.swap(FSpares->PendingItems);  // grown by earlier texts already
+  }
+  ~TParser() {
+    if (FSpares && FItems.capacity() <= TSpares::kMaxPendingItems) {
+      FItems.clear();
+      FItems.swap(FSpares->PendingItems);
+    }
+  }
+  TParser(const TParser&) = delete;
+  TParser& operator=(const TParser&) = delete;
 
   TJSONValue Run() {
     SkipSpace();
@@ -636,7 +758,11 @@ class TParser {
       ++FPos;
     } else {
       // Capped, so a hostile text with one huge object cannot make every later one huge too.
-      members.reserve(shape == 0 ? 4 : std::min<uint32_t>(shape, 64));
+      const size_t expected = shape == 0 ? 4 : std::min<uint32_t>(shape, 64);
+      if (FSpares)
+        members = FSpares->Members.Take(expected);
+      else
+        members.reserve(expected);
       for (;;) {
         if (FPos == FEnd) return false;
         bool bare = false;
@@ -701,8 +827,15 @@ class TParser {
     }
     auto doc = MakeObject<TJSONDocument>(TJSONDocumentKind::Array);
     auto first = FItems.begin() + static_cast<std::ptrdiff_t>(base);
-    doc->Items().assign(std::make_move_iterator(first), std::make_move_iterator(FItems.end()));
-    FItems.erase(first, FItems.end());
+    const size_t count = FItems.size() - base;
+    if (count > 0) {
+      std::vector<TJSONValue>& items = doc->Items();
+      if (FSpares) items = FSpares->Items.Take(count);
+      items.reserve(count);
+      items.insert(items.end(), std::make_move_iterator(first),
+                   std::make_move_iterator(FItems.end()));
+      FItems.erase(first, FItems.end());
+    }
     TJSONValueBuilder::Emplace(out, TJSONValue(std::move(doc)));
     --FDepth;
     return true;
@@ -946,6 +1079,7 @@ class TParser {
 
   const char* FPos;
   const char* const FEnd;
+  TSpares* const FSpares;
   int FDepth = 0;
   // Items of the arrays being read; each array takes its own range at its end, so it is
   // allocated once at its exact size.
@@ -1235,6 +1369,33 @@ bool operator>(const TJSONValue& a, const TJSONValue& b) {
 
 // ---- TJSONDocument ------------------------------------------------------------------------
 
+TJSONDocument::~TJSONDocument() {
+  // The members and items go first (freeing nested documents), then the emptied lists are kept.
+  FMembers.clear();
+  FItems.clear();
+  if (TSpares* spares = TSpares::Get()) {
+    spares->Members.Give(FMembers);
+    spares->Items.Give(FItems);
+  }
+}
+
+void* TJSONDocument::operator new(std::size_t size) {
+  if (size == sizeof(TJSONDocument)) {
+    if (TSpares* spares = TSpares::Get()) {
+      if (void* block = spares->TakeBlock()) return block;
+    }
+  }
+  return ::operator new(size);
+}
+
+void TJSONDocument::operator delete(void* block, std::size_t size) noexcept {
+  if (size == sizeof(TJSONDocument)) {
+    TSpares* spares = TSpares::Get();
+    if (spares && spares->GiveBlock(block)) return;
+  }
+  ::operator delete(block);
+}
+
 int32_t TJSONDocument::Count() const noexcept {
   switch (FKind) {
     case TJSONDocumentKind::Object:
@@ -1299,7 +1460,10 @@ TJSONValue ParseJSONDocument(std::string_view text) { return TParser(text).Run()
 
 TJSONValue NewObjectDocument(std::initializer_list<TJSONValue> pairs) {
   auto doc = MakeObject<TJSONDocument>(TJSONDocumentKind::Object);
-  doc->Members().reserve(pairs.size() / 2);
+  if (TSpares* spares = TSpares::Get(); spares && pairs.size() >= 2)
+    doc->Members() = spares->Members.Take(pairs.size() / 2);
+  else
+    doc->Members().reserve(pairs.size() / 2);
   const TJSONValue* const list = pairs.begin();
   for (size_t i = 0; i + 1 < pairs.size(); i += 2) doc->Append(list[i].ToText(), list[i + 1]);
   return TJSONValue(std::move(doc));

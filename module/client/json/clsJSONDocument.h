@@ -2,6 +2,7 @@
 // text, building, case-insensitive member access and compact serialisation.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <new>
@@ -200,6 +201,12 @@ struct TJSONMember {
 class TJSONDocument : public TInterfacedObject {
  public:
   explicit TJSONDocument(TJSONDocumentKind kind = TJSONDocumentKind::Undefined) : FKind(kind) {}
+  ~TJSONDocument() override;
+
+  // Documents come and go by the hundred with every parsed text: the blocks of freed ones are
+  // kept per thread (a bounded number) for the next ones.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
 
   TJSONDocumentKind Kind() const noexcept { return FKind; }
   bool IsObject() const noexcept { return FKind == TJSONDocumentKind::Object; }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "clsJSONDocument.h"
@@ -565,4 +566,38 @@ TEST(JSONRoundTrip, ParsedTextWritesBackStably) {
     EXPECT_EQ(RoundTrip(once), once) << text;
   }
   EXPECT_EQ(RoundTrip(" [ 1 , 1e-7 ] "), "[1,0.0000001]");
+}
+
+// The storage of freed documents is used again for the next ones: a part kept from an earlier
+// text stays as it was while later texts are read and dropped, also when documents are made on
+// one thread and freed on another.
+TEST(JSONDocuments, KeptPartsSurviveLaterParsesAndOtherThreads) {
+  const std::string text =
+      R"({"A":[{"Code":"x","N":1,"Tags":["a","b"]},{"Code":"y","N":2,"Tags":[]}],"B":{"C":[1,2,3]}})";
+  TJSONValue lines = ParseJSONDocument(text).Get("A");
+  TJSONValue inner = ParseJSONDocument(text).Get("B");
+  const std::string linesText = lines.ToJSON(), innerText = inner.ToJSON();
+  for (int i = 0; i < 50; ++i) {
+    const TJSONValue other = ParseJSONDocument(
+        R"({"Z":[{"Q":"long text past the short form ...........","R":[9,8,7,6,5]}],"B":{}})");
+    ASSERT_TRUE(other.IsDocument());
+    EXPECT_EQ(lines.ToJSON(), linesText);
+    EXPECT_EQ(inner.ToJSON(), innerText);
+  }
+  // Made here, freed there, and the other way round, while both threads keep reading.
+  TJSONValue madeThere;
+  std::thread worker([&] {
+    TJSONValue mine = std::move(lines);
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(RoundTrip(text), RoundTrip(RoundTrip(text)));
+    madeThere = ParseJSONDocument(text);
+    EXPECT_EQ(mine.ToJSON(), linesText);
+  });
+  for (int i = 0; i < 200; ++i) EXPECT_EQ(RoundTrip(text), RoundTrip(RoundTrip(text)));
+  worker.join();
+  EXPECT_TRUE(lines.IsEmpty());
+  EXPECT_EQ(madeThere.Get("B").ToJSON(), innerText);
+  EXPECT_EQ(inner.ToJSON(), innerText);
+  madeThere = TJSONValue();
+  EXPECT_EQ(NewArrayDocument({ParseJSONDocument(text).Get("B"), inner}).ToJSON(),
+            "[" + innerText + "," + innerText + "]");
 }
