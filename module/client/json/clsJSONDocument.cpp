@@ -223,8 +223,11 @@ char* FormatFloat(char* out, double value) {
   for (int k = 0; k < 15; ++k) {
     const double scaled = magnitude * kPow10[k];
     if (scaled >= 1e15) break;
-    const double rounded = std::nearbyint(scaled);
-    if (rounded / kPow10[k] != magnitude) continue;
+    // To the nearest whole number (below 2^52, adding 2^52 leaves no fraction bits).
+    const double rounded = (scaled + 0x1p52) - 0x1p52;
+    // A fitting power leaves scaled within a few units in its last place of the whole number;
+    // the division below decides, this only skips it for the powers that cannot fit.
+    if (std::fabs(scaled - rounded) > scaled * 1e-15 || rounded / kPow10[k] != magnitude) continue;
     const uint64_t whole = static_cast<uint64_t>(rounded);
     char digits[24];
     char* const digitsEnd = std::to_chars(digits, digits + sizeof digits, whole).ptr;
@@ -322,6 +325,24 @@ bool NeedsEscape(const std::string& s) noexcept {
 
 // The likely length of the compact text of a value: exact for names, texts without escapes
 // and the structure, typical for numbers. Only sizes the writer's buffer.
+size_t ExpectedLength(const TJSONValue& v) noexcept;
+
+// The same for the members or items of a document; scalars without a call each.
+size_t ExpectedLength(const TJSONDocument& doc) noexcept {
+  // By kind: Empty, Null, Boolean, Integer, LargeInteger, Money, Float (Text and Document apart).
+  static constexpr uint8_t kScalar[] = {4, 4, 5, 4, 8, 8, 12};
+  const auto one = [](const TJSONValue& v) {
+    return v.Kind() < TJSONKind::Text ? kScalar[static_cast<size_t>(v.Kind())] : ExpectedLength(v);
+  };
+  size_t n = 2;
+  if (doc.IsObject()) {
+    for (const TJSONMember& m : doc.Members()) n += m.Name.size() + 4 + one(m.Value);
+  } else {
+    for (const TJSONValue& item : doc.Items()) n += 1 + one(item);
+  }
+  return n;
+}
+
 size_t ExpectedLength(const TJSONValue& v) noexcept {
   switch (v.Kind()) {
     case TJSONKind::Integer:
@@ -333,16 +354,8 @@ size_t ExpectedLength(const TJSONValue& v) noexcept {
       return 12;
     case TJSONKind::Text:
       return v.AsText().size() + 2;
-    case TJSONKind::Document: {
-      const TJSONDocument& doc = *v.Document();
-      size_t n = 2;
-      if (doc.IsObject()) {
-        for (const TJSONMember& m : doc.Members()) n += m.Name.size() + 4 + ExpectedLength(m.Value);
-      } else {
-        for (const TJSONValue& item : doc.Items()) n += 1 + ExpectedLength(item);
-      }
-      return n;
-    }
+    case TJSONKind::Document:
+      return ExpectedLength(*v.Document());
     default:
       return 5;
   }
@@ -458,34 +471,39 @@ class TWriter {
 
   void Value(const TJSONValue& v) {
     switch (v.Kind()) {
-      case TJSONKind::Empty:
-      case TJSONKind::Null:
-        Put("null", 4);
-        break;
-      case TJSONKind::Boolean:
-        if (v.AsBoolean())
-          Put("true", 4);
-        else
-          Put("false", 5);
-        break;
-      case TJSONKind::Integer:
-        Done(std::to_chars(Room(12), FLimit, v.AsInteger()).ptr);
-        break;
-      case TJSONKind::LargeInteger:
-        Done(std::to_chars(Room(21), FLimit, v.AsInt64()).ptr);
-        break;
-      case TJSONKind::Money:
-        Done(FormatMoney(Room(kNumberRoom), v.AsInt64()));
-        break;
-      case TJSONKind::Float:
-        Done(FormatFloat(Room(kNumberRoom), v.AsFloat()));
-        break;
       case TJSONKind::Text:
         Text(v.AsText());
         break;
       case TJSONKind::Document:
         Document(*v.Document());
         break;
+      default:
+        Done(Scalar(Room(kNumberRoom), v));
+        break;
+    }
+  }
+
+  // A value of any kind but text and document, at o with kNumberRoom bytes free.
+  static char* Scalar(char* o, const TJSONValue& v) noexcept {
+    switch (v.Kind()) {
+      case TJSONKind::Boolean:
+        if (v.AsBoolean()) {
+          std::memcpy(o, "true", 4);
+          return o + 4;
+        }
+        std::memcpy(o, "false", 5);
+        return o + 5;
+      case TJSONKind::Integer:
+        return std::to_chars(o, o + kNumberRoom, v.AsInteger()).ptr;
+      case TJSONKind::LargeInteger:
+        return std::to_chars(o, o + kNumberRoom, v.AsInt64()).ptr;
+      case TJSONKind::Money:
+        return FormatMoney(o, v.AsInt64());
+      case TJSONKind::Float:
+        return FormatFloat(o, v.AsFloat());
+      default:
+        std::memcpy(o, "null", 4);
+        return o + 4;
     }
   }
 
@@ -494,14 +512,19 @@ class TWriter {
       Put('{');
       bool first = true;
       for (const TJSONMember& m : doc.Members()) {
-        if (!NeedsEscape(m.Name)) {  // separator, name and colon in one piece
-          char* o = Room(m.Name.size() + 4);
+        if (!NeedsEscape(m.Name)) {  // separator, name, colon and a number in one piece
+          char* o = Room(m.Name.size() + 4 + kNumberRoom);
           if (!first) *o++ = ',';
           *o++ = '"';
           std::memcpy(o, m.Name.data(), m.Name.size());
           o += m.Name.size();
           *o++ = '"';
           *o++ = ':';
+          first = false;
+          if (m.Value.Kind() < TJSONKind::Text) {
+            Done(Scalar(o, m.Value));
+            continue;
+          }
           Done(o);
         } else {
           if (!first) Put(',');
@@ -1445,13 +1468,7 @@ const TJSONValue& TJSONDocument::At(int32_t index) const {
 }
 
 void TJSONDocument::WriteJSON(std::string& out) const {
-  size_t expected = 2;
-  if (IsObject()) {
-    for (const TJSONMember& m : FMembers) expected += m.Name.size() + 4 + ExpectedLength(m.Value);
-  } else {
-    for (const TJSONValue& item : FItems) expected += 1 + ExpectedLength(item);
-  }
-  TWriter(out, expected + 16).Document(*this);
+  TWriter(out, ExpectedLength(*this) + 16).Document(*this);
 }
 
 // ---- Creation helpers ---------------------------------------------------------------------
