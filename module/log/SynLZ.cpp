@@ -205,7 +205,7 @@ DecodeResult Decompress(const void* srcv, size_t srcLen, void* dstv, size_t dstC
   // Item starts below matchLimit are entered in the table (and only there may a match begin).
   // Literal positions are entered lazily, once their three bytes are known: [pending, p).
   const size_t matchLimit = n >= kTailLiterals ? n - kTailLiterals + 1 : 0;
-  // Groups that start with this much input left, and items that start before fastEnd, cannot
+  // Items that start before fastEnd, in a stretch entered with kFastInRoom input left, cannot
   // hit any end-of-block condition, so they run without those checks.
   const size_t fastEnd = n > kFastOutRoom ? n - kFastOutRoom : 0;
   size_t pending = 0;

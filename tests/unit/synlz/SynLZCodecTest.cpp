@@ -70,6 +70,75 @@ std::string Noise(size_t n, unsigned seed, int alphabet) {
   return s;
 }
 
+// Table hash of the three bytes at p, as the block format defines it.
+uint32_t TableHash(const std::string& s, size_t p) {
+  const uint32_t v = uint32_t(uint8_t(s[p])) | uint32_t(uint8_t(s[p + 1])) << 8 |
+                     uint32_t(uint8_t(s[p + 2])) << 16;
+  return (v ^ (v >> 12)) & 0xFFF;
+}
+
+// A hand-made item: a literal byte, or a match of i + 2 bytes naming a table hash.
+struct Item {
+  bool match;
+  uint32_t value;  // the byte, or the hash
+  uint32_t i = 0;
+};
+
+// Encodes items as a block announcing n bytes: prefix, control words and codes.
+Bytes Build(size_t n, const std::vector<Item>& items) {
+  Bytes b =
+      n < 32768
+          ? B({int(n & 0xFF), int(n >> 8)})
+          : B({int(n & 0xFF), int(((n >> 8) & 0x7F) | 0x80), int((n >> 15) & 0xFF), int(n >> 23)});
+  size_t ctrlAt = b.size();
+  b.resize(b.size() + 4);
+  uint32_t ctrl = 0;
+  unsigned k = 0;
+  auto storeCtrl = [&] {
+    for (int j = 0; j < 4; ++j) b[ctrlAt + j] = uint8_t(ctrl >> (8 * j));
+  };
+  for (const Item& it : items) {
+    if (it.match) {
+      ctrl |= 1u << k;
+      const uint32_t w = it.value << 4 | (it.i <= 15 ? it.i : 0);
+      b.push_back(uint8_t(w));
+      b.push_back(uint8_t(w >> 8));
+      if (it.i > 15) b.push_back(uint8_t(it.i - 16));
+    } else {
+      b.push_back(uint8_t(it.value));
+    }
+    if (++k == 32) {
+      storeCtrl();
+      ctrlAt = b.size();
+      b.resize(b.size() + 4);
+      ctrl = 0;
+      k = 0;
+    }
+  }
+  storeCtrl();
+  return b;
+}
+
+// Literal bytes whose three-byte hashes are all different, so a test knows what each names.
+std::string DistinctLiterals(size_t count) {
+  std::string s;
+  uint32_t x = 12345;
+  while (s.size() < count + 2) {
+    x = x * 1103515245u + 12345u;
+    s.push_back(char(x >> 16));
+    if (s.size() < 3) continue;
+    const uint32_t h = TableHash(s, s.size() - 3);
+    for (size_t q = 0; q + 3 < s.size(); ++q) {
+      if (TableHash(s, q) == h) {
+        s.pop_back();
+        break;
+      }
+    }
+  }
+  s.resize(count);
+  return s;
+}
+
 TEST(SynLZBlock, EmptyInputIsJustAZeroPrefix) {
   EXPECT_EQ(Pack(""), B({0x00, 0x00}));
   std::string out;
@@ -284,6 +353,83 @@ TEST(SynLZDecode, EveryTruncationAndEveryByteFlipIsHandled) {
     }
   }
   EXPECT_GT(rejected, block.size() / 4);
+}
+
+TEST(SynLZDecode, FarMatchesOfEveryDistanceClassAndLiteralsAcrossGroups) {
+  // 32 literals fill the first group, so the match opening the second one waits on literals
+  // entered across the group edge. The later matches come from 59, 16, 10 and 5 bytes back and
+  // overlap their own output. All lie far from the block ends, where the decoder skips its
+  // end checks.
+  const size_t n = 4000;
+  const std::string lit = DistinctLiterals(n);
+  std::vector<Item> items;
+  std::vector<size_t> starts;  // item starts, in order
+  std::string expected;
+  auto literal = [&](size_t count) {
+    for (size_t j = 0; j < count; ++j) {
+      const char c = lit[expected.size()];
+      starts.push_back(expected.size());
+      items.push_back({false, uint8_t(c)});
+      expected.push_back(c);
+    }
+  };
+  auto match = [&](size_t back, uint32_t i) {
+    const size_t p = expected.size(), from = p - back;
+    // The table entry for the source's hash must be the source: the last item start at most
+    // p - 3 with that hash (the two bytes before p are entered only after the lookup).
+    const uint32_t h = TableHash(expected, from);
+    size_t last = n;
+    for (size_t q : starts) {
+      if (q + 3 <= p && TableHash(expected, q) == h) last = q;
+    }
+    ASSERT_EQ(last, from) << "hash of " << from << " is taken at " << p;
+    starts.push_back(p);
+    items.push_back({true, h, i});
+    for (size_t j = 0; j < i + 2; ++j) expected.push_back(expected[from + j]);
+  };
+  literal(32);
+  match(22, 5);
+  literal(20);
+  match(59, 100);
+  literal(20);
+  match(16, 30);
+  literal(12);
+  match(10, 20);
+  literal(12);
+  match(5, 12);
+  literal(n - expected.size());
+  ASSERT_EQ(expected.size(), n);
+
+  const Bytes block = Build(n, items);
+  std::string out;
+  const SynLZ::DecodeResult r = Unpack(block, out, n);
+  ASSERT_TRUE(r.ok()) << SynLZ::StatusText(r.status) << " at " << r.inputOffset;
+  EXPECT_TRUE(out == expected);
+}
+
+TEST(SynLZDecode, UnsetSourceFarFromTheEndsStopsAtItsItem) {
+  // Two groups of literals, then a match naming a hash no literal has: reported at its code
+  // with the 64 bytes before it in place, although plenty of (garbage) input follows.
+  const std::string lit = DistinctLiterals(64);
+  std::vector<Item> items;
+  for (char c : lit) items.push_back({false, uint8_t(c)});
+  auto named = [&](uint32_t h) {
+    for (size_t q = 0; q + 3 <= 64; ++q) {
+      if (TableHash(lit, q) == h) return true;
+    }
+    return false;
+  };
+  uint32_t unused = 0;
+  while (named(unused)) ++unused;
+  items.push_back({true, unused, 5});
+  Bytes block = Build(4000, items);
+  block.resize(block.size() + 300, 0x5A);
+  std::string out;
+  const SynLZ::DecodeResult r = Unpack(block, out, 4000);
+  EXPECT_EQ(r.status, SynLZ::Status::BadMatchSource);
+  EXPECT_EQ(r.inputOffset, 2u + 4 + 32 + 4 + 32 + 4);
+  EXPECT_EQ(r.outputOffset, 64u);
+  EXPECT_EQ(out.substr(0, 64), lit);
 }
 
 }  // namespace
