@@ -791,13 +791,14 @@ class TParser {
         bool bare = false;
         if (*FPos == '"' || *FPos == '\'') {
           if (!ParseString(*FPos, [&members](std::string_view raw) -> std::string& {
-                return members.emplace_back(std::string(raw)).Name;
+                return members.emplace_back(TJSONMember{std::string(raw), {}}).Name;
               }))
             return false;
         } else if (IsBareStart(*FPos)) {
           const char* start = FPos++;
           while (FPos < FEnd && IsBareRest(*FPos)) ++FPos;
-          members.emplace_back(std::string(start, static_cast<size_t>(FPos - start)));
+          members.emplace_back(
+              TJSONMember{std::string(start, static_cast<size_t>(FPos - start)), {}});
           bare = true;
         } else {
           return false;
