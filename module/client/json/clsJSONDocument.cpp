@@ -585,24 +585,28 @@ namespace {
 // ---- Spare storage ----------------------------------------------------------------------------
 
 // Emptied member or item lists kept for reuse, filed by capacity (a power of two from 1 to 128
-// elements), with a bound on the elements kept in all.
+// elements), with a bound on the elements kept in each bucket, so that lists of one shape kept
+// from earlier texts never leave no room for the lists of another.
 template <class T>
 class TSpareLists {
  public:
-  // An empty list with room for at least n elements.
+  // An empty list with room for at least n elements. New lists get a power of two, so that
+  // lists of one shape, given back, are found again by the same need.
   std::vector<T> Take(size_t n) {
-    const size_t bucket = static_cast<size_t>(std::bit_width(std::max<size_t>(n, 1) - 1));
-    // The bucket of n and the next: a much larger list is not spent on a small need.
-    for (size_t b = bucket; b < bucket + 2 && b < kBuckets; ++b) {
-      if (!FLists[b].empty()) {
+    n = std::max<size_t>(n, 1);
+    const size_t below = static_cast<size_t>(std::bit_width(n) - 1);  // may hold enough
+    const size_t above = static_cast<size_t>(std::bit_width(n - 1));  // holds enough
+    // Not beyond the next bucket: a much larger list is not spent on a small need.
+    for (size_t b = below; b <= above + 1 && b < kBuckets; ++b) {
+      if (!FLists[b].empty() && FLists[b].back().capacity() >= n) {
         std::vector<T> v = std::move(FLists[b].back());
         FLists[b].pop_back();
-        FKept -= v.capacity();
+        FKept[b] -= v.capacity();
         return v;
       }
     }
     std::vector<T> v;
-    v.reserve(n);
+    v.reserve(std::bit_ceil(n));
     return v;
   }
 
@@ -612,16 +616,16 @@ class TSpareLists {
     const size_t capacity = v.capacity();
     if (capacity == 0) return;
     const size_t bucket = static_cast<size_t>(std::bit_width(capacity) - 1);
-    if (bucket >= kBuckets || FKept + capacity > kMaxKept) return;
+    if (bucket >= kBuckets || FKept[bucket] + capacity > kMaxKeptPerBucket) return;
     FLists[bucket].push_back(std::move(v));
-    FKept += capacity;
+    FKept[bucket] += capacity;
   }
 
  private:
   static constexpr size_t kBuckets = 8;
-  static constexpr size_t kMaxKept = 8192;
+  static constexpr size_t kMaxKeptPerBucket = 4096;
   std::array<std::vector<std::vector<T>>, kBuckets> FLists;
-  size_t FKept = 0;
+  std::array<size_t, kBuckets> FKept{};
 };
 
 // What one thread keeps between documents: freed document blocks, emptied member and item lists,
@@ -1001,7 +1005,7 @@ class TParser {
   }
 
   bool ParseScalar(TJSONValue& out) {
-    if (ParsePlainNumber(out)) return true;
+    if (ParsePlainNumber(out) || ParseWord(out)) return true;
     // Token end and number classification in one pass over the bytes.
     const char* start = FPos;
     unsigned seen = 0;
@@ -1048,6 +1052,33 @@ class TParser {
     else
       TJSONValueBuilder::Emplace(out, TJSONValue(token));
     return true;
+  }
+
+  // true, false and null as whole tokens.
+  bool ParseWord(TJSONValue& out) noexcept {
+    const auto is = [this](std::string_view word) {
+      return static_cast<size_t>(FEnd - FPos) >= word.size() &&
+             std::memcmp(FPos, word.data(), word.size()) == 0 && EndsToken(FPos + word.size());
+    };
+    switch (*FPos) {
+      case 't':
+        if (!is("true")) return false;
+        TJSONValueBuilder::Emplace(out, TJSONValue(true));
+        FPos += 4;
+        return true;
+      case 'f':
+        if (!is("false")) return false;
+        TJSONValueBuilder::Emplace(out, TJSONValue(false));
+        FPos += 5;
+        return true;
+      case 'n':
+        if (!is("null")) return false;
+        TJSONValueBuilder::Emplace(out, TJSONValue(nullptr));
+        FPos += 4;
+        return true;
+      default:
+        return false;
+    }
   }
 
   bool EndsToken(const char* p) const noexcept {
