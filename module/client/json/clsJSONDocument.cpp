@@ -281,13 +281,15 @@ constexpr std::array<uint8_t, 256> MakeEscapeTable() {
 }
 constexpr std::array<uint8_t, 256> kEscape = MakeEscapeTable();
 
-// True when one of the eight bytes is below 32, a double quote or a backslash.
-constexpr bool NeedsEscape8(uint64_t x) noexcept {
+// The high bit of each of the eight bytes that is below 32, a double quote or a backslash. The
+// lowest marked byte is exact; a borrow may mark bytes above a true match too.
+constexpr uint64_t EscapeHits8(uint64_t x) noexcept {
   constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
   const auto hasZero = [](uint64_t v) { return (v - kOnes) & ~v & kHighs; };
   const uint64_t below32 = (x - kOnes * 0x20) & ~x & kHighs;
-  return (below32 | hasZero(x ^ (kOnes * '"')) | hasZero(x ^ (kOnes * '\\'))) != 0;
+  return below32 | hasZero(x ^ (kOnes * '"')) | hasZero(x ^ (kOnes * '\\'));
 }
+constexpr bool NeedsEscape8(uint64_t x) noexcept { return EscapeHits8(x) != 0; }
 static_assert(!NeedsEscape8(0x6867666564636261ull) && NeedsEscape8(0x68676665641f6261ull) &&
               NeedsEscape8(0x6867666564226261ull) && NeedsEscape8(0x68676665645c6261ull) &&
               NeedsEscape8(0x6867666564006261ull) && !NeedsEscape8(0xfffefd7f80212020ull));
@@ -408,11 +410,21 @@ class TWriter {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
     const unsigned char* const end = p + s.size();
     while (p < end) {
-      // Eight bytes at a time while none of them is below 32, a quote or a backslash.
+      // Eight bytes at a time while none of them is below 32, a quote or a backslash; then the
+      // bytes before the first that is, at once.
       while (end - p >= 8) {
         uint64_t x;
         std::memcpy(&x, p, 8);
-        if (NeedsEscape8(x)) break;
+        const uint64_t hits = EscapeHits8(x);
+        if (hits) {
+          if constexpr (std::endian::native == std::endian::little) {
+            const int plain = std::countr_zero(hits) >> 3;
+            std::memcpy(o, p, 8);  // room for every byte escaped is there
+            o += plain;
+            p += plain;
+          }
+          break;
+        }
         std::memcpy(o, p, 8);
         o += 8;
         p += 8;
