@@ -106,6 +106,19 @@ TEST(ModuleExports, OnlyTheTwoEntryPoints) {
   EXPECT_THAT(names, ElementsAre("FinalModule", "InitModule"));
 }
 
+// A per-thread object with a destructor pins a library in memory until its thread ends: dlclose
+// would then neither unload the module nor run its detach hook.
+TEST(ModuleExports, NoPerThreadObjectsKeepTheModuleLoaded) {
+  std::string command = std::string("nm -D --undefined-only '") + DOVRA_MODULE_PATH + "'";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  ASSERT_TRUE(pipe);
+  std::string imports;
+  std::array<char, 512> line{};
+  while (fgets(line.data(), line.size(), pipe.get())) imports += line.data();
+  ASSERT_NE(imports.find("dlsym"), std::string::npos) << "nm listed no imports at all";
+  EXPECT_EQ(imports.find("__cxa_thread_atexit"), std::string::npos) << imports;
+}
+
 TEST_F(ModuleFrame, LoadWritesTheStartLineBeforeInit) {
   Load();
   const std::string log = LogText();
