@@ -2,6 +2,8 @@
 // compact writer that fills one growing buffer.
 #include "clsJSONDocument.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <memory>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -660,8 +663,7 @@ class TSpares {
   static TSpares* Get() {
     if (tlsCurrent) return tlsCurrent;
     if (tlsGone) return nullptr;
-    thread_local TSpares spares;
-    return &spares;
+    return Create();
   }
 
   void* TakeBlock() {
@@ -686,6 +688,7 @@ class TSpares {
 
  private:
   static constexpr size_t kMaxBlocks = 4096;
+  static TSpares* Create();
   static thread_local TSpares* tlsCurrent;
   static thread_local bool tlsGone;
   std::vector<void*> FBlocks;
@@ -693,6 +696,49 @@ class TSpares {
 
 thread_local TSpares* TSpares::tlsCurrent = nullptr;
 thread_local bool TSpares::tlsGone = false;
+
+// A thread's spares are owned through a thread-specific key, not a thread_local object: a
+// thread_local with a destructor keeps the library that holds it loaded until the thread ends, and
+// a module the host unloads must really go. Deleting the key when the library's statics end means
+// no later thread end calls into unloaded code; the unloading thread's own spares are freed then.
+class TSparesKey {
+ public:
+  TSparesKey() { FValid = pthread_key_create(&FKey, &ThreadEnd) == 0; }
+  ~TSparesKey() {
+    if (!FValid) return;
+    if (void* mine = pthread_getspecific(FKey)) {
+      pthread_setspecific(FKey, nullptr);
+      ThreadEnd(mine);
+    }
+    pthread_key_delete(FKey);
+    FValid = false;
+  }
+  TSparesKey(const TSparesKey&) = delete;
+  TSparesKey& operator=(const TSparesKey&) = delete;
+
+  // Hands a thread's spares to the key; false (and nothing kept) when there is no key.
+  bool Keep(std::unique_ptr<TSpares>& spares) {
+    if (!FValid || pthread_setspecific(FKey, spares.get()) != 0) return false;
+    [[maybe_unused]] TSpares* owned = spares.release();
+    return true;
+  }
+
+ private:
+  static void ThreadEnd(void* spares) {
+    std::unique_ptr<TSpares> owned(static_cast<TSpares*>(spares));
+  }
+  pthread_key_t FKey{};
+  bool FValid = false;
+};
+
+TSparesKey gSparesKey;
+
+TSpares* TSpares::Create() {
+  auto spares = std::make_unique<TSpares>();
+  TSpares* const current = spares.get();
+  if (!gSparesKey.Keep(spares)) return nullptr;  // spares destroyed; tlsGone now set
+  return current;
+}
 
 // Nesting beyond this fails the parse instead of exhausting the stack on hostile input.
 constexpr int kMaxDepth = 512;
