@@ -12,6 +12,7 @@
 #include <memory>
 #include <sstream>
 
+#include "TestFolder.h"
 #include "TestRegistry.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
@@ -34,20 +35,17 @@ using TInit = void (*)(IServiceRegistry*);
 using TFinal = void (*)();
 
 // A copy of the module in a folder of its own, so that its log file lands there.
-class ModuleFrame : public ::testing::Test {
+class ModuleFrame : public TTestFolder {
  protected:
+  ModuleFrame() : TTestFolder("dovra-frame") {}
   void SetUp() override {
-    FDir = fs::temp_directory_path() /
-           ("dovra-frame-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(FDir);
-    fs::create_directories(FDir);
-    FModule = FDir / "DovraVoucherPayment.smd";
+    TTestFolder::SetUp();
+    FModule = dir_ / "DovraVoucherPayment.smd";
     fs::copy_file(DOVRA_MODULE_PATH, FModule);
   }
   void TearDown() override {
     if (FHandle) dlclose(FHandle);
-    fs::remove_all(FDir);
+    TTestFolder::TearDown();
   }
 
   void Load() {
@@ -64,17 +62,12 @@ class ModuleFrame : public ::testing::Test {
   }
 
   std::string LogText() const {
-    for (const auto& entry : fs::directory_iterator(FDir))
-      if (entry.path().extension() == ".log") {
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-      }
+    for (const auto& entry : fs::directory_iterator(dir_))
+      if (entry.path().extension() == ".log") return Read(entry.path());
     return {};
   }
 
-  fs::path FDir, FModule;
+  fs::path FModule;
   void* FHandle = nullptr;
   TInit FInit = nullptr;
   TFinal FFinal = nullptr;
@@ -122,7 +115,7 @@ TEST(ModuleExports, NoPerThreadObjectsKeepTheModuleLoaded) {
 TEST_F(ModuleFrame, LoadWritesTheStartLineBeforeInit) {
   Load();
   const std::string log = LogText();
-  ASSERT_FALSE(log.empty()) << "no log file beside the module in " << FDir;
+  ASSERT_FALSE(log.empty()) << "no log file beside the module in " << dir_;
   const size_t at = log.find("Starting DovraVoucherPayment\r\n");
   ASSERT_NE(at, std::string::npos) << log;
   // 17-character time stamp, then the info tag, then the text.

@@ -14,6 +14,7 @@
 
 #include "LogFolder.h"
 #include "SynLZFile.h"
+#include "TestFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -25,26 +26,12 @@ struct ToolRun {
   std::string err;
 };
 
-class LogToolTest : public ::testing::Test {
+class LogToolTest : public TTestFolder {
  protected:
+  LogToolTest() : TTestFolder("logtool") {}
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("logtool-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    TTestFolder::SetUp();
     fs::create_directories(dir_ / "logs");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  static void Write(const std::string& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary) << data;
-  }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
   }
   // Runs the tool with args (each single-quoted), capturing stdout and stderr apart.
   ToolRun Tool(const std::vector<std::string>& args) {
@@ -68,8 +55,6 @@ class LogToolTest : public ::testing::Test {
   static std::string Entry(const std::string& text) {
     return "20261209 10300000 info  " + text + "\r\n";
   }
-
-  fs::path dir_;
 };
 
 TEST_F(LogToolTest, CatOfAFolderPrintsEveryEntryOldestFirst) {

@@ -14,35 +14,15 @@
 
 #include "SynLZ.h"
 #include "SynLZFile.h"
+#include "TestFolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class SynLZFileTest : public ::testing::Test {
+class SynLZFileTest : public TTestFolder {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("synlz-file-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-  static void Write(const std::string& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary) << data;
-  }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-
-  fs::path dir_;
+  SynLZFileTest() : TTestFolder("synlz-file") {}
 };
 
 uint32_t Le32(const std::string& s, size_t at) {
