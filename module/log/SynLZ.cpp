@@ -117,6 +117,17 @@ size_t Compress(const void* srcv, size_t n, void* dstv) {
   out += 4;
   uint32_t ctrl = 0;
   unsigned items = 0;
+  // A full group's control word is stored at once and the next one reserved, even when no
+  // further item follows.
+  const auto countItem = [&] {
+    if (++items == 32) {
+      Store32(ctrlAt, ctrl);
+      ctrlAt = out;
+      out += 4;
+      ctrl = 0;
+      items = 0;
+    }
+  };
   size_t p = 0;
   if (n >= kTailLiterals) {
     const size_t last = n - kTailLiterals;
@@ -145,24 +156,12 @@ size_t Compress(const void* srcv, size_t n, void* dstv) {
         ctrl |= 1u << items;
         p += i + 2;
       }
-      if (++items == 32) {
-        Store32(ctrlAt, ctrl);
-        ctrlAt = out;
-        out += 4;
-        ctrl = 0;
-        items = 0;
-      }
+      countItem();
     }
   }
   while (p < n) {
     *out++ = src[p++];
-    if (++items == 32) {
-      Store32(ctrlAt, ctrl);
-      ctrlAt = out;
-      out += 4;
-      ctrl = 0;
-      items = 0;
-    }
+    countItem();
   }
   Store32(ctrlAt, ctrl);
   return size_t(out - dst);

@@ -49,24 +49,27 @@ void Info(const char* format, int32_t arg) {
   if (state.family) state.family->Add().Log(sllInfo, format, {TSynLogArg(arg)});
 }
 
+void ApplyModuleSettings(TSynLogFamily& family, const std::string& moduleFile) {
+  family.ModuleFileName = moduleFile;
+  family.SetLevel(TSynLogInfos::AllLevels());
+  family.ArchiveAfterDays = 2;
+  family.SetDestinationPath(FolderOf(moduleFile));
+  family.DefaultExtension = ".log";
+  family.OnArchive = EventArchiveSynLZ;
+  family.PerThreadLog = ptMergedInOneFile;
+  family.IncludeComputerNameInFileName = true;
+  family.RotateFileSizeKB = 2048;
+  family.RotateFileCount = 10;
+  family.EndOfLineCRLF = true;
+  family.FileExistsAction = acAppendWithHeader;
+}
+
 void StartModuleLog(const std::string& moduleFile) {
   ModuleLog& state = State();
   {
     std::lock_guard<std::mutex> guard(state.lock);
     if (state.family) return;
-    TSynLogFamily& family = state.family.emplace();
-    family.ModuleFileName = moduleFile;
-    family.SetLevel(TSynLogInfos::AllLevels());
-    family.ArchiveAfterDays = 2;
-    family.SetDestinationPath(FolderOf(moduleFile));
-    family.DefaultExtension = ".log";
-    family.OnArchive = EventArchiveSynLZ;
-    family.PerThreadLog = ptMergedInOneFile;
-    family.IncludeComputerNameInFileName = true;
-    family.RotateFileSizeKB = 2048;
-    family.RotateFileCount = 10;
-    family.EndOfLineCRLF = true;
-    family.FileExistsAction = acAppendWithHeader;
+    ApplyModuleSettings(state.family.emplace(), moduleFile);
   }
   Info("Starting DovraVoucherPayment");
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+class TSynLogFamily;
+
 namespace ModLog {
 
 // A plain text entry (used for the start-up line).
@@ -18,6 +20,9 @@ void Info(const char* format, int32_t arg);
 // file name derived from moduleFile (the module's own library path), then writes
 // "Starting DovraVoucherPayment".
 void StartModuleLog(const std::string& moduleFile);
+// The module's settings, applied to family in their fixed order, with the log folder being the
+// folder of moduleFile. StartModuleLog uses it on the module's own family.
+void ApplyModuleSettings(TSynLogFamily& family, const std::string& moduleFile);
 // Library unload: flushes and closes the log file, then archives old log files.
 void FinishModuleLog();
 

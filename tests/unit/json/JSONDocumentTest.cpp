@@ -13,6 +13,7 @@
 #include <thread>
 #include <utility>
 
+#include "ErrorMessage.h"
 #include "clsJSONDocument.h"
 
 namespace {
@@ -63,16 +64,6 @@ std::string FloatByRule(double v) {
   std::string r = whole + (frac.empty() ? "" : "." + frac);
   if (r == "0") return r;
   return (v < 0 ? "-" : "") + r;
-}
-
-template <class E, class F>
-std::string MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
 }
 
 // Days since 1899-12-30 of 2024-03-05.

@@ -14,6 +14,7 @@
 
 #include "SynLZFile.h"
 #include "SynLog.h"
+#include "modLog.h"
 
 namespace logtest {
 
@@ -63,21 +64,13 @@ inline std::string Decompress(const std::string& archive) {
 
 // The module's settings, with the till's executable, computer, user and module fixed.
 inline void ConfigureLikeModule(TSynLogFamily& family, const std::string& folder) {
+  // The module's own settings; only the names the file is built from and the archive folder are
+  // the test's.
   family.ExeFileName = "/opt/till/Till.exe";
   family.ComputerName = "POS1";
   family.UserName = "cashier";
-  family.ModuleFileName = folder + "DovraVoucherPayment.smd";
-  family.SetLevel(TSynLogInfos::AllLevels());
-  family.ArchiveAfterDays = 2;
-  family.SetDestinationPath(folder);
+  ModLog::ApplyModuleSettings(family, folder + "DovraVoucherPayment.smd");
   family.SetArchivePath(folder + "till");
-  family.DefaultExtension = ".log";
-  family.OnArchive = EventArchiveSynLZ;
-  family.IncludeComputerNameInFileName = true;
-  family.RotateFileSizeKB = 2048;
-  family.RotateFileCount = 10;
-  family.EndOfLineCRLF = true;
-  family.FileExistsAction = acAppendWithHeader;
 }
 
 inline std::string ModuleLogName(const std::string& folder) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DovraMessages.h"
+#include "ErrorMessage.h"
 
 namespace {
 
@@ -46,16 +47,6 @@ const std::string kItems = R"([{"Code":"A1","Quantity":2,"UnitPrice":75.25},)"
                            "\x7f\xC3\xA9"
                            R"(","Quantity":3,"UnitPrice":0.123456},)"
                            R"({"Code":"X","Quantity":null,"UnitPrice":2147483648}])";
-
-template <class E, class F>
-std::string MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
 
 }  // namespace
 

@@ -1,0 +1,14 @@
+// The message of the exception of type E that f raises, or "(nothing raised)".
+#pragma once
+
+#include <string>
+
+template <class E, class F>
+std::string MessageOf(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "(nothing raised)";
+}
