@@ -110,9 +110,9 @@ struct TGUID {
 class IInterface {
  public:
   static constexpr TGUID IID = TGUID::Of("{00000000-0000-0000-C000-000000000046}");
-  virtual THResult QueryInterface(const TGUID& iid, void** obj) = 0;
-  virtual int32_t AddRef() = 0;
-  virtual int32_t Release() = 0;
+  virtual THResult QueryInterface(const TGUID& iid, void** obj) noexcept = 0;
+  virtual int32_t AddRef() noexcept = 0;
+  virtual int32_t Release() noexcept = 0;
 
  protected:
   ~IInterface() = default;

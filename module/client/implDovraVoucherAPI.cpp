@@ -1,30 +1,9 @@
 #include "implDovraVoucherAPI.h"
 
-#include <cstdlib>
-
-#include "intfDovraClient.h"
 #include "intfRestClient.h"
+#include "modConstants.h"
 #include "modLog.h"
 #include "modRegistry.h"
-
-namespace {
-
-std::string& ServiceAddress() {
-  static std::string address = DovraVoucherProductionURL;
-  return address;
-}
-
-}  // namespace
-
-void LoadVoucherServiceAddress() {
-  const char* value = std::getenv("DOVRA_BASE_URL");
-  std::string address = (value && *value) ? value : DovraVoucherProductionURL;
-  // The REST client joins base and path with one "/", so the base must end with one.
-  if (address.back() != '/') address += '/';
-  ServiceAddress() = std::move(address);
-}
-
-const std::string& VoucherServiceBaseURL() { return ServiceAddress(); }
 
 bool TDovraVoucherAPI::Send(const char* path, const char* responseFormat, const char* errorFormat,
                             const std::string& request, std::string& response) {
@@ -56,30 +35,21 @@ bool TDovraVoucherAPI::Send(const char* path, const char* responseFormat, const 
 }
 
 bool TDovraVoucherAPI::Evaluate(const std::string& request, std::string& response) {
-  return Send("/API/EvaluateVoucher", "[TDovraVoucherAPI.Evaluate] Response : %",
+  return Send(DovraEvaluatePath, "[TDovraVoucherAPI.Evaluate] Response : %",
               "[TDovraVoucherAPI.Evaluate] Error : %", request, response);
 }
 
 bool TDovraVoucherAPI::Redeem(const std::string& request, std::string& response) {
-  return Send("/API/RedeemVoucher", "[TDovraVoucherAPI.Redeem] Response : %",
+  return Send(DovraRedeemPath, "[TDovraVoucherAPI.Redeem] Response : %",
               "[TDovraVoucherAPI.Redeem] Error : %", request, response);
 }
 
 bool TDovraVoucherAPI::Reverse(const std::string& request, std::string& response) {
-  return Send("/API/ReverseRedemption", "[TDovraVoucherAPI.Reverse] Response : %",
+  return Send(DovraReversePath, "[TDovraVoucherAPI.Reverse] Response : %",
               "[TDovraVoucherAPI.Reverse] Error : %", request, response);
 }
 
 bool TDovraVoucherAPI::VoucherStatus(const std::string& request, std::string& response) {
-  return Send("/API/GetVoucherStatus", "[TDovraVoucherAPI.VoucherStatus] Response : %",
+  return Send(DovraStatusPath, "[TDovraVoucherAPI.VoucherStatus] Response : %",
               "[TDovraVoucherAPI.VoucherStatus] Error : %", request, response);
-}
-
-void TDovraVoucherAPIFactory::CreateInstance(TIntfPtr<IInterface>& instance) {
-  TIntfPtr<TDovraVoucherAPI> api = MakeObject<TDovraVoucherAPI>();
-  instance = TIntfPtr<IInterface>::Share(api->BaseInterface());
-}
-
-TIntfPtr<IServiceFactory> NewDovraVoucherAPIFactory() {
-  return MakeObject<TDovraVoucherAPIFactory>();
 }

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "clsInterfacedObject.h"
-#include "intfDI.h"
 #include "intfDovraVoucherAPI.h"
 
 // Stateless: the REST client is resolved, configured and released within every call, so
@@ -23,16 +22,7 @@ class TDovraVoucherAPI : public TImplements<TInterfacedObject, IDovraVoucherAPI>
 };
 
 // Hands out a fresh TDovraVoucherAPI per CreateInstance, through its base interface.
-class TDovraVoucherAPIFactory : public TImplements<TInterfacedObject, IServiceFactory> {
- public:
-  void CreateInstance(TIntfPtr<IInterface>& instance) override;
-};
+using TDovraVoucherAPIFactory = TObjectFactory<TDovraVoucherAPI>;
 
-// The module's fixed account with the voucher service.
-inline constexpr const char* DovraVoucherContentType = "application/json";
-inline constexpr const char* DovraVoucherUserName = "velmor";
-inline constexpr const char* DovraVoucherAPIKey = "7e3b9a50d2c84f16a0b5e9c31d6f7a28";
-// Production address, used unless DOVRA_BASE_URL names another one.
-inline constexpr const char* DovraVoucherProductionURL = "https://vouchers.dovra.example/";
 // Error line text when the host registry offers no REST client.
 inline constexpr const char* NoRestClientText = "no REST client service in the host registry";

@@ -14,10 +14,12 @@
 
 #include <string>
 
-#include "intfDovraClient.h"
+#include "implDatabaseChangesDovra.h"
+#include "implDovraVoucherAPI.h"
+#include "implPaymentMethodDovraVouchers.h"
+#include "modConstants.h"
 #include "modLog.h"
 #include "modRegistry.h"
-#include "moduleFactories.h"
 
 namespace {
 
@@ -56,29 +58,25 @@ __attribute__((destructor)) void ModuleUnload() {
   ModLog::FinishModuleLog();
 }
 
-const TGUID DatabaseChangesGUID = TGUID::Of("{46A625EC-9BF5-42C0-AC4F-9E6719539020}");
-const TGUID VoucherAPIGUID = TGUID::Of("{F8F4F051-1BC4-4041-AEC5-B146949C1788}");
-const TGUID PaymentMethodGUID = TGUID::Of("{B99696A6-EA20-4DD7-8E91-13B5762D314D}");
-
 }  // namespace
 
 extern "C" void InitModule(IServiceRegistry* registry) {
   ModuleRegistrySlot() = TIntfPtr<IServiceRegistry>::Share(registry);
   if (!registry) return;
   // Each factory is handed over; the registry's own reference keeps it alive.
-  registry->RegisterNamedFactory(DatabaseChangesGUID, "Dovra",
-                                 NewDatabaseChangesDovraFactory().Get());
-  registry->RegisterFactory(VoucherAPIGUID, NewDovraVoucherAPIFactory().Get());
-  registry->RegisterNamedFactory(PaymentMethodGUID, "DovraVouchers",
-                                 NewPaymentMethodDovraVoucherFactory().Get());
+  registry->RegisterNamedFactory(IDatabaseChanges::IID, DovraDatabaseChangesName,
+                                 MakeObject<TDatabaseChangesDovraFactory>().Get());
+  registry->RegisterFactory(IDovraVoucherAPI::IID, MakeObject<TDovraVoucherAPIFactory>().Get());
+  registry->RegisterNamedFactory(IPaymentMethod::IID, DovraVoucherPaymentName,
+                                 MakeObject<TPaymentMethodDovraVoucherFactory>().Get());
 }
 
 extern "C" void FinalModule() {
   TIntfPtr<IServiceRegistry> registry = ModuleRegistrySlot();
   if (!registry) return;
   // Removal order differs from registration order on purpose: it is what hosts expect.
-  registry->UnregisterNamedFactory(DatabaseChangesGUID, "Dovra");
-  registry->UnregisterNamedFactory(PaymentMethodGUID, "DovraVouchers");
-  registry->UnregisterFactory(VoucherAPIGUID);
+  registry->UnregisterNamedFactory(IDatabaseChanges::IID, DovraDatabaseChangesName);
+  registry->UnregisterNamedFactory(IPaymentMethod::IID, DovraVoucherPaymentName);
+  registry->UnregisterFactory(IDovraVoucherAPI::IID);
   ModuleRegistrySlot().Clear();
 }

@@ -87,11 +87,3 @@ void* TPaymentMethodDovraVoucher::GetImplementingObject() { return this; }
 
 // Not built yet: needs the voucher reversal.
 void TPaymentMethodDovraVoucher::DoOverringInvoice(int32_t) {}
-
-void TPaymentMethodDovraVoucherFactory::CreateInstance(TIntfPtr<IInterface>& instance) {
-  instance = MakeObject<TPaymentMethodDovraVoucher>().As<IInterface>();
-}
-
-TIntfPtr<IServiceFactory> NewPaymentMethodDovraVoucherFactory() {
-  return MakeObject<TPaymentMethodDovraVoucherFactory>();
-}

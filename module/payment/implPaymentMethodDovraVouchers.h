@@ -6,13 +6,8 @@
 
 #include "clsInterfacedObject.h"
 #include "clsPaymentMethodBase.h"
-#include "intfDI.h"
 #include "intfPaymentMethod.h"
-
-// Name under which the payment method is registered and which its three name slots answer.
-inline constexpr const char* DovraVoucherPaymentName = "DovraVouchers";
-// The payment code the report callbacks hand to the host.
-inline constexpr const char* DovraVoucherPaymentCode = "PAYMENT:DovraVoucher";
+#include "modConstants.h"
 
 class TPaymentMethodDovraVoucher final : public TImplements<TPaymentMethodBase, IPaymentMethod> {
  public:
@@ -59,12 +54,4 @@ class TPaymentMethodDovraVoucher final : public TImplements<TPaymentMethodBase, 
 };
 
 // Creates a new TPaymentMethodDovraVoucher for every request and hands out its base interface.
-class TPaymentMethodDovraVoucherFactory final
-    : public TImplements<TInterfacedObject, IServiceFactory> {
- public:
-  TPaymentMethodDovraVoucherFactory() = default;
-  void CreateInstance(TIntfPtr<IInterface>& instance) override;
-};
-
-// The factory the module registers for IPaymentMethod under DovraVoucherPaymentName.
-TIntfPtr<IServiceFactory> NewPaymentMethodDovraVoucherFactory();
+using TPaymentMethodDovraVoucherFactory = TObjectFactory<TPaymentMethodDovraVoucher>;

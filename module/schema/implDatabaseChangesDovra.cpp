@@ -1,9 +1,7 @@
 // TDatabaseChangesDovra and its factory.
 #include "implDatabaseChangesDovra.h"
 
-#include "clsInterfacedObject.h"
 #include "intfActCodes.h"
-#include "intfDatabaseChanges.h"
 #include "modRegistry.h"
 
 namespace {
@@ -43,32 +41,6 @@ std::string JoinLines(const char* const (&lines)[N]) {
   return script;
 }
 
-class TDatabaseChangesDovra final : public TImplements<TInterfacedObject, IDatabaseChanges> {
- public:
-  void CollectChanges(IInterface* /*context*/, IScriptCollector* collector) override {
-    if (collector) {
-      collector->AddScript(DovraTransactionTableScript());
-      collector->AddScript(DovraLogTableScript());
-    }
-    TIntfPtr<IInterface> found;
-    TIntfPtr<IServiceRegistry> registry = ModuleRegistry();
-    if (!registry || !registry->ResolveService(IActionCodes::IID, found)) return;
-    TIntfPtr<IActionCodes> codes = found.As<IActionCodes>();
-    if (!codes) return;
-    codes->AddActionCode("SM005", "To Change Dovra Settings", 1, 1);
-    codes->AddActionCode("SM006", "To View Dovra Transactions", 1, 1);
-    codes->LinkActionCode("SM005", "FRCH");
-    codes->LinkActionCode("SM006", "FRCH");
-  }
-};
-
-class TDatabaseChangesDovraFactory final : public TImplements<TInterfacedObject, IServiceFactory> {
- public:
-  void CreateInstance(TIntfPtr<IInterface>& instance) override {
-    instance = MakeObject<TDatabaseChangesDovra>().As<IInterface>();
-  }
-};
-
 }  // namespace
 
 const std::string& DovraTransactionTableScript() {
@@ -81,6 +53,18 @@ const std::string& DovraLogTableScript() {
   return script;
 }
 
-TIntfPtr<IServiceFactory> NewDatabaseChangesDovraFactory() {
-  return MakeObject<TDatabaseChangesDovraFactory>();
+void TDatabaseChangesDovra::CollectChanges(IInterface* /*context*/, IScriptCollector* collector) {
+  if (collector) {
+    collector->AddScript(DovraTransactionTableScript());
+    collector->AddScript(DovraLogTableScript());
+  }
+  TIntfPtr<IInterface> found;
+  TIntfPtr<IServiceRegistry> registry = ModuleRegistry();
+  if (!registry || !registry->ResolveService(IActionCodes::IID, found)) return;
+  TIntfPtr<IActionCodes> codes = found.As<IActionCodes>();
+  if (!codes) return;
+  codes->AddActionCode("SM005", "To Change Dovra Settings", 1, 1);
+  codes->AddActionCode("SM006", "To View Dovra Transactions", 1, 1);
+  codes->LinkActionCode("SM005", "FRCH");
+  codes->LinkActionCode("SM006", "FRCH");
 }

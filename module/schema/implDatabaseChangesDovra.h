@@ -4,11 +4,18 @@
 
 #include <string>
 
-#include "intfDI.h"
+#include "clsInterfacedObject.h"
+#include "intfDatabaseChanges.h"
 
 // The two scripts, each one batch with CR LF between its fixed-width lines.
 const std::string& DovraTransactionTableScript();
 const std::string& DovraLogTableScript();
 
-// A new TDatabaseChangesDovraFactory (counted reference, owned by the caller).
-TIntfPtr<IServiceFactory> NewDatabaseChangesDovraFactory();
+// Hands the host the two scripts and, when the host has an action-codes service, registers the
+// rights SM005 and SM006. Keeps no state.
+class TDatabaseChangesDovra final : public TImplements<TInterfacedObject, IDatabaseChanges> {
+ public:
+  void CollectChanges(IInterface* context, IScriptCollector* collector) override;
+};
+
+using TDatabaseChangesDovraFactory = TObjectFactory<TDatabaseChangesDovra>;

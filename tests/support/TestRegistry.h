@@ -22,12 +22,12 @@ class TTestRegistry final : public TImplements<TInterfacedObject, IServiceRegist
   // References taken minus references released since creation (the creator's own excluded).
   int32_t Extra() const { return FExtra; }
 
-  int32_t AddRef() override {
+  int32_t AddRef() noexcept override {
     ++FExtra;
     Trace("AddRef");
     return TImplements::AddRef();
   }
-  int32_t Release() override {
+  int32_t Release() noexcept override {
     --FExtra;
     Trace("Release");
     return TImplements::Release();

@@ -12,7 +12,8 @@
 #include "FDovraPayment.h"
 #include "RestClient.h"
 #include "TServiceRegistry.h"
-#include "intfDovraClient.h"
+#include "implDovraVoucherAPI.h"
+#include "modConstants.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ class SandboxDialog : public ::testing::Test {
     TRestClientOptions options;
     options.CaFile = (FData.path() + "/cert.pem").toStdString();
     RegisterRestClient(registry.Get(), options);
-    registry->RegisterFactory(IDovraVoucherAPI::IID, NewDovraVoucherAPIFactory().Get());
+    registry->RegisterFactory(IDovraVoucherAPI::IID, MakeObject<TDovraVoucherAPIFactory>().Get());
     ModuleRegistrySlot() = registry;
   }
   void TearDown() override {

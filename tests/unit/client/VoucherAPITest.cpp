@@ -9,8 +9,8 @@
 #include "RecordingLog.h"
 #include "TestRegistry.h"
 #include "implDovraVoucherAPI.h"
-#include "intfDovraClient.h"
 #include "intfRestClient.h"
+#include "modConstants.h"
 #include "modRegistry.h"
 
 namespace {
@@ -119,7 +119,7 @@ class VoucherAPITest : public ::testing::TestWithParam<TOperationCase> {
     registry->RegisterFactory(IRestClient::IID, rest.Get());
     ModuleRegistrySlot() = registry;
     TIntfPtr<IInterface> base;
-    NewDovraVoucherAPIFactory()->CreateInstance(base);
+    MakeObject<TDovraVoucherAPIFactory>()->CreateInstance(base);
     api = base.As<IDovraVoucherAPI>();
     ASSERT_TRUE(api);
   }
@@ -247,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(AllOperations, VoucherAPITest, ::testing::ValuesIn(Case
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(VoucherAPIFactory, HandsOutAFreshClientThroughTheBaseInterface) {
-  TIntfPtr<IServiceFactory> factory = NewDovraVoucherAPIFactory();
+  TIntfPtr<IServiceFactory> factory = MakeObject<TDovraVoucherAPIFactory>();
   TIntfPtr<IInterface> first, second;
   factory->CreateInstance(first);
   factory->CreateInstance(second);

@@ -291,7 +291,7 @@ TEST_F(PaymentMethod, EveryOperationRunsFromItsVtablePosition) {
 }
 
 TEST_F(PaymentMethod, FactoryMakesAFreshObjectBehindItsBaseInterface) {
-  TIntfPtr<IServiceFactory> factory = NewPaymentMethodDovraVoucherFactory();
+  TIntfPtr<IServiceFactory> factory = MakeObject<TPaymentMethodDovraVoucherFactory>();
   ASSERT_TRUE(factory);
   EXPECT_TRUE(factory.As<IServiceFactory>());
   TIntfPtr<IInterface> first, second;

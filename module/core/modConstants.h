@@ -1,0 +1,30 @@
+// The module's fixed facts: the names and codes it registers and reports, the voucher service's
+// address and operation paths, and the partner account it calls the service with. Service GUIDs
+// are the contract's own (the IID of each interface in intf/).
+#pragma once
+
+#include <string>
+
+// Registration name of the payment method, answered by its three name slots too.
+inline constexpr const char* DovraVoucherPaymentName = "DovraVouchers";
+// The payment code the report callbacks hand to the host.
+inline constexpr const char* DovraVoucherPaymentCode = "PAYMENT:DovraVoucher";
+// Registration name of the module's database changes.
+inline constexpr const char* DovraDatabaseChangesName = "Dovra";
+
+// The voucher service: production address (used unless DOVRA_BASE_URL names another one), the
+// body type, the module's partner account, and the four operations' paths.
+inline constexpr const char* DovraVoucherProductionURL = "https://vouchers.dovra.example/";
+inline constexpr const char* DovraVoucherContentType = "application/json";
+inline constexpr const char* DovraVoucherUserName = "velmor";
+inline constexpr const char* DovraVoucherAPIKey = "7e3b9a50d2c84f16a0b5e9c31d6f7a28";
+inline constexpr const char* DovraEvaluatePath = "/API/EvaluateVoucher";
+inline constexpr const char* DovraRedeemPath = "/API/RedeemVoucher";
+inline constexpr const char* DovraReversePath = "/API/ReverseRedemption";
+inline constexpr const char* DovraStatusPath = "/API/GetVoucherStatus";
+
+// Reads DOVRA_BASE_URL once at module start-up: when set and not empty it replaces the built-in
+// production address (a missing trailing "/" is added). Calling it again re-reads the variable.
+void LoadVoucherServiceAddress();
+// The voucher service's base URL, always ending in "/".
+const std::string& VoucherServiceBaseURL();
