@@ -266,3 +266,8 @@ bool RunVoucherDialog(int32_t storeReference, const std::string& orderDocument,
   redeemResponseText = dialog.FRedeemResponseText;
   return true;
 }
+
+bool RunVoucherDialog(int32_t storeReference, const std::string& orderDocument,
+                      std::string& redeemResponseText) {
+  return RunVoucherDialog(storeReference, orderDocument, redeemResponseText, nullptr);
+}

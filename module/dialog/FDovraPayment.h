@@ -8,6 +8,7 @@
 #include <string>
 
 #include "FDovraPaymentLogic.h"
+#include "FDovraPaymentRun.h"
 
 namespace Ui {
 class frmDovraPayment;
@@ -63,7 +64,6 @@ class TfrmDovraPayment : public QDialog {
   std::shared_ptr<TVoucherDialogWidgets> FControls;
 };
 
-// The payment popup's whole use of the dialog: store and order in, true and the redeem answer out
-// when a voucher was redeemed. Preparation errors (a bad order document) pass to the caller.
+// RunVoucherDialog with an owner window for the dialog.
 bool RunVoucherDialog(int32_t storeReference, const std::string& orderDocument,
-                      std::string& redeemResponseText, QWidget* parent = nullptr);
+                      std::string& redeemResponseText, QWidget* parent);

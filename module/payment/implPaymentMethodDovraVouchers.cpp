@@ -1,9 +1,95 @@
 // The voucher payment method and its factory.
 #include "implPaymentMethodDovraVouchers.h"
 
+#include <ctime>
+#include <exception>
+#include <stdexcept>
+
+#include "DovraMessages.h"
+#include "FDovraPaymentRun.h"
+#include "clsDovraStatements.h"
+#include "clsJSONDocument.h"
+#include "intfDBScript.h"
+#include "intfDovraVoucherAPI.h"
 #include "intfStoreInfo.h"
+#include "modAssert.h"
 #include "modLog.h"
 #include "modRegistry.h"
+
+namespace {
+
+// The unit named by the assertions of the two statement owners.
+constexpr const char* PaymentUnit = "implPaymentMethodDovraVouchers";
+constexpr int LogActivityAssertLine = 119;
+constexpr int CreateTransactionAssertLine = 141;
+
+template <class T>
+TIntfPtr<T> ResolveModuleService() {
+  const TIntfPtr<IServiceRegistry> registry = ModuleRegistry();
+  return ResolveAs<T>(registry.Get());
+}
+
+// The till's local time as the activity log stores it: yyyy/mm/dd hh:nn:ss.
+std::string LocalTimestamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
+  return text;
+}
+
+bool ParseDecimalInteger(const std::string& text, int32_t& value) {
+  if (text.empty()) return false;
+  size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
+  if (i == text.size()) return false;
+  int64_t result = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    result = result * 10 + (text[i] - '0');
+    if (result > int64_t{INT32_MAX} + 1) return false;
+  }
+  if (text[0] == '-') result = -result;
+  if (result > INT32_MAX || result < INT32_MIN) return false;
+  value = static_cast<int32_t>(result);
+  return true;
+}
+
+// The three members of a redeem answer; an answer lacking a usable one raises, saying which.
+struct TReadRedemption {
+  TCurrency Amount = 0;
+  std::string Reference;
+  std::string Code;
+  bool HasAmount = false;
+  bool HasReference = false;
+};
+
+void ReadRedemption(const std::string& answerText, TReadRedemption& read) {
+  const TJSONValue answer = ParseJSONDocument(answerText);
+  std::exception_ptr firstError;
+  auto attempt = [&](auto step) {
+    try {
+      step();
+    } catch (...) {
+      if (!firstError) firstError = std::current_exception();
+    }
+  };
+  // Each member is tried on its own, so that what can be read is known when another is missing.
+  attempt([&] {
+    read.Amount = RedeemDiscountAmount(answer);
+    read.HasAmount = true;
+  });
+  attempt([&] {
+    read.Reference = RedeemVoucherReference(answer);
+    if (read.Reference.empty())
+      throw std::runtime_error("the redeem answer's VoucherReference is empty");
+    read.HasReference = true;
+  });
+  attempt([&] { read.Code = RedeemVoucherCode(answer); });
+  if (firstError) std::rethrow_exception(firstError);
+}
+
+}  // namespace
 
 TPaymentMethodDovraVoucher::TPaymentMethodDovraVoucher() {
   // The store service is held for this lookup only; a host without one still gets a usable
@@ -59,8 +145,83 @@ void TPaymentMethodDovraVoucher::GetName2(std::string& name) { name = DovraVouch
 
 void TPaymentMethodDovraVoucher::GetName3(std::string& name) { name = DovraVoucherPaymentName; }
 
-// Not built yet: the voucher dialog and the transaction statements come with the payment flow.
-bool TPaymentMethodDovraVoucher::DoPaymentPopup() { return false; }
+int32_t TPaymentMethodDovraVoucher::LogActivity(const std::string& activityClass,
+                                                const std::string& message) {
+  const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>();
+  if (!db) AssertionFailed("Could not create DBScript", PaymentUnit, LogActivityAssertLine);
+  return db->Execute(
+      ActivityInsertStatement(),
+      {QuotedSQLText(LocalTimestamp()), QuotedSQLText(activityClass), QuotedSQLText(message)});
+}
+
+int32_t TPaymentMethodDovraVoucher::CreateTransaction() {
+  const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>();
+  if (!db) AssertionFailed("Could not create DBScript", PaymentUnit, CreateTransactionAssertLine);
+  std::string value;
+  db->QueryValue(TransactionInsertStatement(), "ID", value);
+  int32_t id = -1;
+  return ParseDecimalInteger(value, id) ? id : -1;
+}
+
+bool TPaymentMethodDovraVoucher::RunVoucherDialog(std::string& redeemResponseText) {
+  return ::RunVoucherDialog(FStoreID, FOrderDocument, redeemResponseText);
+}
+
+void TPaymentMethodDovraVoucher::RecordPayment(const std::string& redeemResponseText) {
+  // An unresolved service is a failed statement: the redemption stands all the same.
+  if (const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>())
+    db->Execute(PaymentUpdateStatement(),
+                {QuotedSQLText(FVoucherReference), QuotedSQLText(redeemResponseText), FAmount,
+                 FTransactionID});
+}
+
+bool TPaymentMethodDovraVoucher::DoPaymentPopup() {
+  FTransactionID = CreateTransaction();
+  ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Current Transaction : %",
+               FTransactionID);
+  if (FTransactionID < 0) {
+    // A redemption with no row to record it could be neither found nor given back later, so
+    // no voucher is taken without one.
+    ModLog::Info(
+        "[TPaymentMethodDovraVoucher.DoPaymentPopup] No transaction row, dialog not "
+        "shown : %",
+        FTransactionID);
+    FAmount = 0;
+    return false;
+  }
+  LogActivity("INFO", "New Transaction: " + std::to_string(FTransactionID));
+
+  std::string redeemResponseText;
+  if (!RunVoucherDialog(redeemResponseText)) {
+    FAmount = 0;
+    return false;
+  }
+
+  TReadRedemption read;
+  try {
+    ReadRedemption(redeemResponseText, read);
+  } catch (const std::exception& error) {
+    // The voucher is used at the service: keep its answer and whatever reference is known in
+    // the row, so that support can find the redemption and give it back, then let the error
+    // reach the host.
+    FAmount = 0;
+    FVoucherReference = read.HasReference ? read.Reference : std::string();
+    FRedeemed = read.HasReference;
+    ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable redemption : %",
+                 std::string(error.what()));
+    RecordPayment(redeemResponseText);
+    throw;
+  }
+  FAmount = read.Amount;
+  FVoucherReference = read.Reference;
+  RecordPayment(redeemResponseText);
+  LogActivity("REDEEM", "{\"ID\": " + std::to_string(FTransactionID) +
+                            ", \"VoucherReference\": \"" + FVoucherReference + "\" }");
+  FDetails->AddValue("VoucherReference", FVoucherReference);
+  FDetails->AddValue("VoucherCode", read.Code);
+  FRedeemed = true;
+  return true;
+}
 
 void TPaymentMethodDovraVoucher::ReportPaymentEntry(int32_t a, int32_t b,
                                                     TPaymentEntryCallback callback) {
@@ -77,13 +238,56 @@ void TPaymentMethodDovraVoucher::ReportPaymentCode(int32_t a, int32_t b,
   callback.Code(callback.Context, b, a, DovraVoucherPaymentCode);
 }
 
-// Not built yet: needs the transaction statements.
-void TPaymentMethodDovraVoucher::LinkInvoice(int32_t) {}
+void TPaymentMethodDovraVoucher::LinkInvoice(int32_t invoiceNumber) {
+  if (FAmount <= 0 || FTransactionID < 0) return;
+  FInvoiceNum = invoiceNumber;
+  if (const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>())
+    db->Execute(InvoiceLinkStatement(), {FInvoiceNum, FTransactionID});
+}
 
-// Not built yet: needs the voucher reversal.
-void TPaymentMethodDovraVoucher::CancelTransaction() {}
+bool TPaymentMethodDovraVoucher::ReverseRedemption(const std::string& voucherReference,
+                                                   std::string& response) {
+  // Without a client the reversal did not happen: the same outcome as a refused one.
+  const TIntfPtr<IDovraVoucherAPI> api = ResolveModuleService<IDovraVoucherAPI>();
+  return api && api->Reverse(ReversalRequestText(voucherReference), response);
+}
+
+void TPaymentMethodDovraVoucher::CancelTransaction() {
+  if (!FRedeemed || FVoucherReference.empty()) return;
+  std::string response;
+  if (ReverseRedemption(FVoucherReference, response)) {
+    ModLog::Info("[TPaymentMethodDovraVoucher.CancelTransaction] Reversed : %", FVoucherReference);
+    ModLog::Info("[TPaymentMethodDovraVoucher.CancelTransaction] Response : %", response);
+  } else {
+    ModLog::Info("[TPaymentMethodDovraVoucher.CancelTransaction] Could not reverse : %",
+                 FVoucherReference);
+  }
+}
 
 void* TPaymentMethodDovraVoucher::GetImplementingObject() { return this; }
 
-// Not built yet: needs the voucher reversal.
-void TPaymentMethodDovraVoucher::DoOverringInvoice(int32_t) {}
+void TPaymentMethodDovraVoucher::DoOverringInvoice(int32_t invoiceNumber) {
+  std::string rowsText;
+  if (const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>())
+    db->QueryJSON(InvoiceRowsStatement(), {invoiceNumber}, rowsText);
+  ModLog::Info("[TPaymentMethodDovraVoucher.DoOverringInvoice] Transaciton : %", rowsText);
+
+  const TJSONValue rows = ParseJSONDocument(rowsText);
+  if (!rows.IsDocument() || !rows.Document()->IsArray()) return;
+  // Every voucher the invoice carried goes back, in the order the rows came.
+  for (const TJSONValue& row : rows.Document()->Items()) {
+    const TJSONValue* found = row.IsDocument() ? row.Find("VoucherReference") : nullptr;
+    if (!found || found->Kind() != TJSONKind::Text || found->AsText().empty()) continue;
+    const std::string reference = found->AsText();
+    std::string response;
+    if (ReverseRedemption(reference, response)) {
+      LogActivity("REVERSE", row.ToText());
+      LogActivity("INFO", response);
+      ModLog::Info("[TPaymentMethodDovraVoucher.DoOverringInvoice] Reversed : %", reference);
+      ModLog::Info("[TPaymentMethodDovraVoucher.DoOverringInvoice] Response : %", response);
+    } else {
+      ModLog::Info("[TPaymentMethodDovraVoucher.DoOverringInvoice] Could not reverse : %",
+                   reference);
+    }
+  }
+}

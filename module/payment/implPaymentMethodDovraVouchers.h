@@ -9,7 +9,7 @@
 #include "intfPaymentMethod.h"
 #include "modConstants.h"
 
-class TPaymentMethodDovraVoucher final : public TImplements<TPaymentMethodBase, IPaymentMethod> {
+class TPaymentMethodDovraVoucher : public TImplements<TPaymentMethodBase, IPaymentMethod> {
  public:
   // Fetches the store identifier from the host's store service through the module registry
   // (0 when the registry does not serve one) and logs it.
@@ -45,7 +45,20 @@ class TPaymentMethodDovraVoucher final : public TImplements<TPaymentMethodBase, 
   const std::string& VoucherReference() const { return FVoucherReference; }
   const std::string& OrderDocument() const { return FOrderDocument; }
 
+ protected:
+  // Writes one DovraLog row; returns the service's result. Raises "Could not create DBScript"
+  // when the host has no DB script service.
+  int32_t LogActivity(const std::string& activityClass, const std::string& message);
+  // Inserts one DovraTransactions row; its ID, or -1 when the service gave none. Raises as
+  // LogActivity.
+  int32_t CreateTransaction();
+  // Shows the voucher dialog modally; true with the redeem answer once a voucher was redeemed.
+  virtual bool RunVoucherDialog(std::string& redeemResponseText);
+
  private:
+  void RecordPayment(const std::string& redeemResponseText);
+  bool ReverseRedemption(const std::string& voucherReference, std::string& response);
+
   int32_t FStoreID = 0;
   int32_t FTransactionID = -1;
   int32_t FInvoiceNum = -1;
