@@ -1,0 +1,365 @@
+// The payment popup, invoice link and the two reversals against a recording DB script service, a
+// scripted voucher client and a scripted dialog: which statements run, in which order, with which
+// arguments, and what reaches the module log.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ErrorMessage.h"
+#include "PaymentTestSupport.h"
+#include "TestFolder.h"
+#include "TestRegistry.h"
+#include "clsDovraStatements.h"
+#include "implPaymentMethodDovraVouchers.h"
+#include "intfDBScript.h"
+#include "intfDovraVoucherAPI.h"
+#include "modAssert.h"
+#include "modLog.h"
+
+namespace {
+
+struct TDBCall {
+  std::string Operation;  // Execute, QueryValue, QueryJSON
+  std::string Text;
+  TDBArgs Args;
+};
+
+class TRecordingDB final : public TImplements<TInterfacedObject, IDBScript> {
+ public:
+  std::vector<TDBCall> Calls;
+  std::string NextID = "17";  // what QueryValue hands back
+  std::string Rows = "[]";    // what QueryJSON hands back
+
+  void SetConnection(const std::string&) override {}
+  void GetConnection(std::string&) override {}
+  int32_t Execute(const std::string& format, const TDBArgs& args) override {
+    Calls.push_back({"Execute", format, args});
+    return 1;
+  }
+  int32_t ExecuteFile(const std::string&) override { return -1; }
+  bool QueryValue(const std::string& statement, const std::string& column,
+                  std::string& value) override {
+    Calls.push_back({"QueryValue", statement, {column}});
+    value = NextID;
+    return true;
+  }
+  bool TableExists(const std::string&) override { return true; }
+  void LastError(std::string& error) override { error.clear(); }
+  bool QueryJSON(const std::string& format, const TDBArgs& args, std::string& rows) override {
+    Calls.push_back({"QueryJSON", format, args});
+    rows = Rows;
+    return true;
+  }
+};
+
+class TScriptedAPI final : public TImplements<TInterfacedObject, IDovraVoucherAPI> {
+ public:
+  std::vector<std::string> Reversals;
+  bool Succeeds = true;
+  std::function<void()> DuringReverse;
+
+  bool Evaluate(const std::string&, std::string&) override { return false; }
+  bool Redeem(const std::string&, std::string&) override { return false; }
+  bool Reverse(const std::string& request, std::string& response) override {
+    Reversals.push_back(request);
+    if (DuringReverse) DuringReverse();
+    if (!Succeeds) return false;
+    response = "{\"Success\":true,\"Reversed\":" + std::to_string(Reversals.size()) + "}";
+    return true;
+  }
+  bool VoucherStatus(const std::string&, std::string&) override { return false; }
+};
+
+// The payment method with the dialog replaced by a script: shown or not, and what it answers.
+class TScriptedPayment final : public TPaymentMethodDovraVoucher {
+ public:
+  bool Redeems = true;
+  std::string Answer =
+      "{\"Success\":true,\"DiscountAmount\":12.5,\"VoucherReference\":\"DVR-1\","
+      "\"VoucherCode\":\"SAVE15\"}";
+  int Shown = 0;
+
+  using TPaymentMethodDovraVoucher::CreateTransaction;
+  using TPaymentMethodDovraVoucher::LogActivity;
+
+ protected:
+  bool RunVoucherDialog(std::string& redeemResponseText) override {
+    ++Shown;
+    if (Redeems) redeemResponseText = Answer;
+    return Redeems;
+  }
+};
+
+std::string Text(const TDBArg& arg) { return std::get<std::string>(arg); }
+
+class PaymentFlow : public TTestFolder {
+ protected:
+  PaymentFlow() : TTestFolder("payment-flow") {}
+
+  void SetUp() override {
+    TTestFolder::SetUp();
+    ModLog::StartModuleLog(Path("DovraVoucherPayment.smd"));
+    Registry->RegisterInstance(IDBScript::IID, DB.As<IInterface>().Get());
+    Registry->RegisterInstance(IDovraVoucherAPI::IID, API.As<IInterface>().Get());
+    Payment = MakeObject<TScriptedPayment>();
+    Payment->SetOnChanged(
+        {[](void* count, IPaymentMethod*) { ++*static_cast<int*>(count); }, &Changes});
+  }
+  void TearDown() override {
+    ModLog::FinishModuleLog();
+    TTestFolder::TearDown();
+  }
+
+  // The module log's entries so far, without their time stamps.
+  std::string Log() const {
+    std::string all;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_))
+      if (entry.path().extension() == ".log") all += Read(entry.path().string());
+    return all;
+  }
+  std::vector<std::string> DetailLines() {
+    TIntfPtr<IStringConfigList> details;
+    Payment->GetDetails(details);
+    std::vector<std::string> lines(details->Count());
+    for (int32_t i = 0; i < details->Count(); ++i) details->Line(i, lines[i]);
+    return lines;
+  }
+
+  TScopedModuleRegistry Registry;
+  TIntfPtr<TRecordingDB> DB = MakeObject<TRecordingDB>();
+  TIntfPtr<TScriptedAPI> API = MakeObject<TScriptedAPI>();
+  TIntfPtr<TScriptedPayment> Payment;
+  int Changes = 0;
+};
+
+}  // namespace
+
+TEST(PaymentStatements, KeepTheirExactLengthsAndLayout) {
+  EXPECT_EQ(ActivityInsertStatement().size(), 177u);
+  EXPECT_EQ(TransactionInsertStatement().size(), 124u);
+  EXPECT_EQ(PaymentUpdateStatement().size(), 250u);
+  EXPECT_EQ(InvoiceLinkStatement().size(), 88u);
+  EXPECT_EQ(InvoiceRowsStatement().size(), 72u);
+  EXPECT_EQ(InvoiceLinkStatement(),
+            "UPDATE [DovraTransactions]  \r\n"
+            "   SET [InvoiceNum] = %d    \r\n"
+            " WHERE [ID]         = %d    ");
+  EXPECT_EQ(ActivityInsertStatement().substr(0, 51),
+            "INSERT                                     \r\n  INTO");
+}
+
+TEST(PaymentStatements, TextsBecomeSQLLiteralsWithInnerQuotesDoubled) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"O'Brien", "'O''Brien'"},
+      {"", "''"},
+      {"'''", "''''''''"},
+      {"%s and %d stay", "'%s and %d stay'"},
+      {"back\\slash", "'back\\slash'"},
+      {"a\r\nb\t\xF0\x9F\x98\x80", "'a\r\nb\t\xF0\x9F\x98\x80'"},
+  };
+  for (const auto& [text, literal] : cases) EXPECT_EQ(QuotedSQLText(text), literal) << text;
+}
+
+TEST_F(PaymentFlow, ARedemptionIsRecordedAndPaysItsDiscount) {
+  Payment->SetAmount(999);
+  Changes = 0;
+  ASSERT_TRUE(Payment->DoPaymentPopup());
+
+  EXPECT_EQ(Payment->GetAmount(), 125000);
+  EXPECT_EQ(Changes, 0);  // the module's own assignment does not notify the host
+  EXPECT_TRUE(Payment->Redeemed());
+  EXPECT_EQ(Payment->TransactionID(), 17);
+  EXPECT_EQ(Payment->VoucherReference(), "DVR-1");
+  EXPECT_EQ(DetailLines(),
+            (std::vector<std::string>{"VoucherReference=DVR-1", "VoucherCode=SAVE15"}));
+
+  ASSERT_EQ(DB->Calls.size(), 4u);
+  EXPECT_EQ(DB->Calls[0].Operation, "QueryValue");
+  EXPECT_EQ(DB->Calls[0].Text, TransactionInsertStatement());
+  EXPECT_EQ(Text(DB->Calls[0].Args[0]), "ID");
+  EXPECT_EQ(DB->Calls[1].Text, ActivityInsertStatement());
+  EXPECT_EQ(Text(DB->Calls[1].Args[1]), "'INFO'");
+  EXPECT_EQ(Text(DB->Calls[1].Args[2]), "'New Transaction: 17'");
+  EXPECT_EQ(DB->Calls[2].Text, PaymentUpdateStatement());
+  EXPECT_EQ(DB->Calls[2].Args, (TDBArgs{std::string("'DVR-1'"), QuotedSQLText(Payment->Answer),
+                                        TCurrency{125000}, int32_t{17}}));
+  EXPECT_EQ(Text(DB->Calls[3].Args[1]), "'REDEEM'");
+  EXPECT_EQ(Text(DB->Calls[3].Args[2]), "'{\"ID\": 17, \"VoucherReference\": \"DVR-1\" }'");
+  // The activity time stamp is the till's local time, yyyy/mm/dd hh:nn:ss, quoted.
+  EXPECT_EQ(Text(DB->Calls[1].Args[0]).size(), 21u);
+  EXPECT_EQ(Text(DB->Calls[1].Args[0])[5], '/');
+
+  EXPECT_NE(Log().find("[TPaymentMethodDovraVoucher.DoPaymentPopup] Current Transaction : 17"),
+            std::string::npos);
+
+  Payment->LinkInvoice(1001);
+  EXPECT_EQ(Payment->InvoiceNum(), 1001);
+  ASSERT_EQ(DB->Calls.size(), 5u);
+  EXPECT_EQ(DB->Calls[4].Text, InvoiceLinkStatement());
+  EXPECT_EQ(DB->Calls[4].Args, (TDBArgs{int32_t{1001}, int32_t{17}}));
+}
+
+TEST_F(PaymentFlow, DiscountAmountsBecomeMoneyRoundedToTenThousandths) {
+  const std::pair<const char*, TCurrency> cases[] = {
+      {"12.34567", 123457}, {"12.5", 125000}, {"0.00004", 0}, {"7", 70000}, {"1e2", 1000000}};
+  for (const auto& [amount, money] : cases) {
+    Payment->Answer = std::string("{\"DiscountAmount\":") + amount +
+                      ",\"VoucherReference\":\"R\",\"VoucherCode\":\"C\"}";
+    ASSERT_TRUE(Payment->DoPaymentPopup());
+    EXPECT_EQ(Payment->GetAmount(), money) << amount;
+  }
+  // Details and the redeemed state are not cleared between popups; only Reset does that.
+  EXPECT_EQ(DetailLines().size(), 10u);
+}
+
+TEST_F(PaymentFlow, AClosedDialogLeavesNoPaymentAndNothingToLink) {
+  Payment->SetAmount(50000);
+  Payment->Redeems = false;
+  EXPECT_FALSE(Payment->DoPaymentPopup());
+  EXPECT_EQ(Payment->GetAmount(), 0);
+  EXPECT_FALSE(Payment->Redeemed());
+  EXPECT_EQ(DB->Calls.size(), 2u);  // the row and its INFO activity, nothing else
+  Payment->LinkInvoice(1001);
+  EXPECT_EQ(Payment->InvoiceNum(), -1);
+  EXPECT_EQ(DB->Calls.size(), 2u);
+}
+
+TEST_F(PaymentFlow, WithoutATransactionRowNoDialogIsShown) {
+  for (const char* id : {"", "abc", "12x", "99999999999"}) {
+    DB->NextID = id;
+    Payment->SetAmount(50000);
+    EXPECT_FALSE(Payment->DoPaymentPopup()) << id;
+    EXPECT_EQ(Payment->TransactionID(), -1);
+    EXPECT_EQ(Payment->GetAmount(), 0);
+  }
+  EXPECT_EQ(Payment->Shown, 0);
+  for (const TDBCall& call : DB->Calls) EXPECT_EQ(call.Operation, "QueryValue");
+  const std::string log = Log();
+  EXPECT_NE(log.find("[TPaymentMethodDovraVoucher.DoPaymentPopup] Current Transaction : -1"),
+            std::string::npos);
+  EXPECT_NE(log.find("[TPaymentMethodDovraVoucher.DoPaymentPopup] No transaction row, dialog not "
+                     "shown : -1"),
+            std::string::npos)
+      << log;
+}
+
+TEST_F(PaymentFlow, AMissingDBServiceFailsWithTheAssertionOfEachOwner) {
+  Registry->UnregisterInstance(IDBScript::IID);
+  EXPECT_EQ(MessageOf<EAssertionFailed>([&] { Payment->DoPaymentPopup(); }),
+            "Could not create DBScript (implPaymentMethodDovraVouchers, line 141)");
+  EXPECT_EQ(MessageOf<EAssertionFailed>([&] { Payment->LogActivity("INFO", "x"); }),
+            "Could not create DBScript (implPaymentMethodDovraVouchers, line 119)");
+  EXPECT_EQ(Payment->Shown, 0);
+}
+
+TEST_F(PaymentFlow, AnUnreadableRedemptionIsStillRecordedBeforeTheErrorPasses) {
+  struct TCase {
+    const char* Answer;
+    const char* StoredReference;
+    bool Redeemed;
+  };
+  const TCase cases[] = {
+      {"{\"VoucherReference\":\"DVR-7\",\"VoucherCode\":\"C\"}", "'DVR-7'", true},
+      {"{\"DiscountAmount\":\"lots\",\"VoucherReference\":\"DVR-8\",\"VoucherCode\":\"C\"}",
+       "'DVR-8'", true},
+      {"{\"DiscountAmount\":5,\"VoucherCode\":\"C\"}", "''", false},
+      {"{\"DiscountAmount\":5,\"VoucherReference\":\"\",\"VoucherCode\":\"C\"}", "''", false},
+      {"{\"DiscountAmount\":5,\"VoucherReference\":\"DVR-9\"}", "'DVR-9'", true},
+      {"<html>Bad gateway</html>", "''", false},
+  };
+  for (const TCase& c : cases) {
+    DB->Calls.clear();
+    Payment->Reset();
+    Payment->Answer = c.Answer;
+    EXPECT_ANY_THROW(Payment->DoPaymentPopup()) << c.Answer;
+    ASSERT_EQ(DB->Calls.size(), 3u) << c.Answer;
+    EXPECT_EQ(DB->Calls[2].Text, PaymentUpdateStatement());
+    EXPECT_EQ(Text(DB->Calls[2].Args[0]), c.StoredReference) << c.Answer;
+    EXPECT_EQ(Text(DB->Calls[2].Args[1]), QuotedSQLText(c.Answer));
+    EXPECT_EQ(Payment->GetAmount(), 0) << c.Answer;
+    EXPECT_EQ(Payment->Redeemed(), c.Redeemed) << c.Answer;
+    EXPECT_TRUE(DetailLines().empty());
+  }
+  EXPECT_NE(Log().find("[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable redemption : "),
+            std::string::npos);
+}
+
+TEST_F(PaymentFlow, CancelReversesTheRedemptionEachTimeAndChangesNothing) {
+  Payment->CancelTransaction();  // nothing redeemed yet
+  EXPECT_TRUE(API->Reversals.empty());
+  ASSERT_TRUE(Payment->DoPaymentPopup());
+  const size_t statements = DB->Calls.size();
+
+  API->Succeeds = false;
+  Payment->CancelTransaction();
+  API->Succeeds = true;
+  Payment->CancelTransaction();
+  EXPECT_EQ(API->Reversals, (std::vector<std::string>(2, "{\"VoucherReference\":\"DVR-1\"}")));
+  EXPECT_EQ(DB->Calls.size(), statements);
+  EXPECT_TRUE(Payment->Redeemed());
+  EXPECT_EQ(Payment->GetAmount(), 125000);
+
+  const std::string log = Log();
+  const size_t failed =
+      log.find("[TPaymentMethodDovraVoucher.CancelTransaction] Could not reverse : DVR-1");
+  const size_t reversed =
+      log.find("[TPaymentMethodDovraVoucher.CancelTransaction] Reversed : DVR-1");
+  const size_t response = log.find(
+      "[TPaymentMethodDovraVoucher.CancelTransaction] Response : "
+      "{\"Success\":true,\"Reversed\":2}");
+  ASSERT_NE(failed, std::string::npos) << log;
+  EXPECT_TRUE(failed < reversed && reversed < response && response != std::string::npos) << log;
+
+  // Without a voucher client the reversal did not happen, and the log says so.
+  Registry->UnregisterInstance(IDovraVoucherAPI::IID);
+  Payment->CancelTransaction();
+  EXPECT_EQ(API->Reversals.size(), 2u);
+}
+
+TEST_F(PaymentFlow, OverrideGivesBackEveryVoucherOfTheInvoiceInOrder) {
+  DB->Rows =
+      "[{\"ID\":3,\"VoucherReference\":\"DVR-3\"},{\"ID\":4,\"VoucherReference\":null},"
+      "{\"ID\":5,\"VoucherReference\":\"\"},{\"ID\":6,\"VoucherReference\":\"DVR-6\"}]";
+  API->DuringReverse = [&] { API->Succeeds = API->Reversals.size() != 1; };
+  Payment->DoOverringInvoice(1001);
+
+  EXPECT_EQ(API->Reversals, (std::vector<std::string>{"{\"VoucherReference\":\"DVR-3\"}",
+                                                      "{\"VoucherReference\":\"DVR-6\"}"}));
+  ASSERT_EQ(DB->Calls.size(), 3u);  // the rows, then REVERSE and INFO of the one that went back
+  EXPECT_EQ(DB->Calls[0].Text, InvoiceRowsStatement());
+  EXPECT_EQ(DB->Calls[0].Args, (TDBArgs{int32_t{1001}}));
+  EXPECT_EQ(Text(DB->Calls[1].Args[1]), "'REVERSE'");
+  EXPECT_EQ(Text(DB->Calls[1].Args[2]), "'{\"ID\":6,\"VoucherReference\":\"DVR-6\"}'");
+  EXPECT_EQ(Text(DB->Calls[2].Args[1]), "'INFO'");
+  EXPECT_EQ(Text(DB->Calls[2].Args[2]), "'{\"Success\":true,\"Reversed\":2}'");
+
+  const std::string log = Log();
+  EXPECT_NE(log.find("[TPaymentMethodDovraVoucher.DoOverringInvoice] Transaciton : [{\"ID\":3"),
+            std::string::npos);
+  EXPECT_NE(log.find("[TPaymentMethodDovraVoucher.DoOverringInvoice] Could not reverse : DVR-3"),
+            std::string::npos);
+  EXPECT_NE(log.find("[TPaymentMethodDovraVoucher.DoOverringInvoice] Reversed : DVR-6"),
+            std::string::npos);
+}
+
+TEST_F(PaymentFlow, OverrideOfRowsThatAreNoArrayOnlyLogsThem) {
+  for (const char* rows :
+       {"", "{\"ID\":1,\"VoucherReference\":\"DVR-1\"}", "not json", "[1,\"x\"]"}) {
+    DB->Rows = rows;
+    Payment->DoOverringInvoice(7);
+  }
+  EXPECT_TRUE(API->Reversals.empty());
+  for (const TDBCall& call : DB->Calls) EXPECT_EQ(call.Operation, "QueryJSON");
+}
+
+TEST_F(PaymentFlow, AServiceLostDuringAnOverrideStopsItWithTheActivityAssertion) {
+  DB->Rows = "[{\"ID\":1,\"VoucherReference\":\"DVR-1\"}]";
+  API->DuringReverse = [&] { Registry->UnregisterInstance(IDBScript::IID); };
+  EXPECT_EQ(MessageOf<EAssertionFailed>([&] { Payment->DoOverringInvoice(1); }),
+            "Could not create DBScript (implPaymentMethodDovraVouchers, line 119)");
+  EXPECT_EQ(API->Reversals.size(), 1u);
+  EXPECT_EQ(Log().find("[TPaymentMethodDovraVoucher.DoOverringInvoice] Reversed"),
+            std::string::npos);
+}
