@@ -19,6 +19,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "clsButtonProgress.h"
 #include "clsDovraLogo.h"
 #include "modLog.h"
 #include "ui_FDovraPayment.h"

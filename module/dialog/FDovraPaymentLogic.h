@@ -7,7 +7,7 @@
 
 #include "DovraMessages.h"
 #include "clsJSONDocument.h"
-#include "clsVoucherDialogModel.h"
+#include "intfVoucherDialogControls.h"
 
 class TDovraPaymentLogic {
  public:

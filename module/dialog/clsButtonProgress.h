@@ -9,23 +9,9 @@
 #include <string>
 
 #include "clsInterfacedObject.h"
+#include "intfButtonProgress.h"
 
-class QPushButton;
 class QProgressBar;
-
-class IButtonProgress : public IInterface {
- public:
-  static constexpr TGUID IID = TGUID::Of("{8BCFF438-C0C4-4194-B7F9-30305B3D7A08}");
-  // The working text for a later Attach; an attached button keeps its caption.
-  virtual void SetText(const std::string& text) = 0;  // 1
-  virtual void SetPosition(int32_t position) = 0;     // 2
-  virtual void Attach(QPushButton* control) = 0;      // 3
-  // Puts the saved caption back and enables the button; the bar stays until destruction.
-  virtual void Detach() = 0;  // 4
-
- protected:
-  ~IButtonProgress() = default;
-};
 
 class TButtonProgress : public TImplements<TInterfacedObject, IButtonProgress> {
  public:

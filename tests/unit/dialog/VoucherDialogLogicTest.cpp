@@ -4,6 +4,7 @@
 
 #include "DialogTestSupport.h"
 #include "FDovraPaymentLogic.h"
+#include "VoucherDialogModel.h"
 
 namespace {
 

@@ -1,33 +1,10 @@
-// The voucher dialog's controls as its logic sees them, so the same logic drives the real widgets
-// and a plain in-memory model (tests, headless tools).
+// The voucher dialog's controls as plain values, for driving the dialog logic without widgets.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "clsButtonProgress.h"
-
-enum class TDialogButton { Check, Redeem };
-enum class TModalResult { None, OK, Cancel };
-
-class IVoucherDialogControls {
- public:
-  virtual std::string VoucherCodeText() = 0;
-  virtual std::string UserReferenceText() = 0;
-  virtual void SetResponseText(const std::string& text) = 0;
-  virtual void SetDetailsText(const std::string& text) = 0;
-  virtual void SetAmountText(const std::string& text) = 0;
-  virtual void ShowVoucherPanel() = 0;
-  virtual void SetButtonEnabled(TDialogButton button, bool enabled) = 0;
-  // A busy indicator laid on the button (CreateButtonProgress on the real one).
-  virtual TIntfPtr<IButtonProgress> BeginProgress(TDialogButton button,
-                                                  const std::string& text) = 0;
-  virtual void AppendMemoLine(const std::string& line) = 0;
-  virtual void SetModalResult(TModalResult result) = 0;
-
- protected:
-  ~IVoucherDialogControls() = default;
-};
+#include "intfVoucherDialogControls.h"
 
 struct TButtonState {
   std::string Text;

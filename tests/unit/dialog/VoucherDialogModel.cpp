@@ -1,4 +1,6 @@
-#include "clsVoucherDialogModel.h"
+#include "VoucherDialogModel.h"
+
+#include "clsInterfacedObject.h"
 
 namespace {
 
