@@ -71,49 +71,120 @@ void OnPaymentCode(void* context, int32_t first, int32_t second, const std::stri
                 << ")\n";
 }
 
-}  // namespace
+// Clears the method's change handler on every way out: it points at the runner's stack.
+class TChangedHandlerScope {
+ public:
+  TChangedHandlerScope(IPaymentMethod* method, TReceipt& receipt) : FMethod(method) {
+    FMethod->SetOnChanged(TPaymentChangedEvent{&OnChanged, &receipt});
+  }
+  ~TChangedHandlerScope() { FMethod->SetOnChanged(TPaymentChangedEvent{}); }
+  TChangedHandlerScope(const TChangedHandlerScope&) = delete;
+  TChangedHandlerScope& operator=(const TChangedHandlerScope&) = delete;
 
-int RunPayment(TTill& till, const TPaymentRun& run, std::ostream& out, std::ostream& err) {
+ private:
+  IPaymentMethod* FMethod;
+};
+
+TIntfPtr<IPaymentMethod> CreatePaymentMethod(TTill& till, std::ostream& out, std::ostream& err) {
   TIntfPtr<IInterface> found;
   if (!till.Registry()->ResolveNamedService(IPaymentMethod::IID, "DovraVouchers", found)) {
     err << "sarn-till: the module registered no payment method \"DovraVouchers\" for "
         << IPaymentMethod::IID.ToString() << '\n';
-    return 1;
+    return nullptr;
   }
   TIntfPtr<IPaymentMethod> method = found.As<IPaymentMethod>();
   if (!method) {
     err << "sarn-till: the \"DovraVouchers\" service does not implement IPaymentMethod\n";
-    return 1;
+    return nullptr;
   }
   std::string name;
   method->GetName1(name);
   out << "payment method: " << name << '\n';
+  return method;
+}
 
-  TReceipt receipt{&out};
-  method->SetOnChanged(TPaymentChangedEvent{&OnChanged, &receipt});
-  if (!run.OrderDocument.empty()) method->SetOrderDocument(run.OrderDocument);
-  method->SetAmount(run.Amount);
-
-  if (run.Popup) {
-    const bool paid = method->DoPaymentPopup();
-    out << "popup: " << (paid ? "paid" : "not paid") << '\n';
-  }
-
+void PrintReceipt(IPaymentMethod& method, TReceipt& receipt, std::ostream& out) {
   // The host's two context values: the sale line and the tender number of this payment.
   const int32_t saleLine = 1, tender = 2;
-  method->ReportPaymentEntry(saleLine, tender, TPaymentEntryCallback{&OnPaymentEntry, &receipt});
-  method->ReportPaymentCode(saleLine, tender, TPaymentCodeCallback{&OnPaymentCode, &receipt});
+  method.ReportPaymentEntry(saleLine, tender, TPaymentEntryCallback{&OnPaymentEntry, &receipt});
+  method.ReportPaymentCode(saleLine, tender, TPaymentCodeCallback{&OnPaymentCode, &receipt});
 
   TIntfPtr<IStringConfigList> details;
-  method->GetDetails(details);
-  if (details) {
-    for (int32_t i = 0; i < details->Count(); ++i) {
-      std::string line;
-      details->Line(i, line);
-      out << "receipt: detail " << line << '\n';
-    }
+  method.GetDetails(details);
+  if (!details) return;
+  for (int32_t i = 0; i < details->Count(); ++i) {
+    std::string line;
+    details->Line(i, line);
+    out << "receipt: detail " << line << '\n';
   }
-  out << "amount: " << MoneyText(method->GetAmount()) << '\n';
-  method->SetOnChanged(TPaymentChangedEvent{});
-  return 0;
+}
+
+int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, std::ostream& out) {
+  TReceipt receipt{&out};
+  TChangedHandlerScope changed(&method, receipt);
+  if (!run.OrderDocument.empty()) method.SetOrderDocument(run.OrderDocument);
+  method.SetAmount(run.Amount);
+
+  bool paid = false;
+  TCurrency paidAmount = 0;
+  if (run.Popup) {
+    std::optional<TCashierAutopilot> cashier;
+    if (run.Cashier) {
+      cashier.emplace(*run.Cashier, out);
+      cashier->Arm();
+    }
+    paid = method.DoPaymentPopup();
+    if (cashier) cashier->Disarm();
+    paidAmount = method.GetAmount();
+    out << "popup: " << (paid ? "paid" : "not paid") << std::endl;
+  }
+
+  PrintReceipt(method, receipt, out);
+  if (run.Invoice) {
+    method.LinkInvoice(*run.Invoice);
+    out << "invoice: " << *run.Invoice << " handed to LinkInvoice\n";
+  }
+  if (run.Cancel) {
+    method.CancelTransaction();
+    out << "sale: cancelled (CancelTransaction)\n";
+  }
+  out << "amount: " << MoneyText(method.GetAmount()) << '\n';
+  if (!run.Popup) return kTillOK;
+  out << "voucher: " << (paid ? "paid " + MoneyText(paidAmount) : std::string("not paid"))
+      << std::endl;
+  return paid ? kTillOK : kTillNotPaid;
+}
+
+}  // namespace
+
+int RunPayment(TTill& till, const TPaymentRun& run, std::ostream& out, std::ostream& err) {
+  TIntfPtr<IPaymentMethod> method = CreatePaymentMethod(till, out, err);
+  if (!method) return kTillFailed;
+  // What the module lets pass to the host (a bad order document, a database service missing)
+  // ends the run with its message, as the host's payment framework would show it.
+  try {
+    return RunPaymentSteps(*method, run, out);
+  } catch (const std::exception& e) {
+    out.flush();
+    err << "sarn-till: " << e.what() << std::endl;
+  } catch (...) {
+    out.flush();
+    err << "sarn-till: the payment method raised an error that is not a std::exception\n";
+  }
+  return kTillFailed;
+}
+
+int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ostream& err) {
+  TIntfPtr<IPaymentMethod> method = CreatePaymentMethod(till, out, err);
+  if (!method) return kTillFailed;
+  try {
+    method->DoOverringInvoice(invoice);
+    out << "override: invoice " << invoice << " handed to DoOverringInvoice\n";
+    return kTillOK;
+  } catch (const std::exception& e) {
+    err << "sarn-till: " << e.what() << std::endl;
+  } catch (...) {
+    err << "sarn-till: the payment method raised an error that is not a std::exception\n";
+  }
+  return kTillFailed;
 }

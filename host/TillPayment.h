@@ -3,8 +3,10 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 
+#include "TCashierAutopilot.h"
 #include "intfBase.h"
 
 class TTill;
@@ -13,12 +15,27 @@ struct TPaymentRun {
   TCurrency Amount = 0;
   std::string OrderDocument;  // JSON text of the sale; empty: none
   bool Popup = false;         // run the module's payment popup
+  // With a script the cashier autopilot works the popup's dialog; without one a person does.
+  std::optional<TCashierScript> Cashier;
+  std::optional<int32_t> Invoice;  // after the popup: LinkInvoice with this number
+  bool Cancel = false;             // after the popup: CancelTransaction
 };
+
+// Exit codes of the payment commands.
+constexpr int kTillOK = 0;         // the run went through; with a popup, a voucher paid
+constexpr int kTillFailed = 1;     // the till or the module failed (message on err)
+constexpr int kTillNoDisplay = 2;  // nobody could use the dialog: no display and no autopilot
+constexpr int kTillNotPaid = 3;    // the popup ended without a voucher payment
 
 // Parses a decimal amount ("12.50", "-3", "0.0001") into ten-thousandths exactly; false on
 // anything else (more than four decimals, letters, overflow).
 bool ParseMoney(const std::string& text, TCurrency& amount);
 
 // Creates the payment method through the registry by GUID and "DovraVouchers", runs the payment
-// and prints what the host would see to out. Returns the process exit code.
+// and prints what the host would see to out: the cashier's actions, "popup: paid|not paid", the
+// receipt lines, the invoice link or cancel, "amount: ..." and "voucher: paid X|not paid".
+// An error raised by the module is printed as "sarn-till: <message>". Returns an exit code above.
 int RunPayment(TTill& till, const TPaymentRun& run, std::ostream& out, std::ostream& err);
+
+// Creates the payment method and hands it an overridden invoice (DoOverringInvoice).
+int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ostream& err);

@@ -6,16 +6,11 @@
 #include <CLI/CLI.hpp>
 #include <QApplication>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "Till.h"
-#include "TillPayment.h"
-#if __has_include("cmdVoucher.h")
+#include "cmdPay.h"
 #include "cmdVoucher.h"
-#define SARN_TILL_HAS_VOUCHER_COMMAND 1
-#endif
 
 namespace {
 
@@ -26,15 +21,6 @@ std::string ExecutableFolder() {
   std::string s(path, static_cast<size_t>(n));
   const size_t slash = s.rfind('/');
   return slash == std::string::npos ? "." : s.substr(0, slash);
-}
-
-bool ReadFile(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buf;
-  buf << in.rdbuf();
-  text = buf.str();
-  return true;
 }
 
 // Without a display the till still runs (tests, scripts): Qt then draws off screen.
@@ -96,25 +82,8 @@ int main(int argc, char** argv) {
     code = ListModules(till);
   });
 
-  TPaymentRun run;
-  std::string amountText, orderFile;
-  auto* pay = cli.add_subcommand("pay", "pay a sale with the module's payment method");
-  pay->add_option("--amount", amountText, "amount of the payment, e.g. 12.50")->required();
-  pay->add_option("--order", orderFile, "JSON order document of the sale");
-  pay->add_flag("--popup", run.Popup, "show the module's payment popup");
-  pay->callback([&]() {
-    if (!ParseMoney(amountText, run.Amount))
-      throw CLI::ValidationError(
-          "--amount", "'" + amountText + "' is not an amount (digits, at most four decimals)");
-    if (!orderFile.empty() && !ReadFile(orderFile, run.OrderDocument))
-      throw CLI::RuntimeError("sarn-till: cannot read order document '" + orderFile + "'", 1);
-    start();
-    code = RunPayment(till, run, std::cout, std::cerr);
-  });
-
-#ifdef SARN_TILL_HAS_VOUCHER_COMMAND
+  AddPaymentCommands(cli, till);
   AddVoucherCommand(cli, till);
-#endif
 
   try {
     cli.parse(argc, argv);

@@ -1,0 +1,124 @@
+#include "cmdPay.h"
+
+#include <QGuiApplication>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <limits>
+#include <memory>
+
+#include "TillPayment.h"
+
+namespace {
+
+bool ReadWholeFile(const std::string& path, std::string& content) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+void StartTill(TTill& till) {
+  std::string error;
+  if (!till.Start(error)) throw CLI::RuntimeError("sarn-till: " + error, kTillFailed);
+}
+
+// A dialog drawn off screen, with nobody driving it, would wait for ever.
+bool NobodyCanSeeTheDialog() {
+  const QString platform = QGuiApplication::platformName();
+  return platform == "offscreen" || platform == "minimal";
+}
+
+void Finish(int code) {
+  if (code != kTillOK) throw CLI::RuntimeError(code);
+}
+
+struct TPayOptions {
+  TPaymentRun Run;
+  std::string AmountText, OrderFile;
+  TCashierScript Cashier;
+  bool NoRedeem = false;
+  int GiveUpSeconds = 60;
+  int32_t Invoice = -1;
+};
+
+void AddPayCommand(CLI::App& app, TTill& till) {
+  auto o = std::make_shared<TPayOptions>();
+  CLI::App* pay = app.add_subcommand("pay", "Pay a sale with the module's payment method");
+  pay->add_option("--amount", o->AmountText, "Amount of the payment, e.g. 12.50")->required();
+  pay->add_option("--order", o->OrderFile, "JSON order document of the sale");
+  CLI::Option* popup = pay->add_flag("--popup", o->Run.Popup, "Show the module's payment popup");
+  CLI::Option* voucher = pay->add_option("--voucher", o->Cashier.VoucherCode,
+                                         "Cashier autopilot: voucher code to type into the dialog")
+                             ->needs(popup);
+  CLI::Option* mobile = pay->add_option("--mobile", o->Cashier.UserReference,
+                                        "Cashier autopilot: the customer's mobile number");
+  voucher->needs(mobile);
+  mobile->needs(voucher);
+  pay->add_flag("--no-redeem", o->NoRedeem,
+                "Cashier autopilot: check the voucher, then close the dialog by its close box")
+      ->needs(voucher);
+  pay->add_option("--give-up", o->GiveUpSeconds,
+                  "Cashier autopilot: seconds after which whatever is open is closed")
+      ->check(CLI::Range(1, 3600))
+      ->capture_default_str()
+      ->needs(voucher);
+  CLI::Option* invoice =
+      pay->add_option("--invoice", o->Invoice, "After the popup: link the sale to invoice N")
+          ->check(CLI::Range(0, std::numeric_limits<int32_t>::max()));
+  pay->add_flag("--cancel", o->Run.Cancel, "After the popup: cancel the sale")->excludes(invoice);
+  pay->footer(
+      "Prints the cashier's actions, \"popup: paid|not paid\", the receipt lines, the amount and "
+      "\"voucher: paid AMOUNT|not paid\".\n"
+      "Without --voucher and --mobile a person works the dialog, which needs a display.\n"
+      "Exit codes: 0 the payment ran (with --popup: a voucher paid), 3 the popup ended without "
+      "a voucher payment, 2 no display for a person to use the dialog, 1 the till or the module "
+      "failed.");
+  pay->callback([o, &till, voucher] {
+    TPaymentRun& run = o->Run;
+    if (!ParseMoney(o->AmountText, run.Amount))
+      throw CLI::ValidationError(
+          "--amount", "'" + o->AmountText + "' is not an amount (digits, at most four decimals)");
+    if (*voucher) {
+      o->Cashier.Redeem = !o->NoRedeem;
+      o->Cashier.GiveUpMs = o->GiveUpSeconds * 1000;
+      run.Cashier = o->Cashier;
+    } else if (run.Popup && NobodyCanSeeTheDialog()) {
+      const bool noDisplayVariable = !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY");
+      std::cerr << "sarn-till: pay --popup: there is no display for a person to use the voucher "
+                   "dialog (Qt platform \""
+                << QGuiApplication::platformName().toStdString() << "\""
+                << (noDisplayVariable ? "; DISPLAY and WAYLAND_DISPLAY are not set" : "")
+                << "); give --voucher CODE --mobile NUMBER to let the cashier autopilot work it\n";
+      throw CLI::RuntimeError(kTillNoDisplay);
+    }
+    if (o->Invoice >= 0) run.Invoice = o->Invoice;
+    if (!o->OrderFile.empty() && !ReadWholeFile(o->OrderFile, run.OrderDocument))
+      throw CLI::RuntimeError("sarn-till: cannot read order document '" + o->OrderFile + "'",
+                              kTillFailed);
+    StartTill(till);
+    Finish(RunPayment(till, run, std::cout, std::cerr));
+  });
+}
+
+void AddOverrideCommand(CLI::App& app, TTill& till) {
+  auto invoice = std::make_shared<int32_t>(0);
+  CLI::App* override_ = app.add_subcommand(
+      "override", "Hand the module an overridden invoice: it reverses the vouchers it carried");
+  override_->add_option("--invoice", *invoice, "Number of the overridden invoice")
+      ->required()
+      ->check(CLI::Range(0, std::numeric_limits<int32_t>::max()));
+  override_->footer("Exit codes: 0 done, 1 the till or the module failed.");
+  override_->callback([invoice, &till] {
+    StartTill(till);
+    Finish(RunInvoiceOverride(till, *invoice, std::cout, std::cerr));
+  });
+}
+
+}  // namespace
+
+void AddPaymentCommands(CLI::App& app, TTill& till) {
+  AddPayCommand(app, till);
+  AddOverrideCommand(app, till);
+}
