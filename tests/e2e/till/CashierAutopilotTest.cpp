@@ -14,8 +14,9 @@
 #include "TCashierAutopilot.h"
 #include "TServiceRegistry.h"
 #include "clsJSONDocument.h"
-#include "intfDovraClient.h"
+#include "implDovraVoucherAPI.h"
 #include "intfDovraVoucherAPI.h"
+#include "modConstants.h"
 #include "modRegistry.h"
 
 namespace {
@@ -126,7 +127,7 @@ class TSandboxService {
     TRestClientOptions options;
     options.CaFile = Path("cert.pem");
     RegisterRestClient(registry.Get(), options);
-    registry->RegisterFactory(IDovraVoucherAPI::IID, NewDovraVoucherAPIFactory().Get());
+    registry->RegisterFactory(IDovraVoucherAPI::IID, MakeObject<TDovraVoucherAPIFactory>().Get());
     ModuleRegistrySlot() = registry;
   }
   ~TSandboxService() {
