@@ -23,10 +23,10 @@ class IDBScript : public IInterface {
 
   // 1: the database the service works on (connection text of the host's own form).
   virtual void SetConnection(const std::string& connection) = 0;
-  // 2: the database the service works on.
+  // 2: out the connection text the service works on.
   virtual void GetConnection(std::string& connection) = 0;
-  // 3: format (%s text as given, %d decimal integer, %f currency with two decimals, %% a percent
-  //    sign) and run as one batch. Result: rows changed, or -1 when the batch failed.
+  // 3: format with args in order (%s text as given, %d decimal integer, %f currency with two
+  //    decimals, %% a percent sign) and run as one batch. Result: rows changed, or -1 on failure.
   virtual int32_t Execute(const std::string& format, const TDBArgs& args) = 0;
   // 4: run a batch read from a script file; rows changed, or -1.
   virtual int32_t ExecuteFile(const std::string& path) = 0;

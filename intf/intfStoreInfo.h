@@ -1,4 +1,4 @@
-// Store identity service of the host: which store and till this is.
+// Store identity service of the host: which store and till this is. User-interface thread.
 #pragma once
 
 #include "intfPtr.h"
