@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QtGlobal>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -26,6 +27,9 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 namespace {
+
+// Hosts load the toolkit themselves; a reference keeps it in this process as it would be there.
+[[maybe_unused]] const char* const ToolkitVersion = qVersion();
 
 const std::string DbChanges = "{46A625EC-9BF5-42C0-AC4F-9E6719539020}";
 const std::string VoucherAPI = "{F8F4F051-1BC4-4041-AEC5-B146949C1788}";
