@@ -12,6 +12,7 @@
 
 #include "Till.h"
 #include "TillPayment.h"
+#include "cmdDatabase.h"
 #if __has_include("cmdVoucher.h")
 #include "cmdVoucher.h"
 #define SARN_TILL_HAS_VOUCHER_COMMAND 1
@@ -112,6 +113,7 @@ int main(int argc, char** argv) {
     code = RunPayment(till, run, std::cout, std::cerr);
   });
 
+  AddDatabaseCommands(cli, till);
 #ifdef SARN_TILL_HAS_VOUCHER_COMMAND
   AddVoucherCommand(cli, till);
 #endif
