@@ -351,8 +351,8 @@ struct TDBScript::TState {
       // WAL with synchronous=NORMAL: a commit is in the file once the call returns, so a till
       // killed right after survives with every row; only a power cut can take back the last
       // commits (never corrupting the file), as it can the lines of the module's log.
-      rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr,
-                        nullptr, nullptr);
+      rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr,
+                        nullptr);
     }
     if (rc == SQLITE_OK && !InstallSqlServerFunctions(db, error)) {
       sqlite3_close_v2(db);
