@@ -361,8 +361,11 @@ struct TDBScript::TState {
     }
     if (rc != SQLITE_OK) {
       error = step + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-      if (const int system = db ? sqlite3_system_errno(db) : 0)
-        error += std::string(" (") + strerror(system) + ")";
+      const int primary = rc & 0xFF;
+      const int system = db && (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR)
+                             ? sqlite3_system_errno(db)
+                             : 0;
+      if (system) error += std::string(" (") + strerror(system) + ")";
       sqlite3_close_v2(db);
       return false;
     }

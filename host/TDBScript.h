@@ -5,8 +5,9 @@
 // killed; a power cut may take back the last commits but never corrupts the file.
 //
 // Every call runs its batch as one transaction: a batch that fails part-way changes nothing (an
-// insert whose identity could not be read back leaves no orphan row). Calls that may write take
-// the write lock up front and wait for a busy database up to the busy time-out. Failures come back
+// insert whose identity could not be read back leaves no orphan row). Execute, ExecuteFile and
+// QueryValue (whose batch may insert) take the write lock up front; a busy database is waited
+// for up to the busy time-out. A batch must not hold BEGIN/COMMIT of its own. Failures come back
 // through the result, LastError and one line on stderr, "sarn-till: database: <what failed>:
 // <message>"; nothing is thrown.
 //
@@ -20,10 +21,10 @@
 //   {"time":"2024-05-01 10:00:00.123","op":"Execute","format":"...","args":[{"text":"'a'"},
 //    {"integer":5},{"currency":125000}],"sql":"<the text run>","ms":0.412,"changed":1}
 // The outcome member is "changed" (Execute, ExecuteFile), "value" (QueryValue: a text, or null
-// when no row had the column), "rows" (QueryJSON: the number of rows) or "exists" (TableExists),
-// and "error" in place of it when the call failed. QueryValue adds "column", ExecuteFile gives the
-// file as "format". Texts are written byte for byte (JSON escapes for quotes, backslashes and
-// control bytes only).
+// when no row had the column), "rows" (QueryJSON, QueryTable: the number of rows) or "exists"
+// (TableExists), and "error" in place of it when the call failed. QueryValue adds "column",
+// ExecuteFile gives the file as "format". Texts are written byte for byte (JSON escapes for
+// quotes, backslashes and control bytes only).
 #pragma once
 
 #include <memory>

@@ -104,9 +104,8 @@ int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostre
   std::string path, error;
   db->GetConnection(path);
   out << "database: " << path << '\n';
-  if (db->Execute(SchemaScriptsTable, {}) < 0) {
-    db->LastError(error);
-    err << "sarn-till upgrade: cannot prepare the database: " << error << '\n';
+  if (db->Execute(SchemaScriptsTable, {}) < 0) {  // the service has said why
+    err << "sarn-till upgrade: the database cannot be used; nothing was changed\n";
     return 1;
   }
 
@@ -167,11 +166,11 @@ int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostre
       failed = true;
       break;
     }
-    if (db->Execute("%s", {entry.Script}) < 0) {
+    if (db->Execute("%s", {entry.Script}) < 0) {  // the service has said why
       db->LastError(error);
       out << "FAILED\n";
-      err << "sarn-till upgrade: " << entry.Group << " script " << position << ": " << error
-          << '\n';
+      err << "sarn-till upgrade: " << entry.Group << " script " << position
+          << " failed; the scripts after it did not run and no right was registered\n";
       Record(db.Get(), entry, position, "failed: " + error);
       failed = true;
       break;

@@ -58,7 +58,7 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
   for (const char* table : {"DovraTransactions", "DovraLog"})
     if (!db->TableExists(table)) {
       db->LastError(error);
-      if (!error.empty()) return Fail(err, error);
+      if (!error.empty()) return 1;  // the service has said why
       return Fail(err, std::string("the table ") + table + " is missing from " + path +
                            "; run sarn-till upgrade first");
     }
@@ -67,10 +67,8 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
   std::string where;
   if (filtered) where = " WHERE InvoiceNum = " + std::to_string(invoice);
   if (!db->QueryTable("SELECT * FROM DovraTransactions" + where + " ORDER BY ID", transactions) ||
-      !db->QueryTable("SELECT * FROM DovraLog ORDER BY ID", log)) {
-    db->LastError(error);
-    return Fail(err, error);
-  }
+      !db->QueryTable("SELECT * FROM DovraLog ORDER BY ID", log))
+    return 1;  // the service has said why
   if (filtered) {
     std::vector<std::string> ids, references;
     const int id = ColumnIndex(transactions, "ID");
