@@ -1,6 +1,8 @@
 #include "Till.h"
 
 #include "RestClient.h"
+#include "TActionCodes.h"
+#include "TDBScript.h"
 #include "TModuleLoader.h"
 #include "TServiceRegistry.h"
 #include "TStoreInfo.h"
@@ -18,6 +20,10 @@ bool TTill::Start(std::string& error) {
   rest.ConnectTimeoutMs = FOptions.ConnectTimeoutMs;
   rest.TimeoutMs = FOptions.TimeoutMs;
   RegisterRestClient(FRegistry.Get(), rest);
+  // The database opens on first use: a till that only lists modules never creates one.
+  TIntfPtr<IDBScript> db = RegisterDBScript(
+      FRegistry.Get(), {FOptions.DatabasePath, FOptions.DatabaseBusyMs, FOptions.SqlTracePath});
+  RegisterActionCodes(FRegistry.Get(), db.Get());
 
   FHostEntries = FRegistry->Count();
   FModule = std::make_unique<TModuleLoader>();

@@ -15,6 +15,9 @@ struct TTillOptions {
   int32_t TillID = 1;
   int32_t ConnectTimeoutMs = 5000;  // REST client connect time-out
   int32_t TimeoutMs = 20000;        // REST client total time-out per request
+  std::string DatabasePath;         // the till's database; empty: sarn-till.db beside the program
+  int32_t DatabaseBusyMs = 5000;    // how long a database locked by another program is waited for
+  std::string SqlTracePath;         // SQL trace file (JSON lines); empty: none
 };
 
 class TModuleLoader;

@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "Till.h"
+#include "cmdDatabase.h"
 #include "cmdPay.h"
 #include "cmdVoucher.h"
 
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
   });
 
   AddPaymentCommands(cli, till);
+  AddDatabaseCommands(cli, till);
   AddVoucherCommand(cli, till);
 
   try {

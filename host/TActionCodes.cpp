@@ -1,0 +1,132 @@
+#include "TActionCodes.h"
+
+#include <cstdio>
+
+#include "TSqlDialect.h"
+#include "clsInterfacedObject.h"
+
+namespace {
+
+const char* const TablesScript =
+    "CREATE TABLE IF NOT EXISTS SarnActionCodes (\n"
+    "  Code        TEXT    NOT NULL PRIMARY KEY COLLATE NOCASE,\n"
+    "  Description TEXT    NOT NULL,\n"
+    "  Level       INTEGER NOT NULL,\n"
+    "  GroupNo     INTEGER NOT NULL,\n"
+    "  Added       TEXT    NOT NULL\n"
+    ");\n"
+    "CREATE TABLE IF NOT EXISTS SarnActionCodeLinks (\n"
+    "  Code      TEXT NOT NULL COLLATE NOCASE,\n"
+    "  RightsKey TEXT NOT NULL COLLATE NOCASE,\n"
+    "  Added     TEXT NOT NULL,\n"
+    "  PRIMARY KEY (Code, RightsKey)\n"
+    ")";
+
+class TActionCodes final : public TImplements<TInterfacedObject, IActionCodes, ITillActionCodes> {
+ public:
+  explicit TActionCodes(IDBScript* db) : FDb(TIntfPtr<IDBScript>::Share(db)) {}
+
+  void AddActionCode(const std::string& code, const std::string& description, int32_t level,
+                     int32_t group) override {
+    Take(TActionCodeCall{TActionCodeCall::Add, code, description, level, group});
+  }
+  void RemoveActionCode(const std::string& code) override {
+    Take(TActionCodeCall{TActionCodeCall::Remove, code, {}, 0, 0});
+  }
+  void LinkActionCode(const std::string& code, const std::string& key) override {
+    Take(TActionCodeCall{TActionCodeCall::Link, code, key, 0, 0});
+  }
+
+  void SetDeferred(bool deferred) override { FDeferred = deferred; }
+  void TakeDeferred(std::vector<TActionCodeCall>& calls) override {
+    calls = std::move(FKept);
+    FKept.clear();
+  }
+
+  TActionCodeOutcome Apply(const TActionCodeCall& call) override {
+    if (call.Code.empty() || (call.Kind == TActionCodeCall::Link && call.Text.empty())) {
+      fprintf(stderr, "sarn-till: action codes: an empty %s is refused\n",
+              call.Code.empty() ? "code" : "rights key");
+      return TActionCodeOutcome::Failed;
+    }
+    if (!FTablesReady) {
+      if (FDb->Execute(TablesScript, {}) < 0) return TActionCodeOutcome::Failed;
+      FTablesReady = true;
+    }
+    const std::string code = SqlStringLiteral(call.Code);
+    const std::string text = SqlStringLiteral(call.Text);
+    switch (call.Kind) {
+      case TActionCodeCall::Add: {
+        const int32_t added = FDb->Execute(
+            "INSERT OR IGNORE INTO SarnActionCodes ( Code, Description, Level, GroupNo, Added ) "
+            "VALUES ( %s, %s, %d, %d, GETDATE() )",
+            {code, text, call.Level, call.Group});
+        if (added != 0) return added > 0 ? TActionCodeOutcome::Added : TActionCodeOutcome::Failed;
+        const int32_t updated = FDb->Execute(
+            "UPDATE SarnActionCodes SET Description = %s, Level = %d, GroupNo = %d "
+            "WHERE Code = %s AND ( Description IS NOT %s OR Level <> %d OR GroupNo <> %d )",
+            {text, call.Level, call.Group, code, text, call.Level, call.Group});
+        return updated < 0    ? TActionCodeOutcome::Failed
+               : updated == 0 ? TActionCodeOutcome::Unchanged
+                              : TActionCodeOutcome::Updated;
+      }
+      case TActionCodeCall::Remove: {
+        const int32_t removed = FDb->Execute(
+            "DELETE FROM SarnActionCodeLinks WHERE Code = %s; "
+            "DELETE FROM SarnActionCodes WHERE Code = %s",
+            {code, code});
+        return removed < 0    ? TActionCodeOutcome::Failed
+               : removed == 0 ? TActionCodeOutcome::Absent
+                              : TActionCodeOutcome::Removed;
+      }
+      case TActionCodeCall::Link: {
+        const int32_t linked = FDb->Execute(
+            "INSERT OR IGNORE INTO SarnActionCodeLinks ( Code, RightsKey, Added ) "
+            "VALUES ( %s, %s, GETDATE() )",
+            {code, text});
+        return linked < 0    ? TActionCodeOutcome::Failed
+               : linked == 0 ? TActionCodeOutcome::Unchanged
+                             : TActionCodeOutcome::Added;
+      }
+    }
+    return TActionCodeOutcome::Failed;
+  }
+
+ private:
+  void Take(TActionCodeCall call) {
+    if (FDeferred)
+      FKept.push_back(std::move(call));
+    else
+      Apply(call);
+  }
+
+  TIntfPtr<IDBScript> FDb;
+  bool FTablesReady = false;
+  bool FDeferred = false;
+  std::vector<TActionCodeCall> FKept;
+};
+
+}  // namespace
+
+const char* OutcomeText(TActionCodeOutcome outcome) {
+  switch (outcome) {
+    case TActionCodeOutcome::Added:
+      return "added";
+    case TActionCodeOutcome::Updated:
+      return "updated";
+    case TActionCodeOutcome::Unchanged:
+      return "already registered";
+    case TActionCodeOutcome::Removed:
+      return "removed";
+    case TActionCodeOutcome::Absent:
+      return "not registered";
+    case TActionCodeOutcome::Failed:
+      break;
+  }
+  return "FAILED";
+}
+
+void RegisterActionCodes(IServiceRegistry* registry, IDBScript* db) {
+  auto codes = MakeObject<TActionCodes>(db);
+  registry->RegisterInstance(IActionCodes::IID, codes.As<IInterface>().Get());
+}

@@ -1,0 +1,380 @@
+#include "TSqlDialect.h"
+
+#include <sqlite3.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// ---- A tokenizer just good enough to tell code from literals, quoted names and comments. ----
+
+enum class TTokenKind { Space, Comment, Word, Literal, QuotedName, Punct };
+
+struct TToken {
+  TTokenKind Kind;
+  size_t Begin;
+  size_t End;
+};
+
+bool IsWordByte(unsigned char c) {
+  return std::isalnum(c) || c == '_' || c == '@' || c == '#' || c == '$' || c >= 0x80;
+}
+
+// Index of the byte after a section closed by `close`, where a doubled `close` stands for itself;
+// the end of the text when the section is never closed.
+size_t SkipQuoted(const std::string& s, size_t i, char close) {
+  for (++i; i < s.size(); ++i) {
+    if (s[i] != close) continue;
+    if (i + 1 < s.size() && s[i + 1] == close) {
+      ++i;
+      continue;
+    }
+    return i + 1;
+  }
+  return s.size();
+}
+
+// The tokens of the code, whitespace and comments dropped.
+std::vector<TToken> CodeTokens(const std::string& s) {
+  std::vector<TToken> tokens;
+  size_t i = 0;
+  while (i < s.size()) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t end = i + 1;
+    TTokenKind kind = TTokenKind::Punct;
+    if (std::isspace(c)) {
+      while (end < s.size() && std::isspace(static_cast<unsigned char>(s[end]))) ++end;
+      kind = TTokenKind::Space;
+    } else if (c == '-' && i + 1 < s.size() && s[i + 1] == '-') {
+      end = s.find('\n', i);
+      end = end == std::string::npos ? s.size() : end;
+      kind = TTokenKind::Comment;
+    } else if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') {
+      end = s.find("*/", i + 2);
+      end = end == std::string::npos ? s.size() : end + 2;
+      kind = TTokenKind::Comment;
+    } else if (c == '\'') {
+      end = SkipQuoted(s, i, '\'');
+      kind = TTokenKind::Literal;
+    } else if (c == '"' || c == '`') {
+      end = SkipQuoted(s, i, static_cast<char>(c));
+      kind = TTokenKind::QuotedName;
+    } else if (c == '[') {
+      end = SkipQuoted(s, i, ']');
+      kind = TTokenKind::QuotedName;
+    } else if (IsWordByte(c)) {
+      while (end < s.size() && IsWordByte(static_cast<unsigned char>(s[end]))) ++end;
+      kind = TTokenKind::Word;
+    }
+    if (kind != TTokenKind::Space && kind != TTokenKind::Comment)
+      tokens.push_back(TToken{kind, i, end});
+    i = end;
+  }
+  return tokens;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+bool ContainsText(const std::string& s, std::string_view what) {
+  return std::search(s.begin(), s.end(), what.begin(), what.end(), [](char a, char b) {
+           return std::toupper(static_cast<unsigned char>(a)) ==
+                  std::toupper(static_cast<unsigned char>(b));
+         }) != s.end();
+}
+
+// A name without its quoting: [x], "x" and `x` give x (a doubled closing character stands for
+// itself); anything else as it stands.
+std::string Unquoted(std::string_view name) {
+  if (name.size() < 2) return std::string(name);
+  const char open = name.front();
+  const char close = open == '[' ? ']' : open;
+  if ((open != '[' && open != '"' && open != '`') || name.back() != close) return std::string(name);
+  std::string out;
+  for (size_t i = 1; i + 1 < name.size(); ++i) {
+    out += name[i];
+    if (name[i] == close && i + 2 < name.size() && name[i + 1] == close) ++i;
+  }
+  return out;
+}
+
+// The object name of a possibly schema-qualified name: 'dbo.[DovraLog]' gives DovraLog.
+std::string ObjectPart(std::string_view name) {
+  while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back())))
+    name.remove_suffix(1);
+  while (!name.empty() && std::isspace(static_cast<unsigned char>(name.front())))
+    name.remove_prefix(1);
+  size_t start = 0;
+  if (!name.empty() && (name.back() == ']' || name.back() == '"' || name.back() == '`')) {
+    const char close = name.back();
+    const char open = close == ']' ? '[' : close;
+    const size_t at = name.rfind(open, name.size() - 2);
+    start = at == std::string_view::npos ? 0 : at;
+  } else {
+    const size_t dot = name.rfind('.');
+    start = dot == std::string_view::npos ? 0 : dot + 1;
+  }
+  return Unquoted(name.substr(start));
+}
+
+struct TEdit {
+  size_t Begin;
+  size_t End;
+  std::string Text;
+};
+
+class TTranslator {
+ public:
+  explicit TTranslator(const std::string& sql) : S(sql), T(CodeTokens(sql)) {}
+
+  std::string Run() {
+    for (size_t i = 0; i < T.size(); ++i) {
+      if (Word(i, "IF")) Guard(i);
+      if (Word(i, "IDENTITY")) Identity(i);
+    }
+    if (Edits.empty()) return S;
+    std::sort(Edits.begin(), Edits.end(),
+              [](const TEdit& a, const TEdit& b) { return a.Begin < b.Begin; });
+    std::string out;
+    size_t at = 0;
+    for (const TEdit& e : Edits) {
+      out.append(S, at, e.Begin - at);
+      out += e.Text;
+      at = e.End;
+    }
+    out.append(S, at, std::string::npos);
+    return out;
+  }
+
+ private:
+  std::string_view Text(size_t k) const {
+    return std::string_view(S).substr(T[k].Begin, T[k].End - T[k].Begin);
+  }
+  bool Word(size_t k, std::string_view word) const {
+    return k < T.size() && T[k].Kind == TTokenKind::Word && SameText(Text(k), word);
+  }
+  bool Punct(size_t k, char c) const {
+    return k < T.size() && T[k].Kind == TTokenKind::Punct && S[T[k].Begin] == c;
+  }
+  bool Literal(size_t k, std::string& value) const {
+    if (k >= T.size() || T[k].Kind != TTokenKind::Literal) return false;
+    const std::string_view text = Text(k);
+    if (text.size() < 2 || text.back() != '\'') return false;  // never closed
+    value.clear();
+    for (size_t i = 1; i + 1 < text.size(); ++i) {
+      value += text[i];
+      if (text[i] == '\'') ++i;
+    }
+    return true;
+  }
+  bool NamePart(size_t k) const {
+    return k < T.size() && (T[k].Kind == TTokenKind::Word || T[k].Kind == TTokenKind::QuotedName);
+  }
+
+  // IF [(] OBJECT_ID ( 'name' [, 'U'] ) IS NULL [)] CREATE TABLE name
+  void Guard(size_t i) {
+    size_t k = i + 1;
+    const bool outer = Punct(k, '(');
+    if (outer) ++k;
+    std::string guarded, type;
+    if (!Word(k, "OBJECT_ID") || !Punct(k + 1, '(') || !Literal(k + 2, guarded)) return;
+    k += 3;
+    if (Punct(k, ',')) {
+      if (!Literal(k + 1, type)) return;
+      k += 2;
+    }
+    if (!Punct(k, ')') || !Word(k + 1, "IS") || !Word(k + 2, "NULL")) return;
+    k += 3;
+    if (outer) {
+      if (!Punct(k, ')')) return;
+      ++k;
+    }
+    if (!Word(k, "CREATE") || !Word(k + 1, "TABLE") || !NamePart(k + 2)) return;
+    const size_t table = k + 1;
+    size_t last = k + 2;
+    while (Punct(last + 1, '.') && NamePart(last + 2)) last += 2;
+    if (!type.empty() && !SameText(ObjectPart(type), "U")) return;
+    if (!SameText(ObjectPart(guarded), Unquoted(Text(last)))) return;
+    Edits.push_back(TEdit{T[i].Begin, T[table].End, "CREATE TABLE IF NOT EXISTS"});
+  }
+
+  // A column "name INT ... IDENTITY[(1,1)] ... PRIMARY KEY" of a table definition.
+  void Identity(size_t j) {
+    size_t identityEnd = j;
+    if (Punct(j + 1, '(')) {
+      if (!Word(j + 2, "1") || !Punct(j + 3, ',') || !Word(j + 4, "1") || !Punct(j + 5, ')'))
+        return;
+      identityEnd = j + 5;
+    }
+    // The column definition runs between the ',' or '(' before it and the ',' or ')' after it.
+    size_t start = 0;
+    bool found = false;
+    int depth = 0;
+    for (size_t m = j; m-- > 0;) {
+      if (Punct(m, ')')) {
+        ++depth;
+      } else if (Punct(m, '(')) {
+        if (depth == 0) {
+          start = m + 1;
+          found = true;
+          break;
+        }
+        --depth;
+      } else if (Punct(m, ',') && depth == 0) {
+        start = m + 1;
+        found = true;
+        break;
+      }
+    }
+    if (!found) return;
+    size_t end = T.size();
+    depth = 0;
+    for (size_t m = identityEnd + 1; m < T.size(); ++m) {
+      if (Punct(m, '(')) {
+        ++depth;
+      } else if (Punct(m, ')')) {
+        if (depth == 0) {
+          end = m;
+          break;
+        }
+        --depth;
+      } else if (Punct(m, ',') && depth == 0) {
+        end = m;
+        break;
+      }
+    }
+    const size_t type = start + 1;
+    if (type >= j || !NamePart(start)) return;
+    if (!Word(type, "INT") && !Word(type, "INTEGER") && !Word(type, "BIGINT") &&
+        !Word(type, "SMALLINT") && !Word(type, "TINYINT"))
+      return;
+    size_t key = 0;
+    for (size_t m = type + 1; m + 1 < end; ++m) {
+      if (Word(m, "AUTOINCREMENT")) return;
+      if (Word(m, "PRIMARY") && Word(m + 1, "KEY")) key = m + 1;
+    }
+    if (key == 0) return;
+    Edits.push_back(TEdit{T[type].Begin, T[type].End, "INTEGER"});
+    Edits.push_back(TEdit{T[j].Begin, T[identityEnd].End, ""});
+    Edits.push_back(TEdit{T[key].End, T[key].End, " AUTOINCREMENT"});
+  }
+
+  const std::string& S;
+  std::vector<TToken> T;
+  std::vector<TEdit> Edits;
+};
+
+// ---- Functions ----
+
+void GetDateFunction(sqlite3_context* context, int, sqlite3_value**) {
+  const std::string now = LocalTimestampText();
+  sqlite3_result_text(context, now.data(), static_cast<int>(now.size()), SQLITE_TRANSIENT);
+}
+
+void ScopeIdentityFunction(sqlite3_context* context, int, sqlite3_value**) {
+  const sqlite3_int64 row = sqlite3_last_insert_rowid(sqlite3_context_db_handle(context));
+  if (row == 0)
+    sqlite3_result_null(context);
+  else
+    sqlite3_result_int64(context, row);
+}
+
+void ObjectIdFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
+  const unsigned char* name = sqlite3_value_text(argv[0]);
+  if (!name) {
+    sqlite3_result_null(context);
+    return;
+  }
+  const char* types = "'table','view','index','trigger'";
+  if (argc > 1 && sqlite3_value_type(argv[1]) != SQLITE_NULL) {
+    const unsigned char* type = sqlite3_value_text(argv[1]);
+    const std::string wanted = ObjectPart(type ? reinterpret_cast<const char*>(type) : "");
+    if (SameText(wanted, "U")) {
+      types = "'table'";
+    } else if (SameText(wanted, "V")) {
+      types = "'view'";
+    } else {
+      sqlite3_result_null(context);  // procedures, functions, ...: SQLite keeps none
+      return;
+    }
+  }
+  const std::string query = std::string("SELECT rowid FROM sqlite_master WHERE type IN (") + types +
+                            ") AND name = ?1 COLLATE NOCASE";
+  sqlite3* db = sqlite3_context_db_handle(context);
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, query.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+    sqlite3_result_error(context, sqlite3_errmsg(db), -1);
+    return;
+  }
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+  const std::string object = ObjectPart(reinterpret_cast<const char*>(name));
+  sqlite3_bind_text(raw, 1, object.data(), static_cast<int>(object.size()), SQLITE_TRANSIENT);
+  const int rc = sqlite3_step(raw);
+  if (rc == SQLITE_ROW)
+    sqlite3_result_int64(context, sqlite3_column_int64(raw, 0));
+  else if (rc == SQLITE_DONE)
+    sqlite3_result_null(context);
+  else
+    sqlite3_result_error(context, sqlite3_errmsg(db), -1);
+}
+
+}  // namespace
+
+std::string TranslateSqlServerText(const std::string& sql) {
+  // Most statements carry neither form; they pass without being taken apart.
+  if (!ContainsText(sql, "IDENTITY") && !ContainsText(sql, "OBJECT_ID")) return sql;
+  return TTranslator(sql).Run();
+}
+
+bool InstallSqlServerFunctions(sqlite3* db, std::string& error) {
+  struct TFunction {
+    const char* Name;
+    int Arguments;
+    void (*Call)(sqlite3_context*, int, sqlite3_value**);
+  };
+  static constexpr TFunction Functions[] = {
+      {"GETDATE", 0, GetDateFunction},
+      {"SCOPE_IDENTITY", 0, ScopeIdentityFunction},
+      {"OBJECT_ID", 1, ObjectIdFunction},
+      {"OBJECT_ID", 2, ObjectIdFunction},
+  };
+  for (const TFunction& f : Functions)
+    if (sqlite3_create_function_v2(db, f.Name, f.Arguments, SQLITE_UTF8, nullptr, f.Call, nullptr,
+                                   nullptr, nullptr) != SQLITE_OK) {
+      error = std::string("cannot install ") + f.Name + ": " + sqlite3_errmsg(db);
+      return false;
+    }
+  return true;
+}
+
+void BeginSqlServerBatch(sqlite3* db) { sqlite3_set_last_insert_rowid(db, 0); }
+
+std::string LocalTimestampText() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  char text[64];
+  const int n = snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03ld",
+                         local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                         local.tm_min, local.tm_sec, now.tv_nsec / 1000000);
+  return std::string(text, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+std::string SqlStringLiteral(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  out += '\'';
+  return out;
+}

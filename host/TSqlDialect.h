@@ -1,0 +1,39 @@
+// What the till's SQLite database lacks of the SQL Server dialect that modules write their
+// statements in. The one place where the till bridges the two: modules send SQL Server text
+// unchanged and never learn which database answers.
+#pragma once
+
+#include <string>
+
+struct sqlite3;
+
+// Rewrites the SQL Server forms SQLite cannot run into their SQLite equivalents, outside string
+// literals, quoted names and comments, keeping every other byte as it stands:
+//  - "IF ( OBJECT_ID( 'T', 'U' ) IS NULL ) CREATE TABLE T" (outer parentheses optional, the type
+//    'U' or absent, the guard naming the created table) -> "CREATE TABLE IF NOT EXISTS T";
+//  - a column "INT|BIGINT|SMALLINT|TINYINT ... IDENTITY[(1,1)] ... PRIMARY KEY" ->
+//    "INTEGER ... PRIMARY KEY AUTOINCREMENT" (the form that numbers rows 1, 2, ... and never
+//    reuses a number).
+// Anything else, including a guard that names another table or an identity of another seed or
+// step, is left alone so that SQLite refuses it with its own message rather than run something
+// that means less than what was written.
+std::string TranslateSqlServerText(const std::string& sql);
+
+// Installs on a connection the SQL Server functions modules call:
+//  GETDATE()           the till's local time, 'YYYY-MM-DD HH:MM:SS.mmm' (sorts as it reads);
+//  SCOPE_IDENTITY()    the row number of the last row this connection inserted in the batch
+//                      running, NULL when the batch inserted none (see BeginSqlServerBatch);
+//  OBJECT_ID(name[, type])  non-NULL (the object's number in the schema) when the object exists:
+//                      type 'U' a table, 'V' a view, absent any; the name may carry a schema
+//                      prefix and brackets ('dbo.[DovraLog]'); case does not matter.
+// False with SQLite's message when a function cannot be installed.
+bool InstallSqlServerFunctions(sqlite3* db, std::string& error);
+
+// Marks the start of a batch on the connection: SCOPE_IDENTITY() forgets earlier batches' rows.
+void BeginSqlServerBatch(sqlite3* db);
+
+// The till's local time as GETDATE() gives it.
+std::string LocalTimestampText();
+
+// The text as an SQL string literal: in single quotes, every single quote doubled.
+std::string SqlStringLiteral(const std::string& text);

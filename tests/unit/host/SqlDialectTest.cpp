@@ -1,0 +1,230 @@
+// The till's bridge from the SQL Server dialect to SQLite, the DB script service's format rule,
+// and the transactions command's table.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+
+#include "TDBScript.h"
+#include "TSqlDialect.h"
+#include "cmdDatabase.h"
+#include "implDatabaseChangesDovra.h"
+
+namespace {
+
+std::string Collapsed(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const bool blank = c == ' ' || c == '\r' || c == '\n' || c == '\t';
+    if (blank && (out.empty() || out.back() == ' ')) continue;
+    out += blank ? ' ' : c;
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+}  // namespace
+
+TEST(SqlDialect, RewritesTheSqlServerFormsAndNothingElse) {
+  struct TCase {
+    const char* Name;
+    std::string Input;
+    std::string Expected;
+  };
+  const std::string s2 =
+      "INSERT INTO [DovraTransactions] ( [Timestamp_Created] ) VALUES ( GETDATE() ); SELECT CAST( "
+      "SCOPE_IDENTITY() AS INT ) AS [ID]";
+  const TCase cases[] = {
+      {"guard with outer parentheses",
+       "IF ( OBJECT_ID( 'T', 'U' ) IS NULL )\r\n  CREATE TABLE [T] ( [A] INT )",
+       "CREATE TABLE IF NOT EXISTS [T] ( [A] INT )"},
+      {"guard without them, lower case, no type",
+       "if object_id('dbo.t') is null create table t (a int)",
+       "CREATE TABLE IF NOT EXISTS t (a int)"},
+      {"guard with a schema on both sides",
+       "IF OBJECT_ID('[dbo].[T]','U') IS NULL CREATE TABLE dbo.[T] (A INT)",
+       "CREATE TABLE IF NOT EXISTS dbo.[T] (A INT)"},
+      {"guard naming another table", "IF OBJECT_ID('X','U') IS NULL CREATE TABLE T (A INT)",
+       "IF OBJECT_ID('X','U') IS NULL CREATE TABLE T (A INT)"},
+      {"guard for a view", "IF OBJECT_ID('T','V') IS NULL CREATE TABLE T (A INT)",
+       "IF OBJECT_ID('T','V') IS NULL CREATE TABLE T (A INT)"},
+      {"identity before the key",
+       "CREATE TABLE T ( [ID] INT NOT NULL IDENTITY(1,1) PRIMARY KEY, B INT )",
+       "CREATE TABLE T ( [ID] INTEGER NOT NULL  PRIMARY KEY AUTOINCREMENT, B INT )"},
+      {"identity after the key, bare, bigint", "CREATE TABLE T (ID BIGINT PRIMARY KEY IDENTITY)",
+       "CREATE TABLE T (ID INTEGER PRIMARY KEY AUTOINCREMENT )"},
+      {"identity of another seed", "CREATE TABLE T (ID INT IDENTITY(100,1) PRIMARY KEY)",
+       "CREATE TABLE T (ID INT IDENTITY(100,1) PRIMARY KEY)"},
+      {"identity without a key", "CREATE TABLE T (ID INT IDENTITY(1,1), B VARCHAR(5))",
+       "CREATE TABLE T (ID INT IDENTITY(1,1), B VARCHAR(5))"},
+      {"identity of a text column", "CREATE TABLE T (ID VARCHAR(9) IDENTITY(1,1) PRIMARY KEY)",
+       "CREATE TABLE T (ID VARCHAR(9) IDENTITY(1,1) PRIMARY KEY)"},
+      {"both forms inside a text literal",
+       "INSERT INTO L VALUES ( 'IF ( OBJECT_ID( ''L'', ''U'' ) IS NULL ) CREATE TABLE L (ID INT "
+       "IDENTITY(1,1) PRIMARY KEY)' )",
+       "INSERT INTO L VALUES ( 'IF ( OBJECT_ID( ''L'', ''U'' ) IS NULL ) CREATE TABLE L (ID INT "
+       "IDENTITY(1,1) PRIMARY KEY)' )"},
+      {"forms inside comments",
+       "-- IF OBJECT_ID('T') IS NULL CREATE TABLE T\r\n/* IDENTITY(1,1) */ SELECT 1",
+       "-- IF OBJECT_ID('T') IS NULL CREATE TABLE T\r\n/* IDENTITY(1,1) */ SELECT 1"},
+      {"a literal never closed", "SELECT 'IDENTITY(1,1) PRIMARY KEY",
+       "SELECT 'IDENTITY(1,1) PRIMARY KEY"},
+      {"the transaction insert", s2, s2},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(TranslateSqlServerText(c.Input), c.Expected) << c.Name;
+}
+
+TEST(SqlDialect, RewritesTheModuleSchemaScripts) {
+  EXPECT_EQ(Collapsed(TranslateSqlServerText(DovraTransactionTableScript())),
+            "-- Dovra Transaction Table CREATE TABLE IF NOT EXISTS [DovraTransactions] ( [ID] "
+            "INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT, [Timestamp_Created] DATETIME NOT NULL, "
+            "[Timestamp_Payment] DATETIME NULL, [InvoiceNum] INT NULL, [VoucherReference] "
+            "VARCHAR(50) NULL, [RedeemJSON] VARCHAR(1000) NULL, [Amount] FLOAT NULL );");
+  EXPECT_EQ(Collapsed(TranslateSqlServerText(DovraLogTableScript())),
+            "-- Dovra Log Table CREATE TABLE IF NOT EXISTS [DovraLog] ( [ID] INTEGER NOT NULL "
+            "PRIMARY KEY AUTOINCREMENT, [Timestamp] DATETIME NOT NULL , [Class] VARCHAR(10) NOT "
+            "NULL , [Message] VARCHAR(1000) NOT NULL );");
+  // The comment keeps its own line: the statement must not end up inside it.
+  EXPECT_EQ(TranslateSqlServerText(DovraLogTableScript()).find("\r\nCREATE TABLE IF NOT EXISTS"),
+            DovraLogTableScript().find("\r\n"));
+}
+
+TEST(SqlDialect, FunctionsAnswerAsSqlServerDoes) {
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &raw), SQLITE_OK);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
+  std::string error;
+  ASSERT_TRUE(InstallSqlServerFunctions(raw, error)) << error;
+  auto value = [&](const std::string& sql) {
+    sqlite3_stmt* s = nullptr;
+    std::string out = "(error)";
+    const char* tail = sql.c_str();
+    while (*tail && sqlite3_prepare_v2(raw, tail, -1, &s, &tail) == SQLITE_OK && s) {
+      if (sqlite3_step(s) == SQLITE_ROW)
+        out = sqlite3_column_type(s, 0) == SQLITE_NULL
+                  ? "NULL"
+                  : reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+      sqlite3_finalize(s);
+    }
+    return out;
+  };
+  BeginSqlServerBatch(raw);
+  EXPECT_EQ(value("SELECT SCOPE_IDENTITY()"), "NULL") << "no row inserted yet";
+  ASSERT_EQ(value("CREATE TABLE [DovraLog] ( [ID] INTEGER PRIMARY KEY AUTOINCREMENT, [M] TEXT );"
+                  "INSERT INTO [DovraLog] ( [M] ) VALUES ( 'a' ), ( 'b' );"
+                  "SELECT CAST( SCOPE_IDENTITY() AS INT ) AS [ID]"),
+            "2");
+  BeginSqlServerBatch(raw);
+  EXPECT_EQ(value("SELECT SCOPE_IDENTITY()"), "NULL") << "a new batch forgets the last one's row";
+
+  struct TCase {
+    const char* Query;
+    bool Exists;
+  };
+  const TCase objects[] = {
+      {"SELECT OBJECT_ID( 'DovraLog', 'U' )", true},
+      {"SELECT OBJECT_ID( 'dbo.[dovralog]', 'u' )", true},
+      {"SELECT OBJECT_ID( 'DovraLog' )", true},
+      {"SELECT OBJECT_ID( 'DovraLog', 'V' )", false},
+      {"SELECT OBJECT_ID( 'DovraLog', 'P' )", false},
+      {"SELECT OBJECT_ID( 'DovraTransactions', 'U' )", false},
+      {"SELECT OBJECT_ID( NULL, 'U' )", false},
+  };
+  for (const TCase& c : objects) EXPECT_EQ(value(c.Query) != "NULL", c.Exists) << c.Query;
+  EXPECT_TRUE(std::regex_match(value("SELECT GETDATE()"),
+                               std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})")));
+}
+
+TEST(ExecuteFormat, FillsInTheArgumentsByKind) {
+  struct TCase {
+    const char* Format;
+    TDBArgs Args;
+    const char* Expected;
+  };
+  const TCase cases[] = {
+      {"%s|%d|%f",
+       {std::string("'O''Brien'"), int32_t{-17}, TCurrency{125000}},
+       "'O''Brien'|-17|12.50"},
+      {"%s", {std::string("%s %d %f %%")}, "%s %d %f %%"},  // a text is never formatted again
+      {"100%% %d", {int32_t{5}}, "100% 5"},
+      {"%f", {TCurrency{123449}}, "12.34"},
+      {"%f", {TCurrency{123450}}, "12.35"},  // half away from zero
+      {"%f", {TCurrency{123457}}, "12.35"},
+      {"%f", {TCurrency{-123450}}, "-12.35"},
+      {"%f", {TCurrency{-49}}, "0.00"},
+      {"%f", {TCurrency{-50}}, "-0.01"},
+      {"%f", {TCurrency{INT64_MIN}}, "-922337203685477.58"},
+      {"%f", {TCurrency{INT64_MAX}}, "922337203685477.58"},
+      {"%d", {int32_t{INT32_MIN}}, "-2147483648"},
+      {"no arguments", {}, "no arguments"},
+  };
+  for (const TCase& c : cases) {
+    std::string sql, error;
+    EXPECT_TRUE(FormatStatement(c.Format, c.Args, sql, error)) << c.Format << ": " << error;
+    EXPECT_EQ(sql, c.Expected) << c.Format;
+  }
+}
+
+TEST(ExecuteFormat, RefusesWhatDoesNotFit) {
+  struct TCase {
+    const char* Format;
+    TDBArgs Args;
+    const char* Reason;
+  };
+  const TCase cases[] = {
+      {"%d", {std::string("5")}, "argument 1 is text, %d at offset 0 takes an integer"},
+      {"%s %f",
+       {std::string("a"), int32_t{5}},
+       "argument 2 is integer, %f at offset 3 takes a currency"},
+      {"%s", {TCurrency{1}}, "argument 1 is currency, %s at offset 0 takes a text"},
+      {"%s %s", {std::string("a")}, "%s at offset 3 has no argument (1 given)"},
+      {"%d", {int32_t{1}, int32_t{2}}, "2 arguments given, the format uses 1"},
+      {"%x", {int32_t{1}}, "unsupported conversion %x at offset 0"},
+      {"50%", {}, "the format ends in a lone % (offset 2)"},
+      {"%s", {std::string("a\0b", 3)}, "text argument 1 holds a NUL byte at offset 1"},
+  };
+  for (const TCase& c : cases) {
+    std::string sql = "untouched", error;
+    EXPECT_FALSE(FormatStatement(c.Format, c.Args, sql, error)) << c.Format;
+    EXPECT_NE(error.find(c.Reason), std::string::npos) << c.Format << " gave: " << error;
+    EXPECT_EQ(sql, "untouched");
+  }
+}
+
+TEST(TransactionsCommand, PrintsAnAlignedTableWithShortenedTexts) {
+  TDBTable table;
+  table.Columns = {"ID", "Message", "Amount"};
+  using C = TDBCell;
+  table.Rows = {
+      {C{C::Integer, "7"}, C{C::Textual, "line\r\nbreak"}, C{C::Float, "12.5"}},
+      {C{C::Integer, "12"}, C{C::Textual, "\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBCxyz"},
+       C{C::Null, ""}},
+  };
+  EXPECT_EQ(FormatTextTable(table, 6),
+            "ID  Message  Amount\n"
+            "--  -------  ------\n"
+            " 7  line \xE2\x80\xA6     12.5\n"
+            "12  \xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xE2\x80\xA6     NULL\n");
+}
+
+TEST(TransactionsCommand, KeepsTheLogRowsOfTheInvoicesTransactions) {
+  const std::vector<std::string> ids = {"7", "12"}, references = {"R-77"};
+  struct TCase {
+    const char* Message;
+    bool Kept;
+  };
+  const TCase cases[] = {
+      {"New Transaction: 7", true},
+      {"New Transaction: 71", false},
+      {"{\"ID\": 12, \"VoucherReference\": \"x\" }", true},
+      {"{\"ID\":12}", true},
+      {"{\"ID\": 120}", false},
+      {"{\"Reversed\":true,\"VoucherReference\":\"R-77\"}", true},
+      {"New Transaction: 3", false},
+      {"", false},
+  };
+  for (const TCase& c : cases)
+    EXPECT_EQ(MentionsTransaction(c.Message, ids, references), c.Kept) << c.Message;
+}
