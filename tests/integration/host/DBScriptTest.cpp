@@ -113,7 +113,7 @@ TEST_F(DBScriptTest, UpgradeCreatesTheTablesOnceAndRegistersTheRightsOnce) {
   TIntfPtr<IDBScript> db = RegisterDBScript(registry, {Path("till.db"), 5000, ""});
   RegisterActionCodes(registry, db.Get());
   registry->RegisterNamedFactory(IDatabaseChanges::IID, "Dovra",
-                                 NewDatabaseChangesDovraFactory().Get());
+                                 MakeObject<TDatabaseChangesDovraFactory>().Get());
 
   std::ostringstream first, second, err;
   ASSERT_EQ(RunDatabaseUpgrade(registry, first, err), 0) << first.str() << err.str();
