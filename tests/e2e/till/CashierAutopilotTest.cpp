@@ -3,12 +3,12 @@
 // payment dialog can end, and what the voucher service really received.
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "ChildProcess.h"
+#include "SandboxProcess.h"
 #include "FDovraPayment.h"
 #include "RestClient.h"
 #include "TCashierAutopilot.h"
@@ -106,26 +106,15 @@ const TRow kRows[] = {
       "the dialog closed without a payment"}},
 };
 
-// A dovra-sandbox child in a folder of its own, serving as the module's voucher service for the
-// lifetime of the object.
+// A dovra-sandbox child serving as the module's voucher service for the lifetime of the object.
 class TSandboxService {
  public:
-  explicit TSandboxService(const std::vector<std::string>& extra) {
-    if (!FData.isValid()) throw std::runtime_error("no temporary folder");
-    std::vector<std::string> args{"--port", "0", "--data", Path(""), "--record", Path("record")};
-    args.insert(args.end(), extra.begin(), extra.end());
-    // DOVRA_SANDBOX may name another build of the sandbox (a sanitizer build, for instance).
-    const char* program = std::getenv("DOVRA_SANDBOX");
-    if (!program || !*program) program = DOVRA_SANDBOX_PROGRAM;
-    std::string error, line;
-    if (!FProcess.Start(program, args, {}, error)) throw std::runtime_error(error);
-    if (!FProcess.ReadLine(line, 15000) || line.rfind("listening on ", 0) != 0)
-      throw std::runtime_error("dovra-sandbox did not start: " + line);
-    setenv("DOVRA_BASE_URL", line.substr(13).c_str(), 1);
+  explicit TSandboxService(const std::vector<std::string>& extra) : FSandbox(extra) {
+    setenv("DOVRA_BASE_URL", FSandbox.URL.c_str(), 1);
     LoadVoucherServiceAddress();
     TIntfPtr<IServiceRegistry> registry = NewServiceRegistry();
     TRestClientOptions options;
-    options.CaFile = Path("cert.pem");
+    options.CaFile = FSandbox.CertFile();
     RegisterRestClient(registry.Get(), options);
     registry->RegisterFactory(IDovraVoucherAPI::IID, MakeObject<TDovraVoucherAPIFactory>().Get());
     ModuleRegistrySlot() = registry;
@@ -134,22 +123,16 @@ class TSandboxService {
     ModuleRegistrySlot() = nullptr;
     unsetenv("DOVRA_BASE_URL");
     LoadVoucherServiceAddress();
-    FProcess.Stop();
   }
   int Requests(const std::string& operation) const {
-    std::ifstream in(Path("record"), std::ios::binary);
     int n = 0;
-    for (std::string line; std::getline(in, line);)
+    for (const std::string& line : FSandbox.RecordLines())
       n += ParseJSONDocument(line).Get("Operation").ToText() == operation;
     return n;
   }
 
  private:
-  std::string Path(const std::string& name) const {
-    return (FData.path() + "/" + QString::fromStdString(name)).toStdString();
-  }
-  QTemporaryDir FData;
-  TChildProcess FProcess;
+  TSandboxProcess FSandbox;
 };
 
 class CashierAutopilotTest : public ::testing::TestWithParam<TRow> {};

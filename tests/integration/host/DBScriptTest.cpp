@@ -14,6 +14,7 @@
 
 #include "TActionCodes.h"
 #include "TDBScript.h"
+#include "clsDovraStatements.h"
 #include "TDatabaseUpgrade.h"
 #include "TestFolder.h"
 #include "TestRegistry.h"
@@ -23,39 +24,14 @@
 
 namespace {
 
-// The module's statements as it sends them: lines padded to their widths, joined by CR LF.
-std::string Lines(std::initializer_list<std::pair<const char*, size_t>> lines) {
-  std::string text;
-  for (const auto& [line, width] : lines) {
-    if (!text.empty()) text += "\r\n";
-    text += line;
-    text.append(width - std::string(line).size(), ' ');
-  }
-  return text;
-}
-const std::string S1 = Lines({{"INSERT", 43},
-                              {"  INTO [DovraLog]", 42},
-                              {"       ( [Timestamp], [Class], [Message] )", 43},
-                              {"VALUES ( %s, %s, %s )", 43}});
-const std::string S2 =
-    "INSERT INTO [DovraTransactions] ( [Timestamp_Created] ) VALUES ( GETDATE() ); SELECT CAST( "
-    "SCOPE_IDENTITY() AS INT ) AS [ID]";
-const std::string S3 = Lines({{"UPDATE [DovraTransactions]", 40},
-                              {"   SET [Timestamp_Payment] = GETDATE(),", 40},
-                              {"       [VoucherReference]  = %s,", 40},
-                              {"       [RedeemJSON]        = %s,", 40},
-                              {"       [Amount]            = %f", 40},
-                              {" WHERE [ID] = %d", 40}});
-const std::string S4 = Lines({{"UPDATE [DovraTransactions]", 28},
-                              {"   SET [InvoiceNum] = %d", 28},
-                              {" WHERE [ID]         = %d", 28}});
-const std::string S5 = "SELECT ID, VoucherReference FROM DovraTransactions WHERE InvoiceNum = %d";
+// The module's statements as it sends them.
+const std::string& S1 = ActivityInsertStatement();
+const std::string& S2 = TransactionInsertStatement();
+const std::string& S3 = PaymentUpdateStatement();
+const std::string& S4 = InvoiceLinkStatement();
+const std::string& S5 = InvoiceRowsStatement();
 
-std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (const char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
-  return out + "'";
-}
+std::string Quoted(const std::string& text) { return QuotedSQLText(text); }
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;

@@ -26,6 +26,11 @@ class TChildProcess {
   int ReadAllAndWait(std::string& output, int timeoutMs);
   // SIGTERM, then SIGKILL after a short grace period; reaps the child.
   void Stop();
+  // SIGKILL at once, as a power cut or an operator's kill would end it; reaps the child.
+  void Kill();
+
+  // Set before Start: the child's error output goes into the same pipe as its output.
+  bool MergeErrors = false;
 
  private:
   pid_t FPid = -1;

@@ -35,6 +35,7 @@ bool TChildProcess::Start(const std::string& program, const std::vector<std::str
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  if (MergeErrors) posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
 
   std::vector<std::string> argStore{program};
   argStore.insert(argStore.end(), args.begin(), args.end());
@@ -118,6 +119,17 @@ void TChildProcess::Stop() {
       kill(FPid, SIGKILL);
       waitpid(FPid, &status, 0);
     }
+    FPid = -1;
+  }
+  if (FOut >= 0) close(FOut);
+  FOut = -1;
+}
+
+void TChildProcess::Kill() {
+  if (FPid > 0) {
+    kill(FPid, SIGKILL);
+    int status = 0;
+    waitpid(FPid, &status, 0);
     FPid = -1;
   }
   if (FOut >= 0) close(FOut);

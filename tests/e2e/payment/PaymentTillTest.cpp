@@ -1,0 +1,291 @@
+// Whole voucher payments on the real till: sarn-till with the module, its SQLite database, the
+// cashier autopilot working the real dialog off screen, and dovra-sandbox over HTTPS. What the
+// cashier, the database rows and the module log end up with, also when something fails.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "SandboxProcess.h"
+#include "TestFolder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using TRow = std::map<std::string, std::string>;
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+int Count(const std::vector<std::string>& lines, const std::string& part) {
+  int n = 0;
+  for (const std::string& line : lines) n += Contains(line, part);
+  return n;
+}
+
+class PaymentAtTheTill : public TTestFolder {
+ protected:
+  PaymentAtTheTill() : TTestFolder("dovra-till-payment") {}
+
+  void SetUp() override {
+    TTestFolder::SetUp();
+    // A module of its own, so that its log lands in this test's folder.
+    fs::copy_file(DOVRA_MODULE_PATH, Path("DovraVoucherPayment.smd"));
+  }
+
+  struct TRun {
+    int Exit = -1;
+    std::string Output;
+  };
+
+  std::vector<std::string> TillArgs(const std::vector<std::string>& args) const {
+    std::vector<std::string> all{"--module", Path("DovraVoucherPayment.smd"), "--db", Database,
+                                 "--ca-file", Sandbox->CertFile()};
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+  }
+  std::vector<std::string> Environment() const {
+    return {"DOVRA_BASE_URL=" + Sandbox->URL, "QT_QPA_PLATFORM=offscreen"};
+  }
+  TRun Till(const std::vector<std::string>& args) {
+    TChildProcess till;
+    till.MergeErrors = true;
+    TRun run;
+    std::string error;
+    if (!till.Start(SARN_TILL_PROGRAM, TillArgs(args), Environment(), error)) {
+      ADD_FAILURE() << error;
+      return run;
+    }
+    run.Exit = till.ReadAllAndWait(run.Output, 90000);
+    return run;
+  }
+  std::vector<std::string> PayArgs(const std::string& voucher,
+                                   const std::vector<std::string>& extra = {}) const {
+    std::vector<std::string> args{"pay",     "--amount", "62.50",     "--order", OrderFile,
+                                  "--popup", "--voucher", voucher, "--mobile", "0612345678"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+  TRun Pay(const std::string& voucher, const std::vector<std::string>& extra = {}) {
+    return Till(PayArgs(voucher, extra));
+  }
+  void Upgrade() {
+    const TRun run = Till({"upgrade"});
+    ASSERT_EQ(run.Exit, 0) << run.Output;
+  }
+
+  // Rows of a query on the till's database, NULL as "NULL".
+  std::vector<TRow> Rows(const std::string& sql) const {
+    std::vector<TRow> rows;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(Database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+      sqlite3_close(db);
+      return rows;
+    }
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(statement) == SQLITE_ROW) {
+        TRow row;
+        for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+          const auto* text = sqlite3_column_text(statement, i);
+          row[sqlite3_column_name(statement, i)] =
+              text ? reinterpret_cast<const char*>(text) : "NULL";
+        }
+        rows.push_back(row);
+      }
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return rows;
+  }
+  std::vector<TRow> Transactions() const {
+    return Rows("SELECT * FROM DovraTransactions ORDER BY ID");
+  }
+  std::vector<TRow> Activities() const { return Rows("SELECT * FROM DovraLog ORDER BY ID"); }
+
+  std::string ModuleLog() const {
+    std::string all;
+    for (const auto& entry : fs::directory_iterator(dir_))
+      if (entry.path().extension() == ".log") all += Read(entry.path().string());
+    return all;
+  }
+  // The text after "label : " on the last module log line carrying the label.
+  std::string LoggedValue(const std::string& label) const {
+    const std::string log = ModuleLog();
+    const size_t at = log.rfind(label + " : ");
+    if (at == std::string::npos) return "(no line " + label + ")";
+    const size_t from = at + label.size() + 3;
+    return log.substr(from, log.find("\r\n", from) - from);
+  }
+
+  std::unique_ptr<TSandboxProcess> Sandbox = std::make_unique<TSandboxProcess>();
+  std::string Database = Path("sarn-till.db");
+  std::string OrderFile = DOVRA_SOURCE_DIR "/examples/order.json";
+};
+
+}  // namespace
+
+TEST_F(PaymentAtTheTill, AVoucherPaysIsLinkedAndGoesBackWhenItsInvoiceIsOverridden) {
+  Upgrade();
+  TRun first = Pay("WELCOME10", {"--invoice", "1001"});
+  ASSERT_EQ(first.Exit, 0) << first.Output;
+  for (const char* line :
+       {"receipt: payment entry PAYMENT:DovraVoucher amount 10.0000 (context 2,1)\n",
+        "receipt: payment code PAYMENT:DovraVoucher (context 2,1)\n",
+        "receipt: detail VoucherReference=DVR-00000001\nreceipt: detail VoucherCode=WELCOME10\n",
+        "voucher: paid 10.0000\n"})
+    EXPECT_TRUE(Contains(first.Output, line)) << line << "\n" << first.Output;
+  const std::string firstAnswer = LoggedValue("[TDovraVoucherAPI.Redeem] Response");
+  TRun second = Pay("SAVE15", {"--invoice", "1001"});
+  ASSERT_EQ(second.Exit, 0) << second.Output;
+  EXPECT_TRUE(Contains(second.Output, "voucher: paid 9.3800")) << second.Output;
+
+  std::vector<TRow> rows = Transactions();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0]["VoucherReference"], "DVR-00000001");
+  EXPECT_EQ(rows[0]["RedeemJSON"], firstAnswer);
+  EXPECT_EQ(rows[0]["Amount"], "10.0");
+  EXPECT_EQ(rows[0]["InvoiceNum"], "1001");
+  EXPECT_NE(rows[0]["Timestamp_Payment"], "NULL");
+  EXPECT_EQ(rows[1]["Amount"], "9.38");
+  EXPECT_EQ(rows[1]["InvoiceNum"], "1001");
+
+  TRun overridden = Till({"override", "--invoice", "1001"});
+  ASSERT_EQ(overridden.Exit, 0) << overridden.Output;
+  const std::vector<std::string> requests = Sandbox->RecordLines();
+  EXPECT_EQ(Count(requests, "\"Operation\":\"reverse\""), 2);
+  EXPECT_EQ(Count(requests, "{\\\"VoucherReference\\\":\\\"DVR-00000001\\\"}"), 1);
+  EXPECT_EQ(Count(requests, "{\\\"VoucherReference\\\":\\\"DVR-00000002\\\"}"), 1);
+
+  const std::vector<TRow> log = Activities();
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"INFO", "New Transaction: 1"},
+      {"REDEEM", "{\"ID\": 1, \"VoucherReference\": \"DVR-00000001\" }"},
+      {"INFO", "New Transaction: 2"},
+      {"REDEEM", "{\"ID\": 2, \"VoucherReference\": \"DVR-00000002\" }"},
+      {"REVERSE", "{\"ID\":1,\"VoucherReference\":\"DVR-00000001\"}"},
+      {"INFO", LoggedValue("[TPaymentMethodDovraVoucher.DoOverringInvoice] Response")},
+      {"REVERSE", "{\"ID\":2,\"VoucherReference\":\"DVR-00000002\"}"}};
+  ASSERT_EQ(log.size(), 8u);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(log[i].at("Class"), expected[i].first) << i;
+    EXPECT_EQ(log[i].at("Message"), expected[i].second) << i;
+  }
+  // WELCOME10 is single use: it pays again only because the override gave it back.
+  EXPECT_EQ(Pay("WELCOME10").Exit, 0);
+}
+
+TEST_F(PaymentAtTheTill, AClosedDialogLeavesAnOpenRowAndACancelledSaleGivesTheVoucherBack) {
+  Upgrade();
+  TRun closed = Pay("WELCOME10", {"--no-redeem", "--invoice", "5"});
+  EXPECT_EQ(closed.Exit, 3) << closed.Output;
+  EXPECT_TRUE(Contains(closed.Output, "voucher: not paid")) << closed.Output;
+  TRun cancelled = Pay("WELCOME10", {"--cancel"});
+  EXPECT_EQ(cancelled.Exit, 0) << cancelled.Output;
+
+  std::vector<TRow> rows = Transactions();
+  ASSERT_EQ(rows.size(), 2u);
+  // The closed dialog's row: opened, nothing paid, no invoice (nothing to link without one).
+  EXPECT_NE(rows[0]["Timestamp_Created"], "NULL");
+  for (const char* column : {"Timestamp_Payment", "VoucherReference", "Amount", "InvoiceNum"})
+    EXPECT_EQ(rows[0][column], "NULL") << column;
+  // The cancelled sale's row keeps its redemption; the voucher went back at the service.
+  EXPECT_EQ(rows[1]["VoucherReference"], "DVR-00000001");
+  EXPECT_EQ(rows[1]["InvoiceNum"], "NULL");
+  EXPECT_EQ(LoggedValue("[TPaymentMethodDovraVoucher.CancelTransaction] Reversed"), "DVR-00000001");
+  EXPECT_EQ(Pay("WELCOME10").Exit, 0);
+}
+
+TEST_F(PaymentAtTheTill, FailuresEndInTheirOutcomeAndLoseNothing) {
+  struct TCase {
+    const char* Name;
+    std::vector<std::string> SandboxOptions;
+    bool Upgraded;
+    std::vector<std::string> TillOptions;  // before the command
+    std::string Order;                     // empty: the example order
+    int Exit;
+    const char* LogPart;       // in the module log
+    size_t Rows;               // DovraTransactions rows afterwards
+    int ServiceRequests;       // requests the sandbox received
+  };
+  const fs::path badOrder = dir_ / "not-json.json";
+  Write(badOrder.string(), "this is no order");
+  const std::vector<TCase> cases = {
+      {"redeem answered 500", {"--fail", "redeem:500"}, true, {}, "", 3,
+       "[TDovraVoucherAPI.Redeem] Error : HTTP 500", 1, 2},
+      {"redeem answered HTML", {"--html", "redeem"}, true, {}, "", 3,
+       "[TDovraVoucherAPI.Redeem] Response : <!DOCTYPE html>", 1, 2},
+      {"redeem answered garbage", {"--garbage", "redeem"}, true, {}, "", 3,
+       "[TDovraVoucherAPI.Redeem] Response : ", 1, 2},
+      {"tables missing", {}, false, {}, "", 3,
+       "[TPaymentMethodDovraVoucher.DoPaymentPopup] No transaction row, dialog not shown : -1", 0,
+       0},
+      {"database unwritable", {}, false, {"--db", "/proc/dovra/sarn-till.db"}, "", 3,
+       "[TPaymentMethodDovraVoucher.DoPaymentPopup] Current Transaction : -1", 0, 0},
+      {"order not JSON", {}, true, {}, badOrder.string(), 1,
+       "[TPaymentMethodDovraVoucher.DoPaymentPopup] Current Transaction : 1", 1, 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Sandbox = std::make_unique<TSandboxProcess>(c.SandboxOptions);
+    Database = Path(std::string(c.Name) + ".db");
+    if (c.Upgraded) Upgrade();
+    if (!c.Order.empty()) OrderFile = c.Order;
+    std::vector<std::string> args = c.TillOptions;
+    const std::vector<std::string> pay = PayArgs("WELCOME10");
+    args.insert(args.end(), pay.begin(), pay.end());
+    const TRun run = Till(args);
+    EXPECT_EQ(run.Exit, c.Exit) << run.Output;
+    EXPECT_TRUE(Contains(ModuleLog(), c.LogPart)) << c.LogPart;
+    EXPECT_EQ(static_cast<int>(Sandbox->RecordLines().size()), c.ServiceRequests);
+    if (c.Upgraded) {
+      const std::vector<TRow> rows = Transactions();
+      ASSERT_EQ(rows.size(), c.Rows);
+      for (const TRow& row : rows) EXPECT_EQ(row.at("Timestamp_Payment"), "NULL");
+    }
+    if (c.Exit == 1) EXPECT_TRUE(Contains(run.Output, "sarn-till: ")) << run.Output;
+    OrderFile = DOVRA_SOURCE_DIR "/examples/order.json";
+  }
+}
+
+TEST_F(PaymentAtTheTill, ALockedDatabaseMakesNoRedemption) {
+  Upgrade();
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(Database.c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  std::vector<std::string> args{"--db-busy-ms", "300"};
+  const std::vector<std::string> pay = PayArgs("WELCOME10");
+  args.insert(args.end(), pay.begin(), pay.end());
+  const TRun run = Till(args);
+  sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(holder);
+  EXPECT_EQ(run.Exit, 3) << run.Output;
+  EXPECT_TRUE(Contains(run.Output, "cashier: the voucher dialog did not appear")) << run.Output;
+  EXPECT_TRUE(Sandbox->RecordLines().empty());
+  EXPECT_TRUE(Transactions().empty());
+}
+
+TEST_F(PaymentAtTheTill, ATillKilledAfterItsReceiptKeepsTheRedemption) {
+  Upgrade();
+  TChildProcess till;
+  std::string error, line;
+  ASSERT_TRUE(till.Start(SARN_TILL_PROGRAM, TillArgs(PayArgs("WELCOME10")), Environment(), error))
+      << error;
+  bool receipt = false;
+  while (!receipt && till.ReadLine(line, 60000))
+    receipt = line.rfind("receipt: payment entry", 0) == 0;
+  ASSERT_TRUE(receipt) << "last line: " << line;
+  till.Kill();
+
+  const std::vector<TRow> rows = Transactions();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].at("VoucherReference"), "DVR-00000001");
+  EXPECT_TRUE(Contains(rows[0].at("RedeemJSON"), "DVR-00000001"));
+  EXPECT_EQ(LoggedValue("[TDovraVoucherAPI.Redeem] Response"), rows[0].at("RedeemJSON"));
+}
