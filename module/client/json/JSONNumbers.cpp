@@ -2,11 +2,11 @@
 // and floats written as the documents carry them; also the ISO 8601 text of a date-time.
 #include "JSONNumbers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <string>
 
 #include "clsJSONDocument.h"
@@ -49,18 +49,73 @@ bool ReadMoney(std::string_view s, size_t point, int64_t& out) noexcept {
     frac = frac * 10 + (c - '0');
   }
   for (size_t n = tail.size(); n < 4; ++n) frac *= 10;
-  constexpr int64_t kMax = std::numeric_limits<int64_t>::max() / 10000 - 1;
-  if (whole > kMax || whole < -kMax) return false;
-  out = negative ? whole * 10000 - frac : whole * 10000 + frac;
+  // Whole units and ten-thousandths together, on the magnitude, so that amounts up to the very
+  // ends of the range (922337203685477.5807 and -922337203685477.5808) stay money.
+  const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+  const uint64_t units = negative ? 0 - static_cast<uint64_t>(whole) : static_cast<uint64_t>(whole);
+  const uint64_t tenThousandths = static_cast<uint64_t>(frac);
+  if (units > (limit - tenThousandths) / 10000) return false;
+  const uint64_t magnitude = units * 10000 + tenThousandths;
+  out = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
   return true;
 }
+
+namespace {
+
+// For a well-formed number text that no double holds: true when it is too small for one (its
+// first significant digit stands below the units), false when it is too large. Such texts are
+// hundreds of powers of ten away from 1, so the position alone decides.
+bool BelowOne(std::string_view s) noexcept {
+  size_t i = 0;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+  int64_t order = -1;  // power of ten of the first significant digit, once one is seen
+  bool significant = false, point = false;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c == '.') {
+      point = true;
+    } else if (c < '0' || c > '9') {
+      break;
+    } else if (!point) {
+      if (significant || c != '0') {
+        significant = true;
+        ++order;
+      }
+    } else if (!significant) {  // order: the power of this decimal
+      if (c != '0')
+        significant = true;
+      else
+        --order;
+    }
+  }
+  int64_t exponent = 0;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
+    // Held far below overflow: beyond any text's own length the sign is all that counts.
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i)
+      exponent = std::min<int64_t>(exponent * 10 + (s[i] - '0'), int64_t{1} << 40);
+    if (negative) exponent = -exponent;
+  }
+  return order + exponent < 0;
+}
+
+}  // namespace
 
 bool ReadDouble(std::string_view s, double& out) noexcept {
   if (s.size() > 1 && s[0] == '+' && s[1] != '-' && s[1] != '+') s.remove_prefix(1);
   if (s.empty()) return false;
   double v = 0;
   const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(v)) return false;
+  if (r.ptr != s.data() + s.size()) return false;
+  if (r.ec == std::errc::result_out_of_range && BelowOne(s)) {
+    // Every number below the smallest double is zero, whatever its form, as any decimal reader
+    // rounds it; only a number too large for a double has no value.
+    v = s[0] == '-' ? -0.0 : 0.0;
+  } else if (r.ec != std::errc() || !std::isfinite(v)) {
+    return false;
+  }
   out = v;
   return true;
 }
@@ -160,6 +215,11 @@ char* FormatFloat(char* out, double value) noexcept {
   const double magnitude = std::fabs(value);
   if (magnitude >= 1e15) {
     // Past 15 integer digits the fixed form cannot keep the magnitude: shortest exact form.
+    // Integers below the 64-bit range read as the double -2^63, whose plain text would read back
+    // as the bottom 64-bit integer, another kind and value: it keeps the exponent form, and reads
+    // back as a float like the integers above the range.
+    if (value == -0x1p63)
+      return std::to_chars(out, out + kNumberRoom, value, std::chars_format::scientific).ptr;
     return std::to_chars(out, out + kNumberRoom, value).ptr;
   }
   // Most floats in documents are short decimals: the first power of ten whose multiple of the

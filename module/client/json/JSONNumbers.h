@@ -14,9 +14,10 @@ namespace JSONInternal {
 // Reads a whole text as a 64-bit integer: optional sign, digits, nothing else.
 bool ReadInt64(std::string_view s, int64_t& out) noexcept;
 // Reads a whole text as money: optional sign, digits, a point at `point` and one to four
-// decimals.
+// decimals; false when the amount is outside the 64-bit range of ten-thousandths.
 bool ReadMoney(std::string_view s, size_t point, int64_t& out) noexcept;
-// Reads a whole text as a finite double in C notation.
+// Reads a whole text as a double in C notation; a number too small for a double reads as zero
+// (with its sign), one too large or not finite does not read.
 bool ReadDouble(std::string_view s, double& out) noexcept;
 // Round half to even of a finite double into int64; false when it does not fit.
 bool RoundToInt64(double v, int64_t& out) noexcept;
