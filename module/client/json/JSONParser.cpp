@@ -36,6 +36,7 @@ class TJSONValueBuilder {
 
 namespace {
 
+// Nesting beyond this fails the parse instead of exhausting the stack on hostile input.
 constexpr int kMaxDepth = 512;
 
 inline bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
