@@ -1,5 +1,7 @@
 // The module's dynamic JSON value and its documents (objects and arrays): parsing of untrusted
-// text, building, case-insensitive member access and compact serialisation.
+// text, building, case-insensitive member access and compact serialisation. The one header of the
+// JSON library for its users: the JSON*.h headers beside it are the library's own, and
+// clsJSONDocumentTesting.h is for tests.
 #pragma once
 
 #include <cstddef>
@@ -231,6 +233,7 @@ class TJSONDocument : public TInterfacedObject {
   std::vector<TJSONValue>& Items() noexcept { return FItems; }
 
   // Appends the compact serialisation ({} / [] when empty; an undefined document gives null).
+  // Documents nested to any depth are written (and dropped) without deep recursion.
   void WriteJSON(std::string& out) const;
 
  private:
@@ -255,8 +258,3 @@ TJSONValue NewArrayDocument(std::initializer_list<TJSONValue> items = {});
 // A date-time as ISO 8601 text: extended "2024-03-05T14:07:31" (19 characters) or basic
 // "20240305T140731" (15 characters); fractions of a second are dropped, no zone is added.
 std::string DateTimeToISO8601(TDateTime value, bool extended = true, char separator = 'T');
-
-// The float text form used by serialisation (15 significant digits, see WriteJSON) and the
-// money text form (four decimals, trailing zeros and point removed); exposed for tests.
-void AppendJSONFloat(std::string& out, double value);
-void AppendJSONMoney(std::string& out, TCurrency value);

@@ -15,6 +15,7 @@
 
 #include "ErrorMessage.h"
 #include "clsJSONDocument.h"
+#include "clsJSONDocumentTesting.h"
 
 namespace {
 
