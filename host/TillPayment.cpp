@@ -150,7 +150,12 @@ int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, std::ostream
   }
   out << "amount: " << MoneyText(method.GetAmount()) << '\n';
   if (!run.Popup) return kTillOK;
-  out << "voucher: " << (paid ? "paid " + MoneyText(paidAmount) : std::string("not paid"))
+  // A cancelled sale keeps no payment: the voucher was handed back for reversal (the module
+  // log says whether the service took it back).
+  out << "voucher: "
+      << (!paid        ? std::string("not paid")
+          : run.Cancel ? "paid " + MoneyText(paidAmount) + ", then handed back for reversal"
+                       : "paid " + MoneyText(paidAmount))
       << std::endl;
   return paid ? kTillOK : kTillNotPaid;
 }
