@@ -55,4 +55,25 @@ TEST(ModLog, StartWritesBesideTheModuleAndFinishIsIdempotent) {
   EXPECT_TRUE(again.ends_with(" info  Starting DovraVoucherPayment\r\n"));
 }
 
+TEST(ModLog, AnAnswerOfAnySizeAddsAtMostTheBoundToTheLog) {
+  TempFolder folder;
+  const std::string module = folder.Path() + "DovraVoucherPayment.smd";
+  ModLog::StartModuleLog(module);
+  ModLog::Info("[TDovraVoucherAPI.Evaluate] Response : %", std::string(8 << 20, 'A'));
+  ModLog::Info("[TDovraVoucherAPI.Evaluate] Response : %", std::string("{}"));
+  ModLog::FinishModuleLog();
+  uintmax_t total = 0;
+  std::string log;
+  for (const auto& file : std::filesystem::directory_iterator(folder.Path())) {
+    total += file.file_size();
+    if (file.path().extension() == ".log") log = ReadFile(file.path());
+  }
+  EXPECT_LT(total, ModLog::kMaxArgumentText + 16 * 1024) << "nothing but the log, and it small";
+  EXPECT_NE(log.find(" info  [TDovraVoucherAPI.Evaluate] Response : " +
+                     std::string(ModLog::kMaxArgumentText, 'A') + "... (" +
+                     std::to_string((8 << 20) - ModLog::kMaxArgumentText) + " bytes left out)\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(log.ends_with(" info  [TDovraVoucherAPI.Evaluate] Response : {}\r\n"));
+}
+
 }  // namespace

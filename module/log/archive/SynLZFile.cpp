@@ -209,12 +209,11 @@ class PendingFile {
  public:
   explicit PendingFile(const std::string& dest)
       : dest_(dest), temp_(dest + ".part" + std::to_string(::getpid())) {}
+  // Also runs while a failure unwinds (no memory for the chunk buffers): nothing here may need
+  // memory, or a second failure would end the process.
   ~PendingFile() {
     file_.reset();
-    if (!committed_) {
-      std::error_code ec;
-      fs::remove(temp_, ec);
-    }
+    if (!committed_) ::unlink(temp_.c_str());
   }
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
