@@ -357,52 +357,50 @@ void TSynLog::End() {
   End();
 }
 
-// An entry that fails (no memory for opening the file or for rotating it) is dropped: the log
-// must never throw into the payment that wrote it. What was already appended stays a whole line,
-// and a file left closed is opened again by the next entry.
+namespace {
 
-void TSynLog::Log(TSynLogInfo level, std::string_view text) noexcept {
+// Runs write as one entry, under lock unless the caller holds it. An entry that fails (no memory
+// for opening the file or for rotating it) is dropped: the log must never throw into the payment
+// that wrote it. What was already appended stays a whole line, and a file left closed is opened
+// again by the next entry.
+template <class Write>
+[[gnu::always_inline]] inline void GuardedEntry(std::mutex* lock, Write&& write) noexcept {
   SynLogInternal::EntryGuard inside;
   try {
-    std::lock_guard<std::mutex> guard(FLock);
-    WriteText(level, text);
+    if (lock) {
+      std::lock_guard<std::mutex> guard(*lock);
+      write();
+    } else {
+      write();
+    }
   } catch (...) {
   }
+}
+
+}  // namespace
+
+void TSynLog::Log(TSynLogInfo level, std::string_view text) noexcept {
+  GuardedEntry(&FLock, [&] { WriteText(level, text); });
 }
 
 void TSynLog::Log(TSynLogInfo level, const char* format,
                   std::initializer_list<TSynLogArg> args) noexcept {
-  SynLogInternal::EntryGuard inside;
-  try {
-    std::lock_guard<std::mutex> guard(FLock);
-    WriteFormat(level, format, args);
-  } catch (...) {
-  }
+  GuardedEntry(&FLock, [&] { WriteFormat(level, format, args); });
 }
 
 void TSynLog::LogLocked(TSynLogInfo level, std::string_view text) noexcept {
-  SynLogInternal::EntryGuard inside;
-  try {
-    WriteText(level, text);
-  } catch (...) {
-  }
+  GuardedEntry(nullptr, [&] { WriteText(level, text); });
 }
 
 void TSynLog::LogLocked(TSynLogInfo level, const char* format,
                         std::initializer_list<TSynLogArg> args) noexcept {
-  SynLogInternal::EntryGuard inside;
-  try {
-    WriteFormat(level, format, args);
-  } catch (...) {
-  }
+  GuardedEntry(nullptr, [&] { WriteFormat(level, format, args); });
 }
 
 void TSynLog::LogException(TSynLogInfo level, std::string_view className, std::string_view message,
                            const void* address, const void* const* trace,
                            size_t traceCount) noexcept {
-  SynLogInternal::EntryGuard inside;
-  try {
-    std::lock_guard<std::mutex> guard(FLock);
+  GuardedEntry(&FLock, [&] {
     if (!Begin(level)) return;
     AppendText(className.data(), className.size());
     if (level == sllException) {
@@ -428,6 +426,5 @@ void TSynLog::LogException(TSynLogInfo level, std::string_view className, std::s
     EndLine();
     WriteBuffer();
     if (FRotateAt > 0 && FFileSize > FRotateAt) Rotate();
-  } catch (...) {
-  }
+  });
 }

@@ -24,9 +24,10 @@ ModuleLog& State() {
   return *state;
 }
 
+// The folder of a path, "./" for a bare name.
 std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+  const std::string folder = SynLogInternal::FolderOf(path);
+  return folder.empty() ? std::string("./") : folder;
 }
 
 // A line that cannot be written (no memory, a lock that fails) is dropped: the log never throws

@@ -97,9 +97,7 @@ TEST(ExceptionHook, TheModuleLogRecordsExceptionsBetweenItsLinesFromAnyThread) {
     });
   for (std::thread& thread : threads) thread.join();
   ModLog::FinishModuleLog();
-  std::string content;
-  for (const auto& file : std::filesystem::directory_iterator(folder.Path()))
-    if (file.path().extension() == ".log") content = ReadFile(file.path());
+  const std::string content = ReadFile(ThisProgramsModuleLogName(folder.Path()));
   // Every line and every exception, each whole on a line of its own.
   for (int t = 0; t < 4; ++t)
     for (int i = 0; i < 50; ++i) {

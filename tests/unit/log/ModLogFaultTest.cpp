@@ -3,7 +3,6 @@
 // they reach. None may throw, lose an entry already written, or leave the log unusable (a file
 // left open and locked would send the next run to a "-" name).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <functional>
 #include <regex>
@@ -44,16 +43,6 @@ long Sweep(const std::function<void(const std::string&)>& prepare,
   return k - 1;
 }
 
-std::string ThisProgramsLogName(const std::string& dir, const std::string& dash = "") {
-  char host[256] = {};
-  gethostname(host, sizeof host - 1);
-  std::string exe(4096, '\0');
-  exe.resize(static_cast<size_t>(readlink("/proc/self/exe", exe.data(), exe.size())));
-  std::string name = exe.substr(exe.rfind('/') + 1);
-  if (name.find('.') != std::string::npos) name.erase(name.rfind('.'));
-  return dir + name + " (" + host + ") DovraVoucherPayment.smd" + dash + ".log";
-}
-
 // A time stamp, then an entry's or an appended header's tag.
 bool WholeLine(const std::string& line) {
   static const std::regex stamp(R"(\d{8} \d{8})");
@@ -77,8 +66,8 @@ TEST(LogFaults, ModuleStartThatRunsOutOfMemoryLeavesTheNextStartWorking) {
         ModLog::StartModuleLog(module);
         ModLog::Info("[Fault.Test] Entry : %", std::string("again"));
         ModLog::FinishModuleLog();
-        EXPECT_FALSE(Exists(ThisProgramsLogName(dir, "-"))) << "file left locked at " << k;
-        const std::string content = ReadFile(ThisProgramsLogName(dir));
+        EXPECT_FALSE(Exists(ThisProgramsModuleLogName(dir, "-"))) << "file left locked at " << k;
+        const std::string content = ReadFile(ThisProgramsModuleLogName(dir));
         EXPECT_TRUE(content.ends_with(" info  [Fault.Test] Entry : again\r\n")) << k;
         // Whatever the failure cut short, every line that is there is whole.
         size_t pos = content.find("\r\r");

@@ -16,14 +16,8 @@ TEST(ModLog, StartWritesBesideTheModuleAndFinishIsIdempotent) {
   TempFolder folder;
   const std::string module = folder.Path() + "DovraVoucherPayment.smd";
   WriteFile(module, "module");
-  char host[256] = {};
-  gethostname(host, sizeof host - 1);
-  std::string exe(4096, '\0');
-  exe.resize(static_cast<size_t>(readlink("/proc/self/exe", exe.data(), exe.size())));
-  std::string exeName = exe.substr(exe.rfind('/') + 1);
-  if (exeName.find('.') != std::string::npos) exeName.erase(exeName.rfind('.'));
-  const std::string logFile =
-      folder.Path() + exeName + " (" + host + ") DovraVoucherPayment.smd.log";
+  const std::string exe = ThisExecutable();
+  const std::string logFile = ThisProgramsModuleLogName(folder.Path());
 
   ModLog::Info("before start is dropped");
   ModLog::StartModuleLog(module);
