@@ -1,6 +1,7 @@
 // Entries per second of a typical module log line ("[TDovraVoucherAPI.Evaluate] Response : %"
 // with a 120-byte text) for the module's logger beside spdlog's single-threaded file sink with an
-// equivalent pattern, both buffered and with every entry handed to the operating system; prints
+// equivalent pattern, both buffered and with every entry handed to the operating system, and
+// through the module's own entry point (ModLog::Info, the path a payment takes); prints
 // the ratios at the end (taken from the single runs, so --benchmark_report_aggregates_only hides
 // them; use --benchmark_repetitions=N for medians).
 #include <benchmark/benchmark.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "SynLog.h"
+#include "modLog.h"
 
 namespace {
 
@@ -93,11 +95,22 @@ void SpdlogEntries(benchmark::State& state, bool flushEach) {
   }
 }
 
+// The path a payment takes: the module's entry point, with the module's own settings.
+void ModLogEntries(benchmark::State& state) {
+  ScratchFolder folder;
+  ModLog::StartModuleLog(folder.Path() + "DovraVoucherPayment.smd");
+  const std::string& text = ResponseText();
+  for (auto _ : state) ModLog::Info(kFormat, text);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  ModLog::FinishModuleLog();
+}
+
 BENCHMARK_CAPTURE(SynLogEntries, buffered, Mode::Buffered);
 BENCHMARK_CAPTURE(SpdlogEntries, buffered, false);
 BENCHMARK_CAPTURE(SynLogEntries, write_through, Mode::WriteThrough);
 BENCHMARK_CAPTURE(SpdlogEntries, flush_every_entry, true);
 BENCHMARK_CAPTURE(SynLogEntries, module_settings_rotating, Mode::ModuleSettings);
+BENCHMARK(ModLogEntries);
 
 // Keeps each benchmark's entries per second (wall clock and CPU, median over repetitions) for the
 // ratio lines printed after the table.
@@ -124,6 +137,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
           "SpdlogEntries/flush_every_entry");
     Ratio("module settings (2 MiB rotation)", "SynLogEntries/module_settings_rotating",
           "SpdlogEntries/flush_every_entry");
+    Ratio("module entry point (ModLog::Info)", "ModLogEntries", "SpdlogEntries/flush_every_entry");
   }
 
  private:

@@ -1,6 +1,10 @@
 // The module's log file: the settings family (TSynLogFamily) and the logger (TSynLog) writing every
 // thread's entries into one file, rotated into compressed archives and archived once old.
 //
+// The code is split along its seams: SynLogProcess.cpp (process facts and the header),
+// SynLogFile.cpp (entries and file writing), SynLogRotation.cpp (rotation and archiving),
+// SynLogFamily.cpp (settings, file name, exception fan-out); the archive format is archive/.
+//
 // How the header's process facts are obtained on Linux:
 // - executable path: readlink of /proc/self/exe; module file: dladdr of this library's own code;
 // - computer name: gethostname; user name: the password entry of the effective user id (else
@@ -136,8 +140,9 @@ class TSynLogArg {
 class TSynLogFamily;
 
 // The logger of one family: owns the open file and the write buffer. Every entry is written
-// under its lock, and the rotation check runs inside that lock, so entries of different threads
-// never interleave. Entries never fail and never throw: a file that cannot be opened makes the
+// under the family's entry lock, and the rotation check runs inside that lock, so entries of
+// different threads never interleave. Entries never fail and never throw: an entry that cannot
+// be written (no memory, a full disk) is dropped, and a file that cannot be opened makes the
 // logger discard its output for the rest of the run.
 class TSynLog {
  public:
@@ -147,16 +152,23 @@ class TSynLog {
   TSynLog& operator=(const TSynLog&) = delete;
 
   // A plain-text entry (control bytes written as blanks, text ends at its first zero byte).
-  void Log(TSynLogInfo level, std::string_view text);
-  void Log(TSynLogInfo level, const char* text) { Log(level, std::string_view(text ? text : "")); }
+  void Log(TSynLogInfo level, std::string_view text) noexcept;
+  void Log(TSynLogInfo level, const char* text) noexcept {
+    Log(level, std::string_view(text ? text : ""));
+  }
   // A format entry: each "%" of format takes the next argument; a "%" left without one gives
   // nothing, arguments left over are ignored.
-  void Log(TSynLogInfo level, const char* format, std::initializer_list<TSynLogArg> args);
+  void Log(TSynLogInfo level, const char* format, std::initializer_list<TSynLogArg> args) noexcept;
+  // The same two entries for a caller that already holds the family's entry lock (an owner that
+  // lent the family its lock, see TSynLogFamily(std::mutex&)): one lock per entry, not two.
+  void LogLocked(TSynLogInfo level, std::string_view text) noexcept;
+  void LogLocked(TSynLogInfo level, const char* format,
+                 std::initializer_list<TSynLogArg> args) noexcept;
   // An exception entry, written at once to the file: class name, ' ("', message, '")' for a
   // language exception, then " at " and the code address and the return addresses of the stack
   // (at most the family's StackTraceLevel).
   void LogException(TSynLogInfo level, std::string_view className, std::string_view message,
-                    const void* address, const void* const* trace, size_t traceCount);
+                    const void* address, const void* const* trace, size_t traceCount) noexcept;
 
   // Writes what is buffered to the file.
   void Flush();
@@ -170,21 +182,30 @@ class TSynLog {
  private:
   enum class State { NotOpened, Open, Discarding };
 
-  bool Begin(TSynLogInfo level);  // under lock: level wanted and file usable
-  void End();                     // under lock: end of line, write-through, rotation check
+  // Everything below runs under the entry lock. The inline ones are the hot path of an entry,
+  // defined (and only used) where entries are written.
+  inline void WriteText(TSynLogInfo level, std::string_view text);
+  inline void WriteFormat(TSynLogInfo level, const char* format,
+                          std::initializer_list<TSynLogArg> args);
+  inline bool Begin(TSynLogInfo level);  // level wanted and file usable; stamp written
+  inline void EndLine();                 // the note of left-out bytes, then the line end
+  void End();                            // EndLine, write-through, rotation check
   void Stamp(TSynLogInfo level);
   void Append(const char* p, size_t n);
   void AppendText(const char* p, size_t n);
+  inline void AppendBounded(const char* p, size_t n);  // an argument, within the bound
+  void AppendCut(const char* p, size_t n);             // one that does not fit
+  void AppendLeftOutNote();
   void AppendArg(const TSynLogArg& arg);
   void Reserve(size_t n);
-  void WriteBuffer();
+  void WriteBuffer() noexcept;
   bool OpenFile();
-  void WriteHeader(bool fresh);
+  void WriteHeader(const std::vector<std::string>& lines, bool fresh);
   void Rotate();
-  void CloseFile();
+  void CloseFile() noexcept;
 
   TSynLogFamily& FFamily;
-  mutable std::mutex FLock;
+  std::mutex& FLock;  // the family's entry lock
   State FState = State::NotOpened;
   int FFd = -1;
   std::string FFileName;
@@ -196,6 +217,8 @@ class TSynLog {
   uint64_t FRotateAt = 0;    // rotation once FFileSize + buffered exceeds this (0: never)
   int64_t FStampTick = -1;   // millisecond tick the cached time stamp belongs to
   char FStampText[17] = {};
+  size_t FArgRoom = 0;       // argument bytes the current entry may still write
+  uint64_t FArgLeftOut = 0;  // argument bytes the current entry left out
 };
 
 // The settings of a log and the logger that uses them. Settings are made before the first entry
@@ -203,6 +226,11 @@ class TSynLog {
 class TSynLogFamily {
  public:
   TSynLogFamily();
+  // A family whose logger serialises its entries with entryLock instead of a lock of its own.
+  // An owner that guards the family's lifetime with that same lock writes an entry under one
+  // lock (TSynLog::LogLocked). entryLock must outlive the family, and the family must not be
+  // destroyed or finished by a thread holding it.
+  explicit TSynLogFamily(std::mutex& entryLock);
   ~TSynLogFamily();
   TSynLogFamily(const TSynLogFamily&) = delete;
   TSynLogFamily& operator=(const TSynLogFamily&) = delete;
@@ -238,6 +266,11 @@ class TSynLogFamily {
   // so a crash of the till loses no entry already written. On: entries collect in the buffer
   // and reach the file when it is full, for exception entries, at rotation and at close.
   bool BufferedWrites = false;
+  // Bytes of argument text (a plain entry's text, a format entry's text arguments together, an
+  // exception's message) one entry writes at most; 0 for no bound. What is over the bound is
+  // left out and the entry ends with "... (N bytes left out)", so no outside answer, however
+  // long, can fill the disk through the log.
+  size_t MaxArgumentText = 0;
 
   // Process facts used in the file name and the header; filled from the running process.
   std::string ExeFileName;  // full path of the host executable
@@ -245,6 +278,9 @@ class TSynLogFamily {
   std::string UserName;
   std::string ModuleFileName;  // full path of the module's library file
   std::string ModuleVersion;   // major.minor.release.build
+
+  // The lock the logger's entries take.
+  std::mutex& EntryLock() const { return FEntryLock; }
 
   // The logger, created on first use.
   TSynLog& Add();
@@ -258,12 +294,15 @@ class TSynLogFamily {
   std::vector<std::string> HeaderLines() const;
 
   // Closes the log and archives old log files; later calls do nothing. The destructor calls it.
-  void Finish();
+  // Archiving that fails (no memory, a full disk) leaves the old files where they are.
+  void Finish() noexcept;
   // Hands every DefaultExtension file in DestinationPath at least ArchiveAfterDays old to
   // OnArchive, all into ArchivePath + "log/" + YYYYMM of the first one.
   void ArchiveOldFiles();
 
  private:
+  std::mutex FOwnLock;
+  std::mutex& FEntryLock;
   TSynLogInfos FLevel;
   std::string FDestinationPath;
   std::string FArchivePath;

@@ -2,18 +2,20 @@
 
 #include <memory>
 #include <mutex>
-#include <optional>
 
 #include "SynLog.h"
+#include "SynLogInternal.h"
 
 namespace {
 
-// The module's family outlives static destruction on purpose: the library's unload hook may
-// run after the module's statics are gone at process exit, and must still find a valid (empty
-// or finished) log there.
+// The module's family is guarded by the lock its own entries take: a line costs one lock, and
+// no line can reach a family that is being finished. The state outlives static destruction on
+// purpose: the library's unload hook may run after the module's statics are gone at process
+// exit, and must still find a valid (empty or finished) log there.
 struct ModuleLog {
-  std::mutex lock;
-  std::optional<TSynLogFamily> family;
+  std::mutex entries;                     // the family's entry lock; guards `family`
+  std::mutex lifetime;                    // one start or finish at a time
+  std::unique_ptr<TSynLogFamily> family;  // set and cleared under `entries`
 };
 
 ModuleLog& State() {
@@ -22,9 +24,24 @@ ModuleLog& State() {
   return *state;
 }
 
+// The folder of a path, "./" for a bare name.
 std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+  const std::string folder = SynLogInternal::FolderOf(path);
+  return folder.empty() ? std::string("./") : folder;
+}
+
+// A line that cannot be written (no memory, a lock that fails) is dropped: the log never throws
+// into the payment that wrote it. An exception raised while the entry lock is held is not
+// reported back into this log (it would wait for that very lock).
+template <class Write>
+void Entry(Write&& write) noexcept {
+  SynLogInternal::EntryGuard inside;
+  try {
+    ModuleLog& state = State();
+    std::lock_guard<std::mutex> guard(state.entries);
+    if (state.family) write(state.family->Add());
+  } catch (...) {
+  }
 }
 
 }  // namespace
@@ -32,21 +49,15 @@ std::string FolderOf(const std::string& path) {
 namespace ModLog {
 
 void Info(const char* text) {
-  ModuleLog& state = State();
-  std::lock_guard<std::mutex> guard(state.lock);
-  if (state.family) state.family->Add().Log(sllInfo, text);
+  Entry([text](TSynLog& log) { log.LogLocked(sllInfo, text ? text : ""); });
 }
 
 void Info(const char* format, const std::string& arg) {
-  ModuleLog& state = State();
-  std::lock_guard<std::mutex> guard(state.lock);
-  if (state.family) state.family->Add().Log(sllInfo, format, {TSynLogArg(arg)});
+  Entry([format, &arg](TSynLog& log) { log.LogLocked(sllInfo, format, {TSynLogArg(arg)}); });
 }
 
 void Info(const char* format, int32_t arg) {
-  ModuleLog& state = State();
-  std::lock_guard<std::mutex> guard(state.lock);
-  if (state.family) state.family->Add().Log(sllInfo, format, {TSynLogArg(arg)});
+  Entry([format, arg](TSynLog& log) { log.LogLocked(sllInfo, format, {TSynLogArg(arg)}); });
 }
 
 void ApplyModuleSettings(TSynLogFamily& family, const std::string& moduleFile) {
@@ -62,24 +73,43 @@ void ApplyModuleSettings(TSynLogFamily& family, const std::string& moduleFile) {
   family.RotateFileCount = 10;
   family.EndOfLineCRLF = true;
   family.FileExistsAction = acAppendWithHeader;
+  family.MaxArgumentText = kMaxArgumentText;
 }
 
 void StartModuleLog(const std::string& moduleFile) {
   ModuleLog& state = State();
-  {
-    std::lock_guard<std::mutex> guard(state.lock);
-    if (state.family) return;
-    ApplyModuleSettings(state.family.emplace(), moduleFile);
+  try {
+    std::lock_guard<std::mutex> once(state.lifetime);
+    {
+      std::lock_guard<std::mutex> guard(state.entries);
+      if (state.family) return;
+    }
+    // Built outside the entry lock: settings register the family with the exception hook, whose
+    // entries take that lock.
+    auto family = std::make_unique<TSynLogFamily>(state.entries);
+    ApplyModuleSettings(*family, moduleFile);
+    std::lock_guard<std::mutex> guard(state.entries);
+    state.family = std::move(family);
+  } catch (...) {
+    // No memory to set the log up: the module runs without it rather than fail to load.
+    return;
   }
   Info("Starting DovraVoucherPayment");
 }
 
 void FinishModuleLog() {
   ModuleLog& state = State();
-  std::lock_guard<std::mutex> guard(state.lock);
-  if (!state.family) return;
-  state.family->Finish();
-  state.family.reset();
+  try {
+    std::lock_guard<std::mutex> once(state.lifetime);
+    std::unique_ptr<TSynLogFamily> family;
+    {
+      std::lock_guard<std::mutex> guard(state.entries);
+      family.swap(state.family);
+    }
+    // Closing the file takes the entry lock, so the family is finished outside it.
+    if (family) family->Finish();
+  } catch (...) {
+  }
 }
 
 }  // namespace ModLog

@@ -1,14 +1,21 @@
 // The module's own log lines. Every line the module writes goes through these calls, at the info
 // level, to the process-wide module logger (file beside the module, see SynLog.h). They never
-// fail and never throw; a log that cannot be written discards the line.
+// fail and never throw: a line that cannot be written (a log that cannot be opened, no memory)
+// is dropped. A line's argument text is bounded (kMaxArgumentText), so no answer of the voucher
+// service, however long, can fill the till's disk through the log.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 class TSynLogFamily;
 
 namespace ModLog {
+
+// Bytes of argument text one line writes at most; the rest is left out and the line ends with
+// "... (N bytes left out)".
+inline constexpr size_t kMaxArgumentText = 64 * 1024;
 
 // A plain text entry (used for the start-up line).
 void Info(const char* text);

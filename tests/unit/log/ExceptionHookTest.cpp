@@ -4,6 +4,8 @@
 
 #include <regex>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include "LogTestSupport.h"
 
@@ -76,6 +78,35 @@ TEST(ExceptionHook, FamiliesWithoutExceptionLevelsAndFinishedFamiliesHearNothing
   finished.Finish();
   EXPECT_THROW(throw std::runtime_error("after finish"), std::runtime_error);
   EXPECT_FALSE(Exists(folder.Path() + "sub/"));
+}
+
+TEST(ExceptionHook, TheModuleLogRecordsExceptionsBetweenItsLinesFromAnyThread) {
+  TempFolder folder;
+  const std::string module = folder.Path() + "DovraVoucherPayment.smd";
+  ModLog::StartModuleLog(module);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t] {
+      for (int i = 0; i < 50; ++i) {
+        ModLog::Info("[Hook.Test] line %", t * 100 + i);
+        try {
+          throw std::runtime_error("thrown " + std::to_string(t * 100 + i));
+        } catch (const std::runtime_error&) {
+        }
+      }
+    });
+  for (std::thread& thread : threads) thread.join();
+  ModLog::FinishModuleLog();
+  const std::string content = ReadFile(ThisProgramsModuleLogName(folder.Path()));
+  // Every line and every exception, each whole on a line of its own.
+  for (int t = 0; t < 4; ++t)
+    for (int i = 0; i < 50; ++i) {
+      const std::string n = std::to_string(t * 100 + i);
+      EXPECT_NE(content.find(" info  [Hook.Test] line " + n + "\r\n"), std::string::npos) << n;
+      EXPECT_NE(content.find(" EXC   std::runtime_error (\"thrown " + n + "\") at "),
+                std::string::npos)
+          << n;
+    }
 }
 
 }  // namespace

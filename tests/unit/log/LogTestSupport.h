@@ -77,4 +77,23 @@ inline std::string ModuleLogName(const std::string& folder) {
   return folder + "Till (POS1) DovraVoucherPayment.smd.log";
 }
 
+// This test program's path, as the module's header names the host executable.
+inline std::string ThisExecutable() {
+  std::string exe(4096, '\0');
+  exe.resize(static_cast<size_t>(readlink("/proc/self/exe", exe.data(), exe.size())));
+  return exe;
+}
+
+// The log the module's own entry points write in folder while this program is their host (dash:
+// the dashes of a fallback name).
+inline std::string ThisProgramsModuleLogName(const std::string& folder,
+                                             const std::string& dash = "") {
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  const std::string exe = ThisExecutable();
+  std::string name = exe.substr(exe.rfind('/') + 1);
+  if (name.find('.') != std::string::npos) name.erase(name.rfind('.'));
+  return folder + name + " (" + host + ") DovraVoucherPayment.smd" + dash + ".log";
+}
+
 }  // namespace logtest

@@ -16,14 +16,8 @@ TEST(ModLog, StartWritesBesideTheModuleAndFinishIsIdempotent) {
   TempFolder folder;
   const std::string module = folder.Path() + "DovraVoucherPayment.smd";
   WriteFile(module, "module");
-  char host[256] = {};
-  gethostname(host, sizeof host - 1);
-  std::string exe(4096, '\0');
-  exe.resize(static_cast<size_t>(readlink("/proc/self/exe", exe.data(), exe.size())));
-  std::string exeName = exe.substr(exe.rfind('/') + 1);
-  if (exeName.find('.') != std::string::npos) exeName.erase(exeName.rfind('.'));
-  const std::string logFile =
-      folder.Path() + exeName + " (" + host + ") DovraVoucherPayment.smd.log";
+  const std::string exe = ThisExecutable();
+  const std::string logFile = ThisProgramsModuleLogName(folder.Path());
 
   ModLog::Info("before start is dropped");
   ModLog::StartModuleLog(module);
@@ -53,6 +47,27 @@ TEST(ModLog, StartWritesBesideTheModuleAndFinishIsIdempotent) {
   EXPECT_EQ(again.substr(0, content.size()), content);
   EXPECT_NE(again.find(" rotat " + std::string(50, '='), content.size()), std::string::npos);
   EXPECT_TRUE(again.ends_with(" info  Starting DovraVoucherPayment\r\n"));
+}
+
+TEST(ModLog, AnAnswerOfAnySizeAddsAtMostTheBoundToTheLog) {
+  TempFolder folder;
+  const std::string module = folder.Path() + "DovraVoucherPayment.smd";
+  ModLog::StartModuleLog(module);
+  ModLog::Info("[TDovraVoucherAPI.Evaluate] Response : %", std::string(8 << 20, 'A'));
+  ModLog::Info("[TDovraVoucherAPI.Evaluate] Response : %", std::string("{}"));
+  ModLog::FinishModuleLog();
+  uintmax_t total = 0;
+  std::string log;
+  for (const auto& file : std::filesystem::directory_iterator(folder.Path())) {
+    total += file.file_size();
+    if (file.path().extension() == ".log") log = ReadFile(file.path());
+  }
+  EXPECT_LT(total, ModLog::kMaxArgumentText + 16 * 1024) << "nothing but the log, and it small";
+  EXPECT_NE(log.find(" info  [TDovraVoucherAPI.Evaluate] Response : " +
+                     std::string(ModLog::kMaxArgumentText, 'A') + "... (" +
+                     std::to_string((8 << 20) - ModLog::kMaxArgumentText) + " bytes left out)\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(log.ends_with(" info  [TDovraVoucherAPI.Evaluate] Response : {}\r\n"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <functional>
 #include <regex>
 
 #include "LogTestSupport.h"
@@ -173,6 +174,64 @@ TEST_F(SynLogFile, LongEntriesCrossTheBufferWhole) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].substr(24), "[big] Response : " + big);
   EXPECT_EQ(lines[1].substr(24), "after");
+}
+
+TEST_F(SynLogFile, ArgumentTextIsBoundedAndTheEntrySaysHowMuchWasLeftOut) {
+  const size_t max = ModLog::kMaxArgumentText;
+  auto text = [](size_t n, char c) { return std::string(n, c); };
+  const std::string over = text(max + 4464, 'x');
+  struct Case {
+    const char* what;
+    std::function<void(TSynLog&)> write;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"exactly the bound", [&](TSynLog& log) { log.Log(sllInfo, "R : %", {text(max, 'a')}); },
+       "R : " + text(max, 'a')},
+      {"one byte over", [&](TSynLog& log) { log.Log(sllInfo, "R : %", {text(max + 1, 'a')}); },
+       "R : " + text(max, 'a') + "... (1 byte left out)"},
+      {"a megabyte answer", [&](TSynLog& log) { log.Log(sllInfo, "R : %", {text(1 << 20, 'm')}); },
+       "R : " + text(max, 'm') + "... (983040 bytes left out)"},
+      {"arguments share the bound",
+       [&](TSynLog& log) {
+         log.Log(sllInfo, "% | % | %", {text(40960, 'a'), text(40960, 'b'), 7});
+       },
+       text(40960, 'a') + " | " + text(max - 40960, 'b') + " | 7... (16384 bytes left out)"},
+      {"the format goes on after a cut argument",
+       [&](TSynLog& log) { log.Log(sllInfo, "R : % end", {over}); },
+       "R : " + text(max, 'x') + " end... (4464 bytes left out)"},
+      {"a character is not cut in two",
+       [&](TSynLog& log) { log.Log(sllInfo, "%", {text(max - 1, 'a') + "\xC3\xA9z"}); },
+       text(max - 1, 'a') + "... (3 bytes left out)"},
+      {"bytes after the text's zero byte do not count",
+       [&](TSynLog& log) {
+         log.Log(sllInfo, "%", {over + '\0' + text(9, 'y')});
+         log.Log(sllInfo, "%", {text(10, 's') + '\0' + text(max * 2, 'y')});
+       },
+       text(max, 'x') + "... (4464 bytes left out)\r\n" + std::string(24, '-') + text(10, 's')},
+      {"a plain entry", [&](TSynLog& log) { log.Log(sllInfo, std::string_view(over)); },
+       text(max, 'x') + "... (4464 bytes left out)"},
+      {"an exception's message",
+       [&](TSynLog& log) { log.LogException(sllException, "E", over, nullptr, nullptr, 0); },
+       "E (\"" + text(max, 'x') + "\") at 000000000000... (4464 bytes left out)"},
+  };
+  for (const Case& c : cases) {
+    {
+      TSynLogFamily family;
+      ConfigureLikeModule(family, Dir());
+      family.FileExistsAction = acOverwrite;
+      c.write(family.Add());
+    }
+    std::string entries = EntriesAfterHeader(ReadFile(LogName()));
+    ASSERT_TRUE(entries.ends_with("\r\n")) << c.what;
+    entries.resize(entries.size() - 2);
+    // Every entry's stamp and tag replaced by dashes, to compare the texts.
+    for (size_t at = 0; at != std::string::npos; at = entries.find("\r\n", at)) {
+      at += at == 0 ? 0 : 2;
+      entries.replace(at, 24, 24, '-');
+    }
+    EXPECT_EQ(entries.substr(24), c.expected) << c.what;
+  }
 }
 
 TEST_F(SynLogFile, LevelsFilterAndEnterLeaveComeAsAPair) {

@@ -1,5 +1,5 @@
-// dovra-logtool driven as a process (cat of a rotated log folder, verify, compress and
-// decompress, exit codes), and its folder ordering and line conversion.
+// dovra-logtool driven as a process: cat of a rotated log folder, verify, compress and
+// decompress, exit codes.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,7 +12,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "LogFolder.h"
 #include "SynLZFile.h"
 #include "TestFolder.h"
 
@@ -157,30 +156,6 @@ TEST_F(LogToolTest, HelpAndUsageErrors) {
   EXPECT_EQ(Tool({"compress", "only-one"}).code, 2);
   EXPECT_EQ(Tool({"verify"}).code, 2);
   EXPECT_EQ(Tool({"cat", Path("nowhere.log")}).code, 1);
-}
-
-TEST(LogFolder, OrdersRotationGroupsThenTheRest) {
-  const fs::path dir = fs::temp_directory_path() / ("logfolder-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir / "sub.log");
-  for (const char* name :
-       {"B.log", "B.1.synlz", "A.10.synlz", "B.9.synlz", "A.log", "B.2.synlz", "z.log.synlz",
-        "c.log.synlz", ".hidden.log", "readme.txt", "A.1.SYNLZ"}) {
-    std::ofstream(dir / name) << "x";
-  }
-  std::vector<std::string> names;
-  for (const fs::path& p : LogTool::OrderLogFolder(dir)) names.push_back(p.filename().string());
-  fs::remove_all(dir);
-  EXPECT_EQ(names,
-            (std::vector<std::string>{"A.1.SYNLZ", "A.log", "B.9.synlz", "B.2.synlz", "B.1.synlz",
-                                      "B.log", "A.10.synlz", "c.log.synlz", "z.log.synlz"}));
-}
-
-TEST(LogFolder, HeaderSeparatorsAndEntryEndsBecomeLines) {
-  EXPECT_EQ(LogTool::ToLines("h1\rh2\r\re1\r\ne2\r\n"), "h1\nh2\n\ne1\ne2\n");
-  EXPECT_EQ(LogTool::ToLines("cut entry"), "cut entry\n");
-  EXPECT_EQ(LogTool::ToLines("a\r\n\r\nb\r"), "a\n\nb\n");
-  EXPECT_EQ(LogTool::ToLines(""), "");
 }
 
 }  // namespace

@@ -40,6 +40,14 @@ void PutLE32(uint8_t* p, uint32_t v) {
   p[3] = uint8_t(v >> 24);
 }
 
+// True when a chunk's hash is the one its header gives; otherwise error says which one differs.
+bool HashMatches(const char* which, uint32_t got, uint32_t header, const std::string& where,
+                 std::string& error) {
+  if (got == header) return true;
+  error = where + which + " hash " + Hex32(got) + " does not match header " + Hex32(header);
+  return false;
+}
+
 // Clamps a requested chunk size to what the format allows; 0 is refused by the callers.
 size_t EffectiveChunk(size_t chunkSize) {
   return chunkSize > kSynLZMaxChunk ? kSynLZMaxChunk : chunkSize;
@@ -142,12 +150,9 @@ bool ReadChunks(Source& src, uint32_t magic, std::string& error, Sink&& sink) {
       error = where + error;
       return false;
     }
-    const uint32_t gotPackedHash = SynLZ::Hash32(packed.data(), packedSize);
-    if (gotPackedHash != packedHash) {
-      error = where + "compressed hash " + Hex32(gotPackedHash) + " does not match header " +
-              Hex32(packedHash);
+    if (!HashMatches("compressed", SynLZ::Hash32(packed.data(), packedSize), packedHash, where,
+                     error))
       return false;
-    }
     size_t announced = 0;
     if (!SynLZ::DecompressedSize(packed.data(), packedSize, announced) || announced != plainSize) {
       error = where + "block length prefix " + std::to_string(announced) +
@@ -163,12 +168,9 @@ bool ReadChunks(Source& src, uint32_t magic, std::string& error, Sink&& sink) {
               "): " + SynLZ::StatusText(r.status);
       return false;
     }
-    const uint32_t gotPlainHash = SynLZ::Hash32(plain.data(), plainSize);
-    if (gotPlainHash != plainHash) {
-      error = where + "uncompressed hash " + Hex32(gotPlainHash) + " does not match header " +
-              Hex32(plainHash);
+    if (!HashMatches("uncompressed", SynLZ::Hash32(plain.data(), plainSize), plainHash, where,
+                     error))
       return false;
-    }
     if (!sink(plain.data(), plain.size(), error)) {
       error = where + error;
       return false;
@@ -209,12 +211,11 @@ class PendingFile {
  public:
   explicit PendingFile(const std::string& dest)
       : dest_(dest), temp_(dest + ".part" + std::to_string(::getpid())) {}
+  // Also runs while a failure unwinds (no memory for the chunk buffers): nothing here may need
+  // memory, or a second failure would end the process.
   ~PendingFile() {
     file_.reset();
-    if (!committed_) {
-      std::error_code ec;
-      fs::remove(temp_, ec);
-    }
+    if (!committed_) ::unlink(temp_.c_str());
   }
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;

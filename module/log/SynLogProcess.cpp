@@ -1,0 +1,192 @@
+// Process facts and the header built from them (how each fact is obtained: SynLog.h).
+#include <dlfcn.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+
+#include "SynLog.h"
+#include "SynLogInternal.h"
+
+extern char** environ;
+
+#ifndef DOVRA_MODULE_VERSION
+#define DOVRA_MODULE_VERSION "0.0.0.0"
+#endif
+
+namespace {
+
+std::string ReadLink(const char* path) {
+  char buf[4096];
+  const ssize_t n = ::readlink(path, buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+// Values of "key : value" lines of /proc/cpuinfo for the first processor.
+int CpuInfoNumber(const std::string& cpuinfo, std::string_view key) {
+  size_t pos = 0;
+  while (pos < cpuinfo.size()) {
+    size_t end = cpuinfo.find('\n', pos);
+    if (end == std::string::npos) end = cpuinfo.size();
+    std::string_view line(cpuinfo.data() + pos, end - pos);
+    if (line.empty()) break;  // end of the first processor's block
+    if (line.substr(0, key.size()) == key) {
+      const size_t colon = line.find(':');
+      if (colon != std::string_view::npos) {
+        std::string value(line.substr(colon + 1));
+        return static_cast<int>(std::strtol(value.c_str(), nullptr, 0));
+      }
+    }
+    pos = end + 1;
+  }
+  return 0;
+}
+
+std::string CpuText() {
+  long count = ::sysconf(_SC_NPROCESSORS_ONLN);
+  if (count < 1) count = 1;
+  struct utsname un {};
+  ::uname(&un);
+  const std::string machine = un.machine;
+  std::string cpuinfo;
+  {
+    std::ifstream in("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(in, line)) {
+      cpuinfo += line;
+      cpuinfo += '\n';
+      if (line.empty()) break;
+    }
+  }
+  int arch = 0xFFFF, level = 0, revision = 0;
+  if (machine == "x86_64" || machine == "i386" || machine == "i686") {
+    arch = machine == "x86_64" ? 9 : 0;
+    level = CpuInfoNumber(cpuinfo, "cpu family");
+    revision = (CpuInfoNumber(cpuinfo, "model\t") << 8) | CpuInfoNumber(cpuinfo, "stepping");
+  } else if (machine == "aarch64" || machine.rfind("arm", 0) == 0) {
+    arch = machine == "aarch64" ? 12 : 5;
+    level = CpuInfoNumber(cpuinfo, "CPU architecture");
+    revision =
+        (CpuInfoNumber(cpuinfo, "CPU variant") << 8) | CpuInfoNumber(cpuinfo, "CPU revision");
+  }
+  return std::to_string(count) + "*" + std::to_string(arch) + "-" + std::to_string(level) + "-" +
+         std::to_string(revision);
+}
+
+std::string OsText() {
+  struct utsname un {};
+  ::uname(&un);
+  int parts[3] = {0, 0, 0};
+  const char* p = un.release;
+  for (int i = 0; i < 3 && *p; ++i) {
+    char* end = nullptr;
+    parts[i] = static_cast<int>(std::strtol(p, &end, 10));
+    if (end == p || *end != '.') break;
+    p = end + 1;
+  }
+  return "0.0=" + std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." +
+         std::to_string(parts[2]);
+}
+
+// Header texts keep to one line each: control bytes become blanks.
+std::string Blanked(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 32) c = ' ';
+  return text;
+}
+
+}  // namespace
+
+namespace SynLogInternal {
+
+std::string ExecutablePath() { return ReadLink("/proc/self/exe"); }
+
+std::string ModuleVersion() { return DOVRA_MODULE_VERSION; }
+
+std::string OwnLibraryPath() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&OwnLibraryPath), &info) && info.dli_fname)
+    return info.dli_fname[0] == '/' ? std::string(info.dli_fname) : ExecutablePath();
+  return ExecutablePath();
+}
+
+std::string HostName() {
+  char buf[256] = {};
+  if (::gethostname(buf, sizeof buf - 1) != 0) return "localhost";
+  return buf;
+}
+
+std::string CurrentUserName() {
+  struct passwd pw {};
+  struct passwd* found = nullptr;
+  char buf[1024];
+  if (::getpwuid_r(::geteuid(), &pw, buf, sizeof buf, &found) == 0 && found && pw.pw_name)
+    return pw.pw_name;
+  const char* user = std::getenv("USER");
+  return user ? user : "";
+}
+
+std::string LocalDateTime(time_t t, const char* fmt) {
+  struct tm tm {};
+  ::localtime_r(&t, &tm);
+  char buf[64] = {};
+  std::strftime(buf, sizeof buf, fmt, &tm);
+  return buf;
+}
+
+}  // namespace SynLogInternal
+
+bool SynLogIsSecretName(std::string_view name) {
+  static constexpr std::string_view kWords[] = {"KEY",    "TOKEN",      "SECRET", "PASSWORD",
+                                                "PASSWD", "CREDENTIAL", "AUTH"};
+  std::string upper(name);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (std::string_view word : kWords)
+    if (upper.find(word) != std::string::npos) return true;
+  return false;
+}
+
+std::string SynLogEnvironmentText(const char* const* env) {
+  std::string text;
+  for (; env && *env; ++env) {
+    std::string_view entry(*env);
+    if (entry.empty() || entry[0] == '=') continue;
+    const size_t eq = entry.find('=');
+    const std::string_view name = entry.substr(0, eq);
+    if (eq != std::string_view::npos && SynLogIsSecretName(name)) {
+      text += Blanked(std::string(name));
+      text += "=***";
+    } else {
+      text += Blanked(std::string(entry));
+    }
+    text += '\t';
+  }
+  if (!text.empty()) text.pop_back();
+  return text;
+}
+
+std::vector<std::string> TSynLogFamily::HeaderLines() const {
+  using SynLogInternal::LocalDateTime;
+  struct stat st {};
+  time_t built = 0;
+  if (::stat(ModuleFileName.c_str(), &st) == 0)
+    built = st.st_mtime;
+  else if (::stat(ExeFileName.c_str(), &st) == 0)
+    built = st.st_mtime;
+  std::vector<std::string> lines;
+  lines.push_back(Blanked(ExeFileName + " " + ModuleVersion + " (" +
+                          LocalDateTime(built, "%Y-%m-%d %H:%M:%S") + ")"));
+  lines.push_back(Blanked("Host=" + ComputerName + " User=" + UserName + " CPU=" + CpuText() +
+                          " OS=" + OsText() +
+                          " Wow64=0 Freq=1000000000 Instance=" + ModuleFileName));
+  // Already one line: the text blanks control bytes inside values and keeps its TAB separators.
+  lines.push_back("Environment variables=" + SynLogEnvironmentText(environ));
+  lines.push_back("TSynLog 1.18.743 FTS3 " +
+                  LocalDateTime(std::time(nullptr), "%Y-%m-%dT%H:%M:%S"));
+  return lines;
+}
