@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -26,9 +27,33 @@ void EnsureCurlGlobal() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// The answer body as it arrives, up to a bound.
+struct TAnswerSink {
+  std::string Body;
+  size_t Limit = 0;
+  bool Exceeded = false;
+};
+
 size_t AppendBody(char* data, size_t size, size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
-  return size * count;
+  auto* sink = static_cast<TAnswerSink*>(target);
+  const size_t n = size * count;
+  if (n > sink->Limit - sink->Body.size()) {
+    sink->Exceeded = true;
+    return CURL_WRITEFUNC_ERROR;  // stops the transfer here
+  }
+  sink->Body.append(data, n);
+  return n;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+  size_t i = 0;
+  for (; prefix[i]; ++i) {
+    if (i >= text.size()) return false;
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
 }
 
 // Adds one header line; a failed allocation leaves the list as it was and is reported.
@@ -104,6 +129,16 @@ class TRestClient : public TImplements<TInterfacedObject, IRestClient> {
       failure = "unsupported request method " + std::to_string(method) + " for " + url;
       return false;
     }
+    const bool secure = StartsWithNoCase(url, "https://");
+    if (!secure && !(FOptions.AllowPlainHttp && StartsWithNoCase(url, "http://"))) {
+      // Checked before anything is sent: the credentials must never leave unencrypted.
+      failure = StartsWithNoCase(url, "http://")
+                    ? "refused to send to " + url +
+                          ": plain http:// would carry the credentials unencrypted (use https://, "
+                          "or --allow-plain-http for a local test service)"
+                    : "refused to send to " + url + ": the address must begin with https://";
+      return false;
+    }
     EnsureCurlGlobal();
     TCurlEasy curl(curl_easy_init());
     if (!curl) {
@@ -114,7 +149,7 @@ class TRestClient : public TImplements<TInterfacedObject, IRestClient> {
     char errorBuffer[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, secure ? "https" : "http");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     // Blocking calls on the user-interface thread; signals would disturb the host.
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -160,11 +195,21 @@ class TRestClient : public TImplements<TInterfacedObject, IRestClient> {
       if (method != 0) curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, methodName);
     }
 
-    std::string answer;
+    TAnswerSink answer;
+    answer.Limit = FOptions.MaxAnswerBytes;
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &AppendBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer);
+    // An announced length beyond the bound is refused before any of the body is read (0 would
+    // mean no bound to the library; the sink still holds an empty answer to it).
+    if (answer.Limit > 0 &&
+        answer.Limit <= static_cast<size_t>(std::numeric_limits<curl_off_t>::max()))
+      curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(answer.Limit));
 
     const CURLcode code = curl_easy_perform(h);
+    if (answer.Exceeded || code == CURLE_FILESIZE_EXCEEDED) {
+      failure = "answer from " + url + " exceeds " + std::to_string(answer.Limit) + " bytes";
+      return false;
+    }
     if (code != CURLE_OK) {
       failure = errorBuffer[0] ? std::string(errorBuffer) : std::string(curl_easy_strerror(code));
       failure += " (" + std::string(methodName) + " " + url + ")";
@@ -173,10 +218,10 @@ class TRestClient : public TImplements<TInterfacedObject, IRestClient> {
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (status < 200 || status > 299) {
-      failure = "HTTP " + std::to_string(status) + ": " + answer;
+      failure = "HTTP " + std::to_string(status) + ": " + answer.Body;
       return false;
     }
-    received = std::move(answer);
+    received = std::move(answer.Body);
     return true;
   }
 

@@ -1,6 +1,7 @@
 // sarn-till's REST client service (IRestClient on libcurl), registered in the till's registry.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "intfDI.h"
@@ -9,6 +10,12 @@ struct TRestClientOptions {
   std::string CaFile;               // PEM file of extra trusted certificates; empty: system store
   int32_t ConnectTimeoutMs = 5000;  // connect time-out
   int32_t TimeoutMs = 20000;        // total time-out per request
+  // Plain http:// sends the partner's credentials in the clear; only tests against a local
+  // listener may allow it. Without it only https:// addresses are used.
+  bool AllowPlainHttp = false;
+  // Largest answer body taken, in bytes: a larger one fails the request and its transfer stops
+  // as soon as the bound is passed, so a misbehaving service cannot fill the till's memory.
+  size_t MaxAnswerBytes = size_t{1} << 20;
 };
 
 // Registers a factory for IRestClient (unnamed): every resolve yields a fresh client.

@@ -19,6 +19,7 @@ bool TTill::Start(std::string& error) {
   rest.CaFile = FOptions.CaFile;
   rest.ConnectTimeoutMs = FOptions.ConnectTimeoutMs;
   rest.TimeoutMs = FOptions.TimeoutMs;
+  rest.AllowPlainHttp = FOptions.AllowPlainHttp;
   RegisterRestClient(FRegistry.Get(), rest);
   // The database opens on first use: a till that only lists modules never creates one.
   TIntfPtr<IDBScript> db = RegisterDBScript(

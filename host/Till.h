@@ -18,6 +18,7 @@ struct TTillOptions {
   std::string DatabasePath;         // the till's database; empty: sarn-till.db beside the program
   int32_t DatabaseBusyMs = 5000;    // how long a database locked by another program is waited for
   std::string SqlTracePath;         // SQL trace file (JSON lines); empty: none
+  bool AllowPlainHttp = false;      // REST client may use http:// (local test services only)
 };
 
 class TModuleLoader;

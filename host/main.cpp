@@ -71,6 +71,8 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   cli.add_option("--timeout-ms", options.TimeoutMs, "REST client time-out per request")
       ->capture_default_str();
+  cli.add_flag("--allow-plain-http", options.AllowPlainHttp,
+               "let the REST client use http:// addresses, credentials unencrypted (tests only)");
 
   auto start = [&]() {
     std::string error;

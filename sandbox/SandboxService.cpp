@@ -163,10 +163,55 @@ bool ParseFailureSwitch(const std::string& text, int defaultStatus, std::map<std
   return true;
 }
 
-int TSandboxService::Lookup(const std::map<std::string, int>& map, const std::string& operation) {
+bool ParseDelaySwitch(const std::string& text, std::map<std::string, int>& map,
+                      std::string& error) {
+  const size_t colon = text.find(':');
+  std::string op = "all";
+  if (colon != std::string::npos) {
+    op = OperationName(text.substr(0, colon));
+    if (op.empty()) {
+      error = "unknown operation in '" + text + "' (evaluate, redeem, reverse, status or all)";
+      return false;
+    }
+  }
+  const std::string number = colon == std::string::npos ? text : text.substr(colon + 1);
+  int ms = -1;
+  try {
+    size_t used = 0;
+    ms = std::stoi(number, &used);
+    if (used != number.size()) ms = -1;
+  } catch (const std::exception&) {
+    ms = -1;
+  }
+  if (ms < 0 || ms > 600000) {
+    error = "delay in '" + text + "' must be a number of milliseconds from 0 to 600000";
+    return false;
+  }
+  map[op] = ms;
+  return true;
+}
+
+bool ParseDeliverySwitch(const std::string& text, TSandboxDelivery delivery,
+                         std::map<std::string, TSandboxDelivery>& map, std::string& error) {
+  const std::string op = OperationName(text);
+  if (op.empty()) {
+    error = "unknown operation '" + text + "' (evaluate, redeem, reverse, status or all)";
+    return false;
+  }
+  const auto [it, added] = map.emplace(op, delivery);
+  if (!added && it->second != delivery) {
+    error = "'" + op + "' is named for both --lose-answer and --reset-answer";
+    return false;
+  }
+  return true;
+}
+
+template <typename T>
+T TSandboxService::Lookup(const std::map<std::string, T>& map, const std::string& operation,
+                          T none) {
   auto it = map.find(operation);
   if (it == map.end()) it = map.find("all");
-  return it == map.end() ? 0 : it->second;
+  return it == map.end() ? none : it->second;
 }
 
 bool TSandboxService::Open(std::string& error) {
@@ -340,23 +385,31 @@ bool TSandboxService::SaveState(std::string& error) {
 }
 
 void TSandboxService::Record(const std::string& operation, const TSandboxRequest& request,
-                             int status) {
+                             const TSandboxReply& reply) {
   if (!FRecord.is_open()) return;
-  const TJSONValue line = NewObjectDocument(
+  TJSONValue line = NewObjectDocument(
       {"Operation", operation, "Method", request.Method, "Path", request.Path, "ContentType",
        request.ContentType, "Authorization", request.Authorization, "BodyLength",
-       static_cast<int64_t>(request.Body.size()), "Body", request.Body, "Status", status});
+       static_cast<int64_t>(request.Body.size()), "Body", request.Body, "Status", reply.Status});
+  // The status is what the service decided; whether the till could read it is noted apart.
+  if (reply.Delivery == TSandboxDelivery::Lost) line.Set("Answer", "lost");
+  if (reply.Delivery == TSandboxDelivery::Reset) line.Set("Answer", "reset");
   FRecord << line.ToJSON() << "\n";
   FRecord.flush();
 }
 
 TSandboxReply TSandboxService::Handle(const TSandboxRequest& request) {
   const std::string operation = OperationName(request.Path);
-  if (FOptions.DelayMs > 0)
-    std::this_thread::sleep_for(std::chrono::milliseconds(FOptions.DelayMs));
-  std::lock_guard<std::mutex> lock(FLock);
-  TSandboxReply reply = Answer(operation, request);
-  Record(operation.empty() ? std::string("unknown") : operation, request, reply.Status);
+  TSandboxReply reply;
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    reply = Answer(operation, request);
+    reply.Delivery = Lookup(FOptions.Deliveries, operation, TSandboxDelivery::Whole);
+    Record(operation.empty() ? std::string("unknown") : operation, request, reply);
+  }
+  // Outside the lock: a slow operation must not hold up the others.
+  if (const int ms = Lookup(FOptions.DelayMs, operation, 0); ms > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   return reply;
 }
 
@@ -377,7 +430,7 @@ TSandboxReply TSandboxService::Answer(const std::string& operation,
     return reply;
   }
 
-  if (const int status = Lookup(FOptions.HtmlStatus, operation)) {
+  if (const int status = Lookup(FOptions.HtmlStatus, operation, 0)) {
     TSandboxReply reply;
     reply.Status = status;
     reply.ContentType = "text/html; charset=utf-8";
@@ -387,14 +440,14 @@ TSandboxReply TSandboxService::Answer(const std::string& operation,
         "</p></body></html>\n";
     return reply;
   }
-  if (const int status = Lookup(FOptions.GarbageStatus, operation)) {
+  if (const int status = Lookup(FOptions.GarbageStatus, operation, 0)) {
     TSandboxReply reply;
     reply.Status = status;
     reply.ContentType = "application/octet-stream";
     reply.Body = GarbageBody();
     return reply;
   }
-  if (const int status = Lookup(FOptions.FailStatus, operation))
+  if (const int status = Lookup(FOptions.FailStatus, operation, 0))
     return Refusal(status, "Simulated failure " + std::to_string(status) + " for " + operation);
 
   const TJSONValue body = ParseJSONDocument(request.Body);

@@ -12,14 +12,19 @@
 
 #include "VoucherBook.h"
 
+// How an answer reaches the till: whole, never (the connection is closed after the service
+// acted), or half (status line, headers and half the body, then a connection reset).
+enum class TSandboxDelivery { Whole, Lost, Reset };
+
 struct TSandboxOptions {
   std::string DataDir;
   std::string VoucherFile;
-  std::string RecordFile;                    // empty: no record
-  std::map<std::string, int> FailStatus;     // operation -> HTTP status to answer with
-  std::map<std::string, int> HtmlStatus;     // operation -> status of an HTML page
-  std::map<std::string, int> GarbageStatus;  // operation -> status of a garbage body
-  int32_t DelayMs = 0;
+  std::string RecordFile;                              // empty: no record
+  std::map<std::string, int> FailStatus;               // operation -> HTTP status to answer with
+  std::map<std::string, int> HtmlStatus;               // operation -> status of an HTML page
+  std::map<std::string, int> GarbageStatus;            // operation -> status of a garbage body
+  std::map<std::string, int> DelayMs;                  // operation (or "all") -> milliseconds
+  std::map<std::string, TSandboxDelivery> Deliveries;  // operation (or "all") -> broken answer
 };
 
 // What the server sends back.
@@ -27,6 +32,7 @@ struct TSandboxReply {
   int Status = 200;
   std::string ContentType = "application/json";
   std::string Body;
+  TSandboxDelivery Delivery = TSandboxDelivery::Whole;
 };
 
 // One incoming request, as far as the service looks at it.
@@ -45,6 +51,13 @@ std::string OperationName(const std::string& word);
 // "OPERATION:STATUS" or "OPERATION" (status defaultStatus) into map; false with a message.
 bool ParseFailureSwitch(const std::string& text, int defaultStatus, std::map<std::string, int>& map,
                         std::string& error);
+// "N" (every operation) or "OPERATION:N", N milliseconds from 0 to 600000, into map; false with
+// a message.
+bool ParseDelaySwitch(const std::string& text, std::map<std::string, int>& map, std::string& error);
+// "OPERATION" into map with delivery; naming an operation for two different deliveries is an
+// error (false with a message).
+bool ParseDeliverySwitch(const std::string& text, TSandboxDelivery delivery,
+                         std::map<std::string, TSandboxDelivery>& map, std::string& error);
 
 class TSandboxService {
  public:
@@ -52,7 +65,9 @@ class TSandboxService {
 
   // Loads the voucher book and the saved state; opens the record file. False with a message.
   bool Open(std::string& error);
-  // Thread-safe: the server calls it from its worker threads.
+  // Thread-safe: the server calls it from its worker threads. The service acts (and saves its
+  // state) before any delay, so a till that gives up waiting still finds the act done; the
+  // reply says how it is to be delivered.
   TSandboxReply Handle(const TSandboxRequest& request);
 
  private:
@@ -60,8 +75,10 @@ class TSandboxService {
   bool LoadBook(std::string& error);
   bool LoadState(std::string& error);
   bool SaveState(std::string& error);
-  void Record(const std::string& operation, const TSandboxRequest& request, int status);
-  static int Lookup(const std::map<std::string, int>& map, const std::string& operation);
+  void Record(const std::string& operation, const TSandboxRequest& request,
+              const TSandboxReply& reply);
+  template <typename T>
+  static T Lookup(const std::map<std::string, T>& map, const std::string& operation, T none);
 
   TSandboxOptions FOptions;
   std::mutex FLock;

@@ -3,6 +3,7 @@
 // The HTTPS support and the rest of the library's build flags come from its pkg-config entry,
 // so the header matches the installed library.
 #include <httplib.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "SandboxCert.h"
+#include "SandboxConnection.h"
 #include "SandboxService.h"
 
 namespace {
@@ -42,7 +44,7 @@ int main(int argc, char** argv) {
   CLI::App app{"dovra-sandbox: a local voucher service on 127.0.0.1 over HTTPS"};
   int port = 0;
   TSandboxOptions options;
-  std::vector<std::string> fails, htmls, garbages;
+  std::vector<std::string> fails, htmls, garbages, delays, losts, resets;
   app.add_option("--port", port, "TCP port on 127.0.0.1 (0: a free port)")
       ->check(CLI::Range(0, 65535));
   app.add_option("--data", options.DataDir,
@@ -56,10 +58,18 @@ int main(int argc, char** argv) {
   app.add_option("--html", htmls, "Answer OPERATION[:STATUS] with an HTML page (default 200)");
   app.add_option("--garbage", garbages,
                  "Answer OPERATION[:STATUS] with bytes that are no JSON (default 200)");
-  app.add_option("--delay-ms", options.DelayMs, "Wait N milliseconds before every answer")
-      ->check(CLI::Range(0, 600000));
+  app.add_option("--delay-ms", delays,
+                 "Wait before answering, after acting: N (every operation) or OPERATION:N "
+                 "milliseconds");
+  app.add_option("--lose-answer", losts,
+                 "Act on OPERATION (a redemption is made and kept), then close the connection "
+                 "without answering");
+  app.add_option("--reset-answer", resets,
+                 "Act on OPERATION, send the status line, headers and half the body, then reset "
+                 "the connection");
   app.footer(
-      "OPERATION: evaluate, redeem, reverse, status or all.\n"
+      "OPERATION: evaluate, redeem, reverse, status or all. Every switch may be repeated, one\n"
+      "operation each; a switch naming an operation wins over one naming all.\n"
       "The first line printed is 'listening on https://127.0.0.1:PORT/'.");
   CLI11_PARSE(app, argc, argv);
 
@@ -84,6 +94,21 @@ int main(int argc, char** argv) {
       std::cerr << "dovra-sandbox: --garbage: " << error << "\n";
       return 2;
     }
+  for (const std::string& d : delays)
+    if (!ParseDelaySwitch(d, options.DelayMs, error)) {
+      std::cerr << "dovra-sandbox: --delay-ms: " << error << "\n";
+      return 2;
+    }
+  for (const std::string& l : losts)
+    if (!ParseDeliverySwitch(l, TSandboxDelivery::Lost, options.Deliveries, error)) {
+      std::cerr << "dovra-sandbox: --lose-answer: " << error << "\n";
+      return 2;
+    }
+  for (const std::string& r : resets)
+    if (!ParseDeliverySwitch(r, TSandboxDelivery::Reset, options.Deliveries, error)) {
+      std::cerr << "dovra-sandbox: --reset-answer: " << error << "\n";
+      return 2;
+    }
   if (options.VoucherFile.empty()) options.VoucherFile = DefaultVoucherBook();
 
   TSandboxService service(options);
@@ -96,6 +121,8 @@ int main(int argc, char** argv) {
     std::cerr << "dovra-sandbox: " << error << "\n";
     return 1;
   }
+  // A till that has gone away must not end the service while an answer is being written.
+  signal(SIGPIPE, SIG_IGN);
   httplib::SSLServer server(certificate.CertFile.c_str(), certificate.KeyFile.c_str());
   if (!server.is_valid()) {
     std::cerr << "dovra-sandbox: cannot use the certificate " << certificate.CertFile
@@ -105,6 +132,13 @@ int main(int argc, char** argv) {
   server.set_payload_max_length(1 << 20);
   auto handler = [&service](const httplib::Request& req, httplib::Response& res) {
     const TSandboxReply reply = service.Handle(FromHttp(req));
+    if (reply.Delivery != TSandboxDelivery::Whole) {
+      std::string error;
+      // The library hands the connection's TLS state to the handler as const; this thread is
+      // the only one using it, and the answer written here is the connection's last.
+      if (BreakConnection(const_cast<SSL*>(req.ssl), reply, error)) return;
+      std::cerr << "dovra-sandbox: " << error << "\n";
+    }
     res.status = reply.Status;
     if (reply.Status == 401) res.set_header("WWW-Authenticate", "Basic realm=\"Dovra vouchers\"");
     res.set_content(reply.Body, reply.ContentType.c_str());
