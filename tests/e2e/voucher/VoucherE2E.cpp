@@ -1,0 +1,115 @@
+#include "VoucherE2E.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "TServiceRegistry.h"
+#include "implDovraVoucherAPI.h"
+#include "modConstants.h"
+#include "modLog.h"
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+fs::path MakeTempDir() {
+  std::string pattern = (fs::temp_directory_path() / "dovra-e2e-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
+  return pattern;
+}
+
+std::string SandboxProgram() {
+  const char* program = std::getenv("DOVRA_SANDBOX");
+  return program && *program ? program : DOVRA_SANDBOX_PROGRAM;
+}
+
+fs::path LogFolder() {
+  static const fs::path folder = [] {
+    fs::path dir = MakeTempDir();
+    ModLog::StartModuleLog((dir / "DovraVoucherPayment.smd").string());
+    return dir;
+  }();
+  return folder;
+}
+
+std::string LastLogLine() {
+  std::string last;
+  for (const auto& entry : fs::directory_iterator(LogFolder())) {
+    if (entry.path().extension() != ".log") continue;
+    std::string text = ReadFile(entry.path());
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    last = text.substr(text.find_last_of('\n') + 1);
+  }
+  return last;
+}
+
+std::string AsLogged(std::string text) {
+  if (const size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  return text;
+}
+
+void ExpectLastLogLineEndsWith(const std::string& expected) {
+  const std::string line = LastLogLine();
+  ASSERT_GE(line.size(), expected.size()) << line;
+  EXPECT_EQ(line.substr(line.size() - expected.size()), expected);
+}
+
+TSandbox::TSandbox(const std::vector<std::string>& extra) : Dir(MakeTempDir()) {
+  std::vector<std::string> args{"--port",     "0",        "--data",
+                                Dir.string(), "--record", (Dir / "record.jsonl").string()};
+  args.insert(args.end(), extra.begin(), extra.end());
+  std::string error;
+  if (!Process.Start(SandboxProgram(), args, {}, error)) throw std::runtime_error(error);
+  std::string line;
+  if (!Process.ReadLine(line, 15000))
+    throw std::runtime_error("dovra-sandbox printed no first line within 15 s");
+  const std::string lead = "listening on ";
+  if (line.rfind(lead, 0) != 0) throw std::runtime_error("unexpected first line: " + line);
+  URL = line.substr(lead.size());
+}
+
+TSandbox::~TSandbox() {
+  Process.Stop();
+  std::error_code ec;
+  fs::remove_all(Dir, ec);
+}
+
+std::vector<TJSONValue> TSandbox::Records() const {
+  std::vector<TJSONValue> lines;
+  std::ifstream in(Dir / "record.jsonl", std::ios::binary);
+  for (std::string line; std::getline(in, line);) lines.push_back(ParseJSONDocument(line));
+  return lines;
+}
+
+void UseService(const std::string& url, const TRestClientOptions& options) {
+  ::setenv("DOVRA_BASE_URL", url.c_str(), 1);
+  LoadVoucherServiceAddress();
+  TIntfPtr<IServiceRegistry> registry = NewServiceRegistry();
+  RegisterRestClient(registry.Get(), options);
+  ModuleRegistrySlot() = registry;
+}
+
+TIntfPtr<IDovraVoucherAPI> NewClient() {
+  TIntfPtr<IInterface> base;
+  MakeObject<TDovraVoucherAPIFactory>()->CreateInstance(base);
+  return base.As<IDovraVoucherAPI>();
+}
+
+std::string CheckRequest(const std::string& code, const std::string& total) {
+  return "{\"VoucherCode\":\"" + code +
+         "\",\"StoreReference\":7,\"User\":{\"Reference\":\"0612345678\",\"CreatedOn\":"
+         "\"2026-12-09T10:15:00\"},\"VoucherOrder\":{\"OrderDate\":\"2026-12-09T10:15:00\","
+         "\"TotalPrice\":" +
+         total + ",\"Items\":[{\"Code\":\"CAP-01\",\"Quantity\":2,\"UnitPrice\":12.5}]}}";
+}
+
+std::string Member(const std::string& json, const char* name) {
+  const TJSONValue doc = ParseJSONDocument(json);
+  const TJSONValue* v = doc.Document() ? doc.Find(name) : nullptr;
+  if (!v) return "<absent>";
+  return v->Kind() == TJSONKind::Text ? v->AsText() : v->ToJSON();
+}

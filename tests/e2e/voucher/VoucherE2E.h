@@ -1,0 +1,73 @@
+// What the voucher end-to-end tests share: a dovra-sandbox child in a folder of its own, the
+// module's process-wide log, the module pointed at a service through the till's REST client, and
+// a fixture with a fresh sandbox per test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "RestClient.h"
+#include "clsJSONDocument.h"
+#include "intfDovraVoucherAPI.h"
+#include "modRegistry.h"
+
+namespace fs = std::filesystem;
+
+inline constexpr const char* Key = "7e3b9a50d2c84f16a0b5e9c31d6f7a28";
+
+std::string ReadFile(const fs::path& path);
+fs::path MakeTempDir();
+// The dovra-sandbox program; DOVRA_SANDBOX may name another build (a sanitizer build, say).
+std::string SandboxProgram();
+
+// One process-wide module log in a folder of its own; entries are written through at once.
+fs::path LogFolder();
+// The last line the module log holds.
+std::string LastLogLine();
+// The log writes control bytes as blanks and a text up to its first zero byte.
+std::string AsLogged(std::string text);
+void ExpectLastLogLineEndsWith(const std::string& expected);
+
+// A running dovra-sandbox in its own data folder.
+struct TSandbox {
+  TChildProcess Process;
+  fs::path Dir;
+  std::string URL;
+
+  explicit TSandbox(const std::vector<std::string>& extra = {});
+  ~TSandbox();
+  std::string CertFile() const { return (Dir / "cert.pem").string(); }
+  std::vector<TJSONValue> Records() const;
+};
+
+// Points the module at url and gives it a registry with the till's REST client.
+void UseService(const std::string& url, const TRestClientOptions& options);
+TIntfPtr<IDovraVoucherAPI> NewClient();
+std::string CheckRequest(const std::string& code, const std::string& total);
+// The named member of a JSON text: text as it stands, anything else as JSON, or "<absent>".
+std::string Member(const std::string& json, const char* name);
+
+// Each test gets a sandbox of its own, so no test sees another's redemptions or records.
+class VoucherServiceTest : public ::testing::Test {
+ protected:
+  virtual std::vector<std::string> SandboxArgs() const { return {}; }
+  void SetUp() override {
+    LogFolder();
+    sandbox.emplace(SandboxArgs());
+    UseService(sandbox->URL, {sandbox->CertFile(), 3000, 10000});
+    api = NewClient();
+    ASSERT_TRUE(api);
+  }
+  void TearDown() override {
+    api = nullptr;
+    ModuleRegistrySlot() = nullptr;
+    sandbox.reset();
+  }
+  std::optional<TSandbox> sandbox;
+  TIntfPtr<IDovraVoucherAPI> api;
+};
