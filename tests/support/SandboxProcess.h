@@ -2,8 +2,6 @@
 // voucher book state, recorded requests), stopped and removed with the object.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,18 +10,16 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "TestFolder.h"
 
 class TSandboxProcess {
  public:
   // extra: further sandbox options (failure switches, another voucher book). The program is
   // DOVRA_SANDBOX from the environment (another build, a sanitizer one say), else the one the
   // test was built with.
-  explicit TSandboxProcess(const std::vector<std::string>& extra = {})
-      : FDir(std::filesystem::temp_directory_path() /
-             ("dovra-sandbox-" + std::to_string(::getpid()) + "-" + std::to_string(++Made()))) {
-    std::filesystem::remove_all(FDir);
-    std::filesystem::create_directories(FDir);
-    std::vector<std::string> args{"--port", "0", "--data", FDir.string(), "--record", RecordFile()};
+  explicit TSandboxProcess(const std::vector<std::string>& extra = {}) : FFolder("dovra-sandbox") {
+    std::vector<std::string> args{"--port",       "0",        "--data",
+                                  Dir().string(), "--record", RecordFile()};
     args.insert(args.end(), extra.begin(), extra.end());
     const char* program = std::getenv("DOVRA_SANDBOX");
     if (!program || !*program) program = DOVRA_SANDBOX_PROGRAM;
@@ -33,17 +29,14 @@ class TSandboxProcess {
       throw std::runtime_error("dovra-sandbox did not start: '" + line + "'");
     URL = line.substr(13);
   }
-  ~TSandboxProcess() {
-    FProcess.Stop();
-    std::error_code ignored;
-    std::filesystem::remove_all(FDir, ignored);
-  }
+  ~TSandboxProcess() { FProcess.Stop(); }
   TSandboxProcess(const TSandboxProcess&) = delete;
   TSandboxProcess& operator=(const TSandboxProcess&) = delete;
 
   std::string URL;  // https://127.0.0.1:PORT/
-  std::string CertFile() const { return (FDir / "cert.pem").string(); }
-  std::string RecordFile() const { return (FDir / "record.jsonl").string(); }
+  const std::filesystem::path& Dir() const { return FFolder.Dir(); }
+  std::string CertFile() const { return FFolder.Path("cert.pem"); }
+  std::string RecordFile() const { return FFolder.Path("record.jsonl"); }
   // The requests received so far, one JSON text each.
   std::vector<std::string> RecordLines() const {
     std::vector<std::string> lines;
@@ -53,10 +46,6 @@ class TSandboxProcess {
   }
 
  private:
-  static int& Made() {
-    static int made = 0;
-    return made;
-  }
-  std::filesystem::path FDir;
+  TScratchFolder FFolder;  // outlives the process: declared first
   TChildProcess FProcess;
 };

@@ -1,5 +1,5 @@
-// A scratch folder per test case, named after the test and the process, removed afterwards; with
-// whole-file read and write helpers.
+// Scratch folders for tests: TScratchFolder, a fresh folder of a unique name removed with the
+// object; TTestFolder, a fixture giving each test case one, with whole-file read and write.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,7 +8,30 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+
+class TScratchFolder {
+ public:
+  explicit TScratchFolder(const std::string& prefix = "dovra-test") {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
+    FDir = pattern;
+  }
+  ~TScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(FDir, ignored);
+  }
+  TScratchFolder(const TScratchFolder&) = delete;
+  TScratchFolder& operator=(const TScratchFolder&) = delete;
+
+  const std::filesystem::path& Dir() const { return FDir; }
+  // name inside the folder; Path() is the folder itself with a trailing separator.
+  std::string Path(const std::string& name = "") const { return (FDir / name).string(); }
+
+ private:
+  std::filesystem::path FDir;
+};
 
 class TTestFolder : public ::testing::Test {
  protected:

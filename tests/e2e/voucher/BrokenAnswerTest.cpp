@@ -109,9 +109,9 @@ TEST_F(BrokenAnswerTest, UnusableSwitchesStopTheSandboxAtOnce) {
       {"--lose-answer", "refund"},
       {"--lose-answer", "redeem", "--reset-answer", "RedeemVoucher"},
   };
-  const fs::path dir = MakeTempDir();
+  const TScratchFolder dir("dovra-sandbox");
   for (const auto& c : cases) {
-    std::vector<std::string> args{"--port", "0", "--data", dir.string()};
+    std::vector<std::string> args{"--port", "0", "--data", dir.Path()};
     args.insert(args.end(), c.begin(), c.end());
     SCOPED_TRACE(c.back());
     TChildProcess sandbox;
@@ -120,8 +120,6 @@ TEST_F(BrokenAnswerTest, UnusableSwitchesStopTheSandboxAtOnce) {
     EXPECT_EQ(sandbox.ReadAllAndWait(output, 15000), 2);
     EXPECT_EQ(output, "") << "it never starts listening";
   }
-  std::error_code ec;
-  fs::remove_all(dir, ec);
 }
 
 }  // namespace

@@ -14,24 +14,19 @@ std::string ReadFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-fs::path MakeTempDir() {
-  std::string pattern = (fs::temp_directory_path() / "dovra-e2e-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
-  return pattern;
-}
-
 std::string SandboxProgram() {
   const char* program = std::getenv("DOVRA_SANDBOX");
   return program && *program ? program : DOVRA_SANDBOX_PROGRAM;
 }
 
 fs::path LogFolder() {
-  static const fs::path folder = [] {
-    fs::path dir = MakeTempDir();
-    ModLog::StartModuleLog((dir / "DovraVoucherPayment.smd").string());
-    return dir;
+  static const TScratchFolder folder("dovra-e2e");
+  static const bool started = [] {
+    ModLog::StartModuleLog(folder.Path("DovraVoucherPayment.smd"));
+    return true;
   }();
-  return folder;
+  (void)started;
+  return folder.Dir();
 }
 
 std::string LastLogLine() {
@@ -58,30 +53,9 @@ void ExpectLastLogLineEndsWith(const std::string& expected) {
   EXPECT_EQ(line.substr(line.size() - expected.size()), expected);
 }
 
-TSandbox::TSandbox(const std::vector<std::string>& extra) : Dir(MakeTempDir()) {
-  std::vector<std::string> args{"--port",     "0",        "--data",
-                                Dir.string(), "--record", (Dir / "record.jsonl").string()};
-  args.insert(args.end(), extra.begin(), extra.end());
-  std::string error;
-  if (!Process.Start(SandboxProgram(), args, {}, error)) throw std::runtime_error(error);
-  std::string line;
-  if (!Process.ReadLine(line, 15000))
-    throw std::runtime_error("dovra-sandbox printed no first line within 15 s");
-  const std::string lead = "listening on ";
-  if (line.rfind(lead, 0) != 0) throw std::runtime_error("unexpected first line: " + line);
-  URL = line.substr(lead.size());
-}
-
-TSandbox::~TSandbox() {
-  Process.Stop();
-  std::error_code ec;
-  fs::remove_all(Dir, ec);
-}
-
 std::vector<TJSONValue> TSandbox::Records() const {
   std::vector<TJSONValue> lines;
-  std::ifstream in(Dir / "record.jsonl", std::ios::binary);
-  for (std::string line; std::getline(in, line);) lines.push_back(ParseJSONDocument(line));
+  for (const std::string& line : RecordLines()) lines.push_back(ParseJSONDocument(line));
   return lines;
 }
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
 #include "RestClient.h"
+#include "SandboxProcess.h"
 #include "clsJSONDocument.h"
 #include "intfDovraVoucherAPI.h"
 #include "modRegistry.h"
@@ -21,7 +21,6 @@ namespace fs = std::filesystem;
 inline constexpr const char* Key = "7e3b9a50d2c84f16a0b5e9c31d6f7a28";
 
 std::string ReadFile(const fs::path& path);
-fs::path MakeTempDir();
 // The dovra-sandbox program; DOVRA_SANDBOX may name another build (a sanitizer build, say).
 std::string SandboxProgram();
 
@@ -33,15 +32,9 @@ std::string LastLogLine();
 std::string AsLogged(std::string text);
 void ExpectLastLogLineEndsWith(const std::string& expected);
 
-// A running dovra-sandbox in its own data folder.
-struct TSandbox {
-  TChildProcess Process;
-  fs::path Dir;
-  std::string URL;
-
-  explicit TSandbox(const std::vector<std::string>& extra = {});
-  ~TSandbox();
-  std::string CertFile() const { return (Dir / "cert.pem").string(); }
+// A running dovra-sandbox in its own data folder, its recorded requests read as documents.
+struct TSandbox : TSandboxProcess {
+  using TSandboxProcess::TSandboxProcess;
   std::vector<TJSONValue> Records() const;
 };
 

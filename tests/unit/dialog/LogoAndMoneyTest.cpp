@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "DialogTestSupport.h"
+#include "TestFolder.h"
 #include "clsDovraLogo.h"
 #include "clsMoneyText.h"
 
@@ -57,14 +59,14 @@ std::string CompileLocale(const std::string& folder, const std::string& name,
 class MoneyText : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    Folder = (std::filesystem::temp_directory_path() / ("dovra-money-" + std::to_string(getpid())))
-                 .string();
-    std::filesystem::create_directories(Folder);
+    Scratch = std::make_unique<TScratchFolder>("dovra-money");
+    Folder = Scratch->Dir().string();
     German = CompileLocale(Folder, "de_DE.UTF-8", "de_DE");
     American = CompileLocale(Folder, "en_US.UTF-8", "en_US");
   }
-  static void TearDownTestSuite() { std::filesystem::remove_all(Folder); }
+  static void TearDownTestSuite() { Scratch.reset(); }
 
+  static inline std::unique_ptr<TScratchFolder> Scratch;
   static inline std::string Folder, German, American;
   TScopedEnv FPath{"LOCPATH", Folder.c_str()};
   TScopedEnv FMonetary{"LC_MONETARY", nullptr};

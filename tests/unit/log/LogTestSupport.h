@@ -14,26 +14,13 @@
 
 #include "SynLZFile.h"
 #include "SynLog.h"
+#include "TestFolder.h"
 #include "modLog.h"
 
 namespace logtest {
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "synlog-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
-    FPath = pattern + "/";
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(FPath, ec);
-  }
-  const std::string& Path() const { return FPath; }
-
- private:
-  std::string FPath;
-};
+// A scratch folder; Path() ends with a separator, so file names are appended directly.
+using TempFolder = TScratchFolder;
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "PaymentTestSupport.h"
+#include "TestFolder.h"
 #include "TestRegistry.h"
 #include "implPaymentMethodDovraVouchers.h"
 #include "modAssert.h"
@@ -89,9 +90,8 @@ TEST_F(PaymentMethod, CreationFetchesTheStoreOnceAndKeepsNoReference) {
 
 TEST_F(PaymentMethod, CreationLogsTheStoreIdentifier) {
   namespace fs = std::filesystem;
-  const fs::path folder = fs::temp_directory_path() / ("payment-log-" + std::to_string(::getpid()));
-  fs::remove_all(folder);
-  fs::create_directories(folder);
+  const TScratchFolder scratch("payment-log");
+  const fs::path& folder = scratch.Dir();
   ModLog::StartModuleLog((folder / "DovraVoucherPayment.smd").string());
   ServeStore(MakeObject<TTestStore>(-42, nullptr));
   MakeObject<TPaymentMethodDovraVoucher>();
@@ -104,7 +104,6 @@ TEST_F(PaymentMethod, CreationLogsTheStoreIdentifier) {
     text << in.rdbuf();
     all += text.str();
   }
-  fs::remove_all(folder);
   EXPECT_NE(all.find("[TPaymentMethodDovraVoucher.Create] Got StoreID : -42"), std::string::npos)
       << all;
 }

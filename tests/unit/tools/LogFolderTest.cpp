@@ -8,14 +8,15 @@
 #include <vector>
 
 #include "LogFolder.h"
+#include "TestFolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 TEST(LogFolder, OrdersRotationGroupsThenTheRest) {
-  const fs::path dir = fs::temp_directory_path() / ("logfolder-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
+  const TScratchFolder scratch("logfolder");
+  const fs::path& dir = scratch.Dir();
   fs::create_directories(dir / "sub.log");
   for (const char* name :
        {"B.log", "B.1.synlz", "A.10.synlz", "B.9.synlz", "A.log", "B.2.synlz", "z.log.synlz",
@@ -24,7 +25,6 @@ TEST(LogFolder, OrdersRotationGroupsThenTheRest) {
   }
   std::vector<std::string> names;
   for (const fs::path& p : LogTool::OrderLogFolder(dir)) names.push_back(p.filename().string());
-  fs::remove_all(dir);
   EXPECT_EQ(names,
             (std::vector<std::string>{"A.1.SYNLZ", "A.log", "B.9.synlz", "B.2.synlz", "B.1.synlz",
                                       "B.log", "A.10.synlz", "c.log.synlz", "z.log.synlz"}));
