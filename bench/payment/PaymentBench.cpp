@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -313,12 +314,15 @@ class TSplitReporter : public benchmark::ConsoleReporter {
   void PrintSplit() const {
     if (FRuns.empty()) return;
     std::printf(
-        "\nper call, milliseconds (module: what the services, the dialog and the cashier "
-        "leave)\n");
-    std::printf("%-34s %8s %8s %8s %8s %8s %8s %8s\n", "benchmark", "total", "voucher", "db",
+        "\nmilliseconds per payment or per override (module: what the voucher service, the "
+        "database,\nthe dialog and the cashier leave)\n");
+    size_t width = 9;
+    for (const Run& run : FRuns) width = std::max(width, run.benchmark_name().size());
+    const int w = static_cast<int>(width);
+    std::printf("%-*s %8s %8s %8s %8s %8s %8s %8s\n", w, "benchmark", "total", "voucher", "db",
                 "select", "dialog", "cashier", "module");
     for (const Run& run : FRuns) {
-      std::printf("%-34s", run.benchmark_name().c_str());
+      std::printf("%-*s", w, run.benchmark_name().c_str());
       for (const char* name : {"total", "voucher", "db", "select", "dialog", "cashier", "module"}) {
         const auto it = run.counters.find(name);
         if (it == run.counters.end())
