@@ -1,23 +1,20 @@
 // Entries per second of a typical module log line ("[TDovraVoucherAPI.Evaluate] Response : %"
 // with a 120-byte text) for the module's logger beside spdlog's single-threaded file sink with an
 // equivalent pattern, both buffered and with every entry handed to the operating system, and
-// through the module's own entry point (ModLog::Info, the path a payment takes); prints
-// the ratios at the end (taken from the single runs, so --benchmark_report_aggregates_only hides
-// them; use --benchmark_repetitions=N for medians).
+// through the module's own entry point (ModLog::Info, the path a payment takes); the sides run in
+// turn and the table at the end gives the median ratio of the pairs and its spread.
 #include <benchmark/benchmark.h>
 #include <spdlog/logger.h>
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/basic_file_sink.h>
 #include <stdlib.h>
 
-#include <algorithm>
-#include <cstdio>
 #include <filesystem>
-#include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
-#include <vector>
 
+#include "PairedComparison.h"
 #include "SynLog.h"
 #include "modLog.h"
 
@@ -105,71 +102,23 @@ void ModLogEntries(benchmark::State& state) {
   ModLog::FinishModuleLog();
 }
 
-BENCHMARK_CAPTURE(SynLogEntries, buffered, Mode::Buffered);
-BENCHMARK_CAPTURE(SpdlogEntries, buffered, false);
-BENCHMARK_CAPTURE(SynLogEntries, write_through, Mode::WriteThrough);
-BENCHMARK_CAPTURE(SpdlogEntries, flush_every_entry, true);
-BENCHMARK_CAPTURE(SynLogEntries, module_settings_rotating, Mode::ModuleSettings);
-BENCHMARK(ModLogEntries);
-
-// Keeps each benchmark's entries per second (wall clock and CPU, median over repetitions) for the
-// ratio lines printed after the table.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred &&
-          run.real_accumulated_time > 0 && run.cpu_accumulated_time > 0) {
-        const double n = static_cast<double>(run.iterations);
-        const std::string name = run.run_name.args.empty()
-                                     ? run.run_name.function_name
-                                     : run.run_name.function_name + "/" + run.run_name.args;
-        FWall[name].push_back(n / run.real_accumulated_time);
-        FCpu[name].push_back(n / run.cpu_accumulated_time);
-      }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  void PrintRatios() const {
-    std::printf("\nentries per second, module logger vs spdlog (median; wall clock | CPU time)\n");
-    Ratio("buffered", "SynLogEntries/buffered", "SpdlogEntries/buffered");
-    Ratio("written through every entry", "SynLogEntries/write_through",
-          "SpdlogEntries/flush_every_entry");
-    Ratio("module settings (2 MiB rotation)", "SynLogEntries/module_settings_rotating",
-          "SpdlogEntries/flush_every_entry");
-    Ratio("module entry point (ModLog::Info)", "ModLogEntries", "SpdlogEntries/flush_every_entry");
-  }
-
- private:
-  using Rates = std::map<std::string, std::vector<double>>;
-
-  static double Median(const Rates& rates, const std::string& name) {
-    const auto it = rates.find(name);
-    if (it == rates.end() || it->second.empty()) return 0;
-    std::vector<double> v = it->second;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  }
-
-  void Ratio(const char* label, const std::string& ours, const std::string& theirs) const {
-    const double wa = Median(FWall, ours), wb = Median(FWall, theirs);
-    const double ca = Median(FCpu, ours), cb = Median(FCpu, theirs);
-    if (wb <= 0 || cb <= 0) return;
-    std::printf("%-34s %10.0f vs %10.0f ratio %.2f | %10.0f vs %10.0f ratio %.2f\n", label, wa, wb,
-                wa / wb, ca, cb, ca / cb);
-  }
-
-  Rates FWall, FCpu;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  return 0;
+  TPairedComparison comparison(
+      "Entries of a typical module log line for the module's logger beside spdlog's\n"
+      "single-threaded file sink with an equivalent pattern.");
+  const TPairedComparison::TSide spdlogFlushed{"spdlog_flush_every_entry",
+                                               [](benchmark::State& s) { SpdlogEntries(s, true); }};
+  comparison.Add("buffered",
+                 {"synlog", [](benchmark::State& s) { SynLogEntries(s, Mode::Buffered); }},
+                 {{"spdlog", [](benchmark::State& s) { SpdlogEntries(s, false); }}});
+  comparison.Add("written_through",
+                 {"synlog", [](benchmark::State& s) { SynLogEntries(s, Mode::WriteThrough); }},
+                 {spdlogFlushed});
+  comparison.Add("module_settings_rotating",
+                 {"synlog", [](benchmark::State& s) { SynLogEntries(s, Mode::ModuleSettings); }},
+                 {spdlogFlushed});
+  comparison.Add("module_entry_point", {"ModLog::Info", ModLogEntries}, {spdlogFlushed});
+  return comparison.Main(argc, argv);
 }

@@ -1,0 +1,380 @@
+// Whole voucher payments at the till, many in one process: the real module loaded from its .smd
+// by the till's own classes, a real SQLite file, the real dialog drawn off screen and worked by
+// the cashier autopilot, and a dovra-sandbox child process answering at once over HTTPS. Each
+// payment's time is split into the voucher service round trips, the database statements, the
+// dialog and the module's own logic; then an overridden invoice (DoOverringInvoice) is measured
+// against a transaction table of 100,000 rows.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "PaymentClock.h"
+#include "SandboxProcess.h"
+#include "TDatabaseUpgrade.h"
+#include "Till.h"
+#include "TillPayment.h"
+#include "intfDBScript.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+TPaymentClock& Clock() {
+  static TPaymentClock clock;
+  return clock;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// One SQLite connection of the benchmark's own, for filling and indexing the table directly.
+class TDirectDatabase {
+ public:
+  explicit TDirectDatabase(const std::string& path) {
+    if (sqlite3_open(path.c_str(), &FDb) != SQLITE_OK) {
+      const std::string message = sqlite3_errmsg(FDb);
+      sqlite3_close(FDb);
+      throw std::runtime_error("cannot open " + path + ": " + message);
+    }
+    sqlite3_busy_timeout(FDb, 5000);
+  }
+  ~TDirectDatabase() { sqlite3_close(FDb); }
+  TDirectDatabase(const TDirectDatabase&) = delete;
+  TDirectDatabase& operator=(const TDirectDatabase&) = delete;
+
+  void Run(const std::string& sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(FDb, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+      const std::string text = message ? message : "unknown error";
+      sqlite3_free(message);
+      throw std::runtime_error("'" + sql + "' failed: " + text);
+    }
+  }
+
+  int Count(const std::string& table) {
+    sqlite3_stmt* count = nullptr;
+    const std::string sql = "SELECT COUNT(*) FROM " + table;
+    int rows = -1;
+    if (sqlite3_prepare_v2(FDb, sql.c_str(), -1, &count, nullptr) == SQLITE_OK &&
+        sqlite3_step(count) == SQLITE_ROW)
+      rows = sqlite3_column_int(count, 0);
+    sqlite3_finalize(count);
+    if (rows < 0) throw std::runtime_error("'" + sql + "' failed: " + sqlite3_errmsg(FDb));
+    return rows;
+  }
+
+  // Past payments, each on an invoice of its own, shaped as the module leaves them.
+  void AddPastPayments(int rows) {
+    if (rows <= 0) return;
+    Run("BEGIN");
+    sqlite3_stmt* insert = nullptr;
+    const char* sql =
+        "INSERT INTO DovraTransactions (Timestamp_Created, Timestamp_Payment, InvoiceNum, "
+        "VoucherReference, RedeemJSON, Amount) VALUES ('2024-05-01 10:00:00.000', "
+        "'2024-05-01 10:00:05.000', ?1, ?2, ?3, 9.38)";
+    if (sqlite3_prepare_v2(FDb, sql, -1, &insert, nullptr) != SQLITE_OK)
+      throw std::runtime_error(std::string("cannot prepare the filling insert: ") +
+                               sqlite3_errmsg(FDb));
+    for (int i = 1; i <= rows; ++i) {
+      char reference[32];
+      std::snprintf(reference, sizeof reference, "OLD-%08d", i);
+      const std::string answer =
+          std::string(R"({"Success":true,"VoucherCode":"SAVE15","VoucherReference":")") +
+          reference + R"(","DiscountAmount":9.38,"ErrorMessage":""})";
+      sqlite3_bind_int(insert, 1, i);
+      sqlite3_bind_text(insert, 2, reference, -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(insert, 3, answer.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(insert) != SQLITE_DONE) {
+        const std::string message = sqlite3_errmsg(FDb);
+        sqlite3_finalize(insert);
+        throw std::runtime_error("filling row " + std::to_string(i) + " failed: " + message);
+      }
+      sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    Run("COMMIT");
+  }
+
+ private:
+  sqlite3* FDb = nullptr;
+};
+
+// The till with the module loaded, the sandbox it pays against and the folder both work in;
+// started by the first benchmark that runs, stopped before the application object goes.
+class TBenchTill {
+ public:
+  TBenchTill() {
+    // A module file of its own, so that its log lands in the benchmark's folder.
+    fs::copy_file(DOVRA_MODULE_PATH, FFolder.Path("DovraVoucherPayment.smd"));
+    ::setenv("DOVRA_BASE_URL", FSandbox.URL.c_str(), 1);
+    TTillOptions options;
+    options.ModulePath = FFolder.Path("DovraVoucherPayment.smd");
+    options.CaFile = FSandbox.CertFile();
+    options.DatabasePath = DatabasePath();
+    FTill = std::make_unique<TTill>(options);
+    std::string error;
+    if (!FTill->Start(error)) throw std::runtime_error("the till did not start: " + error);
+    std::ostringstream out, err;
+    if (RunDatabaseUpgrade(FTill->Registry(), out, err) != 0)
+      throw std::runtime_error("the database upgrade of " + DatabasePath() +
+                               " failed: " + err.str());
+    InstallTimedServices(FTill->Registry(), Clock());
+  }
+
+  TTill& Till() { return *FTill; }
+  // One database for the whole run, as a till has: the action codes service makes its tables
+  // once per process, so the connection is not switched to another file.
+  std::string DatabasePath() const { return FFolder.Path("sarn-till.db"); }
+
+ private:
+  TSandboxProcess FSandbox;
+  TScratchFolder FFolder{"dovra-payment-bench"};
+  std::unique_ptr<TTill> FTill;  // stops (and unloads the module) before the folder goes
+};
+
+std::unique_ptr<TBenchTill>& BenchTillSlot() {
+  static std::unique_ptr<TBenchTill> till;
+  return till;
+}
+
+TBenchTill& BenchTill() {
+  std::unique_ptr<TBenchTill>& till = BenchTillSlot();
+  if (!till) till = std::make_unique<TBenchTill>();
+  return *till;
+}
+
+TPaymentRun VoucherPayment(int32_t invoice) {
+  static const std::string order = ReadFile(DOVRA_SOURCE_DIR "/examples/order.json");
+  TPaymentRun run;
+  run.Amount = 625000;
+  run.OrderDocument = order;
+  run.Popup = true;
+  TCashierScript cashier;
+  cashier.VoucherCode = "SAVE15";  // usable any number of times at the sandbox
+  cashier.UserReference = "0612345678";
+  cashier.GiveUpMs = 10000;
+  cashier.PollMs = 0;  // a tick whenever the dialog's loop is idle: no waiting between steps
+  run.Cashier = cashier;
+  run.Invoice = invoice;
+  return run;
+}
+
+// One whole payment; false with what the till printed when the voucher did not pay.
+bool Pay(int32_t invoice, std::string& output) {
+  std::ostringstream out, err;
+  const int code = RunPayment(BenchTill().Till(), VoucherPayment(invoice), out, err);
+  if (code == kTillOK) return true;
+  output = "payment for invoice " + std::to_string(invoice) + " ended with " +
+           std::to_string(code) + ": " + out.str() + err.str();
+  return false;
+}
+
+// Google Benchmark calls a benchmark several times (first to size the run), so every payment of
+// the process takes an invoice number of its own from here.
+int32_t NextInvoice() {
+  static int32_t invoice = 10000000;
+  return ++invoice;
+}
+
+double Seconds(TClock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+void SetShare(benchmark::State& state, const char* name, double seconds) {
+  state.counters[name] = benchmark::Counter(seconds, benchmark::Counter::kAvgIterations);
+}
+
+void SetCalls(benchmark::State& state, const char* name, int64_t calls) {
+  state.counters[name] =
+      benchmark::Counter(static_cast<double>(calls), benchmark::Counter::kAvgIterations);
+}
+
+// Counters per payment, in seconds: voucher, db, dialog, cashier, and module (what is left).
+void ReportPaymentSplit(benchmark::State& state, double total, const TPaymentTimes& t) {
+  SetShare(state, "total", total);
+  SetShare(state, "voucher", t.Voucher);
+  SetShare(state, "db", t.Database);
+  SetShare(state, "dialog", t.Dialog);
+  SetShare(state, "cashier", t.Cashier);
+  SetShare(state, "module", total - t.Voucher - t.Database - t.Dialog - t.Cashier);
+  SetCalls(state, "voucher_calls", t.VoucherCalls);
+  SetCalls(state, "db_calls", t.DatabaseCalls);
+}
+
+void WholePayment(benchmark::State& state) {
+  BenchTill();
+  std::string failure;
+  // The first dialogs load fonts and styles once per process; a till has them long before.
+  for (int i = 0; i < 3; ++i)
+    if (!Pay(NextInvoice(), failure)) {
+      state.SkipWithError(failure.c_str());
+      return;
+    }
+  const TPaymentTimes before = Clock().Times;
+  const TClock::time_point start = TClock::now();
+  for (auto _ : state)
+    if (!Pay(NextInvoice(), failure)) {
+      state.SkipWithError(failure.c_str());
+      return;
+    }
+  ReportPaymentSplit(state, Seconds(TClock::now() - start), Clock().Times - before);
+}
+
+// An overridden invoice carrying `carried` redemptions, in a table filled up to `rows` past
+// payments; with `indexed`, the benchmark adds an index on InvoiceNum first, for comparison (the
+// module's table script has none).
+void OverriddenInvoice(benchmark::State& state) {
+  const int rows = static_cast<int>(state.range(0));
+  const int carried = static_cast<int>(state.range(1));
+  const bool indexed = state.range(2) != 0;
+  {
+    TDirectDatabase direct(BenchTill().DatabasePath());
+    direct.AddPastPayments(rows - direct.Count("DovraTransactions"));
+    direct.Run(indexed ? "CREATE INDEX IF NOT EXISTS IX_DovraTransactions_InvoiceNum ON "
+                         "DovraTransactions (InvoiceNum)"
+                       : "DROP INDEX IF EXISTS IX_DovraTransactions_InvoiceNum");
+  }
+  std::string failure;
+  TPaymentTimes spent;
+  double total = 0;
+  for (auto _ : state) {
+    // The invoice's redemptions are real ones, so that the sandbox takes each back.
+    state.PauseTiming();
+    const int32_t invoice = NextInvoice();
+    for (int i = 0; i < carried; ++i)
+      if (!Pay(invoice, failure)) {
+        state.SkipWithError(failure.c_str());
+        return;
+      }
+    const TPaymentTimes before = Clock().Times;
+    std::ostringstream out, err;
+    state.ResumeTiming();
+    const TClock::time_point start = TClock::now();
+    const int code = RunInvoiceOverride(BenchTill().Till(), invoice, out, err);
+    total += Seconds(TClock::now() - start);
+    const TPaymentTimes d = Clock().Times - before;
+    spent.Voucher += d.Voucher;
+    spent.Database += d.Database;
+    spent.Select += d.Select;
+    spent.VoucherCalls += d.VoucherCalls;
+    spent.DatabaseCalls += d.DatabaseCalls;
+    // Each carried voucher reversed: one reversal and two activity rows each, after the select.
+    if (code != kTillOK || d.VoucherCalls != carried || d.DatabaseCalls != 1 + 2 * carried) {
+      failure = "override of invoice " + std::to_string(invoice) + " did not reverse all " +
+                std::to_string(carried) + " vouchers (" + std::to_string(d.VoucherCalls) +
+                " reversals, " + std::to_string(d.DatabaseCalls) + " statements): " + out.str() +
+                err.str();
+      state.SkipWithError(failure.c_str());
+      return;
+    }
+  }
+  SetShare(state, "total", total);
+  SetShare(state, "voucher", spent.Voucher);
+  SetShare(state, "db", spent.Database);
+  SetShare(state, "select", spent.Select);
+  SetShare(state, "module", total - spent.Voucher - spent.Database);
+  SetCalls(state, "voucher_calls", spent.VoucherCalls);
+  SetCalls(state, "db_calls", spent.DatabaseCalls);
+}
+
+BENCHMARK(WholePayment)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(10.0);
+BENCHMARK(OverriddenInvoice)
+    ->ArgNames({"rows", "vouchers", "indexed"})
+    ->Args({100000, 3, 0})
+    ->Args({100000, 3, 1})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+
+// Prints the split of each benchmark in milliseconds after Google Benchmark's own table, with
+// the aims for the module's and the database's shares of a payment.
+class TSplitReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred) FRuns.push_back(run);
+  }
+
+  void PrintSplit() const {
+    if (FRuns.empty()) return;
+    std::printf(
+        "\nmilliseconds per payment or per override (module: what the voucher service, the "
+        "database,\nthe dialog and the cashier leave)\n");
+    size_t width = 9;
+    for (const Run& run : FRuns) width = std::max(width, run.benchmark_name().size());
+    const int w = static_cast<int>(width);
+    std::printf("%-*s %8s %8s %8s %8s %8s %8s %8s\n", w, "benchmark", "total", "voucher", "db",
+                "select", "dialog", "cashier", "module");
+    for (const Run& run : FRuns) {
+      std::printf("%-*s", w, run.benchmark_name().c_str());
+      for (const char* name : {"total", "voucher", "db", "select", "dialog", "cashier", "module"}) {
+        const auto it = run.counters.find(name);
+        if (it == run.counters.end())
+          std::printf(" %8s", "-");
+        else
+          std::printf(" %8.3f", it->second.value * 1e3);
+      }
+      std::printf("\n");
+    }
+    std::printf("aims for a whole payment: module under 1 ms, db under 2 ms\n");
+  }
+
+ private:
+  std::vector<Run> FRuns;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
+      std::printf(
+          "Usage: %s [benchmark options]\n"
+          "Whole voucher payments through the module on the till's own classes: a real SQLite\n"
+          "file, the voucher dialog off screen worked by the cashier autopilot, a dovra-sandbox\n"
+          "child process (DOVRA_SANDBOX overrides the program). Reports per payment the time in\n"
+          "the voucher service round trips, the database, the dialog, the cashier autopilot and\n"
+          "the module's own logic; then DoOverringInvoice among 100,000 past payments.\n\n",
+          argv[0]);
+      benchmark::Initialize(&argc, argv);
+      return 0;
+    }
+  // The dialog is drawn off screen unless the caller chose a platform.
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // Qt keeps a reference to its argument count for the application's life; the benchmark
+  // library edits the real one.
+  int qtArgc = 1;
+  char* qtArgv[] = {argv[0], nullptr};
+  TTimedApplication app(qtArgc, qtArgv, Clock());
+
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  int exitCode = 0;
+  try {
+    TSplitReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintSplit();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "payment_bench: %s\n", e.what());
+    exitCode = 1;
+  }
+  BenchTillSlot().reset();
+  benchmark::Shutdown();
+  return exitCode;
+}

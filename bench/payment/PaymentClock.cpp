@@ -1,0 +1,243 @@
+#include "PaymentClock.h"
+
+#include <QDialog>
+#include <QEvent>
+#include <QTimer>
+#include <QWindow>
+#include <stdexcept>
+
+#include "clsInterfacedObject.h"
+#include "intfDBScript.h"
+#include "intfRestClient.h"
+
+namespace {
+
+using TClock = TPaymentClock::TClock;
+
+double Seconds(TClock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// The autopilot's poll timer; the dialog itself runs none of this class.
+bool IsTimerTick(QObject* receiver, QEvent* event) {
+  return event->type() == QEvent::Timer && qobject_cast<QTimer*>(receiver);
+}
+
+// Known by its controls, as the autopilot knows it: the till never links the module's classes.
+bool IsVoucherDialog(QObject* receiver) {
+  if (!receiver->isWidgetType()) return false;
+  auto* widget = static_cast<QWidget*>(receiver);
+  return widget->isWindow() && qobject_cast<QDialog*>(widget) &&
+         widget->findChild<QWidget*>("txtVoucherCode");
+}
+
+class TTimedRestClient final : public TImplements<TInterfacedObject, IRestClient> {
+ public:
+  TTimedRestClient(TIntfPtr<IRestClient> inner, TPaymentClock& clock)
+      : FInner(std::move(inner)), FClock(clock) {}
+
+  void SetBaseURL(const std::string& url) override { FInner->SetBaseURL(url); }
+  void SetTimeout(int32_t milliseconds) override { FInner->SetTimeout(milliseconds); }
+  void SetContentType(const std::string& contentType) override {
+    FInner->SetContentType(contentType);
+  }
+  void SetCredentials(const std::string& userName, const std::string& apiKey) override {
+    FInner->SetCredentials(userName, apiKey);
+  }
+  void AddHeader(const std::string& name, const std::string& value) override {
+    FInner->AddHeader(name, value);
+  }
+  void ClearHeaders() override { FInner->ClearHeaders(); }
+  bool SendRequest(const std::string& path, const std::string& body, std::string& response,
+                   std::string& error, int32_t timeoutMs, int32_t method) override {
+    ++FClock.Times.VoucherCalls;
+    TPaymentClock::TStretch stretch(FClock, FClock.Times.Voucher);
+    return FInner->SendRequest(path, body, response, error, timeoutMs, method);
+  }
+
+ private:
+  TIntfPtr<IRestClient> FInner;
+  TPaymentClock& FClock;
+};
+
+// Every resolve of the REST client yields a fresh one, so the wrapping happens in the factory.
+class TTimedRestFactory final : public TImplements<TInterfacedObject, IServiceFactory> {
+ public:
+  TTimedRestFactory(TIntfPtr<IServiceFactory> inner, TPaymentClock& clock)
+      : FInner(std::move(inner)), FClock(clock) {}
+
+  void CreateInstance(TIntfPtr<IInterface>& instance) override {
+    TIntfPtr<IInterface> made;
+    FInner->CreateInstance(made);
+    TIntfPtr<IRestClient> client = made.As<IRestClient>();
+    if (!client) {
+      instance = made;
+      return;
+    }
+    instance = TIntfPtr<IInterface>::Share(
+        MakeObject<TTimedRestClient>(std::move(client), FClock)->BaseInterface());
+  }
+
+ private:
+  TIntfPtr<IServiceFactory> FInner;
+  TPaymentClock& FClock;
+};
+
+class TTimedDBScript final : public TImplements<TInterfacedObject, IDBScript> {
+ public:
+  TTimedDBScript(TIntfPtr<IDBScript> inner, TPaymentClock& clock)
+      : FInner(std::move(inner)), FClock(clock) {}
+
+ private:
+  // Defined first: the overrides below deduce their results from it.
+  template <class TCall>
+  auto Timed(TCall call) {
+    ++FClock.Times.DatabaseCalls;
+    FClock.DatabaseStarting();
+    const auto result = [&] {
+      TPaymentClock::TStretch stretch(FClock, FClock.Times.Database);
+      return call();
+    }();
+    FClock.DatabaseDone();
+    return result;
+  }
+
+ public:
+  void SetConnection(const std::string& connection) override { FInner->SetConnection(connection); }
+  void GetConnection(std::string& connection) override { FInner->GetConnection(connection); }
+  int32_t Execute(const std::string& format, const TDBArgs& args) override {
+    return Timed([&] { return FInner->Execute(format, args); });
+  }
+  int32_t ExecuteFile(const std::string& path) override {
+    return Timed([&] { return FInner->ExecuteFile(path); });
+  }
+  bool QueryValue(const std::string& statement, const std::string& column,
+                  std::string& value) override {
+    return Timed([&] { return FInner->QueryValue(statement, column, value); });
+  }
+  bool TableExists(const std::string& table) override {
+    return Timed([&] { return FInner->TableExists(table); });
+  }
+  void LastError(std::string& error) override { FInner->LastError(error); }
+  bool QueryJSON(const std::string& format, const TDBArgs& args, std::string& rows) override {
+    const TClock::time_point start = TClock::now();
+    const bool done = Timed([&] { return FInner->QueryJSON(format, args, rows); });
+    FClock.Times.Select += Seconds(TClock::now() - start);
+    return done;
+  }
+
+ private:
+  TIntfPtr<IDBScript> FInner;
+  TPaymentClock& FClock;
+};
+
+}  // namespace
+
+TPaymentTimes TPaymentTimes::operator-(const TPaymentTimes& earlier) const {
+  TPaymentTimes d;
+  d.Voucher = Voucher - earlier.Voucher;
+  d.Database = Database - earlier.Database;
+  d.Select = Select - earlier.Select;
+  d.Dialog = Dialog - earlier.Dialog;
+  d.Cashier = Cashier - earlier.Cashier;
+  d.VoucherCalls = VoucherCalls - earlier.VoucherCalls;
+  d.DatabaseCalls = DatabaseCalls - earlier.DatabaseCalls;
+  return d;
+}
+
+TPaymentClock::TStretch::TStretch(TPaymentClock& clock, double& bucket)
+    : FClock(clock), FBucket(bucket), FCounted(clock.FOpenStretches++ == 0) {
+  if (FCounted) FStart = TClock::now();
+}
+
+TPaymentClock::TStretch::~TStretch() {
+  --FClock.FOpenStretches;
+  if (FCounted) FBucket += Seconds(TClock::now() - FStart);
+}
+
+void TPaymentClock::DatabaseStarting() {
+  // The module's first statement after the dialog: whatever freeing the dialog took is over.
+  if (FPhase == TPhase::Closing) EndClosing(TClock::now());
+}
+
+void TPaymentClock::DatabaseDone() { FLastDatabaseEnd = TClock::now(); }
+
+void TPaymentClock::EndClosing(TClock::time_point now) {
+  Times.Dialog += Seconds(now - FPhaseStart);
+  FPhase = TPhase::None;
+  FDialog = nullptr;
+}
+
+bool TPaymentClock::InDialog(QObject* receiver) const {
+  if (!FDialog) return false;
+  if (receiver->isWidgetType()) return static_cast<QWidget*>(receiver)->window() == FDialog;
+  return receiver->isWindowType() && FDialog->windowHandle() == receiver;
+}
+
+// The dialog's life in stretches: from the end of the module's statement just before it (the
+// popup goes straight from its "New Transaction" row to building the dialog) to the cashier's
+// first tick, which the modal loop runs once the dialog is up; then each event the dialog gets
+// while open; then from its hiding to its destruction.
+TPaymentClock::TEventKind TPaymentClock::Classify(QObject* receiver, QEvent* event) {
+  if (!receiver || !event) return TEventKind::Untimed;
+  switch (FPhase) {
+    case TPhase::None:
+      if (event->type() == QEvent::Show && IsVoucherDialog(receiver)) {
+        FDialog = static_cast<QWidget*>(receiver);
+        FPhase = TPhase::Showing;
+        FPhaseStart = FLastDatabaseEnd;
+      }
+      return TEventKind::Untimed;
+    case TPhase::Showing:
+      if (!IsTimerTick(receiver, event)) return TEventKind::Untimed;
+      Times.Dialog += Seconds(TClock::now() - FPhaseStart);
+      FPhase = TPhase::Open;
+      return TEventKind::Cashier;
+    case TPhase::Open:
+      if (event->type() == QEvent::Hide && receiver == FDialog) {
+        FPhaseStart = TClock::now();
+        FPhase = TPhase::Closing;
+        return TEventKind::Untimed;
+      }
+      if (IsTimerTick(receiver, event)) return TEventKind::Cashier;
+      return InDialog(receiver) ? TEventKind::Dialog : TEventKind::Untimed;
+    case TPhase::Closing:
+      if (event->type() == QEvent::Destroy && receiver == FDialog) EndClosing(TClock::now());
+      return TEventKind::Untimed;
+  }
+  return TEventKind::Untimed;
+}
+
+TTimedApplication::TTimedApplication(int& argc, char** argv, TPaymentClock& clock)
+    : QApplication(argc, argv), FClock(clock) {}
+
+bool TTimedApplication::notify(QObject* receiver, QEvent* event) {
+  switch (FClock.Classify(receiver, event)) {
+    case TPaymentClock::TEventKind::Dialog: {
+      TPaymentClock::TStretch stretch(FClock, FClock.Times.Dialog);
+      return QApplication::notify(receiver, event);
+    }
+    case TPaymentClock::TEventKind::Cashier: {
+      TPaymentClock::TStretch stretch(FClock, FClock.Times.Cashier);
+      return QApplication::notify(receiver, event);
+    }
+    case TPaymentClock::TEventKind::Untimed:
+      break;
+  }
+  return QApplication::notify(receiver, event);
+}
+
+void InstallTimedServices(IServiceRegistry* registry, TPaymentClock& clock) {
+  TIntfPtr<IServiceFactory> restFactory;
+  if (!registry->GetFactory(IRestClient::IID, restFactory) || !restFactory)
+    throw std::runtime_error("the till's registry has no REST client factory for " +
+                             IRestClient::IID.ToString());
+  const TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(registry);
+  if (!db)
+    throw std::runtime_error("the till's registry has no DB script service for " +
+                             IDBScript::IID.ToString());
+  registry->UnregisterFactory(IRestClient::IID);
+  registry->RegisterFactory(IRestClient::IID,
+                            MakeObject<TTimedRestFactory>(restFactory, clock).Get());
+  registry->UnregisterInstance(IDBScript::IID);
+  registry->RegisterInstance(IDBScript::IID,
+                             MakeObject<TTimedDBScript>(db, clock)->BaseInterface());
+}
