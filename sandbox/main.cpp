@@ -130,6 +130,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   server.set_payload_max_length(1 << 20);
+  // Answers go out at once: without this each small answer waits for the till's delayed
+  // acknowledgement, some 40 ms per call.
+  server.set_tcp_nodelay(true);
   auto handler = [&service](const httplib::Request& req, httplib::Response& res) {
     const TSandboxReply reply = service.Handle(FromHttp(req));
     if (reply.Delivery != TSandboxDelivery::Whole) {
