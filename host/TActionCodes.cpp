@@ -49,10 +49,9 @@ class TActionCodes final : public TImplements<TInterfacedObject, IActionCodes, I
               call.Code.empty() ? "code" : "rights key");
       return TActionCodeOutcome::Failed;
     }
-    if (!FTablesReady) {
-      if (FDb->Execute(TablesScript, {}) < 0) return TActionCodeOutcome::Failed;
-      FTablesReady = true;
-    }
+    // The tables are made sure of on every call: the DB service may have been pointed at another
+    // database since the last one, and the check costs next to nothing beside the upgrade.
+    if (FDb->Execute(TablesScript, {}) < 0) return TActionCodeOutcome::Failed;
     const std::string code = SqlStringLiteral(call.Code);
     const std::string text = SqlStringLiteral(call.Text);
     switch (call.Kind) {
@@ -101,7 +100,6 @@ class TActionCodes final : public TImplements<TInterfacedObject, IActionCodes, I
   }
 
   TIntfPtr<IDBScript> FDb;
-  bool FTablesReady = false;
   bool FDeferred = false;
   std::vector<TActionCodeCall> FKept;
 };
