@@ -20,7 +20,6 @@ class TConnectionRelay {
   TConnectionRelay& operator=(const TConnectionRelay&) = delete;
 
   std::string URL() const { return "https://127.0.0.1:" + std::to_string(FPort) + "/"; }
-  int Connections() const { return FAccepted; }
 
  private:
   struct TPair {
@@ -35,7 +34,7 @@ class TConnectionRelay {
   uint16_t FServicePort = 0, FStrangerPort = 0;
   int FThrough = 0;
   int FListener = -1;
-  std::atomic<int> FAccepted{0};
+  int FAccepted = 0;
   std::atomic<bool> FStop{false};
   std::vector<TPair> FPairs;
   std::thread FThread;

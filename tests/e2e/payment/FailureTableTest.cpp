@@ -3,6 +3,7 @@
 // database rows hold, what the service did with the request, and whether support can give a
 // voucher back that the customer lost. docs/failures.md is this table in words; each of its rows
 // names the case here that shows it.
+#include <cstdlib>
 #include <regex>
 
 #include "ConnectionRelay.h"
@@ -324,11 +325,13 @@ class FaultDuringPayment : public TTillFixture, public ::testing::WithParamInter
     const fs::path data = dir_ / "service-again";
     fs::copy(Sandbox->Dir(), data, fs::copy_options::recursive);
     ServiceCaFile = (data / "cert.pem").string();
-    ServiceURL = "https://127.0.0.1:9/";  // till it listens
+    // Nothing listens there: should the restart fail, the till finds no service, not the old one.
+    ServiceURL = "https://127.0.0.1:9/";
     Sandbox.reset();
+    const char* program = std::getenv("DOVRA_SANDBOX");
+    if (!program || !*program) program = DOVRA_SANDBOX_PROGRAM;
     std::string error, line;
-    ASSERT_TRUE(
-        Healthy.Start(DOVRA_SANDBOX_PROGRAM, {"--port", "0", "--data", data.string()}, {}, error))
+    ASSERT_TRUE(Healthy.Start(program, {"--port", "0", "--data", data.string()}, {}, error))
         << error;
     ASSERT_TRUE(Healthy.ReadLine(line, 15000)) << "no first line";
     ASSERT_EQ(line.rfind("listening on ", 0), 0u) << line;
@@ -336,7 +339,13 @@ class FaultDuringPayment : public TTillFixture, public ::testing::WithParamInter
   }
   void TearDown() override {
     Healthy.Stop();
+    const fs::path parent = dir_.parent_path();
     TTillFixture::TearDown();
+    // The case's name holds a slash, so its folder sits in one named after the test; it goes too
+    // once empty.
+    std::error_code ignored;
+    if (parent.filename().string().rfind("dovra-till-payment-", 0) == 0)
+      fs::remove(parent, ignored);
   }
 
   TChildProcess Healthy;
