@@ -1,5 +1,6 @@
 #include "cmdVoucher.h"
 
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -34,10 +35,35 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
   return !in.bad();
 }
 
-void RunOperation(TTill& till, const TVoucherOperation& operation, const std::string& file) {
+// The reversal request for one redemption, as the module itself builds it.
+std::string ReversalRequest(const std::string& reference) {
+  std::string request = "{\"VoucherReference\":\"";
+  for (const char c : reference) {
+    if (c == '"' || c == '\\') {
+      request += '\\';
+      request += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+      request += escaped;
+    } else {
+      request += c;
+    }
+  }
+  return request + "\"}";
+}
+
+struct TRequestSource {
+  std::string File, Reference;
+};
+
+void RunOperation(TTill& till, const TVoucherOperation& operation, const TRequestSource& source) {
   std::string request;
-  if (!ReadWholeFile(file, request)) {
-    std::cerr << "voucher " << operation.Name << ": cannot read request file " << file << "\n";
+  if (!source.Reference.empty()) {
+    request = ReversalRequest(source.Reference);
+  } else if (!ReadWholeFile(source.File, request)) {
+    std::cerr << "voucher " << operation.Name << ": cannot read request file " << source.File
+              << "\n";
     throw CLI::RuntimeError(2);
   }
   std::string error;
@@ -70,12 +96,27 @@ void AddVoucherCommand(CLI::App& app, TTill& till) {
   voucher->require_subcommand(1);
   for (const TVoucherOperation& operation : Operations) {
     CLI::App* sub = voucher->add_subcommand(operation.Name, operation.Description);
-    auto file = std::make_shared<std::string>();
-    sub->add_option("--request", *file, "JSON request file sent as the body, unchanged")
-        ->required()
-        ->check(CLI::ExistingFile);
+    auto source = std::make_shared<TRequestSource>();
+    CLI::Option* file =
+        sub->add_option("--request", source->File, "JSON request file sent as the body, unchanged")
+            ->check(CLI::ExistingFile);
+    if (operation.Call == &IDovraVoucherAPI::Reverse) {
+      // Support gives a voucher back by the reference the module log or the service shows.
+      sub->add_option("--reference", source->Reference,
+                      "Reverse this redemption (e.g. DVR-00000001): sends "
+                      "{\"VoucherReference\":REFERENCE}")
+          ->check(CLI::Validator(
+              [](const std::string& value) {
+                return value.empty() ? std::string("the reference is empty") : std::string();
+              },
+              "REFERENCE"))
+          ->excludes(file);
+      sub->require_option(1);
+    } else {
+      file->required();
+    }
     const TVoucherOperation* op = &operation;
     TTill* owner = &till;
-    sub->callback([owner, op, file] { RunOperation(*owner, *op, *file); });
+    sub->callback([owner, op, source] { RunOperation(*owner, *op, *source); });
   }
 }

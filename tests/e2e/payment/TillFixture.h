@@ -47,14 +47,16 @@ class TTillFixture : public TTestFolder {
   };
 
   std::vector<std::string> TillArgs(const std::vector<std::string>& args) const {
-    std::vector<std::string> all{"--module",  Path("DovraVoucherPayment.smd"),
-                                 "--db",      Database,
-                                 "--ca-file", Sandbox->CertFile()};
+    std::vector<std::string> all{
+        "--module",  Path("DovraVoucherPayment.smd"),
+        "--db",      Database,
+        "--ca-file", ServiceCaFile.empty() ? Sandbox->CertFile() : ServiceCaFile};
     all.insert(all.end(), args.begin(), args.end());
     return all;
   }
   std::vector<std::string> Environment() const {
-    return {"DOVRA_BASE_URL=" + Sandbox->URL, "QT_QPA_PLATFORM=offscreen"};
+    return {"DOVRA_BASE_URL=" + (ServiceURL.empty() ? Sandbox->URL : ServiceURL),
+            "QT_QPA_PLATFORM=offscreen"};
   }
   TRun Till(const std::vector<std::string>& args) {
     TChildProcess till;
@@ -128,6 +130,9 @@ class TTillFixture : public TTestFolder {
   }
 
   std::unique_ptr<TSandboxProcess> Sandbox = std::make_unique<TSandboxProcess>();
+  // Where the till finds the voucher service and which certificate it trusts there; empty: the
+  // sandbox's own. Something standing between them (a relay, a restarted service) sets them.
+  std::string ServiceURL, ServiceCaFile;
   std::string Database;
   std::string OrderFile = DOVRA_SOURCE_DIR "/examples/order.json";
 };
