@@ -89,6 +89,19 @@ void ReadRedemption(const std::string& answerText, TReadRedemption& read) {
   if (firstError) std::rethrow_exception(firstError);
 }
 
+// A voucher counts as given back only when the service says so: a refusal ("Success": false),
+// an error page or garbage sent with a success status would otherwise be recorded as a reversal
+// while the customer's voucher stays used.
+bool ReversalConfirmed(const std::string& response) {
+  try {
+    const TJSONValue answer = ParseJSONDocument(response);
+    const TJSONValue* success = answer.IsDocument() ? answer.Find("Success") : nullptr;
+    return success && success->Kind() == TJSONKind::Boolean && success->AsBoolean();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 }  // namespace
 
 TPaymentMethodDovraVoucher::TPaymentMethodDovraVoucher() {
@@ -249,7 +262,8 @@ bool TPaymentMethodDovraVoucher::ReverseRedemption(const std::string& voucherRef
                                                    std::string& response) {
   // Without a client the reversal did not happen: the same outcome as a refused one.
   const TIntfPtr<IDovraVoucherAPI> api = ResolveModuleService<IDovraVoucherAPI>();
-  return api && api->Reverse(ReversalRequestText(voucherReference), response);
+  return api && api->Reverse(ReversalRequestText(voucherReference), response) &&
+         ReversalConfirmed(response);
 }
 
 void TPaymentMethodDovraVoucher::CancelTransaction() {

@@ -56,7 +56,9 @@ TEST_F(PaymentAtTheTill, AVoucherPaysIsLinkedAndGoesBackWhenItsInvoiceIsOverridd
   ASSERT_EQ(log.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(log[i].at("Class"), expected[i].first) << i;
-    if (!expected[i].second.empty()) EXPECT_EQ(log[i].at("Message"), expected[i].second) << i;
+    if (!expected[i].second.empty()) {
+      EXPECT_EQ(log[i].at("Message"), expected[i].second) << i;
+    }
   }
   // The first reversal's answer, as the service sent it.
   EXPECT_TRUE(Contains(log[5].at("Message"), "\"VoucherReference\":\"DVR-00000001\""));
@@ -170,7 +172,9 @@ TEST_F(PaymentAtTheTill, FailuresEndInTheirOutcomeAndLoseNothing) {
       ASSERT_EQ(rows.size(), c.Rows);
       for (const TRow& row : rows) EXPECT_EQ(row.at("Timestamp_Payment"), "NULL");
     }
-    if (c.Exit == 1) EXPECT_TRUE(Contains(run.Output, "sarn-till: ")) << run.Output;
+    if (c.Exit == 1) {
+      EXPECT_TRUE(Contains(run.Output, "sarn-till: ")) << run.Output;
+    }
     OrderFile = DOVRA_SOURCE_DIR "/examples/order.json";
   }
 }

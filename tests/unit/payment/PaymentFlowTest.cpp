@@ -57,7 +57,9 @@ class TRecordingDB final : public TImplements<TInterfacedObject, IDBScript> {
 class TScriptedAPI final : public TImplements<TInterfacedObject, IDovraVoucherAPI> {
  public:
   std::vector<std::string> Reversals;
-  bool Succeeds = true;
+  bool Succeeds = true;  // the call itself
+  bool Confirms = true;  // the answer of a call that succeeded
+  std::string Refusal = "{\"Success\":false,\"ErrorMessage\":\"already reversed\"}";
   std::function<void()> DuringReverse;
 
   bool Evaluate(const std::string&, std::string&) override { return false; }
@@ -66,7 +68,8 @@ class TScriptedAPI final : public TImplements<TInterfacedObject, IDovraVoucherAP
     Reversals.push_back(request);
     if (DuringReverse) DuringReverse();
     if (!Succeeds) return false;
-    response = "{\"Success\":true,\"Reversed\":" + std::to_string(Reversals.size()) + "}";
+    response = Confirms ? "{\"Success\":true,\"Reversed\":" + std::to_string(Reversals.size()) + "}"
+                        : Refusal;
     return true;
   }
   bool VoucherStatus(const std::string&, std::string&) override { return false; }
@@ -361,5 +364,27 @@ TEST_F(PaymentFlow, AServiceLostDuringAnOverrideStopsItWithTheActivityAssertion)
             "Could not create DBScript (implPaymentMethodDovraVouchers, line 119)");
   EXPECT_EQ(API->Reversals.size(), 1u);
   EXPECT_EQ(Log().find("[TPaymentMethodDovraVoucher.DoOverringInvoice] Reversed"),
+            std::string::npos);
+}
+
+TEST_F(PaymentFlow, OnlyAConfirmedReversalCountsAsOne) {
+  ASSERT_TRUE(Payment->DoPaymentPopup());
+  DB->Rows = "[{\"ID\":17,\"VoucherReference\":\"DVR-1\"}]";
+  const size_t statements = DB->Calls.size();
+  API->Confirms = false;
+  for (const char* answer :
+       {"{\"Success\":false,\"ErrorMessage\":\"already reversed\"}",
+        "<html>Service unavailable</html>", "{\"Reversed\":true}", "{\"Success\":\"true\"}", ""}) {
+    API->Refusal = answer;
+    Payment->CancelTransaction();
+    Payment->DoOverringInvoice(1001);
+  }
+  EXPECT_EQ(API->Reversals.size(), 10u);
+  EXPECT_EQ(DB->Calls.size(), statements + 5);  // the five invoice queries, no activity row
+  const std::string log = Log();
+  EXPECT_EQ(log.find("] Reversed : "), std::string::npos) << log;
+  EXPECT_NE(log.find("[TPaymentMethodDovraVoucher.CancelTransaction] Could not reverse : DVR-1"),
+            std::string::npos);
+  EXPECT_NE(log.find("[TPaymentMethodDovraVoucher.DoOverringInvoice] Could not reverse : DVR-1"),
             std::string::npos);
 }
