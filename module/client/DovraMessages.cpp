@@ -78,6 +78,10 @@ TCurrency RedeemDiscountAmount(const TJSONValue& answer) {
   // An amount written with up to four decimals was read exactly; going through a double would
   // turn 12.345 into 123449.99999999999 ten-thousandths and round the wrong way.
   if (amount.Kind() == TJSONKind::Money) return amount.AsInt64();
+  // A whole amount is exact too: beyond 2^53 ten-thousandths (about 900 billion units) a double
+  // holds it only to the nearest few ten-thousandths. Too large for money raises, as below.
+  if (amount.Kind() == TJSONKind::Integer || amount.Kind() == TJSONKind::LargeInteger)
+    return amount.ToMoney();
   return FloatToMoney(amount.ToFloat());
 }
 

@@ -177,6 +177,24 @@ TEST(VoucherRedeemAnswer, ReadsAmountReferenceAndCode) {
   }
 }
 
+// Whole amounts too large for a double to carry every ten-thousandth are read exactly, up to the
+// top of the money range; one unit beyond it is refused.
+TEST(VoucherRedeemAnswer, WholeAmountsStayExactToTheTopOfTheMoneyRange) {
+  struct Case {
+    const char* amount;
+    TCurrency money;
+  } cases[] = {{"900719925474100", 9007199254741000000},
+               {"922337203685477", 9223372036854770000},
+               {"-922337203685477", -9223372036854770000}};
+  for (const Case& c : cases) {
+    const TJSONValue answer =
+        ParseJSONDocument(std::string(R"({"DiscountAmount":)") + c.amount + "}");
+    EXPECT_EQ(RedeemDiscountAmount(answer), c.money) << c.amount;
+  }
+  EXPECT_THROW(RedeemDiscountAmount(ParseJSONDocument(R"({"DiscountAmount":922337203685478})")),
+               EVariantTypeCastError);
+}
+
 TEST(VoucherRedeemAnswer, MissingMembersRaiseInReadingOrder) {
   EXPECT_EQ(MessageOf<EVariantTypeCastError>(
                 [] { ReadRedeemAnswer(R"({"VoucherReference":"R","VoucherCode":"C"})"); }),
