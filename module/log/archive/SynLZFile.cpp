@@ -273,6 +273,18 @@ bool SameFile(const std::string& a, const std::string& b) {
   return fs::exists(b, ec) && fs::equivalent(a, b, ec) && !ec;
 }
 
+// The source of a conversion, refused when it is the target itself (writing the target would
+// destroy what is being read).
+FilePtr OpenSourceFor(const std::string& source, const std::string& dest, uint64_t& size,
+                      std::string& error) {
+  FilePtr in = OpenForReading(source, size, error);
+  if (in && SameFile(source, dest)) {
+    error = "source and target " + Quoted(dest) + " are the same file";
+    in.reset();
+  }
+  return in;
+}
+
 }  // namespace
 
 bool SynLZCompressFile(const std::string& source, const std::string& dest, std::string& error,
@@ -282,12 +294,8 @@ bool SynLZCompressFile(const std::string& source, const std::string& dest, std::
     return false;
   }
   uint64_t size = 0;
-  FilePtr in = OpenForReading(source, size, error);
+  FilePtr in = OpenSourceFor(source, dest, size, error);
   if (!in) return false;
-  if (SameFile(source, dest)) {
-    error = "source and target " + Quoted(dest) + " are the same file";
-    return false;
-  }
   std::error_code ec;
   const fs::file_time_type mtime = fs::last_write_time(source, ec);
   if (ec) {
@@ -348,12 +356,8 @@ bool SynLZDecompressToString(std::string_view bytes, std::string& out, std::stri
 bool SynLZDecompressFile(const std::string& source, const std::string& dest, std::string& error,
                          uint32_t magic) {
   uint64_t size = 0;
-  FilePtr in = OpenForReading(source, size, error);
+  FilePtr in = OpenSourceFor(source, dest, size, error);
   if (!in) return false;
-  if (SameFile(source, dest)) {
-    error = "source and target " + Quoted(dest) + " are the same file";
-    return false;
-  }
   PendingFile out(dest);
   if (!out.Open(error)) return false;
   FileSource src(in.get(), size);
