@@ -206,6 +206,31 @@ bool ParseDeliverySwitch(const std::string& text, TSandboxDelivery delivery,
   return true;
 }
 
+bool ParseAnswerSwitch(const std::string& text, std::map<std::string, std::string>& map,
+                       std::string& error) {
+  const size_t colon = text.find(':');
+  const std::string op =
+      colon == std::string::npos ? std::string() : OperationName(text.substr(0, colon));
+  if (op.empty()) {
+    error =
+        "expected OPERATION:FILE (evaluate, redeem, reverse, status or all), not '" + text + "'";
+    return false;
+  }
+  const std::string file = text.substr(colon + 1);
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    error = "cannot open the answer file '" + file + "'";
+    return false;
+  }
+  std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = "cannot read the answer file '" + file + "'";
+    return false;
+  }
+  map[op] = std::move(body);
+  return true;
+}
+
 template <typename T>
 T TSandboxService::Lookup(const std::map<std::string, T>& map, const std::string& operation,
                           T none) {
@@ -404,6 +429,14 @@ TSandboxReply TSandboxService::Handle(const TSandboxRequest& request) {
   {
     std::lock_guard<std::mutex> lock(FLock);
     reply = Answer(operation, request);
+    // The act stands as answered above; only the body the till reads is replaced.
+    auto crafted = FOptions.Crafted.find(operation);
+    if (crafted == FOptions.Crafted.end()) crafted = FOptions.Crafted.find("all");
+    if (!operation.empty() && crafted != FOptions.Crafted.end()) {
+      reply.Status = 200;
+      reply.ContentType = "application/json";
+      reply.Body = crafted->second;
+    }
     reply.Delivery = Lookup(FOptions.Deliveries, operation, TSandboxDelivery::Whole);
     Record(operation.empty() ? std::string("unknown") : operation, request, reply);
   }

@@ -25,6 +25,7 @@ struct TSandboxOptions {
   std::map<std::string, int> GarbageStatus;            // operation -> status of a garbage body
   std::map<std::string, int> DelayMs;                  // operation (or "all") -> milliseconds
   std::map<std::string, TSandboxDelivery> Deliveries;  // operation (or "all") -> broken answer
+  std::map<std::string, std::string> Crafted;  // operation (or "all") -> body sent after acting
 };
 
 // What the server sends back.
@@ -54,6 +55,10 @@ bool ParseFailureSwitch(const std::string& text, int defaultStatus, std::map<std
 // "N" (every operation) or "OPERATION:N", N milliseconds from 0 to 600000, into map; false with
 // a message.
 bool ParseDelaySwitch(const std::string& text, std::map<std::string, int>& map, std::string& error);
+// "OPERATION:FILE" into map, with FILE's bytes as the body; false with a message naming the
+// file when it cannot be read.
+bool ParseAnswerSwitch(const std::string& text, std::map<std::string, std::string>& map,
+                       std::string& error);
 // "OPERATION" into map with delivery; naming an operation for two different deliveries is an
 // error (false with a message).
 bool ParseDeliverySwitch(const std::string& text, TSandboxDelivery delivery,

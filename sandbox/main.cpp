@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   CLI::App app{"dovra-sandbox: a local voucher service on 127.0.0.1 over HTTPS"};
   int port = 0;
   TSandboxOptions options;
-  std::vector<std::string> fails, htmls, garbages, delays, losts, resets;
+  std::vector<std::string> fails, htmls, garbages, delays, losts, resets, answers;
   app.add_option("--port", port, "TCP port on 127.0.0.1 (0: a free port)")
       ->check(CLI::Range(0, 65535));
   app.add_option("--data", options.DataDir,
@@ -67,6 +67,9 @@ int main(int argc, char** argv) {
   app.add_option("--reset-answer", resets,
                  "Act on OPERATION, send the status line, headers and half the body, then reset "
                  "the connection");
+  app.add_option("--answer", answers,
+                 "Act on OPERATION as usual (a redemption is made and kept), then send FILE's "
+                 "bytes as the body with status 200: OPERATION:FILE");
   app.footer(
       "OPERATION: evaluate, redeem, reverse, status or all. Every switch may be repeated, one\n"
       "operation each; a switch naming an operation wins over one naming all.\n"
@@ -107,6 +110,11 @@ int main(int argc, char** argv) {
   for (const std::string& r : resets)
     if (!ParseDeliverySwitch(r, TSandboxDelivery::Reset, options.Deliveries, error)) {
       std::cerr << "dovra-sandbox: --reset-answer: " << error << "\n";
+      return 2;
+    }
+  for (const std::string& a : answers)
+    if (!ParseAnswerSwitch(a, options.Crafted, error)) {
+      std::cerr << "dovra-sandbox: --answer: " << error << "\n";
       return 2;
     }
   if (options.VoucherFile.empty()) options.VoucherFile = DefaultVoucherBook();

@@ -4,6 +4,7 @@
 
 #include "clsMoneyText.h"
 #include "intfDovraVoucherAPI.h"
+#include "modLog.h"
 #include "modRegistry.h"
 
 namespace {
@@ -75,6 +76,11 @@ void TDovraPaymentLogic::btnRedeemClick(IVoucherDialogControls& controls) {
       controls.BeginProgress(TDialogButton::Redeem, "Redeeming...");
 
   const TIntfPtr<IDovraVoucherAPI> api = ResolveVoucherAPI();
+  // Named before it is sent: if the answer never arrives, support can still match the
+  // redemption at the service by its code and this time.
+  const TJSONValue* code = FRequest.IsDocument() ? FRequest.Find("VoucherCode") : nullptr;
+  ModLog::Info("[TfrmDovraPayment.btnRedeemClick] Redeeming : %",
+               code && code->Kind() == TJSONKind::Text ? code->AsText() : std::string());
   // The answer replaces the kept one only when the call succeeded, whatever the client wrote
   // into its out-argument on a failure.
   std::string answer = FRedeemResponseText;

@@ -69,7 +69,8 @@ std::string QuotedSQLText(std::string_view text) {
   quoted += '\'';
   for (const char c : text) {
     if (c == '\'') quoted += '\'';
-    quoted += c;
+    // A NUL would end the statement early in the database's own API, or be refused with it.
+    quoted += c == '\0' ? '?' : c;
   }
   quoted += '\'';
   return quoted;

@@ -17,5 +17,6 @@ const std::string& InvoiceLinkStatement();
 // Rows of an invoice: invoice number (%d).
 const std::string& InvoiceRowsStatement();
 
-// text as an SQL string literal: in single quotes, every single quote inside doubled.
+// text as an SQL string literal: in single quotes, every single quote inside doubled, a NUL byte
+// as "?".
 std::string QuotedSQLText(std::string_view text);

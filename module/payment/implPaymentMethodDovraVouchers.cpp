@@ -60,7 +60,6 @@ struct TReadRedemption {
   TCurrency Amount = 0;
   std::string Reference;
   std::string Code;
-  bool HasAmount = false;
   bool HasReference = false;
 };
 
@@ -75,18 +74,21 @@ void ReadRedemption(const std::string& answerText, TReadRedemption& read) {
     }
   };
   // Each member is tried on its own, so that what can be read is known when another is missing.
-  attempt([&] {
-    read.Amount = RedeemDiscountAmount(answer);
-    read.HasAmount = true;
-  });
+  attempt([&] { read.Amount = RedeemDiscountAmount(answer); });
   attempt([&] {
     read.Reference = RedeemVoucherReference(answer);
-    if (read.Reference.empty())
-      throw std::runtime_error("the redeem answer's VoucherReference is empty");
     read.HasReference = true;
   });
   attempt([&] { read.Code = RedeemVoucherCode(answer); });
   if (firstError) std::rethrow_exception(firstError);
+}
+
+// A detail value as the host prints it on the receipt: a control character from the service
+// could otherwise start a line of its own there, such as a forged reference.
+std::string PlainDetailValue(std::string value) {
+  for (char& c : value)
+    if (static_cast<unsigned char>(c) < 0x20) c = '?';
+  return value;
 }
 
 // A voucher counts as given back only when the service says so: a refusal ("Success": false),
@@ -180,12 +182,31 @@ bool TPaymentMethodDovraVoucher::RunVoucherDialog(std::string& redeemResponseTex
   return ::RunVoucherDialog(FStoreID, FOrderDocument, redeemResponseText);
 }
 
-void TPaymentMethodDovraVoucher::RecordPayment(const std::string& redeemResponseText) {
-  // An unresolved service is a failed statement: the redemption stands all the same.
-  if (const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>())
-    db->Execute(PaymentUpdateStatement(),
-                {QuotedSQLText(FVoucherReference), QuotedSQLText(redeemResponseText), FAmount,
-                 FTransactionID});
+bool TPaymentMethodDovraVoucher::RecordPayment(const std::string& reference,
+                                               const std::string& redeemResponseText,
+                                               TCurrency amount) {
+  const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>();
+  const bool recorded =
+      db && db->Execute(PaymentUpdateStatement(),
+                        {QuotedSQLText(reference), QuotedSQLText(redeemResponseText), amount,
+                         FTransactionID}) >= 1;
+  if (!recorded)
+    ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Could not record redemption : %",
+                 reference);
+  return recorded;
+}
+
+bool TPaymentMethodDovraVoucher::GiveBack(const char* operation, const std::string& reference) {
+  const std::string prefix = std::string("[TPaymentMethodDovraVoucher.") + operation + "] ";
+  std::string response;
+  // An empty reference names no redemption the service could find.
+  if (!reference.empty() && ReverseRedemption(reference, response)) {
+    ModLog::Info((prefix + "Reversed : %").c_str(), reference);
+    ModLog::Info((prefix + "Response : %").c_str(), response);
+    return true;
+  }
+  ModLog::Info((prefix + "Could not reverse : %").c_str(), reference);
+  return false;
 }
 
 bool TPaymentMethodDovraVoucher::DoPaymentPopup() {
@@ -216,23 +237,69 @@ bool TPaymentMethodDovraVoucher::DoPaymentPopup() {
   } catch (const std::exception& error) {
     // The voucher is used at the service: keep its answer and whatever reference is known in
     // the row, so that support can find the redemption and give it back, then let the error
-    // reach the host.
+    // reach the host, naming the voucher when it is known. A redemption held from an earlier
+    // popup stays held: a cancel must still be able to give that one back.
     FAmount = 0;
-    FVoucherReference = read.HasReference ? read.Reference : std::string();
-    FRedeemed = read.HasReference;
     ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable redemption : %",
                  std::string(error.what()));
-    RecordPayment(redeemResponseText);
-    throw;
+    RecordPayment(read.Reference, redeemResponseText, 0);
+    if (!read.HasReference || read.Reference.empty()) throw;
+    if (!FRedeemed) {
+      FVoucherReference = read.Reference;
+      FRedeemed = true;
+    }
+    throw std::runtime_error(std::string(error.what()) + " (voucher reference " + read.Reference +
+                             " is redeemed at the service and not paid)");
   }
-  FAmount = read.Amount;
+
+  // From here the redemption is held, so that a cancel can still give it back whatever fails.
+  const bool heldBefore = FRedeemed;
+  const std::string referenceBefore = FVoucherReference;
+  auto releaseHeld = [&] {
+    FRedeemed = heldBefore;
+    FVoucherReference = referenceBefore;
+  };
   FVoucherReference = read.Reference;
-  RecordPayment(redeemResponseText);
+  FRedeemed = true;
+  FAmount = 0;
+
+  if (!RecordPayment(read.Reference, redeemResponseText, read.Amount)) {
+    // Paid without a record, the voucher could never be found again by its invoice.
+    if (GiveBack("DoPaymentPopup", read.Reference)) {
+      releaseHeld();
+      throw std::runtime_error(
+          "The voucher redemption could not be recorded in the database; "
+          "the voucher was given back");
+    }
+    throw std::runtime_error(
+        "The voucher redemption could not be recorded in the database and could not be given "
+        "back: voucher reference " +
+        read.Reference + " is redeemed at the service and not paid");
+  }
+  if (read.Amount <= 0) {
+    // A redemption that pays nothing (or takes money) is no payment: the customer keeps the
+    // voucher.
+    if (GiveBack("DoPaymentPopup", read.Reference)) {
+      releaseHeld();
+      ModLog::Info(
+          "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher given back : %",
+          read.Reference);
+    } else {
+      ModLog::Info(
+          "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher not given back : %",
+          read.Reference);
+    }
+    return false;
+  }
+
+  if (read.Reference.empty())
+    ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Redemption without reference : %",
+                 FTransactionID);
+  FAmount = read.Amount;
   LogActivity("REDEEM", "{\"ID\": " + std::to_string(FTransactionID) +
                             ", \"VoucherReference\": \"" + FVoucherReference + "\" }");
-  FDetails->AddValue("VoucherReference", FVoucherReference);
-  FDetails->AddValue("VoucherCode", read.Code);
-  FRedeemed = true;
+  FDetails->AddValue("VoucherReference", PlainDetailValue(FVoucherReference));
+  FDetails->AddValue("VoucherCode", PlainDetailValue(read.Code));
   return true;
 }
 
@@ -252,10 +319,14 @@ void TPaymentMethodDovraVoucher::ReportPaymentCode(int32_t a, int32_t b,
 }
 
 void TPaymentMethodDovraVoucher::LinkInvoice(int32_t invoiceNumber) {
-  if (FAmount <= 0 || FTransactionID < 0) return;
+  // A held redemption is linked even when it paid nothing: an override must still find it.
+  if ((FAmount <= 0 && !FRedeemed) || FTransactionID < 0) return;
   FInvoiceNum = invoiceNumber;
-  if (const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>())
-    db->Execute(InvoiceLinkStatement(), {FInvoiceNum, FTransactionID});
+  const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>();
+  if (!db || db->Execute(InvoiceLinkStatement(), {FInvoiceNum, FTransactionID}) < 1)
+    ModLog::Info(
+        "[TPaymentMethodDovraVoucher.LinkInvoice] Could not link invoice : %",
+        std::to_string(FInvoiceNum) + " (transaction " + std::to_string(FTransactionID) + ")");
 }
 
 bool TPaymentMethodDovraVoucher::ReverseRedemption(const std::string& voucherReference,
@@ -268,14 +339,7 @@ bool TPaymentMethodDovraVoucher::ReverseRedemption(const std::string& voucherRef
 
 void TPaymentMethodDovraVoucher::CancelTransaction() {
   if (!FRedeemed || FVoucherReference.empty()) return;
-  std::string response;
-  if (ReverseRedemption(FVoucherReference, response)) {
-    ModLog::Info("[TPaymentMethodDovraVoucher.CancelTransaction] Reversed : %", FVoucherReference);
-    ModLog::Info("[TPaymentMethodDovraVoucher.CancelTransaction] Response : %", response);
-  } else {
-    ModLog::Info("[TPaymentMethodDovraVoucher.CancelTransaction] Could not reverse : %",
-                 FVoucherReference);
-  }
+  GiveBack("CancelTransaction", FVoucherReference);
 }
 
 void* TPaymentMethodDovraVoucher::GetImplementingObject() { return this; }

@@ -56,7 +56,13 @@ class TPaymentMethodDovraVoucher : public TImplements<TPaymentMethodBase, IPayme
   virtual bool RunVoucherDialog(std::string& redeemResponseText);
 
  private:
-  void RecordPayment(const std::string& redeemResponseText);
+  // S3 for this popup's row; false, with a log line, when the service is missing or the row was
+  // not written.
+  bool RecordPayment(const std::string& reference, const std::string& redeemResponseText,
+                     TCurrency amount);
+  // Asks the service to reverse the redemption and logs the outcome under the operation's name;
+  // true only when the service confirmed it.
+  bool GiveBack(const char* operation, const std::string& reference);
   bool ReverseRedemption(const std::string& voucherReference, std::string& response);
 
   int32_t FStoreID = 0;

@@ -233,7 +233,7 @@ class TParser {
     const char* p = FindQuoteOrSlash(start, quote);
     if (p == FEnd) return false;
     if (*p == quote) {
-      make(std::string_view(start, static_cast<size_t>(p - start)));
+      ReplaceNul(make(std::string_view(start, static_cast<size_t>(p - start))));
       FPos = p + 1;
       return true;
     }
@@ -281,8 +281,18 @@ class TParser {
       }
     }
     out.resize(static_cast<size_t>(o - first));
+    ReplaceNul(out);
     FPos = close + 1;
     return true;
+  }
+
+  // A raw NUL byte reads as "?", as the escape \u0000 does: no text taken from a document may
+  // end early in a C interface (a database, a log line) and show less than it holds.
+  static void ReplaceNul(std::string& text) noexcept {
+    char* p = text.data();
+    const char* const end = p + text.size();
+    while ((p = static_cast<char*>(std::memchr(p, 0, static_cast<size_t>(end - p)))) != nullptr)
+      *p++ = '?';
   }
 
   // The first quote or backslash from p on, or FEnd; eight bytes at a time.

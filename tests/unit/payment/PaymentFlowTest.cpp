@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "DovraMessages.h"
 #include "ErrorMessage.h"
 #include "PaymentTestSupport.h"
 #include "TestFolder.h"
@@ -29,14 +31,16 @@ struct TDBCall {
 class TRecordingDB final : public TImplements<TInterfacedObject, IDBScript> {
  public:
   std::vector<TDBCall> Calls;
-  std::string NextID = "17";  // what QueryValue hands back
-  std::string Rows = "[]";    // what QueryJSON hands back
+  std::string NextID = "17";                // what QueryValue hands back
+  std::string Rows = "[]";                  // what QueryJSON hands back
+  std::map<std::string, int32_t> ResultOf;  // Execute's result by statement; 1 when not named
 
   void SetConnection(const std::string&) override {}
   void GetConnection(std::string&) override {}
   int32_t Execute(const std::string& format, const TDBArgs& args) override {
     Calls.push_back({"Execute", format, args});
-    return 1;
+    const auto result = ResultOf.find(format);
+    return result == ResultOf.end() ? 1 : result->second;
   }
   int32_t ExecuteFile(const std::string&) override { return -1; }
   bool QueryValue(const std::string& statement, const std::string& column,
@@ -83,6 +87,7 @@ class TScriptedPayment final : public TPaymentMethodDovraVoucher {
       "{\"Success\":true,\"DiscountAmount\":12.5,\"VoucherReference\":\"DVR-1\","
       "\"VoucherCode\":\"SAVE15\"}";
   int Shown = 0;
+  std::function<void()> DuringDialog;  // runs while the dialog is open
 
   using TPaymentMethodDovraVoucher::CreateTransaction;
   using TPaymentMethodDovraVoucher::LogActivity;
@@ -90,6 +95,7 @@ class TScriptedPayment final : public TPaymentMethodDovraVoucher {
  protected:
   bool RunVoucherDialog(std::string& redeemResponseText) override {
     ++Shown;
+    if (DuringDialog) DuringDialog();
     if (Redeems) redeemResponseText = Answer;
     return Redeems;
   }
@@ -161,6 +167,7 @@ TEST(PaymentStatements, TextsBecomeSQLLiteralsWithInnerQuotesDoubled) {
       {"%s and %d stay", "'%s and %d stay'"},
       {"back\\slash", "'back\\slash'"},
       {"a\r\nb\t\xF0\x9F\x98\x80", "'a\r\nb\t\xF0\x9F\x98\x80'"},
+      {std::string("a\0b\0", 4), "'a?b?'"},
   };
   for (const auto& [text, literal] : cases) EXPECT_EQ(QuotedSQLText(text), literal) << text;
 }
@@ -206,7 +213,7 @@ TEST_F(PaymentFlow, ARedemptionIsRecordedAndPaysItsDiscount) {
 
 TEST_F(PaymentFlow, DiscountAmountsBecomeMoneyRoundedToTenThousandths) {
   const std::pair<const char*, TCurrency> cases[] = {
-      {"12.34567", 123457}, {"12.5", 125000}, {"0.00004", 0}, {"7", 70000}, {"1e2", 1000000}};
+      {"12.34567", 123457}, {"12.5", 125000}, {"0.00006", 1}, {"7", 70000}, {"1e2", 1000000}};
   for (const auto& [amount, money] : cases) {
     Payment->Answer = std::string("{\"DiscountAmount\":") + amount +
                       ",\"VoucherReference\":\"R\",\"VoucherCode\":\"C\"}";
@@ -268,7 +275,6 @@ TEST_F(PaymentFlow, AnUnreadableRedemptionIsStillRecordedBeforeTheErrorPasses) {
       {"{\"DiscountAmount\":\"lots\",\"VoucherReference\":\"DVR-8\",\"VoucherCode\":\"C\"}",
        "'DVR-8'", true},
       {"{\"DiscountAmount\":5,\"VoucherCode\":\"C\"}", "''", false},
-      {"{\"DiscountAmount\":5,\"VoucherReference\":\"\",\"VoucherCode\":\"C\"}", "''", false},
       {"{\"DiscountAmount\":5,\"VoucherReference\":\"DVR-9\"}", "'DVR-9'", true},
       {"<html>Bad gateway</html>", "''", false},
   };
@@ -276,16 +282,164 @@ TEST_F(PaymentFlow, AnUnreadableRedemptionIsStillRecordedBeforeTheErrorPasses) {
     DB->Calls.clear();
     Payment->Reset();
     Payment->Answer = c.Answer;
-    EXPECT_ANY_THROW(Payment->DoPaymentPopup()) << c.Answer;
+    const std::string error = MessageOf<std::runtime_error>([&] { Payment->DoPaymentPopup(); });
     ASSERT_EQ(DB->Calls.size(), 3u) << c.Answer;
     EXPECT_EQ(DB->Calls[2].Text, PaymentUpdateStatement());
     EXPECT_EQ(Text(DB->Calls[2].Args[0]), c.StoredReference) << c.Answer;
     EXPECT_EQ(Text(DB->Calls[2].Args[1]), QuotedSQLText(c.Answer));
     EXPECT_EQ(Payment->GetAmount(), 0) << c.Answer;
     EXPECT_EQ(Payment->Redeemed(), c.Redeemed) << c.Answer;
+    // The voucher used at the service is named to the host, so that it can be given back.
+    if (c.Redeemed) {
+      EXPECT_NE(error.find(Payment->VoucherReference()), std::string::npos) << error;
+    }
     EXPECT_TRUE(DetailLines().empty());
   }
   EXPECT_NE(Log().find("[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable redemption : "),
+            std::string::npos);
+}
+
+TEST_F(PaymentFlow, AnUnreadableAnswerLeavesAnEarlierRedemptionHeld) {
+  ASSERT_TRUE(Payment->DoPaymentPopup());
+  Payment->Answer = "{\"VoucherReference\":\"DVR-2\",\"VoucherCode\":\"C\"}";
+  EXPECT_ANY_THROW(Payment->DoPaymentPopup());
+  EXPECT_EQ(Payment->GetAmount(), 0);
+  EXPECT_TRUE(Payment->Redeemed());
+  EXPECT_EQ(Payment->VoucherReference(), "DVR-1");
+  EXPECT_EQ(DetailLines(),
+            (std::vector<std::string>{"VoucherReference=DVR-1", "VoucherCode=SAVE15"}));
+  Payment->CancelTransaction();
+  EXPECT_EQ(API->Reversals, (std::vector<std::string>{"{\"VoucherReference\":\"DVR-1\"}"}));
+}
+
+// A redemption the row does not record is given back at once: paid without a record, it could
+// never be found again to give back.
+TEST_F(PaymentFlow, ARedemptionThatCannotBeRecordedIsGivenBack) {
+  struct TCase {
+    const char* Name;
+    bool Unresolved;  // no DB script service at the moment of the update
+    int32_t Result;   // otherwise, what the update answers
+    bool Confirms;    // the reversal
+  };
+  const TCase cases[] = {
+      {"row not written, given back", false, 0, true},
+      {"statement failed, given back", false, -1, true},
+      {"no service, given back", true, 1, true},
+      {"statement failed, not given back", false, -1, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Payment->Reset();
+    DB->Calls.clear();
+    API->Reversals.clear();
+    API->Confirms = c.Confirms;
+    DB->ResultOf[PaymentUpdateStatement()] = c.Result;
+    if (c.Unresolved) Payment->DuringDialog = [&] { Registry->UnregisterInstance(IDBScript::IID); };
+    const std::string error = MessageOf<std::runtime_error>([&] { Payment->DoPaymentPopup(); });
+    Payment->DuringDialog = nullptr;
+    if (c.Unresolved) Registry->RegisterInstance(IDBScript::IID, DB.As<IInterface>().Get());
+
+    EXPECT_EQ(API->Reversals, (std::vector<std::string>{"{\"VoucherReference\":\"DVR-1\"}"}));
+    EXPECT_EQ(Payment->GetAmount(), 0);
+    EXPECT_TRUE(DetailLines().empty());
+    for (const TDBCall& call : DB->Calls)
+      if (call.Text == ActivityInsertStatement()) {
+        EXPECT_NE(Text(call.Args[1]), "'REDEEM'");
+      }
+    // Held only while it is still used at the service, so that a cancel can try again.
+    EXPECT_EQ(Payment->Redeemed(), !c.Confirms);
+    EXPECT_EQ(error.find("DVR-1") != std::string::npos, !c.Confirms) << error;
+    EXPECT_NE(error.find(c.Confirms ? "was given back" : "could not be given back"),
+              std::string::npos)
+        << error;
+  }
+  const std::string log = Log();
+  const size_t failed =
+      log.find("[TPaymentMethodDovraVoucher.DoPaymentPopup] Could not record redemption : DVR-1");
+  const size_t reversed = log.find("[TPaymentMethodDovraVoucher.DoPaymentPopup] Reversed : DVR-1");
+  const size_t response = log.find("[TPaymentMethodDovraVoucher.DoPaymentPopup] Response : ");
+  ASSERT_NE(failed, std::string::npos) << log;
+  EXPECT_TRUE(failed < reversed && reversed < response && response != std::string::npos) << log;
+  EXPECT_NE(log.find("[TPaymentMethodDovraVoucher.DoPaymentPopup] Could not reverse : DVR-1"),
+            std::string::npos);
+}
+
+TEST_F(PaymentFlow, ARedemptionThatPaysNothingIsRecordedAndGivenBack) {
+  struct TCase {
+    const char* Amount;
+    bool Confirms;
+    const char* Line;
+  };
+  const TCase cases[] = {
+      {"0", true, "No discount, voucher given back : DVR-1"},
+      {"-50", true, "No discount, voucher given back : DVR-1"},
+      {"-50", false, "No discount, voucher not given back : DVR-1"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(c.Amount) + (c.Confirms ? " confirmed" : " refused"));
+    Payment->Reset();
+    DB->Calls.clear();
+    API->Reversals.clear();
+    API->Confirms = c.Confirms;
+    Payment->Answer = std::string("{\"Success\":true,\"DiscountAmount\":") + c.Amount +
+                      ",\"VoucherReference\":\"DVR-1\",\"VoucherCode\":\"C\"}";
+    Payment->SetAmount(625000);
+    EXPECT_FALSE(Payment->DoPaymentPopup());
+    EXPECT_EQ(Payment->GetAmount(), 0);
+    EXPECT_TRUE(DetailLines().empty());
+    EXPECT_EQ(API->Reversals.size(), 1u);
+    ASSERT_EQ(DB->Calls.size(), 3u);  // row, INFO, the update as the answer came; no REDEEM
+    EXPECT_EQ(DB->Calls[2].Args[2], TDBArg(FloatToMoney(std::stod(c.Amount))));
+    EXPECT_NE(Log().find(std::string("[TPaymentMethodDovraVoucher.DoPaymentPopup] ") + c.Line),
+              std::string::npos);
+    EXPECT_EQ(Payment->Redeemed(), !c.Confirms);
+    // A redemption still held is linked, so that an override can find it.
+    Payment->LinkInvoice(1001);
+    EXPECT_EQ(DB->Calls.size(), c.Confirms ? 3u : 4u);
+  }
+}
+
+TEST_F(PaymentFlow, AnswerTextsReachTheRecordsPlain) {
+  // An empty reference is paid: the voucher is used at the service, and nothing could give it
+  // back either way.
+  Payment->Answer =
+      "{\"Success\":true,\"DiscountAmount\":5,\"VoucherReference\":\"\","
+      "\"VoucherCode\":\"C1\\r\\nVoucherReference=FAKE-REF\\u0000\"}";
+  ASSERT_TRUE(Payment->DoPaymentPopup());
+  EXPECT_EQ(Payment->GetAmount(), 50000);
+  EXPECT_EQ(DetailLines(), (std::vector<std::string>{"VoucherReference=",
+                                                     "VoucherCode=C1?"
+                                                     "?VoucherReference=FAKE-REF?"}));
+  EXPECT_NE(
+      Log().find("[TPaymentMethodDovraVoucher.DoPaymentPopup] Redemption without reference : 17"),
+      std::string::npos);
+
+  // The reference is recorded and reversed as received, a raw NUL aside; only the receipt's copy
+  // is made plain.
+  Payment->Reset();
+  const char answer[] =
+      "{\"Success\":true,\"DiscountAmount\":5,\"VoucherReference\":\"DVR-1\r\0-OTHER\","
+      "\"VoucherCode\":\"C\",\"Note\":\"\0\"}";
+  Payment->Answer = std::string(answer, sizeof answer - 1);
+  DB->Calls.clear();
+  ASSERT_TRUE(Payment->DoPaymentPopup());
+  EXPECT_EQ(Payment->VoucherReference(), "DVR-1\r?-OTHER");
+  EXPECT_EQ(Text(DB->Calls[2].Args[0]), "'DVR-1\r?-OTHER'");
+  EXPECT_EQ(Text(DB->Calls[2].Args[1]).find('\0'), std::string::npos);
+  EXPECT_EQ(DetailLines()[0],
+            "VoucherReference=DVR-1?"
+            "?-OTHER");
+  Payment->CancelTransaction();
+  EXPECT_EQ(API->Reversals.back(), "{\"VoucherReference\":\"DVR-1\\r?-OTHER\"}");
+}
+
+TEST_F(PaymentFlow, AnInvoiceLinkThatFailsIsLogged) {
+  ASSERT_TRUE(Payment->DoPaymentPopup());
+  DB->ResultOf[InvoiceLinkStatement()] = 0;
+  Payment->LinkInvoice(1001);
+  EXPECT_EQ(Payment->InvoiceNum(), 1001);
+  EXPECT_NE(Log().find("[TPaymentMethodDovraVoucher.LinkInvoice] Could not link invoice : 1001 "
+                       "(transaction 17)"),
             std::string::npos);
 }
 

@@ -165,6 +165,11 @@ TEST(JSONParseTexts, DecodesEscapes) {
   EXPECT_EQ(ParseItem(R"("a\b\f\n\r\t\/\q\\\"")").AsText(), "a\b\f\n\r\t/q\\\"");
   EXPECT_EQ(ParseItem(R"("\u0041\u00e9\u20AC")").AsText(), "A\xC3\xA9\xE2\x82\xAC");
   EXPECT_EQ(ParseItem(R"("x\u0000y")").AsText(), "x?y");
+  // A raw NUL reads as the escaped one does, in plain and escaped texts and in member names.
+  using namespace std::string_literals;
+  EXPECT_EQ(ParseItem("\"x\0y\0\""s).AsText(), "x?y?");
+  EXPECT_EQ(ParseItem("\"\\n\0\""s).AsText(), "\n?");
+  EXPECT_EQ(ParseJSONDocument("{\"a\0\":1}"s).Find("a?")->ToText(), "1");
   // A surrogate pair is one code point of four bytes; a lone half keeps its three bytes.
   EXPECT_EQ(ParseItem(R"("\ud83d\ude00")").AsText(), "\xF0\x9F\x98\x80");
   EXPECT_EQ(ParseItem(R"("\ud83dx")").AsText(), "\xED\xA0\xBDx");
