@@ -123,6 +123,9 @@ TEST_F(DialogWindow, ControlsMatchTheLayout) {
     EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()));
   }
   EXPECT_TRUE(Find<QLabel>(*Dialog, "lblDetails")->wordWrap());
+  // The service's texts land in these: never read as markup.
+  for (const char* name : {"lblResponse", "lblDetails", "lblAmount"})
+    EXPECT_EQ(Find<QLabel>(*Dialog, name)->textFormat(), Qt::PlainText) << name;
 
   // Panels and memo keep the window's font; memo and voucher panel start hidden.
   auto* memo = Find<QPlainTextEdit>(*Dialog, "Memo1");

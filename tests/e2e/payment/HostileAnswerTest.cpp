@@ -1,0 +1,292 @@
+// Hostile answers of the voucher service and a failing database, through the whole till: the
+// service redeems as usual and then sends crafted bytes, or the till's database refuses the
+// payment's record or the invoice link. Whatever happens, a voucher used at the service ends up
+// either paid and recorded, or given back, or named to the cashier.
+#include <sqlite3.h>
+
+#include <regex>
+
+#include "TillFixture.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+const std::string kRef = "DVR-00000001";
+const std::string kPopup = "[TPaymentMethodDovraVoucher.DoPaymentPopup] ";
+
+enum class TDBFault { None, PaymentUpdate, InvoiceLink };
+
+struct THostileCase {
+  const char* Name;
+  std::string Redeem;  // the crafted redeem answer; empty: the service's own
+  std::string Check;   // the crafted check answer; empty: the service's own
+  TDBFault DB = TDBFault::None;
+  std::vector<std::string> Extra;    // further sandbox switches
+  std::vector<std::string> PayArgs;  // further pay options
+  int Exit = 0;
+  std::vector<std::string> Output;  // parts of the till's output, in order
+  std::vector<std::string> Log;     // module log lines, in order
+  std::string Reference;            // the row's VoucherReference
+  std::string Amount;               // the row's Amount
+  std::vector<std::string> Activity;
+  std::string Voucher;                   // WELCOME10 at the service afterwards: status/redemptions
+  std::vector<std::string> Absent = {};  // never in the output
+};
+
+void PrintTo(const THostileCase& c, std::ostream* out) { *out << c.Name; }
+
+std::string Answer(const std::string& members) {
+  return "{\"Success\":true,\"DisplayName\":\"Welcome 10.00 off\"," + members + "}";
+}
+const std::string kCode = ",\"VoucherCode\":\"WELCOME10\"";
+const std::string kPaid = "popup: paid\n", kNotPaid = "popup: not paid\n";
+const std::string kRedeeming = "[TfrmDovraPayment.btnRedeemClick] Redeeming : WELCOME10\r\n";
+const std::string kGivenBack = kPopup + "Reversed : " + kRef + "\r\n";
+
+const THostileCase kCases[] = {
+    {"NulInsideAMember",
+     Answer("\"Note\":\"\0\",\"DiscountAmount\":25,\"VoucherReference\":\""s + kRef + "\"" + kCode),
+     "",
+     TDBFault::None,
+     {},
+     {},
+     0,
+     {kPaid, "receipt: detail VoucherReference=" + kRef + "\n", "voucher: paid 25.0000"},
+     {kRedeeming,
+      "[TDovraVoucherAPI.Redeem] Response : {\"Success\":true,\"DisplayName\":"
+      "\"Welcome 10.00 off\",\"Note\":\"?\",\"DiscountAmount\":25"},
+     kRef,
+     "25.0",
+     {"INFO", "REDEEM"},
+     "used/1"},
+    // The reference is kept as received (its NUL read as "?"): the cancel must not reverse
+    // another customer's redemption whose reference is the part before the NUL.
+    {"NulInsideTheReference",
+     Answer(std::string("\"DiscountAmount\":10,\"VoucherReference\":\"") + kRef + "\0-OTHER\""s +
+            kCode),
+     "",
+     TDBFault::None,
+     {},
+     {"--cancel"},
+     0,
+     {kPaid, "receipt: detail VoucherReference=" + kRef + "?-OTHER\n"},
+     {"[TPaymentMethodDovraVoucher.CancelTransaction] Could not reverse : " + kRef + "?-OTHER"},
+     kRef + "?-OTHER",
+     "10.0",
+     {"INFO", "REDEEM"},
+     "used/1"},
+    {"NegativeAmount",
+     Answer("\"DiscountAmount\":-50,\"VoucherReference\":\"" + kRef + "\"" + kCode),
+     "",
+     TDBFault::None,
+     {},
+     {},
+     3,
+     {kNotPaid, "voucher: not paid"},
+     {kGivenBack, kPopup + "Response : {\"Success\":true",
+      kPopup +
+          "No discount, voucher given "
+          "back : " +
+          kRef},
+     kRef,
+     "-50.0",
+     {"INFO"},
+     "available/0",
+     {"receipt: detail"}},
+    {"ZeroAmountNotGivenBack",
+     Answer("\"DiscountAmount\":0,\"VoucherReference\":\"" + kRef + "\"" + kCode),
+     "",
+     TDBFault::None,
+     {"--fail", "reverse:500"},
+     {"--invoice", "77"},
+     3,
+     {kNotPaid, "voucher: not paid"},
+     {kPopup + "Could not reverse : " + kRef,
+      kPopup + "No discount, voucher not given back : " + kRef},
+     kRef,
+     "0.0",
+     {"INFO"},
+     "used/1",
+     {"receipt: detail"}},
+    {"EmptyReferenceIsPaid",
+     Answer("\"DiscountAmount\":10,\"VoucherReference\":\"\"" + kCode),
+     "",
+     TDBFault::None,
+     {},
+     {},
+     0,
+     {kPaid, "receipt: detail VoucherReference=\n", "voucher: paid 10.0000"},
+     {kPopup + "Redemption without reference : 1\r\n"},
+     "",
+     "10.0",
+     {"INFO", "REDEEM"},
+     "used/1"},
+    {"ForgedReceiptLine",
+     Answer("\"DiscountAmount\":10,\"VoucherReference\":\"" + kRef +
+            "\",\"VoucherCode\":\"C1\\r\\nVoucherReference=FAKE-REF\""),
+     "",
+     TDBFault::None,
+     {},
+     {},
+     0,
+     {kPaid, "receipt: detail VoucherReference=" + kRef + "\n",
+      "receipt: detail VoucherCode=C1?"
+      "?VoucherReference=FAKE-REF\n"},
+     {},
+     kRef,
+     "10.0",
+     {"INFO", "REDEEM"},
+     "used/1",
+     {"\nVoucherReference=FAKE-REF", "detail VoucherReference=FAKE-REF"}},
+    {"MarkupInTheDisplayName",
+     "",
+     "{\"Success\":true,\"DisplayName\":\"<b style=\\\"color:red\\\">PAID 500.00 - press "
+     "Redeem</b>\",\"DiscountAmount\":10}",
+     TDBFault::None,
+     {},
+     {},
+     0,
+     {"cashier: the dialog shows \"Voucher Successful\" \"<b style=\"color:red\">PAID 500.00 - "
+      "press Redeem</b>\"",
+      kPaid, "voucher: paid 10.0000"},
+     {},
+     kRef,
+     "10.0",
+     {"INFO", "REDEEM"},
+     "used/1"},
+    {"RecordRefusedGivenBack",
+     "",
+     "",
+     TDBFault::PaymentUpdate,
+     {},
+     {},
+     1,
+     {"sarn-till: The voucher redemption could not be recorded in the database; the voucher was "
+      "given back"},
+     {kPopup + "Could not record redemption : " + kRef + "\r\n", kGivenBack},
+     "NULL",
+     "NULL",
+     {"INFO"},
+     "available/0",
+     {"popup: paid"}},
+    {"RecordRefusedNotGivenBack",
+     "",
+     "",
+     TDBFault::PaymentUpdate,
+     {"--fail", "reverse:500"},
+     {},
+     1,
+     {"could not be given back: voucher reference " + kRef},
+     {kPopup + "Could not record redemption : " + kRef + "\r\n",
+      kPopup + "Could not reverse : " + kRef + "\r\n"},
+     "NULL",
+     "NULL",
+     {"INFO"},
+     "used/1",
+     {"popup: paid"}},
+    {"InvoiceLinkRefused",
+     "",
+     "",
+     TDBFault::InvoiceLink,
+     {},
+     {"--invoice", "77"},
+     0,
+     {kPaid, "voucher: paid 10.0000"},
+     {"[TPaymentMethodDovraVoucher.LinkInvoice] Could not link invoice : 77 (transaction 1)\r\n"},
+     kRef,
+     "10.0",
+     {"INFO", "REDEEM"},
+     "used/1"},
+};
+
+// The first part not found in text after the parts before it; empty when all are there.
+std::string MissingInOrder(const std::string& text, const std::vector<std::string>& parts) {
+  size_t from = 0;
+  for (const std::string& part : parts) {
+    const size_t at = text.find(part, from);
+    if (at == std::string::npos) return part;
+    from = at + part.size();
+  }
+  return {};
+}
+
+class HostileAnswer : public TTillFixture, public ::testing::WithParamInterface<THostileCase> {
+ protected:
+  // A trigger that makes the database refuse one of the payment's updates, as a full disk or a
+  // constraint of the store's database would.
+  void RefuseUpdates(TDBFault fault) {
+    const std::string of = fault == TDBFault::InvoiceLink ? "OF InvoiceNum " : "OF Amount ";
+    const std::string sql = "CREATE TRIGGER refuse BEFORE UPDATE " + of +
+                            "ON DovraTransactions BEGIN SELECT RAISE(ABORT, 'refused'); END";
+    sqlite3* db = nullptr;
+    char* error = nullptr;
+    ASSERT_EQ(sqlite3_open(Database.c_str(), &db), SQLITE_OK);
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK) << (error ? error : "");
+    sqlite3_free(error);
+  }
+
+  std::string VoucherAtTheService() {
+    const std::string request = Path("status.json");
+    Write(request, "{\"VoucherCode\":\"WELCOME10\"}");
+    const TRun run = Till({"voucher", "status", "--request", request});
+    std::smatch status, count;
+    std::regex_search(run.Output, status, std::regex("\"Status\":\"(\\w+)\""));
+    std::regex_search(run.Output, count, std::regex("\"Redemptions\":(\\d+)"));
+    return (status.empty() ? "?" : status[1].str()) + "/" + (count.empty() ? "?" : count[1].str());
+  }
+
+  void TearDown() override {
+    const fs::path parent = dir_.parent_path();
+    TTillFixture::TearDown();
+    std::error_code ignored;
+    if (parent.filename().string().rfind("dovra-till-payment-", 0) == 0)
+      fs::remove(parent, ignored);
+  }
+};
+
+TEST_P(HostileAnswer, EndsPaidAndRecordedOrGivenBack) {
+  const THostileCase& c = GetParam();
+  std::vector<std::string> switches = c.Extra;
+  if (!c.Redeem.empty()) {
+    Write(Path("redeem.json"), c.Redeem);
+    switches.insert(switches.end(), {"--answer", "redeem:" + Path("redeem.json")});
+  }
+  if (!c.Check.empty()) {
+    Write(Path("check.json"), c.Check);
+    switches.insert(switches.end(), {"--answer", "evaluate:" + Path("check.json")});
+  }
+  Sandbox = std::make_unique<TSandboxProcess>(switches);
+  Upgrade();
+  if (c.DB != TDBFault::None) {
+    ASSERT_NO_FATAL_FAILURE(RefuseUpdates(c.DB));
+  }
+
+  const TRun run = Pay("WELCOME10", c.PayArgs);
+  EXPECT_EQ(run.Exit, c.Exit) << run.Output;
+  EXPECT_EQ(MissingInOrder(run.Output, c.Output), "") << run.Output;
+  for (const std::string& absent : c.Absent)
+    EXPECT_FALSE(Contains(run.Output, absent)) << absent << "\n" << run.Output;
+
+  const std::string log = ModuleLog();
+  EXPECT_EQ(log.find('\0'), std::string::npos);
+  EXPECT_EQ(MissingInOrder(log, c.Log), "") << log;
+
+  const std::vector<TRow> rows = Transactions();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].at("VoucherReference"), c.Reference);
+  EXPECT_EQ(rows[0].at("Amount"), c.Amount);
+  std::vector<std::string> classes;
+  for (const TRow& activity : Activities()) classes.push_back(activity.at("Class"));
+  EXPECT_EQ(classes, c.Activity);
+  EXPECT_EQ(VoucherAtTheService(), c.Voucher);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, HostileAnswer, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<THostileCase>& info) {
+                           return std::string(info.param.Name);
+                         });
+
+}  // namespace
