@@ -10,11 +10,18 @@
 //   bit 1  the client's Redeem succeeds
 //   bit 2  a failing call still writes its half-received answer into the response argument
 //   bit 3  the cashier presses Redeem once more after a refused redemption
+//   bit 4  the database does not write the payment's record
+//   bit 5  the service confirms a reversal (otherwise every reversal fails)
+//
+// Above all: a voucher the service took (a redeem answer naming its reference) ends paid and
+// recorded by that reference, or asked back from the service, or named in the error.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -51,6 +58,8 @@ struct TInput {
   bool RedeemOk = false;
   bool WriteOnFailure = false;
   bool RedeemAgain = false;
+  bool RecordFails = false;
+  bool ReversalConfirmed = false;
   std::string Check;
   std::string Redeem;
 };
@@ -63,6 +72,8 @@ TInput Split(const uint8_t* data, size_t size) {
   in.RedeemOk = flags & 2;
   in.WriteOnFailure = flags & 4;
   in.RedeemAgain = flags & 8;
+  in.RecordFails = flags & 16;
+  in.ReversalConfirmed = flags & 32;
   const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
   const size_t cut = rest.find(kSeparator);
   in.Check = std::string(rest.substr(0, cut));
@@ -73,11 +84,13 @@ TInput Split(const uint8_t* data, size_t size) {
 // The module's error kinds all derive from std::runtime_error (JSON conversions and document
 // operations, assertion failures, money text); anything else escaping is a fault.
 template <class Body>
-bool RaisesModuleError(Body&& body, const TInput& in, const char* where) {
+bool RaisesModuleError(Body&& body, const TInput& in, const char* where,
+                       std::string* message = nullptr) {
   try {
     body();
     return false;
-  } catch (const std::runtime_error&) {
+  } catch (const std::runtime_error& e) {
+    if (message) *message = e.what();
     return true;
   } catch (const std::exception& e) {
     Fail(std::string(where) + " raised " + typeid(e).name() + ": " + e.what(), in.Check, in.Redeem);
@@ -90,12 +103,13 @@ bool RaisesModuleError(Body&& body, const TInput& in, const char* where) {
 class TRecordingDB final : public TImplements<TInterfacedObject, IDBScript> {
  public:
   std::vector<std::pair<std::string, TDBArgs>> Executed;
+  bool RecordFails = false;
 
   void SetConnection(const std::string&) override {}
   void GetConnection(std::string&) override {}
   int32_t Execute(const std::string& format, const TDBArgs& args) override {
     Executed.emplace_back(format, args);
-    return 1;
+    return RecordFails && format == PaymentUpdateStatement() ? 0 : 1;
   }
   int32_t ExecuteFile(const std::string&) override { return -1; }
   bool QueryValue(const std::string&, const std::string&, std::string& value) override {
@@ -239,8 +253,12 @@ class TFuzzPayment final : public TPaymentMethodDovraVoucher {
       PressRedeem(logic, model, FInput, FService);
     if (model.State.ModalResult != TModalResult::OK) return false;
     redeemResponseText = logic.FRedeemResponseText;
+    DialogAnswer = redeemResponseText;
     return true;
   }
+
+ public:
+  std::optional<std::string> DialogAnswer;  // the redeem answer the dialog closed with
 
  private:
   const TInput& FInput;
@@ -253,6 +271,16 @@ std::vector<std::string> DetailLines(TPaymentMethodDovraVoucher& payment) {
   std::vector<std::string> lines(static_cast<size_t>(details->Count()));
   for (int32_t i = 0; i < details->Count(); ++i) details->Line(i, lines[static_cast<size_t>(i)]);
   return lines;
+}
+
+// The reference a redeem answer names, when it reads as a text that is not empty.
+std::optional<std::string> NamedReference(const std::string& answer) {
+  try {
+    std::string reference = ParseJSONDocument(answer).Get("VoucherReference").ToText();
+    if (!reference.empty()) return reference;
+  } catch (const std::exception&) {
+  }
+  return std::nullopt;
 }
 
 // What the host would read back from a payment that did not take place: nothing at all.
@@ -278,17 +306,24 @@ void ExpectPaid(TPaymentMethodDovraVoucher& payment, const TRecordingDB& db, con
   if (RaisesModuleError([&] { expected = answer.Get("DiscountAmount").ToMoney(); }, in,
                         "DiscountAmount as money"))
     Fail("paid with a DiscountAmount that is no money", in.Check, in.Redeem);
+  if (expected <= 0) Fail("paid an amount that is not above 0", in.Check, in.Redeem);
   if (payment.GetAmount() != expected)
     Fail("paid " + std::to_string(payment.GetAmount()) + " ten-thousandths, the answer says " +
              std::to_string(expected),
          in.Check, in.Redeem);
   const std::string reference = answer.Get("VoucherReference").ToText();
   const std::string code = answer.Get("VoucherCode").ToText();
+  // The receipt's copies are plain: no control character may start a line of its own there.
+  auto plain = [](std::string text) {
+    for (char& c : text)
+      if (static_cast<unsigned char>(c) < 0x20) c = '?';
+    return text;
+  };
   const std::vector<std::string> lines = DetailLines(payment);
-  if (lines.size() != 2 || lines[0] != "VoucherReference=" + reference ||
-      lines[1] != "VoucherCode=" + code)
+  if (lines.size() != 2 || lines[0] != "VoucherReference=" + plain(reference) ||
+      lines[1] != "VoucherCode=" + plain(code))
     Fail("the details list does not hold the reference and the code", in.Check, in.Redeem);
-  if (!payment.Redeemed() || payment.VoucherReference() != reference || reference.empty())
+  if (!payment.Redeemed() || payment.VoucherReference() != reference)
     Fail("a payment made is not marked redeemed with its reference", in.Check, in.Redeem);
   const TDBArgs* update = db.PaymentUpdate();
   if (!update || update->size() != 4 ||
@@ -315,18 +350,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const TIntfPtr<TRecordingDB> db = MakeObject<TRecordingDB>();
   registry->RegisterInstance(IDBScript::IID, db.As<IInterface>().Get());
 
+  db->RecordFails = in.RecordFails;
+  service.ReverseConfirms = in.ReversalConfirmed;
+
   const TIntfPtr<TFuzzPayment> payment = MakeObject<TFuzzPayment>(in, service);
   payment->SetOrderDocument(kOrder);
   bool paid = false;
+  std::string error;
   const bool raised =
-      RaisesModuleError([&] { paid = payment->DoPaymentPopup(); }, in, "DoPaymentPopup");
+      RaisesModuleError([&] { paid = payment->DoPaymentPopup(); }, in, "DoPaymentPopup", &error);
+  const std::optional<std::string> reference =
+      payment->DialogAnswer ? NamedReference(*payment->DialogAnswer) : std::nullopt;
+  const bool askedBack =
+      reference && std::find(service.ReverseRequests.begin(), service.ReverseRequests.end(),
+                             ReversalRequestText(*reference)) != service.ReverseRequests.end();
+  if (reference && !paid && !askedBack && error.find(*reference) == std::string::npos)
+    Fail("voucher " + *reference + " was taken but is neither paid, given back nor named", in.Check,
+         in.Redeem);
+  // Asked back and confirmed, a redemption is no longer held; asked back in vain, it still is.
+  if (askedBack && payment->Redeemed() == in.ReversalConfirmed)
+    Fail("the redemption's held state does not follow the reversal", in.Check, in.Redeem);
   if (raised)
     ExpectNothingPaid(*payment, *db, in, "raised");
   else if (!paid) {
     ExpectNothingPaid(*payment, *db, in, "was refused");
-    if (payment->Redeemed() || db->PaymentUpdate())
-      Fail("a refused payment recorded a redemption", in.Check, in.Redeem);
-  } else
+    // Refused after a redemption only when it paid nothing, and then recorded and asked back.
+    if (payment->DialogAnswer ? !db->PaymentUpdate() || (reference && !askedBack)
+                              : payment->Redeemed() || db->PaymentUpdate() != nullptr)
+      Fail("a refused payment's redemption is not recorded and given back", in.Check, in.Redeem);
+  } else {
+    if (in.RecordFails) Fail("paid without a record", in.Check, in.Redeem);
     ExpectPaid(*payment, *db, in);
+  }
   return 0;
 }

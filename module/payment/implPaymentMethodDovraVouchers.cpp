@@ -265,30 +265,31 @@ bool TPaymentMethodDovraVoucher::DoPaymentPopup() {
 
   if (!RecordPayment(read.Reference, redeemResponseText, read.Amount)) {
     // Paid without a record, the voucher could never be found again by its invoice.
-    if (GiveBack("DoPaymentPopup", read.Reference)) {
-      releaseHeld();
+    const bool givenBack = GiveBack("DoPaymentPopup", read.Reference);
+    // Without a reference there is nothing a later cancel could give back either.
+    if (givenBack || read.Reference.empty()) releaseHeld();
+    if (givenBack)
       throw std::runtime_error(
-          "The voucher redemption could not be recorded in the database; "
-          "the voucher was given back");
-    }
+          "The voucher redemption could not be recorded in the database; the voucher was "
+          "given back");
     throw std::runtime_error(
         "The voucher redemption could not be recorded in the database and could not be given "
-        "back: voucher reference " +
-        read.Reference + " is redeemed at the service and not paid");
+        "back: " +
+        (read.Reference.empty()
+             ? std::string("the service gave no voucher reference")
+             : "voucher reference " + read.Reference + " is redeemed at the service and not paid"));
   }
   if (read.Amount <= 0) {
     // A redemption that pays nothing (or takes money) is no payment: the customer keeps the
     // voucher.
-    if (GiveBack("DoPaymentPopup", read.Reference)) {
-      releaseHeld();
-      ModLog::Info(
-          "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher given back : %",
-          read.Reference);
-    } else {
-      ModLog::Info(
-          "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher not given back : %",
-          read.Reference);
-    }
+    const bool givenBack = GiveBack("DoPaymentPopup", read.Reference);
+    if (givenBack || read.Reference.empty()) releaseHeld();
+    ModLog::Info(givenBack
+                     ? "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher given "
+                       "back : %"
+                     : "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher not "
+                       "given back : %",
+                 read.Reference);
     return false;
   }
 

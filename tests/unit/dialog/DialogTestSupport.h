@@ -27,6 +27,8 @@ struct TFakeVoucherService {
   std::vector<std::string> RedeemRequests;
   std::vector<TScriptedCall> EvaluateScript;  // consumed front to back
   std::vector<TScriptedCall> RedeemScript;
+  std::vector<std::string> ReverseRequests;
+  bool ReverseConfirms = false;  // every reversal answered {"Success":true}, or every one failing
   // Runs inside each call, while the handler blocks (to look at the busy controls).
   std::function<void()> DuringCall;
   int Created = 0;
@@ -44,7 +46,11 @@ class TFakeVoucherAPI : public TImplements<TInterfacedObject, IDovraVoucherAPI> 
     FService.RedeemRequests.push_back(request);
     return Play(FService.RedeemScript, FService.RedeemRequests.size(), response);
   }
-  bool Reverse(const std::string&, std::string&) override { return false; }
+  bool Reverse(const std::string& request, std::string& response) override {
+    FService.ReverseRequests.push_back(request);
+    if (FService.ReverseConfirms) response = "{\"Success\":true}";
+    return FService.ReverseConfirms;
+  }
   bool VoucherStatus(const std::string&, std::string&) override { return false; }
 
  protected:
