@@ -115,7 +115,8 @@ using TSynLogArchiveEvent =
 // an empty or missing file, or when compression failed (the file is then kept).
 bool EventArchiveSynLZ(const std::string& file, const std::string& destFolder);
 
-// One argument of a format entry: a text (up to its first zero byte) or an integer.
+// One argument of a format entry: a text (all of its bytes; a C string up to its terminator) or
+// an integer.
 class TSynLogArg {
  public:
   TSynLogArg(const std::string& text) : FText(text.data()), FLen(text.size()) {}
@@ -151,7 +152,7 @@ class TSynLog {
   TSynLog(const TSynLog&) = delete;
   TSynLog& operator=(const TSynLog&) = delete;
 
-  // A plain-text entry (control bytes written as blanks, text ends at its first zero byte).
+  // A plain-text entry (zero bytes written as "?", other control bytes as blanks).
   void Log(TSynLogInfo level, std::string_view text) noexcept;
   void Log(TSynLogInfo level, const char* text) noexcept {
     Log(level, std::string_view(text ? text : ""));

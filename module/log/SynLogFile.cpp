@@ -150,19 +150,20 @@ void TSynLog::Append(const char* p, size_t n) {
   }
 }
 
+// A zero byte is written as "?": it is part of the text (an answer may carry one), and a text
+// cut there would hide what follows it, while a zero byte in the file breaks the tools that read
+// it. Every other control byte becomes a blank, so an entry stays on its line.
 void TSynLog::AppendText(const char* p, size_t n) {
   while (n > 0) {
     const size_t clean = FirstControlByte(p, n);
     Append(p, clean);
-    if (clean == n || p[clean] == 0) return;  // a text ends at its first zero byte
-    Append(" ", 1);
+    if (clean == n) return;
+    Append(p[clean] == 0 ? "?" : " ", 1);
     p += clean + 1;
     n -= clean + 1;
   }
 }
 
-// An argument counts against the bound with its whole length while it fits; only one that does
-// not fit is measured to its first zero byte.
 [[gnu::always_inline]] inline void TSynLog::AppendBounded(const char* p, size_t n) {
   if (n <= FArgRoom) [[likely]] {
     AppendText(p, n);
@@ -173,18 +174,11 @@ void TSynLog::AppendText(const char* p, size_t n) {
 }
 
 void TSynLog::AppendCut(const char* p, size_t n) {
-  const void* zero = std::memchr(p, 0, n);
-  const size_t len = zero ? static_cast<size_t>(static_cast<const char*>(zero) - p) : n;
-  if (len <= FArgRoom) {
-    AppendText(p, len);
-    FArgRoom -= len;
-    return;
-  }
   // A character of several bytes is left out whole rather than cut in two.
   size_t cut = FArgRoom;
   for (int back = 0; back < 3 && cut > 0 && IsContinuationByte(p[cut]); ++back) --cut;
   AppendText(p, cut);
-  FArgLeftOut += len - cut;
+  FArgLeftOut += n - cut;
   FArgRoom = 0;
 }
 

@@ -143,12 +143,13 @@ TEST_F(SynLogFile, ArgumentsFillPercentSignsAndStayOnOneLine) {
     log.Log(sllInfo, "[TPaymentMethodDovraVoucher.Create] Got StoreID : %", {int32_t{-42}});
     log.Log(sllInfo, "a=% b=% c=%", {"x", 7});
     log.Log(sllInfo, "only %", {"one", "extra"});
-    log.Log(sllInfo, "cut %|", {std::string("before\0after", 12)});
+    log.Log(sllInfo, "zero %|", {std::string("before\0after\0", 13)});
     log.Log(sllInfo, "plain\ttext\rwith\ncontrols");
+    log.Log(sllInfo, std::string_view("plain\0zero", 10));
     log.Log(sllInfo, "big %", {int64_t{-9223372036854775807 - 1}});
   }
   const std::vector<std::string> lines = Split(EntriesAfterHeader(ReadFile(LogName())), "\r\n");
-  ASSERT_EQ(lines.size(), 8u);
+  ASSERT_EQ(lines.size(), 9u);
   std::vector<std::string> texts;
   for (const std::string& line : lines)
     if (!line.empty()) texts.push_back(line.substr(24));
@@ -156,9 +157,11 @@ TEST_F(SynLogFile, ArgumentsFillPercentSignsAndStayOnOneLine) {
   EXPECT_EQ(texts[1], "[TPaymentMethodDovraVoucher.Create] Got StoreID : -42");
   EXPECT_EQ(texts[2], "a=x b=7 c=");
   EXPECT_EQ(texts[3], "only one");
-  EXPECT_EQ(texts[4], "cut before|");
+  EXPECT_EQ(texts[4], "zero before?after?|");
   EXPECT_EQ(texts[5], "plain text with controls");
-  EXPECT_EQ(texts[6], "big -9223372036854775808");
+  EXPECT_EQ(texts[6], "plain?zero");
+  EXPECT_EQ(texts[7], "big -9223372036854775808");
+  EXPECT_EQ(ReadFile(LogName()).find('\0'), std::string::npos);
 }
 
 TEST_F(SynLogFile, LongEntriesCrossTheBufferWhole) {
@@ -203,12 +206,9 @@ TEST_F(SynLogFile, ArgumentTextIsBoundedAndTheEntrySaysHowMuchWasLeftOut) {
       {"a character is not cut in two",
        [&](TSynLog& log) { log.Log(sllInfo, "%", {text(max - 1, 'a') + "\xC3\xA9z"}); },
        text(max - 1, 'a') + "... (3 bytes left out)"},
-      {"bytes after the text's zero byte do not count",
-       [&](TSynLog& log) {
-         log.Log(sllInfo, "%", {over + '\0' + text(9, 'y')});
-         log.Log(sllInfo, "%", {text(10, 's') + '\0' + text(max * 2, 'y')});
-       },
-       text(max, 'x') + "... (4464 bytes left out)\r\n" + std::string(24, '-') + text(10, 's')},
+      {"a zero byte counts as the byte it stands for",
+       [&](TSynLog& log) { log.Log(sllInfo, "%", {text(10, 's') + '\0' + text(max, 'y')}); },
+       text(10, 's') + "?" + text(max - 11, 'y') + "... (11 bytes left out)"},
       {"a plain entry", [&](TSynLog& log) { log.Log(sllInfo, std::string_view(over)); },
        text(max, 'x') + "... (4464 bytes left out)"},
       {"an exception's message",
