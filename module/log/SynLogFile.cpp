@@ -35,6 +35,7 @@ constexpr uint64_t kBigRunBytes = 256 * 1024;
 constexpr size_t kSmallBufferLimit = 48 * 1024;
 constexpr size_t kBigBuffer = 64 * 1024;
 constexpr size_t kRuleWidth = 50;
+constexpr mode_t kLogFileMode = 0640;
 
 bool WriteAll(int fd, const char* p, size_t n) {
   while (n > 0) {
@@ -241,18 +242,30 @@ bool TSynLog::OpenFile() {
   for (std::string& name : names) {
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
       if (attempt > 0) std::this_thread::sleep_for(kOpenRetryDelay);
-      const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      // Never through a link, and never anything but a regular file: the log holds the till's
+      // answers and environment, and must not be written into a file someone else chose. Such a
+      // name stays unusable, so the next name is tried at once.
+      const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+                            kLogFileMode);
+      if (fd < 0 && errno == ELOOP) break;
       if (fd < 0) continue;
+      struct stat st {};
+      if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        break;
+      }
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
       // Others may read the file but not write it while this run owns it.
       if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         continue;
       }
+      // A log left readable by everyone (by an earlier version) is narrowed as it is taken over.
+      if ((st.st_mode & 07777 & ~kLogFileMode) != 0) ::fchmod(fd, st.st_mode & kLogFileMode);
       if (FFamily.FileExistsAction == acOverwrite && ::ftruncate(fd, 0) != 0) {
         ::close(fd);
         continue;
       }
-      struct stat st {};
       ::fstat(fd, &st);
       ::lseek(fd, 0, SEEK_END);
       FFd = fd;

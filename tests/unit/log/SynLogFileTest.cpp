@@ -407,6 +407,39 @@ TEST_F(SynLogFile, FileHeldByAnotherWriterFallsBackToDashedName) {
   EXPECT_EQ(ReadFile(LogName()).find("second"), std::string::npos);
 }
 
+TEST_F(SynLogFile, TheFileIsKeptFromOthersAndNeverWrittenThroughALink) {
+  const mode_t umask = ::umask(0);
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+  };
+  const std::string victim = Dir() + "victim";
+  WriteFile(victim, "not the log's");
+  ::chmod(victim.c_str(), 0600);
+  ASSERT_EQ(::symlink(victim.c_str(), LogName().c_str()), 0);
+  {
+    TSynLogFamily family;
+    ConfigureLikeModule(family, Dir());
+    family.Add().Log(sllInfo, "entry");
+    EXPECT_EQ(family.Add().FileName(), Dir() + "Till (POS1) DovraVoucherPayment.smd-.log");
+  }
+  EXPECT_EQ(ReadFile(victim), "not the log's");
+  EXPECT_EQ(mode(victim), 0600u);
+  EXPECT_EQ(mode(Dir() + "Till (POS1) DovraVoucherPayment.smd-.log"), 0640u);
+
+  // A log an earlier version left readable by everyone is narrowed when it is taken over.
+  std::filesystem::remove(LogName());
+  WriteFile(LogName(), "earlier entries\r\n");
+  ::chmod(LogName().c_str(), 0666);
+  {
+    TSynLogFamily family;
+    ConfigureLikeModule(family, Dir());
+    family.Add().Log(sllInfo, "entry");
+  }
+  EXPECT_EQ(mode(LogName()), 0640u);
+  ::umask(umask);
+}
+
 TEST(SynLogFileName, BuiltFromExecutableComputerAndModule) {
   TSynLogFamily family;
   family.ExeFileName = "/usr/bin/sarn.till.bin";
