@@ -112,7 +112,8 @@ using TSynLogArchiveEvent =
 // The compress-and-delete archive handler: creates destFolder if missing, compresses file into
 // destFolder + its name + ".synlz" and deletes file when that succeeded. An archive of the same
 // name already there is kept: the new one then gets ".1.synlz", ".2.synlz"... instead. False for
-// an empty or missing file, or when compression failed (the file is then kept).
+// an empty name, a missing file or anything but a regular file (a symbolic link is never
+// followed), or when compression failed (the file is then kept).
 bool EventArchiveSynLZ(const std::string& file, const std::string& destFolder);
 
 // One argument of a format entry: a text (all of its bytes; a C string up to its terminator) or
