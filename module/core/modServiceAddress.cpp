@@ -1,5 +1,6 @@
 #include "modServiceAddress.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string_view>
 
