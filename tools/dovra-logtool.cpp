@@ -97,12 +97,16 @@ int main(int argc, char** argv) {
 
   std::string compIn, compOut;
   CLI::App* compress = app.add_subcommand("compress", "Compress a file into a .synlz archive");
+  compress->footer(
+      "IN must be a regular file, not a symbolic link. The archive gets IN's permission bits,\n"
+      "at most rw-r-----.");
   compress->add_option("IN", compIn, "File to compress")->required();
   compress->add_option("OUT", compOut, "Archive to write (replaced when complete)")->required();
 
   std::string decIn, decOut;
   CLI::App* decompress =
       app.add_subcommand("decompress", "Check and decompress a .synlz archive into a file");
+  decompress->footer("OUT gets the archive's permission bits, at most rw-r-----.");
   decompress->add_option("IN", decIn, "Archive to read")->required();
   decompress->add_option("OUT", decOut, "File to write (replaced when complete)")->required();
 

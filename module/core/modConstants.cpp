@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "modServiceAddress.h"
+
 namespace {
 
 std::string& ServiceAddress() {
@@ -11,12 +13,11 @@ std::string& ServiceAddress() {
 
 }  // namespace
 
-void LoadVoucherServiceAddress() {
-  const char* value = std::getenv("DOVRA_BASE_URL");
-  std::string address = (value && *value) ? value : DovraVoucherProductionURL;
-  // The REST client joins base and path with one "/", so the base must end with one.
-  if (address.back() != '/') address += '/';
-  ServiceAddress() = std::move(address);
+std::string LoadVoucherServiceAddress() {
+  TVoucherServiceAddress address =
+      ResolveVoucherServiceAddress(DovraVoucherProductionURL, std::getenv("DOVRA_BASE_URL"));
+  ServiceAddress() = std::move(address.URL);
+  return std::move(address.Note);
 }
 
 const std::string& VoucherServiceBaseURL() { return ServiceAddress(); }

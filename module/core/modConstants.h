@@ -23,8 +23,13 @@ inline constexpr const char* DovraRedeemPath = "/API/RedeemVoucher";
 inline constexpr const char* DovraReversePath = "/API/ReverseRedemption";
 inline constexpr const char* DovraStatusPath = "/API/GetVoucherStatus";
 
-// Reads DOVRA_BASE_URL once at module start-up: when set and not empty it replaces the built-in
-// production address (a missing trailing "/" is added). Calling it again re-reads the variable.
-void LoadVoucherServiceAddress();
+// Reads DOVRA_BASE_URL once at module start-up: when set to an https:// address without user
+// info it replaces the built-in production address (a missing trailing "/" is added); any other
+// value is ignored. Calling it again re-reads the variable. Returns the text of the log line
+// "Voucher service : %" saying which address is in force and why, or "" when the variable is not
+// set (or empty).
+std::string LoadVoucherServiceAddress();
+// The log line the start-up writes with that text.
+inline constexpr const char* DovraVoucherServiceLine = "Voucher service : %";
 // The voucher service's base URL, always ending in "/".
 const std::string& VoucherServiceBaseURL();

@@ -45,7 +45,8 @@ std::string ModuleFileName() {
 
 __attribute__((constructor)) void ModuleLoad() {
   ModLog::StartModuleLog(ModuleFileName());
-  LoadVoucherServiceAddress();
+  if (const std::string note = LoadVoucherServiceAddress(); !note.empty())
+    ModLog::Info(DovraVoucherServiceLine, note);
   gPreviousDllProc = gDllProc;
   gDllProc = &DllProcHook;
 }

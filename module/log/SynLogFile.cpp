@@ -35,6 +35,7 @@ constexpr uint64_t kBigRunBytes = 256 * 1024;
 constexpr size_t kSmallBufferLimit = 48 * 1024;
 constexpr size_t kBigBuffer = 64 * 1024;
 constexpr size_t kRuleWidth = 50;
+constexpr mode_t kLogFileMode = 0640;
 
 bool WriteAll(int fd, const char* p, size_t n) {
   while (n > 0) {
@@ -150,19 +151,20 @@ void TSynLog::Append(const char* p, size_t n) {
   }
 }
 
+// A zero byte is written as "?": it is part of the text (an answer may carry one), and a text
+// cut there would hide what follows it, while a zero byte in the file breaks the tools that read
+// it. Every other control byte becomes a blank, so an entry stays on its line.
 void TSynLog::AppendText(const char* p, size_t n) {
   while (n > 0) {
     const size_t clean = FirstControlByte(p, n);
     Append(p, clean);
-    if (clean == n || p[clean] == 0) return;  // a text ends at its first zero byte
-    Append(" ", 1);
+    if (clean == n) return;
+    Append(p[clean] == 0 ? "?" : " ", 1);
     p += clean + 1;
     n -= clean + 1;
   }
 }
 
-// An argument counts against the bound with its whole length while it fits; only one that does
-// not fit is measured to its first zero byte.
 [[gnu::always_inline]] inline void TSynLog::AppendBounded(const char* p, size_t n) {
   if (n <= FArgRoom) [[likely]] {
     AppendText(p, n);
@@ -173,18 +175,11 @@ void TSynLog::AppendText(const char* p, size_t n) {
 }
 
 void TSynLog::AppendCut(const char* p, size_t n) {
-  const void* zero = std::memchr(p, 0, n);
-  const size_t len = zero ? static_cast<size_t>(static_cast<const char*>(zero) - p) : n;
-  if (len <= FArgRoom) {
-    AppendText(p, len);
-    FArgRoom -= len;
-    return;
-  }
   // A character of several bytes is left out whole rather than cut in two.
   size_t cut = FArgRoom;
   for (int back = 0; back < 3 && cut > 0 && IsContinuationByte(p[cut]); ++back) --cut;
   AppendText(p, cut);
-  FArgLeftOut += len - cut;
+  FArgLeftOut += n - cut;
   FArgRoom = 0;
 }
 
@@ -247,18 +242,30 @@ bool TSynLog::OpenFile() {
   for (std::string& name : names) {
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
       if (attempt > 0) std::this_thread::sleep_for(kOpenRetryDelay);
-      const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      // Never through a link, and never anything but a regular file: the log holds the till's
+      // answers and environment, and must not be written into a file someone else chose. Such a
+      // name stays unusable, so the next name is tried at once.
+      const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+                            kLogFileMode);
+      if (fd < 0 && errno == ELOOP) break;
       if (fd < 0) continue;
+      struct stat st {};
+      if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        break;
+      }
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
       // Others may read the file but not write it while this run owns it.
       if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         continue;
       }
+      // A log left readable by everyone (by an earlier version) is narrowed as it is taken over.
+      if ((st.st_mode & 07777 & ~kLogFileMode) != 0) ::fchmod(fd, st.st_mode & kLogFileMode);
       if (FFamily.FileExistsAction == acOverwrite && ::ftruncate(fd, 0) != 0) {
         ::close(fd);
         continue;
       }
-      struct stat st {};
       ::fstat(fd, &st);
       ::lseek(fd, 0, SEEK_END);
       FFd = fd;

@@ -50,6 +50,18 @@ inline bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+// A regular file under that very name, not a link to one.
+inline bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Something stands under that name, a link too (dangling or not).
+inline bool NameTaken(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
 // Creates folder and any missing parent; true when it is there afterwards.
 inline bool MakeFolder(const std::string& folder) {
   std::error_code ec;

@@ -141,14 +141,54 @@ std::string LocalDateTime(time_t t, const char* fmt) {
 
 }  // namespace SynLogInternal
 
+// A name is taken apart at its "_": a word that holds a secret marker gives the secret away
+// whatever it is joined to (PGPASSWORD, MYSQL_PWD, SESSION_COOKIE), and PAT only as a word of its
+// own, or PATH would hide too.
 bool SynLogIsSecretName(std::string_view name) {
-  static constexpr std::string_view kWords[] = {"KEY",    "TOKEN",      "SECRET", "PASSWORD",
-                                                "PASSWD", "CREDENTIAL", "AUTH"};
+  static constexpr std::string_view kMarkers[] = {"PASS",    "PWD",    "KEY",    "TOKEN",
+                                                  "SECRET",  "CRED",   "AUTH",   "COOKIE",
+                                                  "SESSION", "BEARER", "PRIVATE"};
   std::string upper(name);
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  for (std::string_view word : kWords)
-    if (upper.find(word) != std::string::npos) return true;
-  return false;
+  std::string_view rest(upper);
+  for (;;) {
+    const size_t cut = rest.find('_');
+    const std::string_view part = rest.substr(0, cut);
+    if (part == "PAT") return true;
+    for (std::string_view marker : kMarkers)
+      if (part.find(marker) != std::string_view::npos) return true;
+    if (cut == std::string_view::npos) return false;
+    rest.remove_prefix(cut + 1);
+  }
+}
+
+// Any "://" counts, whatever stands before it: masking a text that only looks like an address
+// costs nothing, missing a real one leaks its password.
+std::string SynLogMaskURLUserInfo(std::string_view text) {
+  std::string out;
+  size_t done = 0;
+  size_t from = 0;
+  for (size_t mark; (mark = text.find("://", from)) != std::string_view::npos;) {
+    // The authority ends at the path, query or fragment, or at a blank between list items; its
+    // user info is everything before the last "@" (a password may hold an "@" of its own).
+    const size_t start = mark + 3;
+    size_t end = start;
+    while (end < text.size() && text[end] != '/' && text[end] != '?' && text[end] != '#' &&
+           static_cast<unsigned char>(text[end]) > ' ')
+      ++end;
+    from = start;
+    const size_t at = text.substr(start, end - start).rfind('@');
+    if (at == std::string_view::npos) continue;
+    const std::string_view info = text.substr(start, at);
+    out.append(text.substr(done, start - done));
+    // A user info without a password is often a token standing alone: it goes too.
+    if (const size_t colon = info.find(':'); colon != std::string_view::npos)
+      out.append(info.substr(0, colon + 1));
+    out += "***";
+    done = from = start + at;  // from the "@" on
+  }
+  out.append(text.substr(done));
+  return out;
 }
 
 std::string SynLogEnvironmentText(const char* const* env) {
@@ -157,12 +197,14 @@ std::string SynLogEnvironmentText(const char* const* env) {
     std::string_view entry(*env);
     if (entry.empty() || entry[0] == '=') continue;
     const size_t eq = entry.find('=');
-    const std::string_view name = entry.substr(0, eq);
-    if (eq != std::string_view::npos && SynLogIsSecretName(name)) {
-      text += Blanked(std::string(name));
-      text += "=***";
-    } else {
+    if (eq == std::string_view::npos) {
       text += Blanked(std::string(entry));
+    } else {
+      const std::string_view name = entry.substr(0, eq);
+      text += Blanked(std::string(name));
+      text += '=';
+      text += SynLogIsSecretName(name) ? std::string("***")
+                                       : Blanked(SynLogMaskURLUserInfo(entry.substr(eq + 1)));
     }
     text += '\t';
   }

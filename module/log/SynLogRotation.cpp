@@ -22,12 +22,13 @@ struct FolderCloser {
 
 bool EventArchiveSynLZ(const std::string& file, const std::string& destFolder) {
   using namespace SynLogInternal;
-  if (file.empty() || !FileExists(file)) return false;
+  if (file.empty() || !IsRegularFile(file)) return false;
   const std::string folder = WithSeparator(destFolder);
   if (!MakeFolder(folder)) return false;
-  // An archive of the same name from an earlier pass is never overwritten.
+  // An archive of the same name from an earlier pass is never overwritten, nor is anything else
+  // standing under that name (a link included).
   std::string dest = folder + NameOf(file) + ".synlz";
-  for (int n = 1; FileExists(dest); ++n)
+  for (int n = 1; NameTaken(dest); ++n)
     dest = folder + NameOf(file) + "." + std::to_string(n) + ".synlz";
   if (!SynLZCompressFile(file, dest)) {
     ::unlink(dest.c_str());
@@ -85,8 +86,10 @@ void TSynLogFamily::ArchiveOldFiles() {
         name.compare(name.size() - DefaultExtension.size(), std::string::npos, DefaultExtension) !=
             0)
       continue;
+    // Regular files only: a link named like a log would have the archive copy whatever it
+    // points to into a file others may read.
     struct stat st {};
-    if (::stat((FDestinationPath + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::lstat((FDestinationPath + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     if (st.st_mtime <= limit) old.push_back({name, st.st_mtime});
   }
   if (old.empty()) return;

@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "SynLZ.h"
@@ -180,49 +182,87 @@ bool ReadChunks(Source& src, uint32_t magic, std::string& error, Sink&& sink) {
   return true;
 }
 
-// Opens a file for reading and learns its size; error says which file and why not.
-FilePtr OpenForReading(const std::string& path, uint64_t& size, std::string& error) {
-  std::error_code ec;
-  const fs::file_status st = fs::status(path, ec);
-  if (ec || !fs::exists(st)) {
-    error = "cannot open " + Quoted(path) + ": no such file";
+// What a conversion knows of its source once it is open.
+struct SourceFacts {
+  uint64_t size = 0;
+  mode_t mode = 0;
+  timespec modified{};
+};
+
+enum class Links { Follow, Refuse };
+
+// Opens a regular file for reading; error says which file and why not. With Links::Refuse a
+// symbolic link is refused rather than followed: an archive is made of the file that stands
+// under the name, never of one a link planted there points to.
+FilePtr OpenForReading(const std::string& path, Links links, SourceFacts& facts,
+                       std::string& error) {
+  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (links == Links::Refuse ? O_NOFOLLOW : 0);
+  const int fd = ::open(path.c_str(), flags);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT)
+      error = "cannot open " + Quoted(path) + ": no such file";
+    else if (err == ELOOP && links == Links::Refuse)
+      error = "cannot open " + Quoted(path) + ": a symbolic link, not a regular file";
+    else
+      error = "cannot open " + Quoted(path) + ": " + ErrnoText(err);
     return nullptr;
   }
-  if (!fs::is_regular_file(st)) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     error = "cannot open " + Quoted(path) + ": not a regular file";
+    ::close(fd);
     return nullptr;
   }
-  FilePtr f(std::fopen(path.c_str(), "rb"));
+  // Reading blocks as usual from here on: only the open had to be kept from waiting on a pipe.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FilePtr f(::fdopen(fd, "rb"));
   if (!f) {
     error = "cannot open " + Quoted(path) + ": " + ErrnoText(errno);
+    ::close(fd);
     return nullptr;
   }
-  size = fs::file_size(path, ec);
-  if (ec) {
-    error = "cannot read the size of " + Quoted(path) + ": " + ec.message();
-    return nullptr;
-  }
+  facts.size = static_cast<uint64_t>(st.st_size);
+  facts.mode = st.st_mode & 07777;
+  facts.modified = st.st_mtim;
   return f;
 }
 
-// A file written under a temporary name beside its destination and renamed into place by
-// Commit(); dropped again if never committed, so a failure leaves the destination untouched.
+// A file written under a temporary name of its own beside its destination and renamed into
+// place by Commit(); dropped again if never committed, so a failure leaves the destination
+// untouched. The temporary file is created afresh (mkstemp: exclusive, never through a link), so
+// nothing planted beside the destination can make the writer overwrite another file.
 class PendingFile {
  public:
-  explicit PendingFile(const std::string& dest)
-      : dest_(dest), temp_(dest + ".part" + std::to_string(::getpid())) {}
+  // mode: the permission bits the finished file gets.
+  PendingFile(const std::string& dest, mode_t mode)
+      : dest_(dest), temp_(dest + ".part" + std::to_string(::getpid()) + "-XXXXXX"), mode_(mode) {}
   // Also runs while a failure unwinds (no memory for the chunk buffers): nothing here may need
   // memory, or a second failure would end the process.
   ~PendingFile() {
     file_.reset();
-    if (!committed_) ::unlink(temp_.c_str());
+    if (created_ && !committed_) ::unlink(temp_.c_str());
   }
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
 
   bool Open(std::string& error) {
-    file_.reset(std::fopen(temp_.c_str(), "wb"));
-    if (!file_) error = "cannot create " + Quoted(temp_) + ": " + ErrnoText(errno);
+    const int fd = ::mkostemp(temp_.data(), O_CLOEXEC);
+    if (fd < 0) {
+      error = "cannot create " + Quoted(temp_) + ": " + ErrnoText(errno);
+      return false;
+    }
+    created_ = true;
+    if (::fchmod(fd, mode_) != 0) {
+      error = "cannot set the permissions of " + Quoted(temp_) + ": " + ErrnoText(errno);
+      ::close(fd);
+      return false;
+    }
+    file_.reset(::fdopen(fd, "wb"));
+    if (!file_) {
+      error = "cannot create " + Quoted(temp_) + ": " + ErrnoText(errno);
+      ::close(fd);
+    }
     return file_ != nullptr;
   }
   bool Write(const void* data, size_t n, std::string& error) {
@@ -232,29 +272,28 @@ class PendingFile {
     }
     return true;
   }
-  // Flushes and closes; optionally stamps the modification time; renames over dest.
-  bool Commit(const fs::file_time_type* mtime, std::string& error) {
+  // Flushes, optionally stamps the modification time, closes; renames over dest.
+  bool Commit(const timespec* mtime, std::string& error) {
     std::FILE* f = file_.release();
     if (std::fflush(f) != 0 || std::ferror(f)) {
       error = "cannot write " + Quoted(temp_) + ": " + ErrnoText(errno);
       std::fclose(f);
       return false;
     }
+    if (mtime) {
+      const timespec times[2] = {{0, UTIME_OMIT}, *mtime};
+      if (::futimens(::fileno(f), times) != 0) {
+        error = "cannot set the modification time of " + Quoted(dest_) + ": " + ErrnoText(errno);
+        std::fclose(f);
+        return false;
+      }
+    }
     if (std::fclose(f) != 0) {
       error = "cannot close " + Quoted(temp_) + ": " + ErrnoText(errno);
       return false;
     }
-    std::error_code ec;
-    if (mtime) {
-      fs::last_write_time(temp_, *mtime, ec);
-      if (ec) {
-        error = "cannot set the modification time of " + Quoted(dest_) + ": " + ec.message();
-        return false;
-      }
-    }
-    fs::rename(temp_, dest_, ec);
-    if (ec) {
-      error = "cannot rename " + Quoted(temp_) + " to " + Quoted(dest_) + ": " + ec.message();
+    if (::rename(temp_.c_str(), dest_.c_str()) != 0) {
+      error = "cannot rename " + Quoted(temp_) + " to " + Quoted(dest_) + ": " + ErrnoText(errno);
       return false;
     }
     committed_ = true;
@@ -264,7 +303,9 @@ class PendingFile {
  private:
   std::string dest_;
   std::string temp_;
+  mode_t mode_;
   FilePtr file_;
+  bool created_ = false;
   bool committed_ = false;
 };
 
@@ -275,15 +316,19 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 // The source of a conversion, refused when it is the target itself (writing the target would
 // destroy what is being read).
-FilePtr OpenSourceFor(const std::string& source, const std::string& dest, uint64_t& size,
-                      std::string& error) {
-  FilePtr in = OpenForReading(source, size, error);
+FilePtr OpenSourceFor(const std::string& source, const std::string& dest, Links links,
+                      SourceFacts& facts, std::string& error) {
+  FilePtr in = OpenForReading(source, links, facts, error);
   if (in && SameFile(source, dest)) {
     error = "source and target " + Quoted(dest) + " are the same file";
     in.reset();
   }
   return in;
 }
+
+// Logs and archives hold what the till did and the service answered: readable by the owner's
+// group at most, and never by more than the file they were made from.
+mode_t OutputMode(const SourceFacts& source) { return source.mode & 0640; }
 
 }  // namespace
 
@@ -293,16 +338,11 @@ bool SynLZCompressFile(const std::string& source, const std::string& dest, std::
     error = "chunk size 0 is not allowed";
     return false;
   }
-  uint64_t size = 0;
-  FilePtr in = OpenSourceFor(source, dest, size, error);
+  SourceFacts facts;
+  FilePtr in = OpenSourceFor(source, dest, Links::Refuse, facts, error);
   if (!in) return false;
-  std::error_code ec;
-  const fs::file_time_type mtime = fs::last_write_time(source, ec);
-  if (ec) {
-    error = "cannot read the modification time of " + Quoted(source) + ": " + ec.message();
-    return false;
-  }
-  PendingFile out(dest);
+  const uint64_t size = facts.size;
+  PendingFile out(dest, OutputMode(facts));
   if (!out.Open(error)) return false;
 
   const size_t chunk = EffectiveChunk(chunkSize);
@@ -320,7 +360,7 @@ bool SynLZCompressFile(const std::string& source, const std::string& dest, std::
     if (got < plain.size()) break;
   }
   // A log still being appended to may have grown; the archive holds what was read.
-  return out.Commit(&mtime, error);
+  return out.Commit(&facts.modified, error);
 }
 
 bool SynLZCompressFile(const std::string& source, const std::string& dest, uint32_t magic,
@@ -355,12 +395,12 @@ bool SynLZDecompressToString(std::string_view bytes, std::string& out, std::stri
 
 bool SynLZDecompressFile(const std::string& source, const std::string& dest, std::string& error,
                          uint32_t magic) {
-  uint64_t size = 0;
-  FilePtr in = OpenSourceFor(source, dest, size, error);
+  SourceFacts facts;
+  FilePtr in = OpenSourceFor(source, dest, Links::Follow, facts, error);
   if (!in) return false;
-  PendingFile out(dest);
+  PendingFile out(dest, OutputMode(facts));
   if (!out.Open(error)) return false;
-  FileSource src(in.get(), size);
+  FileSource src(in.get(), facts.size);
   const bool ok = ReadChunks(src, magic, error, [&](const uint8_t* data, size_t n, std::string& e) {
     return out.Write(data, n, e);
   });
@@ -372,10 +412,10 @@ bool SynLZDecompressFile(const std::string& source, const std::string& dest, std
 }
 
 bool SynLZVerifyFile(const std::string& path, std::string& error, uint32_t magic) {
-  uint64_t size = 0;
-  FilePtr in = OpenForReading(path, size, error);
+  SourceFacts facts;
+  FilePtr in = OpenForReading(path, Links::Follow, facts, error);
   if (!in) return false;
-  FileSource src(in.get(), size);
+  FileSource src(in.get(), facts.size);
   const bool ok =
       ReadChunks(src, magic, error, [](const uint8_t*, size_t, std::string&) { return true; });
   if (!ok) error = Quoted(path) + ": " + error;

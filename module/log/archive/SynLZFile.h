@@ -14,8 +14,13 @@ inline constexpr size_t kSynLZMaxChunk = 134217728;
 inline constexpr size_t kSynLZChunkHeaderSize = 20;
 
 // Compresses the file source into dest as chunks of at most chunkSize bytes and gives dest the
-// source's modification time. False when the source is missing or on any error; dest is then
-// left as it was (the archive is written beside it and renamed into place when complete).
+// source's modification time. The source must be a regular file standing under its name: a
+// symbolic link is refused, not followed. False when the source is missing or on any error; dest
+// is then left as it was (the archive is written to a temporary file of its own beside it,
+// created exclusively, and renamed into place when complete).
+//
+// The files both conversions write get the permission bits rw-r----- at most, and none the
+// source lacks.
 bool SynLZCompressFile(const std::string& source, const std::string& dest,
                        uint32_t magic = kSynLZMagic, size_t chunkSize = kSynLZMaxChunk);
 // The same, with a message saying what failed.

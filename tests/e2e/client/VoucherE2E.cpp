@@ -41,9 +41,8 @@ std::string LastLogLine() {
 }
 
 std::string AsLogged(std::string text) {
-  if (const size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
   for (char& c : text)
-    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    if (static_cast<unsigned char>(c) < 0x20) c = c == '\0' ? '?' : ' ';
   return text;
 }
 

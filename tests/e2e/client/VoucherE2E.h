@@ -28,7 +28,7 @@ std::string SandboxProgram();
 fs::path LogFolder();
 // The last line the module log holds.
 std::string LastLogLine();
-// The log writes control bytes as blanks and a text up to its first zero byte.
+// The log writes zero bytes as "?" and other control bytes as blanks.
 std::string AsLogged(std::string text);
 void ExpectLastLogLineEndsWith(const std::string& expected);
 

@@ -122,8 +122,8 @@ const std::string kCheckUnreadable =
     "[TfrmDovraPayment.btnCheckClick] Error : Invalid variant operation: member \"Success\" on a "
     "value of type (Empty)\r\n";
 const std::string kHtml = "<!DOCTYPE html> <html><head><title>Service unavailable</title>";
-// The log writes a text up to its first zero byte.
-const std::string kGarbageAsLogged = "\x7f\xfe{\"Success\":tru\r\n";
+// The log writes the zero byte as "?" and goes on with the rest of the answer.
+const std::string kGarbageAsLogged = "\x7f\xfe{\"Success\":tru?\xc3\x28 ]]\r\n";
 
 const std::string kNoAnswer = "cashier: the dialog shows no answer\n";
 const std::string kBoxOnCheck =

@@ -142,6 +142,37 @@ TEST_F(LogToolTest, CompressAndDecompressRoundTrip) {
   EXPECT_FALSE(fs::exists(Path("y.log")));
 }
 
+// The tool's temporary file was named after the output and the tool's process id: a link planted
+// there beforehand made the tool write through it. Here the link is planted by the very process
+// that becomes the tool, so it stands at exactly that name.
+TEST_F(LogToolTest, ALinkPlantedAtTheTemporaryNameIsNotFollowed) {
+  Write(Path("in.log"), Entry("the log's text"));
+  ASSERT_EQ(Tool({"compress", Path("in.log"), Path("in.synlz")}).code, 0);
+  Write(Path("victim"), "must stay as it is");
+  for (const char* command : {"decompress", "compress"}) {
+    const std::string in = Path(command == std::string("decompress") ? "in.synlz" : "in.log");
+    const std::string out = Path(std::string(command) + ".out");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const std::string planted = out + ".part" + std::to_string(::getpid());
+      if (::symlink(Path("victim").c_str(), planted.c_str()) != 0) ::_exit(100);
+      ::execl(DOVRA_LOGTOOL_PATH, DOVRA_LOGTOOL_PATH, command, in.c_str(), out.c_str(), nullptr);
+      ::_exit(101);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << command;
+    EXPECT_EQ(Read(Path("victim")), "must stay as it is") << command;
+    EXPECT_FALSE(fs::is_symlink(out)) << command;
+    EXPECT_EQ(Read(out),
+              command == std::string("decompress") ? Read(Path("in.log")) : Read(Path("in.synlz")))
+        << command;
+    EXPECT_TRUE(fs::is_symlink(out + ".part" + std::to_string(child))) << "left where it was";
+  }
+}
+
 TEST_F(LogToolTest, HelpAndUsageErrors) {
   ToolRun r = Tool({"--help"});
   EXPECT_EQ(r.code, 0);

@@ -1,5 +1,7 @@
 // Archiving at the family's end: which files go, where they go, and that nothing is lost.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <ctime>
 
@@ -116,6 +118,41 @@ TEST_F(SynLogArchive, HandlerRefusesMissingFilesAndKeepsSourcesItCannotArchive) 
   WriteFile(Dir() + "blocker", "a file where the folder should be");
   EXPECT_FALSE(EventArchiveSynLZ(Dir() + "kept.log", Dir() + "blocker/"));
   EXPECT_EQ(ReadFile(Dir() + "kept.log"), "must survive");
+}
+
+TEST_F(SynLogArchive, OnlyRegularFilesAreArchivedAndNoWiderThanTheirSource) {
+  const mode_t umask = ::umask(0);
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+  };
+  const time_t october = LocalTime(2026, 10, 15);
+  Old("open.log", "was readable by all", october);
+  ::chmod((Dir() + "open.log").c_str(), 0644);
+  Old("private.log", "the owner's only", october);
+  ::chmod((Dir() + "private.log").c_str(), 0600);
+  // A link named like an old log, itself as old as the file it points to.
+  Old("secret", "someone's private file", october);
+  ::chmod((Dir() + "secret").c_str(), 0600);
+  ASSERT_EQ(::symlink((Dir() + "secret").c_str(), (Dir() + "evil.log").c_str()), 0);
+  const timespec old[2] = {{october, 0}, {october, 0}};
+  ::utimensat(AT_FDCWD, (Dir() + "evil.log").c_str(), old, AT_SYMLINK_NOFOLLOW);
+  {
+    TSynLogFamily family;
+    ConfigureLikeModule(family, Dir());
+  }
+  const std::string dest = Dir() + "till/log/202610/";
+  EXPECT_EQ(Decompress(dest + "open.log.synlz"), "was readable by all");
+  EXPECT_EQ(mode(dest + "open.log.synlz"), 0640u);
+  EXPECT_EQ(Decompress(dest + "private.log.synlz"), "the owner's only");
+  EXPECT_EQ(mode(dest + "private.log.synlz"), 0600u);
+  EXPECT_FALSE(Exists(dest + "evil.log.synlz"));
+  // Handed a link directly, the handler refuses it too.
+  EXPECT_FALSE(EventArchiveSynLZ(Dir() + "evil.log", dest));
+  EXPECT_FALSE(Exists(dest + "evil.log.synlz"));
+  EXPECT_TRUE(std::filesystem::is_symlink(Dir() + "evil.log"));
+  EXPECT_EQ(ReadFile(Dir() + "secret"), "someone's private file");
+  ::umask(umask);
 }
 
 TEST_F(SynLogArchive, UncreatableArchiveFolderStopsArchivingQuietly) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "SynLZ.h"
@@ -147,6 +148,38 @@ TEST_F(SynLZFileTest, RefusesToOverwriteItsOwnSource) {
   EXPECT_NE(error.find("same file"), std::string::npos) << error;
   EXPECT_EQ(Read(Path("same.log")), "entries that must survive");
   EXPECT_FALSE(SynLZCompressFile(Path("same.log"), Path("same.log"), error, kSynLZMagic, 0));
+}
+
+TEST_F(SynLZFileTest, OutputsAreNoWiderThanTheSourceAndALinkIsNoSource) {
+  const mode_t umask = ::umask(0);
+  auto mode = [](const std::string& path) { return fs::status(path).permissions(); };
+  using fs::perms;
+  const struct {
+    perms source, output;
+  } cases[] = {
+      {perms(0644), perms(0640)},
+      {perms(0666), perms(0640)},
+      {perms(0600), perms(0600)},
+      {perms(0400), perms(0400)},
+  };
+  for (const auto& c : cases) {
+    Write(Path("m.log"), "entries");
+    fs::permissions(Path("m.log"), c.source);
+    std::string error;
+    ASSERT_TRUE(SynLZCompressFile(Path("m.log"), Path("m.synlz"), error)) << error;
+    EXPECT_EQ(mode(Path("m.synlz")), c.output) << int(c.source);
+    ASSERT_TRUE(SynLZDecompressFile(Path("m.synlz"), Path("m.out"), error)) << error;
+    EXPECT_EQ(mode(Path("m.out")), c.output) << int(c.source);
+    for (const char* f : {"m.log", "m.synlz", "m.out"}) fs::remove(Path(f));
+  }
+  ::umask(umask);
+
+  Write(Path("private"), "someone's file");
+  fs::create_symlink(Path("private"), Path("link.log"));
+  std::string error;
+  EXPECT_FALSE(SynLZCompressFile(Path("link.log"), Path("link.synlz"), error));
+  EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
+  EXPECT_FALSE(fs::exists(Path("link.synlz")));
 }
 
 TEST_F(SynLZFileTest, UnwritableTargetFails) {
