@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -78,9 +79,10 @@ bool Generate(const std::string& certFile, const std::string& keyFile, std::stri
                              reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
   X509_set_issuer_name(cert.get(), name);
   X509_set_pubkey(cert.get(), key.get());
-  // Self-signed and used as its own trust anchor: it must be a CA as well as a server.
-  if (!AddExtension(cert.get(), NID_basic_constraints, "critical,CA:TRUE", error) ||
-      !AddExtension(cert.get(), NID_key_usage, "critical,digitalSignature,keyCertSign", error) ||
+  // Self-signed and trusted as itself by the till, but no CA: whoever has the key in the data
+  // folder can present it for localhost and 127.0.0.1 and sign nothing else.
+  if (!AddExtension(cert.get(), NID_basic_constraints, "critical,CA:FALSE", error) ||
+      !AddExtension(cert.get(), NID_key_usage, "critical,digitalSignature", error) ||
       !AddExtension(cert.get(), NID_ext_key_usage, "serverAuth", error) ||
       !AddExtension(cert.get(), NID_subject_key_identifier, "hash", error) ||
       !AddExtension(cert.get(), NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1", error))
@@ -119,6 +121,39 @@ bool Generate(const std::string& certFile, const std::string& keyFile, std::stri
   return true;
 }
 
+// Why an existing pair is not the sandbox's own kind of certificate; empty when it is.
+std::string UnfitReason(const std::string& certFile, const std::string& keyFile) {
+  TFile certIn(std::fopen(certFile.c_str(), "rb"));
+  TX509 cert(certIn ? PEM_read_X509(certIn.get(), nullptr, nullptr, nullptr) : nullptr);
+  if (!cert) return "it is no PEM certificate";
+  TFile keyIn(std::fopen(keyFile.c_str(), "rb"));
+  TPKey key(keyIn ? PEM_read_PrivateKey(keyIn.get(), nullptr, nullptr, nullptr) : nullptr);
+  ERR_clear_error();
+  if (!key) return "the key file holds no PEM private key";
+  if (X509_check_private_key(cert.get(), key.get()) != 1) return "the key does not match it";
+  if (X509_check_ca(cert.get()) != 0) return "it is a CA certificate";
+  if (X509_cmp_current_time(X509_get0_notAfter(cert.get())) <= 0) return "it has expired";
+  // Exactly the two loopback names, nothing a till could be led to trust it for elsewhere.
+  auto* names = static_cast<GENERAL_NAMES*>(
+      X509_get_ext_d2i(cert.get(), NID_subject_alt_name, nullptr, nullptr));
+  bool localhost = false, loopback = false, other = false;
+  for (int i = 0; names && i < sk_GENERAL_NAME_num(names); ++i) {
+    const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, i);
+    if (name->type == GEN_DNS &&
+        std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.dNSName)),
+                    static_cast<size_t>(ASN1_STRING_length(name->d.dNSName))) == "localhost")
+      localhost = true;
+    else if (name->type == GEN_IPADD && ASN1_STRING_length(name->d.iPAddress) == 4 &&
+             std::memcmp(ASN1_STRING_get0_data(name->d.iPAddress), "\x7f\0\0\x01", 4) == 0)
+      loopback = true;
+    else
+      other = true;
+  }
+  GENERAL_NAMES_free(names);
+  if (!localhost || !loopback || other) return "it is not for localhost and 127.0.0.1 only";
+  return {};
+}
+
 }  // namespace
 
 bool EnsureSandboxCertificate(const std::string& dir, TSandboxCertificate& out,
@@ -127,6 +162,9 @@ bool EnsureSandboxCertificate(const std::string& dir, TSandboxCertificate& out,
   out.CertFile = (fs::path(dir) / "cert.pem").string();
   out.KeyFile = (fs::path(dir) / "key.pem").string();
   std::error_code ec;
-  if (fs::exists(out.CertFile, ec) && fs::exists(out.KeyFile, ec)) return true;
+  if (fs::exists(out.CertFile, ec) || fs::exists(out.KeyFile, ec)) {
+    out.Replaced = UnfitReason(out.CertFile, out.KeyFile);
+    if (out.Replaced.empty()) return true;
+  }
   return Generate(out.CertFile, out.KeyFile, error);
 }

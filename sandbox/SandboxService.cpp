@@ -1,6 +1,13 @@
 #include "SandboxService.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <iterator>
@@ -51,6 +58,28 @@ bool ReadFile(const std::string& path, std::string& content) {
   if (!in) return false;
   content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return !in.bad();
+}
+
+// Now in UTC as ISO 8601 with milliseconds, as the record and the state carry it.
+std::string UtcNow() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[80];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(ms.count()));
+  return text;
+}
+
+// The credentials stay out of the record: only the scheme is kept.
+std::string MaskedAuthorization(const std::string& header) {
+  if (header.empty()) return header;
+  const size_t blank = header.find(' ');
+  return (blank == std::string::npos ? std::string() : header.substr(0, blank + 1)) + "***";
 }
 
 std::string Today() {
@@ -239,6 +268,51 @@ T TSandboxService::Lookup(const std::map<std::string, T>& map, const std::string
   return it == map.end() ? none : it->second;
 }
 
+TFileHandle::~TFileHandle() { Reset(-1); }
+
+void TFileHandle::Reset(int fd) {
+  if (FFd >= 0) ::close(FFd);
+  FFd = fd;
+}
+
+bool TSandboxService::TakeDataFolder(std::string& error) {
+  const std::string& dir = FOptions.DataDir;
+  struct stat info {};
+  if (::stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    error = "the data folder " + dir + " is not a folder";
+    return false;
+  }
+  // Its key and its book are this service's secrets and its money: nobody else may swap them.
+  if (info.st_mode & (S_IWGRP | S_IWOTH)) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    error = "the data folder " + dir + " is writable by other users (mode " + mode +
+            "); use a folder of your own (chmod go-w)";
+    return false;
+  }
+  const std::string lockFile = (std::filesystem::path(dir) / "sandbox.lock").string();
+  FLockFile.Reset(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (FLockFile.Get() < 0) {
+    error = "cannot open the lock file " + lockFile + ": " + std::strerror(errno);
+    return false;
+  }
+  // Two services on one book would each hand out the same single-use voucher.
+  if (::flock(FLockFile.Get(), LOCK_EX | LOCK_NB) != 0) {
+    char pid[32] = {};
+    const ssize_t n = ::pread(FLockFile.Get(), pid, sizeof pid - 1, 0);
+    error = "the data folder " + dir + " is in use by another dovra-sandbox" +
+            (n > 0 ? " (process " + std::string(pid, static_cast<size_t>(n)) + ")" : std::string());
+    return false;
+  }
+  const std::string self = std::to_string(::getpid());
+  if (::ftruncate(FLockFile.Get(), 0) != 0 ||
+      ::pwrite(FLockFile.Get(), self.data(), self.size(), 0) != static_cast<ssize_t>(self.size())) {
+    error = "cannot write the lock file " + lockFile + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 bool TSandboxService::Open(std::string& error) {
   std::error_code ec;
   std::filesystem::create_directories(FOptions.DataDir, ec);
@@ -246,8 +320,15 @@ bool TSandboxService::Open(std::string& error) {
     error = "cannot create the data folder " + FOptions.DataDir + ": " + ec.message();
     return false;
   }
-  if (!LoadBook(error) || !LoadState(error)) return false;
+  if (!TakeDataFolder(error) || !LoadBook(error) || !LoadState(error)) return false;
   if (!FOptions.RecordFile.empty()) {
+    // The record holds the customers' mobile numbers: the owner's only, never through a link.
+    const TFileHandle created(::open(FOptions.RecordFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (created.Get() < 0 || ::fchmod(created.Get(), 0600) != 0) {
+      error = "cannot open the record file " + FOptions.RecordFile + ": " + std::strerror(errno);
+      return false;
+    }
     FRecord.open(FOptions.RecordFile, std::ios::binary | std::ios::app);
     if (!FRecord) {
       error = "cannot open the record file " + FOptions.RecordFile;
@@ -255,6 +336,56 @@ bool TSandboxService::Open(std::string& error) {
     }
   }
   return true;
+}
+
+bool TSandboxService::OpenForListing(std::string& error) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(FOptions.DataDir, ec)) {
+    error = "no data folder " + FOptions.DataDir;
+    return false;
+  }
+  return LoadBook(error) && LoadState(error);
+}
+
+std::string TSandboxService::Listing(bool json) const {
+  const std::string today = Today();
+  const std::string state = (std::filesystem::path(FOptions.DataDir) / "state.json").string();
+  if (json) {
+    TJSONValue vouchers = NewArrayDocument(), redemptions = NewArrayDocument();
+    for (const TVoucher& v : FBook.Vouchers()) {
+      const TVoucherStatus status = FBook.Status(v.Code, today);
+      vouchers.Add(
+          NewObjectDocument({"Code", v.Code, "DisplayName", v.DisplayName, "Status", status.State,
+                             "Redemptions", status.Redemptions, "MultipleUse", v.MultipleUse}));
+    }
+    for (const TRedemption& r : FBook.Redemptions())
+      redemptions.Add(
+          NewObjectDocument({"Reference", r.Reference, "Code", r.Code, "Amount",
+                             TJSONMoney{r.Amount}, "Time", r.Time, "Reversed", r.Reversed}));
+    return NewObjectDocument({"Book", FOptions.VoucherFile, "State", state, "Vouchers", vouchers,
+                              "Redemptions", redemptions})
+               .ToJSON() +
+           "\n";
+  }
+  std::string out = "book: " + FOptions.VoucherFile + "\nstate: " + state + "\nvouchers:\n";
+  char line[512];
+  for (const TVoucher& v : FBook.Vouchers()) {
+    const TVoucherStatus status = FBook.Status(v.Code, today);
+    std::snprintf(line, sizeof line, "  %-12s %-9s %d redemption(s)%s  %s\n", v.Code.c_str(),
+                  status.State.c_str(), status.Redemptions, v.MultipleUse ? ", multiple use" : "",
+                  v.DisplayName.c_str());
+    out += line;
+  }
+  out += "redemptions:\n";
+  if (FBook.Redemptions().empty()) out += "  (none)\n";
+  for (const TRedemption& r : FBook.Redemptions()) {
+    std::snprintf(line, sizeof line, "  %-14s %-12s %10s  %-24s %s\n", r.Reference.c_str(),
+                  r.Code.c_str(), FormatMoney(r.Amount).c_str(),
+                  r.Time.empty() ? "(time not kept)" : r.Time.c_str(),
+                  r.Reversed ? "reversed" : "not reversed");
+    out += line;
+  }
+  return out;
 }
 
 bool TSandboxService::LoadBook(std::string& error) {
@@ -373,8 +504,9 @@ bool TSandboxService::LoadState(std::string& error) {
       error = "sandbox state " + file + ": redemption " + std::to_string(i + 1) + " is damaged";
       return false;
     }
-    redemptions.push_back(
-        {reference->AsText(), code->AsText(), amount->ToMoney(), reversed->AsBoolean()});
+    const TJSONValue* time = TextMember(entry, "Time");
+    redemptions.push_back({reference->AsText(), code->AsText(), amount->ToMoney(),
+                           reversed->AsBoolean(), time ? time->AsText() : std::string()});
   }
   FBook.SetState(std::move(redemptions), static_cast<int64_t>(next->ToFloat()));
   return true;
@@ -387,7 +519,7 @@ bool TSandboxService::SaveState(std::string& error) {
   TJSONValue list = NewArrayDocument();
   for (const TRedemption& r : FBook.Redemptions())
     list.Add(NewObjectDocument({"Reference", r.Reference, "Code", r.Code, "Amount",
-                                TJSONMoney{r.Amount}, "Reversed", r.Reversed}));
+                                TJSONMoney{r.Amount}, "Reversed", r.Reversed, "Time", r.Time}));
   const TJSONValue state =
       NewObjectDocument({"NextReference", FBook.NextReference(), "Redemptions", list});
   {
@@ -410,12 +542,15 @@ bool TSandboxService::SaveState(std::string& error) {
 }
 
 void TSandboxService::Record(const std::string& operation, const TSandboxRequest& request,
-                             const TSandboxReply& reply) {
+                             const TSandboxReply& reply, const std::string& reference) {
   if (!FRecord.is_open()) return;
   TJSONValue line = NewObjectDocument(
-      {"Operation", operation, "Method", request.Method, "Path", request.Path, "ContentType",
-       request.ContentType, "Authorization", request.Authorization, "BodyLength",
+      {"Time", UtcNow(), "Operation", operation, "Method", request.Method, "Path", request.Path,
+       "ContentType", request.ContentType, "Authorization",
+       MaskedAuthorization(request.Authorization), "BodyLength",
        static_cast<int64_t>(request.Body.size()), "Body", request.Body, "Status", reply.Status});
+  // The redemption a redeem or reverse acted on, as the service knows it, whatever was sent.
+  if (!reference.empty()) line.Set("Reference", reference);
   // The status is what the service decided; whether the till could read it is noted apart.
   if (reply.Delivery == TSandboxDelivery::Lost) line.Set("Answer", "lost");
   if (reply.Delivery == TSandboxDelivery::Reset) line.Set("Answer", "reset");
@@ -429,6 +564,13 @@ TSandboxReply TSandboxService::Handle(const TSandboxRequest& request) {
   {
     std::lock_guard<std::mutex> lock(FLock);
     reply = Answer(operation, request);
+    std::string reference;
+    if (operation == "redeem" || operation == "reverse") {
+      const TJSONValue answer = ParseJSONDocument(reply.Body);
+      if (const TJSONValue* r =
+              answer.IsDocument() ? TextMember(answer, "VoucherReference") : nullptr)
+        reference = r->AsText();
+    }
     // The act stands as answered above; only the body the till reads is replaced.
     auto crafted = FOptions.Crafted.find(operation);
     if (crafted == FOptions.Crafted.end()) crafted = FOptions.Crafted.find("all");
@@ -438,7 +580,7 @@ TSandboxReply TSandboxService::Handle(const TSandboxRequest& request) {
       reply.Body = crafted->second;
     }
     reply.Delivery = Lookup(FOptions.Deliveries, operation, TSandboxDelivery::Whole);
-    Record(operation.empty() ? std::string("unknown") : operation, request, reply);
+    Record(operation.empty() ? std::string("unknown") : operation, request, reply, reference);
   }
   // Outside the lock: a slow operation must not hold up the others.
   if (const int ms = Lookup(FOptions.DelayMs, operation, 0); ms > 0)
@@ -501,7 +643,7 @@ TSandboxReply TSandboxService::Answer(const std::string& operation,
       return JsonReply(
           200, AnswerDocument(FBook.Evaluate(code->AsText(), total->ToMoney(), today), false));
     TVoucherBook before = FBook;
-    const TVoucherAnswer answer = FBook.Redeem(code->AsText(), total->ToMoney(), today);
+    const TVoucherAnswer answer = FBook.Redeem(code->AsText(), total->ToMoney(), today, UtcNow());
     std::string error;
     if (answer.Success && !SaveState(error)) {
       // A redemption that is not on disk must not be handed out.

@@ -64,12 +64,34 @@ bool ParseAnswerSwitch(const std::string& text, std::map<std::string, std::strin
 bool ParseDeliverySwitch(const std::string& text, TSandboxDelivery delivery,
                          std::map<std::string, TSandboxDelivery>& map, std::string& error);
 
+// An open file descriptor, closed with the object.
+class TFileHandle {
+ public:
+  TFileHandle() = default;
+  explicit TFileHandle(int fd) : FFd(fd) {}
+  ~TFileHandle();
+  TFileHandle(const TFileHandle&) = delete;
+  TFileHandle& operator=(const TFileHandle&) = delete;
+  int Get() const { return FFd; }
+  void Reset(int fd);
+
+ private:
+  int FFd = -1;
+};
+
 class TSandboxService {
  public:
   explicit TSandboxService(TSandboxOptions options) : FOptions(std::move(options)) {}
 
-  // Loads the voucher book and the saved state; opens the record file. False with a message.
+  // Takes the data folder for this process (refused when another sandbox runs on it, or when
+  // other users may write into it), loads the voucher book and the saved state and opens the
+  // record file (owner only). False with a message.
   bool Open(std::string& error);
+  // Loads the book and the state only, to list them: no lock, nothing written.
+  bool OpenForListing(std::string& error);
+  // The vouchers with their state today and every redemption, as text lines or as one JSON
+  // document.
+  std::string Listing(bool json) const;
   // Thread-safe: the server calls it from its worker threads. The service acts (and saves its
   // state) before any delay, so a till that gives up waiting still finds the act done; the
   // reply says how it is to be delivered.
@@ -77,11 +99,12 @@ class TSandboxService {
 
  private:
   TSandboxReply Answer(const std::string& operation, const TSandboxRequest& request);
+  bool TakeDataFolder(std::string& error);
   bool LoadBook(std::string& error);
   bool LoadState(std::string& error);
   bool SaveState(std::string& error);
   void Record(const std::string& operation, const TSandboxRequest& request,
-              const TSandboxReply& reply);
+              const TSandboxReply& reply, const std::string& reference);
   template <typename T>
   static T Lookup(const std::map<std::string, T>& map, const std::string& operation, T none);
 
@@ -89,4 +112,5 @@ class TSandboxService {
   std::mutex FLock;
   TVoucherBook FBook;
   std::ofstream FRecord;
+  TFileHandle FLockFile;  // held while the service runs: the folder's book is this process's
 };

@@ -81,14 +81,14 @@ TVoucherAnswer TVoucherBook::Evaluate(const std::string& code, TSandboxMoney ord
 }
 
 TVoucherAnswer TVoucherBook::Redeem(const std::string& code, TSandboxMoney orderTotal,
-                                    const std::string& today) {
+                                    const std::string& today, const std::string& time) {
   TVoucherAnswer answer = Evaluate(code, orderTotal, today);
   if (!answer.Success) return answer;
   char reference[32];
   std::snprintf(reference, sizeof reference, "DVR-%08lld",
                 static_cast<long long>(FNextReference++));
   answer.VoucherReference = reference;
-  FRedemptions.push_back({answer.VoucherReference, code, answer.DiscountAmount, false});
+  FRedemptions.push_back({answer.VoucherReference, code, answer.DiscountAmount, false, time});
   return answer;
 }
 

@@ -27,6 +27,7 @@ struct TRedemption {
   std::string Code;
   TSandboxMoney Amount = 0;
   bool Reversed = false;
+  std::string Time;  // when it was made: UTC, ISO 8601; empty in states saved before it was kept
 };
 
 // What the service answers for a voucher against an order.
@@ -55,9 +56,9 @@ class TVoucherBook {
   // today: "YYYY-MM-DD" (local date). Codes compare exactly as typed.
   TVoucherAnswer Evaluate(const std::string& code, TSandboxMoney orderTotal,
                           const std::string& today) const;
-  // As Evaluate; on success records a redemption under a new unique reference.
-  TVoucherAnswer Redeem(const std::string& code, TSandboxMoney orderTotal,
-                        const std::string& today);
+  // As Evaluate; on success records a redemption under a new unique reference, made at time.
+  TVoucherAnswer Redeem(const std::string& code, TSandboxMoney orderTotal, const std::string& today,
+                        const std::string& time);
   // Makes the redemption's use available again; a second reversal is refused.
   TVoucherAnswer Reverse(const std::string& reference);
   TVoucherStatus Status(const std::string& code, const std::string& today) const;

@@ -17,15 +17,44 @@
 
 namespace {
 
-// The example book ships beside the program in the build, and in the source tree.
+// The example book of the source tree, the one people edit; a copy travels beside the program
+// for a build moved elsewhere.
 std::string DefaultVoucherBook() {
   std::error_code ec;
+  const std::string source = DOVRA_SANDBOX_SOURCE_DIR "/vouchers.example.json";
+  if (std::filesystem::exists(source, ec)) return source;
   const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    const auto beside = self.parent_path() / "vouchers.example.json";
-    if (std::filesystem::exists(beside, ec)) return beside.string();
+  return ec ? source : (self.parent_path() / "vouchers.example.json").string();
+}
+
+// dovra-sandbox book: what a data folder's service holds, for support.
+int ListBook(int argc, char** argv) {
+  CLI::App app{
+      "dovra-sandbox book: the vouchers of a sandbox's book with their state, and every "
+      "redemption (reference, code, amount, time, reversed)"};
+  TSandboxOptions options;
+  bool json = false;
+  app.add_option("--data", options.DataDir, "The sandbox's data folder")->required();
+  app.add_option("--vouchers", options.VoucherFile,
+                 "Voucher book (JSON); default: the example book");
+  app.add_flag("--json", json, "One JSON document instead of the table");
+  CLI11_PARSE(app, argc, argv);
+  if (options.VoucherFile.empty()) options.VoucherFile = DefaultVoucherBook();
+  TSandboxService service(options);
+  std::string error;
+  if (!service.OpenForListing(error)) {
+    std::cerr << "dovra-sandbox book: " << error << "\n";
+    return 1;
   }
-  return DOVRA_SANDBOX_SOURCE_DIR "/vouchers.example.json";
+  std::cout << service.Listing(json);
+  return 0;
+}
+
+// Without the default's SO_REUSEPORT: a second service on a port in use must fail to start,
+// not share the port with the first.
+void ExclusivePortOptions(socket_t sock) {
+  int yes = 1;
+  setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<void*>(&yes), sizeof yes);
 }
 
 TSandboxRequest FromHttp(const httplib::Request& req) {
@@ -41,6 +70,7 @@ TSandboxRequest FromHttp(const httplib::Request& req) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "book") return ListBook(argc - 1, argv + 1);
   CLI::App app{"dovra-sandbox: a local voucher service on 127.0.0.1 over HTTPS"};
   int port = 0;
   TSandboxOptions options;
@@ -73,7 +103,8 @@ int main(int argc, char** argv) {
   app.footer(
       "OPERATION: evaluate, redeem, reverse, status or all. Every switch may be repeated, one\n"
       "operation each; a switch naming an operation wins over one naming all.\n"
-      "The first line printed is 'listening on https://127.0.0.1:PORT/'.");
+      "The first line printed is 'listening on https://127.0.0.1:PORT/'.\n"
+      "dovra-sandbox book --data DIR [--json] lists the book and its redemptions.");
   CLI11_PARSE(app, argc, argv);
 
   std::string error;
@@ -129,6 +160,10 @@ int main(int argc, char** argv) {
     std::cerr << "dovra-sandbox: " << error << "\n";
     return 1;
   }
+  if (!certificate.Replaced.empty())
+    std::cerr << "dovra-sandbox: made a new certificate " << certificate.CertFile
+              << ": the one there was not used (" << certificate.Replaced
+              << "); tills must trust the new one\n";
   // A till that has gone away must not end the service while an answer is being written.
   signal(SIGPIPE, SIG_IGN);
   httplib::SSLServer server(certificate.CertFile.c_str(), certificate.KeyFile.c_str());
@@ -138,6 +173,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   server.set_payload_max_length(1 << 20);
+  server.set_socket_options(ExclusivePortOptions);
   // Answers go out at once: without this each small answer waits for the till's delayed
   // acknowledgement, some 40 ms per call.
   server.set_tcp_nodelay(true);
@@ -168,7 +204,8 @@ int main(int argc, char** argv) {
     bound = -1;
   }
   if (bound <= 0) {
-    std::cerr << "dovra-sandbox: cannot listen on 127.0.0.1:" << port << "\n";
+    std::cerr << "dovra-sandbox: cannot listen on 127.0.0.1:" << port
+              << (port ? " (is another service using the port?)" : "") << "\n";
     return 1;
   }
   std::cout << "listening on https://127.0.0.1:" << bound << "/" << std::endl;
