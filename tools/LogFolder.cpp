@@ -142,8 +142,28 @@ std::vector<fs::path> OrderLogFolder(const fs::path& dir) {
   return ordered;
 }
 
+namespace {
+
+// Bytes shown as they are, and that need no look at the bytes around them.
+bool Plain(unsigned char c) {
+  return (c >= 0x20 && c != 0x7F && c != 0xC2) || c == '\t' || c == '\n';
+}
+
+}  // namespace
+
 void TLogLines::Add(std::string_view piece, std::string& out) {
-  for (const char ch : piece) {
+  for (size_t i = 0; i < piece.size(); ++i) {
+    if (!FAfterCR && !FHeldC2) {
+      size_t end = i;
+      while (end < piece.size() && Plain(static_cast<unsigned char>(piece[end]))) ++end;
+      if (end > i) {
+        out.append(piece.data() + i, end - i);
+        FLast = out.back();
+        i = end - 1;
+        continue;
+      }
+    }
+    const char ch = piece[i];
     const unsigned char c = static_cast<unsigned char>(ch);
     if (FAfterCR) {
       FAfterCR = false;

@@ -481,8 +481,11 @@ class StreamDecoder {
         const size_t len = i + 2;
         uint8_t* o = Out(p_);
         if (r >= base_) {
+          // A source closer than the length repeats the output: copied a distance at a time,
+          // each step reads only bytes already in place.
           const uint8_t* s = Out(r);
-          for (size_t j = 0; j < len; ++j) o[j] = s[j];  // forwards: may overlap its own output
+          const size_t d = p_ - r;
+          for (size_t j = 0; j < len; j += d) std::memcpy(o + j, s + j, std::min(d, len - j));
         } else {
           std::memcpy(o, &saved_[h * kLongestMatch], len);
         }
