@@ -427,9 +427,7 @@ class StreamDecoder {
       : srcLen_(srcLen),
         read_(read),
         emit_(emit),
-        in_(kStreamInput),
-        window_(kStreamKeep + kStreamPiece),
-        saved_(kTableSize * kLongestMatch) {
+        in_(std::min(kStreamInput, std::max(srcLen, size_t(4)))) {
     std::fill(std::begin(positions_), std::end(positions_), kUnset);
   }
 
@@ -440,6 +438,8 @@ class StreamDecoder {
       return Fail(Status::TruncatedPrefix);
     Take(prefix);
     item_ = consumed_;
+    // Sized by the announced length only up to the window's bound: a short block takes little.
+    window_.resize(std::min(n_ + kLongestMatch, kStreamKeep + kStreamPiece));
     if (n_ == 0) return consumed_ != srcLen_ ? Fail(Status::TrailingBytes) : Done();
     const size_t matchLimit = n_ >= kTailLiterals ? n_ - kTailLiterals + 1 : 0;
     if (!Fill(4)) return Stopped();
@@ -548,6 +548,7 @@ class StreamDecoder {
     // up in between, so the table is the same, and none of them is left outside the window.
     while (pending_ + 3 <= p_) Enter(pending_++);
     const size_t newBase = p_ - kStreamKeep;
+    saved_.resize(kTableSize * kLongestMatch);
     for (size_t h = 0; h < kTableSize; ++h) {
       const uint32_t r = positions_[h];
       if (r == kUnset || r < base_ || r >= newBase) continue;
