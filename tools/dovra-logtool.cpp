@@ -1,6 +1,8 @@
 // dovra-logtool: prints a till's module logs and .synlz archives as plain lines, and compresses,
 // decompresses and verifies archives. Exit codes: 0 success, 1 failure, 2 usage error.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -61,7 +63,11 @@ int Cat(const std::vector<std::string>& paths) {
       ok = PrintFile(p) && ok;
     }
   }
-  std::fflush(stdout);
+  // Output that did not arrive (a full disk behind a redirection) is a failure, not a listing.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    Fail(std::string("cannot write the output: ") + std::strerror(errno));
+    return 1;
+  }
   return ok ? 0 : 1;
 }
 

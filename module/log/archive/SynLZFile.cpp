@@ -191,7 +191,7 @@ bool StreamChunk(Source& src, uint32_t packedSize, uint32_t packedHash, uint32_t
         return sink(data, n, sinkError);
       });
   if (handed.stopped) {
-    error = !sinkError.empty() ? sinkError : ioError;
+    error = !sinkError.empty() ? sinkError : !ioError.empty() ? ioError : "the reader stopped";
     return false;
   }
   if (!handed.decode.ok() || again.Value() != plainHash) {

@@ -47,7 +47,7 @@ using SynLZSink = std::function<bool(const uint8_t* data, size_t n, std::string&
 bool SynLZReadFile(const std::string& path, const SynLZSink& sink, std::string& error,
                    uint32_t magic = kSynLZMagic);
 
-// In-memory forms of the same format (the tool's cat, tests, fuzzing).
+// In-memory forms of the same format (tests, fuzzing).
 bool SynLZDecompressToString(std::string_view bytes, std::string& out, std::string& error,
                              uint32_t magic = kSynLZMagic);
 std::string SynLZCompressToString(std::string_view data, uint32_t magic = kSynLZMagic,

@@ -241,6 +241,15 @@ TEST_F(LogToolTest, CatReadsAnyArchiveInBoundedMemory) {
   }
 }
 
+TEST_F(LogToolTest, CatFailsWhenItsOutputIsLost) {
+  Write(Path("logs/a.log"), Entry("an entry that goes nowhere"));
+  const std::string cmd =
+      "'" DOVRA_LOGTOOL_PATH "' cat '" + Path("logs") + "' >/dev/full 2>'" + Path("stderr") + "'";
+  const int status = std::system(cmd.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_NE(Read(Path("stderr")).find("cannot write the output"), std::string::npos);
+}
+
 TEST_F(LogToolTest, CatReportsACorruptArchiveAndStillPrintsTheRest) {
   Archive("A.1.synlz", Entry("archived"));
   Write(Path("logs/A.log"), Entry("live"));
