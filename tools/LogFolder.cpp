@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <map>
-#include <sstream>
+#include <cstdio>
+#include <memory>
+#include <tuple>
 
 #include "SynLZFile.h"
 
@@ -25,7 +25,7 @@ bool EndsWith(const std::string& s, std::string_view suffix) {
 }
 
 // NAME.N.synlz with N in 1..9: sets name and number.
-bool IsRotationArchive(const std::string& file, std::string& name, int& number) {
+bool IsNumberedArchive(const std::string& file, std::string& name, int& number) {
   const std::string lower = Lower(file);
   if (!EndsWith(lower, ".synlz") || file.size() < 9) return false;
   const size_t digit = file.size() - 7;  // NAME . N .synlz
@@ -35,10 +35,88 @@ bool IsRotationArchive(const std::string& file, std::string& name, int& number) 
   return !name.empty();
 }
 
-struct Group {
-  fs::path archives[10];  // by rotation number; empty when missing
-  fs::path live;
+bool IsMonthFolder(const std::string& name) {
+  return name.size() == 6 && std::all_of(name.begin(), name.end(),
+                                         [](unsigned char c) { return std::isdigit(c) != 0; });
+}
+
+// Where a file stands in the order the log made it, for files of equal time.
+struct Place {
+  fs::path path;
+  fs::file_time_type written;
+  std::string stem;   // the log name the file belongs to, without ".log"
+  int kind = 0;       // 0 archive of an old log, 1 rotation archive, 2 live log, 3 other archive
+  std::string month;  // folder of an old log's archive
+  int step = 0;       // archiving pass, or 9 - rotation number
+  auto Key() const { return std::tie(written, stem, kind, month, step, path); }
 };
+
+fs::file_time_type WrittenAt(const fs::path& file) {
+  std::error_code ec;
+  const fs::file_time_type t = fs::last_write_time(file, ec);
+  return ec ? fs::file_time_type::min() : t;
+}
+
+bool Skipped(const std::string& file) { return file.empty() || file[0] == '.'; }
+
+void AddTopLevel(const fs::directory_entry& e, std::vector<Place>& places) {
+  const std::string file = e.path().filename().string();
+  const std::string lower = Lower(file);
+  Place p{e.path(), WrittenAt(e.path()), {}, 0, {}, 0};
+  std::string name;
+  int number = 0;
+  if (EndsWith(lower, ".log")) {
+    p.stem = file.substr(0, file.size() - 4);
+    p.kind = 2;
+  } else if (IsNumberedArchive(file, name, number)) {
+    p.stem = name;
+    p.kind = 1;
+    p.step = 9 - number;
+  } else if (EndsWith(lower, ".synlz")) {
+    p.stem = file;
+    p.kind = 3;
+  } else {
+    return;
+  }
+  places.push_back(std::move(p));
+}
+
+// An old log archived at unload: NAME.log.synlz, or NAME.log.K.synlz when an earlier pass had
+// taken that name.
+void AddOldLogArchive(const fs::directory_entry& e, const std::string& month,
+                      std::vector<Place>& places) {
+  const std::string file = e.path().filename().string();
+  if (!EndsWith(Lower(file), ".synlz")) return;
+  Place p{e.path(), WrittenAt(e.path()), {}, 0, month, 0};
+  std::string name;
+  int number = 0;
+  if (IsNumberedArchive(file, name, number) && EndsWith(Lower(name), ".log")) {
+    p.stem = name.substr(0, name.size() - 4);
+    p.step = number;
+  } else {
+    p.stem = file.substr(0, file.size() - 6);
+    if (EndsWith(Lower(p.stem), ".log")) p.stem.resize(p.stem.size() - 4);
+  }
+  places.push_back(std::move(p));
+}
+
+void AddLogFolders(const fs::path& log, std::vector<Place>& places) {
+  for (const fs::directory_entry& m : fs::directory_iterator(log)) {
+    const std::string month = m.path().filename().string();
+    if (!IsMonthFolder(month) || !m.is_directory()) continue;
+    for (const fs::directory_entry& e : fs::directory_iterator(m.path())) {
+      if (!Skipped(e.path().filename().string()) && !e.is_directory())
+        AddOldLogArchive(e, month, places);
+    }
+  }
+}
+
+void Escape(unsigned char c, std::string& out) {
+  static const char kHex[] = "0123456789abcdef";
+  out += "\\x";
+  out.push_back(kHex[c >> 4]);
+  out.push_back(kHex[c & 15]);
+}
 
 }  // namespace
 
@@ -47,52 +125,120 @@ bool IsArchiveName(const fs::path& file) {
 }
 
 std::vector<fs::path> OrderLogFolder(const fs::path& dir) {
-  std::map<std::string, Group> groups;
-  std::vector<fs::path> others;
+  std::vector<Place> places;
   for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
     const std::string file = e.path().filename().string();
-    if (file.empty() || file[0] == '.' || e.is_directory()) continue;
-    const std::string lower = Lower(file);
-    std::string name;
-    int number = 0;
-    if (EndsWith(lower, ".log")) {
-      groups[file.substr(0, file.size() - 4)].live = e.path();
-    } else if (IsRotationArchive(file, name, number)) {
-      groups[name].archives[number] = e.path();
-    } else if (EndsWith(lower, ".synlz")) {
-      others.push_back(e.path());
-    }
+    if (Skipped(file)) continue;
+    if (!e.is_directory())
+      AddTopLevel(e, places);
+    else if (file == "log")
+      AddLogFolders(e.path(), places);
   }
+  std::sort(places.begin(), places.end(),
+            [](const Place& a, const Place& b) { return a.Key() < b.Key(); });
   std::vector<fs::path> ordered;
-  for (const auto& [name, g] : groups) {
-    for (int n = 9; n >= 1; --n) {
-      if (!g.archives[n].empty()) ordered.push_back(g.archives[n]);
-    }
-    if (!g.live.empty()) ordered.push_back(g.live);
-  }
-  std::sort(others.begin(), others.end(),
-            [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
-  ordered.insert(ordered.end(), others.begin(), others.end());
+  ordered.reserve(places.size());
+  for (Place& p : places) ordered.push_back(std::move(p.path));
   return ordered;
+}
+
+namespace {
+
+// Bytes shown as they are, and that need no look at the bytes around them.
+bool Plain(unsigned char c) {
+  return (c >= 0x20 && c != 0x7F && c != 0xC2) || c == '\t' || c == '\n';
+}
+
+}  // namespace
+
+void TLogLines::Add(std::string_view piece, std::string& out) {
+  for (size_t i = 0; i < piece.size(); ++i) {
+    if (!FAfterCR && !FHeldC2) {
+      size_t end = i;
+      while (end < piece.size() && Plain(static_cast<unsigned char>(piece[end]))) ++end;
+      if (end > i) {
+        out.append(piece.data() + i, end - i);
+        FLast = out.back();
+        i = end - 1;
+        continue;
+      }
+    }
+    const char ch = piece[i];
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (FAfterCR) {
+      FAfterCR = false;
+      if (c == '\n') continue;
+    }
+    if (FHeldC2) {
+      FHeldC2 = false;
+      if (c >= 0x80 && c <= 0x9F) {
+        Escape(0xC2, out);
+        Escape(c, out);
+        FLast = 'x';
+        continue;
+      }
+      out.push_back(char(0xC2));
+    }
+    if (c == '\r') {
+      out.push_back('\n');
+      FAfterCR = true;
+    } else if (c == 0xC2) {
+      FHeldC2 = true;
+      continue;
+    } else if ((c < 0x20 && c != '\t' && c != '\n') || c == 0x7F) {
+      Escape(c, out);
+    } else {
+      out.push_back(ch);
+    }
+    FLast = out.back();
+  }
+}
+
+void TLogLines::Finish(std::string& out) {
+  if (FHeldC2) {
+    out.push_back(char(0xC2));
+    FLast = 'x';
+  }
+  if (FLast != '\n') out.push_back('\n');
+  *this = TLogLines();
 }
 
 std::string ToLines(std::string_view text) {
   std::string out;
-  out.reserve(text.size() + 1);
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r') {
-      out.push_back('\n');
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      out.push_back(c);
-    }
-  }
-  if (!out.empty() && out.back() != '\n') out.push_back('\n');
+  TLogLines lines;
+  lines.Add(text, out);
+  lines.Finish(out);
   return out;
 }
 
-bool ReadLogText(const fs::path& file, std::string& text, std::string& error) {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+bool ReadLive(const fs::path& file, const TTextSink& sink, std::string& error) {
+  const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(file.c_str(), "rb"));
+  if (!in) {
+    error = "cannot open '" + file.string() + "': permission denied";
+    return false;
+  }
+  std::string buf(64 * 1024, '\0');
+  for (;;) {
+    const size_t got = std::fread(buf.data(), 1, buf.size(), in.get());
+    if (got > 0) sink(std::string_view(buf.data(), got));
+    if (got < buf.size()) break;
+  }
+  if (std::ferror(in.get())) {
+    error = "cannot read '" + file.string() + "'";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadLogText(const fs::path& file, const TTextSink& sink, std::string& error) {
   std::error_code ec;
   if (!fs::exists(file, ec)) {
     error = "cannot open '" + file.string() + "': no such file";
@@ -102,27 +248,14 @@ bool ReadLogText(const fs::path& file, std::string& text, std::string& error) {
     error = "cannot open '" + file.string() + "': not a regular file";
     return false;
   }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    error = "cannot open '" + file.string() + "': permission denied";
-    return false;
-  }
-  std::ostringstream buf;
-  buf << in.rdbuf();
-  if (in.bad()) {
-    error = "cannot read '" + file.string() + "'";
-    return false;
-  }
-  std::string bytes = std::move(buf).str();
-  if (!IsArchiveName(file)) {
-    text = std::move(bytes);
-    return true;
-  }
-  if (!SynLZDecompressToString(bytes, text, error)) {
-    error = "'" + file.string() + "': " + error;
-    return false;
-  }
-  return true;
+  if (!IsArchiveName(file)) return ReadLive(file, sink, error);
+  return SynLZReadFile(
+      file.string(),
+      [&sink](const uint8_t* data, size_t n, std::string&) {
+        sink(std::string_view(reinterpret_cast<const char*>(data), n));
+        return true;
+      },
+      error);
 }
 
 }  // namespace LogTool

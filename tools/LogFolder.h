@@ -1,28 +1,54 @@
-// How dovra-logtool reads a log folder: which files belong to it and in which order (rotation
-// archives oldest first, then the live log, then the rest), and how a file's text becomes lines.
+// How dovra-logtool reads a log folder: which files belong to it (the live logs, the rotation
+// archives beside them and the archives of old logs under log/YYYYMM/) and in which order, how
+// a file is read piece by piece, and how its text becomes lines safe to show on a terminal.
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace LogTool {
 
-// The .log and .synlz files directly in dir, in reading order: for each log name (sorted),
-// NAME.9.synlz down to NAME.1.synlz and then NAME.log; after all of them every other .synlz
-// file sorted by name. Sub-folders and names beginning with "." are skipped.
+// The files cat reads for dir, oldest first: the .log and .synlz files directly in dir and the
+// .synlz files in its folders log/YYYYMM/ (six digits), by modification time (the time of a
+// file's last entry: archiving keeps it). Files of equal time keep the order in which the log
+// made them: for each log name, its archives of old logs (by month, then the pass that made them:
+// NAME.log.synlz, NAME.log.1.synlz, ...), the rotation archives NAME.9.synlz down to
+// NAME.1.synlz, then the live NAME.log. Other sub-folders and names beginning with "." are
+// skipped. Throws std::filesystem::filesystem_error when dir or one of its log folders cannot be
+// listed.
 std::vector<std::filesystem::path> OrderLogFolder(const std::filesystem::path& dir);
 
 // True for files read as archives (".synlz", any letter case).
 bool IsArchiveName(const std::filesystem::path& file);
 
-// Turns log text into newline-terminated lines: CR LF (entry end) and a bare CR (header line
-// separator) both end a line; a last line without an end gets one.
+// Turns log text, fed in pieces of any size, into newline-terminated lines to print: CR LF (entry
+// end) and a bare CR (header line separator) end a line, LF and TAB stay; every other control
+// character (C0, DEL, and C1 written in UTF-8) is shown as \xNN for each of its bytes, so an
+// entry can never drive the terminal that shows it.
+class TLogLines {
+ public:
+  // Appends the printable form of piece to out.
+  void Add(std::string_view piece, std::string& out);
+  // Ends a file: completes a character held back and gives a last line without an end one.
+  void Finish(std::string& out);
+
+ private:
+  bool FAfterCR = false;  // an LF right after a CR belongs to the same line end
+  bool FHeldC2 = false;   // 0xC2, the first byte of a UTF-8 C1 control or of a letter
+  char FLast = '\n';      // last character written for this file ('\n' when none yet)
+};
+
+// The printable lines of a whole text (TLogLines over one piece).
 std::string ToLines(std::string_view text);
 
-// The text of one log file: archives decompressed after full verification, live logs as they
-// are. False with a message naming the file when it cannot be read or is corrupt.
-bool ReadLogText(const std::filesystem::path& file, std::string& text, std::string& error);
+// Hands the text of one log file to sink in order, in pieces: live logs as they are, archives
+// chunk by chunk, each chunk once fully checked. Memory stays a few MiB whatever the file's size.
+// False with a message naming the file when it cannot be read or is corrupt (what came before
+// the damage has been handed on).
+using TTextSink = std::function<void(std::string_view piece)>;
+bool ReadLogText(const std::filesystem::path& file, const TTextSink& sink, std::string& error);
 
 }  // namespace LogTool

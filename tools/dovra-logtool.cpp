@@ -1,6 +1,8 @@
 // dovra-logtool: prints a till's module logs and .synlz archives as plain lines, and compresses,
 // decompresses and verifies archives. Exit codes: 0 success, 1 failure, 2 usage error.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -17,15 +19,30 @@ namespace {
 
 void Fail(const std::string& message) { std::cerr << "dovra-logtool: " << message << "\n"; }
 
+// Prints one file as it is read, a slice at a time, so that neither a large log nor a large
+// archive is ever held whole.
 bool PrintFile(const fs::path& file) {
-  std::string text, error;
-  if (!LogTool::ReadLogText(file, text, error)) {
-    Fail(error);
-    return false;
-  }
-  const std::string lines = LogTool::ToLines(text);
-  std::fwrite(lines.data(), 1, lines.size(), stdout);
-  return true;
+  constexpr size_t kSlice = 64 * 1024;
+  LogTool::TLogLines lines;
+  std::string out;
+  const auto print = [&out] {
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    out.clear();
+  };
+  std::string error;
+  const bool ok = LogTool::ReadLogText(
+      file,
+      [&](std::string_view piece) {
+        for (size_t at = 0; at < piece.size(); at += kSlice) {
+          lines.Add(piece.substr(at, kSlice), out);
+          print();
+        }
+      },
+      error);
+  lines.Finish(out);
+  print();
+  if (!ok) Fail(error);
+  return ok;
 }
 
 int Cat(const std::vector<std::string>& paths) {
@@ -46,7 +63,11 @@ int Cat(const std::vector<std::string>& paths) {
       ok = PrintFile(p) && ok;
     }
   }
-  std::fflush(stdout);
+  // Output that did not arrive (a full disk behind a redirection) is a failure, not a listing.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    Fail(std::string("cannot write the output: ") + std::strerror(errno));
+    return 1;
+  }
   return ok ? 0 : 1;
 }
 
@@ -71,8 +92,15 @@ int Decompress(const std::string& in, const std::string& out) {
 int Verify(const std::vector<std::string>& paths) {
   for (const std::string& p : paths) {
     std::string error;
-    if (!SynLZVerifyFile(p, error)) {
+    size_t chunks = 0;
+    if (!SynLZVerifyFile(p, error, kSynLZMagic, &chunks)) {
       Fail("verify failed: " + error);
+      return 1;
+    }
+    // The format allows an empty archive, but the log never makes one (a log starts with its
+    // header): an empty file is a lost archive, not a good one.
+    if (chunks == 0) {
+      Fail("verify failed: '" + p + "': empty file, no chunk to check");
       return 1;
     }
     std::cout << p << ": ok\n";
@@ -91,8 +119,12 @@ int main(int argc, char** argv) {
   CLI::App* cat =
       app.add_subcommand("cat", "Print the entries of live logs and archives, one line each");
   cat->footer(
-      "A folder is read in this order: for each log name, the rotation archives NAME.9.synlz\n"
-      "down to NAME.1.synlz, then the live NAME.log; then every other .synlz file by name.");
+      "A folder is read oldest first: its .log and .synlz files and the archives of old logs in\n"
+      "its log/YYYYMM/ folders, by modification time (the time of a file's last entry, kept by\n"
+      "archiving). Files of equal time follow the log's own order: for each log name its\n"
+      "archives of old logs, the rotation archives NAME.9.synlz down to NAME.1.synlz, then the\n"
+      "live NAME.log. Control characters in entries are shown as \\xNN, never sent to the\n"
+      "terminal; tabs and line ends stay.");
   cat->add_option("PATH", catPaths, "Log file, archive or folder")->required();
 
   std::string compIn, compOut;
@@ -114,7 +146,8 @@ int main(int argc, char** argv) {
   CLI::App* verify = app.add_subcommand("verify", "Check every chunk of .synlz archives");
   verify->footer(
       "Checks sizes, both hashes and the compressed data of every chunk. Stops with exit code 1\n"
-      "at the first corrupt file, naming the file, the chunk, its offset and what failed.");
+      "at the first corrupt or empty file, naming the file, the chunk, its offset and what\n"
+      "failed.");
   verify->add_option("FILE", verifyPaths, "Archives to check")->required();
 
   try {

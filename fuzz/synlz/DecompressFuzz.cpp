@@ -1,14 +1,40 @@
 // Arbitrary bytes as a compressed block and as an archive file: the decoder must reject or
-// decode them without touching memory outside its buffers.
+// decode them without touching memory outside its buffers, and the streamed decoder (used for
+// chunks too large to hold) must come to the same verdict, offset and output.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "SynLZ.h"
 #include "SynLZFile.h"
+
+namespace {
+
+void SameAsStreamed(const uint8_t* block, size_t size, const SynLZ::DecodeResult& whole,
+                    const std::vector<uint8_t>& out) {
+  std::vector<uint8_t> streamed;
+  size_t at = 0;
+  const SynLZ::StreamResult r = SynLZ::DecompressStream(
+      size,
+      [&](uint8_t* buf, size_t n) {
+        std::memcpy(buf, block + at, n);
+        at += n;
+        return true;
+      },
+      [&](const uint8_t* piece, size_t n) {
+        streamed.insert(streamed.end(), piece, piece + n);
+        return true;
+      });
+  if (r.stopped || r.decode.status != whole.status) std::abort();
+  if (!whole.ok() && r.decode.inputOffset != whole.inputOffset) std::abort();
+  if (whole.ok() && streamed != out) std::abort();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // As a bare block, into a buffer of exactly the announced size (when it is modest), so any
@@ -19,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const SynLZ::DecodeResult r = SynLZ::Decompress(data, size, out.data(), out.size());
     if (r.ok() && r.outputOffset != announced) std::abort();
     if (!r.ok() && r.inputOffset > size) std::abort();
+    SameAsStreamed(data, size, r, out);
   }
   // A too small buffer must be refused, not overrun.
   std::vector<uint8_t> small(16);
@@ -38,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::vector<uint8_t> out(n);
       const SynLZ::DecodeResult r = SynLZ::Decompress(block.data(), block.size(), out.data(), n);
       if (r.ok() && r.outputOffset != n) std::abort();
+      SameAsStreamed(block.data(), block.size(), r, out);
     }
   }
 

@@ -1,8 +1,10 @@
 #include "SynLZ.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <type_traits>
+#include <vector>
 
 namespace SynLZ {
 namespace {
@@ -379,6 +381,207 @@ uint32_t Hash32(const void* datav, size_t n) {
   s1 += rest;
   s2 += s1;
   return s1 ^ (s2 << 16);
+}
+
+void Hash32Stream::Add(const void* datav, size_t n) {
+  const uint8_t* data = static_cast<const uint8_t*>(datav);
+  while (carried_ != 0 && n != 0) {
+    carry_[carried_++] = *data++;
+    --n;
+    if (carried_ == 4) {
+      s1_ += Load32(carry_);
+      s2_ += s1_;
+      carried_ = 0;
+    }
+  }
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    s1_ += Load32(data + i);
+    s2_ += s1_;
+  }
+  for (; i < n; ++i) carry_[carried_++] = data[i];
+}
+
+uint32_t Hash32Stream::Value() const {
+  uint32_t rest = 0;
+  for (size_t j = carried_; j > 0; --j) rest = (rest << 8) | carry_[j - 1];
+  const uint32_t s1 = s1_ + rest;
+  const uint32_t s2 = s2_ + s1;
+  return s1 ^ (s2 << 16);
+}
+
+namespace {
+
+constexpr size_t kLongestMatch = kMaxMatchExtra + 2;
+constexpr size_t kStreamInput = 64 * 1024;
+// Output kept behind the write position after each hand-over: nearly every match source lies
+// within it, and it is longer than a match, so a source that leaves it is complete already.
+constexpr size_t kStreamKeep = kStreamPiece;
+static_assert(kStreamKeep >= kLongestMatch);
+
+// The state of one streamed decode: the input buffer, the output window, the position table and
+// the bytes saved for entries that point before the window.
+class StreamDecoder {
+ public:
+  StreamDecoder(size_t srcLen, const StreamRead& read, const StreamEmit& emit)
+      : srcLen_(srcLen),
+        read_(read),
+        emit_(emit),
+        in_(std::min(kStreamInput, std::max(srcLen, size_t(4)))) {
+    std::fill(std::begin(positions_), std::end(positions_), kUnset);
+  }
+
+  StreamResult Run() {
+    if (!Fill(4)) return Stopped();
+    size_t prefix = 0;
+    if (!DecompressedSize(in_.data() + inPos_, Available(), n_, &prefix))
+      return Fail(Status::TruncatedPrefix);
+    Take(prefix);
+    item_ = consumed_;
+    // Sized by the announced length only up to the window's bound: a short block takes little.
+    window_.resize(std::min(n_ + kLongestMatch, kStreamKeep + kStreamPiece));
+    if (n_ == 0) return consumed_ != srcLen_ ? Fail(Status::TrailingBytes) : Done();
+    const size_t matchLimit = n_ >= kTailLiterals ? n_ - kTailLiterals + 1 : 0;
+    if (!Fill(4)) return Stopped();
+    if (Available() < 4) return Fail(Status::TruncatedControl);
+    uint32_t ctrl = Load32(in_.data() + inPos_);
+    Take(4);
+    unsigned k = 0;
+    while (p_ < n_) {
+      item_ = consumed_;
+      if (p_ - base_ + kLongestMatch > window_.size() && !HandOver()) return Stopped();
+      const uint32_t bits = ctrl >> k;
+      if ((bits & 1) == 0) {
+        const unsigned run = bits != 0 ? unsigned(std::countr_zero(bits)) : 32 - k;
+        const size_t m = std::min(n_ - p_, size_t(run));
+        if (!Fill(m)) return Stopped();
+        if (Available() < m) return Fail(Status::TruncatedLiteral);
+        std::memcpy(Out(p_), in_.data() + inPos_, m);
+        Take(m);
+        p_ += m;
+        k += unsigned(m);
+      } else {
+        item_ = consumed_;
+        if (p_ >= matchLimit) return Fail(Status::BadMatchPlace);
+        if (!Fill(3)) return Stopped();
+        if (Available() < 2) return Fail(Status::TruncatedMatch);
+        const uint32_t w = Load16(in_.data() + inPos_);
+        Take(2);
+        const uint32_t h = w >> 4;
+        size_t i = w & 15;
+        if (i == 0) {
+          if (Available() < 1) return Fail(Status::TruncatedMatch);
+          i = size_t(in_[inPos_]) + 16;
+          Take(1);
+        }
+        if (i > n_ - p_ - 3) return Fail(Status::BadMatchLength);
+        while (pending_ + 3 <= p_) Enter(pending_++);
+        const uint32_t r = positions_[h];
+        if (r == kUnset || p_ - r < 3) return Fail(Status::BadMatchSource);
+        const size_t len = i + 2;
+        uint8_t* o = Out(p_);
+        if (r >= base_) {
+          // A source closer than the length repeats the output: copied a distance at a time,
+          // each step reads only bytes already in place.
+          const uint8_t* s = Out(r);
+          const size_t d = p_ - r;
+          for (size_t j = 0; j < len; j += d) std::memcpy(o + j, s + j, std::min(d, len - j));
+        } else {
+          std::memcpy(o, &saved_[h * kLongestMatch], len);
+        }
+        while (pending_ < p_) Enter(pending_++);
+        positions_[h] = uint32_t(p_);
+        p_ += len;
+        pending_ = p_;
+        ++k;
+      }
+      item_ = consumed_;
+      if (k == 32) {
+        if (!Fill(4)) return Stopped();
+        if (Available() < 4) return Fail(Status::TruncatedControl);
+        ctrl = Load32(in_.data() + inPos_);
+        Take(4);
+        k = 0;
+      }
+    }
+    item_ = consumed_;
+    if (consumed_ != srcLen_) return Fail(Status::TrailingBytes);
+    if ((ctrl >> k) != 0) return Fail(Status::StrayControlBits);
+    if (!EmitUpTo(p_)) return Stopped();
+    return Done();
+  }
+
+ private:
+  size_t Available() const { return inLen_ - inPos_; }
+  void Take(size_t k) {
+    inPos_ += k;
+    consumed_ += k;
+  }
+  // Makes at least k bytes available, or all the block has left; false when read stopped.
+  bool Fill(size_t k) {
+    if (Available() >= k || fetched_ == srcLen_) return true;
+    std::memmove(in_.data(), in_.data() + inPos_, Available());
+    inLen_ = Available();
+    inPos_ = 0;
+    const size_t want = std::min(in_.size() - inLen_, srcLen_ - fetched_);
+    if (!read_(in_.data() + inLen_, want)) return false;
+    inLen_ += want;
+    fetched_ += want;
+    return true;
+  }
+  bool EmitUpTo(size_t end) {
+    while (emitted_ < end) {
+      const size_t piece = std::min(end - emitted_, kStreamPiece);
+      if (!emit_(Out(emitted_), piece)) return false;
+      emitted_ += piece;
+    }
+    return true;
+  }
+  uint8_t* Out(size_t q) { return window_.data() + (q - base_); }
+  void Enter(size_t q) { positions_[Hash3(Out(q))] = uint32_t(q); }
+
+  // Hands the output so far to emit and slides the window, first saving what the entries that
+  // leave it can still be asked to copy.
+  bool HandOver() {
+    if (!EmitUpTo(p_)) return false;
+    // Literals are entered early here rather than at the next match: nothing looks the table
+    // up in between, so the table is the same, and none of them is left outside the window.
+    while (pending_ + 3 <= p_) Enter(pending_++);
+    const size_t newBase = p_ - kStreamKeep;
+    saved_.resize(kTableSize * kLongestMatch);
+    for (size_t h = 0; h < kTableSize; ++h) {
+      const uint32_t r = positions_[h];
+      if (r == kUnset || r < base_ || r >= newBase) continue;
+      std::memcpy(&saved_[h * kLongestMatch], Out(r), std::min(kLongestMatch, n_ - r));
+    }
+    std::memmove(window_.data(), Out(newBase), p_ - newBase);
+    base_ = newBase;
+    return true;
+  }
+
+  StreamResult Fail(Status s) const { return {DecodeResult{s, item_, p_}, false}; }
+  StreamResult Done() const { return {DecodeResult{Status::Ok, srcLen_, n_}, false}; }
+  StreamResult Stopped() const { return {DecodeResult{Status::Ok, item_, p_}, true}; }
+
+  const size_t srcLen_;
+  const StreamRead& read_;
+  const StreamEmit& emit_;
+  std::vector<uint8_t> in_;
+  size_t inPos_ = 0, inLen_ = 0;
+  size_t fetched_ = 0;   // block bytes read into in_
+  size_t consumed_ = 0;  // block bytes decoded
+  size_t item_ = 0;      // block offset of the item or word being decoded
+  std::vector<uint8_t> window_;
+  size_t base_ = 0;  // output position of window_[0]
+  std::vector<uint8_t> saved_;
+  uint32_t positions_[kTableSize];
+  size_t n_ = 0, p_ = 0, pending_ = 0, emitted_ = 0;
+};
+
+}  // namespace
+
+StreamResult DecompressStream(size_t srcLen, const StreamRead& read, const StreamEmit& emit) {
+  return StreamDecoder(srcLen, read, emit).Run();
 }
 
 }  // namespace SynLZ

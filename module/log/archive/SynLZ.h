@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace SynLZ {
 
@@ -54,5 +55,35 @@ DecodeResult Decompress(const void* src, size_t srcLen, void* dst, size_t dstCap
 
 // The 32-bit hash of n bytes written into archive chunk headers (0 for no data).
 uint32_t Hash32(const void* data, size_t n);
+
+// The same hash over data that arrives in pieces of any length: equal to Hash32 of the pieces
+// put together.
+class Hash32Stream {
+ public:
+  void Add(const void* data, size_t n);
+  uint32_t Value() const;
+
+ private:
+  uint32_t s1_ = 0;
+  uint32_t s2_ = 0;
+  uint8_t carry_[4] = {};  // the bytes of a word not yet complete
+  size_t carried_ = 0;
+};
+
+// Decoding a block too large to hold whole, output and input alike. The block's srcLen bytes
+// are asked for through read (exactly the count given, in order) and the output is handed to
+// emit in pieces of at most kStreamPiece bytes; only a window of recent output is kept, and for
+// each table entry that points before it the bytes a match can still copy from there (a match
+// copies at most 273 bytes from one entry), so memory stays a few MiB whatever the block holds.
+// The checks are those of Decompress, in the same order, with the same offsets; only
+// OutputTooSmall cannot happen, as nothing is sized from the announced length.
+inline constexpr size_t kStreamPiece = size_t(1) << 20;
+struct StreamResult {
+  DecodeResult decode;
+  bool stopped = false;  // read or emit returned false: decoding ended there, decode says nothing
+};
+using StreamRead = std::function<bool(uint8_t* buf, size_t n)>;
+using StreamEmit = std::function<bool(const uint8_t* data, size_t n)>;
+StreamResult DecompressStream(size_t srcLen, const StreamRead& read, const StreamEmit& emit);
 
 }  // namespace SynLZ

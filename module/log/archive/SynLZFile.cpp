@@ -1,5 +1,6 @@
 #include "SynLZFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -69,11 +70,17 @@ void EncodeChunk(const uint8_t* data, size_t n, uint32_t magic, std::vector<uint
 }
 
 // Byte source for the chunk reader: a file or a block of memory, with the bytes left known up
-// front so that no header can make the reader allocate more than the input holds.
+// front so that no header can make the reader allocate more than the input holds. A chunk too
+// large to hold is read twice (checked, then handed on), so a source can go back to an offset.
 class MemorySource {
  public:
   explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
   uint64_t Remaining() const { return bytes_.size() - pos_; }
+  uint64_t Offset() const { return pos_; }
+  bool Seek(uint64_t offset, std::string&) {
+    pos_ = size_t(offset);
+    return true;
+  }
   bool Read(uint8_t* buf, size_t n, std::string&) {
     std::memcpy(buf, bytes_.data() + pos_, n);
     pos_ += n;
@@ -87,25 +94,118 @@ class MemorySource {
 
 class FileSource {
  public:
-  FileSource(std::FILE* f, uint64_t size) : f_(f), left_(size) {}
-  uint64_t Remaining() const { return left_; }
+  FileSource(std::FILE* f, uint64_t size) : f_(f), size_(size) {}
+  uint64_t Remaining() const { return size_ - pos_; }
+  uint64_t Offset() const { return pos_; }
+  bool Seek(uint64_t offset, std::string& error) {
+    if (::fseeko(f_, off_t(offset), SEEK_SET) != 0) {
+      error = "cannot go back to offset " + std::to_string(offset) + ": " + ErrnoText(errno);
+      return false;
+    }
+    pos_ = offset;
+    return true;
+  }
   bool Read(uint8_t* buf, size_t n, std::string& error) {
     if (std::fread(buf, 1, n, f_) != n) {
       error = std::ferror(f_) ? "read error: " + ErrnoText(errno) : "file shrank while reading";
       return false;
     }
-    left_ -= n;
+    pos_ += n;
     return true;
   }
 
  private:
   std::FILE* f_;
-  uint64_t left_;
+  uint64_t size_;
+  uint64_t pos_ = 0;
 };
+
+// Chunks up to this size are read, decoded and handed on whole (the fast decoder); larger ones,
+// up to the format's 128 MiB, are streamed, so that reading any archive, well-formed or crafted,
+// takes a few MiB whatever its headers announce.
+constexpr size_t kWholeChunk = size_t(4) << 20;
+
+// Checks one streamed chunk whose header has been read (src stands at its block), then hands its
+// bytes on in pieces: the block is decoded once for the checks, in the order of a whole chunk's,
+// and once more for sink. False with error (without the chunk's place) on any failure.
+template <class Source, class Sink>
+bool StreamChunk(Source& src, uint32_t packedSize, uint32_t packedHash, uint32_t plainSize,
+                 uint32_t plainHash, uint64_t offset, std::string& error, Sink& sink) {
+  const uint64_t block = src.Offset();
+  uint8_t prefix[4];
+  const size_t prefixLen = packedSize < 4 ? packedSize : 4;
+  size_t announced = 0;
+  if (!src.Read(prefix, prefixLen, error) || !src.Seek(block, error)) return false;
+  const bool prefixOk =
+      SynLZ::DecompressedSize(prefix, prefixLen, announced) && announced == plainSize;
+
+  std::string ioError;
+  uint64_t read = 0;
+  SynLZ::Hash32Stream packedSum, plainSum;
+  const SynLZ::StreamRead readSummed = [&](uint8_t* buf, size_t n) {
+    if (!src.Read(buf, n, ioError)) return false;
+    packedSum.Add(buf, n);
+    read += n;
+    return true;
+  };
+  SynLZ::StreamResult checked;
+  if (prefixOk) {
+    checked = SynLZ::DecompressStream(packedSize, readSummed, [&](const uint8_t* data, size_t n) {
+      plainSum.Add(data, n);
+      return true;
+    });
+  }
+  // The rest of the block still counts for its hash, which is checked first.
+  std::vector<uint8_t> rest;
+  while (ioError.empty() && read < packedSize) {
+    rest.resize(size_t(std::min<uint64_t>(packedSize - read, SynLZ::kStreamPiece)));
+    readSummed(rest.data(), rest.size());
+  }
+  if (!ioError.empty()) {
+    error = ioError;
+    return false;
+  }
+  std::string where;
+  if (!HashMatches("compressed", packedSum.Value(), packedHash, where, error)) return false;
+  if (!prefixOk) {
+    error = "block length prefix " + std::to_string(announced) +
+            " does not match header uncompressed size " + std::to_string(plainSize);
+    return false;
+  }
+  const SynLZ::DecodeResult& r = checked.decode;
+  if (!r.ok()) {
+    error = "compressed data corrupt at block byte " + std::to_string(r.inputOffset) +
+            " (file offset " + std::to_string(offset + kSynLZChunkHeaderSize + r.inputOffset) +
+            "): " + SynLZ::StatusText(r.status);
+    return false;
+  }
+  if (!HashMatches("uncompressed", plainSum.Value(), plainHash, where, error)) return false;
+
+  if (!src.Seek(block, error)) return false;
+  SynLZ::Hash32Stream again;
+  std::string sinkError;
+  const SynLZ::StreamResult handed = SynLZ::DecompressStream(
+      packedSize, [&](uint8_t* buf, size_t n) { return src.Read(buf, n, ioError); },
+      [&](const uint8_t* data, size_t n) {
+        again.Add(data, n);
+        return sink(data, n, sinkError);
+      });
+  if (handed.stopped) {
+    error = !sinkError.empty() ? sinkError : !ioError.empty() ? ioError : "the reader stopped";
+    return false;
+  }
+  if (!handed.decode.ok() || again.Value() != plainHash) {
+    error = "the file changed while it was read";
+    return false;
+  }
+  return true;
+}
 
 // Walks every chunk of an archive, checking it fully before handing its bytes to sink.
 template <class Source, class Sink>
-bool ReadChunks(Source& src, uint32_t magic, std::string& error, Sink&& sink) {
+bool ReadChunks(Source& src, uint32_t magic, std::string& error, Sink&& sink,
+                size_t* chunks = nullptr) {
+  if (chunks) *chunks = 0;
   std::vector<uint8_t> packed;
   std::vector<uint8_t> plain;
   uint64_t offset = 0;
@@ -147,6 +247,15 @@ bool ReadChunks(Source& src, uint32_t magic, std::string& error, Sink&& sink) {
               " runs past the end of the data (" + std::to_string(src.Remaining()) + " bytes left)";
       return false;
     }
+    if (plainSize > kWholeChunk) {
+      if (!StreamChunk(src, packedSize, packedHash, plainSize, plainHash, offset, error, sink)) {
+        error = where + error;
+        return false;
+      }
+      offset += kSynLZChunkHeaderSize + packedSize;
+      if (chunks) ++*chunks;
+      continue;
+    }
     packed.resize(packedSize);
     if (!src.Read(packed.data(), packedSize, error)) {
       error = where + error;
@@ -178,6 +287,7 @@ bool ReadChunks(Source& src, uint32_t magic, std::string& error, Sink&& sink) {
       return false;
     }
     offset += kSynLZChunkHeaderSize + packedSize;
+    if (chunks) ++*chunks;
   }
   return true;
 }
@@ -411,13 +521,24 @@ bool SynLZDecompressFile(const std::string& source, const std::string& dest, std
   return out.Commit(nullptr, error);
 }
 
-bool SynLZVerifyFile(const std::string& path, std::string& error, uint32_t magic) {
+bool SynLZVerifyFile(const std::string& path, std::string& error, uint32_t magic, size_t* chunks) {
   SourceFacts facts;
   FilePtr in = OpenForReading(path, Links::Follow, facts, error);
   if (!in) return false;
   FileSource src(in.get(), facts.size);
-  const bool ok =
-      ReadChunks(src, magic, error, [](const uint8_t*, size_t, std::string&) { return true; });
+  const bool ok = ReadChunks(
+      src, magic, error, [](const uint8_t*, size_t, std::string&) { return true; }, chunks);
+  if (!ok) error = Quoted(path) + ": " + error;
+  return ok;
+}
+
+bool SynLZReadFile(const std::string& path, const SynLZSink& sink, std::string& error,
+                   uint32_t magic) {
+  SourceFacts facts;
+  FilePtr in = OpenForReading(path, Links::Follow, facts, error);
+  if (!in) return false;
+  FileSource src(in.get(), facts.size);
+  const bool ok = ReadChunks(src, magic, error, sink);
   if (!ok) error = Quoted(path) + ": " + error;
   return ok;
 }

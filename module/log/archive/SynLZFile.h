@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -32,10 +33,21 @@ bool SynLZCompressFile(const std::string& source, const std::string& dest, std::
 bool SynLZDecompressFile(const std::string& source, const std::string& dest, std::string& error,
                          uint32_t magic = kSynLZMagic);
 
-// Reads the whole archive and checks sizes, both hashes and the compressed data of every chunk.
-bool SynLZVerifyFile(const std::string& path, std::string& error, uint32_t magic = kSynLZMagic);
+// Reads the whole archive and checks sizes, both hashes and the compressed data of every chunk;
+// chunks, when given, gets how many there are (0 for an empty file, which the format allows).
+bool SynLZVerifyFile(const std::string& path, std::string& error, uint32_t magic = kSynLZMagic,
+                     size_t* chunks = nullptr);
 
-// In-memory forms of the same format (the tool's cat, tests, fuzzing).
+// Reads the archive at path and hands its bytes to sink in order, each chunk only once all of it
+// has been checked, in pieces of at most 4 MiB. Memory stays a few MiB whatever the size of the
+// archive or what its headers announce. False when the file cannot be read, when a chunk is
+// corrupt (error names the file, the chunk, its offset and what did not match; the chunks before
+// it were handed on) or when sink returns false (its error, after the file and the chunk).
+using SynLZSink = std::function<bool(const uint8_t* data, size_t n, std::string& error)>;
+bool SynLZReadFile(const std::string& path, const SynLZSink& sink, std::string& error,
+                   uint32_t magic = kSynLZMagic);
+
+// In-memory forms of the same format (tests, fuzzing).
 bool SynLZDecompressToString(std::string_view bytes, std::string& out, std::string& error,
                              uint32_t magic = kSynLZMagic);
 std::string SynLZCompressToString(std::string_view data, uint32_t magic = kSynLZMagic,

@@ -1,7 +1,9 @@
-// dovra-logtool driven as a process: cat of a rotated log folder, verify, compress and
+// dovra-logtool driven as a process: cat of a rotated log folder and of the module's folder,
+// what cat shows of control characters and how much memory it takes, verify, compress and
 // decompress, exit codes.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -9,9 +11,12 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "SynLZ.h"
 #include "SynLZFile.h"
 #include "TestFolder.h"
 
@@ -54,7 +59,29 @@ class LogToolTest : public TTestFolder {
   static std::string Entry(const std::string& text) {
     return "20261209 10300000 info  " + text + "\r\n";
   }
+  // Runs the tool on its own with stdout thrown away; its exit code, and its peak memory (KiB).
+  std::pair<int, long> Measured(const std::vector<std::string>& args) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      const int err = ::open(Path("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (null < 0 || err < 0 || ::dup2(null, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(100);
+      std::vector<char*> argv{const_cast<char*>(DOVRA_LOGTOOL_PATH)};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(DOVRA_LOGTOOL_PATH, argv.data());
+      ::_exit(101);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child) return {-1, 0};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss};
+  }
 };
+
+void PutLe32(std::string& s, uint32_t v) {
+  for (int i = 0; i < 4; ++i) s.push_back(char(v >> (8 * i)));
+}
 
 TEST_F(LogToolTest, CatOfAFolderPrintsEveryEntryOldestFirst) {
   const std::string header = "/opt/sarn/till 1.0.0.1 (2026-12-01 10:00:00)\rHost=till1\r\r";
@@ -87,6 +114,140 @@ TEST_F(LogToolTest, CatOfAFolderPrintsEveryEntryOldestFirst) {
   EXPECT_EQ(single.out,
             "20261209 10300000 info  sixth\n20261209 10300000 info  seventh\n"
             "20261209 10300000 info  third\n");
+}
+
+// The module's own folder as a till leaves it: the live log and its rotation archives beside the
+// module, named after the host program, the computer and the module; old logs archived at unload
+// under log/YYYYMM/ (a second pass in a month adds ".1"; a second till's "-" log as well).
+TEST_F(LogToolTest, CatOfTheModulesFolderReadsLiveAndArchivedFilesOldestFirst) {
+  const std::string stem = "sarn-till (till1) DovraVoucherPayment.smd";
+  // File, day of its last entry, and its entry; listed in the order cat must print them.
+  const struct {
+    std::string name;
+    int day;
+    const char* entry;
+  } files[] = {
+      {"log/202611/" + stem + ".log.synlz", 1, "archived in november"},
+      {stem + ".3.synlz", 4, "rotated before that log was archived"},
+      {"log/202612/" + stem + "-.log.synlz", 6, "second till's log"},
+      {"log/202612/" + stem + ".log.synlz", 8, "archived in december"},
+      {"log/202612/" + stem + ".log.1.synlz", 9, "archived again in december"},
+      {stem + ".2.synlz", 12, "rotated"},
+      {stem + ".1.synlz", 13, "rotated last"},
+      {stem + ".log", 14, "live"},
+  };
+  const auto start = fs::file_time_type::clock::now() - std::chrono::hours(24 * 30);
+  std::string expected;
+  // Made newest first, so that the order of making is no hint.
+  for (auto f = std::rbegin(files); f != std::rend(files); ++f) {
+    const fs::path path = dir_ / "logs" / f->name;
+    fs::create_directories(path.parent_path());
+    if (path.extension() == ".synlz") {
+      Write(Path("src.tmp"), Entry(f->entry));
+      ASSERT_TRUE(SynLZCompressFile(Path("src.tmp"), path.string()));
+    } else {
+      Write(path.string(), Entry(f->entry));
+    }
+    fs::last_write_time(path, start + std::chrono::hours(24 * f->day));
+    expected = "20261209 10300000 info  " + std::string(f->entry) + "\n" + expected;
+  }
+  const ToolRun r = Tool({"cat", Path("logs")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, expected);
+}
+
+TEST_F(LogToolTest, ControlCharactersInEntriesAreShownEscaped) {
+  const std::string entry = Entry("title \x1b]0;owned\x07 clear \x1b[2J tab\there");
+  Write(Path("logs/a.log"), entry);
+  Archive("a.1.synlz", entry);
+  for (const char* file : {"logs/a.log", "logs/a.1.synlz"}) {
+    const ToolRun r = Tool({"cat", Path(file)});
+    EXPECT_EQ(r.code, 0) << file << ": " << r.err;
+    EXPECT_EQ(r.out, "20261209 10300000 info  title \\x1b]0;owned\\x07 clear \\x1b[2J tab\there\n")
+        << file;
+  }
+}
+
+TEST_F(LogToolTest, VerifyRefusesAFileWithoutAChunk) {
+  Archive("good.synlz", Entry("a"));
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* message;
+  } cases[] = {
+      {"empty.synlz", "", "empty file, no chunk to check"},
+      {"short.synlz", "0123456", "header cut off (7 of 20 bytes)"},
+      {"text.synlz", "not an archive, just some text", "magic"},
+  };
+  for (const auto& c : cases) {
+    Write(Path(std::string("logs/") + c.name), c.bytes);
+    const ToolRun r =
+        Tool({"verify", Path("logs/good.synlz"), Path(std::string("logs/") + c.name)});
+    EXPECT_EQ(r.code, 1) << c.name;
+    EXPECT_EQ(r.out, Path("logs/good.synlz") + ": ok\n") << c.name;
+    EXPECT_NE(r.err.find("'" + Path(std::string("logs/") + c.name) + "': "), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
+
+// Highly compressible chunks decode to about 90 times their size: reading one must not hold the
+// archive's text, nor a whole chunk (up to 128 MiB), nor what a header announces. A child's peak
+// includes what its parent held when it forked, so the archives are made in a child of their own
+// and this process stays small.
+TEST_F(LogToolTest, CatReadsAnyArchiveInBoundedMemory) {
+  const long kLimitKiB = 64 * 1024;
+  const pid_t maker = ::fork();
+  ASSERT_GE(maker, 0);
+  if (maker == 0) {
+    std::string plain = Entry("[TDovraVoucherAPI.Evaluate] ok");
+    while (plain.size() < (size_t(72) << 20)) plain += plain;
+    plain.resize(size_t(72) << 20);
+    const std::string small = SynLZCompressToString(std::string_view(plain).substr(0, 4 << 20));
+    std::string chunks;
+    for (int i = 0; i < 17; ++i) chunks += small;
+    Write(Path("small-chunks.synlz"), chunks);
+    Write(Path("large-chunk.synlz"), SynLZCompressToString(plain));
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(maker, &status, 0), maker);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // A valid-looking chunk announcing 128 MiB whose block ends after 32 literals.
+  std::string block = {0x00, char(0x80), 0x00, 0x10, 0, 0, 0, 0};
+  block += std::string(32, 'a');
+  std::string announcing;
+  PutLe32(announcing, kSynLZMagic);
+  PutLe32(announcing, uint32_t(block.size()));
+  PutLe32(announcing, SynLZ::Hash32(block.data(), block.size()));
+  PutLe32(announcing, uint32_t(kSynLZMaxChunk));
+  PutLe32(announcing, 1);
+  Write(Path("announcing.synlz"), announcing + block);
+
+  const struct {
+    const char* file;
+    int code;
+  } cases[] = {
+      {"small-chunks.synlz", 0},  // 17 chunks of 4 MiB
+      {"large-chunk.synlz", 0},   // one of 72 MiB
+      {"announcing.synlz", 1},
+  };
+  for (const auto& c : cases) {
+    const auto [code, peakKiB] = Measured({"cat", Path(c.file)});
+    EXPECT_EQ(code, c.code) << c.file << ": " << Read(Path("stderr"));
+    EXPECT_LT(peakKiB, kLimitKiB) << c.file;
+    std::printf("cat %s: peak %ld KiB\n", c.file, peakKiB);
+  }
+}
+
+TEST_F(LogToolTest, CatFailsWhenItsOutputIsLost) {
+  Write(Path("logs/a.log"), Entry("an entry that goes nowhere"));
+  const std::string cmd =
+      "'" DOVRA_LOGTOOL_PATH "' cat '" + Path("logs") + "' >/dev/full 2>'" + Path("stderr") + "'";
+  const int status = std::system(cmd.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_NE(Read(Path("stderr")).find("cannot write the output"), std::string::npos);
 }
 
 TEST_F(LogToolTest, CatReportsACorruptArchiveAndStillPrintsTheRest) {

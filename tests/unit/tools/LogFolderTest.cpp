@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -14,27 +15,80 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(LogFolder, OrdersRotationGroupsThenTheRest) {
+TEST(LogFolder, OrdersByTimeThenAsTheLogMadeTheFiles) {
   const TScratchFolder scratch("logfolder");
   const fs::path& dir = scratch.Dir();
+  const fs::file_time_type t0 = fs::file_time_type::clock::now() - std::chrono::hours(24 * 60);
+  // Name, and seconds after t0 of its last entry; -1 for files that are not read.
+  const struct {
+    const char* name;
+    int at;
+  } files[] = {
+      {"T.log", 400},
+      {"T.1.synlz", 400},
+      {"T.2.synlz", 400},
+      {"T.3.synlz", 200},  // rotated before the log it came from was archived
+      {"log/202611/T.log.synlz", 100},
+      {"log/202612/T.log.1.synlz", 300},  // a second pass in that month, same second
+      {"log/202612/T.log.synlz", 300},
+      {"U.log", 350},
+      {"other.synlz", 50},
+      {"V.LOG", 500},
+      {"V.1.SYNLZ", 500},
+      {"A.10.synlz", 500},
+      {".hidden.log", -1},
+      {"readme.txt", -1},
+      {"log/202612/.part.synlz", -1},
+      {"log/202612/readme.txt", -1},
+      {"log/notes/x.synlz", -1},
+      {"log/2026/x.synlz", -1},
+  };
   fs::create_directories(dir / "sub.log");
-  for (const char* name :
-       {"B.log", "B.1.synlz", "A.10.synlz", "B.9.synlz", "A.log", "B.2.synlz", "z.log.synlz",
-        "c.log.synlz", ".hidden.log", "readme.txt", "A.1.SYNLZ"}) {
-    std::ofstream(dir / name) << "x";
+  for (const auto& f : files) {
+    fs::create_directories((dir / f.name).parent_path());
+    std::ofstream(dir / f.name) << "x";
+    fs::last_write_time(dir / f.name, t0 + std::chrono::seconds(f.at < 0 ? 0 : f.at));
   }
   std::vector<std::string> names;
-  for (const fs::path& p : LogTool::OrderLogFolder(dir)) names.push_back(p.filename().string());
-  EXPECT_EQ(names,
-            (std::vector<std::string>{"A.1.SYNLZ", "A.log", "B.9.synlz", "B.2.synlz", "B.1.synlz",
-                                      "B.log", "A.10.synlz", "c.log.synlz", "z.log.synlz"}));
+  for (const fs::path& p : LogTool::OrderLogFolder(dir))
+    names.push_back(p.lexically_relative(dir).generic_string());
+  EXPECT_EQ(names, (std::vector<std::string>{"other.synlz", "log/202611/T.log.synlz", "T.3.synlz",
+                                             "log/202612/T.log.synlz", "log/202612/T.log.1.synlz",
+                                             "U.log", "T.2.synlz", "T.1.synlz", "T.log",
+                                             "A.10.synlz", "V.1.SYNLZ", "V.LOG"}));
 }
 
-TEST(LogFolder, HeaderSeparatorsAndEntryEndsBecomeLines) {
-  EXPECT_EQ(LogTool::ToLines("h1\rh2\r\re1\r\ne2\r\n"), "h1\nh2\n\ne1\ne2\n");
-  EXPECT_EQ(LogTool::ToLines("cut entry"), "cut entry\n");
-  EXPECT_EQ(LogTool::ToLines("a\r\n\r\nb\r"), "a\n\nb\n");
-  EXPECT_EQ(LogTool::ToLines(""), "");
+TEST(LogFolder, LinesKeepTheirEndsAndShowControlCharactersEscaped) {
+  const struct {
+    std::string text;
+    std::string lines;
+  } cases[] = {
+      {"h1\rh2\r\re1\r\ne2\r\n", "h1\nh2\n\ne1\ne2\n"},
+      {"cut entry", "cut entry\n"},
+      {"a\r\n\r\nb\r", "a\n\nb\n"},
+      {"", ""},
+      {"tab\tand lf\nstay\r\n", "tab\tand lf\nstay\n"},
+      {"a \x1b]0;owned\x07 b\r\n", "a \\x1b]0;owned\\x07 b\n"},
+      {"\x1b[2J", "\\x1b[2J\n"},
+      {std::string("nul\0 del\x7f bs\b vt\v ff\f", 21),
+       "nul\\x00 del\\x7f bs\\x08 vt\\x0b ff\\x0c\n"},
+      {"csi \xc2\x9b"
+       "2J nel \xc2\x85",
+       "csi \\xc2\\x9b2J nel \\xc2\\x85\n"},
+      {"caf\xc3\xa9 \xc2\xa3 5\xc2", "caf\xc3\xa9 \xc2\xa3 5\xc2\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LogTool::ToLines(c.text), c.lines) << c.text;
+    // Cut anywhere (inside a CR LF, a UTF-8 sequence), the pieces give the same lines.
+    for (size_t cut = 1; cut < c.text.size(); ++cut) {
+      LogTool::TLogLines lines;
+      std::string out;
+      lines.Add(std::string_view(c.text).substr(0, cut), out);
+      lines.Add(std::string_view(c.text).substr(cut), out);
+      lines.Finish(out);
+      EXPECT_EQ(out, c.lines) << "cut at " << cut << " of " << c.text;
+    }
+  }
 }
 
 }  // namespace

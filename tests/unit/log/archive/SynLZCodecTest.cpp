@@ -2,6 +2,7 @@
 // the decoder's handling of damaged or hostile blocks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -430,6 +431,108 @@ TEST(SynLZDecode, UnsetSourceFarFromTheEndsStopsAtItsItem) {
   EXPECT_EQ(r.inputOffset, 2u + 4 + 32 + 4 + 32 + 4);
   EXPECT_EQ(r.outputOffset, 64u);
   EXPECT_EQ(out.substr(0, 64), lit);
+}
+
+// The streamed decoder, fed and drained in small pieces, against the whole-block one.
+SynLZ::StreamResult Stream(const Bytes& block, std::string& out) {
+  out.clear();
+  size_t at = 0;
+  return SynLZ::DecompressStream(
+      block.size(),
+      [&](uint8_t* buf, size_t n) {
+        std::memcpy(buf, block.data() + at, n);
+        at += n;
+        return true;
+      },
+      [&](const uint8_t* data, size_t n) {
+        EXPECT_LE(n, SynLZ::kStreamPiece);
+        out.append(reinterpret_cast<const char*>(data), n);
+        return true;
+      });
+}
+
+void ExpectSameDecode(const Bytes& block, const std::string& what) {
+  std::string whole, streamed;
+  size_t n = 0;
+  SynLZ::DecompressedSize(block.data(), block.size(), n);
+  const SynLZ::DecodeResult a = Unpack(block, whole, n);
+  const SynLZ::StreamResult b = Stream(block, streamed);
+  ASSERT_FALSE(b.stopped) << what;
+  EXPECT_EQ(a.status, b.decode.status) << what;
+  if (!a.ok()) {
+    EXPECT_EQ(a.inputOffset, b.decode.inputOffset) << what;
+    return;
+  }
+  EXPECT_EQ(b.decode.outputOffset, n) << what;
+  EXPECT_TRUE(whole == streamed) << what;
+}
+
+TEST(SynLZStream, DecodesAndRejectsExactlyAsTheWholeBlockDecoder) {
+  // Over 3 MiB, so the window slides: a stretch of one repeated byte touches one table entry
+  // only, so the entries of the text before it still name that text when it comes back, far
+  // outside the window.
+  const std::string text = LogText(70000, 9);
+  const std::string far = text + std::string(3 << 20, 'z') + text + LogText(5000, 10);
+  const std::vector<std::pair<std::string, std::string>> inputs = {
+      {"empty", ""},
+      {"short", "abc"},
+      {"log text", LogText(100000, 3)},
+      {"noise", Noise(50000, 4, 256)},
+      {"far matches", far},
+  };
+  for (const auto& [what, s] : inputs) ExpectSameDecode(Pack(s), what);
+
+  // Damage: every truncation and byte flip of a small block, and flips in the far block's
+  // matches from outside the window.
+  const Bytes small = Pack(LogText(600, 5));
+  for (size_t len = 0; len < small.size(); ++len)
+    ExpectSameDecode(Bytes(small.begin(), small.begin() + len), "cut to " + std::to_string(len));
+  for (size_t i = 0; i < small.size(); ++i) {
+    for (uint8_t bit : {0x01, 0x10, 0x80}) {
+      Bytes bad = small;
+      bad[i] ^= bit;
+      ExpectSameDecode(bad, "flip at " + std::to_string(i));
+    }
+  }
+  const Bytes big = Pack(far);
+  for (size_t i = big.size() - 6000; i < big.size(); i += 397) {
+    Bytes bad = big;
+    bad[i] ^= 0x10;
+    ExpectSameDecode(bad, "far block flip at " + std::to_string(i));
+  }
+}
+
+TEST(SynLZStream, StopsWhenReadOrEmitSaysSo) {
+  const Bytes block = Pack(LogText(3 << 20, 11));
+  size_t emitted = 0;
+  const SynLZ::StreamResult byEmit = SynLZ::DecompressStream(
+      block.size(),
+      [&, at = size_t(0)](uint8_t* buf, size_t n) mutable {
+        std::memcpy(buf, block.data() + at, n);
+        at += n;
+        return true;
+      },
+      [&](const uint8_t*, size_t n) {
+        emitted += n;
+        return false;
+      });
+  EXPECT_TRUE(byEmit.stopped);
+  EXPECT_EQ(emitted, SynLZ::kStreamPiece);
+  const SynLZ::StreamResult byRead = SynLZ::DecompressStream(
+      block.size(), [](uint8_t*, size_t) { return false; },
+      [](const uint8_t*, size_t) { return true; });
+  EXPECT_TRUE(byRead.stopped);
+}
+
+TEST(SynLZHash, PiecesGiveTheWholeHash) {
+  const std::string s = Noise(1000, 7, 256);
+  for (size_t piece : {1, 2, 3, 5, 7, 64, 999, 1000}) {
+    SynLZ::Hash32Stream h;
+    for (size_t at = 0; at < s.size(); at += piece)
+      h.Add(s.data() + at, std::min(piece, s.size() - at));
+    EXPECT_EQ(h.Value(), SynLZ::Hash32(s.data(), s.size())) << piece;
+  }
+  EXPECT_EQ(SynLZ::Hash32Stream().Value(), 0u);
 }
 
 }  // namespace

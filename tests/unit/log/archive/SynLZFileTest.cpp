@@ -2,6 +2,7 @@
 // the messages that name the chunk, its offset and the field that did not match.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -189,6 +190,65 @@ TEST_F(SynLZFileTest, UnwritableTargetFails) {
   EXPECT_NE(error.find("no/such/dir"), std::string::npos) << error;
   EXPECT_FALSE(SynLZCompressFile(Path("u.log"), dir_.string()));  // a folder is no target
   EXPECT_TRUE(fs::is_directory(dir_));
+}
+
+// A chunk over 4 MiB is streamed rather than held: it reads back the same, in pieces, and each
+// kind of damage gives the message a small chunk gives.
+TEST_F(SynLZFileTest, ALargeChunkIsCheckedAsFullyAsASmallOne) {
+  const std::string text = Entries(1000, 5) + Entries(5 << 20, 6);
+  const std::string good =
+      SynLZCompressToString(text.substr(0, 1000)) + SynLZCompressToString(text.substr(1000));
+  const size_t second = 20 + Le32(good, 4);
+  const uint32_t packed = Le32(good, second + 4);
+  Write(Path("big.synlz"), good);
+  std::string back, error;
+  size_t largest = 0;
+  ASSERT_TRUE(SynLZReadFile(
+      Path("big.synlz"),
+      [&](const uint8_t* data, size_t n, std::string&) {
+        back.append(reinterpret_cast<const char*>(data), n);
+        largest = std::max(largest, n);
+        return true;
+      },
+      error))
+      << error;
+  EXPECT_TRUE(back == text);
+  EXPECT_LE(largest, size_t(1) << 20);
+
+  std::string flipped = good;
+  flipped[second + 20 + packed / 2] ^= 0x04;
+  std::string plainHash = good;
+  PutLe32(plainHash, second + 16, Le32(good, second + 16) ^ 1);
+  std::string prefix = good;
+  PutLe32(prefix, second + 12, uint32_t(text.size() - 1000 - 1));
+  // The block cut by its last byte, with sizes and compressed hash made to agree.
+  std::string block = good.substr(second + 20, packed - 1);
+  std::string cut = good.substr(0, second + 20) + block;
+  PutLe32(cut, second + 4, packed - 1);
+  PutLe32(cut, second + 8, SynLZ::Hash32(block.data(), block.size()));
+  const struct {
+    const char* what;
+    std::string bytes;
+    std::string message;
+  } cases[] = {
+      {"data byte flipped", flipped, "compressed hash"},
+      {"uncompressed hash", plainHash, "uncompressed hash"},
+      {"prefix", prefix,
+       "block length prefix " + std::to_string(text.size() - 1000) +
+           " does not match header uncompressed size " + std::to_string(text.size() - 1001)},
+      {"block cut", cut, "compressed data corrupt at block byte"},
+  };
+  for (const auto& c : cases) {
+    Write(Path("bad.synlz"), c.bytes);
+    std::string e;
+    EXPECT_FALSE(SynLZVerifyFile(Path("bad.synlz"), e)) << c.what;
+    EXPECT_NE(e.find("chunk 2 at offset " + std::to_string(second) + ": "), std::string::npos)
+        << c.what << ": " << e;
+    EXPECT_NE(e.find(c.message), std::string::npos) << c.what << ": " << e;
+    std::string out, memError;
+    EXPECT_FALSE(SynLZDecompressToString(c.bytes, out, memError)) << c.what;
+    EXPECT_NE(e.find(memError), std::string::npos) << c.what << ": " << memError;
+  }
 }
 
 // Damage to a three-chunk archive and the message each kind produces.
