@@ -26,7 +26,9 @@ class TSandboxProcess {
     std::string error, line;
     if (!FProcess.Start(program, args, {}, error)) throw std::runtime_error(error);
     if (!FProcess.ReadLine(line, 15000) || line.rfind("listening on ", 0) != 0)
-      throw std::runtime_error("dovra-sandbox did not start: '" + line + "'");
+      throw std::runtime_error(
+          std::string("dovra-sandbox did not start within 15 s; it printed '") +
+          FProcess.Printed() + "'");
     URL = line.substr(13);
   }
   ~TSandboxProcess() { FProcess.Stop(); }

@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include "DialogTestSupport.h"
+#include "DialogWatchdog.h"
 #include "FDovraPayment.h"
 #include "modLog.h"
 
@@ -90,6 +91,7 @@ class DialogWindow : public ::testing::Test {
   TScopedTestRegistry FRegistry;
   TScopedEnv FMoneyLocale{"LC_ALL", "C"};
   std::unique_ptr<TfrmDovraPayment> Dialog = std::make_unique<TfrmDovraPayment>();
+  TDialogWatchdog FWatchdog;
 };
 
 TEST_F(DialogWindow, ControlsMatchTheLayout) {

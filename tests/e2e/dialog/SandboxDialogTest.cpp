@@ -3,14 +3,14 @@
 #include <gtest/gtest.h>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include "DialogTestSupport.h"
+#include "DialogWatchdog.h"
 #include "FDovraPayment.h"
 #include "RestClient.h"
+#include "SandboxProcess.h"
 #include "TServiceRegistry.h"
 #include "implDovraVoucherAPI.h"
 #include "modConstants.h"
@@ -23,23 +23,12 @@ const char* const kOrder = R"({"AfterDisc":150,"LineItems":[{"Code":"A1","Quanti
 class SandboxDialog : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(FData.isValid());
-    FSandbox.setProgram(DOVRA_SANDBOX_PROGRAM);
-    FSandbox.setArguments({"--port", "0", "--data", FData.path()});
-    FSandbox.start();
-    ASSERT_TRUE(FSandbox.waitForStarted(10000)) << "dovra-sandbox did not start";
-    QString line;
-    while (!line.contains('\n') && FSandbox.waitForReadyRead(15000))
-      line += QString::fromUtf8(FSandbox.readAllStandardOutput());
-    const QString prefix = "listening on ";
-    ASSERT_TRUE(line.startsWith(prefix)) << line.toStdString();
-    const QString url = line.mid(prefix.size()).trimmed();
-
-    FBaseUrl = std::make_unique<TScopedEnv>("DOVRA_BASE_URL", url.toUtf8().constData());
+    FSandbox = std::make_unique<TSandboxProcess>();
+    FBaseUrl = std::make_unique<TScopedEnv>("DOVRA_BASE_URL", FSandbox->URL.c_str());
     LoadVoucherServiceAddress();
     TIntfPtr<IServiceRegistry> registry = NewServiceRegistry();
     TRestClientOptions options;
-    options.CaFile = (FData.path() + "/cert.pem").toStdString();
+    options.CaFile = FSandbox->CertFile();
     RegisterRestClient(registry.Get(), options);
     registry->RegisterFactory(IDovraVoucherAPI::IID, MakeObject<TDovraVoucherAPIFactory>().Get());
     ModuleRegistrySlot() = registry;
@@ -48,8 +37,7 @@ class SandboxDialog : public ::testing::Test {
     ModuleRegistrySlot() = nullptr;
     FBaseUrl.reset();
     LoadVoucherServiceAddress();
-    FSandbox.terminate();
-    if (!FSandbox.waitForFinished(5000)) FSandbox.kill();
+    FSandbox.reset();
   }
 
   template <class T>
@@ -57,8 +45,8 @@ class SandboxDialog : public ::testing::Test {
     return dialog.findChild<T*>(name);
   }
 
-  QTemporaryDir FData;
-  QProcess FSandbox;
+  std::unique_ptr<TSandboxProcess> FSandbox;
+  TDialogWatchdog FWatchdog;
   std::unique_ptr<TScopedEnv> FBaseUrl;
   TScopedEnv FMoneyLocale{"LC_ALL", "C"};
 };

@@ -330,7 +330,8 @@ class FaultDuringPayment : public TTillFixture, public ::testing::WithParamInter
     std::string error, line;
     ASSERT_TRUE(Healthy.Start(program, {"--port", "0", "--data", data.string()}, {}, error))
         << error;
-    ASSERT_TRUE(Healthy.ReadLine(line, 15000)) << "no first line";
+    ASSERT_TRUE(Healthy.ReadLine(line, 15000))
+        << "no first line; it printed: " << Healthy.Printed();
     ASSERT_EQ(line.rfind("listening on ", 0), 0u) << line;
     ServiceURL = line.substr(13);
   }

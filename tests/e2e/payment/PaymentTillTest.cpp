@@ -203,9 +203,9 @@ TEST_F(PaymentAtTheTill, ATillKilledAfterItsReceiptKeepsTheRedemption) {
   ASSERT_TRUE(till.Start(SARN_TILL_PROGRAM, TillArgs(PayArgs("WELCOME10")), Environment(), error))
       << error;
   bool receipt = false;
-  while (!receipt && till.ReadLine(line, 60000))
+  while (!receipt && till.ReadLine(line, kChildWaitMs))
     receipt = line.rfind("receipt: payment entry", 0) == 0;
-  ASSERT_TRUE(receipt) << "last line: " << line;
+  ASSERT_TRUE(receipt) << "no receipt; the till printed:\n" << till.Printed();
   till.Kill();
 
   const std::vector<TRow> rows = Transactions();

@@ -33,16 +33,19 @@ class TwoTillsOneDatabase : public TTillFixture {
                                   "--till-id", std::to_string(till)};
     const std::vector<std::string> pay = PayArgs("SAVE15");
     args.insert(args.end(), pay.begin(), pay.end());
-    std::vector<TPayment> payments(kPaymentsPerTill);
-    for (TPayment& payment : payments) {
+    std::vector<TPayment> payments;
+    while (payments.size() < size_t{kPaymentsPerTill}) {
+      TPayment& payment = payments.emplace_back();
       TChildProcess child;
       child.MergeErrors = true;
       std::string error;
       if (!child.Start(SARN_TILL_PROGRAM, args, Environment(), error)) {
         payment.Output = error;
-        continue;
+        break;
       }
-      payment.Exit = child.ReadAllAndWait(payment.Output, 90000);
+      payment.Exit = child.ReadAllAndWait(payment.Output, kChildWaitMs);
+      // A till that did not pay once will not pay the next time either.
+      if (payment.Exit != 0) break;
     }
     return payments;
   }
@@ -110,6 +113,7 @@ TEST_F(TwoTillsOneDatabase, EveryPaymentGetsARowOfItsOwnFoundByItsOwnTill) {
       EXPECT_EQ(reference.size(), 1u) << payment.Output;
       receipts.insert(receipts.end(), reference.begin(), reference.end());
     }
+    ASSERT_EQ(receipts.size(), size_t{kPaymentsPerTill}) << "not every payment paid";
     // The till's own log: the row it opened, then the redemption it recorded there.
     std::string log;
     for (const auto& entry : fs::directory_iterator(TillFolder(till)))

@@ -2,6 +2,8 @@
 // registrations and removals in their orders, unload and process exit without FinalModule.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <memory>
 #include <sstream>
 
+#include "ChildProcess.h"
 #include "TestFolder.h"
 #include "TestRegistry.h"
 #include "gmock/gmock.h"
@@ -245,11 +248,19 @@ TEST_F(ModuleFrame, ProcessExitWithoutFinalModuleMakesNoRegistryCall) {
   close(fds[1]);
   std::string calls;
   char buf[256];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) calls.append(buf, static_cast<size_t>(n));
+  // A child stuck in its exit must not hold the test until the runner's time-out.
+  pollfd out{fds[0], POLLIN, 0};
+  bool ended = false;
+  while (!ended && poll(&out, 1, kChildWaitMs) > 0) {
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n > 0) calls.append(buf, static_cast<size_t>(n));
+    ended = n <= 0;
+  }
   close(fds[0]);
+  if (!ended) kill(child, SIGKILL);
   int status = 0;
   waitpid(child, &status, 0);
+  ASSERT_TRUE(ended) << "the child did not end within " << kChildWaitMs << " ms: " << calls;
   ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   const size_t mark = calls.find("initialised\n");

@@ -12,12 +12,13 @@
 #include <sstream>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "TActionCodes.h"
 #include "TDBScript.h"
-#include "clsDovraStatements.h"
 #include "TDatabaseUpgrade.h"
 #include "TestFolder.h"
 #include "TestRegistry.h"
+#include "clsDovraStatements.h"
 #include "clsJSONDocument.h"
 #include "implDatabaseChangesDovra.h"
 #include "intfDatabaseChanges.h"
@@ -372,24 +373,25 @@ TEST_F(DBScriptTest, ConnectionScriptFilesAndTables) {
 }
 
 TEST_F(DBScriptTest, TillCommandsUpgradeTwiceAndShowTheTables) {
-  auto run = [&](const std::string& args, std::string& output) {
-    const std::string command = std::string("QT_QPA_PLATFORM=offscreen " SARN_TILL_PROGRAM) +
-                                " --db " + Path("till.db") + " " + args + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    output.clear();
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  auto run = [&](std::vector<std::string> args, std::string& output) {
+    args.insert(args.begin(), {"--db", Path("till.db")});
+    TChildProcess till;
+    till.MergeErrors = true;
+    std::string error;
+    if (!till.Start(SARN_TILL_PROGRAM, args, {"QT_QPA_PLATFORM=offscreen"}, error)) {
+      output = error;
+      return -1;
+    }
+    return till.ReadAllAndWait(output, kChildWaitMs);
   };
   std::string out;
-  EXPECT_EQ(run("transactions", out), 1);
+  EXPECT_EQ(run({"transactions"}, out), 1);
   EXPECT_TRUE(Contains(out, "run sarn-till upgrade first")) << out;
-  EXPECT_EQ(run("upgrade", out), 0) << out;
+  EXPECT_EQ(run({"upgrade"}, out), 0) << out;
   EXPECT_TRUE(Contains(out, "2 of 2 script(s) run, 2 table(s) created, 4 right(s)")) << out;
-  EXPECT_EQ(run("upgrade", out), 0) << out;
+  EXPECT_EQ(run({"upgrade"}, out), 0) << out;
   EXPECT_TRUE(Contains(out, "2 of 2 script(s) run, 0 table(s) created, 0 right(s)")) << out;
-  EXPECT_EQ(run("transactions --invoice 5", out), 0) << out;
+  EXPECT_EQ(run({"transactions", "--invoice", "5"}, out), 0) << out;
   EXPECT_TRUE(Contains(out, "DovraTransactions: 0 row(s) of invoice 5\nID  Timestamp_Created"))
       << out;
 }

@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "ChildProcess.h"
 #include "SynLZ.h"
 #include "SynLZFile.h"
 #include "TestFolder.h"
@@ -42,11 +43,16 @@ class LogToolTest : public TTestFolder {
     std::string cmd = "'" DOVRA_LOGTOOL_PATH "'";
     for (const std::string& a : args) cmd += " '" + a + "'";
     cmd += " >'" + Path("stdout") + "' 2>'" + Path("stderr") + "'";
-    const int status = std::system(cmd.c_str());
+    TChildProcess shell;
+    std::string error, printed;
     ToolRun r;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (!shell.Start("/bin/sh", {"-c", cmd}, {}, error)) {
+      r.err = error;
+      return r;
+    }
+    r.code = shell.ReadAllAndWait(printed, kChildWaitMs);
     r.out = Read(Path("stdout"));
-    r.err = Read(Path("stderr"));
+    r.err = Read(Path("stderr")) + printed;
     return r;
   }
   // An archive made from entries as the logger would have rotated it.

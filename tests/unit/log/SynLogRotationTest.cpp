@@ -69,6 +69,52 @@ TEST(SynLogRotation, CrossingEntryEndsFileAndArchivesShiftUp) {
   EXPECT_EQ(ReadFile(Archive(dir, 9)), "archive 7");
 }
 
+// The limit is a size the file may have: the entry that brings it to exactly the limit leaves it
+// live, the next entry rotates it. Plain and exception entries end their lines apart.
+TEST(SynLogRotation, AFileAtExactlyTheLimitStaysLiveUntilTheNextEntry) {
+  const struct {
+    const char* Name;
+    void (*Write)(TSynLog& log, const std::string& text);
+  } kinds[] = {
+      {"entry",
+       [](TSynLog& log, const std::string& text) {
+         log.Log(sllInfo, "[Boundary.Test] Entry : %", {text});
+       }},
+      {"exception entry",
+       [](TSynLog& log, const std::string& text) {
+         log.LogException(sllException, "EBoundary", text, nullptr, nullptr, 0);
+       }},
+  };
+  for (const auto& kind : kinds) {
+    SCOPED_TRACE(kind.Name);
+    TempFolder folder;
+    const std::string dir = folder.Path();
+    const std::string file = ModuleLogName(dir);
+    TSynLogFamily family;
+    ConfigureLikeModule(family, dir);
+    family.RotateFileSizeKB = 16;
+    const uint64_t limit = 16 * 1024;
+    TSynLog& log = family.Add();
+    kind.Write(log, "");  // the header and the first entry
+    const uint64_t opened = std::filesystem::file_size(file);
+    kind.Write(log, "");
+    const uint64_t bare = std::filesystem::file_size(file) - opened;  // an entry without text
+    while (std::filesystem::file_size(file) + bare + 2000 < limit)
+      kind.Write(log, std::string(1000, 'f'));
+    kind.Write(log, std::string(limit - std::filesystem::file_size(file) - bare, 'x'));
+    const std::string full = ReadFile(file);
+    ASSERT_EQ(full.size(), limit);
+    EXPECT_FALSE(Exists(Archive(dir, 1))) << "rotated at the limit, not past it";
+
+    kind.Write(log, "");
+    ASSERT_TRUE(Exists(Archive(dir, 1))) << "the entry past the limit rotates";
+    const std::string archived = Decompress(Archive(dir, 1));
+    EXPECT_EQ(archived.size(), limit + bare);
+    EXPECT_TRUE(archived.starts_with(full));
+    EXPECT_TRUE(ReadFile(file).ends_with("\r\r")) << "a new file holds only a fresh header";
+  }
+}
+
 TEST(SynLogRotation, ExistingOversizedFileRotatesAfterTheFirstEntry) {
   TempFolder folder;
   const std::string dir = folder.Path();
