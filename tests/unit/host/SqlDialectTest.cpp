@@ -8,7 +8,7 @@
 #include <string>
 
 #include "TDBScript.h"
-#include "TSqlDialect.h"
+#include "TSqliteDialect.h"
 #include "cmdDatabase.h"
 #include "implDatabaseChangesDovra.h"
 
