@@ -187,8 +187,11 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
       return false;
     }
     const std::string lockWait = std::to_string(std::max<int32_t>(F.BusyTimeoutMs, 1)) + "ms";
+    // Notices ("already exists, skipping") are no news for a till: only warnings reach stderr.
     const std::string setup =
-        "SET standard_conforming_strings = on; SET lock_timeout = '" + lockWait + "'";
+        "SET standard_conforming_strings = on; SET client_min_messages = warning; "
+        "SET lock_timeout = '" +
+        lockWait + "'";
     TResultPtr set = Result(PQexec(conn, setup.c_str()));
     if (PQresultStatus(set.get()) != PGRES_COMMAND_OK) {
       error = where + ": cannot set up the session: " + Trimmed(PQerrorMessage(conn));
