@@ -174,8 +174,10 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
                  "how long a database locked by another program is waited for, in milliseconds")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
-  app.add_option("--sql-trace", options.SqlTracePath,
-                 "append one JSON line per database call (statement, arguments, outcome) to FILE");
+  app.add_option(
+      "--sql-trace", options.SqlTracePath,
+      "append one JSON line per database call (statement, arguments, SQL Server text, the "
+      "text the engine was sent, outcome) to FILE");
 
   CLI::App* upgrade = app.add_subcommand(
       "upgrade",
