@@ -53,7 +53,10 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
   TIntfPtr<ITillDatabase> till = db.As<ITillDatabase>();
   std::string path, error;
   db->GetConnection(path);
-  if (!till->Exists(error)) return Fail(err, error + "; run sarn-till upgrade first");
+  if (!till->Exists(error))  // a server that cannot be reached is no matter of upgrading
+    return Fail(err, IsServerConnection(options.DatabasePath)
+                         ? error
+                         : error + "; run sarn-till upgrade first");
   for (const char* table : {"DovraTransactions", "DovraLog"})
     if (!db->TableExists(table)) {
       db->LastError(error);
