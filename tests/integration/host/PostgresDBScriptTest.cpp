@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <set>
@@ -182,6 +183,27 @@ TEST_F(PostgresDBScriptTest, TwoTillsUpgradingAtOnceMakeEachTableAndRightOnce) {
   EXPECT_TRUE(Contains(out, "2 of 2 script(s) run, 0 table(s) created, 0 right(s)")) << out;
   EXPECT_EQ(Till("transactions", out), 0) << out;
   EXPECT_TRUE(Contains(out, "DovraTransactions: 0 row(s)\nID  Timestamp_Created")) << out;
+}
+
+TEST_F(PostgresDBScriptTest, ATableCreatedFromManyConnectionsAtOnceIsMadeOnceAndNoneFails) {
+  constexpr int kConnections = 6, kRounds = 8;
+  std::vector<TIntfPtr<TDBScript>> services;
+  for (int i = 0; i < kConnections; ++i) services.push_back(Service());
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string table = "T" + std::to_string(round);
+    const std::string script = "IF OBJECT_ID( '" + table + "', 'U' ) IS NULL CREATE TABLE [" +
+                               table + "] ( [ID] INT NOT NULL IDENTITY(1,1) PRIMARY KEY )";
+    for (TIntfPtr<TDBScript>& db : services) db->TableExists(table);  // every one connected
+    std::atomic<int> ready{0}, failed{0};
+    std::vector<std::thread> threads;
+    for (TIntfPtr<TDBScript>& db : services)
+      threads.emplace_back([&, service = db.Get()] {
+        for (++ready; ready < kConnections;) std::this_thread::yield();
+        if (service->Execute("%s", {script}) != 0) ++failed;
+      });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(failed.load(), 0) << table;
+  }
 }
 
 TEST_F(PostgresDBScriptTest, ARowLockedLongerThanTheBusyTimeFailsTheCall) {
