@@ -27,9 +27,15 @@ bool StartsWith(const std::string& text, const char* prefix) {
   return text.compare(0, strlen(prefix), prefix) == 0;
 }
 
+// libpq's messages on one line: line breaks and tabs run together into one blank.
 std::string Trimmed(const char* message) {
-  std::string text = message ? message : "";
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+  std::string text;
+  for (const char* p = message ? message : ""; *p; ++p) {
+    const bool blank = std::isspace(static_cast<unsigned char>(*p));
+    if (blank && (text.empty() || text.back() == ' ')) continue;
+    text += blank ? ' ' : *p;
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
   return text;
 }
 
@@ -302,10 +308,11 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
   // A failed attempt: rolled back (the server does so itself when the connection is gone).
   TOutcome Broken(TDBRun& run, std::string& state, const PGresult* result, int number) {
     state = SqlState(result);
-    std::string message =
-        result ? Trimmed(PQresultErrorMessage(result)) : Trimmed(PQerrorMessage(FConn));
-    if (message.empty()) message = Trimmed(PQerrorMessage(FConn));
-    if (StartsWith(message, "ERROR:  ")) message = message.substr(8);
+    // One line: the server's primary message and its detail, else the connection's message.
+    const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    const char* detail = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL) : nullptr;
+    std::string message = Trimmed(primary ? primary : PQerrorMessage(FConn));
+    if (detail) message += ": " + Trimmed(detail);
     if (!state.empty()) message += " (SQLSTATE " + state + ")";
     if (number > 1) message = "statement " + std::to_string(number) + ": " + message;
     run.Error = message;

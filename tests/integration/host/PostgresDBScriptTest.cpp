@@ -206,6 +206,44 @@ TEST_F(PostgresDBScriptTest, ATableCreatedFromManyConnectionsAtOnceIsMadeOnceAnd
   }
 }
 
+TEST_F(PostgresDBScriptTest, ASerializationFailureIsRunAgainWithinTheBusyTime) {
+  TIntfPtr<TDBScript> db = Service(3000);
+  ASSERT_EQ(db->Execute("CREATE TABLE [K] ( [ID] INT PRIMARY KEY, [A] INT, [B] INT ); "
+                        "INSERT INTO [K] VALUES ( 1, 0, 0 ), ( 2, 0, 0 ); "
+                        "CREATE TABLE [L] ( [ID] INT PRIMARY KEY, [X] INT ); "
+                        "INSERT INTO [L] VALUES ( 1, 0 )",
+                        {}),
+            3);
+  // One session reads row 1 and writes row 2; the call reads row 2 and writes row 1, then waits
+  // for a row a third session holds. The first session commits meanwhile, so the call's first
+  // run cannot commit; its second, once the row is free, sees the committed row 2.
+  TPostgresSession reader(Database.Connection()), holder(Database.Connection());
+  std::string error;
+  ASSERT_TRUE(holder.Exec("BEGIN; SELECT * FROM \"L\" FOR UPDATE", error)) << error;
+  ASSERT_TRUE(
+      reader.Exec("BEGIN ISOLATION LEVEL SERIALIZABLE; SELECT \"A\" FROM \"K\" WHERE "
+                  "\"ID\" = 1; UPDATE \"K\" SET \"B\" = 1 WHERE \"ID\" = 2",
+                  error))
+      << error;
+  std::string value = "(none)";
+  bool answered = false;
+  testing::internal::CaptureStderr();
+  std::thread call([&] {
+    answered = db->QueryValue(
+        "SELECT [B] AS [V] FROM [K] WHERE [ID] = 2; UPDATE [K] SET [A] = 1 WHERE [ID] = 1; "
+        "UPDATE [L] SET [X] = 1 WHERE [ID] = 1",
+        "V", value);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(reader.Exec("COMMIT", error)) << error;
+  EXPECT_TRUE(holder.Exec("ROLLBACK", error)) << error;
+  call.join();
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(answered) << said;
+  EXPECT_EQ(value, "1") << "the second run reads what the other session committed";
+  EXPECT_EQ(Value(db.Get(), "SELECT [A] AS [V] FROM [K] WHERE [ID] = 1"), "1") << said;
+}
+
 TEST_F(PostgresDBScriptTest, ARowLockedLongerThanTheBusyTimeFailsTheCall) {
   TIntfPtr<TDBScript> db = Service(300);
   CreateTables(db.Get());
