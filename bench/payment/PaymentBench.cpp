@@ -1,10 +1,13 @@
 // Whole voucher payments at the till, many in one process: the real module loaded from its .smd
-// by the till's own classes, a real SQLite file, the real dialog drawn off screen and worked by
-// the cashier autopilot, and a dovra-sandbox child process answering at once over HTTPS. Each
-// payment's time is split into the voucher service round trips, the database statements, the
-// dialog and the module's own logic; then an overridden invoice (DoOverringInvoice) is measured
-// against a transaction table of 100,000 rows.
+// by the till's own classes, a real database (an SQLite file; a PostgreSQL server over its Unix
+// socket and over TCP on 127.0.0.1 when ./run bench started one), the real dialog drawn off
+// screen and worked by the cashier autopilot, and a dovra-sandbox child process answering at once
+// over HTTPS. Each payment's time is split into the voucher service round trips, the database
+// statements, the dialog and the module's own logic; then an overridden invoice
+// (DoOverringInvoice) is measured against a transaction table of 100,000 rows. Every engine runs
+// the same benchmarks in one run, so that their database shares stand side by side.
 #include <benchmark/benchmark.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 
@@ -14,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -21,6 +25,7 @@
 #include <vector>
 
 #include "PaymentClock.h"
+#include "PostgresServer.h"
 #include "SandboxProcess.h"
 #include "TDatabaseUpgrade.h"
 #include "Till.h"
@@ -44,8 +49,31 @@ std::string ReadFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// One SQLite connection of the benchmark's own, for filling and indexing the table directly.
-class TDirectDatabase {
+// The engines every benchmark runs on; the PostgreSQL ones when ./run bench started a server.
+enum TEngine { kSqlite, kPostgresSocket, kPostgresTcp };
+
+const char* EngineName(int engine) {
+  return engine == kSqlite ? "sqlite" : engine == kPostgresSocket ? "pg-socket" : "pg-tcp";
+}
+
+// The server connection of a PostgreSQL engine; empty when none was started.
+std::string ServerOf(int engine) {
+  const char* server =
+      getenv(engine == kPostgresSocket ? "SARN_TEST_POSTGRES" : "SARN_TEST_POSTGRES_TCP");
+  return server ? server : "";
+}
+
+// A connection of the benchmark's own, for filling and indexing the table directly.
+class IDirectDatabase {
+ public:
+  virtual ~IDirectDatabase() = default;
+  virtual void Run(const std::string& sql) = 0;
+  virtual int Count(const std::string& table) = 0;
+  // Past payments, each on an invoice of its own, shaped as the module leaves them.
+  virtual void AddPastPayments(int rows) = 0;
+};
+
+class TDirectDatabase final : public IDirectDatabase {
  public:
   explicit TDirectDatabase(const std::string& path) {
     if (sqlite3_open(path.c_str(), &FDb) != SQLITE_OK) {
@@ -59,7 +87,7 @@ class TDirectDatabase {
   TDirectDatabase(const TDirectDatabase&) = delete;
   TDirectDatabase& operator=(const TDirectDatabase&) = delete;
 
-  void Run(const std::string& sql) {
+  void Run(const std::string& sql) override {
     char* message = nullptr;
     if (sqlite3_exec(FDb, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
       const std::string text = message ? message : "unknown error";
@@ -68,7 +96,7 @@ class TDirectDatabase {
     }
   }
 
-  int Count(const std::string& table) {
+  int Count(const std::string& table) override {
     sqlite3_stmt* count = nullptr;
     const std::string sql = "SELECT COUNT(*) FROM " + table;
     int rows = -1;
@@ -80,8 +108,7 @@ class TDirectDatabase {
     return rows;
   }
 
-  // Past payments, each on an invoice of its own, shaped as the module leaves them.
-  void AddPastPayments(int rows) {
+  void AddPastPayments(int rows) override {
     if (rows <= 0) return;
     Run("BEGIN");
     sqlite3_stmt* insert = nullptr;
@@ -116,37 +143,114 @@ class TDirectDatabase {
   sqlite3* FDb = nullptr;
 };
 
-// The till with the module loaded, the sandbox it pays against and the folder both work in;
-// started by the first benchmark that runs, stopped before the application object goes.
+class TDirectPostgres final : public IDirectDatabase {
+ public:
+  explicit TDirectPostgres(const std::string& connection) : FDb(PQconnectdb(connection.c_str())) {
+    if (PQstatus(FDb) != CONNECTION_OK) {
+      const std::string message = PQerrorMessage(FDb);
+      PQfinish(FDb);
+      throw std::runtime_error("cannot connect to the benchmark's database: " + message);
+    }
+    Query("SET client_min_messages = warning");  // no notices about indexes already there
+  }
+  ~TDirectPostgres() override { PQfinish(FDb); }
+  TDirectPostgres(const TDirectPostgres&) = delete;
+  TDirectPostgres& operator=(const TDirectPostgres&) = delete;
+
+  void Run(const std::string& sql) override { Query(sql); }
+  int Count(const std::string& table) override {
+    const std::string text = Query("SELECT COUNT(*) FROM \"" + table + "\"");
+    return std::stoi(text);
+  }
+  void AddPastPayments(int rows) override {
+    if (rows <= 0) return;
+    Query(
+        "INSERT INTO \"DovraTransactions\" (\"Timestamp_Created\", \"Timestamp_Payment\", "
+        "\"InvoiceNum\", \"VoucherReference\", \"RedeemJSON\", \"Amount\") SELECT "
+        "'2024-05-01 10:00:00.000', '2024-05-01 10:00:05.000', i, 'OLD-' || lpad(i::text, 8, "
+        "'0'), '{\"Success\":true,\"VoucherCode\":\"SAVE15\",\"VoucherReference\":\"OLD-' || "
+        "lpad(i::text, 8, '0') || '\",\"DiscountAmount\":9.38,\"ErrorMessage\":\"\"}', 9.38 "
+        "FROM generate_series(1, " +
+        std::to_string(rows) + ") AS i");
+  }
+
+ private:
+  // The first value of the result ("" without rows); throws with the server's message.
+  std::string Query(const std::string& sql) {
+    std::unique_ptr<PGresult, void (*)(PGresult*)> r(PQexec(FDb, sql.c_str()), PQclear);
+    const ExecStatusType status = PQresultStatus(r.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+      throw std::runtime_error("'" + sql + "' failed: " + PQerrorMessage(FDb));
+    return PQntuples(r.get()) > 0 ? PQgetvalue(r.get(), 0, 0) : "";
+  }
+
+  PGconn* FDb;
+};
+
+// The till with the module loaded on one engine, the sandbox it pays against and the folder
+// everything works in; made by the first benchmark that runs, stopped before the application
+// object goes. One till at a time: asked for another engine, the till stops and starts again on
+// it (each engine's database and module copy stay, so past payments are filled once).
 class TBenchTill {
  public:
-  TBenchTill() {
-    // A module file of its own, so that its log lands in the benchmark's folder.
-    fs::copy_file(DOVRA_MODULE_PATH, FFolder.Path("DovraVoucherPayment.smd"));
-    ::setenv("DOVRA_BASE_URL", FSandbox.URL.c_str(), 1);
+  TBenchTill() { ::setenv("DOVRA_BASE_URL", FSandbox.URL.c_str(), 1); }
+
+  TTill& Till(int engine) {
+    if (FTill && FEngine == engine) return *FTill;
+    FTill.reset();
+    const std::string folder = FFolder.Path(EngineName(engine));
+    if (!fs::exists(folder)) {
+      fs::create_directories(folder);
+      // A module file of its own, so that its log lands in the benchmark's folder.
+      fs::copy_file(DOVRA_MODULE_PATH, folder + "/DovraVoucherPayment.smd");
+    }
     TTillOptions options;
-    options.ModulePath = FFolder.Path("DovraVoucherPayment.smd");
+    options.ModulePath = folder + "/DovraVoucherPayment.smd";
     options.CaFile = FSandbox.CertFile();
-    options.DatabasePath = DatabasePath();
+    options.DatabasePath = Database(engine);
     FTill = std::make_unique<TTill>(options);
+    FEngine = engine;
     std::string error;
     if (!FTill->Start(error)) throw std::runtime_error("the till did not start: " + error);
     std::ostringstream out, err;
     if (RunDatabaseUpgrade(FTill->Registry(), out, err) != 0)
-      throw std::runtime_error("the database upgrade of " + DatabasePath() +
+      throw std::runtime_error("the database upgrade of " + options.DatabasePath +
                                " failed: " + err.str());
     InstallTimedServices(FTill->Registry(), Clock());
+    return *FTill;
   }
 
-  TTill& Till() { return *FTill; }
-  // One database for the whole run, as a till has: the action codes service makes its tables
-  // once per process, so the connection is not switched to another file.
-  std::string DatabasePath() const { return FFolder.Path("sarn-till.db"); }
+  // A direct connection to the engine's database, beside the till's.
+  std::unique_ptr<IDirectDatabase> Direct(int engine) {
+    if (engine == kSqlite) return std::make_unique<TDirectDatabase>(Database(engine));
+    return std::make_unique<TDirectPostgres>(Database(engine));
+  }
 
  private:
+  // One database per engine for the whole run, as a till has: the action codes service makes
+  // its tables once per process, so the connection is not switched to another database.
+  std::string Database(int engine) {
+    if (engine == kSqlite) return FFolder.Path("sarn-till.db");
+    std::unique_ptr<TPostgresDatabase>& database = FServerDatabases[engine];
+    if (!database) {
+      const std::string server = ServerOf(engine);
+      if (server.empty())
+        throw std::runtime_error(std::string("no PostgreSQL server for ") + EngineName(engine));
+      database = std::make_unique<TPostgresDatabase>();
+      std::string error;
+      if (!database->Create(server, error)) {
+        database.reset();
+        throw std::runtime_error(error);
+      }
+    }
+    return database->Connection();
+  }
+
   TSandboxProcess FSandbox;
   TScratchFolder FFolder{"dovra-payment-bench"};
+  std::map<int, std::unique_ptr<TPostgresDatabase>> FServerDatabases;
   std::unique_ptr<TTill> FTill;  // stops (and unloads the module) before the folder goes
+  int FEngine = -1;
 };
 
 std::unique_ptr<TBenchTill>& BenchTillSlot() {
@@ -177,9 +281,9 @@ TPaymentRun VoucherPayment(int32_t invoice) {
 }
 
 // One whole payment; false with what the till printed when the voucher did not pay.
-bool Pay(int32_t invoice, std::string& output) {
+bool Pay(int engine, int32_t invoice, std::string& output) {
   std::ostringstream out, err;
-  const int code = RunPayment(BenchTill().Till(), VoucherPayment(invoice), out, err);
+  const int code = RunPayment(BenchTill().Till(engine), VoucherPayment(invoice), out, err);
   if (code == kTillOK) return true;
   output = "payment for invoice " + std::to_string(invoice) + " ended with " +
            std::to_string(code) + ": " + out.str() + err.str();
@@ -216,19 +320,24 @@ void ReportPaymentSplit(benchmark::State& state, double total, const TPaymentTim
   SetCalls(state, "db_calls", t.DatabaseCalls);
 }
 
-void WholePayment(benchmark::State& state) {
-  BenchTill();
+void WholePayment(benchmark::State& state, int engine) {
   std::string failure;
+  try {
+    BenchTill().Till(engine);
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+    return;
+  }
   // The first dialogs load fonts and styles once per process; a till has them long before.
   for (int i = 0; i < 3; ++i)
-    if (!Pay(NextInvoice(), failure)) {
+    if (!Pay(engine, NextInvoice(), failure)) {
       state.SkipWithError(failure.c_str());
       return;
     }
   const TPaymentTimes before = Clock().Times;
   const TClock::time_point start = TClock::now();
   for (auto _ : state)
-    if (!Pay(NextInvoice(), failure)) {
+    if (!Pay(engine, NextInvoice(), failure)) {
       state.SkipWithError(failure.c_str());
       return;
     }
@@ -238,16 +347,17 @@ void WholePayment(benchmark::State& state) {
 // An overridden invoice carrying `carried` redemptions, in a table filled up to `rows` past
 // payments; with `indexed`, the benchmark adds an index on InvoiceNum first, for comparison (the
 // module's table script has none).
-void OverriddenInvoice(benchmark::State& state) {
-  const int rows = static_cast<int>(state.range(0));
-  const int carried = static_cast<int>(state.range(1));
-  const bool indexed = state.range(2) != 0;
-  {
-    TDirectDatabase direct(BenchTill().DatabasePath());
-    direct.AddPastPayments(rows - direct.Count("DovraTransactions"));
-    direct.Run(indexed ? "CREATE INDEX IF NOT EXISTS IX_DovraTransactions_InvoiceNum ON "
-                         "DovraTransactions (InvoiceNum)"
-                       : "DROP INDEX IF EXISTS IX_DovraTransactions_InvoiceNum");
+void OverriddenInvoice(benchmark::State& state, int engine, int rows, int carried, bool indexed) {
+  try {
+    BenchTill().Till(engine);
+    std::unique_ptr<IDirectDatabase> direct = BenchTill().Direct(engine);
+    direct->AddPastPayments(rows - direct->Count("DovraTransactions"));
+    direct->Run(indexed ? "CREATE INDEX IF NOT EXISTS \"IX_DovraTransactions_InvoiceNum\" ON "
+                          "\"DovraTransactions\" (\"InvoiceNum\")"
+                        : "DROP INDEX IF EXISTS \"IX_DovraTransactions_InvoiceNum\"");
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+    return;
   }
   std::string failure;
   TPaymentTimes spent;
@@ -257,7 +367,7 @@ void OverriddenInvoice(benchmark::State& state) {
     state.PauseTiming();
     const int32_t invoice = NextInvoice();
     for (int i = 0; i < carried; ++i)
-      if (!Pay(invoice, failure)) {
+      if (!Pay(engine, invoice, failure)) {
         state.SkipWithError(failure.c_str());
         return;
       }
@@ -265,7 +375,7 @@ void OverriddenInvoice(benchmark::State& state) {
     std::ostringstream out, err;
     state.ResumeTiming();
     const TClock::time_point start = TClock::now();
-    const int code = RunInvoiceOverride(BenchTill().Till(), invoice, out, err);
+    const int code = RunInvoiceOverride(BenchTill().Till(engine), invoice, out, err);
     total += Seconds(TClock::now() - start);
     const TPaymentTimes d = Clock().Times - before;
     spent.Voucher += d.Voucher;
@@ -292,14 +402,29 @@ void OverriddenInvoice(benchmark::State& state) {
   SetCalls(state, "db_calls", spent.DatabaseCalls);
 }
 
-BENCHMARK(WholePayment)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(10.0);
-BENCHMARK(OverriddenInvoice)
-    ->ArgNames({"rows", "vouchers", "indexed"})
-    ->Args({100000, 3, 0})
-    ->Args({100000, 3, 1})
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond)
-    ->MinTime(2.0);
+// Each engine in turn: its whole payment, then the override without and with the index.
+void RegisterBenchmarks() {
+  for (int engine : {kSqlite, kPostgresSocket, kPostgresTcp}) {
+    const std::string name = EngineName(engine);
+    if (engine != kSqlite && ServerOf(engine).empty()) {
+      std::fprintf(stderr, "payment_bench: no PostgreSQL server for %s (./run bench starts one)\n",
+                   name.c_str());
+      continue;
+    }
+    benchmark::RegisterBenchmark(("WholePayment/" + name).c_str(), WholePayment, engine)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(10.0);
+    for (const bool indexed : {false, true})
+      benchmark::RegisterBenchmark(("OverriddenInvoice/" + name +
+                                    "/rows:100000/vouchers:3/indexed:" + std::to_string(indexed))
+                                       .c_str(),
+                                   OverriddenInvoice, engine, 100000, 3, indexed)
+          ->UseRealTime()
+          ->Unit(benchmark::kMillisecond)
+          ->MinTime(2.0);
+  }
+}
 
 // Prints the split of each benchmark in milliseconds after Google Benchmark's own table, with
 // the aims for the module's and the database's shares of a payment.
@@ -347,10 +472,12 @@ int main(int argc, char** argv) {
       std::printf(
           "Usage: %s [benchmark options]\n"
           "Whole voucher payments through the module on the till's own classes: a real SQLite\n"
-          "file, the voucher dialog off screen worked by the cashier autopilot, a dovra-sandbox\n"
-          "child process (DOVRA_SANDBOX overrides the program). Reports per payment the time in\n"
-          "the voucher service round trips, the database, the dialog, the cashier autopilot and\n"
-          "the module's own logic; then DoOverringInvoice among 100,000 past payments.\n\n",
+          "file and, when SARN_TEST_POSTGRES (Unix socket) and SARN_TEST_POSTGRES_TCP are set, a\n"
+          "PostgreSQL server, the voucher dialog off screen worked by the cashier autopilot, a\n"
+          "dovra-sandbox child process (DOVRA_SANDBOX overrides the program). Reports per payment\n"
+          "and engine the time in the voucher service round trips, the database, the dialog, the\n"
+          "cashier autopilot and the module's own logic; then DoOverringInvoice among 100,000\n"
+          "past payments.\n\n",
           argv[0]);
       benchmark::Initialize(&argc, argv);
       return 0;
@@ -363,6 +490,7 @@ int main(int argc, char** argv) {
   char* qtArgv[] = {argv[0], nullptr};
   TTimedApplication app(qtArgc, qtArgv, Clock());
 
+  RegisterBenchmarks();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   int exitCode = 0;

@@ -92,17 +92,6 @@ int ConnectionsBeforeTheFault(TStep step) {
   return step == TStep::Check ? 0 : step == TStep::Redeem ? 1 : step == TStep::Cancel ? 2 : 0;
 }
 
-// The first part not found in text after the parts before it; empty when all are there.
-std::string MissingInOrder(const std::string& text, const std::vector<std::string>& parts) {
-  size_t from = 0;
-  for (const std::string& part : parts) {
-    const size_t at = text.find(part, from);
-    if (at == std::string::npos) return part;
-    from = at + part.size();
-  }
-  return {};
-}
-
 std::string Match(const std::string& text, const std::string& pattern) {
   std::smatch m;
   return std::regex_search(text, m, std::regex(pattern)) ? m[1].str() : std::string();
@@ -337,13 +326,7 @@ class FaultDuringPayment : public TTillFixture, public ::testing::WithParamInter
   }
   void TearDown() override {
     Healthy.Stop();
-    const fs::path parent = dir_.parent_path();
     TTillFixture::TearDown();
-    // The case's name holds a slash, so its folder sits in one named after the test; it goes too
-    // once empty.
-    std::error_code ignored;
-    if (parent.filename().string().rfind("dovra-till-payment-", 0) == 0)
-      fs::remove(parent, ignored);
   }
 
   TChildProcess Healthy;

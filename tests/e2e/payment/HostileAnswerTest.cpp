@@ -200,32 +200,35 @@ const THostileCase kCases[] = {
      "used/1"},
 };
 
-// The first part not found in text after the parts before it; empty when all are there.
-std::string MissingInOrder(const std::string& text, const std::vector<std::string>& parts) {
-  size_t from = 0;
-  for (const std::string& part : parts) {
-    const size_t at = text.find(part, from);
-    if (at == std::string::npos) return part;
-    from = at + part.size();
-  }
-  return {};
-}
-
 class HostileAnswer : public TTillFixture, public ::testing::WithParamInterface<THostileCase> {
  protected:
   // A trigger that makes the database refuse one of the payment's updates, as a full disk or a
-  // constraint of the store's database would.
+  // constraint of the store's database would, on either engine.
   void RefuseUpdates(TDBFault fault) {
-    const std::string of = fault == TDBFault::InvoiceLink ? "OF InvoiceNum " : "OF Amount ";
-    const std::string sql = "CREATE TRIGGER refuse BEFORE UPDATE " + of +
-                            "ON DovraTransactions BEGIN SELECT RAISE(ABORT, 'refused'); END";
+    const std::string column = fault == TDBFault::InvoiceLink ? "InvoiceNum" : "Amount";
+    std::string error;
+    if (OnPostgres()) {
+      TPostgresSession session(Database);
+      ASSERT_TRUE(
+          session.Exec("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                       "$$ BEGIN RAISE EXCEPTION 'refused'; END $$; "
+                       "CREATE TRIGGER refuse BEFORE UPDATE OF \"" +
+                           column +
+                           "\" ON \"DovraTransactions\" FOR EACH ROW EXECUTE FUNCTION "
+                           "refuse()",
+                       error))
+          << error;
+      return;
+    }
+    const std::string sql = "CREATE TRIGGER refuse BEFORE UPDATE OF " + column +
+                            " ON DovraTransactions BEGIN SELECT RAISE(ABORT, 'refused'); END";
     sqlite3* db = nullptr;
-    char* error = nullptr;
+    char* message = nullptr;
     ASSERT_EQ(sqlite3_open(Database.c_str(), &db), SQLITE_OK);
-    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
     sqlite3_close(db);
-    ASSERT_EQ(rc, SQLITE_OK) << (error ? error : "");
-    sqlite3_free(error);
+    ASSERT_EQ(rc, SQLITE_OK) << (message ? message : "");
+    sqlite3_free(message);
   }
 
   std::string VoucherAtTheService() {
@@ -236,14 +239,6 @@ class HostileAnswer : public TTillFixture, public ::testing::WithParamInterface<
     std::regex_search(run.Output, status, std::regex("\"Status\":\"(\\w+)\""));
     std::regex_search(run.Output, count, std::regex("\"Redemptions\":(\\d+)"));
     return (status.empty() ? "?" : status[1].str()) + "/" + (count.empty() ? "?" : count[1].str());
-  }
-
-  void TearDown() override {
-    const fs::path parent = dir_.parent_path();
-    TTillFixture::TearDown();
-    std::error_code ignored;
-    if (parent.filename().string().rfind("dovra-till-payment-", 0) == 0)
-      fs::remove(parent, ignored);
   }
 };
 

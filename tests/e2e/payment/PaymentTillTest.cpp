@@ -1,8 +1,6 @@
 // Whole voucher payments on the real till: sarn-till with the module, its SQLite database, the
 // cashier autopilot working the real dialog off screen, and dovra-sandbox over HTTPS. What the
 // cashier, the database rows and the module log end up with, also when something fails.
-#include <sqlite3.h>
-
 #include "TillFixture.h"
 
 namespace {
@@ -160,7 +158,7 @@ TEST_F(PaymentAtTheTill, FailuresEndInTheirOutcomeAndLoseNothing) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     Sandbox = std::make_unique<TSandboxProcess>(c.SandboxOptions);
-    Database = c.DatabaseFile.empty() ? Path(std::string(c.Name) + ".db") : c.DatabaseFile;
+    Database = c.DatabaseFile.empty() ? FreshDatabase(c.Name) : c.DatabaseFile;
     if (c.Upgraded) Upgrade();
     if (!c.Order.empty()) OrderFile = c.Order;
     const TRun run = Till(PayArgs("WELCOME10"));
@@ -181,15 +179,13 @@ TEST_F(PaymentAtTheTill, FailuresEndInTheirOutcomeAndLoseNothing) {
 
 TEST_F(PaymentAtTheTill, ALockedDatabaseMakesNoRedemption) {
   Upgrade();
-  sqlite3* holder = nullptr;
-  ASSERT_EQ(sqlite3_open(Database.c_str(), &holder), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  auto holder = std::make_unique<THeldDatabase>(Database);
+  ASSERT_TRUE(holder->Held) << holder->Error;
   std::vector<std::string> args{"--db-busy-ms", "300"};
   const std::vector<std::string> pay = PayArgs("WELCOME10");
   args.insert(args.end(), pay.begin(), pay.end());
   const TRun run = Till(args);
-  sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(holder);
+  holder.reset();
   EXPECT_EQ(run.Exit, 3) << run.Output;
   EXPECT_TRUE(Contains(run.Output, "cashier: the voucher dialog did not appear")) << run.Output;
   EXPECT_TRUE(Sandbox->RecordLines().empty());

@@ -1,10 +1,14 @@
 // What the till payment tests share: a fixture with its own copy of the module (so that its log
 // lands in the test's folder), its own database and a sandbox, which runs sarn-till as a child
-// process and reads back the database rows and the module log.
+// process and reads back the database rows (through the till's own DB script service) and the
+// module log. The database is an SQLite file, or with SARN_TEST_TILL_ENGINE=postgres a database
+// of its own on the test PostgreSQL server: the same cases run on both engines.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+
+#include <cstdlib>
 
 #include <filesystem>
 #include <map>
@@ -13,7 +17,9 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "PostgresServer.h"
 #include "SandboxProcess.h"
+#include "TDatabases.h"
 #include "TestFolder.h"
 
 namespace fs = std::filesystem;
@@ -30,6 +36,17 @@ inline int Count(const std::vector<std::string>& lines, const std::string& part)
   return n;
 }
 
+// The first part not found in text after the parts before it; empty when all are there.
+inline std::string MissingInOrder(const std::string& text, const std::vector<std::string>& parts) {
+  size_t from = 0;
+  for (const std::string& part : parts) {
+    const size_t at = text.find(part, from);
+    if (at == std::string::npos) return part;
+    from = at + part.size();
+  }
+  return {};
+}
+
 class TTillFixture : public TTestFolder {
  protected:
   TTillFixture() : TTestFolder("dovra-till-payment") {}
@@ -38,8 +55,66 @@ class TTillFixture : public TTestFolder {
     TTestFolder::SetUp();
     // A module of its own, so that its log lands in this test's folder.
     fs::copy_file(DOVRA_MODULE_PATH, Path("DovraVoucherPayment.smd"));
-    Database = Path("sarn-till.db");
+    Database = FreshDatabase("sarn-till");
   }
+  void TearDown() override {
+    const fs::path parent = dir_.parent_path();
+    TTestFolder::TearDown();
+    // A parameterised case's name holds a slash, so its folder sits in one named after the
+    // test; it goes too once empty.
+    std::error_code ignored;
+    if (parent.filename().string().rfind("dovra-till-payment-", 0) == 0)
+      fs::remove(parent, ignored);
+  }
+
+  static bool OnPostgres() {
+    const char* engine = getenv("SARN_TEST_TILL_ENGINE");
+    return engine && std::string(engine) == "postgres";
+  }
+  // A new empty database: a file of that name in the test's folder, or a database of its own on
+  // the test server (the test fails when there is none).
+  std::string FreshDatabase(const std::string& name) {
+    if (!OnPostgres()) return Path(name + ".db");
+    std::string error;
+    const std::string server = TestPostgresServer(error);
+    auto& database = ServerDatabases.emplace_back(std::make_unique<TPostgresDatabase>());
+    if (server.empty() || !database->Create(server, error)) {
+      ADD_FAILURE() << error;
+      return "host=/nonexistent";
+    }
+    return database->Connection();
+  }
+
+  // Another program holding the database: SQLite's write lock, or the module's tables locked on
+  // PostgreSQL, until the object goes.
+  class THeldDatabase {
+   public:
+    explicit THeldDatabase(const std::string& database) {
+      if (IsServerConnection(database)) {
+        FSession = std::make_unique<TPostgresSession>(database);
+        Held = FSession->Exec(
+            "BEGIN; LOCK TABLE \"DovraTransactions\", \"DovraLog\" IN EXCLUSIVE MODE", Error);
+        return;
+      }
+      if (sqlite3_open(database.c_str(), &FDb) == SQLITE_OK) sqlite3_busy_timeout(FDb, 5000);
+      Held = FDb && sqlite3_exec(FDb, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+      if (!Held) Error = sqlite3_errmsg(FDb);
+    }
+    ~THeldDatabase() {
+      if (FSession) FSession->Exec("ROLLBACK", Error);
+      if (FDb) sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
+      sqlite3_close(FDb);
+    }
+    THeldDatabase(const THeldDatabase&) = delete;
+    THeldDatabase& operator=(const THeldDatabase&) = delete;
+
+    bool Held = false;
+    std::string Error;
+
+   private:
+    sqlite3* FDb = nullptr;
+    std::unique_ptr<TPostgresSession> FSession;
+  };
 
   struct TRun {
     int Exit = -1;
@@ -88,28 +163,18 @@ class TTillFixture : public TTestFolder {
     ASSERT_EQ(run.Exit, 0) << run.Output;
   }
 
-  // Rows of a query on the till's database, NULL as "NULL".
+  // Rows of a query on the till's database, NULL as "NULL"; none when there is no database.
   std::vector<TRow> Rows(const std::string& sql) const {
     std::vector<TRow> rows;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(Database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-      sqlite3_close(db);
-      return rows;
+    TIntfPtr<ITillDatabase> db = NewDBScript({Database, 5000, ""}).As<ITillDatabase>();
+    TDBTable table;
+    std::string error;
+    if (!db->Exists(error) || !db->QueryTable(sql, table)) return rows;
+    for (const auto& cells : table.Rows) {
+      TRow& row = rows.emplace_back();
+      for (size_t i = 0; i < table.Columns.size(); ++i)
+        row[table.Columns[i]] = cells[i].Kind == TDBCell::Null ? "NULL" : cells[i].Text;
     }
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
-      while (sqlite3_step(statement) == SQLITE_ROW) {
-        TRow row;
-        for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-          const auto* text = sqlite3_column_text(statement, i);
-          row[sqlite3_column_name(statement, i)] =
-              text ? reinterpret_cast<const char*>(text) : "NULL";
-        }
-        rows.push_back(row);
-      }
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
     return rows;
   }
   std::vector<TRow> Transactions() const {
@@ -137,5 +202,6 @@ class TTillFixture : public TTestFolder {
   // sandbox's own. Something standing between them (a relay, a restarted service) sets them.
   std::string ServiceURL, ServiceCaFile;
   std::string Database;
+  std::vector<std::unique_ptr<TPostgresDatabase>> ServerDatabases;
   std::string OrderFile = DOVRA_SOURCE_DIR "/examples/order.json";
 };

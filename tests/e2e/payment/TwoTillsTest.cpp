@@ -1,8 +1,6 @@
 // Two tills of one shop paying at the same time into one database file, each with its own module
 // and module log, while a back-office job takes the database's write lock now and then: every
 // payment gets a row of its own, and each till finds its own new row.
-#include <sqlite3.h>
-
 #include <atomic>
 #include <chrono>
 #include <regex>
@@ -71,19 +69,16 @@ TEST_F(TwoTillsOneDatabase, EveryPaymentGetsARowOfItsOwnFoundByItsOwnTill) {
   std::atomic<bool> paying{true};
   std::atomic<int> locksTaken{0};
   std::thread backOffice([&] {
-    sqlite3* db = nullptr;
-    if (sqlite3_open(Database.c_str(), &db) == SQLITE_OK) {
-      sqlite3_busy_timeout(db, 5000);
-      while (paying) {
-        if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+    while (paying) {
+      {
+        const THeldDatabase held(Database);
+        if (held.Held) {
           ++locksTaken;
           std::this_thread::sleep_for(std::chrono::milliseconds(150));
-          sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    sqlite3_close(db);
   });
   std::vector<TPayment> payments[kTills];
   {

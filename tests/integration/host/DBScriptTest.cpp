@@ -14,8 +14,8 @@
 
 #include "ChildProcess.h"
 #include "TActionCodes.h"
-#include "TDBScript.h"
 #include "TDatabaseUpgrade.h"
+#include "TDatabases.h"
 #include "TestFolder.h"
 #include "TestRegistry.h"
 #include "clsDovraStatements.h"
@@ -44,7 +44,7 @@ class DBScriptTest : public TTestFolder {
 
   TIntfPtr<TDBScript> Service(int32_t busyMs = 5000, const std::string& trace = "",
                               const std::string& file = "till.db") {
-    return MakeObject<TDBScript>(TDBScriptOptions{Path(file), busyMs, trace});
+    return NewDBScript(TDBScriptOptions{Path(file), busyMs, trace});
   }
   static void CreateTables(IDBScript* db) {
     ASSERT_EQ(db->Execute("%s", {DovraTransactionTableScript()}), 0);
@@ -344,7 +344,7 @@ TEST_F(DBScriptTest, AnUnusableDatabaseFileFailsClearly) {
     cases.push_back({Path("read-only.db"), "attempt to write a readonly database", true});
   }
   for (const TCase& c : cases) {
-    TIntfPtr<TDBScript> db = MakeObject<TDBScript>(TDBScriptOptions{c.File, 100, ""});
+    TIntfPtr<TDBScript> db = NewDBScript(TDBScriptOptions{c.File, 100, ""});
     std::string error;
     testing::internal::CaptureStderr();
     EXPECT_EQ(db->Execute(S1, {Quoted("t"), Quoted("INFO"), Quoted("m")}), -1) << c.File;

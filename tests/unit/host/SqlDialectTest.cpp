@@ -8,7 +8,7 @@
 #include <string>
 
 #include "TDBScript.h"
-#include "TSqlDialect.h"
+#include "TSqliteDialect.h"
 #include "cmdDatabase.h"
 #include "implDatabaseChangesDovra.h"
 
@@ -71,6 +71,10 @@ TEST(SqlDialect, RewritesTheSqlServerFormsAndNothingElse) {
        "-- IF OBJECT_ID('T') IS NULL CREATE TABLE T\r\n/* IDENTITY(1,1) */ SELECT 1"},
       {"a literal never closed", "SELECT 'IDENTITY(1,1) PRIMARY KEY",
        "SELECT 'IDENTITY(1,1) PRIMARY KEY"},
+      {"texts without a length", "CREATE TABLE T ( [A] NVARCHAR(MAX), [B] varchar ( max ) )",
+       "CREATE TABLE T ( [A] TEXT, [B] TEXT )"},
+      {"a length that is a number stays", "CREATE TABLE T ( [A] NVARCHAR(20) )",
+       "CREATE TABLE T ( [A] NVARCHAR(20) )"},
       {"the transaction insert", s2, s2},
   };
   for (const TCase& c : cases) EXPECT_EQ(TranslateSqlServerText(c.Input), c.Expected) << c.Name;

@@ -1,4 +1,6 @@
-#include "TSqlDialect.h"
+#include "TSqliteDialect.h"
+
+#include "TSqlText.h"
 
 #include <sqlite3.h>
 #include <strings.h>
@@ -13,116 +15,13 @@
 
 namespace {
 
-// ---- A tokenizer just good enough to tell code from literals, quoted names and comments. ----
-
-enum class TTokenKind { Space, Comment, Word, Literal, QuotedName, Punct };
-
-struct TToken {
-  TTokenKind Kind;
-  size_t Begin;
-  size_t End;
-};
-
-bool IsWordByte(unsigned char c) {
-  return std::isalnum(c) || c == '_' || c == '@' || c == '#' || c == '$' || c >= 0x80;
-}
-
-// Index of the byte after a section closed by `close`, where a doubled `close` stands for itself;
-// the end of the text when the section is never closed.
-size_t SkipQuoted(const std::string& s, size_t i, char close) {
-  for (++i; i < s.size(); ++i) {
-    if (s[i] != close) continue;
-    if (i + 1 < s.size() && s[i + 1] == close) {
-      ++i;
-      continue;
-    }
-    return i + 1;
-  }
-  return s.size();
-}
-
-// The tokens of the code, whitespace and comments dropped.
-std::vector<TToken> CodeTokens(const std::string& s) {
-  std::vector<TToken> tokens;
-  size_t i = 0;
-  while (i < s.size()) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t end = i + 1;
-    TTokenKind kind = TTokenKind::Punct;
-    if (std::isspace(c)) {
-      while (end < s.size() && std::isspace(static_cast<unsigned char>(s[end]))) ++end;
-      kind = TTokenKind::Space;
-    } else if (c == '-' && i + 1 < s.size() && s[i + 1] == '-') {
-      end = s.find('\n', i);
-      end = end == std::string::npos ? s.size() : end;
-      kind = TTokenKind::Comment;
-    } else if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') {
-      end = s.find("*/", i + 2);
-      end = end == std::string::npos ? s.size() : end + 2;
-      kind = TTokenKind::Comment;
-    } else if (c == '\'') {
-      end = SkipQuoted(s, i, '\'');
-      kind = TTokenKind::Literal;
-    } else if (c == '"' || c == '`') {
-      end = SkipQuoted(s, i, static_cast<char>(c));
-      kind = TTokenKind::QuotedName;
-    } else if (c == '[') {
-      end = SkipQuoted(s, i, ']');
-      kind = TTokenKind::QuotedName;
-    } else if (IsWordByte(c)) {
-      while (end < s.size() && IsWordByte(static_cast<unsigned char>(s[end]))) ++end;
-      kind = TTokenKind::Word;
-    }
-    if (kind != TTokenKind::Space && kind != TTokenKind::Comment)
-      tokens.push_back(TToken{kind, i, end});
-    i = end;
-  }
+// The tokens of the code, comments left out.
+std::vector<TSqlToken> CodeTokens(const std::string& sql) {
+  std::vector<TSqlToken> tokens = SqlTokens(sql);
+  tokens.erase(std::remove_if(tokens.begin(), tokens.end(),
+                              [](const TSqlToken& t) { return t.Kind == TSqlTokenKind::Comment; }),
+               tokens.end());
   return tokens;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-bool ContainsText(const std::string& s, std::string_view what) {
-  return std::search(s.begin(), s.end(), what.begin(), what.end(), [](char a, char b) {
-           return std::toupper(static_cast<unsigned char>(a)) ==
-                  std::toupper(static_cast<unsigned char>(b));
-         }) != s.end();
-}
-
-// A name without its quoting: [x], "x" and `x` give x (a doubled closing character stands for
-// itself); anything else as it stands.
-std::string Unquoted(std::string_view name) {
-  if (name.size() < 2) return std::string(name);
-  const char open = name.front();
-  const char close = open == '[' ? ']' : open;
-  if ((open != '[' && open != '"' && open != '`') || name.back() != close) return std::string(name);
-  std::string out;
-  for (size_t i = 1; i + 1 < name.size(); ++i) {
-    out += name[i];
-    if (name[i] == close && i + 2 < name.size() && name[i + 1] == close) ++i;
-  }
-  return out;
-}
-
-// The object name of a possibly schema-qualified name: 'dbo.[DovraLog]' gives DovraLog.
-std::string ObjectPart(std::string_view name) {
-  while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back())))
-    name.remove_suffix(1);
-  while (!name.empty() && std::isspace(static_cast<unsigned char>(name.front())))
-    name.remove_prefix(1);
-  size_t start = 0;
-  if (!name.empty() && (name.back() == ']' || name.back() == '"' || name.back() == '`')) {
-    const char close = name.back();
-    const char open = close == ']' ? '[' : close;
-    const size_t at = name.rfind(open, name.size() - 2);
-    start = at == std::string_view::npos ? 0 : at;
-  } else {
-    const size_t dot = name.rfind('.');
-    start = dot == std::string_view::npos ? 0 : dot + 1;
-  }
-  return Unquoted(name.substr(start));
 }
 
 struct TEdit {
@@ -139,6 +38,7 @@ class TTranslator {
     for (size_t i = 0; i < T.size(); ++i) {
       if (Word(i, "IF")) Guard(i);
       if (Word(i, "IDENTITY")) Identity(i);
+      if (Word(i, "MAX")) UnboundedText(i);
     }
     if (Edits.empty()) return S;
     std::sort(Edits.begin(), Edits.end(),
@@ -159,24 +59,18 @@ class TTranslator {
     return std::string_view(S).substr(T[k].Begin, T[k].End - T[k].Begin);
   }
   bool Word(size_t k, std::string_view word) const {
-    return k < T.size() && T[k].Kind == TTokenKind::Word && SameText(Text(k), word);
+    return k < T.size() && T[k].Kind == TSqlTokenKind::Word && SameWord(Text(k), word);
   }
   bool Punct(size_t k, char c) const {
-    return k < T.size() && T[k].Kind == TTokenKind::Punct && S[T[k].Begin] == c;
+    return k < T.size() && T[k].Kind == TSqlTokenKind::Punct && S[T[k].Begin] == c;
   }
   bool Literal(size_t k, std::string& value) const {
-    if (k >= T.size() || T[k].Kind != TTokenKind::Literal) return false;
-    const std::string_view text = Text(k);
-    if (text.size() < 2 || text.back() != '\'') return false;  // never closed
-    value.clear();
-    for (size_t i = 1; i + 1 < text.size(); ++i) {
-      value += text[i];
-      if (text[i] == '\'') ++i;
-    }
-    return true;
+    return k < T.size() && T[k].Kind == TSqlTokenKind::Literal && T[k].Closed &&
+           LiteralValue(Text(k), value);
   }
   bool NamePart(size_t k) const {
-    return k < T.size() && (T[k].Kind == TTokenKind::Word || T[k].Kind == TTokenKind::QuotedName);
+    return k < T.size() &&
+           (T[k].Kind == TSqlTokenKind::Word || T[k].Kind == TSqlTokenKind::QuotedName);
   }
 
   // IF [(] OBJECT_ID ( 'name' [, 'U'] ) IS NULL [)] CREATE TABLE name
@@ -201,9 +95,16 @@ class TTranslator {
     const size_t table = k + 1;
     size_t last = k + 2;
     while (Punct(last + 1, '.') && NamePart(last + 2)) last += 2;
-    if (!type.empty() && !SameText(ObjectPart(type), "U")) return;
-    if (!SameText(ObjectPart(guarded), Unquoted(Text(last)))) return;
+    if (!type.empty() && !SameWord(ObjectPart(type), "U")) return;
+    if (!SameWord(ObjectPart(guarded), UnquotedName(Text(last)))) return;
     Edits.push_back(TEdit{T[i].Begin, T[table].End, "CREATE TABLE IF NOT EXISTS"});
+  }
+
+  // VARCHAR(MAX), NVARCHAR(MAX): SQLite's TEXT has no length anyway.
+  void UnboundedText(size_t j) {
+    if (j < 2 || !Punct(j - 1, '(') || !Punct(j + 1, ')')) return;
+    if (!Word(j - 2, "VARCHAR") && !Word(j - 2, "NVARCHAR")) return;
+    Edits.push_back(TEdit{T[j - 2].Begin, T[j + 1].End, "TEXT"});
   }
 
   // A column "name INT ... IDENTITY[(1,1)] ... PRIMARY KEY" of a table definition.
@@ -268,7 +169,7 @@ class TTranslator {
   }
 
   const std::string& S;
-  std::vector<TToken> T;
+  std::vector<TSqlToken> T;
   std::vector<TEdit> Edits;
 };
 
@@ -297,9 +198,9 @@ void ObjectIdFunction(sqlite3_context* context, int argc, sqlite3_value** argv) 
   if (argc > 1 && sqlite3_value_type(argv[1]) != SQLITE_NULL) {
     const unsigned char* type = sqlite3_value_text(argv[1]);
     const std::string wanted = ObjectPart(type ? reinterpret_cast<const char*>(type) : "");
-    if (SameText(wanted, "U")) {
+    if (SameWord(wanted, "U")) {
       types = "'table'";
-    } else if (SameText(wanted, "V")) {
+    } else if (SameWord(wanted, "V")) {
       types = "'view'";
     } else {
       sqlite3_result_null(context);  // procedures, functions, ...: SQLite keeps none
@@ -330,7 +231,9 @@ void ObjectIdFunction(sqlite3_context* context, int argc, sqlite3_value** argv) 
 
 std::string TranslateSqlServerText(const std::string& sql) {
   // Most statements carry neither form; they pass without being taken apart.
-  if (!ContainsText(sql, "IDENTITY") && !ContainsText(sql, "OBJECT_ID")) return sql;
+  if (!ContainsWord(sql, "IDENTITY") && !ContainsWord(sql, "OBJECT_ID") &&
+      !ContainsWord(sql, "MAX"))
+    return sql;
   return TTranslator(sql).Run();
 }
 
@@ -356,25 +259,3 @@ bool InstallSqlServerFunctions(sqlite3* db, std::string& error) {
 }
 
 void BeginSqlServerBatch(sqlite3* db) { sqlite3_set_last_insert_rowid(db, 0); }
-
-std::string LocalTimestampText() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
-  char text[64];
-  const int n = snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03ld",
-                         local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                         local.tm_min, local.tm_sec, now.tv_nsec / 1000000);
-  return std::string(text, n > 0 ? static_cast<size_t>(n) : 0);
-}
-
-std::string SqlStringLiteral(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  out += '\'';
-  return out;
-}

@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 
+#include "TDatabases.h"
 #include "TillPayment.h"
 
 namespace {
@@ -22,6 +23,22 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
 void StartTill(TTill& till) {
   std::string error;
   if (!till.Start(error)) throw CLI::RuntimeError("sarn-till: " + error, kTillFailed);
+}
+
+// A store's database server that cannot be reached fails the payment before the popup: the
+// module would show no dialog and take no voucher anyway, and this way the cashier learns why
+// and the till says it failed. The connection made here is the one the module's calls use.
+void RequireDatabaseServer(TTill& till) {
+  if (!IsServerConnection(till.Options().DatabasePath)) return;
+  TIntfPtr<ITillDatabase> db = ResolveAs<IDBScript>(till.Registry()).As<ITillDatabase>();
+  std::string error;
+  if (db && !db->Exists(error)) {
+    std::cerr << "sarn-till: database: " << error << '\n';
+    throw CLI::RuntimeError(
+        "sarn-till: pay: the store database cannot be reached; no payment "
+        "was started",
+        kTillFailed);
+  }
 }
 
 // A dialog drawn off screen, with nobody driving it, would wait for ever.
@@ -98,6 +115,7 @@ void AddPayCommand(CLI::App& app, TTill& till) {
       throw CLI::RuntimeError("sarn-till: cannot read order document '" + o->OrderFile + "'",
                               kTillFailed);
     StartTill(till);
+    RequireDatabaseServer(till);
     Finish(RunPayment(till, run, std::cout, std::cerr));
   });
 }

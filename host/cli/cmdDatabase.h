@@ -5,7 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
-#include "TDBScript.h"
+#include "TDBEngine.h"
 #include "Till.h"
 
 // Adds the options (into the till's options) and the two commands. "upgrade" exits 1 when a

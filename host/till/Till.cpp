@@ -2,10 +2,16 @@
 
 #include "RestClient.h"
 #include "TActionCodes.h"
-#include "TDBScript.h"
+#include "TDatabases.h"
 #include "TModuleLoader.h"
 #include "TServiceRegistry.h"
 #include "TStoreInfo.h"
+
+TDBScriptOptions DatabaseOptions(const TTillOptions& options) {
+  return TDBScriptOptions{
+      options.DatabasePath, options.DatabaseBusyMs, options.SqlTracePath,
+      "sarn-till/" + std::to_string(options.StoreID) + "/" + std::to_string(options.TillID)};
+}
 
 TTill::TTill(TTillOptions options) : FOptions(std::move(options)) {}
 
@@ -22,8 +28,7 @@ bool TTill::Start(std::string& error) {
   rest.AllowPlainHttp = FOptions.AllowPlainHttp;
   RegisterRestClient(FRegistry.Get(), rest);
   // The database opens on first use: a till that only lists modules never creates one.
-  TIntfPtr<IDBScript> db = RegisterDBScript(
-      FRegistry.Get(), {FOptions.DatabasePath, FOptions.DatabaseBusyMs, FOptions.SqlTracePath});
+  TIntfPtr<IDBScript> db = RegisterDBScript(FRegistry.Get(), DatabaseOptions(FOptions));
   RegisterActionCodes(FRegistry.Get(), db.Get());
 
   FHostEntries = FRegistry->Count();

@@ -15,13 +15,17 @@ struct TTillOptions {
   int32_t TillID = 1;
   int32_t ConnectTimeoutMs = 5000;  // REST client connect time-out
   int32_t TimeoutMs = 20000;        // REST client total time-out per request
-  std::string DatabasePath;         // the till's database; empty: sarn-till.db beside the program
+  std::string DatabasePath;         // database file or server connection; empty: sarn-till.db
   int32_t DatabaseBusyMs = 5000;    // how long a database locked by another program is waited for
   std::string SqlTracePath;         // SQL trace file (JSON lines); empty: none
   bool AllowPlainHttp = false;      // REST client may use http:// (local test services only)
 };
 
 class TModuleLoader;
+struct TDBScriptOptions;
+
+// The till's database service options (the database server sees the store and till numbers).
+TDBScriptOptions DatabaseOptions(const TTillOptions& options);
 
 class TTill {
  public:

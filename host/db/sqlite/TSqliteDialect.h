@@ -11,6 +11,7 @@ struct sqlite3;
 // literals, quoted names and comments, keeping every other byte as it stands:
 //  - "IF ( OBJECT_ID( 'T', 'U' ) IS NULL ) CREATE TABLE T" (outer parentheses optional, the type
 //    'U' or absent, the guard naming the created table) -> "CREATE TABLE IF NOT EXISTS T";
+//  - VARCHAR(MAX), NVARCHAR(MAX) -> TEXT;
 //  - a column "INT|BIGINT|SMALLINT|TINYINT ... IDENTITY[(1,1)] ... PRIMARY KEY" ->
 //    "INTEGER ... PRIMARY KEY AUTOINCREMENT" (the form that numbers rows 1, 2, ... and never
 //    reuses a number).
@@ -31,9 +32,3 @@ bool InstallSqlServerFunctions(sqlite3* db, std::string& error);
 
 // Marks the start of a batch on the connection: SCOPE_IDENTITY() forgets earlier batches' rows.
 void BeginSqlServerBatch(sqlite3* db);
-
-// The till's local time as GETDATE() gives it.
-std::string LocalTimestampText();
-
-// The text as an SQL string literal: in single quotes, every single quote doubled.
-std::string SqlStringLiteral(const std::string& text);

@@ -2,25 +2,29 @@
 
 #include <cstdio>
 
-#include "TSqlDialect.h"
+#include "TSqlText.h"
 #include "clsInterfacedObject.h"
 
 namespace {
 
+// Written in the SQL Server dialect modules use; each engine's rewrite makes it its own. Codes and
+// keys compare without regard to case through UPPER, whatever the engine's collation.
 const char* const TablesScript =
-    "CREATE TABLE IF NOT EXISTS SarnActionCodes (\n"
-    "  Code        TEXT    NOT NULL PRIMARY KEY COLLATE NOCASE,\n"
-    "  Description TEXT    NOT NULL,\n"
-    "  Level       INTEGER NOT NULL,\n"
-    "  GroupNo     INTEGER NOT NULL,\n"
-    "  Added       TEXT    NOT NULL\n"
-    ");\n"
-    "CREATE TABLE IF NOT EXISTS SarnActionCodeLinks (\n"
-    "  Code      TEXT NOT NULL COLLATE NOCASE,\n"
-    "  RightsKey TEXT NOT NULL COLLATE NOCASE,\n"
-    "  Added     TEXT NOT NULL,\n"
-    "  PRIMARY KEY (Code, RightsKey)\n"
-    ")";
+    "IF OBJECT_ID( 'SarnActionCodes', 'U' ) IS NULL\r\n"
+    "  CREATE TABLE [SarnActionCodes] (\r\n"
+    "    [Code]        NVARCHAR(MAX) NOT NULL PRIMARY KEY,\r\n"
+    "    [Description] NVARCHAR(MAX) NOT NULL,\r\n"
+    "    [Level]       INT           NOT NULL,\r\n"
+    "    [GroupNo]     INT           NOT NULL,\r\n"
+    "    [Added]       DATETIME      NOT NULL\r\n"
+    "  );\r\n"
+    "IF OBJECT_ID( 'SarnActionCodeLinks', 'U' ) IS NULL\r\n"
+    "  CREATE TABLE [SarnActionCodeLinks] (\r\n"
+    "    [Code]      NVARCHAR(MAX) NOT NULL,\r\n"
+    "    [RightsKey] NVARCHAR(MAX) NOT NULL,\r\n"
+    "    [Added]     DATETIME      NOT NULL,\r\n"
+    "    PRIMARY KEY ( [Code], [RightsKey] )\r\n"
+    "  )";
 
 class TActionCodes final : public TImplements<TInterfacedObject, IActionCodes, ITillActionCodes> {
  public:
@@ -57,13 +61,15 @@ class TActionCodes final : public TImplements<TInterfacedObject, IActionCodes, I
     switch (call.Kind) {
       case TActionCodeCall::Add: {
         const int32_t added = FDb->Execute(
-            "INSERT OR IGNORE INTO SarnActionCodes ( Code, Description, Level, GroupNo, Added ) "
-            "VALUES ( %s, %s, %d, %d, GETDATE() )",
-            {code, text, call.Level, call.Group});
+            "INSERT INTO [SarnActionCodes] ( [Code], [Description], [Level], [GroupNo], [Added] ) "
+            "SELECT %s, %s, %d, %d, GETDATE() WHERE NOT EXISTS "
+            "( SELECT 1 FROM [SarnActionCodes] WHERE UPPER( [Code] ) = UPPER( %s ) )",
+            {code, text, call.Level, call.Group, code});
         if (added != 0) return added > 0 ? TActionCodeOutcome::Added : TActionCodeOutcome::Failed;
         const int32_t updated = FDb->Execute(
-            "UPDATE SarnActionCodes SET Description = %s, Level = %d, GroupNo = %d "
-            "WHERE Code = %s AND ( Description IS NOT %s OR Level <> %d OR GroupNo <> %d )",
+            "UPDATE [SarnActionCodes] SET [Description] = %s, [Level] = %d, [GroupNo] = %d "
+            "WHERE UPPER( [Code] ) = UPPER( %s ) "
+            "AND ( [Description] <> %s OR [Level] <> %d OR [GroupNo] <> %d )",
             {text, call.Level, call.Group, code, text, call.Level, call.Group});
         return updated < 0    ? TActionCodeOutcome::Failed
                : updated == 0 ? TActionCodeOutcome::Unchanged
@@ -71,8 +77,8 @@ class TActionCodes final : public TImplements<TInterfacedObject, IActionCodes, I
       }
       case TActionCodeCall::Remove: {
         const int32_t removed = FDb->Execute(
-            "DELETE FROM SarnActionCodeLinks WHERE Code = %s; "
-            "DELETE FROM SarnActionCodes WHERE Code = %s",
+            "DELETE FROM [SarnActionCodeLinks] WHERE UPPER( [Code] ) = UPPER( %s ); "
+            "DELETE FROM [SarnActionCodes] WHERE UPPER( [Code] ) = UPPER( %s )",
             {code, code});
         return removed < 0    ? TActionCodeOutcome::Failed
                : removed == 0 ? TActionCodeOutcome::Absent
@@ -80,9 +86,10 @@ class TActionCodes final : public TImplements<TInterfacedObject, IActionCodes, I
       }
       case TActionCodeCall::Link: {
         const int32_t linked = FDb->Execute(
-            "INSERT OR IGNORE INTO SarnActionCodeLinks ( Code, RightsKey, Added ) "
-            "VALUES ( %s, %s, GETDATE() )",
-            {code, text});
+            "INSERT INTO [SarnActionCodeLinks] ( [Code], [RightsKey], [Added] ) "
+            "SELECT %s, %s, GETDATE() WHERE NOT EXISTS ( SELECT 1 FROM [SarnActionCodeLinks] "
+            "WHERE UPPER( [Code] ) = UPPER( %s ) AND UPPER( [RightsKey] ) = UPPER( %s ) )",
+            {code, text, code, text});
         return linked < 0    ? TActionCodeOutcome::Failed
                : linked == 0 ? TActionCodeOutcome::Unchanged
                              : TActionCodeOutcome::Added;

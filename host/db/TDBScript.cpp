@@ -1,10 +1,10 @@
 #include "TDBScript.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -15,7 +15,7 @@
 #include <iterator>
 #include <limits>
 
-#include "TSqlDialect.h"
+#include "TSqlText.h"
 
 namespace {
 
@@ -70,41 +70,6 @@ void AppendJSONText(std::string& out, const std::string& text) {
   out += '"';
 }
 
-// The shortest text that reads back as the same double, with ".0" on whole numbers so that a
-// REAL still reads as one; infinities in the exponent form every JSON reader takes as infinite.
-std::string FloatText(double value) {
-  if (std::isnan(value)) return "null";
-  if (std::isinf(value)) return value > 0 ? "1e999" : "-1e999";
-  char text[64];
-  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-  std::string out(text, end);
-  if (out.find_first_of(".e") == std::string::npos) out += ".0";
-  return out;
-}
-
-TDBCell CellOf(sqlite3_stmt* statement, int column) {
-  TDBCell cell;
-  switch (sqlite3_column_type(statement, column)) {
-    case SQLITE_NULL:
-      break;
-    case SQLITE_INTEGER:
-      cell.Kind = TDBCell::Integer;
-      cell.Text = std::to_string(sqlite3_column_int64(statement, column));
-      break;
-    case SQLITE_FLOAT:
-      cell.Kind = TDBCell::Float;
-      cell.Text = FloatText(sqlite3_column_double(statement, column));
-      break;
-    default: {  // text, and blobs taken as the bytes they hold
-      cell.Kind = TDBCell::Textual;
-      const void* bytes = sqlite3_column_blob(statement, column);
-      const int size = sqlite3_column_bytes(statement, column);
-      if (bytes && size > 0) cell.Text.assign(static_cast<const char*>(bytes), size);
-    }
-  }
-  return cell;
-}
-
 // A statement shortened to one screen line for messages: blanks and line breaks run together,
 // cut after 60 characters (never inside a UTF-8 sequence).
 std::string Snippet(const std::string& sql) {
@@ -131,80 +96,65 @@ std::string Snippet(const std::string& sql) {
   return out;
 }
 
-// Receives the results of a batch.
-struct TSink {
-  virtual ~TSink() = default;
-  // A statement with result columns starts; true when its rows are wanted.
-  virtual bool Wants(sqlite3_stmt*) = 0;
-  virtual void Row(sqlite3_stmt*) = 0;
-  // True once no further row is needed.
-  virtual bool Satisfied() const { return false; }
-};
-
 // The first result having the column: its first row's value.
-struct TValueSink final : TSink {
+struct TValueSink final : IDBSink {
   explicit TValueSink(const std::string& column) : Column(column) {}
-  bool Wants(sqlite3_stmt* statement) override {
+  bool Wants(const std::vector<std::string>& columns) override {
     if (Decided) return false;
-    for (int i = 0; i < sqlite3_column_count(statement); ++i)
-      if (strcasecmp(sqlite3_column_name(statement, i), Column.c_str()) == 0) {
+    for (size_t i = 0; i < columns.size(); ++i)
+      if (strcasecmp(columns[i].c_str(), Column.c_str()) == 0) {
         Index = i;
         Decided = true;
         return true;
       }
     return false;
   }
-  void Row(sqlite3_stmt* statement) override {
+  void Row(std::vector<TDBCell>& cells) override {
     if (Found) return;
-    Value = CellOf(statement, Index);
+    Value = std::move(cells[Index]);
     Found = true;
   }
   bool Satisfied() const override { return Found; }
 
   const std::string& Column;
-  int Index = -1;
+  size_t Index = 0;
   bool Decided = false;
   bool Found = false;
   TDBCell Value;
 };
 
 // The first result having columns, as cells.
-struct TTableSink final : TSink {
-  bool Wants(sqlite3_stmt* statement) override {
+struct TTableSink final : IDBSink {
+  bool Wants(const std::vector<std::string>& columns) override {
     if (Taken) return false;
     Taken = true;
-    for (int i = 0; i < sqlite3_column_count(statement); ++i)
-      Table.Columns.emplace_back(sqlite3_column_name(statement, i));
+    Table.Columns = columns;
     return true;
   }
-  void Row(sqlite3_stmt* statement) override {
-    std::vector<TDBCell>& row = Table.Rows.emplace_back();
-    for (int i = 0; i < static_cast<int>(Table.Columns.size()); ++i)
-      row.push_back(CellOf(statement, i));
-  }
+  void Row(std::vector<TDBCell>& cells) override { Table.Rows.push_back(std::move(cells)); }
 
   bool Taken = false;
   TDBTable Table;
 };
 
 // The first result having columns, as a JSON array of row objects.
-struct TJSONSink final : TSink {
-  bool Wants(sqlite3_stmt* statement) override {
+struct TJSONSink final : IDBSink {
+  bool Wants(const std::vector<std::string>& columns) override {
     if (Taken) return false;
     Taken = true;
-    for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+    for (const std::string& column : columns) {
       std::string name;
-      AppendJSONText(name, sqlite3_column_name(statement, i));
+      AppendJSONText(name, column);
       Names.push_back(name + ":");
     }
     return true;
   }
-  void Row(sqlite3_stmt* statement) override {
+  void Row(std::vector<TDBCell>& cells) override {
     Rows += Count++ ? ",{" : "{";
-    for (int i = 0; i < static_cast<int>(Names.size()); ++i) {
+    for (size_t i = 0; i < Names.size() && i < cells.size(); ++i) {
       if (i) Rows += ',';
       Rows += Names[i];
-      const TDBCell cell = CellOf(statement, i);
+      const TDBCell& cell = cells[i];
       if (cell.Kind == TDBCell::Null)
         Rows += "null";
       else if (cell.Kind == TDBCell::Textual)
@@ -221,20 +171,16 @@ struct TJSONSink final : TSink {
   int64_t Count = 0;
 };
 
-using TStatementPtr = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
-
 }  // namespace
 
-std::string DefaultDatabasePath() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  std::string folder = ".";
-  if (n > 0) {
-    const std::string self(path, static_cast<size_t>(n));
-    const size_t slash = self.rfind('/');
-    if (slash != std::string::npos) folder = self.substr(0, slash);
-  }
-  return folder + "/sarn-till.db";
+std::string FloatCellText(double value) {
+  if (std::isnan(value)) return "null";
+  if (std::isinf(value)) return value > 0 ? "1e999" : "-1e999";
+  char text[64];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  std::string out(text, end);
+  if (out.find_first_of(".e") == std::string::npos) out += ".0";
+  return out;
 }
 
 std::string FormatCurrency(TCurrency value) {
@@ -307,126 +253,6 @@ bool FormatStatement(const std::string& format, const TDBArgs& args, std::string
   return true;
 }
 
-struct TDBScript::TState {
-  TDBScriptOptions Options;
-  std::string Path;
-  sqlite3* Db = nullptr;
-  std::string LastError;
-  int TraceFd = -1;
-  bool TraceOpened = false;
-
-  ~TState() {
-    Close();
-    if (TraceFd >= 0) close(TraceFd);
-  }
-
-  void Close() {
-    if (Db) sqlite3_close_v2(Db);
-    Db = nullptr;
-  }
-
-  bool Tracing() {
-    if (!TraceOpened && !Options.TracePath.empty()) {
-      TraceOpened = true;
-      TraceFd = open(Options.TracePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-      if (TraceFd < 0)
-        fprintf(stderr, "sarn-till: database: cannot open the SQL trace file %s: %s\n",
-                Options.TracePath.c_str(), strerror(errno));
-    }
-    return TraceFd >= 0;
-  }
-
-  bool Open(std::string& error) {
-    if (Db) return true;
-    sqlite3* db = nullptr;
-    int rc =
-        sqlite3_open_v2(Path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    std::string step = "cannot open " + Path;
-    if (rc == SQLITE_OK) {
-      sqlite3_extended_result_codes(db, 1);
-      sqlite3_busy_timeout(db, Options.BusyTimeoutMs);
-      // "x" names a column, as in SQL Server, never a text that happens to match no column.
-      sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
-      sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
-      // WAL with synchronous=NORMAL: a commit is in the file once the call returns, so a till
-      // killed right after survives with every row; only a power cut can take back the last
-      // commits (never corrupting the file), as it can the lines of the module's log.
-      rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr,
-                        nullptr);
-    }
-    if (rc == SQLITE_OK && !InstallSqlServerFunctions(db, error)) {
-      sqlite3_close_v2(db);
-      error = step + ": " + error;
-      return false;
-    }
-    if (rc != SQLITE_OK) {
-      error = step + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-      const int primary = rc & 0xFF;
-      const int system = db && (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR)
-                             ? sqlite3_system_errno(db)
-                             : 0;
-      if (system) error += std::string(" (") + strerror(system) + ")";
-      sqlite3_close_v2(db);
-      return false;
-    }
-    Db = db;
-    return true;
-  }
-
-  // Runs the batch as one transaction, its results to sink. A writing batch takes the write lock
-  // at its start, so that a busy database is waited for before anything runs.
-  bool Run(const std::string& sql, bool write, TSink* sink, int64_t& changed, std::string& error) {
-    if (const size_t nul = sql.find('\0'); nul != std::string::npos) {
-      error = "the statement holds a NUL byte at offset " + std::to_string(nul);
-      return false;
-    }
-    if (sql.size() >= static_cast<size_t>(std::numeric_limits<int>::max())) {
-      error = "the statement is too long (" + std::to_string(sql.size()) + " bytes)";
-      return false;
-    }
-    if (!Open(error)) return false;
-    BeginSqlServerBatch(Db);
-    if (sqlite3_exec(Db, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr) !=
-        SQLITE_OK) {
-      error = sqlite3_errmsg(Db);
-      return false;
-    }
-    changed = 0;
-    const char* at = sql.data();
-    const char* const end = at + sql.size();
-    for (int number = 1; at < end; ++number) {
-      sqlite3_stmt* raw = nullptr;
-      const char* tail = end;
-      const int rc = sqlite3_prepare_v2(Db, at, static_cast<int>(end - at), &raw, &tail);
-      TStatementPtr statement(raw, sqlite3_finalize);
-      if (rc != SQLITE_OK) return Abandon(number, error);
-      if (!tail || tail <= at) break;
-      at = tail;
-      if (!raw) continue;  // only blanks or comments
-      const bool wanted = sink && sqlite3_column_count(raw) > 0 && sink->Wants(raw);
-      const int64_t before = sqlite3_total_changes64(Db);
-      for (;;) {
-        const int step = sqlite3_step(raw);
-        if (step == SQLITE_DONE) break;
-        if (step != SQLITE_ROW) return Abandon(number, error);
-        if (wanted) sink->Row(raw);
-        if (sqlite3_stmt_readonly(raw) && (!wanted || sink->Satisfied())) break;
-      }
-      if (sqlite3_total_changes64(Db) != before) changed += sqlite3_changes64(Db);
-    }
-    if (sqlite3_exec(Db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-      return Abandon(0, error);
-    return true;
-  }
-
-  bool Abandon(int number, std::string& error) {
-    error = sqlite3_errmsg(Db);
-    if (number > 1) error = "statement " + std::to_string(number) + ": " + error;
-    if (!sqlite3_get_autocommit(Db)) sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
-    return false;
-  }
-};
-
 namespace {
 
 // One call of the service: its trace line and, when it fails, its error.
@@ -472,6 +298,7 @@ class TCall {
     FSql = &sql;
     Text("sql", sql);
   }
+  void Sent(const std::string& sent) { Text("sent", sent); }
 
   void Succeed(const char* outcome, const std::string& json) {
     FLastError.clear();
@@ -523,72 +350,106 @@ int32_t RowsChanged(int64_t changed) {
 
 }  // namespace
 
-TDBScript::TDBScript(TDBScriptOptions options) : F(std::make_unique<TState>()) {
-  F->Options = std::move(options);
-  F->Path = F->Options.Path.empty() ? DefaultDatabasePath() : F->Options.Path;
+struct TDBScript::TState {
+  std::string Connection;
+  TDBEngineMaker Maker;
+  TIntfPtr<IDBEngine> Engine;
+  std::string TracePath;
+  std::string LastError;
+  int TraceFd = -1;
+  bool TraceOpened = false;
+
+  ~TState() {
+    if (Engine) Engine->Close();
+    if (TraceFd >= 0) close(TraceFd);
+  }
+
+  int Trace() {
+    if (!TraceOpened && !TracePath.empty()) {
+      TraceOpened = true;
+      TraceFd = open(TracePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      if (TraceFd < 0)
+        fprintf(stderr, "sarn-till: database: cannot open the SQL trace file %s: %s\n",
+                TracePath.c_str(), strerror(errno));
+    }
+    return TraceFd;
+  }
+
+  // Rewrites the SQL Server text for the engine and runs it; false (the call failed) with the
+  // failure given to call.
+  bool Run(TCall& call, const std::string& sql, bool write, IDBSink* sink, int64_t& changed) {
+    std::string sent, error;
+    if (!Engine->Rewrite(sql, sent, error)) {
+      call.Fail(error);
+      return false;
+    }
+    call.Sent(sent);
+    TDBRun run = Engine->Run(sent, write, sink);
+    if (!run.Error.empty()) {
+      call.Fail(run.Error);
+      return false;
+    }
+    changed = run.Changed;
+    return true;
+  }
+};
+
+TDBScript::TDBScript(std::string connection, TDBEngineMaker maker, std::string tracePath)
+    : F(std::make_unique<TState>()) {
+  F->Connection = std::move(connection);
+  F->Maker = std::move(maker);
+  F->Engine = F->Maker(F->Connection);
+  F->TracePath = std::move(tracePath);
 }
 
 TDBScript::~TDBScript() = default;
 
 void TDBScript::SetConnection(const std::string& connection) {
-  F->Close();
-  F->Path = connection.empty() ? DefaultDatabasePath() : connection;
+  F->Engine->Close();
+  F->Connection = connection;
+  F->Engine = F->Maker(connection);
 }
 
-void TDBScript::GetConnection(std::string& connection) { connection = F->Path; }
+void TDBScript::GetConnection(std::string& connection) { connection = F->Engine->Shown(); }
 
 int32_t TDBScript::Execute(const std::string& format, const TDBArgs& args) {
-  TCall call(F->LastError, F->Tracing() ? F->TraceFd : -1, "Execute", format);
+  TCall call(F->LastError, F->Trace(), "Execute", format);
   call.Args(args);
   std::string sql, error;
   if (!FormatStatement(format, args, sql, error)) {
     call.Fail(error);
     return -1;
   }
-  sql = TranslateSqlServerText(sql);
   call.Sql(sql);
   int64_t changed = 0;
-  if (!F->Run(sql, true, nullptr, changed, error)) {
-    call.Fail(error);
-    return -1;
-  }
+  if (!F->Run(call, sql, true, nullptr, changed)) return -1;
   call.Succeed("changed", std::to_string(changed));
   return RowsChanged(changed);
 }
 
 int32_t TDBScript::ExecuteFile(const std::string& path) {
-  TCall call(F->LastError, F->Tracing() ? F->TraceFd : -1, "ExecuteFile", path);
+  TCall call(F->LastError, F->Trace(), "ExecuteFile", path);
   std::ifstream in(path, std::ios::binary);
   std::string script((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (!in.is_open() || in.bad()) {
     call.Fail("cannot read the script file " + path + ": " + strerror(errno));
     return -1;
   }
-  const std::string sql = TranslateSqlServerText(script);
-  call.Sql(sql);
+  call.Sql(script);
   int64_t changed = 0;
-  std::string error;
-  if (!F->Run(sql, true, nullptr, changed, error)) {
-    call.Fail(error);
-    return -1;
-  }
+  if (!F->Run(call, script, true, nullptr, changed)) return -1;
   call.Succeed("changed", std::to_string(changed));
   return RowsChanged(changed);
 }
 
 bool TDBScript::QueryValue(const std::string& statement, const std::string& column,
                            std::string& value) {
-  TCall call(F->LastError, F->Tracing() ? F->TraceFd : -1, "QueryValue", statement);
+  TCall call(F->LastError, F->Trace(), "QueryValue", statement);
   call.Text("column", column);
-  const std::string sql = TranslateSqlServerText(statement);
-  call.Sql(sql);
+  call.Sql(statement);
   TValueSink sink(column);
   int64_t changed = 0;
-  std::string error;
-  if (!F->Run(sql, true, &sink, changed, error)) {
-    call.Fail(error);
-    return false;
-  }
+  if (!F->Run(call, statement, true, &sink, changed)) return false;
   if (!sink.Found) {
     call.Succeed("value", "null");
     return false;
@@ -601,18 +462,18 @@ bool TDBScript::QueryValue(const std::string& statement, const std::string& colu
 }
 
 bool TDBScript::TableExists(const std::string& table) {
-  TCall call(F->LastError, F->Tracing() ? F->TraceFd : -1, "TableExists", table);
-  const std::string sql = "SELECT OBJECT_ID( " + SqlStringLiteral(table) + ", 'U' ) AS ID";
-  call.Sql(sql);
-  const std::string column = "ID";
-  TValueSink sink(column);
-  int64_t changed = 0;
-  std::string error;
-  if (!F->Run(sql, false, &sink, changed, error)) {
+  TCall call(F->LastError, F->Trace(), "TableExists", table);
+  std::vector<std::string> tables;
+  std::string sent, error;
+  const bool listed = F->Engine->Tables(tables, sent, error);
+  call.Sent(sent);
+  if (!listed) {
     call.Fail(error);
     return false;
   }
-  const bool exists = sink.Found && sink.Value.Kind != TDBCell::Null;
+  const std::string wanted = ObjectPart(table);
+  const bool exists = std::any_of(tables.begin(), tables.end(),
+                                  [&](const std::string& name) { return SameWord(name, wanted); });
   call.Succeed("exists", exists ? "true" : "false");
   return exists;
 }
@@ -620,44 +481,46 @@ bool TDBScript::TableExists(const std::string& table) {
 void TDBScript::LastError(std::string& error) { error = F->LastError; }
 
 bool TDBScript::QueryJSON(const std::string& format, const TDBArgs& args, std::string& rows) {
-  TCall call(F->LastError, F->Tracing() ? F->TraceFd : -1, "QueryJSON", format);
+  TCall call(F->LastError, F->Trace(), "QueryJSON", format);
   call.Args(args);
   std::string sql, error;
   if (!FormatStatement(format, args, sql, error)) {
     call.Fail(error);
     return false;
   }
-  sql = TranslateSqlServerText(sql);
   call.Sql(sql);
   TJSONSink sink;
   int64_t changed = 0;
-  if (!F->Run(sql, false, &sink, changed, error)) {
-    call.Fail(error);
-    return false;
-  }
+  if (!F->Run(call, sql, false, &sink, changed)) return false;
   call.Succeed("rows", std::to_string(sink.Count));
   rows = std::move(sink.Rows) + "]";
   return true;
 }
 
 bool TDBScript::QueryTable(const std::string& statement, TDBTable& table) {
-  TCall call(F->LastError, F->Tracing() ? F->TraceFd : -1, "QueryTable", statement);
-  const std::string sql = TranslateSqlServerText(statement);
-  call.Sql(sql);
+  TCall call(F->LastError, F->Trace(), "QueryTable", statement);
+  call.Sql(statement);
   TTableSink sink;
   int64_t changed = 0;
-  std::string error;
-  if (!F->Run(sql, false, &sink, changed, error)) {
-    call.Fail(error);
-    return false;
-  }
+  if (!F->Run(call, statement, false, &sink, changed)) return false;
   call.Succeed("rows", std::to_string(sink.Table.Rows.size()));
   table = std::move(sink.Table);
   return true;
 }
 
-TIntfPtr<IDBScript> RegisterDBScript(IServiceRegistry* registry, const TDBScriptOptions& options) {
-  TIntfPtr<TDBScript> db = MakeObject<TDBScript>(options);
-  registry->RegisterInstance(IDBScript::IID, db.As<IInterface>().Get());
-  return TIntfPtr<IDBScript>(db);
+bool TDBScript::Exists(std::string& error) { return F->Engine->Exists(error); }
+
+bool TDBScript::Tables(std::vector<std::string>& tables) {
+  TCall call(F->LastError, F->Trace(), "Tables", "");
+  std::string sent, error;
+  std::vector<std::string> names;
+  const bool listed = F->Engine->Tables(names, sent, error);
+  call.Sent(sent);
+  if (!listed) {
+    call.Fail(error);
+    return false;
+  }
+  call.Succeed("rows", std::to_string(names.size()));
+  tables = std::move(names);
+  return true;
 }

@@ -1,11 +1,11 @@
 #include "cmdDatabase.h"
 
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <sstream>
 
 #include "TDatabaseUpgrade.h"
+#include "TDatabases.h"
 
 namespace {
 
@@ -48,13 +48,15 @@ int ColumnIndex(const TDBTable& table, const char* name) {
 
 int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice, std::ostream& out,
                      std::ostream& err) {
-  TIntfPtr<TDBScript> db = MakeObject<TDBScript>(
-      TDBScriptOptions{options.DatabasePath, options.DatabaseBusyMs, options.SqlTracePath});
+  // The till's own service on the database its options name, without loading the module.
+  TIntfPtr<IDBScript> db = NewDBScript(DatabaseOptions(options));
+  TIntfPtr<ITillDatabase> till = db.As<ITillDatabase>();
   std::string path, error;
   db->GetConnection(path);
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec))
-    return Fail(err, "there is no database at " + path + "; run sarn-till upgrade first");
+  if (!till->Exists(error))  // a server that cannot be reached is no matter of upgrading
+    return Fail(err, IsServerConnection(options.DatabasePath)
+                         ? error
+                         : error + "; run sarn-till upgrade first");
   for (const char* table : {"DovraTransactions", "DovraLog"})
     if (!db->TableExists(table)) {
       db->LastError(error);
@@ -65,9 +67,10 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
 
   TDBTable transactions, log;
   std::string where;
-  if (filtered) where = " WHERE InvoiceNum = " + std::to_string(invoice);
-  if (!db->QueryTable("SELECT * FROM DovraTransactions" + where + " ORDER BY ID", transactions) ||
-      !db->QueryTable("SELECT * FROM DovraLog ORDER BY ID", log))
+  if (filtered) where = " WHERE [InvoiceNum] = " + std::to_string(invoice);
+  if (!till->QueryTable("SELECT * FROM [DovraTransactions]" + where + " ORDER BY [ID]",
+                        transactions) ||
+      !till->QueryTable("SELECT * FROM [DovraLog] ORDER BY [ID]", log))
     return 1;  // the service has said why
   if (filtered) {
     std::vector<std::string> ids, references;
@@ -165,14 +168,19 @@ bool MentionsTransaction(const std::string& message, const std::vector<std::stri
 void AddDatabaseCommands(CLI::App& app, TTill& till) {
   TTillOptions& options = till.MutableOptions();
   if (options.DatabasePath.empty()) options.DatabasePath = DefaultDatabasePath();
-  app.add_option("--db", options.DatabasePath, "the till's database file (SQLite, created on use)")
-      ->capture_default_str();
+  app.add_option("--db", options.DatabasePath,
+                 "the till's database: a file (SQLite, created on use) or a PostgreSQL server, "
+                 "as postgresql://USER@HOST/DB or key=value pairs (host=/run/x dbname=store); a "
+                 "password is read the way libpq reads it (PGPASSWORD, ~/.pgpass, the URI)")
+      ->default_str(ShownConnection(options.DatabasePath));
   app.add_option("--db-busy-ms", options.DatabaseBusyMs,
                  "how long a database locked by another program is waited for, in milliseconds")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
-  app.add_option("--sql-trace", options.SqlTracePath,
-                 "append one JSON line per database call (statement, arguments, outcome) to FILE");
+  app.add_option(
+      "--sql-trace", options.SqlTracePath,
+      "append one JSON line per database call (statement, arguments, SQL Server text, the "
+      "text the engine was sent, outcome) to FILE");
 
   CLI::App* upgrade = app.add_subcommand(
       "upgrade",

@@ -6,38 +6,34 @@
 #include <sstream>
 
 #include "TActionCodes.h"
+#include "TDBScript.h"
 #include "TScriptCollector.h"
-#include "TSqlDialect.h"
+#include "TSqlText.h"
 #include "intfActCodes.h"
 #include "intfDBScript.h"
 #include "intfDatabaseChanges.h"
 
 namespace {
 
+// In the SQL Server dialect, as the modules' scripts: each engine's rewrite makes it its own.
 const char* const SchemaScriptsTable =
-    "CREATE TABLE IF NOT EXISTS SarnSchemaScripts (\n"
-    "  ID          INTEGER PRIMARY KEY AUTOINCREMENT,\n"
-    "  Contributor TEXT    NOT NULL,\n"
-    "  Position    INTEGER NOT NULL,\n"
-    "  Script      TEXT    NOT NULL,\n"
-    "  FirstRun    TEXT    NOT NULL,\n"
-    "  LastRun     TEXT    NOT NULL,\n"
-    "  Runs        INTEGER NOT NULL,\n"
-    "  Outcome     TEXT    NOT NULL,\n"
-    "  UNIQUE (Contributor, Script)\n"
-    ")";
+    "IF OBJECT_ID( 'SarnSchemaScripts', 'U' ) IS NULL\r\n"
+    "  CREATE TABLE [SarnSchemaScripts] (\r\n"
+    "    [ID]          INT           NOT NULL IDENTITY(1,1) PRIMARY KEY,\r\n"
+    "    [Contributor] NVARCHAR(MAX) NOT NULL,\r\n"
+    "    [Position]    INT           NOT NULL,\r\n"
+    "    [Script]      NVARCHAR(MAX) NOT NULL,\r\n"
+    "    [FirstRun]    DATETIME      NOT NULL,\r\n"
+    "    [LastRun]     DATETIME      NOT NULL,\r\n"
+    "    [Runs]        INT           NOT NULL,\r\n"
+    "    [Outcome]     NVARCHAR(MAX) NOT NULL\r\n"
+    "  )";
 
-// The tables of the database, one name a line.
-std::set<std::string> Tables(IDBScript* db) {
-  std::string names;
-  db->QueryValue(
-      "SELECT group_concat(name, char(10)) AS Names FROM "
-      "( SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name )",
-      "Names", names);
-  std::set<std::string> tables;
-  std::istringstream lines(names);
-  for (std::string line; std::getline(lines, line);) tables.insert(line);
-  return tables;
+// The tables of the database.
+std::set<std::string> Tables(ITillDatabase* db) {
+  std::vector<std::string> names;
+  if (db) db->Tables(names);
+  return std::set<std::string>(names.begin(), names.end());
 }
 
 // The script's first line without its padding, to tell scripts apart in the report.
@@ -50,14 +46,18 @@ std::string Title(const std::string& script) {
 
 void Record(IDBScript* db, const TCollectedScript& entry, int32_t position,
             const std::string& outcome) {
+  // One batch, so one transaction: the update counts a script run before, the insert (only when
+  // no row was there) records a first run.
+  const std::string group = SqlStringLiteral(entry.Group), script = SqlStringLiteral(entry.Script),
+                    result = SqlStringLiteral(outcome);
   db->Execute(
-      "INSERT INTO SarnSchemaScripts "
-      "( Contributor, Position, Script, FirstRun, LastRun, Runs, Outcome ) "
-      "VALUES ( %s, %d, %s, GETDATE(), GETDATE(), 1, %s ) "
-      "ON CONFLICT ( Contributor, Script ) DO UPDATE SET Position = excluded.Position, "
-      "LastRun = excluded.LastRun, Runs = Runs + 1, Outcome = excluded.Outcome",
-      {SqlStringLiteral(entry.Group), position, SqlStringLiteral(entry.Script),
-       SqlStringLiteral(outcome)});
+      "UPDATE [SarnSchemaScripts] SET [Position] = %d, [LastRun] = GETDATE(), "
+      "[Runs] = [Runs] + 1, [Outcome] = %s WHERE [Contributor] = %s AND [Script] = %s;\r\n"
+      "INSERT INTO [SarnSchemaScripts] "
+      "( [Contributor], [Position], [Script], [FirstRun], [LastRun], [Runs], [Outcome] ) "
+      "SELECT %s, %d, %s, GETDATE(), GETDATE(), 1, %s WHERE NOT EXISTS "
+      "( SELECT 1 FROM [SarnSchemaScripts] WHERE [Contributor] = %s AND [Script] = %s )",
+      {position, result, group, script, group, position, script, result, group, script});
 }
 
 // Keeps the action-codes service deferring for the upgrade's collection, and only then.
@@ -151,7 +151,8 @@ int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostre
 
   // Scripts in the order collected; the first failure stops the upgrade.
   int ran = 0, created = 0;
-  std::set<std::string> tables = Tables(db.Get());
+  TIntfPtr<ITillDatabase> till = db.As<ITillDatabase>();
+  std::set<std::string> tables = Tables(till.Get());
   const auto& scripts = collector->Scripts();
   for (size_t i = 0; i < scripts.size() && !failed; ++i) {
     const TCollectedScript& entry = scripts[i];
@@ -176,7 +177,7 @@ int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostre
       break;
     }
     ++ran;
-    const std::set<std::string> now = Tables(db.Get());
+    const std::set<std::string> now = Tables(till.Get());
     std::string made;
     for (const std::string& table : now)
       if (!tables.count(table)) {

@@ -1,0 +1,66 @@
+// What a database engine gives the till's DB script service. The service (TDBScript) owns what
+// every engine shares: formatting with typed arguments, the SQL trace, the last error, the stderr
+// line. An engine owns its connection, its rewrite of the SQL Server text modules write, and how
+// one call runs. Engines live in db/<engine>/; nothing outside them speaks an engine's dialect.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "intfBase.h"
+
+// One value of a result.
+struct TDBCell {
+  enum TKind { Null, Integer, Float, Textual } Kind = Null;
+  std::string Text;  // the value written out ("" for NULL); a Float in its shortest exact form
+};
+struct TDBTable {
+  std::vector<std::string> Columns;
+  std::vector<std::vector<TDBCell>> Rows;
+};
+
+// Receives the results of one call, statement by statement.
+class IDBSink {
+ public:
+  // A statement with result columns starts; true when its rows are wanted.
+  virtual bool Wants(const std::vector<std::string>& columns) = 0;
+  virtual void Row(std::vector<TDBCell>& cells) = 0;
+  // True once no further row is needed.
+  virtual bool Satisfied() const { return false; }
+
+ protected:
+  ~IDBSink() = default;
+};
+
+// The outcome of one call on an engine. Error is set whenever the call failed; nothing ran then
+// (the engine rolled back), except that Unknown marks a write whose commit answer was lost: it may
+// stand in the database, and it is not run again.
+struct TDBRun {
+  int64_t Changed = 0;
+  std::string Error;
+  bool Unknown = false;
+};
+
+class IDBEngine : public IInterface {
+ public:
+  static constexpr TGUID IID = TGUID::Of("{5E0C3F41-8A27-4B6D-9E15-C2A7D84F0B36}");
+
+  // The connection as it may be shown (a password masked), for messages and GetConnection.
+  virtual std::string Shown() = 0;
+  // Whether the database is there without creating it (a file engine creates on first use).
+  virtual bool Exists(std::string& error) = 0;
+  // The SQL Server text as this engine runs it; false with what it cannot take (a construct it
+  // does not know, named), so that nothing half-translated is ever sent.
+  virtual bool Rewrite(const std::string& sqlServerText, std::string& sent, std::string& error) = 0;
+  // Runs sent (Rewrite's output) as one transaction, results to sink (may be null). write: the
+  // call may change rows (takes the write lock up front where the engine has one).
+  virtual TDBRun Run(const std::string& sent, bool write, IDBSink* sink) = 0;
+  // The names of the database's tables, sorted; sent: the catalogue query, for the trace.
+  virtual bool Tables(std::vector<std::string>& tables, std::string& sent, std::string& error) = 0;
+  // Closes the connection (the next call opens it again).
+  virtual void Close() = 0;
+
+ protected:
+  ~IDBEngine() = default;
+};

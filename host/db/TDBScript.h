@@ -1,0 +1,91 @@
+// sarn-till's DB script service (IDBScript) over one database engine (db/sqlite/, db/postgres/).
+// The engine opens its connection on first use, so a till that never touches its database
+// (listing modules) never creates or connects to one.
+//
+// Every call runs as one transaction on the engine: a batch that fails part-way changes nothing
+// (an insert whose identity could not be read back leaves no orphan row). A busy database is
+// waited for up to the busy time-out. A batch must not hold BEGIN/COMMIT of its own. Failures
+// come back through the result, LastError and one line on stderr, "sarn-till: database: <what
+// failed>: <message>"; nothing is thrown.
+//
+// Formatting (Execute, QueryJSON): %s inserts a text argument as given (the caller quotes),
+// %d an integer argument in decimal, %f a currency argument with two decimals, the third and
+// fourth decimal rounded half away from zero (12.345 -> "12.35", -0.005 -> "-0.01"), %% a
+// percent sign. Any other conversion, an argument of another kind, too few or too many arguments
+// and a NUL byte in a text fail the call before anything runs.
+//
+// The SQL trace (TracePath) gets one JSON line per call, appended and flushed at once:
+//   {"time":"2024-05-01 10:00:00.123","op":"Execute","format":"...","args":[{"text":"'a'"},
+//    {"integer":5},{"currency":125000}],"sql":"<the SQL Server text>","sent":"<the text the
+//    engine was given>","ms":0.412,"changed":1}
+// The outcome member is "changed" (Execute, ExecuteFile), "value" (QueryValue: a text, or null
+// when no row had the column), "rows" (QueryJSON, QueryTable: the number of rows) or "exists"
+// (TableExists, Tables), and "error" in place of it when the call failed. QueryValue adds "column",
+// ExecuteFile gives the file as "format". Texts are written byte for byte (JSON escapes for
+// quotes, backslashes and control bytes only). A connection is only ever shown with its
+// password masked.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "TDBEngine.h"
+#include "clsInterfacedObject.h"
+#include "intfDBScript.h"
+
+// Applies the format rule above. False with the reason (which conversion or argument) otherwise.
+bool FormatStatement(const std::string& format, const TDBArgs& args, std::string& sql,
+                     std::string& error);
+
+// The currency as %f writes it: "12.50" for 125000.
+std::string FormatCurrency(TCurrency value);
+
+// The shortest text that reads back as the same double, with ".0" on whole numbers so that a
+// float still reads as one; infinities in the exponent form every JSON reader takes as infinite.
+std::string FloatCellText(double value);
+
+// The till's own face of its database, for its commands.
+class ITillDatabase : public IInterface {
+ public:
+  static constexpr TGUID IID = TGUID::Of("{9B1D6E52-3C47-4F0A-A8E3-71D5C0B94E28}");
+  // The first result of the statement that has columns (none: an empty table). False on failure,
+  // as the other calls.
+  virtual bool QueryTable(const std::string& statement, TDBTable& table) = 0;
+  // Whether the database is there at all, without creating it; error says why not.
+  virtual bool Exists(std::string& error) = 0;
+  // The names of the database's tables, sorted. False on failure, as the other calls.
+  virtual bool Tables(std::vector<std::string>& tables) = 0;
+
+ protected:
+  ~ITillDatabase() = default;
+};
+
+// Makes the engine for a connection text (SetConnection).
+using TDBEngineMaker = std::function<TIntfPtr<IDBEngine>(const std::string& connection)>;
+
+class TDBScript final : public TImplements<TInterfacedObject, IDBScript, ITillDatabase> {
+ public:
+  TDBScript(std::string connection, TDBEngineMaker maker, std::string tracePath);
+  ~TDBScript() override;
+
+  // Setting the connection text closes the current connection; the next call opens the new one.
+  void SetConnection(const std::string& connection) override;
+  // The connection with its password masked.
+  void GetConnection(std::string& connection) override;
+  int32_t Execute(const std::string& format, const TDBArgs& args) override;
+  int32_t ExecuteFile(const std::string& path) override;
+  bool QueryValue(const std::string& statement, const std::string& column,
+                  std::string& value) override;
+  bool TableExists(const std::string& table) override;
+  void LastError(std::string& error) override;
+  bool QueryJSON(const std::string& format, const TDBArgs& args, std::string& rows) override;
+
+  bool QueryTable(const std::string& statement, TDBTable& table) override;
+  bool Exists(std::string& error) override;
+  bool Tables(std::vector<std::string>& tables) override;
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> F;
+};

@@ -1,0 +1,42 @@
+// The reader of the SQL Server text modules write: enough to tell code from string literals,
+// quoted names and comments, so that each engine's rewrite touches code only and keeps every
+// other byte as it stands.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class TSqlTokenKind { Comment, Word, Literal, QuotedName, Punct };
+
+// A word is a run of letters, digits, '_', '@', '#', '$' and bytes >= 0x80 (so numbers are
+// words too); a literal is '...' (a doubled quote inside); a quoted name [..], ".." or `..`.
+// A literal, name or block comment never closed runs to the end of the text.
+struct TSqlToken {
+  TSqlTokenKind Kind;
+  size_t Begin;
+  size_t End;
+  bool Closed = true;  // false: a literal, quoted name or block comment that runs off the end
+};
+
+// The tokens of the text, blanks left out (comments kept: a rewrite must not move code into one).
+std::vector<TSqlToken> SqlTokens(const std::string& sql);
+
+// ASCII letters compared without regard to case.
+bool SameWord(std::string_view a, std::string_view b);
+// Whether what occurs in text, without regard to case.
+bool ContainsWord(std::string_view text, std::string_view what);
+
+// A name without its quoting: [x], "x" and `x` give x (a doubled closing character stands for
+// itself); anything else as it stands.
+std::string UnquotedName(std::string_view name);
+// The object name of a possibly schema-qualified name: 'dbo.[DovraLog]' gives DovraLog.
+std::string ObjectPart(std::string_view name);
+// The value of a closed literal token ('O''Brien' gives O'Brien); false when it is not closed.
+bool LiteralValue(std::string_view token, std::string& value);
+
+// The text as an SQL string literal: in single quotes, every single quote doubled.
+std::string SqlStringLiteral(const std::string& text);
+
+// The till's local time, 'YYYY-MM-DD HH:MM:SS.mmm' (sorts as it reads).
+std::string LocalTimestampText();

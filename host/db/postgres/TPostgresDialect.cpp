@@ -1,0 +1,630 @@
+#include "TPostgresDialect.h"
+
+#include <cctype>
+#include <set>
+#include <string_view>
+#include <vector>
+
+#include "TSqlText.h"
+
+namespace {
+
+std::string Upper(std::string_view word) {
+  std::string out(word);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string QuotedName(const std::string& name) {
+  std::string out = "\"";
+  for (const char c : name) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  return out + '"';
+}
+
+// Words that pass as they stand: both dialects read them alike.
+const std::set<std::string>& Keywords() {
+  static const std::set<std::string> words = {
+      "ALL",    "AND",        "AS",         "ASC",     "BETWEEN", "BY",   "CASE",
+      "CHECK",  "CONSTRAINT", "CREATE",     "DEFAULT", "DELETE",  "DESC", "DISTINCT",
+      "ELSE",   "END",        "ESCAPE",     "EXISTS",  "FOREIGN", "FROM", "GROUP",
+      "HAVING", "IN",         "INNER",      "INSERT",  "INTO",    "IS",   "JOIN",
+      "KEY",    "LEFT",       "NOT",        "NULL",    "ON",      "OR",   "ORDER",
+      "OUTER",  "PRIMARY",    "REFERENCES", "RIGHT",   "SELECT",  "SET",  "TABLE",
+      "THEN",   "UNION",      "UNIQUE",     "UPDATE",  "VALUES",  "WHEN", "WHERE"};
+  return words;
+}
+
+// Functions both engines have under the same name and meaning.
+const std::set<std::string>& Functions() {
+  static const std::set<std::string> names = {"ABS", "AVG",    "COALESCE", "COUNT", "LOWER", "MAX",
+                                              "MIN", "NULLIF", "ROUND",    "SUM",   "UPPER"};
+  return names;
+}
+
+// SQL Server's reserved words: none may stand as a bare name, so one that is not handled above
+// is a construct this rewrite does not know.
+const std::set<std::string>& Reserved() {
+  static const std::set<std::string> words = {"ADD",
+                                              "ALTER",
+                                              "ANY",
+                                              "AUTHORIZATION",
+                                              "BACKUP",
+                                              "BEGIN",
+                                              "BREAK",
+                                              "BROWSE",
+                                              "BULK",
+                                              "CASCADE",
+                                              "CHECKPOINT",
+                                              "CLOSE",
+                                              "CLUSTERED",
+                                              "COLLATE",
+                                              "COLUMN",
+                                              "COMMIT",
+                                              "COMPUTE",
+                                              "CONTAINS",
+                                              "CONTAINSTABLE",
+                                              "CONTINUE",
+                                              "CONVERT",
+                                              "CROSS",
+                                              "CURRENT",
+                                              "CURRENT_DATE",
+                                              "CURRENT_TIME",
+                                              "CURRENT_TIMESTAMP",
+                                              "CURRENT_USER",
+                                              "CURSOR",
+                                              "DATABASE",
+                                              "DBCC",
+                                              "DEALLOCATE",
+                                              "DECLARE",
+                                              "DENY",
+                                              "DISK",
+                                              "DISTRIBUTED",
+                                              "DOUBLE",
+                                              "DROP",
+                                              "DUMP",
+                                              "ERRLVL",
+                                              "EXCEPT",
+                                              "EXEC",
+                                              "EXECUTE",
+                                              "EXIT",
+                                              "EXTERNAL",
+                                              "FETCH",
+                                              "FILE",
+                                              "FILLFACTOR",
+                                              "FOR",
+                                              "FREETEXT",
+                                              "FREETEXTTABLE",
+                                              "FULL",
+                                              "FUNCTION",
+                                              "GOTO",
+                                              "GRANT",
+                                              "GO",
+                                              "HOLDLOCK",
+                                              "IDENTITY_INSERT",
+                                              "IDENTITYCOL",
+                                              "INDEX",
+                                              "INTERSECT",
+                                              "KILL",
+                                              "LINENO",
+                                              "LOAD",
+                                              "MERGE",
+                                              "NATIONAL",
+                                              "NOCHECK",
+                                              "NOLOCK",
+                                              "NONCLUSTERED",
+                                              "OF",
+                                              "OFF",
+                                              "OFFSETS",
+                                              "OPEN",
+                                              "OPENDATASOURCE",
+                                              "OPENQUERY",
+                                              "OPENROWSET",
+                                              "OPENXML",
+                                              "OPTION",
+                                              "OUTPUT",
+                                              "OVER",
+                                              "PERCENT",
+                                              "PIVOT",
+                                              "PLAN",
+                                              "PRECISION",
+                                              "PRINT",
+                                              "PROC",
+                                              "PROCEDURE",
+                                              "PUBLIC",
+                                              "RAISERROR",
+                                              "READ",
+                                              "READTEXT",
+                                              "RECONFIGURE",
+                                              "REPLICATION",
+                                              "RESTORE",
+                                              "RESTRICT",
+                                              "RETURN",
+                                              "REVERT",
+                                              "REVOKE",
+                                              "ROLLBACK",
+                                              "ROWCOUNT",
+                                              "ROWGUIDCOL",
+                                              "RULE",
+                                              "SAVE",
+                                              "SCHEMA",
+                                              "SECURITYAUDIT",
+                                              "SEMANTICKEYPHRASETABLE",
+                                              "SESSION_USER",
+                                              "SETUSER",
+                                              "SHUTDOWN",
+                                              "SOME",
+                                              "STATISTICS",
+                                              "SYSTEM_USER",
+                                              "TABLESAMPLE",
+                                              "TEXTSIZE",
+                                              "TO",
+                                              "TOP",
+                                              "TRAN",
+                                              "TRANSACTION",
+                                              "TRIGGER",
+                                              "TRUNCATE",
+                                              "TRY_CONVERT",
+                                              "TSEQUAL",
+                                              "UNPIVOT",
+                                              "UPDATETEXT",
+                                              "USE",
+                                              "USER",
+                                              "VARYING",
+                                              "VIEW",
+                                              "WAITFOR",
+                                              "WHILE",
+                                              "WITH",
+                                              "WITHIN",
+                                              "WRITETEXT",
+                                              "LIMIT",
+                                              "OFFSET",
+                                              "RETURNING"};
+  return words;
+}
+
+enum class TParen { Plain, Cast, TableDefinition };
+
+class TRewriter {
+ public:
+  TRewriter(const std::string& sql, const TIdentityColumnFinder& finder) : S(sql), FFinder(finder) {
+    for (const TSqlToken& t : SqlTokens(sql)) {
+      if (t.Kind == TSqlTokenKind::Comment) {
+        Comments.push_back(t);
+        continue;
+      }
+      T.push_back(t);
+    }
+  }
+
+  bool Run(TPostgresText& out, std::string& error) {
+    for (const TSqlToken& c : Comments) {
+      const std::string_view text = View(c);
+      if (!c.Closed) return Refuse(c, "a comment that is never closed", error);
+      // PostgreSQL nests block comments; SQL Server does not: the rest would differ.
+      if (text.substr(0, 2) == "/*" && text.find("/*", 2) != std::string_view::npos)
+        return Refuse(c, "a comment holding \"/*\"", error);
+    }
+    for (size_t k = 0; k < T.size(); ++k) {
+      if (!Token(k, error)) return false;
+      k += Skip;  // tokens a rewrite took in with the current one
+      Skip = 0;
+    }
+    Out.append(S, Copied, std::string::npos);
+    out.Sent = std::move(Out);
+    out.CreatesTable = CreatesTable;
+    return true;
+  }
+
+ private:
+  std::string_view View(const TSqlToken& t) const {
+    return std::string_view(S).substr(t.Begin, t.End - t.Begin);
+  }
+  std::string_view Text(size_t k) const { return View(T[k]); }
+  bool Word(size_t k, std::string_view word) const {
+    return k < T.size() && T[k].Kind == TSqlTokenKind::Word && SameWord(Text(k), word);
+  }
+  bool Punct(size_t k, char c) const {
+    return k < T.size() && T[k].Kind == TSqlTokenKind::Punct && S[T[k].Begin] == c;
+  }
+  bool Name(size_t k) const {
+    return k < T.size() && (T[k].Kind == TSqlTokenKind::QuotedName ||
+                            (T[k].Kind == TSqlTokenKind::Word && !IsKeyword(Text(k))));
+  }
+  static bool IsKeyword(std::string_view word) {
+    const std::string upper = Upper(word);
+    return Keywords().count(upper) || Reserved().count(upper);
+  }
+
+  bool Refuse(const TSqlToken& t, const std::string& what, std::string& error) const {
+    error = "cannot be sent to PostgreSQL: " + what + " at offset " + std::to_string(t.Begin) +
+            " has no PostgreSQL form here";
+    return false;
+  }
+  bool Refuse(size_t k, std::string& error) const {
+    return Refuse(T[k], "\"" + std::string(Text(k)) + "\"", error);
+  }
+
+  // Replaces tokens first..last (and what stands between them) by text.
+  void Emit(size_t first, size_t last, const std::string& text) {
+    Out.append(S, Copied, T[first].Begin - Copied);
+    Out += text;
+    Copied = T[last].End;
+  }
+  void Keep(size_t k) {
+    Out.append(S, Copied, T[k].End - Copied);
+    Copied = T[k].End;
+  }
+
+  // The position of the token within the column definition it belongs to, when it stands
+  // directly inside a CREATE TABLE's parentheses.
+  bool InColumnDefinition() const {
+    return !Parens.empty() && Parens.back() == TParen::TableDefinition;
+  }
+
+  bool Token(size_t k, std::string& error) {
+    const TSqlToken& t = T[k];
+    const bool columnTop = InColumnDefinition();
+    const size_t position = ColumnPosition;
+    if (columnTop) ++ColumnPosition;
+    switch (t.Kind) {
+      case TSqlTokenKind::Comment:
+        return true;
+      case TSqlTokenKind::Literal:
+        if (!t.Closed) return Refuse(t, "a text literal that is never closed", error);
+        Keep(k);
+        StatementWords++;
+        return true;
+      case TSqlTokenKind::QuotedName: {
+        if (!t.Closed) return Refuse(t, "a quoted name that is never closed", error);
+        if (S[t.Begin] == '`') return Refuse(k, error);
+        const std::string name = UnquotedName(Text(k));
+        StatementWords++;
+        if (columnTop && position == 0) ColumnIsNamed = true;
+        if (columnTop && position == 1 && ColumnIsNamed) return Type(k, name, error);
+        if (StatementWords == 1) return Refuse(k, error);
+        NoteName(name);
+        Emit(k, k, QuotedName(name));
+        return true;
+      }
+      case TSqlTokenKind::Punct:
+        return Punctuation(k, error);
+      case TSqlTokenKind::Word:
+        break;
+    }
+    StatementWords++;
+    const std::string_view word = Text(k);
+    const std::string upper = Upper(word);
+    const unsigned char first = static_cast<unsigned char>(word[0]);
+    if (std::isdigit(first)) {
+      for (size_t i = 0; i < word.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(word[i]);
+        if (!std::isdigit(c) && !((c == 'e' || c == 'E') && i > 0 && i + 1 < word.size()))
+          return Refuse(k, error);
+      }
+      Keep(k);
+      return true;
+    }
+    if (first == '@' || first == '#' || first == '$') return Refuse(k, error);
+    if (upper == "N" && k + 1 < T.size() && T[k + 1].Kind == TSqlTokenKind::Literal &&
+        T[k + 1].Begin == t.End) {
+      Emit(k, k, "");
+      return true;
+    }
+    if (columnTop && position == 1 && ColumnIsNamed) return Type(k, std::string(word), error);
+    if (columnTop && position == 0) ColumnIsNamed = !IsKeyword(word);
+    if (upper == "IF") return Guard(k, error);
+    if (upper == "GETDATE") {
+      if (!Punct(k + 1, '(') || !Punct(k + 2, ')')) return Refuse(k, error);
+      Emit(k, k + 2, "clock_timestamp()::timestamp(3)");
+      Skip = 2;
+      return true;
+    }
+    if (upper == "IDENTITY") return Identity(k, error);
+    if (upper == "CAST") {
+      if (!Punct(k + 1, '(')) return Refuse(k, error);
+      Keep(k);
+      NextParen = TParen::Cast;
+      return true;
+    }
+    if (upper == "AS" && !Parens.empty() && Parens.back() == TParen::Cast) {
+      Keep(k);
+      if (k + 1 >= T.size()) return Refuse(k, error);
+      if (!Type(k + 1, UnquotedName(Text(k + 1)), error)) return false;
+      Skip += 1;
+      return true;
+    }
+    if (upper == "SELECT" || upper == "INSERT" || upper == "UPDATE" || upper == "DELETE") {
+      if (StatementWords == 1) Statement = upper;
+    }
+    if (upper == "CREATE") {
+      if (!Word(k + 1, "TABLE")) return Refuse(k + 1 < T.size() ? k + 1 : k, error);
+      Statement = "CREATE TABLE";
+      CreatesTable = true;
+    }
+    if (upper == "TABLE" && Statement == "CREATE TABLE") NextParen = TParen::TableDefinition;
+    if (upper == "LIKE") {
+      Emit(k, k, "ILIKE");
+      return true;
+    }
+    if (Keywords().count(upper)) {
+      Keep(k);
+      return true;
+    }
+    if (Reserved().count(upper)) return Refuse(k, error);
+    if (Punct(k + 1, '(')) {
+      const bool named = k > 0 && (Word(k - 1, "INTO") || Word(k - 1, "TABLE") ||
+                                   Word(k - 1, "REFERENCES") || Word(k - 1, "EXISTS"));
+      if (!named) {
+        if (upper == "LEN") {
+          Emit(k, k, "length");
+          return true;
+        }
+        if (!Functions().count(upper)) return Refuse(T[k], "the function " + upper + "()", error);
+        Keep(k);
+        return true;
+      }
+    }
+    // A schema qualifier SQL Server puts on names: PostgreSQL's tables stand in its own schema.
+    if (upper == "DBO" && Punct(k + 1, '.') && Name(k + 2)) {
+      Emit(k, k + 1, "");
+      Skip = 1;
+      return true;
+    }
+    if (StatementWords == 1) return Refuse(k, error);
+    NoteName(std::string(word));
+    Emit(k, k, QuotedName(std::string(word)));
+    return true;
+  }
+
+  void NoteName(const std::string& name) {
+    if (Statement == "INSERT" && InsertTable.empty()) InsertTable = name;
+  }
+
+  bool Punctuation(size_t k, std::string& error) {
+    const char c = S[T[k].Begin];
+    switch (c) {
+      case '(':
+        Parens.push_back(NextParen);
+        if (NextParen == TParen::TableDefinition) {
+          ColumnPosition = 0;
+          ColumnIsNamed = false;
+        }
+        NextParen = TParen::Plain;
+        break;
+      case ')':
+        if (Parens.empty()) return Refuse(T[k], "a \")\" that closes nothing", error);
+        Parens.pop_back();
+        if (InColumnDefinition()) ++ColumnPosition;
+        break;
+      case ',':
+        if (InColumnDefinition()) {
+          ColumnPosition = 0;
+          ColumnIsNamed = false;
+        }
+        break;
+      case ';':
+        if (!Parens.empty()) return Refuse(T[k], "a \";\" inside parentheses", error);
+        return EndOfStatement(k, error);
+      case '.':
+      case '=':
+      case '<':
+      case '>':
+      case '+':
+      case '-':
+      case '*':
+      case '/':
+      case '%':
+      case '!':
+        break;
+      default:
+        return Refuse(T[k], std::string("the character \"") + c + "\"", error);
+    }
+    Keep(k);
+    return true;
+  }
+
+  void NewStatement() {
+    Statement.clear();
+    InsertTable.clear();
+    StatementWords = 0;
+    NextParen = TParen::Plain;
+  }
+
+  // ";" ends a statement; after an INSERT it may start the select of the new row's identity.
+  bool EndOfStatement(size_t k, std::string& error) {
+    size_t m = k + 1;
+    if (Statement == "INSERT" && Word(m, "SELECT")) {
+      ++m;
+      const bool cast = Word(m, "CAST") && Punct(m + 1, '(');
+      if (cast) m += 2;
+      if (Word(m, "SCOPE_IDENTITY") && Punct(m + 1, '(') && Punct(m + 2, ')')) {
+        m += 3;
+        if (cast) {
+          if (!Word(m, "AS") || !(Word(m + 1, "INT") || Word(m + 1, "INTEGER")) ||
+              !Punct(m + 2, ')'))
+            return Refuse(m < T.size() ? m : k, error);
+          m += 3;
+        }
+        std::string alias;
+        if (Word(m, "AS") && Name(m + 1)) {
+          alias = UnquotedName(Text(m + 1));
+          m += 2;
+        }
+        const size_t last = m - 1;
+        if (m < T.size() && !Punct(m, ';')) return Refuse(m, error);
+        std::string column;
+        if (InsertTable.empty())
+          return Refuse(T[k], "SCOPE_IDENTITY() after an INSERT of no table", error);
+        if (!FFinder || !FFinder(InsertTable, column, error)) {
+          if (error.empty()) error = "the identity column of " + InsertTable + " is unknown";
+          return false;
+        }
+        std::string returning = " RETURNING ";
+        returning += cast ? "CAST(" + QuotedName(column) + " AS integer)" : QuotedName(column);
+        if (!alias.empty()) returning += " AS " + QuotedName(alias);
+        // The select becomes part of the insert: the ";" before it goes.
+        Out.append(S, Copied, T[k].Begin - Copied);
+        Out += returning;
+        Copied = T[last].End;
+        Skip = last - k;
+        NewStatement();
+        Statement = "RETURNING";
+        StatementWords = 1;
+        return true;
+      }
+    }
+    Keep(k);
+    NewStatement();
+    return true;
+  }
+
+  // IF [(] OBJECT_ID ( 'name' [, 'U'] ) IS NULL [)] CREATE TABLE name
+  bool Guard(size_t i, std::string& error) {
+    size_t k = i + 1;
+    const bool outer = Punct(k, '(');
+    if (outer) ++k;
+    std::string guarded, type;
+    auto literal = [&](size_t at, std::string& value) {
+      return at < T.size() && T[at].Kind == TSqlTokenKind::Literal && T[at].Closed &&
+             LiteralValue(Text(at), value);
+    };
+    const std::string form = "IF other than \"IF OBJECT_ID( 'T', 'U' ) IS NULL CREATE TABLE T\"";
+    if (!Word(k, "OBJECT_ID") || !Punct(k + 1, '(') || !literal(k + 2, guarded))
+      return Refuse(T[i], form, error);
+    k += 3;
+    if (Punct(k, ',')) {
+      if (!literal(k + 1, type)) return Refuse(T[i], form, error);
+      k += 2;
+    }
+    if (!Punct(k, ')') || !Word(k + 1, "IS") || !Word(k + 2, "NULL"))
+      return Refuse(T[i], form, error);
+    k += 3;
+    if (outer) {
+      if (!Punct(k, ')')) return Refuse(T[i], form, error);
+      ++k;
+    }
+    if (!Word(k, "CREATE") || !Word(k + 1, "TABLE") || !Name(k + 2))
+      return Refuse(T[i], form, error);
+    size_t last = k + 2;
+    while (Punct(last + 1, '.') && Name(last + 2)) last += 2;
+    if ((!type.empty() && !SameWord(ObjectPart(type), "U")) ||
+        !SameWord(ObjectPart(guarded), UnquotedName(Text(last))))
+      return Refuse(T[i], "a guard naming another object than the table created", error);
+    // Two statements run together in SQL Server's way get the separator PostgreSQL needs.
+    const bool separate = StatementWords > 1;
+    Emit(i, k + 1, std::string(separate ? "; " : "") + "CREATE TABLE IF NOT EXISTS");
+    NewStatement();
+    Statement = "CREATE TABLE";
+    StatementWords = 1;
+    CreatesTable = true;
+    NextParen = TParen::TableDefinition;
+    Skip = k + 1 - i;
+    return true;
+  }
+
+  // IDENTITY[(seed, step)] of a column definition.
+  bool Identity(size_t j, std::string& error) {
+    if (!InColumnDefinition()) return Refuse(T[j], "IDENTITY outside a column definition", error);
+    std::string text = "GENERATED BY DEFAULT AS IDENTITY";
+    size_t last = j;
+    if (Punct(j + 1, '(')) {
+      auto number = [&](size_t at) {
+        if (at >= T.size() || T[at].Kind != TSqlTokenKind::Word) return false;
+        for (const char c : Text(at))
+          if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+        return true;
+      };
+      if (!number(j + 2) || !Punct(j + 3, ',') || !number(j + 4) || !Punct(j + 5, ')'))
+        return Refuse(T[j], "IDENTITY other than IDENTITY(seed, step)", error);
+      if (Text(j + 2) != "1" || Text(j + 4) != "1")
+        text += " (START WITH " + std::string(Text(j + 2)) + " INCREMENT BY " +
+                std::string(Text(j + 4)) + ")";
+      last = j + 5;
+    }
+    Emit(j, last, text);
+    Skip = last - j;
+    return true;
+  }
+
+  // A type of a column definition or of a CAST at token k, its name given unquoted.
+  bool Type(size_t k, const std::string& name, std::string& error) {
+    const std::string upper = Upper(name);
+    auto unbounded = [&] { return Punct(k + 1, '(') && Word(k + 2, "MAX") && Punct(k + 3, ')'); };
+    struct TSimple {
+      const char* From;
+      const char* To;
+    };
+    static constexpr TSimple simple[] = {{"INT", "integer"},
+                                         {"INTEGER", "integer"},
+                                         {"BIGINT", "bigint"},
+                                         {"SMALLINT", "smallint"},
+                                         {"TINYINT", "smallint"},
+                                         {"BIT", "boolean"},
+                                         {"REAL", "real"},
+                                         {"DATE", "date"},
+                                         {"TIME", "time"},
+                                         {"DATETIME", "timestamp(3)"},
+                                         {"SMALLDATETIME", "timestamp(0)"},
+                                         {"MONEY", "numeric(19,4)"},
+                                         {"SMALLMONEY", "numeric(10,4)"},
+                                         {"TEXT", "text"},
+                                         {"NTEXT", "text"},
+                                         {"UNIQUEIDENTIFIER", "uuid"}};
+    for (const TSimple& s : simple)
+      if (upper == s.From) {
+        if (Punct(k + 1, '(')) return Refuse(T[k], upper + "(...)", error);
+        Emit(k, k, s.To);
+        return true;
+      }
+    if (upper == "FLOAT") {
+      if (Punct(k + 1, '(')) return Refuse(T[k], "FLOAT(n)", error);
+      Emit(k, k, "double precision");
+      return true;
+    }
+    if (upper == "DATETIME2") {
+      Emit(k, k, "timestamp");
+      return true;
+    }
+    if (upper == "DECIMAL" || upper == "NUMERIC") {
+      Emit(k, k, "numeric");
+      return true;
+    }
+    if (upper == "VARCHAR" || upper == "NVARCHAR" || upper == "CHAR" || upper == "NCHAR") {
+      const bool varying = upper.find("VAR") != std::string::npos;
+      if (unbounded()) {
+        if (!varying) return Refuse(T[k], upper + "(MAX)", error);
+        Emit(k, k + 3, "text");
+        Skip = 3;
+        return true;
+      }
+      Emit(k, k, varying ? "varchar" : "char");
+      return true;
+    }
+    return Refuse(T[k], "the type " + name, error);
+  }
+
+  const std::string& S;
+  const TIdentityColumnFinder& FFinder;
+  std::vector<TSqlToken> T, Comments;
+  std::string Out;
+  size_t Copied = 0;
+  std::vector<TParen> Parens;
+  TParen NextParen = TParen::Plain;
+  size_t ColumnPosition = 0;
+  bool ColumnIsNamed = false;
+  std::string Statement, InsertTable;
+  size_t StatementWords = 0;
+  bool CreatesTable = false;
+  size_t Skip = 0;  // tokens after the current one that its rewrite took in
+};
+
+}  // namespace
+
+bool RewriteForPostgres(const std::string& sql, const TIdentityColumnFinder& identityColumn,
+                        TPostgresText& out, std::string& error) {
+  TRewriter rewriter(sql, identityColumn);
+  return rewriter.Run(out, error);
+}

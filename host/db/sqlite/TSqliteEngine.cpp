@@ -1,0 +1,193 @@
+#include "TSqliteEngine.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <memory>
+
+#include "TDBScript.h"
+#include "TSqliteDialect.h"
+#include "clsInterfacedObject.h"
+
+namespace {
+
+TDBCell CellOf(sqlite3_stmt* statement, int column) {
+  TDBCell cell;
+  switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_NULL:
+      break;
+    case SQLITE_INTEGER:
+      cell.Kind = TDBCell::Integer;
+      cell.Text = std::to_string(sqlite3_column_int64(statement, column));
+      break;
+    case SQLITE_FLOAT:
+      cell.Kind = TDBCell::Float;
+      cell.Text = FloatCellText(sqlite3_column_double(statement, column));
+      break;
+    default: {  // text, and blobs taken as the bytes they hold
+      cell.Kind = TDBCell::Textual;
+      const void* bytes = sqlite3_column_blob(statement, column);
+      const int size = sqlite3_column_bytes(statement, column);
+      if (bytes && size > 0) cell.Text.assign(static_cast<const char*>(bytes), size);
+    }
+  }
+  return cell;
+}
+
+using TStatementPtr = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+
+class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
+ public:
+  TSqliteEngine(std::string path, int32_t busyMs) : FPath(std::move(path)), FBusyMs(busyMs) {}
+  ~TSqliteEngine() override { Close(); }
+
+  std::string Shown() override { return FPath; }
+
+  bool Exists(std::string& error) override {
+    std::error_code ec;
+    if (std::filesystem::exists(FPath, ec)) return true;
+    error = "there is no database at " + FPath;
+    return false;
+  }
+
+  bool Rewrite(const std::string& sql, std::string& sent, std::string&) override {
+    sent = TranslateSqlServerText(sql);
+    return true;
+  }
+
+  TDBRun Run(const std::string& sql, bool write, IDBSink* sink) override {
+    TDBRun run;
+    if (const size_t nul = sql.find('\0'); nul != std::string::npos) {
+      run.Error = "the statement holds a NUL byte at offset " + std::to_string(nul);
+      return run;
+    }
+    if (sql.size() >= static_cast<size_t>(std::numeric_limits<int>::max())) {
+      run.Error = "the statement is too long (" + std::to_string(sql.size()) + " bytes)";
+      return run;
+    }
+    if (!Open(run.Error)) return run;
+    BeginSqlServerBatch(FDb);
+    if (sqlite3_exec(FDb, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr) !=
+        SQLITE_OK) {
+      run.Error = sqlite3_errmsg(FDb);
+      return run;
+    }
+    const char* at = sql.data();
+    const char* const end = at + sql.size();
+    std::vector<std::string> columns;
+    std::vector<TDBCell> cells;
+    for (int number = 1; at < end; ++number) {
+      sqlite3_stmt* raw = nullptr;
+      const char* tail = end;
+      const int rc = sqlite3_prepare_v2(FDb, at, static_cast<int>(end - at), &raw, &tail);
+      TStatementPtr statement(raw, sqlite3_finalize);
+      if (rc != SQLITE_OK) return Abandon(number, run);
+      if (!tail || tail <= at) break;
+      at = tail;
+      if (!raw) continue;  // only blanks or comments
+      const int count = sqlite3_column_count(raw);
+      bool wanted = false;
+      if (sink && count > 0) {
+        columns.clear();
+        for (int i = 0; i < count; ++i) columns.emplace_back(sqlite3_column_name(raw, i));
+        wanted = sink->Wants(columns);
+      }
+      const int64_t before = sqlite3_total_changes64(FDb);
+      for (;;) {
+        const int step = sqlite3_step(raw);
+        if (step == SQLITE_DONE) break;
+        if (step != SQLITE_ROW) return Abandon(number, run);
+        if (wanted) {
+          cells.clear();
+          for (int i = 0; i < count; ++i) cells.push_back(CellOf(raw, i));
+          sink->Row(cells);
+        }
+        if (sqlite3_stmt_readonly(raw) && (!wanted || sink->Satisfied())) break;
+      }
+      if (sqlite3_total_changes64(FDb) != before) run.Changed += sqlite3_changes64(FDb);
+    }
+    if (sqlite3_exec(FDb, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) return Abandon(0, run);
+    return run;
+  }
+
+  bool Tables(std::vector<std::string>& tables, std::string& sent, std::string& error) override {
+    sent =
+        "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+        "ESCAPE '\\' ORDER BY name";
+    struct TNames final : IDBSink {
+      bool Wants(const std::vector<std::string>&) override { return true; }
+      void Row(std::vector<TDBCell>& cells) override { Names.push_back(cells.at(0).Text); }
+      std::vector<std::string> Names;
+    } sink;
+    TDBRun run = Run(sent, false, &sink);
+    if (!run.Error.empty()) {
+      error = run.Error;
+      return false;
+    }
+    tables = std::move(sink.Names);
+    return true;
+  }
+
+  void Close() override {
+    if (FDb) sqlite3_close_v2(FDb);
+    FDb = nullptr;
+  }
+
+ private:
+  bool Open(std::string& error) {
+    if (FDb) return true;
+    sqlite3* db = nullptr;
+    int rc =
+        sqlite3_open_v2(FPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const std::string step = "cannot open " + FPath;
+    if (rc == SQLITE_OK) {
+      sqlite3_extended_result_codes(db, 1);
+      sqlite3_busy_timeout(db, FBusyMs);
+      // "x" names a column, as in SQL Server, never a text that happens to match no column.
+      sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+      sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+      // WAL with synchronous=NORMAL: a commit is in the file once the call returns, so a till
+      // killed right after survives with every row; only a power cut can take back the last
+      // commits (never corrupting the file), as it can the lines of the module's log.
+      rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr,
+                        nullptr);
+    }
+    if (rc == SQLITE_OK && !InstallSqlServerFunctions(db, error)) {
+      sqlite3_close_v2(db);
+      error = step + ": " + error;
+      return false;
+    }
+    if (rc != SQLITE_OK) {
+      error = step + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+      const int primary = rc & 0xFF;
+      const int system = db && (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR)
+                             ? sqlite3_system_errno(db)
+                             : 0;
+      if (system) error += std::string(" (") + strerror(system) + ")";
+      sqlite3_close_v2(db);
+      return false;
+    }
+    FDb = db;
+    return true;
+  }
+
+  TDBRun& Abandon(int number, TDBRun& run) {
+    run.Error = sqlite3_errmsg(FDb);
+    if (number > 1) run.Error = "statement " + std::to_string(number) + ": " + run.Error;
+    if (!sqlite3_get_autocommit(FDb)) sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
+    run.Changed = 0;
+    return run;
+  }
+
+  std::string FPath;
+  int32_t FBusyMs;
+  sqlite3* FDb = nullptr;
+};
+
+}  // namespace
+
+TIntfPtr<IDBEngine> NewSqliteEngine(const std::string& path, int32_t busyTimeoutMs) {
+  return TIntfPtr<IDBEngine>(MakeObject<TSqliteEngine>(path, busyTimeoutMs));
+}

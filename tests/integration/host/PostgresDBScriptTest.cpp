@@ -1,0 +1,328 @@
+// The till's DB script service on a real PostgreSQL server (the throw-away one ./run test
+// starts; a server of the test's own where it is stopped and restarted): the module's statements
+// and schema scripts, hostile texts, two tills at once, a held lock, a server gone and back.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "PostgresServer.h"
+#include "TDatabases.h"
+#include "TestFolder.h"
+#include "clsDovraStatements.h"
+#include "clsJSONDocument.h"
+#include "implDatabaseChangesDovra.h"
+
+namespace {
+
+const std::string& S1 = ActivityInsertStatement();
+const std::string& S2 = TransactionInsertStatement();
+const std::string& S3 = PaymentUpdateStatement();
+const std::string& S4 = InvoiceLinkStatement();
+const std::string& S5 = InvoiceRowsStatement();
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class PostgresDBScriptTest : public TTestFolder {
+ protected:
+  PostgresDBScriptTest() : TTestFolder("pg-dbscript") {}
+
+  void SetUp() override {
+    TTestFolder::SetUp();
+    std::string error;
+    const std::string server = TestPostgresServer(error);
+    ASSERT_FALSE(server.empty()) << error;
+    ASSERT_TRUE(Database.Create(server, error)) << error;
+  }
+
+  TIntfPtr<TDBScript> Service(int32_t busyMs = 5000, const std::string& trace = "",
+                              const std::string& connection = "") {
+    return NewDBScript({connection.empty() ? Database.Connection() : connection, busyMs, trace});
+  }
+  static void CreateTables(IDBScript* db) {
+    ASSERT_EQ(db->Execute("%s", {DovraTransactionTableScript()}), 0);
+    ASSERT_EQ(db->Execute("%s", {DovraLogTableScript()}), 0);
+  }
+  static std::string Value(IDBScript* db, const std::string& query) {
+    std::string value = "(no row)";
+    db->QueryValue(query, "V", value);
+    return value;
+  }
+  // sarn-till on this database; its exit code, its output in output.
+  int Till(const std::string& args, std::string& output) const {
+    const std::string command = std::string("QT_QPA_PLATFORM=offscreen " SARN_TILL_PROGRAM) +
+                                " --db '" + Database.Connection() + "' " + args + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    output.clear();
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  TPostgresDatabase Database;
+};
+
+TEST_F(PostgresDBScriptTest, ModuleStatementsWriteTheirRowsAndTheTraceShowsWhatWasSent) {
+  const std::string trace = Path("trace.jsonl");
+  TIntfPtr<TDBScript> db = Service(5000, trace);
+  CreateTables(db.Get());
+  std::string id, rows;
+  ASSERT_TRUE(db->QueryValue(S2, "ID", id));
+  EXPECT_EQ(id, "1");
+  EXPECT_EQ(db->Execute(S3, {QuotedSQLText("R-1"), QuotedSQLText("{\"DiscountAmount\":12.5}"),
+                             TCurrency{125000}, int32_t{1}}),
+            1);
+  EXPECT_EQ(db->Execute(S4, {int32_t{1001}, int32_t{1}}), 1);
+  ASSERT_TRUE(db->QueryJSON(S5, {int32_t{1001}}, rows));
+  EXPECT_EQ(rows, "[{\"ID\":1,\"VoucherReference\":\"R-1\"}]");
+  ASSERT_TRUE(
+      db->QueryJSON("SELECT Amount, RedeemJSON, InvoiceNum FROM DovraTransactions", {}, rows));
+  EXPECT_EQ(rows,
+            "[{\"Amount\":12.5,\"RedeemJSON\":\"{\\\"DiscountAmount\\\":12.5}\",\"InvoiceNum\":"
+            "1001}]");
+
+  std::istringstream lines(Read(trace));
+  std::vector<TJSONValue> calls;
+  for (std::string line; std::getline(lines, line);) calls.push_back(ParseJSONDocument(line));
+  ASSERT_EQ(calls.size(), 7u);
+  EXPECT_EQ(calls[2].Get("sql").AsText(), S2) << "the SQL Server text as the module sent it";
+  EXPECT_EQ(calls[2].Get("sent").AsText(),
+            "INSERT INTO \"DovraTransactions\" ( \"Timestamp_Created\" ) VALUES ( "
+            "clock_timestamp()::timestamp(3) ) RETURNING CAST(\"ID\" AS integer) AS \"ID\"");
+  EXPECT_EQ(calls[2].Get("value").AsText(), "1");
+  EXPECT_EQ(calls[3].Get("changed").ToInteger(), 1);
+}
+
+TEST_F(PostgresDBScriptTest, HostileTextsComeBackExactlyAndBadUtf8FailsOnlyItsCall) {
+  TIntfPtr<TDBScript> db = Service();
+  CreateTables(db.Get());
+  const std::string texts[] = {"O'Brien",
+                               "back\\slash\\",
+                               "\\'; DROP TABLE x; --",
+                               "tab\tline\r\nend",
+                               "caf\xC3\xA9 \xE2\x82\xAC",
+                               "%s %d %f %%",
+                               "[ID] GETDATE()",
+                               ""};
+  int32_t row = 0;
+  for (const std::string& text : texts) {
+    ++row;
+    ASSERT_EQ(db->Execute(S1, {QuotedSQLText("2024/05/01 10:00:00"), QuotedSQLText("INFO"),
+                               QuotedSQLText(text)}),
+              1)
+        << text;
+    std::string value = "(none)";
+    ASSERT_TRUE(db->QueryValue(
+        "SELECT [Message] AS [V] FROM [DovraLog] WHERE [ID] = " + std::to_string(row), "V", value));
+    EXPECT_EQ(value, text);
+  }
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(db->Execute(S1, {QuotedSQLText("t"), QuotedSQLText("INFO"), QuotedSQLText("\xC3\x28")}),
+            -1);
+  const std::string said = testing::internal::GetCapturedStderr();
+  std::string error;
+  db->LastError(error);
+  EXPECT_TRUE(Contains(error, "UTF8")) << error;
+  EXPECT_TRUE(Contains(said, "sarn-till: database: Execute")) << said;
+  EXPECT_EQ(Value(db.Get(), "SELECT COUNT(*) AS [V] FROM [DovraLog]"), "8")
+      << "the next call works";
+}
+
+TEST_F(PostgresDBScriptTest, EveryConnectionReadsBackItsOwnNewRow) {
+  TIntfPtr<TDBScript> a = Service(), b = Service();
+  CreateTables(a.Get());
+  std::vector<std::string> ids[2];
+  auto insert = [](IDBScript* db, std::vector<std::string>& out) {
+    for (int i = 0; i < 100; ++i) {
+      std::string value;
+      if (db->QueryValue(S2, "ID", value)) out.push_back(value);
+    }
+  };
+  std::thread one(insert, a.Get(), std::ref(ids[0]));
+  std::thread two(insert, b.Get(), std::ref(ids[1]));
+  one.join();
+  two.join();
+  std::set<std::string> all(ids[0].begin(), ids[0].end());
+  all.insert(ids[1].begin(), ids[1].end());
+  EXPECT_EQ(ids[0].size() + ids[1].size(), 200u);
+  EXPECT_EQ(all.size(), 200u) << "no ID handed to two callers";
+  EXPECT_EQ(Value(a.Get(), "SELECT COUNT(*) AS V FROM DovraTransactions"), "200");
+}
+
+TEST_F(PostgresDBScriptTest, TwoTillsUpgradingAtOnceMakeEachTableAndRightOnce) {
+  std::string outputs[2];
+  int exits[2] = {-1, -1};
+  {
+    std::thread first([&] { exits[0] = Till("upgrade", outputs[0]); });
+    std::thread second([&] { exits[1] = Till("upgrade", outputs[1]); });
+    first.join();
+    second.join();
+  }
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(exits[i], 0) << outputs[i];
+  }
+  TIntfPtr<TDBScript> db = Service();
+  std::vector<std::string> tables;
+  ASSERT_TRUE(db->Tables(tables));
+  EXPECT_EQ(tables,
+            (std::vector<std::string>{"DovraLog", "DovraTransactions", "SarnActionCodeLinks",
+                                      "SarnActionCodes", "SarnSchemaScripts"}));
+  EXPECT_EQ(Value(db.Get(), "SELECT COUNT(*) AS V FROM SarnActionCodes"), "2");
+  EXPECT_EQ(Value(db.Get(), "SELECT COUNT(*) AS V FROM SarnActionCodeLinks"), "2");
+  EXPECT_EQ(Value(db.Get(), "SELECT SUM(Runs) AS V FROM SarnSchemaScripts"), "4");
+  std::string out;
+  EXPECT_EQ(Till("upgrade", out), 0) << out;
+  EXPECT_TRUE(Contains(out, "2 of 2 script(s) run, 0 table(s) created, 0 right(s)")) << out;
+  EXPECT_EQ(Till("transactions", out), 0) << out;
+  EXPECT_TRUE(Contains(out, "DovraTransactions: 0 row(s)\nID  Timestamp_Created")) << out;
+}
+
+TEST_F(PostgresDBScriptTest, ATableCreatedFromManyConnectionsAtOnceIsMadeOnceAndNoneFails) {
+  constexpr int kConnections = 6, kRounds = 8;
+  std::vector<TIntfPtr<TDBScript>> services;
+  for (int i = 0; i < kConnections; ++i) services.push_back(Service());
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string table = "T" + std::to_string(round);
+    const std::string script = "IF OBJECT_ID( '" + table + "', 'U' ) IS NULL CREATE TABLE [" +
+                               table + "] ( [ID] INT NOT NULL IDENTITY(1,1) PRIMARY KEY )";
+    for (TIntfPtr<TDBScript>& db : services) db->TableExists(table);  // every one connected
+    std::atomic<int> ready{0}, failed{0};
+    std::vector<std::thread> threads;
+    for (TIntfPtr<TDBScript>& db : services)
+      threads.emplace_back([&, service = db.Get()] {
+        for (++ready; ready < kConnections;) std::this_thread::yield();
+        if (service->Execute("%s", {script}) != 0) ++failed;
+      });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(failed.load(), 0) << table;
+  }
+}
+
+TEST_F(PostgresDBScriptTest, ASerializationFailureIsRunAgainWithinTheBusyTime) {
+  TIntfPtr<TDBScript> db = Service(3000);
+  ASSERT_EQ(db->Execute("CREATE TABLE [K] ( [ID] INT PRIMARY KEY, [A] INT, [B] INT ); "
+                        "INSERT INTO [K] VALUES ( 1, 0, 0 ), ( 2, 0, 0 ); "
+                        "CREATE TABLE [L] ( [ID] INT PRIMARY KEY, [X] INT ); "
+                        "INSERT INTO [L] VALUES ( 1, 0 )",
+                        {}),
+            3);
+  // One session reads row 1 and writes row 2; the call reads row 2 and writes row 1, then waits
+  // for a row a third session holds. The first session commits meanwhile, so the call's first
+  // run cannot commit; its second, once the row is free, sees the committed row 2.
+  TPostgresSession reader(Database.Connection()), holder(Database.Connection());
+  std::string error;
+  ASSERT_TRUE(holder.Exec("BEGIN; SELECT * FROM \"L\" FOR UPDATE", error)) << error;
+  ASSERT_TRUE(
+      reader.Exec("BEGIN ISOLATION LEVEL SERIALIZABLE; SELECT \"A\" FROM \"K\" WHERE "
+                  "\"ID\" = 1; UPDATE \"K\" SET \"B\" = 1 WHERE \"ID\" = 2",
+                  error))
+      << error;
+  std::string value = "(none)";
+  bool answered = false;
+  testing::internal::CaptureStderr();
+  std::thread call([&] {
+    answered = db->QueryValue(
+        "SELECT [B] AS [V] FROM [K] WHERE [ID] = 2; UPDATE [K] SET [A] = 1 WHERE [ID] = 1; "
+        "UPDATE [L] SET [X] = 1 WHERE [ID] = 1",
+        "V", value);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(reader.Exec("COMMIT", error)) << error;
+  EXPECT_TRUE(holder.Exec("ROLLBACK", error)) << error;
+  call.join();
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(answered) << said;
+  EXPECT_EQ(value, "1") << "the second run reads what the other session committed";
+  EXPECT_EQ(Value(db.Get(), "SELECT [A] AS [V] FROM [K] WHERE [ID] = 1"), "1") << said;
+}
+
+TEST_F(PostgresDBScriptTest, ARowLockedLongerThanTheBusyTimeFailsTheCall) {
+  TIntfPtr<TDBScript> db = Service(300);
+  CreateTables(db.Get());
+  std::string id;
+  ASSERT_TRUE(db->QueryValue(S2, "ID", id));
+  TPostgresSession other(Database.Connection());
+  std::string error;
+  ASSERT_TRUE(other.Exec("BEGIN; SELECT * FROM \"DovraTransactions\" FOR UPDATE", error)) << error;
+  testing::internal::CaptureStderr();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(db->Execute(S4, {int32_t{7}, int32_t{1}}), -1);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  testing::internal::GetCapturedStderr();
+  EXPECT_GE(waited, std::chrono::milliseconds(250));
+  EXPECT_LT(waited, std::chrono::seconds(3));
+  db->LastError(error);
+  EXPECT_TRUE(Contains(error, "55P03")) << error;
+  ASSERT_TRUE(other.Exec("ROLLBACK", error)) << error;
+  EXPECT_EQ(db->Execute(S4, {int32_t{7}, int32_t{1}}), 1);
+}
+
+TEST_F(PostgresDBScriptTest, AServerGoneFailsEachCallAndOneBackIsUsedAgain) {
+  TPostgresServer server;
+  std::string error;
+  ASSERT_TRUE(server.Create(error)) << error;
+  TPostgresDatabase database;
+  ASSERT_TRUE(database.Create(server.Connection(), error)) << error;
+  TIntfPtr<TDBScript> db = Service(2000, "", database.Connection());
+  CreateTables(db.Get());
+  std::string id;
+  ASSERT_TRUE(db->QueryValue(S2, "ID", id));
+
+  // Restarted between two calls: the next call opens the connection anew and runs once.
+  ASSERT_TRUE(server.Stop(error)) << error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  ASSERT_TRUE(db->QueryValue(S2, "ID", id));
+  EXPECT_EQ(id, "2");
+
+  ASSERT_TRUE(server.Stop(error)) << error;
+  testing::internal::CaptureStderr();
+  id = "untouched";
+  EXPECT_FALSE(db->QueryValue(S2, "ID", id));
+  EXPECT_EQ(id, "untouched");
+  EXPECT_EQ(db->Execute(S4, {int32_t{1}, int32_t{1}}), -1);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(Contains(said, "sarn-till: database: QueryValue")) << said;
+  EXPECT_TRUE(Contains(said, "sarn-till: database: Execute")) << said;
+  db->LastError(error);
+  EXPECT_TRUE(Contains(error, "cannot connect to host=")) << error;
+
+  ASSERT_TRUE(server.Start(error)) << error;
+  ASSERT_TRUE(db->QueryValue(S2, "ID", id));
+  EXPECT_EQ(id, "3") << "nothing was written while the server was gone";
+}
+
+TEST_F(PostgresDBScriptTest, APasswordIsNeverShownAndAnUnknownConstructIsNeverSent) {
+  const std::string trace = Path("trace.jsonl");
+  TIntfPtr<TDBScript> db = Service(
+      100, trace, "host=" + Path("nowhere") + " dbname=x password=s3cret connect_timeout=1");
+  std::string connection;
+  db->GetConnection(connection);
+  EXPECT_TRUE(Contains(connection, "password=***")) << connection;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(db->Execute("SELECT 1", {}), -1);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(Contains(said, "password=***")) << said;
+  EXPECT_FALSE(Contains(said + Read(trace) + connection, "s3cret"));
+
+  TIntfPtr<TDBScript> good = Service(1000, trace);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(good->Execute("SELECT TOP 1 * FROM [DovraLog]", {}), -1);
+  testing::internal::GetCapturedStderr();
+  std::string error;
+  good->LastError(error);
+  EXPECT_TRUE(Contains(error, "\"TOP\"")) << error;
+  std::string last = Read(trace);
+  last.pop_back();
+  last = last.substr(last.rfind('\n') + 1);
+  EXPECT_FALSE(Contains(last, "\"sent\"")) << last;
+}
+
+}  // namespace
