@@ -42,6 +42,13 @@ struct TDBRun {
   bool Unknown = false;
 };
 
+class IDBEngine;
+
+// The first column of every row of a catalogue query run on the engine: how engines answer
+// Tables with their own catalogue's query. False with the engine's error.
+bool FirstColumnOf(IDBEngine& engine, const std::string& sent, std::vector<std::string>& names,
+                   std::string& error);
+
 class IDBEngine : public IInterface {
  public:
   static constexpr TGUID IID = TGUID::Of("{5E0C3F41-8A27-4B6D-9E15-C2A7D84F0B36}");

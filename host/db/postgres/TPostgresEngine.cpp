@@ -140,18 +140,7 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     sent =
         "SELECT table_name FROM information_schema.tables WHERE table_schema = current_schema() "
         "AND table_type = 'BASE TABLE' ORDER BY table_name";
-    struct TNames final : IDBSink {
-      bool Wants(const std::vector<std::string>&) override { return true; }
-      void Row(std::vector<TDBCell>& cells) override { Names.push_back(cells.at(0).Text); }
-      std::vector<std::string> Names;
-    } sink;
-    TDBRun run = Run(sent, false, &sink);
-    if (!run.Error.empty()) {
-      error = run.Error;
-      return false;
-    }
-    tables = std::move(sink.Names);
-    return true;
+    return FirstColumnOf(*this, sent, tables, error);
   }
 
   void Close() override {

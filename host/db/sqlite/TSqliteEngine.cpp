@@ -116,18 +116,7 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     sent =
         "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
         "ESCAPE '\\' ORDER BY name";
-    struct TNames final : IDBSink {
-      bool Wants(const std::vector<std::string>&) override { return true; }
-      void Row(std::vector<TDBCell>& cells) override { Names.push_back(cells.at(0).Text); }
-      std::vector<std::string> Names;
-    } sink;
-    TDBRun run = Run(sent, false, &sink);
-    if (!run.Error.empty()) {
-      error = run.Error;
-      return false;
-    }
-    tables = std::move(sink.Names);
-    return true;
+    return FirstColumnOf(*this, sent, tables, error);
   }
 
   void Close() override {
