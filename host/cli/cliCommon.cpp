@@ -4,6 +4,7 @@
 #include <openssl/x509.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>

@@ -1,6 +1,5 @@
 #include "cmdVoucher.h"
 
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>

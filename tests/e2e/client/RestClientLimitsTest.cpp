@@ -123,6 +123,16 @@ TEST(RestClientLimitsTest, PlainHttpIsRefusedBeforeAnythingIsSentUnlessAllowed) 
   }
 }
 
+TEST(RestClientLimitsTest, OnlyLoopbackAddressesCountAsLoopback) {
+  const std::pair<const char*, bool> cases[] = {
+      {"127.0.0.1", true},  {"127.255.255.254", true}, {"[::1]", true},
+      {"127.0.0", false},   {"127.0.0.1.5", false},    {"127.0.0.256", false},
+      {"128.0.0.1", false}, {"0127.0.0.1", false},     {"localhost", false},
+      {"[::2]", false},     {"127.0.0.", false},       {"", false},
+  };
+  for (const auto& [host, loopback] : cases) EXPECT_EQ(IsLoopbackHost(host), loopback) << host;
+}
+
 TEST(RestClientLimitsTest, AnAnswerBeyondTheBoundFailsAndIsNotReadToTheEnd) {
   TPlainService service;
   TRestClientOptions options;
