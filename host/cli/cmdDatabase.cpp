@@ -6,6 +6,7 @@
 
 #include "TDatabaseUpgrade.h"
 #include "TDatabases.h"
+#include "cliCommon.h"
 
 namespace {
 
@@ -176,11 +177,11 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
   app.add_option("--db-busy-ms", options.DatabaseBusyMs,
                  "how long a database locked by another program is waited for, in milliseconds")
       ->capture_default_str()
-      ->check(CLI::NonNegativeNumber);
+      ->check(Milliseconds(0));
   app.add_option(
       "--sql-trace", options.SqlTracePath,
       "append one JSON line per database call (statement, arguments, SQL Server text, the "
-      "text the engine was sent, outcome) to FILE");
+      "text the engine was sent, outcome) to FILE (created rw-r-----)");
 
   CLI::App* upgrade = app.add_subcommand(
       "upgrade",
@@ -189,11 +190,7 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
   upgrade->fallthrough();
   TTill* owner = &till;
   upgrade->callback([owner] {
-    std::string error;
-    if (!owner->Start(error)) {
-      std::cerr << "sarn-till upgrade: " << error << '\n';
-      throw CLI::RuntimeError(2);
-    }
+    StartModule(*owner, "upgrade");
     if (const int code = RunDatabaseUpgrade(owner->Registry(), std::cout, std::cerr))
       throw CLI::RuntimeError(code);
   });

@@ -9,8 +9,8 @@
 #include "Till.h"
 
 // Adds the options (into the till's options) and the two commands. "upgrade" exits 1 when a
-// script or a right failed, 2 when the module cannot be loaded; "transactions" exits 1 when a
-// table is missing or the database cannot be read.
+// script or a right failed or the module cannot be loaded; "transactions" exits 1 when a table
+// is missing or the database cannot be read.
 void AddDatabaseCommands(CLI::App& app, TTill& till);
 
 // The table as aligned text: a header line, a rule, one line per row. Numbers are aligned right,

@@ -2,28 +2,15 @@
 
 #include <QGuiApplication>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <limits>
 #include <memory>
 
 #include "TDatabases.h"
 #include "TillPayment.h"
+#include "cliCommon.h"
 
 namespace {
-
-bool ReadWholeFile(const std::string& path, std::string& content) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-void StartTill(TTill& till) {
-  std::string error;
-  if (!till.Start(error)) throw CLI::RuntimeError("sarn-till: " + error, kTillFailed);
-}
 
 // A store's database server that cannot be reached fails the payment before the popup: the
 // module would show no dialog and take no voucher anyway, and this way the cashier learns why
@@ -64,8 +51,11 @@ void AddPayCommand(CLI::App& app, TTill& till) {
   auto o = std::make_shared<TPayOptions>();
   CLI::App* pay = app.add_subcommand("pay", "Pay a sale with the module's payment method");
   pay->add_option("--amount", o->AmountText, "Amount of the payment, e.g. 12.50")->required();
-  pay->add_option("--order", o->OrderFile, "JSON order document of the sale");
-  CLI::Option* popup = pay->add_flag("--popup", o->Run.Popup, "Show the module's payment popup");
+  CLI::Option* order = pay->add_option(
+      "--order", o->OrderFile,
+      "JSON order document of the sale: an object with \"AfterDisc\" and \"LineItems\"");
+  CLI::Option* popup =
+      pay->add_flag("--popup", o->Run.Popup, "Show the module's payment popup")->needs(order);
   CLI::Option* voucher = pay->add_option("--voucher", o->Cashier.VoucherCode,
                                          "Cashier autopilot: voucher code to type into the dialog")
                              ->needs(popup);
@@ -86,17 +76,17 @@ void AddPayCommand(CLI::App& app, TTill& till) {
           ->check(CLI::Range(0, std::numeric_limits<int32_t>::max()));
   pay->add_flag("--cancel", o->Run.Cancel, "After the popup: cancel the sale")->excludes(invoice);
   pay->footer(
-      "Prints the cashier's actions, \"popup: paid|not paid\", the receipt lines, the amount and "
-      "\"voucher: paid AMOUNT|not paid\".\n"
-      "Without --voucher and --mobile a person works the dialog, which needs a display.\n"
-      "Exit codes: 0 the payment ran (with --popup: a voucher paid), 3 the popup ended without "
-      "a voucher payment, 2 no display for a person to use the dialog, 1 the till or the module "
-      "failed.");
+      std::string("Prints \"voucher service: ADDRESS\", the cashier's actions (the mobile number "
+                  "but its last three digits masked), \"popup: paid|not paid\", the receipt "
+                  "lines, the amount and \"voucher: paid AMOUNT|not paid\".\n"
+                  "Without --voucher and --mobile a person works the dialog, which needs a "
+                  "display.\n"
+                  "The order document is checked before the module is asked.\n\n") +
+      kExitCodeTable);
   pay->callback([o, &till, voucher] {
     TPaymentRun& run = o->Run;
     if (!ParseMoney(o->AmountText, run.Amount))
-      throw CLI::ValidationError(
-          "--amount", "'" + o->AmountText + "' is not an amount (digits, at most four decimals)");
+      throw CLI::ValidationError("--amount", AmountProblem(o->AmountText));
     if (*voucher) {
       o->Cashier.Redeem = !o->NoRedeem;
       o->Cashier.GiveUpMs = o->GiveUpSeconds * 1000;
@@ -111,10 +101,11 @@ void AddPayCommand(CLI::App& app, TTill& till) {
       throw CLI::RuntimeError(kTillNoDisplay);
     }
     if (o->Invoice >= 0) run.Invoice = o->Invoice;
-    if (!o->OrderFile.empty() && !ReadWholeFile(o->OrderFile, run.OrderDocument))
-      throw CLI::RuntimeError("sarn-till: cannot read order document '" + o->OrderFile + "'",
-                              kTillFailed);
-    StartTill(till);
+    // A document the module cannot use would leave an opened row and an error entry behind.
+    std::string orderError;
+    if (!o->OrderFile.empty() && !ReadOrderDocument(o->OrderFile, run.OrderDocument, orderError))
+      throw CLI::RuntimeError("sarn-till pay: " + orderError, kExitUsage);
+    StartModule(till, "pay");
     RequireDatabaseServer(till);
     Finish(RunPayment(till, run, std::cout, std::cerr));
   });
@@ -127,9 +118,9 @@ void AddOverrideCommand(CLI::App& app, TTill& till) {
   override_->add_option("--invoice", *invoice, "Number of the overridden invoice")
       ->required()
       ->check(CLI::Range(0, std::numeric_limits<int32_t>::max()));
-  override_->footer("Exit codes: 0 done, 1 the till or the module failed.");
+  override_->footer(kExitCodeTable);
   override_->callback([invoice, &till] {
-    StartTill(till);
+    StartModule(till, "override");
     Finish(RunInvoiceOverride(till, *invoice, std::cout, std::cerr));
   });
 }

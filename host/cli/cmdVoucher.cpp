@@ -1,12 +1,14 @@
 #include "cmdVoucher.h"
 
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <memory>
-#include <sstream>
+#include <optional>
 
+#include "RestClient.h"
+#include "cliCommon.h"
+#include "clsJSONDocument.h"
 #include "intfDovraVoucherAPI.h"
 
 namespace {
@@ -17,15 +19,25 @@ struct TVoucherOperation {
   const char* Name;
   const char* Description;
   TVoucherCall Call;
+  // The one member a request of this operation may be built from ("VoucherReference"), with the
+  // option that gives it; null: a request file only.
+  const char* Member;
+  const char* Option;
+  const char* OptionHelp;
 };
 
 constexpr TVoucherOperation Operations[] = {
     {"evaluate", "Check a voucher against an order (request: check document)",
-     &IDovraVoucherAPI::Evaluate},
-    {"redeem", "Redeem a voucher (request: check document)", &IDovraVoucherAPI::Redeem},
+     &IDovraVoucherAPI::Evaluate, nullptr, nullptr, nullptr},
+    {"redeem", "Redeem a voucher (request: check document)", &IDovraVoucherAPI::Redeem, nullptr,
+     nullptr, nullptr},
+    // Support gives a voucher back by the reference the module log or the service shows.
     {"reverse", "Reverse a redemption (request: {\"VoucherReference\":...})",
-     &IDovraVoucherAPI::Reverse},
-    {"status", "Ask for a voucher's status", &IDovraVoucherAPI::VoucherStatus},
+     &IDovraVoucherAPI::Reverse, "VoucherReference", "--reference",
+     "Reverse this redemption (e.g. DVR-00000001): sends {\"VoucherReference\":REFERENCE}"},
+    {"status", "Ask for a voucher's status (request: {\"VoucherCode\":...})",
+     &IDovraVoucherAPI::VoucherStatus, "VoucherCode", "--code",
+     "Ask for this voucher code (e.g. WELCOME10): sends {\"VoucherCode\":CODE}"},
 };
 
 bool ReadWholeFile(const std::string& path, std::string& content) {
@@ -35,58 +47,70 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
   return !in.bad();
 }
 
-// The reversal request for one redemption, as the module itself builds it.
-std::string ReversalRequest(const std::string& reference) {
-  std::string request = "{\"VoucherReference\":\"";
-  for (const char c : reference) {
-    if (c == '"' || c == '\\') {
-      request += '\\';
-      request += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-      request += escaped;
-    } else {
-      request += c;
-    }
-  }
-  return request + "\"}";
+// A one-member request, written as the module writes its own.
+std::string OneMemberRequest(const char* member, const std::string& value) {
+  return NewObjectDocument({member, value}).ToJSON();
 }
 
 struct TRequestSource {
-  std::string File, Reference;
+  std::string File, Value;
 };
 
+// The service's "Success" member when the answer is a JSON object holding a boolean one.
+std::optional<bool> Success(const std::string& body) {
+  const TJSONValue answer = ParseJSONDocument(body);
+  if (!answer.Document() || !answer.Document()->IsObject()) return std::nullopt;
+  const TJSONValue* success = answer.Find("Success");
+  if (!success || success->Kind() != TJSONKind::Boolean) return std::nullopt;
+  return success->AsBoolean();
+}
+
 void RunOperation(TTill& till, const TVoucherOperation& operation, const TRequestSource& source) {
+  const std::string command = std::string("voucher ") + operation.Name;
   std::string request;
-  if (!source.Reference.empty()) {
-    request = ReversalRequest(source.Reference);
+  if (!source.Value.empty()) {
+    request = OneMemberRequest(operation.Member, source.Value);
   } else if (!ReadWholeFile(source.File, request)) {
-    std::cerr << "voucher " << operation.Name << ": cannot read request file " << source.File
-              << "\n";
-    throw CLI::RuntimeError(2);
+    std::cerr << command << ": cannot read request file " << source.File << "\n";
+    throw CLI::RuntimeError(kExitUsage);
   }
-  std::string error;
-  if (!till.Start(error)) {
-    std::cerr << "voucher " << operation.Name << ": " << error << "\n";
-    throw CLI::RuntimeError(2);
-  }
+  // The module hands back the answer of a call that went through and keeps everything else to
+  // its log; the till's own REST client tells what the service answered.
+  auto last = std::make_shared<std::optional<TRestExchange>>();
+  till.MutableOptions().RestObserver = [last](const TRestExchange& exchange) { *last = exchange; };
+  StartModule(till, command);
   TIntfPtr<IDovraVoucherAPI> api = ResolveAs<IDovraVoucherAPI>(till.Registry());
   if (!api) {
-    std::cerr << "voucher " << operation.Name
-              << ": the loaded module registers no voucher API client ("
+    std::cerr << command << ": the loaded module registers no voucher API client ("
               << IDovraVoucherAPI::IID.ToString() << ")\n";
-    throw CLI::RuntimeError(2);
+    throw CLI::RuntimeError(kExitFailed);
   }
   std::string response;
   const bool ok = ((*api).*(operation.Call))(request, response);
   api = nullptr;
-  std::cout << "result: " << (ok ? "true" : "false") << "\n" << response << std::endl;
-  if (!ok) {
-    // The module keeps the failure text to its own log; the response stays as it was.
-    std::cerr << "voucher " << operation.Name << ": the call failed; see the module's log\n";
-    throw CLI::RuntimeError(1);
+  std::cout << "result: " << (ok ? "true" : "false") << "\n";
+  const std::optional<TRestExchange>& exchange = *last;
+  if (!exchange || !exchange->Answered) {
+    std::cout << "answer: none" << std::endl;
+    std::cerr << command << ": no answer from the voucher service"
+              << (exchange ? ": " + exchange->Error : std::string()) << "\n";
+    throw CLI::RuntimeError(kExitFailed);
   }
+  const std::string& body = ok ? response : exchange->Body;
+  std::cout << "answer: HTTP " << exchange->Status << "\n" << body << std::endl;
+  const std::optional<bool> success = Success(body);
+  if (ok && success == true) return;
+  if (success == false) {
+    const TJSONValue* message = ParseJSONDocument(body).Find("ErrorMessage");
+    std::cerr << command << ": the service answered \"Success\": false"
+              << (message && message->Kind() == TJSONKind::Text ? ": " + message->AsText()
+                                                                : std::string())
+              << "\n";
+    throw CLI::RuntimeError(kExitNotDone);
+  }
+  std::cerr << command << ": the service's answer (HTTP " << exchange->Status
+            << ") is no voucher service answer saying \"Success\": true; see the module's log\n";
+  throw CLI::RuntimeError(kExitFailed);
 }
 
 }  // namespace
@@ -94,27 +118,29 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
 void AddVoucherCommand(CLI::App& app, TTill& till) {
   CLI::App* voucher = app.add_subcommand("voucher", "Call the voucher service through the module");
   voucher->require_subcommand(1);
+  voucher->footer(std::string("Prints \"voucher service: ADDRESS\", \"result: true|false\" (what "
+                              "the module's call returned), \"answer: HTTP STATUS\" (or \"answer: "
+                              "none\") and the service's answer, also on an HTTP error.\n\n") +
+                  kExitCodeTable);
   for (const TVoucherOperation& operation : Operations) {
     CLI::App* sub = voucher->add_subcommand(operation.Name, operation.Description);
     auto source = std::make_shared<TRequestSource>();
     CLI::Option* file =
         sub->add_option("--request", source->File, "JSON request file sent as the body, unchanged")
             ->check(CLI::ExistingFile);
-    if (operation.Call == &IDovraVoucherAPI::Reverse) {
-      // Support gives a voucher back by the reference the module log or the service shows.
-      sub->add_option("--reference", source->Reference,
-                      "Reverse this redemption (e.g. DVR-00000001): sends "
-                      "{\"VoucherReference\":REFERENCE}")
+    if (operation.Member) {
+      sub->add_option(operation.Option, source->Value, operation.OptionHelp)
           ->check(CLI::Validator(
               [](const std::string& value) {
-                return value.empty() ? std::string("the reference is empty") : std::string();
+                return value.empty() ? std::string("the value is empty") : std::string();
               },
-              "REFERENCE"))
+              "TEXT"))
           ->excludes(file);
       sub->require_option(1);
     } else {
       file->required();
     }
+    sub->footer(kExitCodeTable);
     const TVoucherOperation* op = &operation;
     TTill* owner = &till;
     sub->callback([owner, op, source] { RunOperation(*owner, *op, *source); });

@@ -7,7 +7,8 @@
 #include "Till.h"
 
 // Adds "voucher evaluate|redeem|reverse|status --request FILE"; "voucher reverse --reference REF"
-// builds the reversal request of one redemption instead. Prints "result: true|false" and
-// the response text; a false result ends the program with exit code 1 (CLI::RuntimeError), a
-// till that cannot start or an unreadable file with exit code 2.
+// and "voucher status --code CODE" build the one-member request instead. Prints "result:
+// true|false", "answer: HTTP STATUS" (or "answer: none") and the service's answer, also on an
+// HTTP error. Exit codes (CLI::RuntimeError): 0 the service answered "Success": true, 3 it
+// answered "Success": false, 1 no answer or no voucher service document, 2 an unreadable file.
 void AddVoucherCommand(CLI::App& app, TTill& till);

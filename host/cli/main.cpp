@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "Till.h"
+#include "cliCommon.h"
 #include "cmdDatabase.h"
 #include "cmdPay.h"
 #include "cmdVoucher.h"
@@ -64,24 +65,30 @@ int main(int argc, char** argv) {
   cli.add_option("--module", options.ModulePath, "payment module (.smd) to load")
       ->capture_default_str();
   cli.add_option("--ca-file", options.CaFile,
-                 "PEM file of certificates the REST client trusts besides the system's");
+                 "PEM file of certificates the REST client trusts besides the system's")
+      ->check(TrustedCertificates());
+  cli.add_option("--base-url", options.BaseURL,
+                 "the voucher service the module talks to (an https:// address), in place of "
+                 "DOVRA_BASE_URL and of its built-in production address")
+      ->check(VoucherServiceAddress());
   cli.add_option("--store-id", options.StoreID, "store identifier the till reports")
       ->capture_default_str();
-  cli.add_option("--till-id", options.TillID, "till number within the store")
+  cli.add_option("--till-id", options.TillID,
+                 "till number within the store (tills sharing a database each give their own)")
       ->capture_default_str();
   cli.add_option("--timeout-ms", options.TimeoutMs, "REST client time-out per request")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->check(Milliseconds(1));
   cli.add_flag("--allow-plain-http", options.AllowPlainHttp,
-               "let the REST client use http:// addresses, credentials unencrypted (tests only)");
-
-  auto start = [&]() {
-    std::string error;
-    if (!till.Start(error)) throw CLI::RuntimeError("sarn-till: " + error, 1);
-  };
+               "let the REST client use http:// to loopback addresses (127.0.0.0/8, ::1), "
+               "credentials unencrypted (tests only)");
+  cli.footer(std::string("Every command that loads the module prints \"voucher service: ADDRESS\" "
+                         "first.\n\n") +
+             kExitCodeTable);
 
   auto* modules = cli.add_subcommand("modules", "load the module and list what it registered");
   modules->callback([&]() {
-    start();
+    StartModule(till, "modules");
     code = ListModules(till);
   });
 
@@ -96,10 +103,11 @@ int main(int argc, char** argv) {
     if (std::string(e.what()) != "Runtime error") std::cerr << e.what() << '\n';
     code = e.get_exit_code();
   } catch (const CLI::ParseError& e) {
-    code = cli.exit(e);
+    // CLI11 gives each kind of usage error a code of its own; the till's table has one for all.
+    code = cli.exit(e) == 0 ? kExitDone : kExitUsage;
   } catch (const std::exception& e) {
     std::cerr << "sarn-till: " << e.what() << '\n';
-    code = 1;
+    code = kExitFailed;
   }
   till.Stop();
   return code;

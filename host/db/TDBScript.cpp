@@ -367,7 +367,8 @@ struct TDBScript::TState {
   int Trace() {
     if (!TraceOpened && !TracePath.empty()) {
       TraceOpened = true;
-      TraceFd = open(TracePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      // Statements carry customers' data: the owner's group may read them, nobody else.
+      TraceFd = open(TracePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
       if (TraceFd < 0)
         fprintf(stderr, "sarn-till: database: cannot open the SQL trace file %s: %s\n",
                 TracePath.c_str(), strerror(errno));

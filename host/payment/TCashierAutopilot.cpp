@@ -21,6 +21,21 @@ std::string OneLine(const QString& text) {
 
 std::string Quoted(const QString& text) { return "\"" + OneLine(text) + "\""; }
 
+// The customer's mobile number as a receipt or a log may show it: its last three characters,
+// one "*" for each of the others; a number of three or fewer is masked whole.
+std::string MaskedMobile(const std::string& number) {
+  std::vector<std::string> characters;
+  for (size_t i = 0; i < number.size(); ++i) {
+    if ((static_cast<unsigned char>(number[i]) & 0xC0) != 0x80 || characters.empty())
+      characters.emplace_back();
+    characters.back() += number[i];
+  }
+  const size_t shown = characters.size() > 3 ? 3 : 0;
+  std::string masked(characters.size() - shown, '*');
+  for (size_t i = characters.size() - shown; i < characters.size(); ++i) masked += characters[i];
+  return masked;
+}
+
 QWidget* VisibleMessageBox() {
   for (QWidget* widget : QApplication::topLevelWidgets())
     if (widget->isVisible() && qobject_cast<QMessageBox*>(widget)) return widget;
@@ -127,7 +142,7 @@ void TCashierAutopilot::Step() {
     case TStep::TypeMobile:
       if (auto* box = qobject_cast<QLineEdit*>(Control("txtUserReference")))
         box->setText(QString::fromStdString(FScript.UserReference));
-      Report("typed mobile " + FScript.UserReference);
+      Report("typed mobile " + MaskedMobile(FScript.UserReference));
       FStep = TStep::PressCheck;
       break;
     case TStep::PressCheck:

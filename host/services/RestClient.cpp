@@ -19,7 +19,11 @@ struct TCurlEasyDeleter {
 struct TCurlListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
+struct TCurlURLDeleter {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
 using TCurlEasy = std::unique_ptr<CURL, TCurlEasyDeleter>;
+using TCurlURL = std::unique_ptr<CURLU, TCurlURLDeleter>;
 using TCurlList = std::unique_ptr<curl_slist, TCurlListDeleter>;
 
 void EnsureCurlGlobal() {
@@ -112,7 +116,12 @@ class TRestClient : public TImplements<TInterfacedObject, IRestClient> {
     // one of them at the end.
     std::string received;
     std::string failure;
-    const bool ok = Perform(path, body, timeoutMs, method, received, failure);
+    TRestExchange exchange;
+    const bool ok = Perform(path, body, timeoutMs, method, received, failure, exchange);
+    if (FOptions.Observer) {
+      exchange.Error = ok ? std::string() : failure;
+      FOptions.Observer(exchange);
+    }
     if (ok)
       response = std::move(received);
     else
@@ -122,8 +131,9 @@ class TRestClient : public TImplements<TInterfacedObject, IRestClient> {
 
  private:
   bool Perform(const std::string& path, const std::string& body, int32_t timeoutMs, int32_t method,
-               std::string& received, std::string& failure) {
+               std::string& received, std::string& failure, TRestExchange& exchange) {
     const std::string url = JoinURL(FBaseURL, path);
+    exchange.URL = url;
     const char* methodName = MethodName(method);
     if (!methodName) {
       failure = "unsupported request method " + std::to_string(method) + " for " + url;
@@ -140,6 +150,26 @@ class TRestClient : public TImplements<TInterfacedObject, IRestClient> {
       return false;
     }
     EnsureCurlGlobal();
+    // The address as the transfer library itself reads it, so that the host checked is the one
+    // it connects to.
+    TCurlURL parsed(curl_url());
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+      failure = "refused to send to " + url + ": it is not a valid address";
+      return false;
+    }
+    if (!secure) {
+      char* rawHost = nullptr;
+      std::string host;
+      if (curl_url_get(parsed.get(), CURLUPART_HOST, &rawHost, 0) == CURLUE_OK && rawHost)
+        host = rawHost;
+      curl_free(rawHost);
+      if (!IsLoopbackHost(host)) {
+        failure = "refused to send to " + url +
+                  ": plain http:// is allowed to loopback addresses " +
+                  "only (127.0.0.0/8, ::1), not to " + (host.empty() ? "this address" : host);
+        return false;
+      }
+    }
     TCurlEasy curl(curl_easy_init());
     if (!curl) {
       failure = "could not create a transfer handle for " + url;
@@ -148,8 +178,10 @@ class TRestClient : public TImplements<TInterfacedObject, IRestClient> {
     CURL* h = curl.get();
     char errorBuffer[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_CURLU, parsed.get());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, secure ? "https" : "http");
+    // A proxy would read plain text on its way; a loopback service needs none.
+    if (!secure) curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     // Blocking calls on the user-interface thread; signals would disturb the host.
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -217,6 +249,9 @@ class TRestClient : public TImplements<TInterfacedObject, IRestClient> {
     }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    exchange.Answered = true;
+    exchange.Status = status;
+    exchange.Body = answer.Body;
     if (status < 200 || status > 299) {
       failure = "HTTP " + std::to_string(status) + ": " + answer.Body;
       return false;
@@ -247,6 +282,26 @@ class TRestClientFactory : public TImplements<TInterfacedObject, IServiceFactory
 };
 
 }  // namespace
+
+bool IsLoopbackHost(const std::string& host) {
+  if (host == "[::1]" || host == "::1") return true;
+  // 127.x.y.z, four decimal parts of at most three digits each, none above 255.
+  int parts = 0, first = -1;
+  size_t i = 0;
+  while (i < host.size()) {
+    size_t digits = 0;
+    int value = 0;
+    for (; i < host.size() && host[i] >= '0' && host[i] <= '9' && digits < 4; ++i, ++digits)
+      value = value * 10 + (host[i] - '0');
+    if (digits == 0 || digits > 3 || value > 255) return false;
+    if (parts++ == 0) first = value;
+    if (i == host.size()) break;
+    if (host[i] != '.' || parts == 4) return false;
+    ++i;
+    if (i == host.size()) return false;
+  }
+  return parts == 4 && first == 127;
+}
 
 void RegisterRestClient(IServiceRegistry* registry, const TRestClientOptions& options) {
   if (!registry) return;

@@ -1,5 +1,7 @@
 #include "Till.h"
 
+#include <cstdlib>
+
 #include "RestClient.h"
 #include "TActionCodes.h"
 #include "TDatabases.h"
@@ -26,12 +28,15 @@ bool TTill::Start(std::string& error) {
   rest.ConnectTimeoutMs = FOptions.ConnectTimeoutMs;
   rest.TimeoutMs = FOptions.TimeoutMs;
   rest.AllowPlainHttp = FOptions.AllowPlainHttp;
+  rest.Observer = FOptions.RestObserver;
   RegisterRestClient(FRegistry.Get(), rest);
   // The database opens on first use: a till that only lists modules never creates one.
   TIntfPtr<IDBScript> db = RegisterDBScript(FRegistry.Get(), DatabaseOptions(FOptions));
   RegisterActionCodes(FRegistry.Get(), db.Get());
 
   FHostEntries = FRegistry->Count();
+  // The module reads its override once, as it loads.
+  if (!FOptions.BaseURL.empty()) setenv("DOVRA_BASE_URL", FOptions.BaseURL.c_str(), 1);
   FModule = std::make_unique<TModuleLoader>();
   if (!FModule->Load(FOptions.ModulePath, error)) {
     FModule.reset();

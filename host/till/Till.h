@@ -2,10 +2,13 @@
 // One TTill per process; everything runs on the Qt application's (main) thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "intfDI.h"
+
+struct TRestExchange;
 
 struct TTillOptions {
   std::string ModulePath;  // the .smd to load
@@ -18,7 +21,13 @@ struct TTillOptions {
   std::string DatabasePath;         // database file or server connection; empty: sarn-till.db
   int32_t DatabaseBusyMs = 5000;    // how long a database locked by another program is waited for
   std::string SqlTracePath;         // SQL trace file (JSON lines); empty: none
-  bool AllowPlainHttp = false;      // REST client may use http:// (local test services only)
+  bool AllowPlainHttp = false;      // REST client may use http:// to loopback addresses only
+  // The module's voucher service override (DOVRA_BASE_URL), set before the module loads; empty:
+  // the environment's as it stands.
+  std::string BaseURL;
+  // Sees the outcome of every request the REST client sends (the module keeps its own texts to
+  // its log); empty: none.
+  std::function<void(const TRestExchange&)> RestObserver = nullptr;
 };
 
 class TModuleLoader;
@@ -32,7 +41,8 @@ class TTill {
   explicit TTill(TTillOptions options);
   ~TTill();  // finalises and unloads the module if it is loaded
 
-  // Builds the registry with the host services, loads the module and calls its InitModule.
+  // Builds the registry with the host services, sets the voucher service override, loads the
+  // module and calls its InitModule.
   // False with a message (which file, what failed) when the module cannot be loaded.
   bool Start(std::string& error);
   // FinalModule, then unload. Safe to call twice.

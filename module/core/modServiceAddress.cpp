@@ -97,7 +97,7 @@ std::string_view Refusal(std::string_view value) {
 
 TVoucherServiceAddress ResolveVoucherServiceAddress(const std::string& productionURL,
                                                     const char* overrideValue) {
-  TVoucherServiceAddress address{productionURL, {}};
+  TVoucherServiceAddress address{productionURL, {}, {}};
   if (overrideValue && *overrideValue) {
     const std::string_view value(overrideValue);
     const std::string_view refusal = Refusal(value);
@@ -107,6 +107,7 @@ TVoucherServiceAddress ResolveVoucherServiceAddress(const std::string& productio
       if (address.URL.back() != '/') address.URL += '/';
       address.Note = address.URL + " (" + std::string(kVariable) + ")";
     } else {
+      address.Refused = refusal;
       address.Note = productionURL + " (" + std::string(kVariable) + " ignored: \"" +
                      SynLogMaskURLUserInfo(value) + "\" " + std::string(refusal) + ")";
     }

@@ -9,6 +9,9 @@
 struct TVoucherServiceAddress {
   std::string URL;   // the base URL in force, ending in "/"
   std::string Note;  // the text of the "Voucher service : %" log line; empty without an override
+  // Why the override was refused ("is not an https:// address", ...); empty when it was taken or
+  // not set. A host that sets the override itself refuses such a value before the module loads.
+  std::string Refused;
 };
 
 // The address in force for overrideValue (the variable's value; null or empty: not set). An

@@ -1,6 +1,8 @@
 #include "TSqliteEngine.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -127,6 +129,12 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
  private:
   bool Open(std::string& error) {
     if (FDb) return true;
+    // The file holds customers' data: a new one is readable by the owner's group at most (SQLite
+    // would make it 0644, and its journal files take the database's permissions). An empty file
+    // is a valid new database; a file that is there already stays as it is.
+    if (const int fd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+        fd >= 0)
+      ::close(fd);
     sqlite3* db = nullptr;
     int rc =
         sqlite3_open_v2(FPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);

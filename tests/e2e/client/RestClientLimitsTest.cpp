@@ -83,14 +83,24 @@ TEST(RestClientLimitsTest, PlainHttpIsRefusedBeforeAnythingIsSentUnlessAllowed) 
       ": plain http:// would carry the credentials unencrypted (use https://, or "
       "--allow-plain-http for a local test service)";
   const std::string noScheme = ": the address must begin with https://";
+  const std::string notLoopback =
+      ": plain http:// is allowed to loopback addresses only (127.0.0.0/8, ::1), not to ";
+  const std::string port = hostPort.substr(hostPort.find(':'));
   struct {
     std::string Base;
     bool Allow;
     std::string ErrorAfterURL;  // empty: the call succeeds
   } cases[] = {
-      {service.URL(), false, plainRefusal}, {service.URL("HTTP://"), false, plainRefusal},
+      {service.URL(), false, plainRefusal},
+      {service.URL("HTTP://"), false, plainRefusal},
       {hostPort, false, noScheme},  // the transfer library would guess http:// for it
-      {hostPort, true, noScheme},           {service.URL(), true, ""},
+      {hostPort, true, noScheme},
+      {service.URL(), true, ""},
+      // Allowed, but only to a loopback address given as such: a name may resolve anywhere.
+      {"http://localhost" + port, true, notLoopback + "localhost"},
+      {"http://10.0.0.5" + port, true, notLoopback + "10.0.0.5"},
+      {"http://127.0.0.1.example" + port, true, notLoopback + "127.0.0.1.example"},
+      {"http://127.0.0.1@10.0.0.5" + port, true, notLoopback + "10.0.0.5"},
   };
   int expectedRequests = 0;
   for (const auto& c : cases) {
@@ -111,6 +121,16 @@ TEST(RestClientLimitsTest, PlainHttpIsRefusedBeforeAnythingIsSentUnlessAllowed) 
     }
     EXPECT_EQ(service.Requests, expectedRequests) << "a refused address is never contacted";
   }
+}
+
+TEST(RestClientLimitsTest, OnlyLoopbackAddressesCountAsLoopback) {
+  const std::pair<const char*, bool> cases[] = {
+      {"127.0.0.1", true},  {"127.255.255.254", true}, {"[::1]", true},
+      {"127.0.0", false},   {"127.0.0.1.5", false},    {"127.0.0.256", false},
+      {"128.0.0.1", false}, {"0127.0.0.1", false},     {"localhost", false},
+      {"[::2]", false},     {"127.0.0.", false},       {"", false},
+  };
+  for (const auto& [host, loopback] : cases) EXPECT_EQ(IsLoopbackHost(host), loopback) << host;
 }
 
 TEST(RestClientLimitsTest, AnAnswerBeyondTheBoundFailsAndIsNotReadToTheEnd) {
@@ -161,7 +181,9 @@ TEST(RestClientLimitsTest, APlainHttpOverrideNeverReachesTheService) {
                            {"DOVRA_BASE_URL=" + service.URL(), "QT_QPA_PLATFORM=offscreen"}, error))
         << error;
     EXPECT_EQ(till.ReadAllAndWait(output, 30000), 1) << output;
-    EXPECT_EQ(output, "result: false\n\n");
+    // The module refused the override, as the till says: it keeps its production address.
+    EXPECT_EQ(output,
+              "voucher service: https://vouchers.dovra.example/\nresult: false\nanswer: none\n");
     EXPECT_EQ(service.Requests, 0);
   }
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 
 #include "VoucherE2E.h"
 #include "intfRestClient.h"
@@ -232,32 +233,105 @@ TEST_F(SlowServiceTest, ATimeOutEndsTheCallWithinItsLimit) {
   EXPECT_NE(line.find("timed out"), std::string::npos) << line;
 }
 
-TEST_F(VoucherServiceTest, TheTillsVoucherCommandReachesTheSandbox) {
-  TChildProcess till;
-  std::string error;
-  ASSERT_TRUE(till.Start(SARN_TILL_PROGRAM,
-                         {"--ca-file", sandbox->CertFile(), "voucher", "evaluate", "--request",
-                          DOVRA_SOURCE_DIR "/examples/check.json"},
-                         {"DOVRA_BASE_URL=" + sandbox->URL, "QT_QPA_PLATFORM=offscreen"}, error))
-      << error;
-  std::string output;
-  EXPECT_EQ(till.ReadAllAndWait(output, 30000), 0) << output;
-  EXPECT_EQ(output,
-            "result: true\n{\"Success\":true,\"DisplayName\":\"Welcome 10.00 off\","
-            "\"DiscountAmount\":10}\n");
-  ASSERT_EQ(sandbox->Records().size(), 1u);
-  std::string sent = ReadFile(DOVRA_SOURCE_DIR "/examples/check.json");
-  EXPECT_EQ(sandbox->Records()[0].Get("Body").ToText(), sent);
-
-  // A refused call: the command fails with exit code 1.
-  TChildProcess failing;
-  ASSERT_TRUE(
-      failing.Start(SARN_TILL_PROGRAM,
-                    {"voucher", "evaluate", "--request", DOVRA_SOURCE_DIR "/examples/check.json"},
-                    {"DOVRA_BASE_URL=" + sandbox->URL, "QT_QPA_PLATFORM=offscreen"}, error))
-      << error;
-  EXPECT_EQ(failing.ReadAllAndWait(output, 30000), 1) << "untrusted certificate: " << output;
-  EXPECT_EQ(output, "result: false\n\n");
+// sarn-till's voucher command: the service's answer printed whatever its status, and an exit
+// code saying what the service answered (0 "Success": true, 3 false, 1 no voucher answer at all).
+TEST(TillVoucherCommand, PrintsTheAnswerAndExitsByWhatTheServiceSaid) {
+  const std::string check = DOVRA_SOURCE_DIR "/examples/check.json";
+  const fs::path unknown = LogFolder() / "unknown-code.json";
+  {
+    std::string request = ReadFile(check);
+    const size_t at = request.find("WELCOME10");
+    ASSERT_NE(at, std::string::npos) << request;
+    std::ofstream(unknown, std::ios::binary) << request.replace(at, 9, "NO-SUCH-CODE");
+  }
+  TSandbox sandbox;
+  TSandbox failing({"--fail", "redeem:500", "--html", "reverse:503"});
+  const struct {
+    const char* Name;
+    const TSandbox* Service;
+    bool Trusted;
+    std::vector<std::string> Command;
+    int Exit;
+    std::string Output;  // after the "voucher service:" line; empty: not compared
+    std::string Sent;    // the body the service received; empty: the request file's
+  } cases[] = {
+      {"evaluated",
+       &sandbox,
+       true,
+       {"evaluate", "--request", check},
+       0,
+       "result: true\nanswer: HTTP 200\n{\"Success\":true,\"DisplayName\":\"Welcome 10.00 "
+       "off\",\"DiscountAmount\":10}\n",
+       ""},
+      {"unknown code",
+       &sandbox,
+       true,
+       {"evaluate", "--request", unknown.string()},
+       3,
+       "result: true\nanswer: HTTP 200\n{\"Success\":false,\"ErrorMessage\":\"Unknown voucher "
+       "code\"}\n",
+       ""},
+      {"status by code",
+       &sandbox,
+       true,
+       {"status", "--code", "GIFT50"},
+       0,
+       "",
+       "{\"VoucherCode\":\"GIFT50\"}"},
+      {"untrusted certificate",
+       &sandbox,
+       false,
+       {"evaluate", "--request", check},
+       1,
+       "result: false\nanswer: none\n",
+       "-"},
+      {"HTTP 500",
+       &failing,
+       true,
+       {"redeem", "--request", check},
+       3,
+       "result: false\nanswer: HTTP 500\n{\"Success\":false,\"ErrorMessage\":\"Simulated "
+       "failure 500 for redeem\"}\n",
+       ""},
+      {"HTML page with 503",
+       &failing,
+       true,
+       {"reverse", "--reference", "DVR-00000001"},
+       1,
+       "",
+       "{\"VoucherReference\":\"DVR-00000001\"}"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<std::string> args;
+    if (c.Trusted) args = {"--ca-file", c.Service->CertFile()};
+    args.emplace_back("voucher");
+    args.insert(args.end(), c.Command.begin(), c.Command.end());
+    const size_t before = c.Service->Records().size();
+    TChildProcess till;
+    std::string error, output;
+    ASSERT_TRUE(till.Start(SARN_TILL_PROGRAM, args,
+                           {"DOVRA_BASE_URL=" + c.Service->URL, "QT_QPA_PLATFORM=offscreen"},
+                           error))
+        << error;
+    EXPECT_EQ(till.ReadAllAndWait(output, 30000), c.Exit) << output;
+    const std::string first = "voucher service: " + c.Service->URL + "\n";
+    ASSERT_EQ(output.rfind(first, 0), 0u) << output;
+    if (!c.Output.empty()) {
+      EXPECT_EQ(output.substr(first.size()), c.Output);
+    }
+    const std::vector<TJSONValue> records = c.Service->Records();
+    if (c.Sent == "-") {
+      EXPECT_EQ(records.size(), before) << "nothing reaches an untrusted service";
+      continue;
+    }
+    ASSERT_EQ(records.size(), before + 1);
+    EXPECT_EQ(records.back().Get("Body").ToText(),
+              c.Sent.empty() ? ReadFile(c.Command.back()) : c.Sent);
+    if (c.Exit == 1 && c.Trusted) {
+      EXPECT_NE(output.find("answer: HTTP 503\n<!DOCTYPE html>"), std::string::npos) << output;
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,213 @@
+#include "cliCommon.h"
+
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <limits>
+#include <memory>
+
+#include "TTillStartup.h"
+#include "clsJSONDocument.h"
+
+const char* const kExitCodeTable =
+    "Exit codes (every command):\n"
+    "  0  done (pay --popup: a voucher paid; voucher ...: the service answered \"Success\": "
+    "true)\n"
+    "  1  the till or the voucher service failed; the message says what\n"
+    "  2  usage: an option, an argument or a file named on the command line is wrong, or no "
+    "display for a person to work the dialog; nothing was done\n"
+    "  3  not paid or not given back (pay: the popup ended without a voucher payment; voucher "
+    "...: the service answered \"Success\": false)";
+
+void StartModule(TTill& till, const std::string& command) {
+  const TTillOptions& options = till.Options();
+  // The module runs without its log when it cannot write one, and says nothing of it.
+  if (const std::string problem = ModuleLogProblem(options.ModulePath); !problem.empty())
+    std::cerr << "sarn-till: warning: the module cannot write its log "
+              << ExpectedModuleLog(options.ModulePath) << ": " << problem
+              << "; it runs without a log\n";
+  const TVoucherServiceInForce service = VoucherServiceInForce(options.BaseURL);
+  if (!service.Ignored.empty())
+    std::cerr << "sarn-till: warning: the module keeps its built-in voucher service: "
+              << service.Ignored << '\n';
+  std::cout << "voucher service: " << service.URL << std::endl;
+  std::string error;
+  if (!till.Start(error))
+    throw CLI::RuntimeError("sarn-till " + command + ": " + error, kExitFailed);
+}
+
+CLI::Validator Milliseconds(int32_t minimum) {
+  const std::string range = "a whole number of milliseconds from " + std::to_string(minimum) +
+                            " to 2147483647 (about 24 days)";
+  return CLI::Validator(
+      [range, minimum](const std::string& value) -> std::string {
+        long long n = 0;
+        size_t used = 0;
+        bool ok = !value.empty() && (std::isdigit(static_cast<unsigned char>(value[0])) ||
+                                     value[0] == '-' || value[0] == '+');
+        try {
+          if (ok) n = std::stoll(value, &used, 10);
+        } catch (const std::out_of_range&) {
+          return "'" + value + "' is too large: give " + range;
+        } catch (const std::exception&) {
+          ok = false;
+        }
+        if (!ok || used != value.size()) return "'" + value + "' is not " + range;
+        if (n < minimum || n > std::numeric_limits<int32_t>::max())
+          return "'" + value + "' is out of range: give " + range;
+        return {};
+      },
+      "MILLISECONDS");
+}
+
+CLI::Validator TrustedCertificates() {
+  return CLI::Validator(
+      [](const std::string& path) -> std::string {
+        struct stat info {};
+        if (stat(path.c_str(), &info) != 0)
+          return "the CA file " + path + " cannot be used: " + std::strerror(errno);
+        if (!S_ISREG(info.st_mode)) return "the CA file " + path + " is not a regular file";
+        std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
+        if (!in) return "the CA file " + path + " cannot be read: " + std::strerror(errno);
+        std::unique_ptr<X509, void (*)(X509*)> certificate(
+            PEM_read_X509(in.get(), nullptr, nullptr, nullptr), &X509_free);
+        if (!certificate)
+          return "the CA file " + path +
+                 " holds no PEM certificate (\"-----BEGIN CERTIFICATE-----\")";
+        return {};
+      },
+      "PEM");
+}
+
+CLI::Validator VoucherServiceAddress() {
+  return CLI::Validator(
+      [](const std::string& url) -> std::string {
+        const std::string refusal = VoucherServiceRefusal(url);
+        return refusal.empty() ? std::string()
+                               : "the address " + refusal +
+                                     " (the module takes https:// addresses without user info)";
+      },
+      "URL");
+}
+
+namespace {
+
+// Where a text that is no JSON document goes wrong, in words: cut short (an object, array or
+// text left open at the end) or something else.
+bool EndsOpen(const std::string& text) {
+  int depth = 0;
+  bool inText = false, escaped = false;
+  for (const char c : text) {
+    if (inText) {
+      if (escaped)
+        escaped = false;
+      else if (c == '\\')
+        escaped = true;
+      else if (c == '"')
+        inText = false;
+    } else if (c == '"') {
+      inText = true;
+    } else if (c == '{' || c == '[') {
+      ++depth;
+    } else if ((c == '}' || c == ']') && --depth < 0) {
+      return false;
+    }
+  }
+  return inText || depth > 0;
+}
+
+const char* KindInWords(const TJSONValue& value) {
+  switch (value.Kind()) {
+    case TJSONKind::Null:
+      return "null";
+    case TJSONKind::Boolean:
+      return "a boolean";
+    case TJSONKind::Text:
+      return "a text";
+    case TJSONKind::Document:
+      return value.Document()->IsArray() ? "an array" : "an object";
+    default:
+      return "a number";
+  }
+}
+
+}  // namespace
+
+bool ReadOrderDocument(const std::string& path, std::string& text, std::string& error) {
+  const std::string name = "the order document " + path;
+  std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!in) {
+    error = "cannot read order document " + path + ": " +
+            (errno == ENOENT ? std::string("there is no such file") : std::strerror(errno));
+    return false;
+  }
+  text.clear();
+  char buffer[65536];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0;) text.append(buffer, n);
+  if (std::ferror(in.get())) {
+    error = "cannot read order document " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+    error = name + " is empty";
+    return false;
+  }
+  const TJSONValue order = ParseJSONDocument(text);
+  if (order.IsEmpty()) {
+    error = name + (EndsOpen(text) ? " is cut short: its JSON ends before it is complete"
+                                   : " is not JSON");
+    return false;
+  }
+  if (!order.Document() || !order.Document()->IsObject()) {
+    error = name + " is " + KindInWords(order) + ", not a JSON object";
+    return false;
+  }
+  struct TMember {
+    const char* Name;
+    const char* Meaning;
+    bool (*Fits)(const TJSONValue&);
+    const char* Wanted;
+  };
+  static const TMember members[] = {
+      {"AfterDisc", "the order total",
+       [](const TJSONValue& v) {
+         return v.Kind() == TJSONKind::Integer || v.Kind() == TJSONKind::LargeInteger ||
+                v.Kind() == TJSONKind::Money || v.Kind() == TJSONKind::Float;
+       },
+       "a number"},
+      {"LineItems", "the order lines",
+       [](const TJSONValue& v) { return v.Document() && v.Document()->IsArray(); }, "an array"},
+  };
+  for (const TMember& member : members) {
+    const TJSONValue* value = order.Find(member.Name);
+    if (!value) {
+      error = name + " has no \"" + member.Name + "\" member (" + member.Meaning + ")";
+      return false;
+    }
+    if (!member.Fits(*value)) {
+      error =
+          name + ": \"" + member.Name + "\" is " + KindInWords(*value) + ", not " + member.Wanted;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string AmountProblem(const std::string& text) {
+  size_t i = text.empty() || (text[0] != '-' && text[0] != '+') ? 0 : 1;
+  const size_t digits = i;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+  const bool whole = i > digits;
+  size_t decimals = 0;
+  if (i < text.size() && text[i] == '.')
+    for (++i; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) ++decimals;
+  if (i == text.size() && (whole || decimals > 0) && decimals <= 4)
+    return "'" + text + "' is too large for an amount (at most 922337203685469.9999)";
+  return "'" + text + "' is not an amount (digits, at most four decimals)";
+}

@@ -1,0 +1,37 @@
+// What sarn-till's commands share: one table of exit codes, the start of the module with what
+// the till says before it (which voucher service, whether the module can log), and the checks
+// made on the command line before anything is done.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <string>
+
+#include "Till.h"
+
+// The exit codes of every command.
+constexpr int kExitDone = 0;     // done
+constexpr int kExitFailed = 1;   // the till or the voucher service failed (the message says what)
+constexpr int kExitUsage = 2;    // the command cannot run as given; nothing was done
+constexpr int kExitNotDone = 3;  // not paid, or not given back
+// The table as --help shows it.
+extern const char* const kExitCodeTable;
+
+// Warns on stderr when the module cannot write its log, prints "voucher service: ADDRESS" (the
+// address the module will use), then loads the module. A module that cannot be loaded ends the
+// command with kExitFailed (CLI::RuntimeError), its message naming command.
+void StartModule(TTill& till, const std::string& command);
+
+// --timeout-ms, --db-busy-ms: whole milliseconds from minimum up to 2147483647, said in words.
+CLI::Validator Milliseconds(int32_t minimum);
+// --ca-file: an existing, readable file holding at least one PEM certificate.
+CLI::Validator TrustedCertificates();
+// --base-url: an address the module takes as its override.
+CLI::Validator VoucherServiceAddress();
+
+// Reads the order document at path and checks it as the module will use it: a JSON object with
+// an "AfterDisc" number and a "LineItems" array. False with what is wrong (the file missing,
+// unreadable, empty, cut short, not JSON, not an object, a member missing or of another kind).
+bool ReadOrderDocument(const std::string& path, std::string& text, std::string& error);
+
+// Why text is not an amount: too large for the currency type, or not written as one.
+std::string AmountProblem(const std::string& text);
