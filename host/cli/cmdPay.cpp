@@ -89,11 +89,18 @@ void AddPayCommand(CLI::App& app, TTill& till) {
       "Prints the cashier's actions, \"popup: paid|not paid\", the receipt lines, the amount and "
       "\"voucher: paid AMOUNT|not paid\".\n"
       "Without --voucher and --mobile a person works the dialog, which needs a display.\n"
-      "Exit codes: 0 the payment ran (with --popup: a voucher paid), 3 the popup ended without "
-      "a voucher payment, 2 no display for a person to use the dialog, 1 the till or the module "
-      "failed.");
+      "A voucher that pays more than --amount, or not above 0, is given back and the sale is not "
+      "booked. Without --popup no voucher is involved: refused.\n"
+      "Exit codes: 0 a voucher paid, 3 not paid or not given back, 2 usage or no display for a "
+      "person to use the dialog, 1 the till, its database or the module failed.");
   pay->callback([o, &till, voucher] {
     TPaymentRun& run = o->Run;
+    // Without the popup no voucher is involved and the till would book nothing of its own.
+    if (!run.Popup)
+      throw CLI::RuntimeError(
+          "sarn-till pay: --popup is needed: a payment without the module's popup involves no "
+          "voucher",
+          2);
     if (!ParseMoney(o->AmountText, run.Amount))
       throw CLI::ValidationError(
           "--amount", "'" + o->AmountText + "' is not an amount (digits, at most four decimals)");
@@ -127,7 +134,11 @@ void AddOverrideCommand(CLI::App& app, TTill& till) {
   override_->add_option("--invoice", *invoice, "Number of the overridden invoice")
       ->required()
       ->check(CLI::Range(0, std::numeric_limits<int32_t>::max()));
-  override_->footer("Exit codes: 0 done, 1 the till or the module failed.");
+  override_->footer(
+      "Prints \"invoice N: K voucher(s) given back, M could not be (see the module log)\", "
+      "counted from the reversals the till's REST client sent and the service confirmed.\n"
+      "Exit codes: 0 done, 3 a voucher could not be given back, 1 the till, its database or the "
+      "module failed.");
   override_->callback([invoice, &till] {
     StartTill(till);
     Finish(RunInvoiceOverride(till, *invoice, std::cout, std::cerr));

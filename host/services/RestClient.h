@@ -2,9 +2,18 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "intfDI.h"
+
+// The voucher reversals the till's clients sent (requests to a path ending in ReverseRedemption)
+// and how many of them the service confirmed with "Success": true, so that a command can say
+// how many vouchers went back without reading the module's log.
+struct TReversalTally {
+  int32_t Sent = 0;
+  int32_t Confirmed = 0;
+};
 
 struct TRestClientOptions {
   std::string CaFile;               // PEM file of extra trusted certificates; empty: system store
@@ -16,6 +25,8 @@ struct TRestClientOptions {
   // Largest answer body taken, in bytes: a larger one fails the request and its transfer stops
   // as soon as the bound is passed, so a misbehaving service cannot fill the till's memory.
   size_t MaxAnswerBytes = size_t{1} << 20;
+  // Shared by every client of the registration; null: nothing is counted.
+  std::shared_ptr<TReversalTally> Reversals;
 };
 
 // Registers a factory for IRestClient (unnamed): every resolve yields a fresh client.
