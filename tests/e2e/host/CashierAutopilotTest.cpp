@@ -8,9 +8,9 @@
 #include <sstream>
 
 #include "ChildProcess.h"
-#include "SandboxProcess.h"
 #include "FDovraPayment.h"
 #include "RestClient.h"
+#include "SandboxProcess.h"
 #include "TCashierAutopilot.h"
 #include "TServiceRegistry.h"
 #include "clsJSONDocument.h"
@@ -180,6 +180,7 @@ TEST(SarnTillPay, RefusesWhatCannotRunBeforeLoadingTheModule) {
     std::vector<std::string> Args;
     int Code;  // 0: any usage error
   } cases[] = {
+      {{}, 2},  // no voucher would be involved
       {{"--popup"}, 2},
       {{"--popup", "--invoice", "1001"}, 2},
       {{"--voucher", "SAVE15", "--mobile", "0612345678"}, 0},
