@@ -35,13 +35,12 @@ bool ParseMoney(const std::string& text, TCurrency& amount);
 // and prints what the host would see to out: the cashier's actions, "popup: paid|not paid", the
 // receipt lines, the invoice link or cancel, "amount: ..." and "voucher: paid X|not paid".
 // An error raised by the module is printed as "sarn-till: <message>". Returns an exit code above.
-int RunPayment(TTill& till, const TPaymentRun& run, std::ostream& out, std::ostream& err);
-
 // The sale is booked in the till's SarnSales first (kTillFailed when it cannot be); a voucher
 // that pays more than the amount due, or not above 0, is given back and the sale not booked
 // (kTillNotPaid); a popup that ended because the database failed is kTillFailed, with no invoice
 // link.
-//
+int RunPayment(TTill& till, const TPaymentRun& run, std::ostream& out, std::ostream& err);
+
 // Creates the payment method and hands it an overridden invoice (DoOverringInvoice), then prints
 // "invoice N: K voucher(s) given back, M could not be (see the module log)" from the till's REST
 // client's count of reversals: kTillFailed when a database call failed meanwhile, kTillNotPaid
