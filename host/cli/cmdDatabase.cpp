@@ -1,6 +1,9 @@
 #include "cmdDatabase.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -47,8 +50,85 @@ int ColumnIndex(const TDBTable& table, const char* name) {
   return -1;
 }
 
-int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice, std::ostream& out,
-                     std::ostream& err) {
+void AppendJSONText(std::string& out, const std::string& text) {
+  static constexpr char hex[] = "0123456789abcdef";
+  out += '"';
+  for (const char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (c < 0x20 || c == 0x7F) {
+      out += "\\u00";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += ch;
+    }
+  }
+  out += '"';
+}
+
+// One JSON object a line, texts in full: what a script reads instead of the screen table.
+void PrintJSONLines(const char* name, const TDBTable& table, std::ostream& out) {
+  for (const auto& row : table.Rows) {
+    std::string line = "{\"table\":";
+    AppendJSONText(line, name);
+    for (size_t c = 0; c < table.Columns.size() && c < row.size(); ++c) {
+      line += ',';
+      AppendJSONText(line, table.Columns[c]);
+      line += ':';
+      if (row[c].Kind == TDBCell::Null)
+        line += "null";
+      else if (row[c].Kind == TDBCell::Textual)
+        AppendJSONText(line, row[c].Text);
+      else
+        line += row[c].Text;
+    }
+    out << line << "}\n";
+  }
+}
+
+const std::string& CellText(const TDBTable& table, const std::vector<TDBCell>& row,
+                            const char* column) {
+  static const std::string none;
+  const int at = ColumnIndex(table, column);
+  return at < 0 || row[at].Kind == TDBCell::Null ? none : row[at].Text;
+}
+
+// What became of each voucher payment, told from the module's rows and the till's own sales: a
+// REVERSE activity names a voucher given back at an override; a cancel leaves none, but the
+// till's sale of that voucher says so.
+void AddStates(TDBTable& transactions, const TDBTable& log, const TDBTable& sales) {
+  std::vector<std::string> reversals;
+  for (const auto& row : log.Rows)
+    if (CellText(log, row, "Class") == "REVERSE")
+      reversals.push_back(CellText(log, row, "Message"));
+  std::map<std::string, std::string> saleStates;
+  for (const auto& row : sales.Rows)
+    saleStates[CellText(sales, row, "VoucherReference")] = CellText(sales, row, "State");
+  transactions.Columns.push_back("State");
+  for (auto& row : transactions.Rows) {
+    const std::string& id = CellText(transactions, row, "ID");
+    const std::string& reference = CellText(transactions, row, "VoucherReference");
+    std::string state;
+    for (const std::string& message : reversals)
+      if (MentionsTransaction(message, {id}, {})) state = "reversed";
+    const auto sale = reference.empty() ? saleStates.end() : saleStates.find(reference);
+    if (state.empty() && sale != saleStates.end() &&
+        (sale->second == "reversed" || sale->second == "reverse failed"))
+      state = sale->second;
+    if (state.empty() && !CellText(transactions, row, "InvoiceNum").empty()) state = "linked";
+    if (state.empty()) {
+      const std::string& amount = CellText(transactions, row, "Amount");
+      state = !amount.empty() && std::strtod(amount.c_str(), nullptr) > 0 ? "paid" : "open";
+    }
+    row.push_back(TDBCell{TDBCell::Textual, state});
+  }
+}
+
+int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice, bool json,
+                     std::ostream& out, std::ostream& err) {
   // The till's own service on the database its options name, without loading the module.
   TIntfPtr<IDBScript> db = NewDBScript(DatabaseOptions(options));
   TIntfPtr<ITillDatabase> till = db.As<ITillDatabase>();
@@ -66,13 +146,21 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
                            "; run sarn-till upgrade first");
     }
 
-  TDBTable transactions, log;
+  TDBTable transactions, log, sales;
   std::string where;
   if (filtered) where = " WHERE [InvoiceNum] = " + std::to_string(invoice);
   if (!till->QueryTable("SELECT * FROM [DovraTransactions]" + where + " ORDER BY [ID]",
                         transactions) ||
       !till->QueryTable("SELECT * FROM [DovraLog] ORDER BY [ID]", log))
     return 1;  // the service has said why
+  // A till that has not sold anything since it keeps its sales has no table of them yet.
+  if (db->TableExists("SarnSales")) {
+    if (!till->QueryTable("SELECT * FROM [SarnSales] ORDER BY [Sale]", sales)) return 1;
+  } else {
+    db->LastError(error);
+    if (!error.empty()) return 1;
+  }
+  AddStates(transactions, log, sales);
   if (filtered) {
     std::vector<std::string> ids, references;
     const int id = ColumnIndex(transactions, "ID");
@@ -87,8 +175,24 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
       if (message >= 0 && !ids.empty() && MentionsTransaction(row[message].Text, ids, references))
         kept.push_back(std::move(row));
     log.Rows = std::move(kept);
+    kept.clear();
+    const std::string invoiceText = std::to_string(invoice);
+    for (auto& row : sales.Rows) {
+      const std::string& ref = CellText(sales, row, "VoucherReference");
+      if (CellText(sales, row, "Invoice") == invoiceText ||
+          (!ref.empty() &&
+           std::find(references.begin(), references.end(), ref) != references.end()))
+        kept.push_back(std::move(row));
+    }
+    sales.Rows = std::move(kept);
   }
 
+  if (json) {
+    PrintJSONLines("DovraTransactions", transactions, out);
+    PrintJSONLines("DovraLog", log, out);
+    PrintJSONLines("SarnSales", sales, out);
+    return 0;
+  }
   constexpr size_t Width = 40;
   out << "DovraTransactions: " << transactions.Rows.size() << " row(s)";
   if (filtered) out << " of invoice " << invoice;
@@ -96,6 +200,10 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
   out << "DovraLog: " << log.Rows.size() << " row(s)";
   if (filtered) out << " concerning them";
   out << '\n' << FormatTextTable(log, Width);
+  out << "\nSarnSales: " << sales.Rows.size() << " row(s)";
+  if (filtered) out << " of invoice " << invoice << " or of those vouchers";
+  out << '\n';
+  if (!sales.Columns.empty()) out << FormatTextTable(sales, Width);
   return 0;
 }
 
@@ -197,20 +305,24 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
 
   struct TFilter {
     int32_t Invoice = 0;
+    bool Json = false;
   };
   auto filter = std::make_shared<TFilter>();
   CLI::App* transactions = app.add_subcommand(
       "transactions",
-      "show the module's tables: DovraTransactions (one row per voucher payment) and DovraLog "
-      "(its activity log); texts longer than 40 characters end in an ellipsis");
+      "show the module's tables, DovraTransactions (one row per voucher payment, with its State: "
+      "open, paid, linked, reversed or reverse failed) and DovraLog (its activity log), and the "
+      "till's own sales, SarnSales; texts longer than 40 characters end in an ellipsis");
   transactions->fallthrough();
   CLI::Option* invoice = transactions->add_option(
       "--invoice", filter->Invoice,
       "only the DovraTransactions rows of this invoice number, and only the DovraLog rows that "
       "mention one of their IDs (\"New Transaction: ID\", \"ID\": ID) or voucher references");
+  transactions->add_flag("--json", filter->Json,
+                         "one JSON object a line, texts in full, each naming its \"table\"");
   transactions->callback([owner, filter, invoice] {
     if (const int code = ShowTransactions(owner->Options(), invoice->count() > 0, filter->Invoice,
-                                          std::cout, std::cerr))
+                                          filter->Json, std::cout, std::cerr))
       throw CLI::RuntimeError(code);
   });
 }

@@ -81,10 +81,18 @@ void AddPayCommand(CLI::App& app, TTill& till) {
                   "lines, the amount and \"voucher: paid AMOUNT|not paid\".\n"
                   "Without --voucher and --mobile a person works the dialog, which needs a "
                   "display.\n"
-                  "The order document is checked before the module is asked.\n\n") +
+                  "The order document is checked before the module is asked. A voucher that "
+                  "pays more than --amount, or not above 0, is given back and the sale is not "
+                  "booked. Without --popup no voucher is involved: refused.\n\n") +
       kExitCodeTable);
   pay->callback([o, &till, voucher] {
     TPaymentRun& run = o->Run;
+    // Without the popup no voucher is involved and the till would book nothing of its own.
+    if (!run.Popup)
+      throw CLI::RuntimeError(
+          "sarn-till pay: --popup is needed: a payment without the module's popup involves no "
+          "voucher",
+          kExitUsage);
     if (!ParseMoney(o->AmountText, run.Amount))
       throw CLI::ValidationError("--amount", AmountProblem(o->AmountText));
     if (*voucher) {
@@ -118,7 +126,11 @@ void AddOverrideCommand(CLI::App& app, TTill& till) {
   override_->add_option("--invoice", *invoice, "Number of the overridden invoice")
       ->required()
       ->check(CLI::Range(0, std::numeric_limits<int32_t>::max()));
-  override_->footer(kExitCodeTable);
+  override_->footer(
+      std::string("Prints \"invoice N: K voucher(s) given back, M could not be (see the module "
+                  "log)\", counted from the reversals the till's REST client sent and the service "
+                  "confirmed.\n\n") +
+      kExitCodeTable);
   override_->callback([invoice, &till] {
     StartModule(till, "override");
     Finish(RunInvoiceOverride(till, *invoice, std::cout, std::cerr));

@@ -8,5 +8,6 @@
 #include "Till.h"
 
 // Adds "pay" and "override". Their outcome leaves through CLI::RuntimeError with the exit codes
-// of TillPayment.h (0 paid or done, 3 not paid, 2 no display for a person, 1 failure).
+// of TillPayment.h (0 paid or done, 3 not paid or not given back, 2 usage or no display for a
+// person, 1 failure of the till, its database or the module).
 void AddPaymentCommands(CLI::App& app, TTill& till);

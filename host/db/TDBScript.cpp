@@ -258,8 +258,10 @@ namespace {
 // One call of the service: its trace line and, when it fails, its error.
 class TCall {
  public:
-  TCall(std::string& lastError, int traceFd, const char* operation, const std::string& format)
+  TCall(std::string& lastError, int64_t& failures, int traceFd, const char* operation,
+        const std::string& format)
       : FLastError(lastError),
+        FFailures(failures),
         FTraceFd(traceFd),
         FOperation(operation),
         FFormat(format),
@@ -305,6 +307,7 @@ class TCall {
     Finish(outcome, json);
   }
   void Fail(const std::string& message) {
+    ++FFailures;
     FLastError =
         std::string(FOperation) + " \"" + Snippet(FSql ? *FSql : FFormat) + "\": " + message;
     fprintf(stderr, "sarn-till: database: %s\n", FLastError.c_str());
@@ -336,6 +339,7 @@ class TCall {
   }
 
   std::string& FLastError;
+  int64_t& FFailures;
   int FTraceFd;
   const char* FOperation;
   const std::string& FFormat;
@@ -356,6 +360,7 @@ struct TDBScript::TState {
   TIntfPtr<IDBEngine> Engine;
   std::string TracePath;
   std::string LastError;
+  int64_t Failures = 0;
   int TraceFd = -1;
   bool TraceOpened = false;
 
@@ -414,7 +419,7 @@ void TDBScript::SetConnection(const std::string& connection) {
 void TDBScript::GetConnection(std::string& connection) { connection = F->Engine->Shown(); }
 
 int32_t TDBScript::Execute(const std::string& format, const TDBArgs& args) {
-  TCall call(F->LastError, F->Trace(), "Execute", format);
+  TCall call(F->LastError, F->Failures, F->Trace(), "Execute", format);
   call.Args(args);
   std::string sql, error;
   if (!FormatStatement(format, args, sql, error)) {
@@ -429,7 +434,7 @@ int32_t TDBScript::Execute(const std::string& format, const TDBArgs& args) {
 }
 
 int32_t TDBScript::ExecuteFile(const std::string& path) {
-  TCall call(F->LastError, F->Trace(), "ExecuteFile", path);
+  TCall call(F->LastError, F->Failures, F->Trace(), "ExecuteFile", path);
   std::ifstream in(path, std::ios::binary);
   std::string script((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (!in.is_open() || in.bad()) {
@@ -445,7 +450,7 @@ int32_t TDBScript::ExecuteFile(const std::string& path) {
 
 bool TDBScript::QueryValue(const std::string& statement, const std::string& column,
                            std::string& value) {
-  TCall call(F->LastError, F->Trace(), "QueryValue", statement);
+  TCall call(F->LastError, F->Failures, F->Trace(), "QueryValue", statement);
   call.Text("column", column);
   call.Sql(statement);
   TValueSink sink(column);
@@ -463,7 +468,7 @@ bool TDBScript::QueryValue(const std::string& statement, const std::string& colu
 }
 
 bool TDBScript::TableExists(const std::string& table) {
-  TCall call(F->LastError, F->Trace(), "TableExists", table);
+  TCall call(F->LastError, F->Failures, F->Trace(), "TableExists", table);
   std::vector<std::string> tables;
   std::string sent, error;
   const bool listed = F->Engine->Tables(tables, sent, error);
@@ -482,7 +487,7 @@ bool TDBScript::TableExists(const std::string& table) {
 void TDBScript::LastError(std::string& error) { error = F->LastError; }
 
 bool TDBScript::QueryJSON(const std::string& format, const TDBArgs& args, std::string& rows) {
-  TCall call(F->LastError, F->Trace(), "QueryJSON", format);
+  TCall call(F->LastError, F->Failures, F->Trace(), "QueryJSON", format);
   call.Args(args);
   std::string sql, error;
   if (!FormatStatement(format, args, sql, error)) {
@@ -499,7 +504,7 @@ bool TDBScript::QueryJSON(const std::string& format, const TDBArgs& args, std::s
 }
 
 bool TDBScript::QueryTable(const std::string& statement, TDBTable& table) {
-  TCall call(F->LastError, F->Trace(), "QueryTable", statement);
+  TCall call(F->LastError, F->Failures, F->Trace(), "QueryTable", statement);
   call.Sql(statement);
   TTableSink sink;
   int64_t changed = 0;
@@ -512,7 +517,7 @@ bool TDBScript::QueryTable(const std::string& statement, TDBTable& table) {
 bool TDBScript::Exists(std::string& error) { return F->Engine->Exists(error); }
 
 bool TDBScript::Tables(std::vector<std::string>& tables) {
-  TCall call(F->LastError, F->Trace(), "Tables", "");
+  TCall call(F->LastError, F->Failures, F->Trace(), "Tables", "");
   std::string sent, error;
   std::vector<std::string> names;
   const bool listed = F->Engine->Tables(names, sent, error);
@@ -525,3 +530,5 @@ bool TDBScript::Tables(std::vector<std::string>& tables) {
   tables = std::move(names);
   return true;
 }
+
+int64_t TDBScript::Failures() { return F->Failures; }

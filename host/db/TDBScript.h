@@ -56,6 +56,9 @@ class ITillDatabase : public IInterface {
   virtual bool Exists(std::string& error) = 0;
   // The names of the database's tables, sorted. False on failure, as the other calls.
   virtual bool Tables(std::vector<std::string>& tables) = 0;
+  // Calls that failed since the service was made: a command compares the count before and
+  // after handing the module a step, to tell a database failure from a plain "no".
+  virtual int64_t Failures() = 0;
 
  protected:
   ~ITillDatabase() = default;
@@ -84,6 +87,7 @@ class TDBScript final : public TImplements<TInterfacedObject, IDBScript, ITillDa
   bool QueryTable(const std::string& statement, TDBTable& table) override;
   bool Exists(std::string& error) override;
   bool Tables(std::vector<std::string>& tables) override;
+  int64_t Failures() override;
 
  private:
   struct TState;

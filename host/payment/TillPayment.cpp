@@ -4,7 +4,11 @@
 #include <limits>
 #include <ostream>
 
+#include "RestClient.h"
+#include "TDBScript.h"
+#include "TTillSales.h"
 #include "Till.h"
+#include "intfDI.h"
 #include "intfPaymentMethod.h"
 
 bool ParseMoney(const std::string& text, TCurrency& amount) {
@@ -119,7 +123,57 @@ void PrintReceipt(IPaymentMethod& method, TReceipt& receipt, std::ostream& out) 
   }
 }
 
-int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, std::ostream& out) {
+// What the till's own services saw of one step handed to the module.
+struct TWatch {
+  ITillDatabase* Db;
+  const TReversalTally& Reversals;
+  int64_t Failures = 0;
+  int32_t Sent = 0, Confirmed = 0;
+  void Begin() {
+    Failures = Db ? Db->Failures() : 0;
+    Sent = Reversals.Sent;
+    Confirmed = Reversals.Confirmed;
+  }
+  bool DatabaseFailed() const { return Db && Db->Failures() != Failures; }
+  int32_t GivenBack() const { return Reversals.Confirmed - Confirmed; }
+  int32_t NotGivenBack() const { return Reversals.Sent - Sent - GivenBack(); }
+};
+
+struct TSale {
+  ITillSales& Sales;
+  int32_t Number;
+  TWatch Watch;
+};
+
+std::string DetailValue(IPaymentMethod& method, const std::string& name) {
+  TIntfPtr<IStringConfigList> details;
+  method.GetDetails(details);
+  for (int32_t i = 0; details && i < details->Count(); ++i) {
+    std::string line;
+    details->Line(i, line);
+    if (line.rfind(name + "=", 0) == 0) return line.substr(name.size() + 1);
+  }
+  return {};
+}
+
+// Cancels the sale so that the module gives its voucher back; true when the service confirmed
+// every reversal the cancel asked for (and there was one).
+bool GiveBack(IPaymentMethod& method, TSale& sale, std::ostream& out) {
+  sale.Watch.Begin();
+  method.CancelTransaction();
+  out << "sale: cancelled (CancelTransaction)\n";
+  return sale.Watch.GivenBack() > 0 && sale.Watch.NotGivenBack() == 0;
+}
+
+int Recorded(TSale& sale, bool recorded, const char* state, std::ostream& err, int code) {
+  if (recorded) return code;
+  err << "sarn-till: sale " << sale.Number << ": its state \"" << state
+      << "\" could not be recorded in the database\n";
+  return kTillFailed;
+}
+
+int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, TSale& sale, std::ostream& out,
+                    std::ostream& err) {
   TReceipt receipt{&out};
   TChangedHandlerScope changed(&method, receipt);
   if (!run.OrderDocument.empty()) method.SetOrderDocument(run.OrderDocument);
@@ -127,48 +181,101 @@ int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, std::ostream
 
   bool paid = false;
   TCurrency paidAmount = 0;
+  std::string reference;
   if (run.Popup) {
     std::optional<TCashierAutopilot> cashier;
     if (run.Cashier) {
       cashier.emplace(*run.Cashier, out);
       cashier->Arm();
     }
+    sale.Watch.Begin();
     paid = method.DoPaymentPopup();
     if (cashier) cashier->Disarm();
     paidAmount = method.GetAmount();
     out << "popup: " << (paid ? "paid" : "not paid") << std::endl;
+    // A popup that ended because the database failed is the till's failure, not a "no" from
+    // the customer: nothing of the sale goes further.
+    if (!paid && sale.Watch.DatabaseFailed()) {
+      out.flush();
+      err << "sarn-till: pay: the database failed during the payment (see above); no payment "
+             "was made\n";
+      return kTillFailed;
+    }
+    reference = DetailValue(method, "VoucherReference");
+    if (paid && (paidAmount > run.Amount || paidAmount <= 0)) {
+      // Booking it would pay out more than the sale is worth (or pay nothing): the voucher goes
+      // back and the sale stays unpaid.
+      out << "sale: not booked: the voucher pays " << MoneyText(paidAmount)
+          << (paidAmount <= 0 ? ", not above 0"
+                              : ", more than the amount due " + MoneyText(run.Amount))
+          << '\n';
+      const bool back = GiveBack(method, sale, out);
+      out << "voucher: paid " << MoneyText(paidAmount)
+          << (back ? ", then given back\n" : ", then not given back (see the module log)\n");
+      const char* state = back ? "reversed" : "reverse failed";
+      return Recorded(sale, sale.Sales.Settle(sale.Number, state, paidAmount, reference), state,
+                      err, kTillNotPaid);
+    }
   }
 
   PrintReceipt(method, receipt, out);
+  const char* state = paid ? "paid" : "open";
+  bool recorded = sale.Sales.Settle(sale.Number, state, paid ? paidAmount : 0, reference);
   if (run.Invoice) {
     method.LinkInvoice(*run.Invoice);
     out << "invoice: " << *run.Invoice << " handed to LinkInvoice\n";
+    if (paid) {
+      state = "linked";
+      recorded = recorded && sale.Sales.Link(sale.Number, *run.Invoice);
+    }
   }
+  bool givenBack = true;
   if (run.Cancel) {
-    method.CancelTransaction();
-    out << "sale: cancelled (CancelTransaction)\n";
+    givenBack = GiveBack(method, sale, out);
+    if (paid) {
+      state = givenBack ? "reversed" : "reverse failed";
+      recorded = recorded && sale.Sales.Settle(sale.Number, state, paidAmount, reference);
+    }
   }
   out << "amount: " << MoneyText(method.GetAmount()) << '\n';
-  if (!run.Popup) return kTillOK;
-  // A cancelled sale keeps no payment: the voucher was handed back for reversal (the module
-  // log says whether the service took it back).
+  if (!run.Popup) return Recorded(sale, recorded, state, err, kTillOK);
   out << "voucher: "
-      << (!paid        ? std::string("not paid")
-          : run.Cancel ? "paid " + MoneyText(paidAmount) + ", then handed back for reversal"
-                       : "paid " + MoneyText(paidAmount))
+      << (!paid ? std::string("not paid")
+          : run.Cancel
+              ? "paid " + MoneyText(paidAmount) +
+                    (givenBack ? ", then given back" : ", then not given back (see the module log)")
+              : "paid " + MoneyText(paidAmount))
       << std::endl;
-  return paid ? kTillOK : kTillNotPaid;
+  return Recorded(sale, recorded, state, err, paid && givenBack ? kTillOK : kTillNotPaid);
 }
 
 }  // namespace
 
 int RunPayment(TTill& till, const TPaymentRun& run, std::ostream& out, std::ostream& err) {
+  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
+  if (!db) {
+    err << "sarn-till: pay: the till has no DB script service\n";
+    return kTillFailed;
+  }
+  // The till books its sale before the module is asked, as a host does: a database that cannot
+  // take it takes no payment either.
+  TIntfPtr<ITillSales> sales = NewTillSales(db.Get());
+  TSale sale{*sales, sales->Open(run.Amount),
+             TWatch{db.As<ITillDatabase>().Get(), till.Reversals()}};
+  if (sale.Number < 0) {
+    std::string path;
+    db->GetConnection(path);
+    err << "sarn-till: pay: the sale could not be recorded in the database " << path
+        << "; no payment was started\n";
+    return kTillFailed;
+  }
+  out << "sale: " << sale.Number << " opened for " << MoneyText(run.Amount) << '\n';
   TIntfPtr<IPaymentMethod> method = CreatePaymentMethod(till, out, err);
   if (!method) return kTillFailed;
   // What the module lets pass to the host (a bad order document, a database service missing)
   // ends the run with its message, as the host's payment framework would show it.
   try {
-    return RunPaymentSteps(*method, run, out);
+    return RunPaymentSteps(*method, run, sale, out, err);
   } catch (const std::exception& e) {
     out.flush();
     err << "sarn-till: " << e.what() << std::endl;
@@ -182,14 +289,31 @@ int RunPayment(TTill& till, const TPaymentRun& run, std::ostream& out, std::ostr
 int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ostream& err) {
   TIntfPtr<IPaymentMethod> method = CreatePaymentMethod(till, out, err);
   if (!method) return kTillFailed;
+  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
+  TWatch watch{db.As<ITillDatabase>().Get(), till.Reversals()};
   try {
+    watch.Begin();
     method->DoOverringInvoice(invoice);
-    out << "override: invoice " << invoice << " handed to DoOverringInvoice\n";
-    return kTillOK;
   } catch (const std::exception& e) {
     err << "sarn-till: " << e.what() << std::endl;
+    return kTillFailed;
   } catch (...) {
     err << "sarn-till: the payment method raised an error that is not a std::exception\n";
+    return kTillFailed;
   }
-  return kTillFailed;
+  const int32_t back = watch.GivenBack(), notBack = watch.NotGivenBack();
+  out << "invoice " << invoice << ": " << back << " voucher(s) given back, " << notBack
+      << " could not be (see the module log)" << std::endl;
+  if (watch.DatabaseFailed()) {
+    err << "sarn-till: override: invoice " << invoice
+        << ": the database failed (see above); its vouchers may not all have been found\n";
+    return kTillFailed;
+  }
+  if (db &&
+      NewTillSales(db.Get())->SettleInvoice(invoice, notBack ? "reverse failed" : "reversed") < 0) {
+    err << "sarn-till: override: invoice " << invoice
+        << ": its sales' state could not be recorded in the database\n";
+    return kTillFailed;
+  }
+  return notBack ? kTillNotPaid : kTillOK;
 }

@@ -25,7 +25,7 @@ struct TPaymentRun {
 constexpr int kTillOK = 0;         // the run went through; with a popup, a voucher paid
 constexpr int kTillFailed = 1;     // the till or the module failed (message on err)
 constexpr int kTillNoDisplay = 2;  // nobody could use the dialog: no display and no autopilot
-constexpr int kTillNotPaid = 3;    // the popup ended without a voucher payment
+constexpr int kTillNotPaid = 3;    // no voucher payment booked, or a voucher not given back
 
 // Parses a decimal amount ("12.50", "-3", "0.0001") into ten-thousandths exactly; false on
 // anything else (more than four decimals, letters, overflow).
@@ -35,7 +35,14 @@ bool ParseMoney(const std::string& text, TCurrency& amount);
 // and prints what the host would see to out: the cashier's actions, "popup: paid|not paid", the
 // receipt lines, the invoice link or cancel, "amount: ..." and "voucher: paid X|not paid".
 // An error raised by the module is printed as "sarn-till: <message>". Returns an exit code above.
+// The sale is booked in the till's SarnSales first (kTillFailed when it cannot be); a voucher
+// that pays more than the amount due, or not above 0, is given back and the sale not booked
+// (kTillNotPaid); a popup that ended because the database failed is kTillFailed, with no invoice
+// link.
 int RunPayment(TTill& till, const TPaymentRun& run, std::ostream& out, std::ostream& err);
 
-// Creates the payment method and hands it an overridden invoice (DoOverringInvoice).
+// Creates the payment method and hands it an overridden invoice (DoOverringInvoice), then prints
+// "invoice N: K voucher(s) given back, M could not be (see the module log)" from the till's REST
+// client's count of reversals: kTillFailed when a database call failed meanwhile, kTillNotPaid
+// when M > 0.
 int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ostream& err);

@@ -93,6 +93,62 @@ std::string Describe(const TActionCodeCall& call) {
   return "link " + call.Code + " -> " + call.Text;
 }
 
+// Whether the statement's first result has a row; false also when it failed.
+bool Any(ITillDatabase* db, const std::string& statement) {
+  TDBTable table;
+  return db && db->QueryTable(statement, table) && !table.Rows.empty();
+}
+
+// Whether every script is recorded as run, as it stands now, and every right is in place,
+// found by reading alone.
+bool UpToDate(IDBScript* db, const std::vector<TCollectedScript>& scripts,
+              const std::vector<TContribution>& contributions) {
+  TIntfPtr<ITillDatabase> till = TIntfPtr<IDBScript>::Share(db).As<ITillDatabase>();
+  if (!db->TableExists("SarnSchemaScripts")) return false;
+  for (const TCollectedScript& entry : scripts)
+    if (!entry.Error.empty() ||
+        !Any(till.Get(), "SELECT 1 AS [Found] FROM [SarnSchemaScripts] WHERE [Contributor] = " +
+                             SqlStringLiteral(entry.Group) + " AND [Script] = " +
+                             SqlStringLiteral(entry.Script) + " AND [Outcome] = 'ran'"))
+      return false;
+  for (const TContribution& contribution : contributions)
+    for (const TActionCodeCall& call : contribution.Rights) {
+      const std::string code = SqlStringLiteral(call.Code), text = SqlStringLiteral(call.Text);
+      switch (call.Kind) {
+        case TActionCodeCall::Add:
+          if (!db->TableExists("SarnActionCodes") ||
+              !Any(till.Get(),
+                   "SELECT 1 AS [Found] FROM [SarnActionCodes] WHERE UPPER( [Code] ) "
+                   "= UPPER( " +
+                       code + " ) AND [Description] = " + text +
+                       " AND [Level] = " + std::to_string(call.Level) +
+                       " AND [GroupNo] = " + std::to_string(call.Group)))
+            return false;
+          break;
+        case TActionCodeCall::Link:
+          if (!db->TableExists("SarnActionCodeLinks") ||
+              !Any(till.Get(),
+                   "SELECT 1 AS [Found] FROM [SarnActionCodeLinks] WHERE UPPER( "
+                   "[Code] ) = UPPER( " +
+                       code +
+                       " ) AND UPPER( [RightsKey] ) = "
+                       "UPPER( " +
+                       text + " )"))
+            return false;
+          break;
+        case TActionCodeCall::Remove:
+          if (db->TableExists("SarnActionCodes") &&
+              Any(till.Get(),
+                  "SELECT 1 AS [Found] FROM [SarnActionCodes] WHERE UPPER( [Code] ) "
+                  "= UPPER( " +
+                      code + " )"))
+            return false;
+          break;
+      }
+    }
+  return true;
+}
+
 }  // namespace
 
 int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostream& err) {
@@ -104,11 +160,6 @@ int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostre
   std::string path, error;
   db->GetConnection(path);
   out << "database: " << path << '\n';
-  if (db->Execute(SchemaScriptsTable, {}) < 0) {  // the service has said why
-    err << "sarn-till upgrade: the database cannot be used; nothing was changed\n";
-    return 1;
-  }
-
   TIntfPtr<IInterface> found;
   registry->ResolveService(IActionCodes::IID, found);
   TIntfPtr<ITillActionCodes> rights = found.As<ITillActionCodes>();
@@ -148,6 +199,25 @@ int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostre
     if (count == 0) out << "no database changes are registered\n";
   }
   for (const std::string& comment : collector->Comments()) out << "  " << comment << '\n';
+
+  // A database that cannot be written but already holds everything is up to date: nothing to
+  // write, so nothing failed. Only then is the history left as it is.
+  if (!failed && UpToDate(db.Get(), collector->Scripts(), contributions) &&
+      db->Execute("UPDATE [SarnSchemaScripts] SET [Runs] = [Runs] WHERE 1 = 0", {}) < 0) {
+    for (const TContribution& contribution : contributions)
+      for (const TActionCodeCall& call : contribution.Rights)
+        out << "  " << contribution.Name << " " << Describe(call) << ": "
+            << OutcomeText(call.Kind == TActionCodeCall::Remove ? TActionCodeOutcome::Absent
+                                                                : TActionCodeOutcome::Unchanged)
+            << '\n';
+    out << "upgrade done: the database cannot be written and is up to date, nothing to write: "
+        << collector->Scripts().size() << " script(s) already run, every right registered\n";
+    return 0;
+  }
+  if (db->Execute(SchemaScriptsTable, {}) < 0) {  // the service has said why
+    err << "sarn-till upgrade: the database cannot be used; nothing was changed\n";
+    return 1;
+  }
 
   // Scripts in the order collected; the first failure stops the upgrade.
   int ran = 0, created = 0;

@@ -15,7 +15,8 @@ TDBScriptOptions DatabaseOptions(const TTillOptions& options) {
       "sarn-till/" + std::to_string(options.StoreID) + "/" + std::to_string(options.TillID)};
 }
 
-TTill::TTill(TTillOptions options) : FOptions(std::move(options)) {}
+TTill::TTill(TTillOptions options)
+    : FOptions(std::move(options)), FReversals(std::make_shared<TReversalTally>()) {}
 
 TTill::~TTill() { Stop(); }
 
@@ -29,6 +30,7 @@ bool TTill::Start(std::string& error) {
   rest.TimeoutMs = FOptions.TimeoutMs;
   rest.AllowPlainHttp = FOptions.AllowPlainHttp;
   rest.Observer = FOptions.RestObserver;
+  rest.Reversals = FReversals;
   RegisterRestClient(FRegistry.Get(), rest);
   // The database opens on first use: a till that only lists modules never creates one.
   TIntfPtr<IDBScript> db = RegisterDBScript(FRegistry.Get(), DatabaseOptions(FOptions));

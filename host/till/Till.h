@@ -32,6 +32,7 @@ struct TTillOptions {
 
 class TModuleLoader;
 struct TDBScriptOptions;
+struct TReversalTally;
 
 // The till's database service options (the database server sees the store and till numbers).
 TDBScriptOptions DatabaseOptions(const TTillOptions& options);
@@ -54,10 +55,13 @@ class TTill {
   const TTillOptions& Options() const { return FOptions; }
   // Options may change until Start (command-line parsing fills them in place).
   TTillOptions& MutableOptions() { return FOptions; }
+  // The voucher reversals the till's REST clients sent and saw confirmed since Start.
+  const TReversalTally& Reversals() const { return *FReversals; }
 
  private:
   TTillOptions FOptions;
   TIntfPtr<IServiceRegistry> FRegistry;
   std::unique_ptr<TModuleLoader> FModule;
+  std::shared_ptr<TReversalTally> FReversals;
   int32_t FHostEntries = 0;
 };

@@ -177,6 +177,7 @@ INSTANTIATE_TEST_SUITE_P(Ends, CashierAutopilotTest, ::testing::ValuesIn(kRows),
 // output), instead of leaving an off-screen dialog waiting for nobody: a usage error, exit 2.
 TEST(SarnTillPay, RefusesWhatCannotRunBeforeLoadingTheModule) {
   const std::vector<std::string> cases[] = {
+      {},           // without the popup no voucher would be involved
       {"--popup"},  // no display for a person, no autopilot
       {"--popup", "--invoice", "1001"},
       {"--voucher", "SAVE15", "--mobile", "0612345678"},

@@ -60,7 +60,8 @@ TEST_F(TillCommandLine, RefusesWhatIsWrongBeforeLoadingTheModule) {
   fs::create_directories(Path("folder.json"));
   const std::string order = DOVRA_SOURCE_DIR "/examples/order.json";
   const auto pay = [&](const std::string& file) {
-    return std::vector<std::string>{"pay", "--amount", "62.50", "--order", file};
+    return std::vector<std::string>{"pay",     "--amount",  "62.50",  "--order",  file,
+                                    "--popup", "--voucher", "SAVE15", "--mobile", "0612345678"};
   };
   const struct {
     std::vector<std::string> Args;
@@ -94,9 +95,9 @@ TEST_F(TillCommandLine, RefusesWhatIsWrongBeforeLoadingTheModule) {
       {pay(Path("text.json")), ": \"AfterDisc\" is a text, not a number"},
       {pay(Path("cut.json")), "is cut short: its JSON ends before it is complete"},
       {pay(Path("words.json")), Path("words.json") + " is not JSON"},
-      {{"pay", "--amount", "123456789012345678901", "--order", order},
+      {{"pay", "--amount", "123456789012345678901", "--order", order, "--popup"},
        "'123456789012345678901' is too large for an amount"},
-      {{"pay", "--amount", "12.34567", "--order", order},
+      {{"pay", "--amount", "12.34567", "--order", order, "--popup"},
        "'12.34567' is not an amount (digits, at most four decimals)"},
       // CLI11's own errors, each with a code of its own once, share the usage code.
       {{"--no-such-option", "modules"}, "--no-such-option"},

@@ -126,8 +126,9 @@ const std::string kNotPaid = "popup: not paid\n";
 const std::string kHandedBack =
     "sale: cancelled (CancelTransaction)\n"
     "amount: 10.0000\n"
-    "voucher: paid 10.0000, then handed back for reversal\n";
-const std::string kOverridden = "override: invoice 77 handed to DoOverringInvoice\n";
+    "voucher: paid 10.0000, then not given back (see the module log)\n";
+const std::string kOverridden =
+    "invoice 77: 0 voucher(s) given back, 1 could not be (see the module log)\n";
 
 const std::string kLost = "Empty reply from server (POST https://127.0.0.1:";
 const std::string kReset = "Recv failure: Connection reset by peer (POST https://127.0.0.1:";
@@ -213,58 +214,58 @@ const TFailureRow kRows[] = {
         {kCheckAnswered, Error("Redeem", kTimedOut)}, kOpened, "redeem 200", "used/1",
         H::FromService),
 
-    // Reverse when the sale is cancelled: the cashier is told nothing either way.
-    Row("CancelStatus500", S::Cancel, F::Status500, 0, {kHandedBack},
+    // Reverse when the sale is cancelled: the till says the voucher did not go back.
+    Row("CancelStatus500", S::Cancel, F::Status500, 3, {kHandedBack},
         {kRedeemAnswered, Http500("Reverse", "reverse"), kCancelFailed}, kPaid, "reverse 500",
         "used/1", H::FromTill),
-    Row("CancelHtml", S::Cancel, F::Html, 0, {kHandedBack},
+    Row("CancelHtml", S::Cancel, F::Html, 3, {kHandedBack},
         {kRedeemAnswered, "[TDovraVoucherAPI.Reverse] Response : " + kHtml, kCancelFailed}, kPaid,
         "reverse 200", "used/1", H::FromTill),
-    Row("CancelGarbage", S::Cancel, F::Garbage, 0, {kHandedBack},
+    Row("CancelGarbage", S::Cancel, F::Garbage, 3, {kHandedBack},
         {kRedeemAnswered, "[TDovraVoucherAPI.Reverse] Response : " + kGarbageAsLogged,
          kCancelFailed},
         kPaid, "reverse 200", "used/1", H::FromTill),
-    Row("CancelLostAnswer", S::Cancel, F::LostAnswer, 0, {kHandedBack},
+    Row("CancelLostAnswer", S::Cancel, F::LostAnswer, 3, {kHandedBack},
         {kRedeemAnswered, Error("Reverse", kLost), kCancelFailed}, kPaid, "reverse 200 lost",
         "available/0", H::AlreadyGivenBack),
-    Row("CancelResetHalfWay", S::Cancel, F::ResetHalfWay, 0, {kHandedBack},
+    Row("CancelResetHalfWay", S::Cancel, F::ResetHalfWay, 3, {kHandedBack},
         {kRedeemAnswered, Error("Reverse", kReset), kCancelFailed}, kPaid, "reverse 200 reset",
         "available/0", H::AlreadyGivenBack),
-    Row("CancelRefused", S::Cancel, F::Refused, 0, {kHandedBack},
+    Row("CancelRefused", S::Cancel, F::Refused, 3, {kHandedBack},
         {kRedeemAnswered, Error("Reverse", kRefused), kCancelFailed}, kPaid, "", "used/1",
         H::FromTill),
-    Row("CancelUntrusted", S::Cancel, F::Untrusted, 0, {kHandedBack},
+    Row("CancelUntrusted", S::Cancel, F::Untrusted, 3, {kHandedBack},
         {kRedeemAnswered, Error("Reverse", kUntrusted), kCancelFailed}, kPaid, "", "used/1",
         H::FromTill),
-    Row("CancelTimeOut", S::Cancel, F::TimeOut, 0, {kHandedBack},
+    Row("CancelTimeOut", S::Cancel, F::TimeOut, 3, {kHandedBack},
         {kRedeemAnswered, Error("Reverse", kTimedOut), kCancelFailed}, kPaid, "reverse 200",
         "available/0", H::AlreadyGivenBack),
 
-    // Reverse when a booked invoice is overridden: the till's override says done either way.
-    Row("OverrideStatus500", S::Override, F::Status500, 0, {kOverridden},
+    // Reverse when a booked invoice is overridden: the till counts what did not go back.
+    Row("OverrideStatus500", S::Override, F::Status500, 3, {kOverridden},
         {kInvoiceRows, Http500("Reverse", "reverse"), kOverrideFailed}, kPaid, "reverse 500",
         "used/1", H::FromTill),
     // An answer that does not confirm the reversal is no reversal: no REVERSE row.
-    Row("OverrideHtml", S::Override, F::Html, 0, {kOverridden},
+    Row("OverrideHtml", S::Override, F::Html, 3, {kOverridden},
         {kInvoiceRows, "[TDovraVoucherAPI.Reverse] Response : " + kHtml, kOverrideFailed}, kPaid,
         "reverse 200", "used/1", H::FromTill),
-    Row("OverrideGarbage", S::Override, F::Garbage, 0, {kOverridden},
+    Row("OverrideGarbage", S::Override, F::Garbage, 3, {kOverridden},
         {kInvoiceRows, "[TDovraVoucherAPI.Reverse] Response : " + kGarbageAsLogged,
          kOverrideFailed},
         kPaid, "reverse 200", "used/1", H::FromTill),
-    Row("OverrideLostAnswer", S::Override, F::LostAnswer, 0, {kOverridden},
+    Row("OverrideLostAnswer", S::Override, F::LostAnswer, 3, {kOverridden},
         {kInvoiceRows, Error("Reverse", kLost), kOverrideFailed}, kPaid, "reverse 200 lost",
         "available/0", H::AlreadyGivenBack),
-    Row("OverrideResetHalfWay", S::Override, F::ResetHalfWay, 0, {kOverridden},
+    Row("OverrideResetHalfWay", S::Override, F::ResetHalfWay, 3, {kOverridden},
         {kInvoiceRows, Error("Reverse", kReset), kOverrideFailed}, kPaid, "reverse 200 reset",
         "available/0", H::AlreadyGivenBack),
-    Row("OverrideRefused", S::Override, F::Refused, 0, {kOverridden},
+    Row("OverrideRefused", S::Override, F::Refused, 3, {kOverridden},
         {kInvoiceRows, Error("Reverse", kRefused), kOverrideFailed}, kPaid, "", "used/1",
         H::FromTill),
-    Row("OverrideUntrusted", S::Override, F::Untrusted, 0, {kOverridden},
+    Row("OverrideUntrusted", S::Override, F::Untrusted, 3, {kOverridden},
         {kInvoiceRows, Error("Reverse", kUntrusted), kOverrideFailed}, kPaid, "", "used/1",
         H::FromTill),
-    Row("OverrideTimeOut", S::Override, F::TimeOut, 0, {kOverridden},
+    Row("OverrideTimeOut", S::Override, F::TimeOut, 3, {kOverridden},
         {kInvoiceRows, Error("Reverse", kTimedOut), kOverrideFailed}, kPaid, "reverse 200",
         "available/0", H::AlreadyGivenBack),
 };

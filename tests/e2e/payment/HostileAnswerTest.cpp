@@ -61,7 +61,8 @@ const THostileCase kCases[] = {
      {"INFO", "REDEEM"},
      "used/1"},
     // The reference is kept as received (its NUL read as "?"): the cancel must not reverse
-    // another customer's redemption whose reference is the part before the NUL.
+    // another customer's redemption whose reference is the part before the NUL, and the till
+    // says the voucher did not go back.
     {"NulInsideTheReference",
      Answer(std::string("\"DiscountAmount\":10,\"VoucherReference\":\"") + kRef + "\0-OTHER\""s +
             kCode),
@@ -69,7 +70,7 @@ const THostileCase kCases[] = {
      TDBFault::None,
      {},
      {"--cancel"},
-     0,
+     3,
      {kPaid, "receipt: detail VoucherReference=" + kRef + "?-OTHER\n"},
      {"[TPaymentMethodDovraVoucher.CancelTransaction] Could not reverse : " + kRef + "?-OTHER"},
      kRef + "?-OTHER",

@@ -38,6 +38,10 @@ TEST_F(PaymentAtTheTill, AVoucherPaysIsLinkedAndGoesBackWhenItsInvoiceIsOverridd
 
   TRun overridden = Till({"override", "--invoice", "1001"});
   ASSERT_EQ(overridden.Exit, 0) << overridden.Output;
+  EXPECT_TRUE(Contains(overridden.Output,
+                       "invoice 1001: 2 voucher(s) given back, 0 could not be (see the module "
+                       "log)\n"))
+      << overridden.Output;
   const std::vector<std::string> requests = Sandbox->RecordLines();
   EXPECT_EQ(Count(requests, "\"Operation\":\"reverse\""), 2);
   EXPECT_EQ(Count(requests, "{\\\"VoucherReference\\\":\\\"DVR-00000001\\\"}"), 1);
@@ -99,6 +103,7 @@ TEST_F(PaymentAtTheTill, FailuresEndInTheirOutcomeAndLoseNothing) {
     size_t Rows;          // DovraTransactions rows afterwards
     int ServiceRequests;  // requests the sandbox received
   };
+  // A database the till cannot use is the till's failure (1), not a payment refused (3).
   const fs::path badOrder = dir_ / "not-json.json";
   Write(badOrder.string(), "this is no order");
   const std::vector<TCase> cases = {
@@ -134,19 +139,12 @@ TEST_F(PaymentAtTheTill, FailuresEndInTheirOutcomeAndLoseNothing) {
        false,
        {},
        "",
-       3,
+       1,
        "[TPaymentMethodDovraVoucher.DoPaymentPopup] No transaction row, dialog not shown : -1",
        0,
        0},
-      {"database unwritable",
-       {},
-       false,
-       "/proc/dovra/sarn-till.db",
-       "",
-       3,
-       "[TPaymentMethodDovraVoucher.DoPaymentPopup] Current Transaction : -1",
-       0,
-       0},
+      // The till's own sale cannot be recorded: the module is not asked.
+      {"database unwritable", {}, false, "/proc/dovra/sarn-till.db", "", 1, "", 0, 0},
       // Refused before the module is asked: no row, no module log entry.
       {"order not JSON", {}, true, {}, badOrder.string(), 2, "", 0, 0},
   };
@@ -156,9 +154,11 @@ TEST_F(PaymentAtTheTill, FailuresEndInTheirOutcomeAndLoseNothing) {
     Database = c.DatabaseFile.empty() ? FreshDatabase(c.Name) : c.DatabaseFile;
     if (c.Upgraded) Upgrade();
     if (!c.Order.empty()) OrderFile = c.Order;
-    const TRun run = Till(PayArgs("WELCOME10"));
+    const TRun run = Till(PayArgs("WELCOME10", {"--invoice", "12"}));
     EXPECT_EQ(run.Exit, c.Exit) << run.Output;
     EXPECT_TRUE(Contains(ModuleLog(), c.LogPart)) << c.LogPart;
+    // A payment that never happened is handed to no invoice.
+    EXPECT_EQ(Contains(run.Output, "invoice: 12 handed to LinkInvoice"), c.Exit == 3) << run.Output;
     EXPECT_EQ(static_cast<int>(Sandbox->RecordLines().size()), c.ServiceRequests);
     if (c.Upgraded) {
       const std::vector<TRow> rows = Transactions();
@@ -181,8 +181,9 @@ TEST_F(PaymentAtTheTill, ALockedDatabaseMakesNoRedemption) {
   args.insert(args.end(), pay.begin(), pay.end());
   const TRun run = Till(args);
   holder.reset();
-  EXPECT_EQ(run.Exit, 3) << run.Output;
-  EXPECT_TRUE(Contains(run.Output, "cashier: the voucher dialog did not appear")) << run.Output;
+  // The database the till could not use within its time is the till's failure.
+  EXPECT_EQ(run.Exit, 1) << run.Output;
+  EXPECT_TRUE(Contains(run.Output, "sarn-till: pay: ")) << run.Output;
   EXPECT_TRUE(Sandbox->RecordLines().empty());
   EXPECT_TRUE(Transactions().empty());
 }

@@ -1,0 +1,35 @@
+// sarn-till's own record of its sales, kept beside the modules' tables the way a host keeps them:
+//   SarnSales (Sale, Created, Changed, Amount, Paid, Invoice, State, VoucherReference)
+// Amount is what the sale was due, Paid what the voucher paid. State is one of
+//   open            started, nothing paid (yet)
+//   paid            paid, not linked to an invoice
+//   linked          paid and linked to Invoice
+//   reversed        cancelled or overridden; a voucher it carried was given back
+//   reverse failed  cancelled or overridden, but a voucher could not be given back (the
+//                   module log names it)
+// The table is created on first use. Failures reach the DB script service's trace and stderr,
+// and come back as the result.
+#pragma once
+
+#include <string>
+
+#include "intfDBScript.h"
+
+class ITillSales : public IInterface {
+ public:
+  static constexpr TGUID IID = TGUID::Of("{C3E85A1D-62F4-4B0E-9D27-5AB10E7C4F93}");
+  // A new open sale of the amount due: its number, or -1 when it could not be recorded.
+  virtual int32_t Open(TCurrency amount) = 0;
+  // The sale's outcome; reference empty: none (NULL). False when it could not be recorded.
+  virtual bool Settle(int32_t sale, const std::string& state, TCurrency paid,
+                      const std::string& reference) = 0;
+  // A paid sale linked to the invoice.
+  virtual bool Link(int32_t sale, int32_t invoice) = 0;
+  // Every linked sale of the invoice takes the state. Rows changed, or -1 on failure.
+  virtual int32_t SettleInvoice(int32_t invoice, const std::string& state) = 0;
+
+ protected:
+  ~ITillSales() = default;
+};
+
+TIntfPtr<ITillSales> NewTillSales(IDBScript* db);
