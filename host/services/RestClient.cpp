@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "clsInterfacedObject.h"
-#include "clsJSONDocument.h"
 #include "intfRestClient.h"
 
 namespace {
@@ -120,7 +119,6 @@ class TRestClient : public TImplements<TInterfacedObject, IRestClient> {
     std::string failure;
     TRestExchange exchange;
     const bool ok = Perform(path, body, timeoutMs, method, received, failure, exchange);
-    Count(path, ok, received);
     if (FOptions.Observer) {
       exchange.Error = ok ? std::string() : failure;
       FOptions.Observer(exchange);
@@ -133,25 +131,6 @@ class TRestClient : public TImplements<TInterfacedObject, IRestClient> {
   }
 
  private:
-  void Count(const std::string& path, bool answered, const std::string& answer) {
-    static const std::string reverse = "ReverseRedemption";
-    TReversalTally* tally = FOptions.Reversals.get();
-    if (!tally || path.size() < reverse.size() ||
-        path.compare(path.size() - reverse.size(), reverse.size(), reverse) != 0)
-      return;
-    ++tally->Sent;
-    if (answered && Confirms(answer)) ++tally->Confirmed;
-  }
-  static bool Confirms(const std::string& answer) {
-    try {
-      const TJSONValue document = ParseJSONDocument(answer);
-      const TJSONValue* success = document.IsDocument() ? document.Find("Success") : nullptr;
-      return success && success->Kind() == TJSONKind::Boolean && success->AsBoolean();
-    } catch (const std::exception&) {
-      return false;
-    }
-  }
-
   bool Perform(const std::string& path, const std::string& body, int32_t timeoutMs, int32_t method,
                std::string& received, std::string& failure, TRestExchange& exchange) {
     const std::string url = JoinURL(FBaseURL, path);

@@ -17,14 +17,6 @@ struct TRestExchange {
   std::string Error;      // why the request failed (refused, no answer, a status outside 2xx)
 };
 
-// The voucher reversals the till's clients sent (requests to a path ending in ReverseRedemption)
-// and how many of them the service confirmed with "Success": true, so that a command can say
-// how many vouchers went back without reading the module's log.
-struct TReversalTally {
-  int32_t Sent = 0;
-  int32_t Confirmed = 0;
-};
-
 struct TRestClientOptions {
   std::string CaFile;               // PEM file of extra trusted certificates; empty: system store
   int32_t ConnectTimeoutMs = 5000;  // connect time-out
@@ -38,8 +30,6 @@ struct TRestClientOptions {
   size_t MaxAnswerBytes = size_t{1} << 20;
   // Called after every request with its outcome; empty: none.
   std::function<void(const TRestExchange&)> Observer = nullptr;
-  // Shared by every client of the registration; null: nothing is counted.
-  std::shared_ptr<TReversalTally> Reversals = nullptr;
 };
 
 // Whether host (as the URL gives it: "127.0.0.1", "[::1]") is a loopback address: 127.0.0.0/8 in

@@ -32,7 +32,13 @@ struct TTillOptions {
 
 class TModuleLoader;
 struct TDBScriptOptions;
-struct TReversalTally;
+// The voucher reversals the till's REST clients sent (requests to a path ending in
+// ReverseRedemption) and how many of them the service confirmed with "Success": true, so that a
+// command can say how many vouchers went back without reading the module's log.
+struct TReversalTally {
+  int32_t Sent = 0;
+  int32_t Confirmed = 0;
+};
 
 // The till's database service options (the database server sees the store and till numbers).
 TDBScriptOptions DatabaseOptions(const TTillOptions& options);
