@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "ChildProcess.h"
+#include "DBTestSupport.h"
 #include "TActionCodes.h"
 #include "TDatabaseUpgrade.h"
 #include "TDatabases.h"
@@ -157,18 +158,7 @@ TEST_F(DBScriptTest, TransactionInsertGivesEveryCallerItsOwnRow) {
 
   // Two tills inserting at once each read back the row they made.
   std::vector<std::string> ids[2];
-  auto insert = [&](IDBScript* db, std::vector<std::string>& out) {
-    for (int i = 0; i < 100; ++i) {
-      std::string value;
-      if (db->QueryValue(S2, "ID", value)) out.push_back(value);
-    }
-  };
-  std::thread one(insert, a.Get(), std::ref(ids[0]));
-  std::thread two(insert, b.Get(), std::ref(ids[1]));
-  one.join();
-  two.join();
-  std::set<std::string> all(ids[0].begin(), ids[0].end());
-  all.insert(ids[1].begin(), ids[1].end());
+  const std::vector<std::string> all = InsertAtOnce(a.Get(), b.Get(), 100, ids);
   EXPECT_EQ(ids[0].size() + ids[1].size(), 200u);
   EXPECT_EQ(all.size(), 200u) << "no ID handed to two callers";
   EXPECT_EQ(Value(a.Get(), "SELECT COUNT(*) AS V FROM DovraTransactions"), "202");

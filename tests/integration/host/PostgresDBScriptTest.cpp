@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "DBTestSupport.h"
 #include "PostgresServer.h"
 #include "TDatabases.h"
 #include "TestFolder.h"
@@ -140,18 +141,7 @@ TEST_F(PostgresDBScriptTest, EveryConnectionReadsBackItsOwnNewRow) {
   TIntfPtr<TDBScript> a = Service(), b = Service();
   CreateTables(a.Get());
   std::vector<std::string> ids[2];
-  auto insert = [](IDBScript* db, std::vector<std::string>& out) {
-    for (int i = 0; i < 100; ++i) {
-      std::string value;
-      if (db->QueryValue(S2, "ID", value)) out.push_back(value);
-    }
-  };
-  std::thread one(insert, a.Get(), std::ref(ids[0]));
-  std::thread two(insert, b.Get(), std::ref(ids[1]));
-  one.join();
-  two.join();
-  std::set<std::string> all(ids[0].begin(), ids[0].end());
-  all.insert(ids[1].begin(), ids[1].end());
+  const std::vector<std::string> all = InsertAtOnce(a.Get(), b.Get(), 100, ids);
   EXPECT_EQ(ids[0].size() + ids[1].size(), 200u);
   EXPECT_EQ(all.size(), 200u) << "no ID handed to two callers";
   EXPECT_EQ(Value(a.Get(), "SELECT COUNT(*) AS V FROM DovraTransactions"), "200");

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "DBTestSupport.h"
 #include "TDBScript.h"
 #include "TPostgresDialect.h"
 #include "TPostgresEngine.h"
@@ -12,17 +13,6 @@
 #include "implDatabaseChangesDovra.h"
 
 namespace {
-
-std::string Collapsed(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const bool blank = c == ' ' || c == '\r' || c == '\n' || c == '\t';
-    if (blank && (out.empty() || out.back() == ' ')) continue;
-    out += blank ? ' ' : c;
-  }
-  while (!out.empty() && out.back() == ' ') out.pop_back();
-  return out;
-}
 
 // The module's two tables number their rows in [ID]; any other table has no identity.
 bool Identity(const std::string& table, std::string& column, std::string& error) {

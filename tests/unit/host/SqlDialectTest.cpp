@@ -7,25 +7,13 @@
 #include <regex>
 #include <string>
 
+#include "DBTestSupport.h"
 #include "TDBScript.h"
 #include "TSqliteDialect.h"
 #include "cmdDatabase.h"
 #include "implDatabaseChangesDovra.h"
 
-namespace {
-
-std::string Collapsed(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const bool blank = c == ' ' || c == '\r' || c == '\n' || c == '\t';
-    if (blank && (out.empty() || out.back() == ' ')) continue;
-    out += blank ? ' ' : c;
-  }
-  while (!out.empty() && out.back() == ' ') out.pop_back();
-  return out;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(SqlDialect, RewritesTheSqlServerFormsAndNothingElse) {
   struct TCase {
