@@ -329,24 +329,19 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
         "SET extra_float_digits = 3; SET lock_timeout = '" +
         std::to_string(Busy()) + "ms'; SET statement_timeout = '" +
         std::to_string(Busy() + kStatementMarginMs) + "ms'";
-    TResultPtr set = Exec(setup, deadline);
+    // The zone by its name, in the same round trip; a zone the server does not know by that
+    // name is given as the till's present offset (a failed SET undoes the whole text).
+    const std::string zone = TillZoneName();
+    TResultPtr set = Result(nullptr);
+    if (!zone.empty()) set = Exec(setup + "; SET TimeZone = " + SqlStringLiteral(zone), deadline);
+    if (!Is(set, PGRES_COMMAND_OK) && !FTimedOut && !Gone())
+      set = Exec(setup + "; SET TIME ZONE " + TillZoneOffset(), deadline);
     if (!Is(set, PGRES_COMMAND_OK)) {
-      error = where + ": cannot set up the session: " + ConnectionMessage();
+      error = where + ": cannot set up the session (time zone " +
+              (zone.empty() ? TillZoneOffset() : zone) +
+              "): " + (FTimedOut ? std::string("no answer in time") : ConnectionMessage());
       Close();
       return false;
-    }
-    // A zone the server does not know by that name is given as the till's present offset.
-    const std::string zone = TillZoneName();
-    TResultPtr named = Result(nullptr);
-    if (!zone.empty()) named = Exec("SET TimeZone = " + SqlStringLiteral(zone), deadline);
-    if (!Is(named, PGRES_COMMAND_OK)) {
-      TResultPtr offset = Exec("SET TIME ZONE " + TillZoneOffset(), deadline);
-      if (!Is(offset, PGRES_COMMAND_OK)) {
-        error = where + ": cannot set the session's time zone to the till's (" +
-                (zone.empty() ? TillZoneOffset() : zone) + "): " + ConnectionMessage();
-        Close();
-        return false;
-      }
     }
     const char* standard = PQparameterStatus(conn, "standard_conforming_strings");
     if (!standard || std::string(standard) != "on") {
@@ -398,59 +393,61 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
 
   // One run of the call. Gone: nothing was committed (the connection broke before COMMIT was
   // sent, or the server says the transaction was rolled back), so it may run again.
+  //
+  // The transaction's opening, its statements and what follows them go to the server in one
+  // text, one round trip: a read commits in it too (a read run again changes nothing); a write
+  // asks there for its transaction's id (what to ask the server about should the commit's
+  // answer be lost) and commits in a second round trip, so that a connection lost before it
+  // cannot have committed anything. The server runs such a text up to its first error and
+  // skips the rest, leaving the transaction open for the ROLLBACK.
   TOutcome Attempt(const std::string& sent, bool write, std::vector<TKeptResult>& kept, TDBRun& run,
                    std::string& state) {
     if (!Connect(run.Error)) return TOutcome::Failed;
-    TResultPtr begin = Exec(write ? "BEGIN ISOLATION LEVEL SERIALIZABLE"
-                                  : "BEGIN ISOLATION LEVEL SERIALIZABLE READ ONLY",
-                            FDeadline);
-    if (!Is(begin, PGRES_COMMAND_OK)) return Broken(run, state, begin.get(), 0);
+    std::string batch = write ? "BEGIN ISOLATION LEVEL SERIALIZABLE;"
+                              : "BEGIN ISOLATION LEVEL SERIALIZABLE READ ONLY;";
+    size_t opening = 1;  // results before the call's own
     if (write && ContainsWord(sent, "CREATE TABLE")) {
       // Catalogue rows are not covered by serializable isolation: two tills creating one table
       // at once would collide on them. One lock makes them take turns.
-      TResultPtr lock = Exec("SELECT pg_advisory_xact_lock(7336014)", FDeadline);
-      if (!Is(lock, PGRES_TUPLES_OK)) return Broken(run, state, lock.get(), 0);
+      batch += "SELECT pg_advisory_xact_lock(7336014);";
+      ++opening;
     }
-    if (!PQsendQuery(FConn, sent.c_str())) return Broken(run, state, nullptr, 0);
-    int number = 0;
-    TResultPtr failure = Result(nullptr);
-    int failedAt = 0;
-    for (TResultPtr r = Next(FDeadline); r; r = Next(FDeadline)) {
-      ++number;
-      const ExecStatusType status = PQresultStatus(r.get());
+    // A line break first: the call's text may end in a line comment.
+    batch += sent + (write ? "\n;SELECT txid_current_if_assigned()" : "\n;COMMIT");
+    if (!PQsendQuery(FConn, batch.c_str())) return Broken(run, state, nullptr, 0);
+    std::vector<TResultPtr> results;
+    for (TResultPtr r = Next(FDeadline); r; r = Next(FDeadline)) results.push_back(std::move(r));
+    if (FTimedOut || Gone()) return Broken(run, state, nullptr, 0);
+    for (size_t i = 0; i < results.size(); ++i) {
+      const ExecStatusType status = PQresultStatus(results[i].get());
       if (status == PGRES_FATAL_ERROR || status == PGRES_NONFATAL_ERROR ||
           status == PGRES_BAD_RESPONSE) {
-        if (!failure) {
-          failure = std::move(r);
-          failedAt = number;
-        }
-        continue;
+        const int number = i < opening ? 0 : static_cast<int>(i - opening + 1);
+        return Broken(run, state, results[i].get(), number);
       }
-      if (failure) continue;
-      const std::string command = PQcmdStatus(r.get());
+    }
+    if (results.size() < opening + 1) return Broken(run, state, nullptr, 0);
+    for (size_t i = opening; i + 1 < results.size(); ++i) {
+      PGresult* r = results[i].get();
+      const std::string command = PQcmdStatus(r);
       if (StartsWith(command, "INSERT") || StartsWith(command, "UPDATE") ||
           StartsWith(command, "DELETE") || StartsWith(command, "MERGE"))
-        run.Changed += atoll(PQcmdTuples(r.get()));
-      if (status == PGRES_TUPLES_OK && PQnfields(r.get()) > 0) {
+        run.Changed += atoll(PQcmdTuples(r));
+      if (PQresultStatus(r) == PGRES_TUPLES_OK && PQnfields(r) > 0) {
         TKeptResult& result = kept.emplace_back();
-        const int columns = PQnfields(r.get());
-        for (int c = 0; c < columns; ++c) result.Columns.emplace_back(PQfname(r.get(), c));
-        for (int row = 0; row < PQntuples(r.get()); ++row) {
+        const int columns = PQnfields(r);
+        for (int c = 0; c < columns; ++c) result.Columns.emplace_back(PQfname(r, c));
+        for (int row = 0; row < PQntuples(r); ++row) {
           std::vector<TDBCell>& cells = result.Rows.emplace_back();
-          for (int c = 0; c < columns; ++c) cells.push_back(CellOf(r.get(), row, c));
+          for (int c = 0; c < columns; ++c) cells.push_back(CellOf(r, row, c));
         }
       }
     }
-    if (failure || FTimedOut || Gone()) return Broken(run, state, failure.get(), failedAt);
-    // The transaction's id, if it wrote: what to ask the server about should the commit's
-    // answer be lost.
+    if (!write) return TOutcome::Done;  // the last result is the COMMIT's, and it succeeded
+    const PGresult* id = results.back().get();
     std::string xid;
-    if (write) {
-      TResultPtr id = Exec("SELECT txid_current_if_assigned()", FDeadline);
-      if (!Is(id, PGRES_TUPLES_OK)) return Broken(run, state, id.get(), 0);
-      if (PQntuples(id.get()) == 1 && !PQgetisnull(id.get(), 0, 0))
-        xid = PQgetvalue(id.get(), 0, 0);
-    }
+    if (PQntuples(id) == 1 && PQnfields(id) == 1 && !PQgetisnull(id, 0, 0))
+      xid = PQgetvalue(id, 0, 0);
     TResultPtr commit = Exec("COMMIT", FDeadline);
     if (Is(commit, PGRES_COMMAND_OK)) return TOutcome::Done;
     if (FTimedOut || Gone()) return Resolve(xid, run);

@@ -14,9 +14,10 @@
 // call (a stopped backend, a link gone quiet). TCP keepalives (after 5 s idle, every 1 s, 3
 // probes) and tcp_user_timeout (the busy time plus 2 s) find a dead link on their own.
 //
-// Each call is one SERIALIZABLE transaction; its results reach the sink only after the commit,
-// so a call run again never hands rows twice. A serialization failure or deadlock (40001,
-// 40P01) runs it again until the busy time-out is spent. A call whose connection turns out gone
+// Each call is one SERIALIZABLE transaction, in one round trip for a read and two for a write
+// (its opening, statements and transaction id together, then its COMMIT); its results reach the
+// sink only after the commit, so a call run again never hands rows twice. A serialization failure
+// or deadlock (40001, 40P01) runs it again until the busy time-out is spent. A call whose connection turns out gone
 // before the commit was sent cannot have committed: the connection is opened anew once and the
 // call runs again. A commit whose answer is lost (the connection broken, or no answer within the
 // bound) is never run again: the transaction's id, noted before COMMIT, is asked after on a new
