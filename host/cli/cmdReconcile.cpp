@@ -90,7 +90,7 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
     throw CLI::RuntimeError("sarn-till reconcile: " + error, kExitFailed);
 
   Reconcile::TReconcileOptions settings;
-  settings.Store = std::to_string(options.StoreID);
+  settings.Store = options.StoreID;
   settings.OlderThan = run.OlderThan;
   settings.DryRun = run.DryRun;
   settings.Now = std::time(nullptr);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 
+#include "DovraMessages.h"
 #include "LogFolder.h"
 #include "clsJSONDocument.h"
 
@@ -16,6 +17,11 @@ const std::string kRedeeming = "[TfrmDovraPayment.btnRedeemClick] Redeeming : ";
 const std::string kKey = "[TfrmDovraPayment.btnRedeemClick] Redemption key : ";
 const std::string kTransaction =
     "[TPaymentMethodDovraVoucher.DoPaymentPopup] Current Transaction : ";
+// The dialog's own settling of a lost answer: nothing used, or its redemption found and given
+// back (anything else leaves it in doubt).
+const std::string kNotRedeemed = "[TfrmDovraPayment.btnRedeemClick] Not redeemed : ";
+const std::string kGivingBack = "[TfrmDovraPayment.btnRedeemClick] Giving back : ";
+const std::string kDialogGaveBack = "[TfrmDovraPayment.btnRedeemClick] Given back : ";
 const std::string kRedeemAnswer = "[TDovraVoucherAPI.Redeem] Response : ";
 const std::string kNotReversed = "] Could not reverse : ";
 const std::string kReversed = "] Reversed : ";
@@ -23,8 +29,6 @@ const std::string kNotRecorded =
     "[TPaymentMethodDovraVoucher.DoPaymentPopup] Could not record redemption : ";
 const std::string kNoDiscount =
     "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher not given back : ";
-// A popup without a redemption key is matched by store and time: a redemption the service made
-// from this long before the Redeeming line to this long after it.
 constexpr long long kLooseBefore = 5, kLooseAfter = 60;
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
@@ -52,89 +56,17 @@ std::string MemberText(const TJSONValue& object, const char* name) {
   }
 }
 
-double MemberNumber(const TJSONValue& object, const char* name) {
-  const TJSONValue* value = object.IsDocument() ? object.Find(name) : nullptr;
-  if (!value) return 0;
-  try {
-    return value->ToFloat();
-  } catch (const std::exception&) {
-    return 0;
-  }
-}
-
-// "2026-12-09T10:15:02.417Z" (UTC) as seconds; -1 otherwise.
-std::time_t UtcTime(const std::string& text) {
-  std::tm tm{};
-  int consumed = 0;
-  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
-                  &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &consumed) != 6)
-    return -1;
-  size_t at = static_cast<size_t>(consumed);
-  if (at < text.size() && text[at] == '.')
-    for (++at; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]));) ++at;
-  if (at + 1 != text.size() || (text[at] != 'Z' && text[at] != 'z')) return -1;
-  tm.tm_year -= 1900;
-  tm.tm_mon -= 1;
-  return timegm(&tm);
-}
-
 std::string Age(long long seconds) { return std::to_string(seconds) + " s"; }
 
-struct TStatus {
-  enum { Read, Unknown, Failed } Kind = Failed;
-  std::string Error;
-  std::vector<TLiveRedemption> Live;
-};
-
-// The status answer of a code: its live redemptions, "Success": false (an unknown code), or
-// anything else (no answer the till can read).
-TStatus ReadStatus(bool answered, const std::string& answer) {
-  TStatus status;
-  if (!answered) {
-    status.Error = "the status call failed (see the module log)";
-    return status;
-  }
-  const TJSONValue document = ParseJSONDocument(answer);
-  const TJSONValue* success = document.IsDocument() ? document.Find("Success") : nullptr;
-  if (!document.IsDocument() || !document.Document()->IsObject() || !success ||
-      success->Kind() != TJSONKind::Boolean) {
-    status.Error = "the status answer is no voucher service answer: " + answer.substr(0, 200);
-    return status;
-  }
-  if (!success->AsBoolean()) {
-    status.Kind = TStatus::Unknown;
-    status.Error = MemberText(document, "ErrorMessage");
-    return status;
-  }
-  const TJSONValue* live = document.Find("LiveRedemptions");
-  if (!live || !live->IsDocument() || !live->Document()->IsArray()) {
-    status.Error = "the status answer lists no \"LiveRedemptions\"";
-    return status;
-  }
-  for (const TJSONValue& item : live->Document()->Items()) {
-    TLiveRedemption redemption;
-    redemption.Reference = MemberText(item, "VoucherReference");
-    redemption.Store = MemberText(item, "StoreReference");
-    redemption.OrderDate = MemberText(item, "OrderDate");
-    redemption.RedeemedOn = MemberText(item, "RedeemedOn");
-    redemption.Amount = MemberNumber(item, "DiscountAmount");
-    redemption.RedeemedAt = UtcTime(redemption.RedeemedOn);
-    if (redemption.Reference.empty()) {
-      status.Error = "the status answer lists a live redemption without a reference";
-      return status;
-    }
-    status.Live.push_back(std::move(redemption));
-  }
-  status.Kind = TStatus::Read;
-  return status;
+// Without a key a popup is matched by store and time: a redemption the service made from a little
+// before its Redeeming line to a minute after it.
+bool NearInTime(const TCandidate& popup, const TLiveRedemption& live, int64_t store) {
+  const std::time_t at = ServiceTime(live.RedeemedOn);
+  return live.StoreReference == store && at >= popup.LoggedAt - kLooseBefore &&
+         at <= popup.LoggedAt + kLooseAfter;
 }
 
-// Is the redemption this popup's? By its key, or, without one, by store and time.
-bool Belongs(const TCandidate& popup, const TLiveRedemption& live, const std::string& store) {
-  if (popup.HasKey) return live.Store == popup.Store && live.OrderDate == popup.OrderDate;
-  return live.Store == store && live.RedeemedAt >= popup.LoggedAt - kLooseBefore &&
-         live.RedeemedAt <= popup.LoggedAt + kLooseAfter;
-}
+double Money(TCurrency amount) { return static_cast<double>(amount) / CurrencyScale; }
 
 class TReconciler {
  public:
@@ -147,54 +79,70 @@ class TReconciler {
       return Add(TOutcome::InDoubt, candidate, candidate.Reference, 0,
                  "needs a person: no voucher code is known for it, so the service cannot be "
                  "asked");
-    const TStatus& status = StatusOf(candidate.Code);
-    if (status.Kind == TStatus::Failed)
-      return Add(TOutcome::Failed, candidate, candidate.Reference, 0, "not done: " + status.Error);
-    if (status.Kind == TStatus::Unknown)
-      return Add(TOutcome::InDoubt, candidate, candidate.Reference, 0,
-                 "needs a person: the service does not know the code (" + status.Error + ")");
-    if (!candidate.Reference.empty()) return ByReference(candidate, status);
-    ByPopup(candidate, status);
+    const TVoucherStatusAnswer& status = StatusOf(candidate.Code);
+    if (!status.Readable)
+      return Add(TOutcome::Failed, candidate, candidate.Reference, 0,
+                 "not done: the status " + (status.Problem.empty()
+                                                ? std::string("call failed (see the module log)")
+                                                : "answer cannot be read: " + status.Problem));
+    if (!status.Success)
+      return Add(
+          TOutcome::InDoubt, candidate, candidate.Reference, 0,
+          "needs a person: the service does not know the code (" + status.ErrorMessage + ")");
+    if (!candidate.Reference.empty()) return ByReference(candidate, status.LiveRedemptions);
+    ByPopup(candidate, status.LiveRedemptions);
   }
 
   std::vector<TOutcome> Outcomes;
 
  private:
-  const TStatus& StatusOf(const std::string& code) {
+  const TVoucherStatusAnswer& StatusOf(const std::string& code) {
     const auto known = FStatuses.find(code);
     if (known != FStatuses.end()) return known->second;
     std::string answer;
-    const bool answered = FStatus(NewObjectDocument({"VoucherCode", code}).ToJSON(), answer);
-    return FStatuses[code] = ReadStatus(answered, answer);
+    TVoucherStatusAnswer status;
+    if (FStatus(VoucherStatusRequestText(code), answer))
+      status = ReadVoucherStatusAnswer(answer, code);
+    return FStatuses[code] = std::move(status);
   }
 
-  void ByReference(const TCandidate& candidate, const TStatus& status) {
-    const auto live = std::find_if(status.Live.begin(), status.Live.end(), [&](const auto& r) {
-      return r.Reference == candidate.Reference;
+  void ByReference(const TCandidate& candidate, const std::vector<TLiveRedemption>& live) {
+    const auto it = std::find_if(live.begin(), live.end(), [&](const TLiveRedemption& r) {
+      return r.VoucherReference == candidate.Reference;
     });
-    if (live == status.Live.end())
+    if (it == live.end())
       return Settle(candidate, candidate.Reference, 0,
                     "nothing to give back: the service holds it as reversed");
-    GiveBack(candidate, *live, "");
+    GiveBack(candidate, *it, "");
   }
 
-  void ByPopup(const TCandidate& candidate, const TStatus& status) {
+  void ByPopup(const TCandidate& candidate, const std::vector<TLiveRedemption>& live) {
+    // A redemption a paid or linked sale holds is that sale's, whatever popup it came from.
+    std::vector<TLiveRedemption> unheld;
+    for (const TLiveRedemption& r : live)
+      if (FRecords.HeldBy(r.VoucherReference).empty()) unheld.push_back(r);
     std::vector<const TLiveRedemption*> mine;
-    for (const TLiveRedemption& live : status.Live)
-      if (Belongs(candidate, live, FOptions.Store) && FRecords.HeldBy(live.Reference).empty())
-        mine.push_back(&live);
+    if (candidate.HasKey) {
+      for (const std::string& reference : MatchLiveRedemptions(unheld, candidate.Key).References)
+        for (const TLiveRedemption& r : unheld)
+          if (r.VoucherReference == reference) mine.push_back(&r);
+    } else {
+      for (const TLiveRedemption& r : unheld)
+        if (NearInTime(candidate, r, FOptions.Store)) mine.push_back(&r);
+    }
     const long long logged = FOptions.Now - candidate.LoggedAt;
     if (mine.empty()) {
       // A redeem still on its way may not be at the service yet.
       if (candidate.LoggedAt > 0 && logged < FOptions.OlderThan)
-        return Add(TOutcome::InDoubt, candidate, "", 0,
-                   "left: logged " + Age(logged) +
-                       " ago, younger than --older-than; run again "
-                       "later");
+        return Add(
+            TOutcome::InDoubt, candidate, "", 0,
+            "left: logged " + Age(logged) + " ago, younger than --older-than; run again later");
       return Settle(candidate, "", 0,
                     "nothing to give back: the service holds no live redemption of it that no "
                     "sale holds");
     }
+    // Pressing Redeem again sends the same key: each redemption it made that no sale holds goes
+    // back. Without a key, two near in time cannot be told apart.
     if (!candidate.HasKey && mine.size() > 1)
       return Add(TOutcome::InDoubt, candidate, "", 0,
                  "needs a person: " + std::to_string(mine.size()) +
@@ -202,36 +150,37 @@ class TReconciler {
                      "log has no redemption key to tell them apart");
     const std::string loose =
         candidate.HasKey ? "" : " (matched by store and time only: the log has no redemption key)";
-    for (const TLiveRedemption* live : mine) GiveBack(candidate, *live, loose);
+    for (const TLiveRedemption* r : mine) GiveBack(candidate, *r, loose);
   }
 
   void GiveBack(const TCandidate& candidate, const TLiveRedemption& live, const std::string& note) {
-    if (const std::string holder = FRecords.HeldBy(live.Reference); !holder.empty())
-      return Settle(candidate, live.Reference, live.Amount,
-                    "nothing to give back: held by " + holder);
-    if (live.RedeemedAt < 0)
-      return Add(TOutcome::InDoubt, candidate, live.Reference, live.Amount,
+    const std::string& reference = live.VoucherReference;
+    const double amount = Money(live.DiscountAmount);
+    if (const std::string holder = FRecords.HeldBy(reference); !holder.empty())
+      return Settle(candidate, reference, amount, "nothing to give back: held by " + holder);
+    const std::time_t redeemedAt = ServiceTime(live.RedeemedOn);
+    if (redeemedAt < 0)
+      return Add(TOutcome::InDoubt, candidate, reference, amount,
                  "left: its RedeemedOn \"" + live.RedeemedOn + "\" cannot be read");
-    const long long age = FOptions.Now - live.RedeemedAt;
+    const long long age = FOptions.Now - redeemedAt;
     if (age < FOptions.OlderThan)
-      return Add(TOutcome::InDoubt, candidate, live.Reference, live.Amount,
+      return Add(TOutcome::InDoubt, candidate, reference, amount,
                  "left: redeemed " + Age(age) + " ago, younger than --older-than; run again later");
     if (FOptions.DryRun)
-      return Add(TOutcome::WouldGiveBack, candidate, live.Reference, live.Amount,
+      return Add(TOutcome::WouldGiveBack, candidate, reference, amount,
                  "would give back (dry run)" + note);
     std::string answer;
-    const bool answered =
-        FReverse(NewObjectDocument({"VoucherReference", live.Reference}).ToJSON(), answer);
+    const bool answered = FReverse(ReversalRequestText(reference), answer);
     const TJSONValue document = answered ? ParseJSONDocument(answer) : TJSONValue();
     const TJSONValue* success = document.IsDocument() ? document.Find("Success") : nullptr;
     if (!answered || !success || success->Kind() != TJSONKind::Boolean)
-      return Add(TOutcome::Failed, candidate, live.Reference, live.Amount,
+      return Add(TOutcome::Failed, candidate, reference, amount,
                  "not given back: the service did not answer the reversal (see the module log)");
     if (!success->AsBoolean())
-      return Add(TOutcome::InDoubt, candidate, live.Reference, live.Amount,
+      return Add(TOutcome::InDoubt, candidate, reference, amount,
                  "not given back: the service refused: " + MemberText(document, "ErrorMessage"));
-    Record(TOutcome::GivenBack, candidate, live.Reference, live.Amount, "given back" + note,
-           "given back", answer);
+    Record(TOutcome::GivenBack, candidate, reference, amount, "given back" + note, "given back",
+           answer);
   }
 
   void Settle(const TCandidate& candidate, const std::string& reference, double amount,
@@ -261,15 +210,32 @@ class TReconciler {
   const TServiceCall& FReverse;
   const TRecord& FRecord;
   const TReconcileOptions& FOptions;
-  std::map<std::string, TStatus> FStatuses;
+  std::map<std::string, TVoucherStatusAnswer> FStatuses;
 };
 
 }  // namespace
 
 std::string TCandidate::Id() const {
   if (!Reference.empty()) return "reference " + Reference;
-  if (HasKey) return "key " + Code + " " + Store + " " + OrderDate;
+  if (HasKey)
+    return "key " + Key.VoucherCode + " " + std::to_string(Key.StoreReference) + " " +
+           Key.OrderDate;
   return "popup " + Code + " " + std::to_string(Transaction) + " " + std::to_string(LoggedAt);
+}
+
+std::time_t ServiceTime(const std::string& text) {
+  std::tm tm{};
+  int consumed = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                  &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &consumed) != 6)
+    return -1;
+  size_t at = static_cast<size_t>(consumed);
+  if (at < text.size() && text[at] == '.')
+    for (++at; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]));) ++at;
+  if (at + 1 != text.size() || (text[at] != 'Z' && text[at] != 'z')) return -1;
+  tm.tm_year -= 1900;
+  tm.tm_mon -= 1;
+  return timegm(&tm);
 }
 
 std::time_t LoggedTime(std::string_view stamp) {
@@ -339,14 +305,15 @@ void TLogScan::Line(const std::string& line) {
     FCurrent = static_cast<int>(FPopups.size());
     FPopups.push_back(std::move(popup));
   } else if (StartsWith(text, kKey) && FCurrent >= 0) {
-    const TJSONValue key = ParseJSONDocument(value(kKey));
     TCandidate& popup = FPopups[FCurrent].Candidate;
-    popup.HasKey = key.IsDocument() && key.Find("OrderDate") && key.Find("StoreReference");
-    if (popup.HasKey) {
-      popup.Store = MemberText(key, "StoreReference");
-      popup.OrderDate = MemberText(key, "OrderDate");
-      if (const std::string code = MemberText(key, "VoucherCode"); !code.empty()) popup.Code = code;
-    }
+    popup.HasKey = ReadRedemptionKeyText(value(kKey), popup.Key);
+    if (popup.HasKey) popup.Code = popup.Key.VoucherCode;
+  } else if (StartsWith(text, kNotRedeemed) && FCurrent >= 0) {
+    FPopups[FCurrent].Settled = true;
+  } else if (StartsWith(text, kGivingBack) && FCurrent >= 0) {
+    FPopups[FCurrent].Candidate.Reference = value(kGivingBack);
+  } else if (StartsWith(text, kDialogGaveBack) && FCurrent >= 0) {
+    FPopups[FCurrent].Settled = true;
   } else if (StartsWith(text, kRedeemAnswer) && FCurrent >= 0) {
     const TJSONValue answer = ParseJSONDocument(value(kRedeemAnswer));
     const TJSONValue* success = answer.IsDocument() ? answer.Find("Success") : nullptr;

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "DovraRedemptionMatch.h"
 #include "TGiveBacks.h"
 
 namespace Reconcile {
@@ -26,7 +27,7 @@ struct TCandidate {
   // The redemption key the dialog logged (store and order date as sent); without it the popup
   // is matched by store and time only.
   bool HasKey = false;
-  std::string Store, OrderDate;
+  TRedemptionKey Key;
   std::time_t LoggedAt = 0;  // the log line's time (the log is in local time), as UTC seconds
   std::string Where;         // the log file and the line's time, or the table row
   // What identifies it in SarnGiveBacks once settled.
@@ -70,13 +71,6 @@ std::vector<TCandidate> ScanLogText(std::string_view text, const std::string& na
 // False with error naming the folder or file that could not be read.
 bool ScanLogFolder(const std::string& folder, TLogScan& scan, std::string& error);
 
-// One live redemption as the status answer lists it.
-struct TLiveRedemption {
-  std::string Reference, Store, OrderDate, RedeemedOn;
-  double Amount = 0;
-  std::time_t RedeemedAt = -1;  // -1: RedeemedOn unreadable
-};
-
 // What was done about one candidate (or one of its redemptions).
 struct TOutcome {
   enum TKind { Settled, GivenBack, WouldGiveBack, InDoubt, Failed } Kind = Settled;
@@ -87,7 +81,7 @@ struct TOutcome {
 };
 
 struct TReconcileOptions {
-  std::string Store;          // this store's reference, as the till reports it
+  int64_t Store = 0;          // this store's reference, as the till reports it
   long long OlderThan = 300;  // seconds: younger redemptions are left alone
   bool DryRun = false;
   std::time_t Now = 0;  // UTC seconds
@@ -104,6 +98,9 @@ using TRecord = std::function<bool(const TGiveBack&, std::string& error)>;
 std::vector<TOutcome> Reconcile(std::vector<TCandidate> candidates, const TTillRecords& records,
                                 const TServiceCall& status, const TServiceCall& reverse,
                                 const TRecord& record, const TReconcileOptions& options);
+
+// A time the service gives ("2026-12-09T10:15:02.417Z", UTC) as seconds; -1 when it is none.
+std::time_t ServiceTime(const std::string& text);
 
 // The local time of a module log line ("20261209 10150217", the last two digits sixteenths of a
 // second in hundreds of ms) as UTC seconds; -1 when the text is no such time.
