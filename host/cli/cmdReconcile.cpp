@@ -123,11 +123,12 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
               << std::endl;
   else
     std::cout << "reconcile" << (run.DryRun ? " (dry run, nothing changed)" : "") << ": "
-              << outcomes.size() << " in doubt before, " << given << " given back, " << would
-              << " to give back, " << settled << " settled with nothing to give back, " << doubt
+              << outcomes.size() << " candidate(s), " << given << " given back, " << would
+              << " to give back, " << settled << " with nothing to give back, " << doubt
               << " left in doubt, " << failed << " failed" << std::endl;
   if (failed) throw CLI::RuntimeError(kExitFailed);
-  if (doubt) throw CLI::RuntimeError(kExitNotDone);
+  // What a dry run would give back is still in doubt until a real run does.
+  if (doubt || would) throw CLI::RuntimeError(kExitNotDone);
 }
 
 }  // namespace
@@ -163,7 +164,8 @@ void AddReconcileCommand(CLI::App& app, TTill& till) {
       "  0  nothing left in doubt\n"
       "  1  the voucher service, the module log or the database failed; the message says what\n"
       "  2  usage: an option is wrong; nothing was done\n"
-      "  3  something could not be given back or matched; the table names each");
+      "  3  something could not be given back or matched, or (--dry-run) would be given back; "
+      "the table names each");
   TTill* owner = &till;
   reconcile->callback([owner, run] { RunReconcile(*owner, *run); });
 }

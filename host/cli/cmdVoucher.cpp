@@ -198,13 +198,18 @@ void AddVoucherCommand(CLI::App& app, TTill& till) {
               },
               "TEXT"))
           ->excludes(file);
-      sub->require_option(1);
+      // --force comes on top of the one request option.
+      sub->require_option(1, operation.Call == &IDovraVoucherAPI::Reverse ? 2 : 1);
     } else {
       file->required();
     }
     sub->footer(kExitCodeTable);
     const TVoucherOperation* op = &operation;
     TTill* owner = &till;
-    sub->callback([owner, op, source] { RunOperation(*owner, *op, *source); });
+    sub->callback([owner, op, source] {
+      if (source->File.empty() && source->Value.empty())
+        throw CLI::RequiredError(std::string("--request or ") + op->Option);
+      RunOperation(*owner, *op, *source);
+    });
   }
 }
