@@ -599,9 +599,11 @@ void TSandboxService::Record(const std::string& operation, const TSandboxRequest
 TSandboxReply TSandboxService::Handle(const TSandboxRequest& request) {
   const std::string operation = OperationName(request.Path);
   TSandboxReply reply;
+  bool faulty = true;
   {
     std::lock_guard<std::mutex> lock(FLock);
-    reply = Answer(operation, request);
+    faulty = !FOptions.FaultsOnce || FRequestsSeen[operation]++ == 0;
+    reply = Answer(operation, request, faulty);
     std::string reference;
     if (operation == "redeem" || operation == "reverse") {
       const TJSONValue answer = ParseJSONDocument(reply.Body);
@@ -612,22 +614,22 @@ TSandboxReply TSandboxService::Handle(const TSandboxRequest& request) {
     // The act stands as answered above; only the body the till reads is replaced.
     auto crafted = FOptions.Crafted.find(operation);
     if (crafted == FOptions.Crafted.end()) crafted = FOptions.Crafted.find("all");
-    if (!operation.empty() && crafted != FOptions.Crafted.end()) {
+    if (faulty && !operation.empty() && crafted != FOptions.Crafted.end()) {
       reply.Status = 200;
       reply.ContentType = "application/json";
       reply.Body = crafted->second;
     }
-    reply.Delivery = Lookup(FOptions.Deliveries, operation, TSandboxDelivery::Whole);
+    if (faulty) reply.Delivery = Lookup(FOptions.Deliveries, operation, TSandboxDelivery::Whole);
     Record(operation.empty() ? std::string("unknown") : operation, request, reply, reference);
   }
   // Outside the lock: a slow operation must not hold up the others.
-  if (const int ms = Lookup(FOptions.DelayMs, operation, 0); ms > 0)
+  if (const int ms = faulty ? Lookup(FOptions.DelayMs, operation, 0) : 0; ms > 0)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   return reply;
 }
 
-TSandboxReply TSandboxService::Answer(const std::string& operation,
-                                      const TSandboxRequest& request) {
+TSandboxReply TSandboxService::Answer(const std::string& operation, const TSandboxRequest& request,
+                                      bool faulty) {
   const std::string path = request.Path;
   if (operation.empty() || operation == "all" || path.rfind("/API/", 0) != 0)
     return Refusal(404, "No such operation: " + path);
@@ -643,7 +645,7 @@ TSandboxReply TSandboxService::Answer(const std::string& operation,
     return reply;
   }
 
-  if (const int status = Lookup(FOptions.HtmlStatus, operation, 0)) {
+  if (const int status = faulty ? Lookup(FOptions.HtmlStatus, operation, 0) : 0) {
     TSandboxReply reply;
     reply.Status = status;
     reply.ContentType = "text/html; charset=utf-8";
@@ -653,14 +655,14 @@ TSandboxReply TSandboxService::Answer(const std::string& operation,
         "</p></body></html>\n";
     return reply;
   }
-  if (const int status = Lookup(FOptions.GarbageStatus, operation, 0)) {
+  if (const int status = faulty ? Lookup(FOptions.GarbageStatus, operation, 0) : 0) {
     TSandboxReply reply;
     reply.Status = status;
     reply.ContentType = "application/octet-stream";
     reply.Body = GarbageBody();
     return reply;
   }
-  if (const int status = Lookup(FOptions.FailStatus, operation, 0))
+  if (const int status = faulty ? Lookup(FOptions.FailStatus, operation, 0) : 0)
     return Refusal(status, "Simulated failure " + std::to_string(status) + " for " + operation);
 
   const TJSONValue body = ParseJSONDocument(request.Body);
