@@ -48,6 +48,8 @@ struct TLogCase {
   std::vector<std::string> Candidates;
 };
 
+void PrintTo(const TLogCase& c, std::ostream* out) { *out << c.Name; }
+
 std::string Describe(const TCandidate& c) {
   return c.Found + " " + (c.Code.empty() ? "?" : c.Code) + " " +
          (c.Reference.empty() ? "-" : c.Reference) + " " + std::to_string(c.Transaction) + " " +
