@@ -1,5 +1,6 @@
 #include "TGiveBacks.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "TSqlText.h"
@@ -135,7 +136,7 @@ bool RecordGiveBack(IDBScript& db, const TGiveBack& giveBack, std::string& error
                  "GETDATE(), %s, %s, %s, %f, %s, %s, %s )",
                  {SqlStringLiteral(giveBack.Candidate), text(giveBack.VoucherCode),
                   text(giveBack.VoucherReference),
-                  static_cast<TCurrency>(giveBack.Amount * CurrencyScale),
+                  static_cast<TCurrency>(std::llround(giveBack.Amount * CurrencyScale)),
                   SqlStringLiteral(giveBack.Found), SqlStringLiteral(giveBack.Outcome),
                   text(giveBack.Answer)}) == 1;
   // A till that has not sold anything yet has no sales to correct.
