@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
 #include <map>
 
 #include "DovraMessages.h"
@@ -35,25 +34,10 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-// A member's value as text: texts as they are, integers in decimal (a store reference may be
-// sent either way).
+// A text member's value; empty when it is missing or not a text.
 std::string MemberText(const TJSONValue& object, const char* name) {
   const TJSONValue* value = object.IsDocument() ? object.Find(name) : nullptr;
-  if (!value) return {};
-  switch (value->Kind()) {
-    case TJSONKind::Text:
-      return value->AsText();
-    case TJSONKind::Integer:
-      return std::to_string(value->AsInteger());
-    case TJSONKind::LargeInteger:
-      return std::to_string(value->AsInt64());
-    case TJSONKind::Float:
-      if (std::isfinite(value->AsFloat()) && value->AsFloat() == std::floor(value->AsFloat()))
-        return std::to_string(static_cast<long long>(value->AsFloat()));
-      return value->ToJSON();
-    default:
-      return value->IsEmpty() ? std::string() : value->ToJSON();
-  }
+  return value && value->Kind() == TJSONKind::Text ? value->AsText() : std::string();
 }
 
 std::string Age(long long seconds) { return std::to_string(seconds) + " s"; }
@@ -291,7 +275,7 @@ void TLogScan::Line(const std::string& line) {
   auto value = [&](const std::string& prefix) { return std::string(text.substr(prefix.size())); };
   const std::string where = FName + " at " + line.substr(0, 4) + "-" + line.substr(4, 2) + "-" +
                             line.substr(6, 2) + " " + line.substr(9, 2) + ":" + line.substr(11, 2) +
-                            ":" + line.substr(13, 2);
+                            ":" + line.substr(13, 2) + " local";
   if (StartsWith(text, kTransaction)) {
     FTransaction = std::atoi(value(kTransaction).c_str());
     FCurrent = -1;
