@@ -23,9 +23,9 @@ struct TCashierScript {
   std::string VoucherCode;    // typed into txtVoucherCode as it stands
   std::string UserReference;  // the customer's mobile number, typed into txtUserReference
   bool Redeem = true;         // false: after the check, close the dialog by its close box
-  int RedeemPresses = 1;      // Redeem is pressed again while the dialog stays open, up to this
   int GiveUpMs = 60000;       // after this, whatever is open is closed
   int PollMs = 10;
+  int RedeemPresses = 1;  // Redeem is pressed again while the dialog stays open, up to this
 };
 
 // What the cashier did, for the caller and for tests.
