@@ -1,10 +1,7 @@
 #include "TillPayment.h"
 
-<<<<<<< HEAD
 #include <algorithm>
-=======
 #include <charconv>
->>>>>>> main
 #include <cstdio>
 #include <limits>
 #include <ostream>
