@@ -100,7 +100,9 @@ const std::string& CellText(const TDBTable& table, const std::vector<TDBCell>& r
 // What became of each voucher payment, told from the module's rows and the till's own sales: a
 // REVERSE activity names a voucher given back at an override; a cancel leaves none, but the
 // till's sale of that voucher says so.
-void AddStates(TDBTable& transactions, const TDBTable& log, const TDBTable& sales) {
+// A voucher the till gave back outside its sale (voucher reverse, reconcile) is "reversed" too.
+void AddStates(TDBTable& transactions, const TDBTable& log, const TDBTable& sales,
+               const TDBTable& giveBacks) {
   std::vector<std::string> reversals;
   for (const auto& row : log.Rows)
     if (CellText(log, row, "Class") == "REVERSE")
@@ -108,6 +110,9 @@ void AddStates(TDBTable& transactions, const TDBTable& log, const TDBTable& sale
   std::map<std::string, std::string> saleStates;
   for (const auto& row : sales.Rows)
     saleStates[CellText(sales, row, "VoucherReference")] = CellText(sales, row, "State");
+  for (const auto& row : giveBacks.Rows)
+    if (CellText(giveBacks, row, "Outcome") == "given back")
+      saleStates[CellText(giveBacks, row, "VoucherReference")] = "reversed";
   transactions.Columns.push_back("State");
   for (auto& row : transactions.Rows) {
     const std::string& id = CellText(transactions, row, "ID");
@@ -150,7 +155,7 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
                            "; run sarn-till upgrade first");
     }
 
-  TDBTable transactions, log, sales;
+  TDBTable transactions, log, sales, giveBacks;
   std::string where;
   if (filtered) where = " WHERE [InvoiceNum] = " + std::to_string(invoice);
   if (!till->QueryTable("SELECT * FROM [DovraTransactions]" + where + " ORDER BY [ID]",
@@ -164,7 +169,13 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
     db->LastError(error);
     if (!error.empty()) return 1;
   }
-  AddStates(transactions, log, sales);
+  if (db->TableExists("SarnGiveBacks")) {
+    if (!till->QueryTable("SELECT * FROM [SarnGiveBacks] ORDER BY [ID]", giveBacks)) return 1;
+  } else {
+    db->LastError(error);
+    if (!error.empty()) return 1;
+  }
+  AddStates(transactions, log, sales, giveBacks);
   if (filtered) {
     std::vector<std::string> ids, references;
     const int id = ColumnIndex(transactions, "ID");
@@ -189,12 +200,20 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
         kept.push_back(std::move(row));
     }
     sales.Rows = std::move(kept);
+    kept.clear();
+    for (auto& row : giveBacks.Rows) {
+      const std::string& ref = CellText(giveBacks, row, "VoucherReference");
+      if (!ref.empty() && std::find(references.begin(), references.end(), ref) != references.end())
+        kept.push_back(std::move(row));
+    }
+    giveBacks.Rows = std::move(kept);
   }
 
   if (json) {
     PrintJSONLines("DovraTransactions", transactions, out);
     PrintJSONLines("DovraLog", log, out);
     PrintJSONLines("SarnSales", sales, out);
+    PrintJSONLines("SarnGiveBacks", giveBacks, out);
     return 0;
   }
   constexpr size_t Width = 40;
@@ -208,6 +227,12 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
   if (filtered) out << " of invoice " << invoice << " or of those vouchers";
   out << '\n';
   if (!sales.Columns.empty()) out << FormatTextTable(sales, Width);
+  // Only once the till has given a voucher back outside a sale.
+  if (!giveBacks.Columns.empty()) {
+    out << "\nSarnGiveBacks: " << giveBacks.Rows.size() << " row(s)";
+    if (filtered) out << " of those vouchers";
+    out << '\n' << FormatTextTable(giveBacks, Width);
+  }
   return 0;
 }
 
@@ -317,7 +342,8 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
       "transactions",
       "show the module's tables, DovraTransactions (one row per voucher payment, with its State: "
       "open, paid, linked, reversed or reverse failed) and DovraLog (its activity log), and the "
-      "till's own sales, SarnSales; texts longer than 40 characters end in an ellipsis");
+      "till's own sales, SarnSales, and give-backs, SarnGiveBacks (voucher reverse, reconcile); "
+      "texts longer than 40 characters end in an ellipsis");
   transactions->fallthrough();
   CLI::Option* invoice = transactions->add_option(
       "--invoice", filter->Invoice,

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "RestClient.h"
+#include "TGiveBacks.h"
 #include "cliCommon.h"
 #include "clsJSONDocument.h"
 #include "intfDovraVoucherAPI.h"
@@ -32,9 +33,11 @@ constexpr TVoucherOperation Operations[] = {
     {"redeem", "Redeem a voucher (request: check document)", &IDovraVoucherAPI::Redeem, nullptr,
      nullptr, nullptr},
     // Support gives a voucher back by the reference the module log or the service shows.
-    {"reverse", "Reverse a redemption (request: {\"VoucherReference\":...})",
+    {"reverse",
+     "Reverse a redemption (request: {\"VoucherReference\":...}); refused when a paid or linked "
+     "sale in the till's database holds it, unless --force",
      &IDovraVoucherAPI::Reverse, "VoucherReference", "--reference",
-     "Reverse this redemption (e.g. DVR-00000001): sends {\"VoucherReference\":REFERENCE}"},
+     "Reverse this redemption (e.g. DVR-EXAMPLE-1): sends {\"VoucherReference\":REFERENCE}"},
     {"status", "Ask for a voucher's status (request: {\"VoucherCode\":...})",
      &IDovraVoucherAPI::VoucherStatus, "VoucherCode", "--code",
      "Ask for this voucher code (e.g. WELCOME10): sends {\"VoucherCode\":CODE}"},
@@ -54,7 +57,36 @@ std::string OneMemberRequest(const char* member, const std::string& value) {
 
 struct TRequestSource {
   std::string File, Value;
+  bool Force = false;  // reverse: also a redemption a paid or linked sale holds
 };
+
+// The till's tables first: a reference a paid or linked sale holds is not given back behind the
+// sale's back (the sale would stay paid with a voucher the customer can use again).
+void CheckNothingHolds(IDBScript* db, const std::string& reference, bool force) {
+  if (force) return;
+  const std::string command = "sarn-till voucher reverse: ";
+  if (reference.empty())
+    throw CLI::RuntimeError(command +
+                                "the request names no \"VoucherReference\", so the till cannot "
+                                "check that no sale holds it; --force sends it unchecked",
+                            kExitUsage);
+  TTillRecords records;
+  std::string error;
+  if (!db || !ReadTillRecords(*db, records, error))
+    throw CLI::RuntimeError(command + (db ? error : "the till has no database service") +
+                                "; nothing was sent (--force sends it unchecked)",
+                            kExitFailed);
+  if (const std::string holder = records.HeldBy(reference); !holder.empty())
+    throw CLI::RuntimeError(command + reference + " is held by " + holder +
+                                ", paid with it; nothing was sent (--force gives it back anyway)",
+                            kExitNotDone);
+}
+
+std::string ReferenceOf(const std::string& request) {
+  const TJSONValue document = ParseJSONDocument(request);
+  const TJSONValue* reference = document.IsDocument() ? document.Find("VoucherReference") : nullptr;
+  return reference && reference->Kind() == TJSONKind::Text ? reference->AsText() : std::string();
+}
 
 // The service's "Success" member when the answer is a JSON object holding a boolean one.
 std::optional<bool> Success(const std::string& body) {
@@ -79,6 +111,10 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
   auto last = std::make_shared<std::optional<TRestExchange>>();
   till.MutableOptions().RestObserver = [last](const TRestExchange& exchange) { *last = exchange; };
   StartModule(till, command);
+  const bool reverse = operation.Call == &IDovraVoucherAPI::Reverse;
+  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
+  const std::string reference = reverse ? ReferenceOf(request) : std::string();
+  if (reverse) CheckNothingHolds(db.Get(), reference, source.Force);
   TIntfPtr<IDovraVoucherAPI> api = ResolveAs<IDovraVoucherAPI>(till.Registry());
   if (!api) {
     std::cerr << command << ": the loaded module registers no voucher API client ("
@@ -99,6 +135,28 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
   const std::string& body = ok ? response : exchange->Body;
   std::cout << "answer: HTTP " << exchange->Status << "\n" << body << std::endl;
   const std::optional<bool> success = Success(body);
+  if (ok && success == true && reverse && !reference.empty()) {
+    // Kept in the till's tables, so that its sales and a later override know the voucher is back.
+    const TJSONValue answer = ParseJSONDocument(body);
+    const TJSONValue* code = answer.Find("VoucherCode");
+    const TJSONValue* amount = answer.Find("DiscountAmount");
+    TGiveBack giveBack{"reference " + reference,
+                       code && code->Kind() == TJSONKind::Text ? code->AsText() : std::string(),
+                       reference,
+                       0,
+                       "voucher reverse",
+                       "given back",
+                       body};
+    try {
+      if (amount) giveBack.Amount = amount->ToFloat();
+    } catch (const std::exception&) {
+    }
+    std::string error;
+    if (!db || !RecordGiveBack(*db, giveBack, error))
+      throw CLI::RuntimeError(
+          command + ": given back, but " + (db ? error : "the till has no database service"),
+          kExitFailed);
+  }
   if (ok && success == true) return;
   if (success == false) {
     const TJSONValue* message = ParseJSONDocument(body).Find("ErrorMessage");
@@ -128,6 +186,10 @@ void AddVoucherCommand(CLI::App& app, TTill& till) {
     CLI::Option* file =
         sub->add_option("--request", source->File, "JSON request file sent as the body, unchanged")
             ->check(CLI::ExistingFile);
+    if (operation.Call == &IDovraVoucherAPI::Reverse)
+      sub->add_flag("--force", source->Force,
+                    "give it back even when a paid or linked sale in the till's database holds "
+                    "it, or the database cannot be read");
     if (operation.Member) {
       sub->add_option(operation.Option, source->Value, operation.OptionHelp)
           ->check(CLI::Validator(
@@ -136,13 +198,18 @@ void AddVoucherCommand(CLI::App& app, TTill& till) {
               },
               "TEXT"))
           ->excludes(file);
-      sub->require_option(1);
+      // --force comes on top of the one request option.
+      sub->require_option(1, operation.Call == &IDovraVoucherAPI::Reverse ? 2 : 1);
     } else {
       file->required();
     }
     sub->footer(kExitCodeTable);
     const TVoucherOperation* op = &operation;
     TTill* owner = &till;
-    sub->callback([owner, op, source] { RunOperation(*owner, *op, *source); });
+    sub->callback([owner, op, source] {
+      if (source->File.empty() && source->Value.empty())
+        throw CLI::RequiredError(std::string("--request or ") + op->Option);
+      RunOperation(*owner, *op, *source);
+    });
   }
 }

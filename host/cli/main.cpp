@@ -12,6 +12,7 @@
 #include "cliCommon.h"
 #include "cmdDatabase.h"
 #include "cmdPay.h"
+#include "cmdReconcile.h"
 #include "cmdVoucher.h"
 
 namespace {
@@ -95,6 +96,7 @@ int main(int argc, char** argv) {
   AddPaymentCommands(cli, till);
   AddDatabaseCommands(cli, till);
   AddVoucherCommand(cli, till);
+  AddReconcileCommand(cli, till);
 
   try {
     cli.parse(argc, argv);

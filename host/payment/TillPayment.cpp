@@ -1,5 +1,6 @@
 #include "TillPayment.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <limits>
@@ -7,6 +8,7 @@
 
 #include "RestClient.h"
 #include "TDBScript.h"
+#include "TGiveBacks.h"
 #include "TTillSales.h"
 #include "Till.h"
 #include "intfDI.h"
@@ -292,6 +294,14 @@ int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ost
   TIntfPtr<IPaymentMethod> method = CreatePaymentMethod(till, out, err);
   if (!method) return kTillFailed;
   TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
+  // A voucher of the invoice the till already gave back (voucher reverse, reconcile) cannot go
+  // back twice: the service's refusal of it is no failure.
+  int32_t earlier = 0;
+  TTillRecords records;
+  std::string unread;
+  if (db && ReadTillRecords(*db, records, unread))
+    for (const TVoucherRow& row : records.Rows)
+      earlier += row.Invoice == std::to_string(invoice) && records.GivenBack.count(row.Reference);
   TWatch watch{db.As<ITillDatabase>().Get(), till.Reversals()};
   try {
     watch.Begin();
@@ -303,9 +313,12 @@ int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ost
     err << "sarn-till: the payment method raised an error that is not a std::exception\n";
     return kTillFailed;
   }
-  const int32_t back = watch.GivenBack(), notBack = watch.NotGivenBack();
+  const int32_t back = watch.GivenBack();
+  const int32_t notBack = std::max(0, watch.NotGivenBack() - earlier);
   out << "invoice " << invoice << ": " << back << " voucher(s) given back, " << notBack
-      << " could not be (see the module log)" << std::endl;
+      << " could not be (see the module log)";
+  if (earlier) out << ", " << earlier << " given back earlier by the till";
+  out << std::endl;
   if (watch.DatabaseFailed()) {
     err << "sarn-till: override: invoice " << invoice
         << ": the database failed (see above); its vouchers may not all have been found\n";

@@ -43,6 +43,8 @@ int RunPayment(TTill& till, const TPaymentRun& run, std::ostream& out, std::ostr
 
 // Creates the payment method and hands it an overridden invoice (DoOverringInvoice), then prints
 // "invoice N: K voucher(s) given back, M could not be (see the module log)" from the till's REST
-// client's count of reversals: kTillFailed when a database call failed meanwhile, kTillNotPaid
-// when M > 0.
+// client's count of reversals (", E given back earlier by the till" added when vouchers of the
+// invoice were given back before, by voucher reverse or reconcile: the service refuses those
+// again, and they count as no failure): kTillFailed when a database call failed meanwhile,
+// kTillNotPaid when M > 0.
 int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ostream& err);

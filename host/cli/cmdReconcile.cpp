@@ -1,0 +1,172 @@
+#include "cmdReconcile.h"
+
+#include <charconv>
+#include <ctime>
+#include <iostream>
+#include <memory>
+
+#include "TReconcile.h"
+#include "cliCommon.h"
+#include "clsJSONDocument.h"
+#include "cmdDatabase.h"
+#include "intfDBScript.h"
+#include "intfDovraVoucherAPI.h"
+
+namespace {
+
+struct TReconcileRun {
+  long long OlderThan = 300;
+  bool DryRun = false;
+  bool Json = false;
+  std::string LogFolder;  // empty: the module's folder
+};
+
+const char* KindText(Reconcile::TOutcome::TKind kind) {
+  switch (kind) {
+    case Reconcile::TOutcome::GivenBack:
+      return "given back";
+    case Reconcile::TOutcome::WouldGiveBack:
+      return "would give back";
+    case Reconcile::TOutcome::InDoubt:
+      return "in doubt";
+    case Reconcile::TOutcome::Failed:
+      return "failed";
+    default:
+      return "settled";
+  }
+}
+
+std::string AmountText(double amount) {
+  // A decimal point whatever the locale says.
+  char text[64];
+  const auto end = std::to_chars(text, text + sizeof text, amount, std::chars_format::fixed, 2);
+  return std::string(text, end.ptr);
+}
+
+void Print(const std::vector<Reconcile::TOutcome>& outcomes, bool json, std::ostream& out) {
+  if (json) {
+    for (const auto& o : outcomes)
+      out << NewObjectDocument({"VoucherCode", o.Candidate.Code, "VoucherReference", o.Reference,
+                                "Amount", o.Amount, "Found", o.Candidate.Found, "Where",
+                                o.Candidate.Where, "Outcome", KindText(o.Kind), "Done", o.Done})
+                 .ToJSON()
+          << '\n';
+    return;
+  }
+  TDBTable table;
+  table.Columns = {"VoucherCode", "Reference", "Amount", "Found", "Where", "Done"};
+  for (const auto& o : outcomes) {
+    auto text = [](const std::string& s) { return TDBCell{TDBCell::Textual, s}; };
+    table.Rows.push_back(
+        {text(o.Candidate.Code), text(o.Reference.empty() ? "-" : o.Reference),
+         o.Reference.empty() ? TDBCell{} : TDBCell{TDBCell::Float, AmountText(o.Amount)},
+         text(o.Candidate.Found), text(o.Candidate.Where), text(o.Done)});
+  }
+  if (!outcomes.empty()) out << FormatTextTable(table, 200);
+}
+
+void RunReconcile(TTill& till, const TReconcileRun& run) {
+  const std::string command = "reconcile";
+  const TTillOptions& options = till.Options();
+  std::string folder = run.LogFolder, error;
+  if (folder.empty()) {
+    const size_t slash = options.ModulePath.rfind('/');
+    folder = slash == std::string::npos ? "." : options.ModulePath.substr(0, slash);
+  }
+  // The log as it stands before this run adds its own lines to it.
+  Reconcile::TLogScan scan;
+  if (!Reconcile::ScanLogFolder(folder, scan, error))
+    throw CLI::RuntimeError("sarn-till reconcile: " + error, kExitFailed);
+
+  StartModule(till, command);
+  TIntfPtr<IDovraVoucherAPI> api = ResolveAs<IDovraVoucherAPI>(till.Registry());
+  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
+  if (!api || !db)
+    throw CLI::RuntimeError(
+        "sarn-till reconcile: the loaded module registers no voucher API client (" +
+            IDovraVoucherAPI::IID.ToString() + ")",
+        kExitFailed);
+  TTillRecords records;
+  if (!ReadTillRecords(*db, records, error))
+    throw CLI::RuntimeError("sarn-till reconcile: " + error, kExitFailed);
+
+  Reconcile::TReconcileOptions settings;
+  settings.Store = options.StoreID;
+  settings.OlderThan = run.OlderThan;
+  settings.DryRun = run.DryRun;
+  settings.Now = std::time(nullptr);
+  const Reconcile::TServiceCall status = [&](const std::string& request, std::string& answer) {
+    return api->VoucherStatus(request, answer);
+  };
+  const Reconcile::TServiceCall reverse = [&](const std::string& request, std::string& answer) {
+    return api->Reverse(request, answer);
+  };
+  const Reconcile::TRecord record = [&](const TGiveBack& giveBack, std::string& why) {
+    return RecordGiveBack(*db, giveBack, why);
+  };
+  const std::vector<Reconcile::TOutcome> outcomes =
+      Reconcile::Reconcile(scan.Candidates(), records, status, reverse, record, settings);
+  api = nullptr;
+
+  int counts[5] = {};
+  for (const auto& o : outcomes) ++counts[o.Kind];
+  Print(outcomes, run.Json, std::cout);
+  const int given = counts[Reconcile::TOutcome::GivenBack];
+  const int would = counts[Reconcile::TOutcome::WouldGiveBack];
+  const int settled = counts[Reconcile::TOutcome::Settled];
+  const int doubt = counts[Reconcile::TOutcome::InDoubt];
+  const int failed = counts[Reconcile::TOutcome::Failed];
+  if (run.Json)
+    std::cout << NewObjectDocument({"Candidates", static_cast<int32_t>(outcomes.size()),
+                                    "GivenBack", given, "WouldGiveBack", would, "Settled", settled,
+                                    "InDoubt", doubt, "Failed", failed, "DryRun", run.DryRun})
+                     .ToJSON()
+              << std::endl;
+  else
+    std::cout << "reconcile" << (run.DryRun ? " (dry run, nothing changed)" : "") << ": "
+              << outcomes.size() << " candidate(s), " << given << " given back, " << would
+              << " to give back, " << settled << " with nothing to give back, " << doubt
+              << " left in doubt, " << failed << " failed" << std::endl;
+  if (failed) throw CLI::RuntimeError(kExitFailed);
+  // What a dry run would give back is still in doubt until a real run does.
+  if (doubt || would) throw CLI::RuntimeError(kExitNotDone);
+}
+
+}  // namespace
+
+void AddReconcileCommand(CLI::App& app, TTill& till) {
+  auto run = std::make_shared<TReconcileRun>();
+  CLI::App* reconcile = app.add_subcommand(
+      "reconcile",
+      "find every voucher this till's module log and database leave in doubt (a Redeem whose "
+      "answer never came, a give-back that failed, a sale shown as \"reverse failed\"), ask the "
+      "voucher service about each, and give back every live redemption of this store that no "
+      "paid or linked sale holds; run it after a till crash and at the end of each day");
+  reconcile->fallthrough();
+  reconcile
+      ->add_option("--older-than", run->OlderThan,
+                   "leave alone redemptions the service made less than SECONDS ago (another "
+                   "till's payment may still be on its way)")
+      ->capture_default_str()
+      ->check(CLI::Range(0LL, 315360000LL));
+  reconcile->add_flag("--dry-run", run->DryRun, "list what would be done and change nothing");
+  reconcile->add_flag("--json", run->Json,
+                      "one JSON object a line per candidate, then one with the counts");
+  reconcile
+      ->add_option("--log-folder", run->LogFolder,
+                   "the module's log folder (its live logs and log/YYYYMM/ archives); default: "
+                   "the module's own folder")
+      ->check(CLI::ExistingDirectory);
+  reconcile->footer(
+      "Prints \"voucher service: ADDRESS\", then one line per candidate (voucher code, reference, "
+      "amount, where it was found, what was done) and a summary line. Every give-back and every "
+      "doubt settled is recorded in the table SarnGiveBacks (see sarn-till transactions).\n\n"
+      "Exit codes:\n"
+      "  0  nothing left in doubt\n"
+      "  1  the voucher service, the module log or the database failed; the message says what\n"
+      "  2  usage: an option is wrong; nothing was done\n"
+      "  3  something could not be given back or matched, or (--dry-run) would be given back; "
+      "the table names each");
+  TTill* owner = &till;
+  reconcile->callback([owner, run] { RunReconcile(*owner, *run); });
+}

@@ -1,0 +1,159 @@
+#include "TGiveBacks.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+#include "TSqlText.h"
+#include "clsJSONDocument.h"
+
+namespace {
+
+// In the SQL Server dialect, as the till's other tables: each engine's rewrite makes it its own.
+const std::string TableScript =
+    "IF OBJECT_ID( 'SarnGiveBacks', 'U' ) IS NULL\r\n"
+    "  CREATE TABLE [SarnGiveBacks] (\r\n"
+    "    [ID]               INT           NOT NULL IDENTITY(1,1) PRIMARY KEY,\r\n"
+    "    [Created]          DATETIME      NOT NULL,\r\n"
+    "    [Candidate]        NVARCHAR(MAX) NOT NULL,\r\n"
+    "    [VoucherCode]      NVARCHAR(MAX) NULL,\r\n"
+    "    [VoucherReference] NVARCHAR(MAX) NULL,\r\n"
+    "    [Amount]           MONEY         NULL,\r\n"
+    "    [Found]            NVARCHAR(100) NOT NULL,\r\n"
+    "    [Outcome]          NVARCHAR(40)  NOT NULL,\r\n"
+    "    [Answer]           NVARCHAR(MAX) NULL\r\n"
+    "  );\r\n";
+
+int Column(const TDBTable& table, const char* name) {
+  for (size_t i = 0; i < table.Columns.size(); ++i)
+    if (table.Columns[i] == name) return static_cast<int>(i);
+  return -1;
+}
+
+std::string Cell(const TDBTable& table, const std::vector<TDBCell>& row, const char* name) {
+  const int at = Column(table, name);
+  return at < 0 || row[at].Kind == TDBCell::Null ? std::string() : row[at].Text;
+}
+
+// The table's rows, or none when it does not exist yet; false when the database failed.
+bool ReadTable(IDBScript& db, ITillDatabase& till, const char* name, const std::string& statement,
+               TDBTable& table, std::string& error) {
+  if (!db.TableExists(name)) {
+    db.LastError(error);
+    return error.empty();
+  }
+  if (till.QueryTable(statement, table)) return true;
+  db.LastError(error);
+  if (error.empty()) error = std::string("the table ") + name + " could not be read";
+  return false;
+}
+
+std::string CodeOf(const std::string& redeemAnswer) {
+  const TJSONValue answer = ParseJSONDocument(redeemAnswer);
+  const TJSONValue* code = answer.IsDocument() ? answer.Find("VoucherCode") : nullptr;
+  return code && code->Kind() == TJSONKind::Text ? code->AsText() : std::string();
+}
+
+}  // namespace
+
+std::string TTillRecords::HeldBy(const std::string& reference) const {
+  if (reference.empty() || GivenBack.count(reference)) return {};
+  for (const TVoucherRow& row : Rows) {
+    if (row.Reference != reference || row.Amount <= 0 || row.Reversed) continue;
+    if (row.SaleState == "reversed" || row.SaleState == "reverse failed") continue;
+    std::string holder =
+        row.Sale.empty() ? "DovraTransactions row " + std::to_string(row.ID) : "sale " + row.Sale;
+    if (!row.Invoice.empty()) holder += ", invoice " + row.Invoice;
+    return holder;
+  }
+  return {};
+}
+
+bool ReadTillRecords(IDBScript& db, TTillRecords& records, std::string& error) {
+  TIntfPtr<ITillDatabase> till = TIntfPtr<IDBScript>::Share(&db).As<ITillDatabase>();
+  if (!till) {
+    error = "the DB script service cannot list rows";
+    return false;
+  }
+  std::string connection;
+  db.GetConnection(connection);
+  TDBTable transactions, activities, sales, giveBacks;
+  if (!ReadTable(db, *till, "DovraTransactions",
+                 "SELECT [ID], [VoucherReference], [RedeemJSON], [Amount], [InvoiceNum] FROM "
+                 "[DovraTransactions] ORDER BY [ID]",
+                 transactions, error) ||
+      !ReadTable(db, *till, "DovraLog",
+                 "SELECT [Message] FROM [DovraLog] WHERE [Class] = 'REVERSE' ORDER BY [ID]",
+                 activities, error) ||
+      !ReadTable(db, *till, "SarnSales", "SELECT * FROM [SarnSales] ORDER BY [Sale]", sales,
+                 error) ||
+      !ReadTable(db, *till, "SarnGiveBacks",
+                 "SELECT [Candidate], [VoucherReference], [Outcome] FROM [SarnGiveBacks] ORDER BY "
+                 "[ID]",
+                 giveBacks, error)) {
+    error = "the store database " + connection + " could not be read: " + error;
+    return false;
+  }
+  std::map<std::string, std::pair<std::string, std::string>> saleOf;  // reference: sale, state
+  for (const auto& row : sales.Rows)
+    if (const std::string reference = Cell(sales, row, "VoucherReference"); !reference.empty())
+      saleOf[reference] = {Cell(sales, row, "Sale"), Cell(sales, row, "State")};
+  for (const auto& row : giveBacks.Rows) {
+    records.Settled.insert(Cell(giveBacks, row, "Candidate"));
+    if (Cell(giveBacks, row, "Outcome") == "given back")
+      records.GivenBack.insert(Cell(giveBacks, row, "VoucherReference"));
+  }
+  for (const auto& cells : transactions.Rows) {
+    TVoucherRow row;
+    row.Reference = Cell(transactions, cells, "VoucherReference");
+    if (row.Reference.empty()) continue;
+    row.ID = std::atoi(Cell(transactions, cells, "ID").c_str());
+    row.Code = CodeOf(Cell(transactions, cells, "RedeemJSON"));
+    // As the engine wrote it, whatever the process's locale says a decimal point is.
+    const std::string amount = Cell(transactions, cells, "Amount");
+    std::from_chars(amount.data(), amount.data() + amount.size(), row.Amount);
+    row.Invoice = Cell(transactions, cells, "InvoiceNum");
+    if (const auto sale = saleOf.find(row.Reference); sale != saleOf.end())
+      std::tie(row.Sale, row.SaleState) = sale->second;
+    // The override's activity is the row as it was read: {"ID":N,"VoucherReference":"..."}.
+    const std::string named = "\"VoucherReference\":\"" + row.Reference + "\"";
+    for (const auto& activity : activities.Rows)
+      row.Reversed =
+          row.Reversed || Cell(activities, activity, "Message").find(named) != std::string::npos;
+    records.WithReference.insert(row.ID);
+    records.Rows.push_back(std::move(row));
+  }
+  return true;
+}
+
+bool RecordGiveBack(IDBScript& db, const TGiveBack& giveBack, std::string& error) {
+  auto text = [](const std::string& value) {
+    return value.empty() ? std::string("NULL") : SqlStringLiteral(value);
+  };
+  // The table first, in a call of its own: an engine finds the identity column of the insert
+  // in the catalogue, before the batch runs.
+  bool ok = db.Execute(TableScript, {}) >= 0;
+  ok = ok && db.Execute(
+                 "INSERT INTO [SarnGiveBacks] ( [Created], [Candidate], [VoucherCode], "
+                 "[VoucherReference], [Amount], [Found], [Outcome], [Answer] ) VALUES ( "
+                 "GETDATE(), %s, %s, %s, %f, %s, %s, %s )",
+                 {SqlStringLiteral(giveBack.Candidate), text(giveBack.VoucherCode),
+                  text(giveBack.VoucherReference),
+                  static_cast<TCurrency>(std::llround(giveBack.Amount * CurrencyScale)),
+                  SqlStringLiteral(giveBack.Found), SqlStringLiteral(giveBack.Outcome),
+                  text(giveBack.Answer)}) == 1;
+  // A till that has not sold anything yet has no sales to correct.
+  if (ok && !giveBack.VoucherReference.empty() && db.TableExists("SarnSales"))
+    ok = db.Execute(
+             "UPDATE [SarnSales] SET [Changed] = GETDATE(), [State] = 'reversed' WHERE "
+             "[VoucherReference] = %s AND [State] = 'reverse failed'",
+             {SqlStringLiteral(giveBack.VoucherReference)}) >= 0;
+  if (ok) return true;
+  db.LastError(error);
+  std::string connection;
+  db.GetConnection(connection);
+  error = "the give-back of " +
+          (giveBack.VoucherReference.empty() ? giveBack.Candidate : giveBack.VoucherReference) +
+          " could not be recorded in " + connection + (error.empty() ? "" : ": " + error);
+  return false;
+}

@@ -1,0 +1,58 @@
+// The till's own record of the vouchers it gave back outside a sale (voucher reverse, reconcile),
+// and of the doubts reconcile settled, kept beside its sales:
+//   SarnGiveBacks (ID, Created, Candidate, VoucherCode, VoucherReference, Amount, Found, Outcome,
+//                  Answer)
+// Outcome is "given back" (the service confirmed the reversal) or "nothing to give back" (the
+// service holds no live redemption of it). Candidate names what was settled, so that a later run
+// of reconcile leaves it be. A give-back also turns a sale the till called "reverse failed" into
+// "reversed".
+//
+// What holds a voucher reference is told from the module's rows and the till's sales together: a
+// DovraTransactions row that paid (Amount above 0) holds its reference unless its sale says it
+// was cancelled or overridden, an override's REVERSE activity names its ID, or the till recorded
+// the reference as given back.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "TDBScript.h"
+
+struct TGiveBack {
+  std::string Candidate;
+  std::string VoucherCode, VoucherReference;
+  double Amount = 0;
+  std::string Found;    // where the doubt was found ("voucher reverse", "log: cancel", ...)
+  std::string Outcome;  // "given back" or "nothing to give back"
+  std::string Answer;   // the service's answer, as it came
+};
+
+// One DovraTransactions row with a voucher reference, as the store database holds it.
+struct TVoucherRow {
+  int32_t ID = 0;
+  std::string Reference, Code;  // Code from the kept Redeem answer; empty when unreadable
+  double Amount = 0;
+  std::string Invoice;    // empty: not linked
+  std::string Sale;       // the till's sale of this reference; empty: none
+  std::string SaleState;  // that sale's State
+  bool Reversed = false;  // a REVERSE activity names the row
+};
+
+struct TTillRecords {
+  std::vector<TVoucherRow> Rows;
+  std::set<int32_t> WithReference;  // transaction IDs whose row holds a reference
+  std::set<std::string> Settled;    // SarnGiveBacks candidates
+  std::set<std::string> GivenBack;  // references SarnGiveBacks records as given back
+  // Why the reference may not be given back ("sale 4, invoice 2002"); empty: nothing holds it.
+  std::string HeldBy(const std::string& reference) const;
+};
+
+// Reads what the store database says of the till's vouchers. False with error (naming the
+// database) when it cannot be read; tables that do not exist yet are empty.
+bool ReadTillRecords(IDBScript& db, TTillRecords& records, std::string& error);
+
+// Writes one give-back, and a sale left "reverse failed" by its reference becomes "reversed". False
+// with error when the database refused it.
+bool RecordGiveBack(IDBScript& db, const TGiveBack& giveBack, std::string& error);

@@ -1,0 +1,234 @@
+// sarn-till reconcile and voucher reverse on the real till against the sandbox: every way a
+// voucher is left used with no sale holding it (a give-back that failed, a till killed while its
+// Redeem was on its way) is found and given back once the service answers, and nothing a sale
+// holds is ever touched.
+#include <regex>
+#include <thread>
+
+#include "ConnectionRelay.h"
+#include "TillFixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kRef = "DVR-00000001";
+
+class ReconcileTill : public TTillFixture {
+ protected:
+  // The references of the code's live redemptions at the service.
+  std::vector<std::string> Live(const std::string& code) {
+    const TRun run = Till({"voucher", "status", "--code", code});
+    std::vector<std::string> references;
+    const std::string& out = run.Output;
+    const size_t live = out.find("\"LiveRedemptions\"");
+    const std::regex reference("\"VoucherReference\":\"([^\"]+)\"");
+    if (live == std::string::npos) return {"(no status: " + out + ")"};
+    for (std::sregex_iterator it(out.begin() + live, out.end(), reference), end; it != end; ++it)
+      references.push_back((*it)[1].str());
+    return references;
+  }
+
+  TRun RunReconcile(const std::vector<std::string>& extra) {
+    std::vector<std::string> args{"reconcile"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Till(args);
+  }
+
+  // A till killed with its Redeem at the service and the answer not yet back (the sandbox
+  // answers late): as a power cut at the counter leaves it.
+  void PayAndKill(const std::string& voucher) {
+    const size_t redeems = Redeems();
+    TChildProcess till;
+    std::string error;
+    ASSERT_TRUE(till.Start(SARN_TILL_PROGRAM, TillArgs(PayArgs(voucher)), Environment(), error))
+        << error;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (Redeems() == redeems && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(50ms);
+    till.Kill();
+    ASSERT_GT(Redeems(), redeems) << "the Redeem never reached the service";
+    ASSERT_TRUE(Contains(ModuleLog(), "Redeeming : " + voucher)) << ModuleLog();
+  }
+
+  size_t Redeems() const {
+    size_t n = 0;
+    for (const std::string& line : Sandbox->RecordLines()) n += Contains(line, "RedeemVoucher");
+    return n;
+  }
+
+  // The database refuses the update that records the payment (a full disk, a constraint).
+  void RefusePaymentRecord() {
+    std::string error;
+    if (OnPostgres()) {
+      TPostgresSession session(Database);
+      ASSERT_TRUE(
+          session.Exec("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                       "BEGIN RAISE EXCEPTION 'refused'; END $$; CREATE TRIGGER refuse "
+                       "BEFORE UPDATE OF \"Amount\" ON \"DovraTransactions\" FOR EACH ROW "
+                       "EXECUTE FUNCTION refuse()",
+                       error))
+          << error;
+      return;
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Database.c_str(), &db), SQLITE_OK);
+    const int rc = sqlite3_exec(db,
+                                "CREATE TRIGGER refuse BEFORE UPDATE OF Amount ON "
+                                "DovraTransactions BEGIN SELECT RAISE(ABORT, 'refused'); END",
+                                nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK);
+  }
+};
+
+// The reconcile line of a reference: "CODE  REFERENCE  AMOUNT  FOUND ...".
+std::string LineOf(const std::string& output, const std::string& reference) {
+  const size_t at = output.find("  " + reference + "  ");
+  if (at == std::string::npos) return "(no line for " + reference + ")";
+  const size_t start = output.rfind('\n', at) + 1;
+  return output.substr(start, output.find('\n', at) - start);
+}
+
+enum class TStrand { Cancel, Override, NotRecorded, NoDiscount };
+
+struct TStrandCase {
+  const char* Name;
+  TStrand Strand;
+  std::string Found;  // where reconcile says it found the voucher
+};
+
+void PrintTo(const TStrandCase& c, std::ostream* out) { *out << c.Name; }
+
+class GiveBackFailed : public ReconcileTill, public ::testing::WithParamInterface<TStrandCase> {};
+
+// Rows C of the failure table and the popup's own give-backs that failed: the service was out of
+// reach when the voucher was to go back; reconcile gives it back once it answers, and only once.
+TEST_P(GiveBackFailed, IsGivenBackOnceTheServiceAnswers) {
+  const TStrandCase& c = GetParam();
+  if (c.Strand == TStrand::NoDiscount) {
+    Write(Path("redeem.json"),
+          "{\"Success\":true,\"DisplayName\":\"Welcome 10.00 off\",\"DiscountAmount\":0,"
+          "\"VoucherReference\":\"" +
+              kRef + "\",\"VoucherCode\":\"WELCOME10\"}");
+    Sandbox = std::make_unique<TSandboxProcess>(
+        std::vector<std::string>{"--answer", "redeem:" + Path("redeem.json")});
+  }
+  Upgrade();
+  if (c.Strand == TStrand::NotRecorded) {
+    ASSERT_NO_FATAL_FAILURE(RefusePaymentRecord());
+  }
+  // The check and the redeem reach the service; the reversal finds its port closed.
+  {
+    const bool override = c.Strand == TStrand::Override;
+    if (override) {
+      ASSERT_EQ(Pay("WELCOME10", {"--invoice", "77"}).Exit, 0);
+    }
+    TConnectionRelay relay(Sandbox->URL, override ? 0 : 2);
+    ServiceURL = relay.URL();
+    const TRun run = override ? Till({"override", "--invoice", "77"})
+                              : Pay("WELCOME10", c.Strand == TStrand::Cancel
+                                                     ? std::vector<std::string>{"--cancel"}
+                                                     : std::vector<std::string>{});
+    EXPECT_NE(run.Exit, 0) << run.Output;
+    ServiceURL.clear();
+  }
+  ASSERT_EQ(Live("WELCOME10"), std::vector<std::string>{kRef});
+
+  const TRun dry = RunReconcile({"--dry-run", "--older-than", "0"});
+  EXPECT_EQ(dry.Exit, 3) << dry.Output;
+  EXPECT_TRUE(Contains(LineOf(dry.Output, kRef), c.Found + " ")) << dry.Output;
+  EXPECT_TRUE(Contains(LineOf(dry.Output, kRef), "would give back")) << dry.Output;
+  EXPECT_EQ(Live("WELCOME10"), std::vector<std::string>{kRef});
+
+  const TRun run = RunReconcile({"--older-than", "0"});
+  EXPECT_EQ(run.Exit, 0) << run.Output;
+  EXPECT_TRUE(Contains(LineOf(run.Output, kRef), "given back")) << run.Output;
+  EXPECT_EQ(Live("WELCOME10"), std::vector<std::string>{});
+  EXPECT_TRUE(Contains(ModuleLog(), "[TDovraVoucherAPI.Reverse] Response : {\"Success\":true"));
+
+  // Afterwards the till no longer calls the sale's voucher lost, and a second run finds nothing.
+  const TRun shown = Till({"transactions", "--json"});
+  EXPECT_FALSE(Contains(shown.Output, "reverse failed")) << shown.Output;
+  EXPECT_TRUE(Contains(shown.Output, "{\"table\":\"SarnGiveBacks\"")) << shown.Output;
+  const TRun again = RunReconcile({"--older-than", "0", "--json"});
+  EXPECT_EQ(again.Exit, 0) << again.Output;
+  EXPECT_TRUE(Contains(again.Output, "{\"Candidates\":0,")) << again.Output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Strands, GiveBackFailed,
+    ::testing::Values(TStrandCase{"Cancel", TStrand::Cancel, "log: cancel"},
+                      TStrandCase{"Override", TStrand::Override, "log: override"},
+                      TStrandCase{"NotRecorded", TStrand::NotRecorded, "log: not recorded"},
+                      TStrandCase{"NoDiscount", TStrand::NoDiscount, "log: no discount"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// Tills killed after the Redeem left: a single-use voucher and one of two redemptions of a
+// multiple-use voucher go back; the other redemption, paid, stays.
+TEST_F(ReconcileTill, GivesBackWhatKilledTillsLeftAndNeverAPaidVoucher) {
+  Sandbox =
+      std::make_unique<TSandboxProcess>(std::vector<std::string>{"--delay-ms", "redeem:3000"});
+  Upgrade();
+  const TRun paid = Pay("SAVE15", {"--invoice", "2002"});
+  ASSERT_EQ(paid.Exit, 0) << paid.Output;
+  const std::string paidRef = Transactions().at(0).at("VoucherReference");
+  ASSERT_NO_FATAL_FAILURE(PayAndKill("SAVE15"));
+  ASSERT_NO_FATAL_FAILURE(PayAndKill("WELCOME10"));
+  ASSERT_EQ(Live("SAVE15").size(), 2u);
+  ASSERT_EQ(Live("WELCOME10").size(), 1u);
+
+  const TRun run = RunReconcile({"--older-than", "0"});
+  EXPECT_EQ(run.Exit, 0) << run.Output;
+  EXPECT_EQ(Live("SAVE15"), std::vector<std::string>{paidRef}) << run.Output;
+  EXPECT_EQ(Live("WELCOME10"), std::vector<std::string>{}) << run.Output;
+  EXPECT_FALSE(Contains(run.Output, paidRef)) << run.Output;
+  EXPECT_TRUE(Contains(run.Output, ": 2 candidate(s), 2 given back,")) << run.Output;
+
+  const TRun again = RunReconcile({"--older-than", "0"});
+  EXPECT_EQ(again.Exit, 0) << again.Output;
+  EXPECT_TRUE(Contains(again.Output, ": 0 candidate(s), 0 given back,")) << again.Output;
+  EXPECT_EQ(Live("SAVE15"), std::vector<std::string>{paidRef});
+}
+
+// Another till's payment may still be on its way: a redemption younger than --older-than waits.
+TEST_F(ReconcileTill, LeavesAYoungRedemptionAlone) {
+  Sandbox =
+      std::make_unique<TSandboxProcess>(std::vector<std::string>{"--delay-ms", "redeem:3000"});
+  Upgrade();
+  ASSERT_NO_FATAL_FAILURE(PayAndKill("WELCOME10"));
+
+  const TRun run = RunReconcile({});
+  EXPECT_EQ(run.Exit, 3) << run.Output;
+  EXPECT_TRUE(Contains(LineOf(run.Output, kRef), "left: redeemed")) << run.Output;
+  EXPECT_EQ(Live("WELCOME10"), std::vector<std::string>{kRef});
+}
+
+// Support's manual way back cannot take a paid sale's voucher unless told to; what it gives back
+// the till keeps, so that a later override of the sale does not count it as failed.
+TEST_F(ReconcileTill, VoucherReverseRefusesAPaidSaleUnlessForced) {
+  Upgrade();
+  ASSERT_EQ(Pay("SAVE15", {"--invoice", "2002"}).Exit, 0);
+
+  const TRun refused = Till({"voucher", "reverse", "--reference", kRef});
+  EXPECT_EQ(refused.Exit, 3) << refused.Output;
+  EXPECT_TRUE(Contains(refused.Output, kRef + " is held by sale 1, invoice 2002"))
+      << refused.Output;
+  EXPECT_EQ(Live("SAVE15"), std::vector<std::string>{kRef});
+
+  const TRun forced = Till({"voucher", "reverse", "--reference", kRef, "--force"});
+  EXPECT_EQ(forced.Exit, 0) << forced.Output;
+  EXPECT_EQ(Live("SAVE15"), std::vector<std::string>{});
+  const TRun shown = Till({"transactions", "--json"});
+  EXPECT_TRUE(Contains(shown.Output, "\"Found\":\"voucher reverse\",\"Outcome\":\"given back\""))
+      << shown.Output;
+
+  const TRun override = Till({"override", "--invoice", "2002"});
+  EXPECT_EQ(override.Exit, 0) << override.Output;
+  EXPECT_TRUE(Contains(override.Output,
+                       "0 could not be (see the module log), 1 given back "
+                       "earlier by the till"))
+      << override.Output;
+}
+
+}  // namespace
