@@ -58,6 +58,8 @@ int main(int argc, char** argv) {
   TTill till(TTillOptions{});
   TTillOptions& options = till.MutableOptions();
   options.ModulePath = ExecutableFolder() + "/DovraVoucherPayment.smd";
+  // Only upgrade makes a new database, and only where one was plainly meant.
+  options.CreateDatabase = false;
   int code = 0;
 
   CLI::App cli{"sarn-till: the reference Sarn point-of-sale host for payment modules"};
