@@ -73,10 +73,12 @@ int main(int argc, char** argv) {
                  "the voucher service the module talks to (an https:// address), in place of "
                  "DOVRA_BASE_URL and of its built-in production address")
       ->check(VoucherServiceAddress());
-  cli.add_option("--store-id", options.StoreID, "store identifier the till reports")
+  cli.add_option("--store-id", options.StoreID,
+                 "store identifier the till reports, kept with each of its sales in SarnSales")
       ->capture_default_str();
   cli.add_option("--till-id", options.TillID,
-                 "till number within the store (tills sharing a database each give their own)")
+                 "till number within the store, kept with each of its sales in SarnSales (tills "
+                 "sharing a database each give their own)")
       ->capture_default_str();
   cli.add_option("--timeout-ms", options.TimeoutMs, "REST client time-out per request")
       ->capture_default_str()
