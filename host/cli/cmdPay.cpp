@@ -133,8 +133,8 @@ void AddPayCommand(CLI::App& app, TTill& till) {
     std::string orderError;
     if (!o->OrderFile.empty() && !ReadOrderDocument(o->OrderFile, run.OrderDocument, orderError))
       throw CLI::RuntimeError("sarn-till pay: " + orderError, kExitUsage);
-    RequireDatabase(till, "pay");
     StartModule(till, "pay");
+    RequireDatabase(till, "pay");
     ShowDatabase(till);
     RequireDatabaseServer(till);
     RequireModuleTables(till, "pay");
@@ -155,8 +155,8 @@ void AddOverrideCommand(CLI::App& app, TTill& till) {
                   "confirmed.\n\n") +
       kExitCodeTable);
   override_->callback([invoice, &till] {
-    RequireDatabase(till, "override");
     StartModule(till, "override");
+    RequireDatabase(till, "override");
     ShowDatabase(till);
     RequireModuleTables(till, "override");
     Finish(RunInvoiceOverride(till, *invoice, std::cout, std::cerr));
