@@ -73,12 +73,15 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
     const size_t slash = options.ModulePath.rfind('/');
     folder = slash == std::string::npos ? "." : options.ModulePath.substr(0, slash);
   }
+  if (const std::string missing = MissingDatabase(options.DatabasePath); !missing.empty())
+    throw CLI::RuntimeError("sarn-till " + command + ": " + missing, kExitFailed);
   // The log as it stands before this run adds its own lines to it.
   Reconcile::TLogScan scan;
   if (!Reconcile::ScanLogFolder(folder, scan, error))
     throw CLI::RuntimeError("sarn-till reconcile: " + error, kExitFailed);
 
   StartModule(till, command);
+  RequireModuleTables(till, command);
   TIntfPtr<IDovraVoucherAPI> api = ResolveAs<IDovraVoucherAPI>(till.Registry());
   TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
   if (!api || !db)
