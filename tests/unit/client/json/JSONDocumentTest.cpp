@@ -169,6 +169,7 @@ TEST(JSONParseTexts, DecodesEscapes) {
   using namespace std::string_literals;
   EXPECT_EQ(ParseItem("\"x\0y\0\""s).AsText(), "x?y?");
   EXPECT_EQ(ParseItem("\"\\n\0\""s).AsText(), "\n?");
+  EXPECT_EQ(ParseItem("\"a\\\0b\0\\\0\""s).AsText(), "a?b??");  // escaped by a backslash too
   EXPECT_EQ(ParseJSONDocument("{\"a\0\":1}"s).Find("a?")->ToText(), "1");
   // A surrogate pair is one code point of four bytes; a lone half keeps its three bytes.
   EXPECT_EQ(ParseItem(R"("\ud83d\ude00")").AsText(), "\xF0\x9F\x98\x80");
