@@ -143,6 +143,35 @@ TJSONValue AnswerDocument(const TVoucherAnswer& a, bool withReference) {
   return doc;
 }
 
+bool IsInteger(const TJSONValue& v) {
+  return v.Kind() == TJSONKind::Integer || v.Kind() == TJSONKind::LargeInteger;
+}
+
+int64_t IntegerOf(const TJSONValue& v) {
+  return v.Kind() == TJSONKind::Integer ? v.AsInteger() : v.AsInt64();
+}
+
+// The origin of a redemption as its redeem request states it; a member in another form than the
+// documented one is not guessed at.
+TRedemptionOrigin RedeemOrigin(const TJSONValue& request) {
+  TRedemptionOrigin origin;
+  if (const TJSONValue* store = Member(request, "StoreReference"); store && IsInteger(*store))
+    origin.StoreReference = IntegerOf(*store);
+  const TJSONValue* order = Member(request, "VoucherOrder");
+  if (order && order->Document() && order->Document()->IsObject())
+    if (const TJSONValue* date = TextMember(*order, "OrderDate")) origin.OrderDate = date->AsText();
+  return origin;
+}
+
+// Unknown parts of an origin are written as null.
+TJSONValue StoreReferenceValue(const TRedemptionOrigin& origin) {
+  return origin.StoreReference ? TJSONValue(*origin.StoreReference) : TJSONValue(nullptr);
+}
+
+TJSONValue OrderDateValue(const TRedemptionOrigin& origin) {
+  return origin.OrderDate ? TJSONValue(*origin.OrderDate) : TJSONValue(nullptr);
+}
+
 std::string GarbageBody() {
   // Bytes no JSON reader accepts: a NUL, invalid UTF-8 and a broken structure.
   std::string body = "\x7f\xfe{\"Success\":tru";
@@ -359,9 +388,10 @@ std::string TSandboxService::Listing(bool json) const {
                              "Redemptions", status.Redemptions, "MultipleUse", v.MultipleUse}));
     }
     for (const TRedemption& r : FBook.Redemptions())
-      redemptions.Add(
-          NewObjectDocument({"Reference", r.Reference, "Code", r.Code, "Amount",
-                             TJSONMoney{r.Amount}, "Time", r.Time, "Reversed", r.Reversed}));
+      redemptions.Add(NewObjectDocument(
+          {"Reference", r.Reference, "Code", r.Code, "Amount", TJSONMoney{r.Amount}, "Time", r.Time,
+           "Reversed", r.Reversed, "StoreReference", StoreReferenceValue(r.Origin), "OrderDate",
+           OrderDateValue(r.Origin)}));
     return NewObjectDocument({"Book", FOptions.VoucherFile, "State", state, "Vouchers", vouchers,
                               "Redemptions", redemptions})
                .ToJSON() +
@@ -505,8 +535,14 @@ bool TSandboxService::LoadState(std::string& error) {
       return false;
     }
     const TJSONValue* time = TextMember(entry, "Time");
+    // States saved before the origin was kept have neither member: the origin stays unknown.
+    TRedemptionOrigin origin;
+    if (const TJSONValue* store = Member(entry, "StoreReference"); store && IsInteger(*store))
+      origin.StoreReference = IntegerOf(*store);
+    if (const TJSONValue* date = TextMember(entry, "OrderDate")) origin.OrderDate = date->AsText();
     redemptions.push_back({reference->AsText(), code->AsText(), amount->ToMoney(),
-                           reversed->AsBoolean(), time ? time->AsText() : std::string()});
+                           reversed->AsBoolean(), time ? time->AsText() : std::string(),
+                           std::move(origin)});
   }
   FBook.SetState(std::move(redemptions), static_cast<int64_t>(next->ToFloat()));
   return true;
@@ -518,8 +554,10 @@ bool TSandboxService::SaveState(std::string& error) {
   const std::string temp = file + ".tmp";
   TJSONValue list = NewArrayDocument();
   for (const TRedemption& r : FBook.Redemptions())
-    list.Add(NewObjectDocument({"Reference", r.Reference, "Code", r.Code, "Amount",
-                                TJSONMoney{r.Amount}, "Reversed", r.Reversed, "Time", r.Time}));
+    list.Add(
+        NewObjectDocument({"Reference", r.Reference, "Code", r.Code, "Amount", TJSONMoney{r.Amount},
+                           "Reversed", r.Reversed, "Time", r.Time, "StoreReference",
+                           StoreReferenceValue(r.Origin), "OrderDate", OrderDateValue(r.Origin)}));
   const TJSONValue state =
       NewObjectDocument({"NextReference", FBook.NextReference(), "Redemptions", list});
   {
@@ -561,9 +599,11 @@ void TSandboxService::Record(const std::string& operation, const TSandboxRequest
 TSandboxReply TSandboxService::Handle(const TSandboxRequest& request) {
   const std::string operation = OperationName(request.Path);
   TSandboxReply reply;
+  bool faulty = true;
   {
     std::lock_guard<std::mutex> lock(FLock);
-    reply = Answer(operation, request);
+    faulty = !FOptions.FaultsOnce || FRequestsSeen[operation]++ == 0;
+    reply = Answer(operation, request, faulty);
     std::string reference;
     if (operation == "redeem" || operation == "reverse") {
       const TJSONValue answer = ParseJSONDocument(reply.Body);
@@ -574,22 +614,22 @@ TSandboxReply TSandboxService::Handle(const TSandboxRequest& request) {
     // The act stands as answered above; only the body the till reads is replaced.
     auto crafted = FOptions.Crafted.find(operation);
     if (crafted == FOptions.Crafted.end()) crafted = FOptions.Crafted.find("all");
-    if (!operation.empty() && crafted != FOptions.Crafted.end()) {
+    if (faulty && !operation.empty() && crafted != FOptions.Crafted.end()) {
       reply.Status = 200;
       reply.ContentType = "application/json";
       reply.Body = crafted->second;
     }
-    reply.Delivery = Lookup(FOptions.Deliveries, operation, TSandboxDelivery::Whole);
+    if (faulty) reply.Delivery = Lookup(FOptions.Deliveries, operation, TSandboxDelivery::Whole);
     Record(operation.empty() ? std::string("unknown") : operation, request, reply, reference);
   }
   // Outside the lock: a slow operation must not hold up the others.
-  if (const int ms = Lookup(FOptions.DelayMs, operation, 0); ms > 0)
+  if (const int ms = faulty ? Lookup(FOptions.DelayMs, operation, 0) : 0; ms > 0)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   return reply;
 }
 
-TSandboxReply TSandboxService::Answer(const std::string& operation,
-                                      const TSandboxRequest& request) {
+TSandboxReply TSandboxService::Answer(const std::string& operation, const TSandboxRequest& request,
+                                      bool faulty) {
   const std::string path = request.Path;
   if (operation.empty() || operation == "all" || path.rfind("/API/", 0) != 0)
     return Refusal(404, "No such operation: " + path);
@@ -605,7 +645,7 @@ TSandboxReply TSandboxService::Answer(const std::string& operation,
     return reply;
   }
 
-  if (const int status = Lookup(FOptions.HtmlStatus, operation, 0)) {
+  if (const int status = faulty ? Lookup(FOptions.HtmlStatus, operation, 0) : 0) {
     TSandboxReply reply;
     reply.Status = status;
     reply.ContentType = "text/html; charset=utf-8";
@@ -615,14 +655,14 @@ TSandboxReply TSandboxService::Answer(const std::string& operation,
         "</p></body></html>\n";
     return reply;
   }
-  if (const int status = Lookup(FOptions.GarbageStatus, operation, 0)) {
+  if (const int status = faulty ? Lookup(FOptions.GarbageStatus, operation, 0) : 0) {
     TSandboxReply reply;
     reply.Status = status;
     reply.ContentType = "application/octet-stream";
     reply.Body = GarbageBody();
     return reply;
   }
-  if (const int status = Lookup(FOptions.FailStatus, operation, 0))
+  if (const int status = faulty ? Lookup(FOptions.FailStatus, operation, 0) : 0)
     return Refusal(status, "Simulated failure " + std::to_string(status) + " for " + operation);
 
   const TJSONValue body = ParseJSONDocument(request.Body);
@@ -643,7 +683,8 @@ TSandboxReply TSandboxService::Answer(const std::string& operation,
       return JsonReply(
           200, AnswerDocument(FBook.Evaluate(code->AsText(), total->ToMoney(), today), false));
     TVoucherBook before = FBook;
-    const TVoucherAnswer answer = FBook.Redeem(code->AsText(), total->ToMoney(), today, UtcNow());
+    const TVoucherAnswer answer =
+        FBook.Redeem(code->AsText(), total->ToMoney(), today, UtcNow(), RedeemOrigin(body));
     std::string error;
     if (answer.Success && !SaveState(error)) {
       // A redemption that is not on disk must not be handed out.
@@ -684,5 +725,13 @@ TSandboxReply TSandboxService::Answer(const std::string& operation,
     doc.Set("Percent", TJSONMoney{v.PercentBasis});
   doc.Set("MinimumOrder", TJSONMoney{v.MinimumOrder});
   doc.Set("ExpiresOn", v.ExpiresOn.empty() ? TJSONValue(nullptr) : TJSONValue(v.ExpiresOn));
+  // What a till that lost a redeem answer needs to find its own redemption and give it back.
+  TJSONValue live = NewArrayDocument();
+  for (const TRedemption& r : status.Live)
+    live.Add(NewObjectDocument(
+        {"VoucherReference", r.Reference, "StoreReference", StoreReferenceValue(r.Origin),
+         "OrderDate", OrderDateValue(r.Origin), "DiscountAmount", TJSONMoney{r.Amount},
+         "RedeemedOn", r.Time.empty() ? TJSONValue(nullptr) : TJSONValue(r.Time)}));
+  doc.Set("LiveRedemptions", live);
   return JsonReply(200, doc);
 }

@@ -26,6 +26,7 @@ struct TSandboxOptions {
   std::map<std::string, int> DelayMs;                  // operation (or "all") -> milliseconds
   std::map<std::string, TSandboxDelivery> Deliveries;  // operation (or "all") -> broken answer
   std::map<std::string, std::string> Crafted;  // operation (or "all") -> body sent after acting
+  bool FaultsOnce = false;  // the failures above hit each operation's first request only
 };
 
 // What the server sends back.
@@ -98,7 +99,8 @@ class TSandboxService {
   TSandboxReply Handle(const TSandboxRequest& request);
 
  private:
-  TSandboxReply Answer(const std::string& operation, const TSandboxRequest& request);
+  // faulty: whether the failure switches apply to this request.
+  TSandboxReply Answer(const std::string& operation, const TSandboxRequest& request, bool faulty);
   bool TakeDataFolder(std::string& error);
   bool LoadBook(std::string& error);
   bool LoadState(std::string& error);
@@ -112,5 +114,6 @@ class TSandboxService {
   std::mutex FLock;
   TVoucherBook FBook;
   std::ofstream FRecord;
+  std::map<std::string, int> FRequestsSeen;  // operation -> requests received
   TFileHandle FLockFile;  // held while the service runs: the folder's book is this process's
 };

@@ -81,14 +81,16 @@ TVoucherAnswer TVoucherBook::Evaluate(const std::string& code, TSandboxMoney ord
 }
 
 TVoucherAnswer TVoucherBook::Redeem(const std::string& code, TSandboxMoney orderTotal,
-                                    const std::string& today, const std::string& time) {
+                                    const std::string& today, const std::string& time,
+                                    const TRedemptionOrigin& origin) {
   TVoucherAnswer answer = Evaluate(code, orderTotal, today);
   if (!answer.Success) return answer;
   char reference[32];
   std::snprintf(reference, sizeof reference, "DVR-%08lld",
                 static_cast<long long>(FNextReference++));
   answer.VoucherReference = reference;
-  FRedemptions.push_back({answer.VoucherReference, code, answer.DiscountAmount, false, time});
+  FRedemptions.push_back(
+      {answer.VoucherReference, code, answer.DiscountAmount, false, time, origin});
   return answer;
 }
 
@@ -117,6 +119,8 @@ TVoucherStatus TVoucherBook::Status(const std::string& code, const std::string& 
   if (!status.Voucher) return status;
   status.Found = true;
   status.Redemptions = ActiveUses(code);
+  for (const TRedemption& r : FRedemptions)
+    if (r.Code == code && !r.Reversed) status.Live.push_back(r);
   if (!status.Voucher->ExpiresOn.empty() && today > status.Voucher->ExpiresOn)
     status.State = "expired";
   else if (!status.Voucher->MultipleUse && status.Redemptions > 0)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,12 +23,21 @@ struct TVoucher {
   bool MultipleUse = false;
 };
 
+// Where a redemption came from, as the redeem request named it, so that a till that lost the
+// answer can tell its own redemption from another till's. Unknown in states saved before it was
+// kept, and when the request did not carry it in its documented form.
+struct TRedemptionOrigin {
+  std::optional<int64_t> StoreReference;
+  std::optional<std::string> OrderDate;  // the request's "VoucherOrder"."OrderDate", as sent
+};
+
 struct TRedemption {
   std::string Reference;
   std::string Code;
   TSandboxMoney Amount = 0;
   bool Reversed = false;
   std::string Time;  // when it was made: UTC, ISO 8601; empty in states saved before it was kept
+  TRedemptionOrigin Origin;
 };
 
 // What the service answers for a voucher against an order.
@@ -45,6 +55,7 @@ struct TVoucherStatus {
   std::string State;        // "available", "used" or "expired"
   int32_t Redemptions = 0;  // not reversed
   const TVoucher* Voucher = nullptr;
+  std::vector<TRedemption> Live;  // the redemptions not reversed, oldest first
 };
 
 class TVoucherBook {
@@ -58,7 +69,7 @@ class TVoucherBook {
                           const std::string& today) const;
   // As Evaluate; on success records a redemption under a new unique reference, made at time.
   TVoucherAnswer Redeem(const std::string& code, TSandboxMoney orderTotal, const std::string& today,
-                        const std::string& time);
+                        const std::string& time, const TRedemptionOrigin& origin = {});
   // Makes the redemption's use available again; a second reversal is refused.
   TVoucherAnswer Reverse(const std::string& reference);
   TVoucherStatus Status(const std::string& code, const std::string& today) const;

@@ -100,6 +100,9 @@ int main(int argc, char** argv) {
   app.add_option("--answer", answers,
                  "Act on OPERATION as usual (a redemption is made and kept), then send FILE's "
                  "bytes as the body with status 200: OPERATION:FILE");
+  app.add_flag("--faults-once", options.FaultsOnce,
+               "The switches above act on the first request of each operation only; later "
+               "ones are answered as usual (a till that tries again gets through)");
   app.footer(
       "OPERATION: evaluate, redeem, reverse, status or all. Every switch may be repeated, one\n"
       "operation each; a switch naming an operation wins over one naming all.\n"

@@ -33,10 +33,15 @@ void StartModule(TTill& till, const std::string& command) {
               << ExpectedModuleLog(options.ModulePath) << ": " << problem
               << "; it runs without a log\n";
   const TVoucherServiceInForce service = VoucherServiceInForce(options.BaseURL);
-  if (!service.Ignored.empty())
-    std::cerr << "sarn-till: warning: the module keeps its built-in voucher service: "
-              << service.Ignored << '\n';
-  std::cout << "voucher service: " << service.URL << std::endl;
+  if (!service.Refused.empty()) {
+    // Only DOVRA_BASE_URL gets here (--base-url is checked on the command line). The module then
+    // calls no service at all; a payment could only fail, so none is begun.
+    if (command == "pay")
+      throw CLI::RuntimeError("sarn-till pay: " + service.Refused + "; nothing was paid",
+                              kExitFailed);
+    std::cerr << "sarn-till: warning: " << service.Refused << '\n';
+  }
+  std::cout << "voucher service: " << (service.URL.empty() ? "none" : service.URL) << std::endl;
   std::string error;
   if (!till.Start(error))
     throw CLI::RuntimeError("sarn-till " + command + ": " + error, kExitFailed);

@@ -18,7 +18,8 @@ extern const char* const kExitCodeTable;
 
 // Warns on stderr when the module cannot write its log, prints "voucher service: ADDRESS" (the
 // address the module will use), then loads the module. A module that cannot be loaded ends the
-// command with kExitFailed (CLI::RuntimeError), its message naming command.
+// command with kExitFailed (CLI::RuntimeError), its message naming command; so does a
+// DOVRA_BASE_URL the module refuses, for "pay" (other commands are warned on stderr).
 void StartModule(TTill& till, const std::string& command);
 
 // --timeout-ms, --db-busy-ms: whole milliseconds from minimum up to 2147483647, said in words.

@@ -66,6 +66,12 @@ void AddPayCommand(CLI::App& app, TTill& till) {
   pay->add_flag("--no-redeem", o->NoRedeem,
                 "Cashier autopilot: check the voucher, then close the dialog by its close box")
       ->needs(voucher);
+  pay->add_option("--redeem-presses", o->Cashier.RedeemPresses,
+                  "Cashier autopilot: while the dialog stays open after Redeem, press it again, "
+                  "up to N presses in all")
+      ->check(CLI::Range(1, 10))
+      ->capture_default_str()
+      ->needs(voucher);
   pay->add_option("--give-up", o->GiveUpSeconds,
                   "Cashier autopilot: seconds after which whatever is open is closed")
       ->check(CLI::Range(1, 3600))

@@ -160,11 +160,18 @@ void TCashierAutopilot::Step() {
       Press(redeem, "Redeem", TStep::AwaitRedeem);
       break;
     }
-    case TStep::AwaitRedeem:
+    case TStep::AwaitRedeem: {
       // Still open after Redeem: the redemption did not go through.
       ReportAnswer();
+      auto* redeem = qobject_cast<QAbstractButton*>(Control("btnRedeem"));
+      if (!FBoxDuringClick && ++FRedeemPresses < FScript.RedeemPresses && redeem &&
+          redeem->isEnabled()) {
+        Press(redeem, "Redeem", TStep::AwaitRedeem);
+        break;
+      }
       CloseDialog();
       break;
+    }
     case TStep::FindDialog:
     case TStep::Done:
       break;

@@ -25,6 +25,7 @@ struct TCashierScript {
   bool Redeem = true;         // false: after the check, close the dialog by its close box
   int GiveUpMs = 60000;       // after this, whatever is open is closed
   int PollMs = 10;
+  int RedeemPresses = 1;  // Redeem is pressed again while the dialog stays open, up to this
 };
 
 // What the cashier did, for the caller and for tests.
@@ -85,6 +86,7 @@ class TCashierAutopilot {
   bool FArmed = false;
   bool FClickRunning = false;  // a pressed button's handler has not returned yet
   bool FBoxDuringClick = false;
+  int FRedeemPresses = 0;  // Redeem presses answered so far
   TCashierOutcome FOutcome;
   std::vector<std::string> FActions;
 };

@@ -34,7 +34,7 @@ TVoucherServiceInForce VoucherServiceInForce(const std::string& override) {
   const TVoucherServiceAddress address = ResolveVoucherServiceAddress(
       DovraVoucherProductionURL,
       override.empty() ? std::getenv("DOVRA_BASE_URL") : override.c_str());
-  return {address.URL, address.Refused.empty() ? std::string() : address.Note};
+  return {address.URL, address.NoServiceReason};
 }
 
 std::string VoucherServiceRefusal(const std::string& url) {

@@ -5,8 +5,8 @@
 #include <string>
 
 struct TVoucherServiceInForce {
-  std::string URL;      // the base address the module will use
-  std::string Ignored;  // when DOVRA_BASE_URL is set but refused: the module's note on it
+  std::string URL;      // the base address the module will use; empty: it will call none
+  std::string Refused;  // when DOVRA_BASE_URL is set but refused: the module's reason, naming it
 };
 
 // The address the module takes when it loads: with override set (the till's --base-url), that

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <exception>
 
 namespace {
 
@@ -71,6 +72,22 @@ void SetVoucherRequest(const TJSONValue& request, const std::string& voucherCode
 
 std::string ReversalRequestText(std::string_view voucherReference) {
   return NewObjectDocument({"VoucherReference", voucherReference}).ToJSON();
+}
+
+bool ReversalConfirmed(const std::string& response) {
+  try {
+    const TJSONValue answer = ParseJSONDocument(response);
+    const TJSONValue* success = answer.IsDocument() ? answer.Find("Success") : nullptr;
+    return success && success->Kind() == TJSONKind::Boolean && success->AsBoolean();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool ReverseConfirmed(IDovraVoucherAPI& api, const std::string& voucherReference,
+                      std::string& response) {
+  return api.Reverse(ReversalRequestText(voucherReference), response) &&
+         ReversalConfirmed(response);
 }
 
 TCurrency RedeemDiscountAmount(const TJSONValue& answer) {

@@ -9,6 +9,7 @@
 
 #include "clsJSONDocument.h"
 #include "intfBase.h"
+#include "intfDovraVoucherAPI.h"
 
 // A clock giving the current local date-time (tests pass a fixed sequence).
 using TLocalClock = std::function<TDateTime()>;
@@ -39,6 +40,14 @@ void SetVoucherRequest(const TJSONValue& request, const std::string& voucherCode
 
 // The reversal request text: {"VoucherReference":"..."} with the reference escaped.
 std::string ReversalRequestText(std::string_view voucherReference);
+// A voucher counts as given back only when the service says so ("Success": true): a refusal, an
+// error page or garbage sent with a success status would otherwise count as a reversal while the
+// customer's voucher stays used.
+bool ReversalConfirmed(const std::string& response);
+// Sends the reversal request for voucherReference through api; true only when the call went
+// through and the answer confirms it. response: the answer, as Reverse leaves it.
+bool ReverseConfirmed(IDovraVoucherAPI& api, const std::string& voucherReference,
+                      std::string& response);
 
 // Members of a parsed redeem answer as the payment method reads them, each raising the
 // documented conversion error when missing (and an invalid variant operation when the answer is

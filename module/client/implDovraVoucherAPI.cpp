@@ -7,6 +7,11 @@
 
 bool TDovraVoucherAPI::Send(const char* path, const char* responseFormat, const char* errorFormat,
                             const std::string& request, std::string& response) {
+  // A refused override leaves no address: nothing may go out, not even to production.
+  if (const std::string& unusable = VoucherServiceUnusable(); !unusable.empty()) {
+    ModLog::Info(errorFormat, unusable);
+    return false;
+  }
   TIntfPtr<IRestClient> rest;
   {
     TIntfPtr<IServiceRegistry> registry = ModuleRegistry();

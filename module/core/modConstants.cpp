@@ -11,13 +11,21 @@ std::string& ServiceAddress() {
   return address;
 }
 
+std::string& NoServiceReason() {
+  static std::string reason;
+  return reason;
+}
+
 }  // namespace
 
 std::string LoadVoucherServiceAddress() {
   TVoucherServiceAddress address =
       ResolveVoucherServiceAddress(DovraVoucherProductionURL, std::getenv("DOVRA_BASE_URL"));
   ServiceAddress() = std::move(address.URL);
+  NoServiceReason() = std::move(address.NoServiceReason);
   return std::move(address.Note);
 }
 
 const std::string& VoucherServiceBaseURL() { return ServiceAddress(); }
+
+const std::string& VoucherServiceUnusable() { return NoServiceReason(); }

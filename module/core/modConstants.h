@@ -25,11 +25,13 @@ inline constexpr const char* DovraStatusPath = "/API/GetVoucherStatus";
 
 // Reads DOVRA_BASE_URL once at module start-up: when set to an https:// address without user
 // info it replaces the built-in production address (a missing trailing "/" is added); any other
-// value is ignored. Calling it again re-reads the variable. Returns the text of the log line
-// "Voucher service : %" saying which address is in force and why, or "" when the variable is not
-// set (or empty).
+// value leaves no service in force, so that every voucher call fails. Calling it again re-reads
+// the variable. Returns the text of the log line "Voucher service : %" saying which address is in
+// force and why, or "" when the variable is not set (or empty).
 std::string LoadVoucherServiceAddress();
 // The log line the start-up writes with that text.
 inline constexpr const char* DovraVoucherServiceLine = "Voucher service : %";
-// The voucher service's base URL, always ending in "/".
+// The voucher service's base URL, ending in "/"; empty when no service is in force.
 const std::string& VoucherServiceBaseURL();
+// Why no voucher service is in force (the failure text of every call), or empty.
+const std::string& VoucherServiceUnusable();

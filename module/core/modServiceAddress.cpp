@@ -97,7 +97,7 @@ std::string_view Refusal(std::string_view value) {
 
 TVoucherServiceAddress ResolveVoucherServiceAddress(const std::string& productionURL,
                                                     const char* overrideValue) {
-  TVoucherServiceAddress address{productionURL, {}, {}};
+  TVoucherServiceAddress address{productionURL, {}, {}, {}};
   if (overrideValue && *overrideValue) {
     const std::string_view value(overrideValue);
     const std::string_view refusal = Refusal(value);
@@ -107,9 +107,13 @@ TVoucherServiceAddress ResolveVoucherServiceAddress(const std::string& productio
       if (address.URL.back() != '/') address.URL += '/';
       address.Note = address.URL + " (" + std::string(kVariable) + ")";
     } else {
+      const std::string why = "\"" + SynLogMaskURLUserInfo(value) + "\" " + std::string(refusal);
+      address.URL.clear();
       address.Refused = refusal;
-      address.Note = productionURL + " (" + std::string(kVariable) + " ignored: \"" +
-                     SynLogMaskURLUserInfo(value) + "\" " + std::string(refusal) + ")";
+      address.Note = "none (" + std::string(kVariable) + " refused: " + why + ")";
+      address.NoServiceReason =
+          "no voucher service is called: " + std::string(kVariable) + " " + why;
+      return address;
     }
   }
   if (address.URL.empty() || address.URL.back() != '/') address.URL += '/';

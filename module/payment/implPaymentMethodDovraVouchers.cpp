@@ -60,6 +60,7 @@ struct TReadRedemption {
   TCurrency Amount = 0;
   std::string Reference;
   std::string Code;
+  bool HasAmount = false;
   bool HasReference = false;
 };
 
@@ -74,7 +75,10 @@ void ReadRedemption(const std::string& answerText, TReadRedemption& read) {
     }
   };
   // Each member is tried on its own, so that what can be read is known when another is missing.
-  attempt([&] { read.Amount = RedeemDiscountAmount(answer); });
+  attempt([&] {
+    read.Amount = RedeemDiscountAmount(answer);
+    read.HasAmount = true;
+  });
   attempt([&] {
     read.Reference = RedeemVoucherReference(answer);
     read.HasReference = true;
@@ -89,19 +93,6 @@ std::string PlainDetailValue(std::string value) {
   for (char& c : value)
     if (static_cast<unsigned char>(c) < 0x20) c = '?';
   return value;
-}
-
-// A voucher counts as given back only when the service says so: a refusal ("Success": false),
-// an error page or garbage sent with a success status would otherwise be recorded as a reversal
-// while the customer's voucher stays used.
-bool ReversalConfirmed(const std::string& response) {
-  try {
-    const TJSONValue answer = ParseJSONDocument(response);
-    const TJSONValue* success = answer.IsDocument() ? answer.Find("Success") : nullptr;
-    return success && success->Kind() == TJSONKind::Boolean && success->AsBoolean();
-  } catch (const std::exception&) {
-    return false;
-  }
 }
 
 }  // namespace
@@ -164,9 +155,14 @@ int32_t TPaymentMethodDovraVoucher::LogActivity(const std::string& activityClass
                                                 const std::string& message) {
   const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>();
   if (!db) AssertionFailed("Could not create DBScript", PaymentUnit, LogActivityAssertLine);
+  // A message longer than its column would fail the insert on an engine that enforces it: the
+  // row gets what fits, the module log the whole text.
+  const std::string recorded = ColumnText(message);
+  if (recorded.size() < message.size())
+    ModLog::Info("[TPaymentMethodDovraVoucher.LogActivity] Message cut to its column : %", message);
   return db->Execute(
       ActivityInsertStatement(),
-      {QuotedSQLText(LocalTimestamp()), QuotedSQLText(activityClass), QuotedSQLText(message)});
+      {QuotedSQLText(LocalTimestamp()), QuotedSQLText(activityClass), QuotedSQLText(recorded)});
 }
 
 int32_t TPaymentMethodDovraVoucher::CreateTransaction() {
@@ -186,10 +182,16 @@ bool TPaymentMethodDovraVoucher::RecordPayment(const std::string& reference,
                                                const std::string& redeemResponseText,
                                                TCurrency amount) {
   const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>();
+  // A merely long answer still records and pays: the row keeps what fits its column, the module
+  // log the whole answer. A reference longer than its column cannot be recorded faithfully and
+  // is refused by the engine as before.
+  const std::string answer = ColumnText(redeemResponseText);
+  if (answer.size() < redeemResponseText.size())
+    ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Redeem answer cut to its column : %",
+                 redeemResponseText);
   const bool recorded =
-      db && db->Execute(PaymentUpdateStatement(),
-                        {QuotedSQLText(reference), QuotedSQLText(redeemResponseText), amount,
-                         FTransactionID}) >= 1;
+      db && db->Execute(PaymentUpdateStatement(), {QuotedSQLText(reference), QuotedSQLText(answer),
+                                                   amount, FTransactionID}) >= 1;
   if (!recorded)
     ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Could not record redemption : %",
                  reference);
@@ -244,6 +246,15 @@ bool TPaymentMethodDovraVoucher::DoPaymentPopup() {
                  std::string(error.what()));
     RecordPayment(read.Reference, redeemResponseText, 0);
     if (!read.HasReference || read.Reference.empty()) throw;
+    // A redemption whose amount cannot be taken pays nothing: it goes back at once, as one
+    // without a discount does.
+    if (!read.HasAmount && GiveBack("DoPaymentPopup", read.Reference)) {
+      ModLog::Info(
+          "[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable amount, voucher given "
+          "back : %",
+          read.Reference);
+      return false;
+    }
     if (!FRedeemed) {
       FVoucherReference = read.Reference;
       FRedeemed = true;
@@ -334,8 +345,7 @@ bool TPaymentMethodDovraVoucher::ReverseRedemption(const std::string& voucherRef
                                                    std::string& response) {
   // Without a client the reversal did not happen: the same outcome as a refused one.
   const TIntfPtr<IDovraVoucherAPI> api = ResolveModuleService<IDovraVoucherAPI>();
-  return api && api->Reverse(ReversalRequestText(voucherReference), response) &&
-         ReversalConfirmed(response);
+  return api && ReverseConfirmed(*api, voucherReference, response);
 }
 
 void TPaymentMethodDovraVoucher::CancelTransaction() {

@@ -227,6 +227,38 @@ TEST_F(DialogWindow, CloseBoxAndRefusedRedeemReturnFalse) {
   EXPECT_FALSE(Dialog->ShowVoucherDialog());
 }
 
+// What the cashier reads after a lost redeem answer fits the details area as laid out, in the
+// font the dialog really gets.
+TEST_F(DialogWindow, LostRedeemAnswerTextsWrapInsideTheDetailsArea) {
+  Dialog->Logic().FClock = [] { return 46365.5; };  // 2026-12-09T12:00:00
+  const std::string own =
+      R"({"VoucherReference":"DVR-1","StoreReference":3,"OrderDate":"2026-12-09T12:00:00",)"
+      R"("DiscountAmount":10,"RedeemedOn":"2026-12-09T11:00:00.000Z"})";
+  Service.EvaluateScript = {{true, kValidAnswer}};
+  Service.RedeemScript = {{false, std::nullopt}, {false, std::nullopt}};
+  Service.StatusScript = {
+      {true, R"({"Success":true,"VoucherCode":"V1","LiveRedemptions":[)" + own + "]}"},
+      {true, R"({"Success":true,"VoucherCode":"V1","LiveRedemptions":[]})"}};
+  Service.ReverseConfirms = true;
+  QStringList shown;
+  QTimer::singleShot(0, [&] {
+    Edit("txtVoucherCode")->setText("V1");
+    Button("btnCheck")->click();
+    QLabel* details = Find<QLabel>(*Dialog, "lblDetails");
+    for (int press = 0; press < 2; ++press) {
+      Button("btnRedeem")->click();
+      shown << details->text();
+      EXPECT_LE(details->heightForWidth(details->width()), details->height())
+          << details->text().toStdString() << " in " << details->font().family().toStdString();
+    }
+    Dialog->close();
+  });
+  EXPECT_FALSE(Dialog->ShowVoucherDialog());
+  EXPECT_EQ(shown.join("|").toStdString(),
+            "Answer lost; voucher given back. Press Redeem again.|"
+            "Answer lost; voucher not used. Press Redeem again.");
+}
+
 TEST_F(DialogWindow, NeitherEscapeNorEnterEndsTheDialogOrCallsTheService) {
   bool openAfterKeys = false;
   QTimer::singleShot(0, [&] {

@@ -1,5 +1,6 @@
 // Renders the voucher dialog in its main states (entry, voucher valid, voucher refused, redeem
-// failed) to dialog-<state>.png files, with scripted voucher answers, for the documentation.
+// failed, redeem answer lost and the voucher given back or found unused) to dialog-<state>.png
+// files, with scripted voucher answers, for the documentation.
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -30,6 +31,8 @@ bool Render(const QDir& folder, const char* state, bool check, bool redeem) {
   TfrmDovraPayment dialog;
   dialog.FStoreReference = 12;
   dialog.FOrderDocument = kOrder;
+  // A fixed time, so that the service's scripted status answers name this request's redemption.
+  dialog.Logic().FClock = [] { return 46365.5; };  // 2026-12-09T12:00:00
   dialog.Logic().PrepareRequest();
   dialog.show();
   if (check) {
@@ -47,8 +50,9 @@ int main(int argc, char** argv) {
   if (argc != 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     std::fprintf(argc == 2 ? stdout : stderr,
                  "Usage: dovra-dialog-screenshots FOLDER\n"
-                 "Writes dialog-entry.png, dialog-valid.png, dialog-refused.png and\n"
-                 "dialog-redeem-failed.png into FOLDER.\n");
+                 "Writes dialog-entry.png, dialog-valid.png, dialog-refused.png,\n"
+                 "dialog-redeem-failed.png, dialog-redeem-given-back.png and\n"
+                 "dialog-redeem-not-used.png into FOLDER.\n");
     return argc == 2 ? 0 : 2;
   }
   QApplication app(argc, argv);
@@ -63,10 +67,22 @@ int main(int argc, char** argv) {
       {true, R"({"Success":true,"DisplayName":"15% off your order","DiscountAmount":22.5})"},
       {true, R"({"Success":false,"ErrorMessage":"This voucher has expired"})"},
       {true, R"({"Success":true,"DisplayName":"15% off your order","DiscountAmount":22.5})"}};
-  service.RedeemScript = {{true, R"({"Success":false,"ErrorMessage":"Already redeemed"})"}};
+  service.EvaluateScript.insert(service.EvaluateScript.end(), 2, service.EvaluateScript.front());
+  // The redeem answer is lost twice: its redemption is found and given back, then none is found.
+  service.RedeemScript = {{true, R"({"Success":false,"ErrorMessage":"Already redeemed"})"},
+                          {false, std::nullopt},
+                          {false, std::nullopt}};
+  service.StatusScript = {
+      {true, R"({"Success":true,"VoucherCode":"SAVE15","LiveRedemptions":[{"VoucherReference":)"
+             R"("DVR-00000007","StoreReference":12,"OrderDate":"2026-12-09T12:00:00",)"
+             R"("DiscountAmount":22.5,"RedeemedOn":"2026-12-09T11:00:00.000Z"}]})"},
+      {true, R"({"Success":true,"VoucherCode":"SAVE15","LiveRedemptions":[]})"}};
+  service.ReverseConfirms = true;
   bool ok = Render(folder, "entry", false, false);
   ok = Render(folder, "valid", true, false) && ok;
   ok = Render(folder, "refused", true, false) && ok;
   ok = Render(folder, "redeem-failed", true, true) && ok;
+  ok = Render(folder, "redeem-given-back", true, true) && ok;
+  ok = Render(folder, "redeem-not-used", true, true) && ok;
   return ok ? 0 : 1;
 }

@@ -81,7 +81,8 @@ const TRow kRows[] = {
      1,
      {"found", "typed voucher", "typed mobile", "pressed Check",
       "the dialog shows \"Voucher Successful\"", "pressed Redeem",
-      "the dialog shows \"Could not Redeem Voucher\" \"Please check logs\"",
+      "the dialog shows \"Could not Redeem Voucher\" \"Answer lost; voucher not used. Press "
+      "Redeem again.\"",
       "closed the dialog by its close box", "the dialog closed without a payment"}},
     {"CheckAnsweredGarbage",
      {"--garbage", "evaluate"},

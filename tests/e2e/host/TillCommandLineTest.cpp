@@ -137,9 +137,9 @@ TEST_F(TillCommandLine, SaysWhichVoucherServiceTheModuleUses) {
       {"DOVRA_BASE_URL refused",
        {},
        {"DOVRA_BASE_URL=http://10.0.0.5/"},
-       production,
-       "sarn-till: warning: the module keeps its built-in voucher service: " + production +
-           " (DOVRA_BASE_URL ignored: \"http://10.0.0.5/\" is not an https:// address)"},
+       "none",
+       "sarn-till: warning: no voucher service is called: DOVRA_BASE_URL \"http://10.0.0.5/\" is "
+       "not an https:// address"},
       {"--base-url over DOVRA_BASE_URL",
        {"--base-url", "https://127.0.0.1:4443/"},
        {"DOVRA_BASE_URL=https://vouchers-test.example.net/"},
@@ -165,6 +165,17 @@ TEST_F(TillCommandLine, SaysWhichVoucherServiceTheModuleUses) {
   for (const auto& entry : fs::directory_iterator(Path("module")))
     if (entry.path().extension() == ".log") log = Read(entry.path().string());
   EXPECT_TRUE(Contains(log, "Voucher service : https://127.0.0.1:4443/ (DOVRA_BASE_URL)")) << log;
+
+  // With no service in force a payment could only fail: none is begun.
+  std::string output;
+  EXPECT_EQ(Till({"pay", "--amount", "62.50", "--order", DOVRA_SOURCE_DIR "/examples/order.json",
+                  "--popup", "--voucher", "SAVE15", "--mobile", "0612345678"},
+                 {"DOVRA_BASE_URL=http://10.0.0.5/"}, output),
+            1)
+      << output;
+  EXPECT_EQ(output,
+            "sarn-till pay: no voucher service is called: DOVRA_BASE_URL \"http://10.0.0.5/\" is "
+            "not an https:// address; nothing was paid\n");
 }
 
 // A folder the till itself cannot write in, whoever runs the test: not writable for its owner,

@@ -101,7 +101,8 @@ TEST_F(PaymentAtTheTill, FailuresEndInTheirOutcomeAndLoseNothing) {
     int Exit;
     const char* LogPart;  // in the module log
     size_t Rows;          // DovraTransactions rows afterwards
-    int ServiceRequests;  // requests the sandbox received
+    int ServiceRequests;  // requests the sandbox received (a failed redeem: check, redeem and
+                          // the status asked after it)
   };
   // A database the till cannot use is the till's failure (1), not a payment refused (3).
   const fs::path badOrder = dir_ / "not-json.json";
@@ -115,7 +116,7 @@ TEST_F(PaymentAtTheTill, FailuresEndInTheirOutcomeAndLoseNothing) {
        3,
        "[TDovraVoucherAPI.Redeem] Error : HTTP 500",
        1,
-       2},
+       3},
       {"redeem answered HTML",
        {"--html", "redeem"},
        true,
@@ -124,7 +125,7 @@ TEST_F(PaymentAtTheTill, FailuresEndInTheirOutcomeAndLoseNothing) {
        3,
        "[TDovraVoucherAPI.Redeem] Response : <!DOCTYPE html>",
        1,
-       2},
+       3},
       {"redeem answered garbage",
        {"--garbage", "redeem"},
        true,
@@ -133,7 +134,7 @@ TEST_F(PaymentAtTheTill, FailuresEndInTheirOutcomeAndLoseNothing) {
        3,
        "[TDovraVoucherAPI.Redeem] Response : ",
        1,
-       2},
+       3},
       {"tables missing",
        {},
        false,

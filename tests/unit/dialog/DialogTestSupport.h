@@ -27,6 +27,8 @@ struct TFakeVoucherService {
   std::vector<std::string> RedeemRequests;
   std::vector<TScriptedCall> EvaluateScript;  // consumed front to back
   std::vector<TScriptedCall> RedeemScript;
+  std::vector<std::string> StatusRequests;
+  std::vector<TScriptedCall> StatusScript;
   std::vector<std::string> ReverseRequests;
   bool ReverseConfirms = false;  // every reversal answered {"Success":true}, or every one failing
   // Runs inside each call, while the handler blocks (to look at the busy controls).
@@ -51,7 +53,10 @@ class TFakeVoucherAPI : public TImplements<TInterfacedObject, IDovraVoucherAPI> 
     if (FService.ReverseConfirms) response = "{\"Success\":true}";
     return FService.ReverseConfirms;
   }
-  bool VoucherStatus(const std::string&, std::string&) override { return false; }
+  bool VoucherStatus(const std::string& request, std::string& response) override {
+    FService.StatusRequests.push_back(request);
+    return Play(FService.StatusScript, FService.StatusRequests.size(), response);
+  }
 
  protected:
   ~TFakeVoucherAPI() override { ++FService.Destroyed; }

@@ -280,6 +280,135 @@ TEST_F(VoucherDialogRedeem, AnswerThatIsNoDocumentSaysSmallRedeem) {
   EXPECT_EQ(S().ModalResult, TModalResult::None);
 }
 
+// A redeem whose answer is lost or unreadable is settled with the service before the handler
+// ends: the request's own redemption (code V1, store 7, order date of the check) is given back.
+TEST_F(VoucherDialogLogic, LostRedeemAnswerIsSettledByTheStatusOfTheVoucher) {
+  const std::string orderDate = "\"OrderDate\":\"2026-12-09T10:00:01\"";
+  auto status = [](const std::string& live) {
+    return TScriptedCall{true,
+                         R"({"Success":true,"VoucherCode":"V1","LiveRedemptions":[)" + live + "]}"};
+  };
+  auto entry = [](const char* reference, int store, const std::string& date) {
+    return std::string(R"({"VoucherReference":")") + reference + R"(","StoreReference":)" +
+           std::to_string(store) + "," + date +
+           R"(,"DiscountAmount":12.5,"RedeemedOn":"2026-12-09T09:00:01.000Z"})";
+  };
+  const std::string givenBack = "Answer lost; voucher given back. Press Redeem again.";
+  const std::string notUsed = "Answer lost; voucher not used. Press Redeem again.";
+  const TScriptedCall lost{false, std::nullopt};
+  const TScriptedCall html{true, "<html><body>Bad gateway</body></html>"};
+  const struct {
+    const char* Name;
+    TScriptedCall Redeem;
+    std::optional<TScriptedCall> Status;  // none: the status call fails
+    bool ReverseConfirms;
+    std::string Response, Details;
+    std::vector<std::string> Reversed;
+  } rows[] = {
+      {"lost, one of its own",
+       lost,
+       status(entry("DVR-9", 3, orderDate) + "," + entry("DVR-1", 7, orderDate)),
+       true,
+       "Could not Redeem Voucher",
+       givenBack,
+       {"DVR-1"}},
+      {"unreadable, one of its own",
+       html,
+       status(entry("DVR-1", 7, orderDate)),
+       true,
+       "Could not Redeem Voucher",
+       givenBack,
+       {"DVR-1"}},
+      {"lost, only others'",
+       lost,
+       status(entry("DVR-9", 7, "\"OrderDate\":\"2026-12-09T09:59:00\"")),
+       true,
+       "Could not Redeem Voucher",
+       notUsed,
+       {}},
+      {"lost, none live", lost, status(""), true, "Could not Redeem Voucher", notUsed, {}},
+      {"lost, status fails",
+       lost,
+       std::nullopt,
+       true,
+       "Could not Redeem Voucher",
+       "Please check logs",
+       {}},
+      {"unreadable, status fails",
+       html,
+       std::nullopt,
+       true,
+       "Could not redeem Voucher",
+       "Please check logs",
+       {}},
+      {"lost, status unreadable",
+       lost,
+       TScriptedCall{true, "Service Unavailable"},
+       true,
+       "Could not Redeem Voucher",
+       "Please check logs",
+       {}},
+      {"lost, status refused",
+       lost,
+       TScriptedCall{true, R"({"Success":false,"ErrorMessage":"Unknown voucher code"})"},
+       true,
+       "Could not Redeem Voucher",
+       "Please check logs",
+       {}},
+      {"lost, two alike",
+       lost,
+       status(entry("DVR-1", 7, orderDate) + "," + entry("DVR-2", 7, orderDate)),
+       true,
+       "Could not Redeem Voucher",
+       "Please check logs",
+       {}},
+      {"lost, reversal not confirmed",
+       lost,
+       status(entry("DVR-1", 7, orderDate)),
+       false,
+       "Could not Redeem Voucher",
+       "Please check logs",
+       {"DVR-1"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TFakeVoucherService service;
+    TScopedTestRegistry registry(service);
+    TDovraPaymentLogic logic;
+    logic.FStoreReference = 7;
+    logic.FOrderDocument = kOrder;
+    logic.FClock = TickingClock();
+    logic.PrepareRequest();
+    TVoucherDialogModel model;
+    model.State.VoucherCode = "V1";
+    service.EvaluateScript = {{true, kValidAnswer}};
+    logic.btnCheckClick(model);
+
+    service.RedeemScript = {row.Redeem, {true, kRedeemedAnswer}};
+    if (row.Status) service.StatusScript = {*row.Status};
+    service.ReverseConfirms = row.ReverseConfirms;
+    logic.btnRedeemClick(model);
+    EXPECT_EQ(model.State.Response, row.Response);
+    EXPECT_EQ(model.State.Details, row.Details);
+    EXPECT_EQ(model.State.ModalResult, TModalResult::None);
+    EXPECT_TRUE(model.State.Redeem.Enabled);
+    ASSERT_EQ(service.StatusRequests.size(), 1u);
+    EXPECT_EQ(service.StatusRequests[0], R"({"VoucherCode":"V1"})");
+    std::vector<std::string> reversed;
+    for (const std::string& request : service.ReverseRequests)
+      reversed.push_back(ParseJSONDocument(request).Get("VoucherReference").ToText());
+    EXPECT_EQ(reversed, row.Reversed);
+
+    // Pressing Redeem again sends the check's request unchanged, as a first redeem.
+    logic.btnRedeemClick(model);
+    EXPECT_EQ(model.State.ModalResult, TModalResult::OK);
+    ASSERT_EQ(service.RedeemRequests.size(), 2u);
+    EXPECT_EQ(service.RedeemRequests[0], service.EvaluateRequests[0]);
+    EXPECT_EQ(service.RedeemRequests[1], service.EvaluateRequests[0]);
+    EXPECT_EQ(service.StatusRequests.size(), 1u) << "an answered redeem asks nothing more";
+  }
+}
+
 TEST_F(VoucherDialogRedeem, RefusedRedemptionShowsTheServiceMessage) {
   Redeem({true, R"({"Success":false,"ErrorMessage":"Already used"})"});
   EXPECT_EQ(S().Response, "Could not redeem Voucher");

@@ -278,6 +278,9 @@ TEST_F(PaymentFlow, AnUnreadableRedemptionIsStillRecordedBeforeTheErrorPasses) {
       {"{\"DiscountAmount\":5,\"VoucherReference\":\"DVR-9\"}", "'DVR-9'", true},
       {"<html>Bad gateway</html>", "''", false},
   };
+  // A redemption without a usable amount is given back at once; here that fails, so it stays
+  // held and named.
+  API->Succeeds = false;
   for (const TCase& c : cases) {
     DB->Calls.clear();
     Payment->Reset();
@@ -299,9 +302,35 @@ TEST_F(PaymentFlow, AnUnreadableRedemptionIsStillRecordedBeforeTheErrorPasses) {
             std::string::npos);
 }
 
+TEST_F(PaymentFlow, ARedemptionWhoseAmountCannotBeTakenIsGivenBackAtOnce) {
+  for (const char* amount : {"1e300", "\"lots\"", "null"}) {
+    SCOPED_TRACE(amount);
+    Payment->Reset();
+    DB->Calls.clear();
+    API->Reversals.clear();
+    Payment->Answer = std::string("{\"Success\":true,\"DiscountAmount\":") + amount +
+                      ",\"VoucherReference\":\"DVR-1\",\"VoucherCode\":\"C\"}";
+    EXPECT_FALSE(Payment->DoPaymentPopup());
+    EXPECT_EQ(Payment->GetAmount(), 0);
+    EXPECT_FALSE(Payment->Redeemed());
+    EXPECT_TRUE(DetailLines().empty());
+    EXPECT_EQ(API->Reversals, (std::vector<std::string>{"{\"VoucherReference\":\"DVR-1\"}"}));
+    ASSERT_EQ(DB->Calls.size(), 3u);  // row, INFO, the update keeping the answer; no REDEEM
+    EXPECT_EQ(Text(DB->Calls[2].Args[0]), "'DVR-1'");
+  }
+  const std::string log = Log();
+  const size_t unreadable = log.find(
+      "[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable redemption : Could not convert "
+      "variant of type (Double) into type (Currency)");
+  const size_t reversed = log.find("[TPaymentMethodDovraVoucher.DoPaymentPopup] Reversed : DVR-1");
+  const size_t given = log.find(
+      "[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable amount, voucher given back : DVR-1");
+  EXPECT_TRUE(unreadable < reversed && reversed < given && given != std::string::npos) << log;
+}
+
 TEST_F(PaymentFlow, AnUnreadableAnswerLeavesAnEarlierRedemptionHeld) {
   ASSERT_TRUE(Payment->DoPaymentPopup());
-  Payment->Answer = "{\"VoucherReference\":\"DVR-2\",\"VoucherCode\":\"C\"}";
+  Payment->Answer = "{\"DiscountAmount\":5,\"VoucherReference\":\"DVR-2\"}";
   EXPECT_ANY_THROW(Payment->DoPaymentPopup());
   EXPECT_EQ(Payment->GetAmount(), 0);
   EXPECT_TRUE(Payment->Redeemed());

@@ -1,0 +1,142 @@
+#include "DovraRedemptionMatch.h"
+
+#include <exception>
+
+#include "DovraMessages.h"
+
+namespace {
+
+bool IsInteger(const TJSONValue& v) {
+  return v.Kind() == TJSONKind::Integer || v.Kind() == TJSONKind::LargeInteger;
+}
+
+int64_t IntegerOf(const TJSONValue& v) {
+  return v.Kind() == TJSONKind::Integer ? v.AsInteger() : v.AsInt64();
+}
+
+// The member of an object document, or nullptr (also for a value that is no object).
+const TJSONValue* MemberOf(const TJSONValue& object, std::string_view name) {
+  const TJSONDocument* doc = object.Document();
+  return doc && doc->IsObject() ? object.Find(name) : nullptr;
+}
+
+const TJSONValue* TextOf(const TJSONValue& object, std::string_view name) {
+  const TJSONValue* v = MemberOf(object, name);
+  return v && v->Kind() == TJSONKind::Text ? v : nullptr;
+}
+
+bool IsAbsentOrNull(const TJSONValue* v) { return !v || v->IsNull(); }
+
+// One "LiveRedemptions" entry; a problem text when it is out of form.
+std::string ReadLiveRedemption(const TJSONValue& entry, TLiveRedemption& live) {
+  if (!entry.Document() || !entry.Document()->IsObject()) return "is not an object";
+  const TJSONValue* reference = TextOf(entry, "VoucherReference");
+  if (!reference || reference->AsText().empty()) return "has no \"VoucherReference\" text";
+  live.VoucherReference = reference->AsText();
+  const TJSONValue* store = MemberOf(entry, "StoreReference");
+  if (store && IsInteger(*store))
+    live.StoreReference = IntegerOf(*store);
+  else if (!IsAbsentOrNull(store))
+    return "has a \"StoreReference\" that is neither an integer nor null";
+  const TJSONValue* date = MemberOf(entry, "OrderDate");
+  if (date && date->Kind() == TJSONKind::Text)
+    live.OrderDate = date->AsText();
+  else if (!IsAbsentOrNull(date))
+    return "has an \"OrderDate\" that is neither text nor null";
+  try {
+    live.DiscountAmount = RedeemDiscountAmount(entry);
+  } catch (const std::exception&) {
+    return "has no \"DiscountAmount\" amount";
+  }
+  if (const TJSONValue* on = TextOf(entry, "RedeemedOn")) live.RedeemedOn = on->AsText();
+  return {};
+}
+
+}  // namespace
+
+bool RedemptionKeyOfRequest(const TJSONValue& request, TRedemptionKey& key) {
+  const TJSONValue* code = TextOf(request, "VoucherCode");
+  const TJSONValue* store = MemberOf(request, "StoreReference");
+  const TJSONValue* order = MemberOf(request, "VoucherOrder");
+  const TJSONValue* date = order ? TextOf(*order, "OrderDate") : nullptr;
+  if (!code || !store || !IsInteger(*store) || !date) return false;
+  key = {code->AsText(), IntegerOf(*store), date->AsText()};
+  return true;
+}
+
+std::string RedemptionKeyTextOfRequest(const TJSONValue& request) {
+  auto copy = [](const TJSONValue* v) { return v ? *v : TJSONValue(nullptr); };
+  const TJSONValue* order = MemberOf(request, "VoucherOrder");
+  return NewObjectDocument({"VoucherCode", copy(MemberOf(request, "VoucherCode")), "StoreReference",
+                            copy(MemberOf(request, "StoreReference")), "OrderDate",
+                            copy(order ? MemberOf(*order, "OrderDate") : nullptr)})
+      .ToJSON();
+}
+
+bool ReadRedemptionKeyText(std::string_view text, TRedemptionKey& key) {
+  const TJSONValue line = ParseJSONDocument(text);
+  const TJSONValue* code = TextOf(line, "VoucherCode");
+  const TJSONValue* store = MemberOf(line, "StoreReference");
+  const TJSONValue* date = TextOf(line, "OrderDate");
+  if (!code || !store || !IsInteger(*store) || !date) return false;
+  key = {code->AsText(), IntegerOf(*store), date->AsText()};
+  return true;
+}
+
+std::string VoucherStatusRequestText(std::string_view voucherCode) {
+  return NewObjectDocument({"VoucherCode", voucherCode}).ToJSON();
+}
+
+TVoucherStatusAnswer ReadVoucherStatusAnswer(std::string_view text, std::string_view voucherCode) {
+  TVoucherStatusAnswer answer;
+  const TJSONValue doc = ParseJSONDocument(text);
+  if (!doc.Document() || !doc.Document()->IsObject()) {
+    answer.Problem = "the answer is not a JSON object";
+    return answer;
+  }
+  const TJSONValue* success = MemberOf(doc, "Success");
+  if (!success || success->Kind() != TJSONKind::Boolean) {
+    answer.Problem = "the answer has no \"Success\" true or false";
+    return answer;
+  }
+  if (!success->AsBoolean()) {
+    const TJSONValue* message = TextOf(doc, "ErrorMessage");
+    answer.Readable = true;
+    answer.ErrorMessage = message ? message->AsText() : std::string();
+    return answer;
+  }
+  const TJSONValue* code = TextOf(doc, "VoucherCode");
+  if (!code || code->AsText() != voucherCode) {
+    answer.Problem = "the answer is not about the voucher code asked for";
+    return answer;
+  }
+  const TJSONValue* list = MemberOf(doc, "LiveRedemptions");
+  if (!list || !list->Document() || !list->Document()->IsArray()) {
+    answer.Problem = "the answer has no \"LiveRedemptions\" array";
+    return answer;
+  }
+  for (int32_t i = 0; i < list->Count(); ++i) {
+    TLiveRedemption live;
+    if (const std::string problem = ReadLiveRedemption(list->_(i), live); !problem.empty()) {
+      answer.Problem = "live redemption " + std::to_string(i + 1) + " " + problem;
+      answer.LiveRedemptions.clear();
+      return answer;
+    }
+    answer.LiveRedemptions.push_back(std::move(live));
+  }
+  answer.Readable = true;
+  answer.Success = true;
+  return answer;
+}
+
+TRedemptionMatch MatchLiveRedemptions(const std::vector<TLiveRedemption>& live,
+                                      const TRedemptionKey& key) {
+  TRedemptionMatch match;
+  for (const TLiveRedemption& r : live)
+    if (r.StoreReference == key.StoreReference && r.OrderDate == key.OrderDate)
+      match.References.push_back(r.VoucherReference);
+  match.Count = match.References.empty()       ? TRedemptionMatchCount::None
+                : match.References.size() == 1 ? TRedemptionMatchCount::One
+                                               : TRedemptionMatchCount::Several;
+  return match;
+}
