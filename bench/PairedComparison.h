@@ -6,6 +6,9 @@
 //   TPairedComparison comparison("What the program measures.");
 //   comparison.Add("parse/order200", {"dovra", ParseOurs}, {{"rapidjson", ParseTheirs}});
 //   return comparison.Main(argc, argv);
+//
+// With --smoke (see SmokeRun.h) every side runs once, briefly, and no table is printed: the
+// test suite's proof that the program still runs. Any benchmark error fails the program.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -18,6 +21,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "SmokeRun.h"
 
 class TPairedComparison {
  public:
@@ -37,16 +42,18 @@ class TPairedComparison {
     FCases.push_back({std::move(name), std::move(ours), std::move(theirs), std::move(setup)});
   }
 
-  // Handles --help and --pairs=N (default 5), runs the pairs with Google Benchmark's flags,
-  // prints the table. Returns the program's exit code.
+  // Handles --help, --smoke and --pairs=N (default 5), runs the pairs with Google Benchmark's
+  // flags, prints the table. Returns the program's exit code: 1 when a benchmark failed.
   int Main(int argc, char** argv) {
+    const bool smoke = BenchSmoke::Requested(argc, argv);
     int pairs = 5;
     std::vector<char*> rest;
     for (int i = 0; i < argc; ++i) {
+      if (i > 0 && BenchSmoke::IsFlag(argv[i])) continue;
       const std::string arg = argv[i];
       if (i > 0 && (arg == "--help" || arg == "-h")) {
         std::printf(
-            "Usage: %s [--pairs=N] [benchmark options]\n%s\n"
+            "Usage: %s [--pairs=N] [--smoke] [benchmark options]\n%s\n"
             "Every case runs our side and each comparison side in turn, N times (default 5),\n"
             "and ends with a table of the median of the per-pair ratios and their spread.\n\n",
             argv[0], FDescription.c_str());
@@ -65,17 +72,19 @@ class TPairedComparison {
         continue;
       }
       rest.push_back(argv[i]);
+      if (i == 0 && smoke) rest.push_back(BenchSmoke::kMinTimeFlag);  // given ones still win
     }
+    if (smoke) pairs = 1;
     int restCount = static_cast<int>(rest.size());
     rest.push_back(nullptr);
     Register(pairs);
     benchmark::Initialize(&restCount, rest.data());
     if (benchmark::ReportUnrecognizedArguments(restCount, rest.data())) return 1;
     TReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    PrintTable(reporter.Times());
+    const size_t ran = benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (!smoke) PrintTable(reporter.Times());
     benchmark::Shutdown();
-    return 0;
+    return BenchSmoke::Verdict(argv[0], ran, reporter.Errors());
   }
 
  private:
@@ -89,20 +98,24 @@ class TPairedComparison {
   };
 
   // Keeps each run's processor time per iteration (steadier than wall time when the machine is
-  // shared), in the order the runs came.
+  // shared), in the order the runs came, and counts the runs that failed.
   class TReporter : public benchmark::ConsoleReporter {
    public:
     void ReportRuns(const std::vector<Run>& runs) override {
-      for (const Run& run : runs)
+      for (const Run& run : runs) {
+        if (run.error_occurred) ++FErrors;
         if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0)
           FTimes[run.run_name.function_name].push_back(run.cpu_accumulated_time /
                                                        static_cast<double>(run.iterations));
+      }
       ConsoleReporter::ReportRuns(runs);
     }
     const TTimes& Times() const { return FTimes; }
+    int Errors() const { return FErrors; }
 
    private:
     TTimes FTimes;
+    int FErrors = 0;
   };
 
   static std::string RunName(const TCase& c, const TSide& side) { return c.Name + "/" + side.Name; }

@@ -25,8 +25,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr size_t kBlock = 2u << 20;
-constexpr size_t kLarge = 64u << 20;
+// The rotation block and the large input; a smoke run takes small ones.
+size_t gBlock = 2u << 20;
+size_t gLarge = 64u << 20;
 
 // Log text written by the module's own logger: voucher requests and responses as the client
 // logs them, with changing codes, amounts and references.
@@ -96,7 +97,7 @@ std::string MakeLogText(size_t size) {
 }
 
 const std::string& Text() {
-  static const std::string text = MakeLogText(kLarge);
+  static const std::string text = MakeLogText(gLarge);
   return text;
 }
 
@@ -178,13 +179,17 @@ void Decompress(benchmark::State& state, size_t block) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (BenchSmoke::Requested(argc, argv)) {
+    gBlock = 64u << 10;
+    gLarge = 256u << 10;
+  }
   TPairedComparison comparison(
       "The archive codec on log text written by the module's logger beside LZ4 (default) and\n"
       "zstd (level 1), in 2 MiB blocks as rotation makes them and as one 64 MiB input.");
   const auto milliseconds = [](benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond);
   };
-  for (const size_t size : {kBlock, kLarge}) {
+  for (const size_t size : {gBlock, gLarge}) {
     const std::string suffix = "/" + std::to_string(size >> 10) + "KiB";
     comparison.Add("compress" + suffix,
                    {"synlz", [size](benchmark::State& s) { Compress<Ours>(s, size); }},

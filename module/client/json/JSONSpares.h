@@ -15,15 +15,17 @@
 
 namespace JSONInternal {
 
-// Emptied member or item lists kept for reuse, filed by capacity (a power of two from 1 to 128
-// elements), with a bound on the elements kept in each bucket, so that lists of one shape kept
-// from earlier texts never leave no room for the lists of another.
+// Emptied member or item lists kept for reuse, filed by capacity (buckets of powers of two from
+// 1 to 255 elements), with a bound on the elements kept in each bucket, so that lists of one
+// shape kept from earlier texts never leave no room for the lists of another, and one on all
+// the elements kept.
 template <class T>
 class TSpareLists {
  public:
-  // An empty list with room for at least n elements. New lists get a power of two, so that
-  // lists of one shape, given back, are found again by the same need. Inlined into the parser,
-  // which takes one for nearly every object and array it reads.
+  // An empty list with room for at least n elements. New lists get just that room: lists of one
+  // shape, given back, are found again by the same need, and a document's lists stay small
+  // enough for the allocator's quick paths. Inlined into the parser, which takes one for nearly
+  // every object and array it reads.
   [[gnu::always_inline]] std::vector<T> Take(size_t n) {
     n = std::max<size_t>(n, 1);
     const size_t below = static_cast<size_t>(std::bit_width(n) - 1);  // may hold enough
@@ -34,11 +36,12 @@ class TSpareLists {
         std::vector<T> v = std::move(FLists[b].back());
         FLists[b].pop_back();
         FKept[b] -= v.capacity();
+        FKeptTotal -= v.capacity();
         return v;
       }
     }
     std::vector<T> v;
-    v.reserve(std::bit_ceil(n));
+    v.reserve(n);
     return v;
   }
 
@@ -48,16 +51,22 @@ class TSpareLists {
     const size_t capacity = v.capacity();
     if (capacity == 0) return;
     const size_t bucket = static_cast<size_t>(std::bit_width(capacity) - 1);
-    if (bucket >= kBuckets || FKept[bucket] + capacity > kMaxKeptPerBucket) return;
+    if (bucket >= kBuckets || FKept[bucket] + capacity > kMaxKeptPerBucket ||
+        FKeptTotal + capacity > kMaxKept)
+      return;
     FLists[bucket].push_back(std::move(v));
     FKept[bucket] += capacity;
+    FKeptTotal += capacity;
   }
 
  private:
   static constexpr size_t kBuckets = 8;
-  static constexpr size_t kMaxKeptPerBucket = 4096;
+  // Enough for the line objects of a large order (a few thousand lines) to be found again.
+  static constexpr size_t kMaxKeptPerBucket = 16384;
+  static constexpr size_t kMaxKept = 32768;
   std::array<std::vector<std::vector<T>>, kBuckets> FLists;
   std::array<size_t, kBuckets> FKept{};
+  size_t FKeptTotal = 0;
 };
 
 // What one thread keeps between documents: freed document blocks, emptied member and item lists,

@@ -169,6 +169,7 @@ TEST(JSONParseTexts, DecodesEscapes) {
   using namespace std::string_literals;
   EXPECT_EQ(ParseItem("\"x\0y\0\""s).AsText(), "x?y?");
   EXPECT_EQ(ParseItem("\"\\n\0\""s).AsText(), "\n?");
+  EXPECT_EQ(ParseItem("\"a\\\0b\0\\\0\""s).AsText(), "a?b??");  // escaped by a backslash too
   const TJSONValue named = ParseJSONDocument("{\"a\0\":1}"s);
   const TJSONValue* member = named.Find("a?");
   ASSERT_NE(member, nullptr);
