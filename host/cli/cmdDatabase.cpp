@@ -1,6 +1,7 @@
 #include "cmdDatabase.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -126,7 +127,10 @@ void AddStates(TDBTable& transactions, const TDBTable& log, const TDBTable& sale
     if (state.empty() && !CellText(transactions, row, "InvoiceNum").empty()) state = "linked";
     if (state.empty()) {
       const std::string& amount = CellText(transactions, row, "Amount");
-      state = !amount.empty() && std::strtod(amount.c_str(), nullptr) > 0 ? "paid" : "open";
+      // Read as the engine wrote it, whatever the process's locale says a decimal point is.
+      double paid = 0;
+      std::from_chars(amount.data(), amount.data() + amount.size(), paid);
+      state = paid > 0 ? "paid" : "open";
     }
     row.push_back(TDBCell{TDBCell::Textual, state});
   }
@@ -308,7 +312,8 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
                  "password is read the way libpq reads it (PGPASSWORD, ~/.pgpass, the URI)")
       ->default_str(ShownConnection(options.DatabasePath));
   app.add_option("--db-busy-ms", options.DatabaseBusyMs,
-                 "how long a database locked by another program is waited for, in milliseconds")
+                 "how long a database locked by another program is waited for, in milliseconds; "
+                 "on PostgreSQL every call ends within this plus 2000")
       ->capture_default_str()
       ->check(Milliseconds(0));
   app.add_option(

@@ -34,12 +34,15 @@ class IDBSink {
 };
 
 // The outcome of one call on an engine. Error is set whenever the call failed; nothing ran then
-// (the engine rolled back), except that Unknown marks a write whose commit answer was lost: it may
-// stand in the database, and it is not run again.
+// (the engine rolled back), except that Unknown marks a write whose commit answer was lost and
+// whose outcome the server could not tell: it may stand in the database, and it is not run again.
+// Note: what the engine had to find out for a call that succeeded (a lost commit answer that the
+// server says committed), for the trace.
 struct TDBRun {
   int64_t Changed = 0;
   std::string Error;
   bool Unknown = false;
+  std::string Note;
 };
 
 class IDBEngine;

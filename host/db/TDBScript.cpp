@@ -322,9 +322,11 @@ class TCall {
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - FStart)
             .count();
+    // Fixed three decimals, whatever the process's locale says a decimal point is.
     char elapsed[32];
-    snprintf(elapsed, sizeof elapsed, "%.3f", ms);
-    Member("ms", elapsed);
+    const auto end =
+        std::to_chars(elapsed, elapsed + sizeof elapsed, ms, std::chars_format::fixed, 3).ptr;
+    Member("ms", std::string(elapsed, end));
     Member(outcome, json);
     FLine += "}\n";
     // One write per line: lines of several tills appending to one file stay whole.
@@ -385,12 +387,14 @@ struct TDBScript::TState {
   // failure given to call.
   bool Run(TCall& call, const std::string& sql, bool write, IDBSink* sink, int64_t& changed) {
     std::string sent, error;
-    if (!Engine->Rewrite(sql, sent, error)) {
+    if (!SqlStatementStarts(sql, error) || !Engine->Rewrite(sql, sent, error)) {
       call.Fail(error);
       return false;
     }
     call.Sent(sent);
     TDBRun run = Engine->Run(sent, write, sink);
+    if (!run.Note.empty()) call.Text("note", run.Note);
+    if (run.Unknown) call.Member("outcome", "\"unknown\"");
     if (!run.Error.empty()) {
       call.Fail(run.Error);
       return false;

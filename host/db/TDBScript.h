@@ -4,7 +4,9 @@
 //
 // Every call runs as one transaction on the engine: a batch that fails part-way changes nothing
 // (an insert whose identity could not be read back leaves no orphan row). A busy database is
-// waited for up to the busy time-out. A batch must not hold BEGIN/COMMIT of its own. Failures
+// waited for up to the busy time-out. A batch must not hold BEGIN/COMMIT of its own: each of its
+// statements must begin as the module's and the till's do (SqlStatementStarts), else the call
+// fails naming what it found, and nothing is sent. Failures
 // come back through the result, LastError and one line on stderr, "sarn-till: database: <what
 // failed>: <message>"; nothing is thrown.
 //
@@ -22,8 +24,10 @@
 // when no row had the column), "rows" (QueryJSON, QueryTable: the number of rows) or "exists"
 // (TableExists, Tables), and "error" in place of it when the call failed. QueryValue adds "column",
 // ExecuteFile gives the file as "format". Texts are written byte for byte (JSON escapes for
-// quotes, backslashes and control bytes only). A connection is only ever shown with its
-// password masked.
+// quotes, backslashes and control bytes only). A write whose commit answer was lost gets
+// "outcome":"unknown" beside its "error" when the server could not tell what became of it, and
+// "note" when the engine found out that it committed after all. A connection is only ever shown
+// with its password masked.
 #pragma once
 
 #include <functional>

@@ -44,7 +44,9 @@ std::vector<TSqlToken> SqlTokens(const std::string& s) {
       continue;
     }
     if (c == '-' && i + 1 < s.size() && s[i + 1] == '-') {
-      end = s.find('\n', i);
+      // PostgreSQL ends a line comment at CR as well as LF: so does this reader, or a lone CR
+      // would hide the rest of the line from every check made on the code.
+      end = s.find_first_of("\r\n", i);
       end = end == std::string::npos ? s.size() : end;
       kind = TSqlTokenKind::Comment;
     } else if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') {
@@ -143,4 +145,68 @@ std::string LocalTimestampText() {
                          local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                          local.tm_min, local.tm_sec, now.tv_nsec / 1000000);
   return std::string(text, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+namespace {
+
+// IF [(] OBJECT_ID ( 'name' [, 'type'] ) IS NULL [)] CREATE TABLE, at code token k.
+bool IsTableGuard(const std::string& s, const std::vector<TSqlToken>& t, size_t k) {
+  auto word = [&](size_t at, std::string_view w) {
+    return at < t.size() && t[at].Kind == TSqlTokenKind::Word &&
+           SameWord(std::string_view(s).substr(t[at].Begin, t[at].End - t[at].Begin), w);
+  };
+  auto punct = [&](size_t at, char c) {
+    return at < t.size() && t[at].Kind == TSqlTokenKind::Punct && s[t[at].Begin] == c;
+  };
+  auto literal = [&](size_t at) { return at < t.size() && t[at].Kind == TSqlTokenKind::Literal; };
+  if (!word(k++, "IF")) return false;
+  const bool outer = punct(k, '(');
+  if (outer) ++k;
+  if (!word(k, "OBJECT_ID") || !punct(k + 1, '(') || !literal(k + 2)) return false;
+  k += 3;
+  if (punct(k, ',')) {
+    if (!literal(k + 1)) return false;
+    k += 2;
+  }
+  if (!punct(k, ')') || !word(k + 1, "IS") || !word(k + 2, "NULL")) return false;
+  k += 3;
+  if (outer && !punct(k++, ')')) return false;
+  return word(k, "CREATE") && word(k + 1, "TABLE");
+}
+
+// Whether code token k begins a statement the way the module's and the till's do.
+bool AllowedStart(const std::string& s, const std::vector<TSqlToken>& t, size_t k) {
+  auto word = [&](size_t at, std::string_view w) {
+    return at < t.size() && t[at].Kind == TSqlTokenKind::Word &&
+           SameWord(std::string_view(s).substr(t[at].Begin, t[at].End - t[at].Begin), w);
+  };
+  return word(k, "SELECT") || word(k, "INSERT") || word(k, "UPDATE") || word(k, "DELETE") ||
+         (word(k, "CREATE") && word(k + 1, "TABLE")) || IsTableGuard(s, t, k);
+}
+
+}  // namespace
+
+bool SqlStatementStarts(const std::string& sql, std::string& error) {
+  std::vector<TSqlToken> code = SqlTokens(sql);
+  code.erase(std::remove_if(code.begin(), code.end(),
+                            [](const TSqlToken& t) { return t.Kind == TSqlTokenKind::Comment; }),
+             code.end());
+  bool starts = true;
+  for (size_t k = 0; k < code.size(); ++k) {
+    const TSqlToken& t = code[k];
+    if (t.Kind == TSqlTokenKind::Punct && sql[t.Begin] == ';') {
+      starts = true;
+      continue;
+    }
+    if (!starts) continue;
+    starts = false;
+    const std::string_view first = std::string_view(sql).substr(t.Begin, t.End - t.Begin);
+    if (AllowedStart(sql, code, k)) continue;
+    error = "a statement begins with \"" + std::string(first.substr(0, 40)) + "\" at offset " +
+            std::to_string(t.Begin) +
+            "; a call's statements may begin only with SELECT, INSERT, UPDATE, DELETE, CREATE "
+            "TABLE or IF OBJECT_ID(...) IS NULL CREATE TABLE";
+    return false;
+  }
+  return true;
 }

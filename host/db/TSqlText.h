@@ -19,8 +19,16 @@ struct TSqlToken {
   bool Closed = true;  // false: a literal, quoted name or block comment that runs off the end
 };
 
+// A line comment runs from "--" to the next CR or LF (PostgreSQL ends it at either).
 // The tokens of the text, blanks left out (comments kept: a rewrite must not move code into one).
 std::vector<TSqlToken> SqlTokens(const std::string& sql);
+
+// Whether every statement of the text begins as the module's and the till's own statements do:
+// SELECT, INSERT, UPDATE, DELETE, CREATE TABLE, or the guard IF [(] OBJECT_ID( 'T'[, 'U'] ) IS
+// NULL [)] CREATE TABLE. A statement begins at the start of the text and after every ";"
+// (comments do not count). Anything else (END, COMMIT, SET, BEGIN, PRAGMA, ...) could end the
+// call's one transaction or change its session: false with the start found, named, and where.
+bool SqlStatementStarts(const std::string& sql, std::string& error);
 
 // ASCII letters compared without regard to case.
 bool SameWord(std::string_view a, std::string_view b);

@@ -1,6 +1,7 @@
 #include "TillPayment.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <limits>
 #include <ostream>
@@ -65,10 +66,11 @@ void OnChanged(void* context, IPaymentMethod* sender) {
 void OnPaymentEntry(void* context, int32_t first, int32_t second, const std::string& code, int32_t,
                     int32_t, double amount, int32_t, int32_t) {
   auto* receipt = static_cast<TReceipt*>(context);
+  // Four decimals with a point, whatever the process's locale says.
   char buf[64];
-  snprintf(buf, sizeof buf, "%.4f", amount);
-  *receipt->Out << "receipt: payment entry " << code << " amount " << buf << " (context " << first
-                << "," << second << ")\n";
+  const auto end = std::to_chars(buf, buf + sizeof buf, amount, std::chars_format::fixed, 4).ptr;
+  *receipt->Out << "receipt: payment entry " << code << " amount " << std::string(buf, end)
+                << " (context " << first << "," << second << ")\n";
 }
 
 void OnPaymentCode(void* context, int32_t first, int32_t second, const std::string& code) {

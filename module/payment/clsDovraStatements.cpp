@@ -75,3 +75,10 @@ std::string QuotedSQLText(std::string_view text) {
   quoted += '\'';
   return quoted;
 }
+
+std::string ColumnText(const std::string& text, size_t length) {
+  if (text.size() <= length) return text;
+  size_t end = length;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}

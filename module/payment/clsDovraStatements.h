@@ -20,3 +20,12 @@ const std::string& InvoiceRowsStatement();
 // text as an SQL string literal: in single quotes, every single quote inside doubled, a NUL byte
 // as "?".
 std::string QuotedSQLText(std::string_view text);
+
+// The length of the text columns long texts go into (the module's schema): [RedeemJSON] and
+// [DovraLog].[Message], VARCHAR(1000). An engine that enforces it refuses a longer text, and the
+// payment with it.
+constexpr size_t DovraTextColumnLength = 1000;
+
+// text cut to at most length bytes, never inside a UTF-8 sequence: no more characters than the
+// column takes on any engine (SQL Server counts bytes, PostgreSQL characters).
+std::string ColumnText(const std::string& text, size_t length = DovraTextColumnLength);

@@ -123,9 +123,14 @@ int32_t TPaymentMethodDovraVoucher::LogActivity(const std::string& activityClass
                                                 const std::string& message) {
   const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>();
   if (!db) AssertionFailed("Could not create DBScript", PaymentUnit, LogActivityAssertLine);
+  // A message longer than its column would fail the insert on an engine that enforces it: the
+  // row gets what fits, the module log the whole text.
+  const std::string recorded = ColumnText(message);
+  if (recorded.size() < message.size())
+    ModLog::Info("[TPaymentMethodDovraVoucher.LogActivity] Message cut to its column : %", message);
   return db->Execute(
       ActivityInsertStatement(),
-      {QuotedSQLText(LocalTimestamp()), QuotedSQLText(activityClass), QuotedSQLText(message)});
+      {QuotedSQLText(LocalTimestamp()), QuotedSQLText(activityClass), QuotedSQLText(recorded)});
 }
 
 int32_t TPaymentMethodDovraVoucher::CreateTransaction() {
@@ -145,10 +150,16 @@ bool TPaymentMethodDovraVoucher::RecordPayment(const std::string& reference,
                                                const std::string& redeemResponseText,
                                                TCurrency amount) {
   const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>();
+  // A merely long answer still records and pays: the row keeps what fits its column, the module
+  // log the whole answer. A reference longer than its column cannot be recorded faithfully and
+  // is refused by the engine as before.
+  const std::string answer = ColumnText(redeemResponseText);
+  if (answer.size() < redeemResponseText.size())
+    ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Redeem answer cut to its column : %",
+                 redeemResponseText);
   const bool recorded =
-      db && db->Execute(PaymentUpdateStatement(),
-                        {QuotedSQLText(reference), QuotedSQLText(redeemResponseText), amount,
-                         FTransactionID}) >= 1;
+      db && db->Execute(PaymentUpdateStatement(), {QuotedSQLText(reference), QuotedSQLText(answer),
+                                                   amount, FTransactionID}) >= 1;
   if (!recorded)
     ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Could not record redemption : %",
                  reference);

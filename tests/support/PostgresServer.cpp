@@ -63,6 +63,19 @@ bool TPostgresSession::Exec(const std::string& sql, std::string& error) {
   return false;
 }
 
+std::string TPostgresSession::Value(const std::string& sql, std::string& error) {
+  if (!Connected()) {
+    error = "cannot connect: " + Trimmed(FConn ? PQerrorMessage(FConn) : "out of memory");
+    return "";
+  }
+  std::unique_ptr<PGresult, void (*)(PGresult*)> r(PQexec(FConn, sql.c_str()), PQclear);
+  if (PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
+    error = sql + ": " + Trimmed(PQerrorMessage(FConn));
+    return "";
+  }
+  return PQntuples(r.get()) > 0 && PQnfields(r.get()) > 0 ? PQgetvalue(r.get(), 0, 0) : "";
+}
+
 TPostgresDatabase::~TPostgresDatabase() {
   if (FName.empty()) return;
   std::string ignored;

@@ -59,6 +59,9 @@ class TPostgresSession {
   bool Connected() const;
   // Runs the statements; false with the server's message.
   bool Exec(const std::string& sql, std::string& error);
+  // The first column of the first row of the statement's result; empty when there is none or
+  // the statement failed (error says why).
+  std::string Value(const std::string& sql, std::string& error);
 
  private:
   struct pg_conn* FConn = nullptr;

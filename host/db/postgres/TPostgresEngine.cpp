@@ -2,11 +2,20 @@
 
 #include <libpq-fe.h>
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <thread>
@@ -50,6 +59,15 @@ struct TKeptResult {
   std::vector<std::vector<TDBCell>> Rows;
 };
 
+// A float as the server writes it, read without regard to the process's locale.
+std::string FloatText(const char* value, int size) {
+  double number = 0;
+  const auto read = std::from_chars(value, value + size, number);
+  if (read.ec == std::errc::result_out_of_range)
+    return FloatCellText(value[0] == '-' ? -HUGE_VAL : HUGE_VAL);
+  return FloatCellText(number);
+}
+
 TDBCell CellOf(const PGresult* result, int row, int column) {
   TDBCell cell;
   if (PQgetisnull(result, row, column)) return cell;
@@ -69,7 +87,7 @@ TDBCell CellOf(const PGresult* result, int row, int column) {
     case 700:  // real, double precision
     case 701:
       cell.Kind = TDBCell::Float;
-      cell.Text = FloatCellText(strtod(value, nullptr));
+      cell.Text = FloatText(value, size);
       break;
     case 1700:  // numeric: its exact digits
       cell.Kind = TDBCell::Float;
@@ -82,12 +100,61 @@ TDBCell CellOf(const PGresult* result, int row, int column) {
   return cell;
 }
 
+// The bound of a call (see the header): the server ends a statement at the busy time plus
+// kStatementMarginMs (statement_timeout, rolled back by the server itself); the till stops
+// waiting for any answer at the busy time plus kCallMarginMs and gives the connection up, so a
+// stopped backend or a link gone quiet fails the call instead of holding the till.
+constexpr int32_t kStatementMarginMs = 1000;
+constexpr int32_t kCallMarginMs = 2000;
+// A commit whose answer was lost is asked after on a new connection, for at most this long.
+constexpr int32_t kResolveMs = 2000;
+
+// The till's own zone as PostgreSQL names it: TZ as the C library reads it (an IANA name or a
+// POSIX rule; a path into the zone files gives the name after "zoneinfo/"), else the zone
+// /etc/localtime stands for; empty when it has no name.
+std::string TillZoneName() {
+  std::string path = "/etc/localtime";
+  if (const char* tz = getenv("TZ")) {
+    std::string zone = tz;
+    if (zone.empty()) return "UTC";  // the C library's reading of an empty TZ
+    if (zone[0] == ':') zone.erase(0, 1);
+    if (!zone.empty() && zone[0] != '/') return zone;
+    if (!zone.empty()) path = zone;
+  }
+  std::error_code ec;
+  const std::string target = std::filesystem::canonical(path, ec).string();
+  for (const char* folder : {"zoneinfo/posix/", "zoneinfo/right/", "zoneinfo/"})
+    if (const size_t at = target.find(folder); !ec && at != std::string::npos)
+      return target.substr(at + strlen(folder));
+  if (path == "/etc/localtime") {
+    std::ifstream named("/etc/timezone");
+    std::string zone;
+    if (std::getline(named, zone) && !zone.empty()) return zone;
+  }
+  return "";
+}
+
+// The till's present offset from UTC as SET TIME ZONE takes it (the zone without a name: its
+// offset of today).
+std::string TillZoneOffset() {
+  const time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  const long offset = local.tm_gmtoff;
+  const long magnitude = offset < 0 ? -offset : offset;
+  char text[64];
+  snprintf(text, sizeof text, "INTERVAL '%c%02ld:%02ld' HOUR TO MINUTE", offset < 0 ? '-' : '+',
+           magnitude / 3600, magnitude / 60 % 60);
+  return text;
+}
+
 class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
  public:
-  explicit TPostgresEngine(TPostgresOptions options) : F(std::move(options)) {}
+  explicit TPostgresEngine(TPostgresOptions options)
+      : F(std::move(options)), FSecrets(F.Connection) {}
   ~TPostgresEngine() override { Close(); }
 
-  std::string Shown() override { return MaskedPostgresConnection(F.Connection); }
+  std::string Shown() override { return FSecrets.Shown(); }
 
   bool Exists(std::string& error) override { return Connect(error); }
 
@@ -107,7 +174,10 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
       run.Error = "the statement holds a NUL byte at offset " + std::to_string(nul);
       return run;
     }
-    const auto deadline = TClock::now() + std::chrono::milliseconds(F.BusyTimeoutMs);
+    const auto start = TClock::now();
+    FTimedOut = false;
+    const auto busyEnd = start + std::chrono::milliseconds(Busy());
+    FDeadline = busyEnd + std::chrono::milliseconds(kCallMarginMs);
     auto pause = std::chrono::milliseconds(5);
     bool reopened = false;
     for (;;) {
@@ -119,13 +189,14 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
         return run;
       }
       if (outcome == TOutcome::Gone && !reopened) {
-        // Nothing was committed: the statement never reached a COMMIT.
+        // Nothing was committed: the statement never reached a COMMIT, or the server says the
+        // transaction was rolled back.
         reopened = true;
         Close();
         run = TDBRun{};
         continue;
       }
-      if ((state == "40001" || state == "40P01") && TClock::now() + pause < deadline) {
+      if ((state == "40001" || state == "40P01") && TClock::now() + pause < busyEnd) {
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::milliseconds(200));
         run = TDBRun{};
@@ -152,16 +223,75 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
  private:
   enum class TOutcome { Done, Failed, Gone };
 
+  int32_t Busy() const { return std::max<int32_t>(F.BusyTimeoutMs, 1); }
   bool Gone() const { return !FConn || PQstatus(FConn) == CONNECTION_BAD; }
+  std::string Message(const char* text) const { return FSecrets.Masked(Trimmed(text)); }
+  std::string ConnectionMessage() const {
+    return Message(FConn ? PQerrorMessage(FConn) : "not connected");
+  }
+
+  // The next result of what was sent, waiting no longer than the deadline; null when there is
+  // none left, or with FTimedOut set when the server did not answer in time.
+  TResultPtr Next(TClock::time_point deadline) {
+    while (FConn && PQisBusy(FConn)) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+      if (left <= 0) {
+        FTimedOut = true;
+        return Result(nullptr);
+      }
+      pollfd wait{PQsocket(FConn), POLLIN, 0};
+      const int ready = poll(&wait, 1, static_cast<int>(std::min<long long>(left, 1000)));
+      if (ready < 0 && errno != EINTR) break;
+      if (ready > 0 && !PQconsumeInput(FConn)) break;  // the connection broke
+    }
+    return Result(FConn ? PQgetResult(FConn) : nullptr);
+  }
+
+  // Sends one command and waits for it: its first failed result, else its last one; null when it
+  // could not be sent or the server did not answer by the deadline (FTimedOut).
+  TResultPtr Exec(const std::string& sql, TClock::time_point deadline) {
+    if (!FConn || !PQsendQuery(FConn, sql.c_str())) return Result(nullptr);
+    return Collect(deadline);
+  }
+  TResultPtr Collect(TClock::time_point deadline) {
+    TResultPtr kept = Result(nullptr);
+    for (TResultPtr r = Next(deadline); r; r = Next(deadline)) {
+      const ExecStatusType status = PQresultStatus(kept.get());
+      if (kept && (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE)) continue;
+      kept = std::move(r);
+    }
+    return FTimedOut ? Result(nullptr) : std::move(kept);
+  }
+
+  static bool Is(const TResultPtr& r, ExecStatusType status) {
+    return r && PQresultStatus(r.get()) == status;
+  }
 
   bool Connect(std::string& error) {
     if (FConn && PQstatus(FConn) == CONNECTION_OK) return true;
     Close();
-    // Defaults first: what the connection text says overrides them; the encoding is ours.
+    FTimedOut = false;
+    // Defaults first: what the connection text says overrides them; the encoding is ours. The
+    // TCP settings find a link gone quiet: keepalives while waiting, tcp_user_timeout while
+    // sending, both within the call's bound.
     const std::string application = F.ApplicationName;
-    const char* keys[] = {"connect_timeout", "application_name", "dbname", "client_encoding",
-                          nullptr};
-    const char* values[] = {"5", application.c_str(), F.Connection.c_str(), "UTF8", nullptr};
+    const std::string userTimeout = std::to_string(Busy() + kCallMarginMs);
+    const char* keys[] = {"connect_timeout",     "application_name",
+                          "keepalives",          "keepalives_idle",
+                          "keepalives_interval", "keepalives_count",
+                          "tcp_user_timeout",    "dbname",
+                          "client_encoding",     nullptr};
+    const char* values[] = {"5",
+                            application.c_str(),
+                            "1",
+                            "5",
+                            "1",
+                            "3",
+                            userTimeout.c_str(),
+                            F.Connection.c_str(),
+                            "UTF8",
+                            nullptr};
     PGconn* conn = PQconnectdbParams(keys, values, 1);
     const std::string where = "cannot connect to " + Shown();
     if (!conn) {
@@ -169,11 +299,18 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
       return false;
     }
     if (PQstatus(conn) != CONNECTION_OK) {
-      error = where + ": " + Trimmed(PQerrorMessage(conn));
+      error = where + ": " + Message(PQerrorMessage(conn));
       PQfinish(conn);
       return false;
     }
     FConn = conn;
+    if (PQserverVersion(conn) < 100000) {
+      const char* version = PQparameterStatus(conn, "server_version");
+      error = where + ": the server is PostgreSQL " + (version ? version : "(unknown version)") +
+              "; the till needs version 10 or later";
+      Close();
+      return false;
+    }
     const char* encoding = PQparameterStatus(conn, "server_encoding");
     if (!encoding || std::string(encoding) != "UTF8") {
       error = where + ": the database is encoded " + (encoding ? encoding : "(unknown)") +
@@ -181,15 +318,28 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
       Close();
       return false;
     }
-    const std::string lockWait = std::to_string(std::max<int32_t>(F.BusyTimeoutMs, 1)) + "ms";
-    // Notices ("already exists, skipping") are no news for a till: only warnings reach stderr.
+    // The session's settings are the till's, whatever the database or role says: its clock
+    // (GETDATE() as the module's own time stamps), dates and intervals in ISO form, floats
+    // with every digit, the lock wait and the statement bound. Notices ("already exists,
+    // skipping") are no news for a till: only warnings reach stderr.
+    const auto deadline = TClock::now() + std::chrono::milliseconds(Busy() + kCallMarginMs);
     const std::string setup =
         "SET standard_conforming_strings = on; SET client_min_messages = warning; "
-        "SET lock_timeout = '" +
-        lockWait + "'";
-    TResultPtr set = Result(PQexec(conn, setup.c_str()));
-    if (PQresultStatus(set.get()) != PGRES_COMMAND_OK) {
-      error = where + ": cannot set up the session: " + Trimmed(PQerrorMessage(conn));
+        "SET DateStyle = 'ISO, MDY'; SET IntervalStyle = 'postgres'; "
+        "SET extra_float_digits = 3; SET lock_timeout = '" +
+        std::to_string(Busy()) + "ms'; SET statement_timeout = '" +
+        std::to_string(Busy() + kStatementMarginMs) + "ms'";
+    // The zone by its name, in the same round trip; a zone the server does not know by that
+    // name is given as the till's present offset (a failed SET undoes the whole text).
+    const std::string zone = TillZoneName();
+    TResultPtr set = Result(nullptr);
+    if (!zone.empty()) set = Exec(setup + "; SET TimeZone = " + SqlStringLiteral(zone), deadline);
+    if (!Is(set, PGRES_COMMAND_OK) && !FTimedOut && !Gone())
+      set = Exec(setup + "; SET TIME ZONE " + TillZoneOffset(), deadline);
+    if (!Is(set, PGRES_COMMAND_OK)) {
+      error = where + ": cannot set up the session (time zone " +
+              (zone.empty() ? TillZoneOffset() : zone) +
+              "): " + (FTimedOut ? std::string("no answer in time") : ConnectionMessage());
       Close();
       return false;
     }
@@ -215,12 +365,15 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
       for (const char c : table) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
       quoted += '"';
       const char* params[] = {quoted.c_str()};
-      TResultPtr r = Result(PQexecParams(
-          FConn,
-          "SELECT attname FROM pg_attribute WHERE attrelid = to_regclass($1) AND attnum > 0 "
-          "AND NOT attisdropped AND attidentity <> '' ORDER BY attnum LIMIT 1",
-          1, nullptr, params, nullptr, nullptr, 0));
-      if (PQresultStatus(r.get()) == PGRES_TUPLES_OK) {
+      const auto deadline = TClock::now() + std::chrono::milliseconds(Busy() + kCallMarginMs);
+      TResultPtr r = Result(nullptr);
+      if (PQsendQueryParams(
+              FConn,
+              "SELECT attname FROM pg_attribute WHERE attrelid = to_regclass($1) AND attnum > 0 "
+              "AND NOT attisdropped AND attidentity <> '' ORDER BY attnum LIMIT 1",
+              1, nullptr, params, nullptr, nullptr, 0))
+        r = Collect(deadline);
+      if (Is(r, PGRES_TUPLES_OK)) {
         if (PQntuples(r.get()) == 0) {
           error = "SCOPE_IDENTITY(): the table " + table + " has no identity column";
           return false;
@@ -229,79 +382,140 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
         FIdentities[table] = column;
         return true;
       }
-      if (!Gone()) break;
+      if (FTimedOut || !Gone()) break;
       Close();  // a lost connection: nothing ran, open it anew once
     }
-    error = "cannot read the identity column of " + table + ": " + Trimmed(PQerrorMessage(FConn));
+    error = "cannot read the identity column of " + table + ": " +
+            (FTimedOut ? "no answer from the server in time" : ConnectionMessage());
+    if (FTimedOut) Close();
     return false;
   }
 
-  // One run of the call. Gone: the connection broke before COMMIT was sent.
+  // One run of the call. Gone: nothing was committed (the connection broke before COMMIT was
+  // sent, or the server says the transaction was rolled back), so it may run again.
+  //
+  // The transaction's opening, its statements and what follows them go to the server in one
+  // text, one round trip: a read commits in it too (a read run again changes nothing); a write
+  // asks there for its transaction's id (what to ask the server about should the commit's
+  // answer be lost) and commits in a second round trip, so that a connection lost before it
+  // cannot have committed anything. The server runs such a text up to its first error and
+  // skips the rest, leaving the transaction open for the ROLLBACK.
   TOutcome Attempt(const std::string& sent, bool write, std::vector<TKeptResult>& kept, TDBRun& run,
                    std::string& state) {
     if (!Connect(run.Error)) return TOutcome::Failed;
-    TResultPtr begin = Result(PQexec(FConn, write ? "BEGIN ISOLATION LEVEL SERIALIZABLE"
-                                                  : "BEGIN ISOLATION LEVEL SERIALIZABLE "
-                                                    "READ ONLY"));
-    if (PQresultStatus(begin.get()) != PGRES_COMMAND_OK) return Broken(run, state, begin.get(), 0);
+    std::string batch = write ? "BEGIN ISOLATION LEVEL SERIALIZABLE;"
+                              : "BEGIN ISOLATION LEVEL SERIALIZABLE READ ONLY;";
+    size_t opening = 1;  // results before the call's own
     if (write && ContainsWord(sent, "CREATE TABLE")) {
       // Catalogue rows are not covered by serializable isolation: two tills creating one table
       // at once would collide on them. One lock makes them take turns.
-      TResultPtr lock = Result(PQexec(FConn, "SELECT pg_advisory_xact_lock(7336014)"));
-      if (PQresultStatus(lock.get()) != PGRES_TUPLES_OK) return Broken(run, state, lock.get(), 0);
+      batch += "SELECT pg_advisory_xact_lock(7336014);";
+      ++opening;
     }
-    if (!PQsendQuery(FConn, sent.c_str())) return Broken(run, state, nullptr, 0);
-    int number = 0;
-    TResultPtr failure = Result(nullptr);
-    int failedAt = 0;
-    for (TResultPtr r = Result(PQgetResult(FConn)); r; r = Result(PQgetResult(FConn))) {
-      ++number;
-      const ExecStatusType status = PQresultStatus(r.get());
+    // A line break first: the call's text may end in a line comment.
+    batch += sent + (write ? "\n;SELECT txid_current_if_assigned()" : "\n;COMMIT");
+    if (!PQsendQuery(FConn, batch.c_str())) return Broken(run, state, nullptr, 0);
+    std::vector<TResultPtr> results;
+    for (TResultPtr r = Next(FDeadline); r; r = Next(FDeadline)) results.push_back(std::move(r));
+    if (FTimedOut || Gone()) return Broken(run, state, nullptr, 0);
+    for (size_t i = 0; i < results.size(); ++i) {
+      const ExecStatusType status = PQresultStatus(results[i].get());
       if (status == PGRES_FATAL_ERROR || status == PGRES_NONFATAL_ERROR ||
           status == PGRES_BAD_RESPONSE) {
-        if (!failure) {
-          failure = std::move(r);
-          failedAt = number;
-        }
-        continue;
+        const int number = i < opening ? 0 : static_cast<int>(i - opening + 1);
+        return Broken(run, state, results[i].get(), number);
       }
-      if (failure) continue;
-      const std::string command = PQcmdStatus(r.get());
+    }
+    if (results.size() < opening + 1) return Broken(run, state, nullptr, 0);
+    for (size_t i = opening; i + 1 < results.size(); ++i) {
+      PGresult* r = results[i].get();
+      const std::string command = PQcmdStatus(r);
       if (StartsWith(command, "INSERT") || StartsWith(command, "UPDATE") ||
           StartsWith(command, "DELETE") || StartsWith(command, "MERGE"))
-        run.Changed += atoll(PQcmdTuples(r.get()));
-      if (status == PGRES_TUPLES_OK && PQnfields(r.get()) > 0) {
+        run.Changed += atoll(PQcmdTuples(r));
+      if (PQresultStatus(r) == PGRES_TUPLES_OK && PQnfields(r) > 0) {
         TKeptResult& result = kept.emplace_back();
-        const int columns = PQnfields(r.get());
-        for (int c = 0; c < columns; ++c) result.Columns.emplace_back(PQfname(r.get(), c));
-        for (int row = 0; row < PQntuples(r.get()); ++row) {
+        const int columns = PQnfields(r);
+        for (int c = 0; c < columns; ++c) result.Columns.emplace_back(PQfname(r, c));
+        for (int row = 0; row < PQntuples(r); ++row) {
           std::vector<TDBCell>& cells = result.Rows.emplace_back();
-          for (int c = 0; c < columns; ++c) cells.push_back(CellOf(r.get(), row, c));
+          for (int c = 0; c < columns; ++c) cells.push_back(CellOf(r, row, c));
         }
       }
     }
-    if (failure || Gone()) return Broken(run, state, failure.get(), failedAt);
-    TResultPtr commit = Result(PQexec(FConn, "COMMIT"));
-    if (PQresultStatus(commit.get()) == PGRES_COMMAND_OK) return TOutcome::Done;
-    if (Gone()) {
-      run.Unknown = write;
-      run.Error = "the connection to " + Shown() +
-                  " was lost before the commit was answered: the call may or may not have taken "
-                  "effect, and it is not run again";
-      Close();
-      return TOutcome::Failed;
-    }
+    if (!write) return TOutcome::Done;  // the last result is the COMMIT's, and it succeeded
+    const PGresult* id = results.back().get();
+    std::string xid;
+    if (PQntuples(id) == 1 && PQnfields(id) == 1 && !PQgetisnull(id, 0, 0))
+      xid = PQgetvalue(id, 0, 0);
+    TResultPtr commit = Exec("COMMIT", FDeadline);
+    if (Is(commit, PGRES_COMMAND_OK)) return TOutcome::Done;
+    if (FTimedOut || Gone()) return Resolve(xid, run);
     return Broken(run, state, commit.get(), 0);
+  }
+
+  // The commit was sent and its answer lost: what became of the transaction, asked on a new
+  // connection. Committed: the call is done. Rolled back, or it wrote nothing: as if the
+  // connection had broken before the commit. Otherwise the outcome is unknown, and the call is
+  // failed without being run again.
+  TOutcome Resolve(const std::string& xid, TDBRun& run) {
+    const std::string lost = "the connection to " + Shown() +
+                             (FTimedOut ? " gave no answer to the commit in time"
+                                        : " was lost before the commit was answered");
+    Close();
+    if (xid.empty()) {
+      run.Error = lost + " (the call had written nothing)";
+      return TOutcome::Gone;
+    }
+    FDeadline = TClock::now() + std::chrono::milliseconds(kResolveMs);
+    std::string why = "the server cannot be asked";
+    std::string connectError;
+    while (Connect(connectError)) {
+      TResultPtr status = Exec("SELECT txid_status(" + xid + ")", FDeadline);
+      if (!Is(status, PGRES_TUPLES_OK) || PQntuples(status.get()) != 1) {
+        why = "the server cannot tell: " +
+              (FTimedOut ? std::string("no answer in time") : ConnectionMessage());
+        break;
+      }
+      const std::string said =
+          PQgetisnull(status.get(), 0, 0) ? "" : PQgetvalue(status.get(), 0, 0);
+      if (said == "committed") {
+        run.Note = lost + "; the server says transaction " + xid + " committed";
+        return TOutcome::Done;
+      }
+      if (said == "aborted") {
+        run.Error = lost + "; the server says transaction " + xid + " was rolled back";
+        return TOutcome::Gone;
+      }
+      why = said.empty() ? "the server no longer knows transaction " + xid
+                         : "transaction " + xid + " is still " + said;
+      if (said != "in progress" || TClock::now() + std::chrono::milliseconds(50) >= FDeadline)
+        break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!connectError.empty()) why += ": " + connectError;
+    run.Unknown = true;
+    run.Error = lost + ": the outcome is unknown (" + why +
+                "): the call may or may not have taken effect, and it is not run again";
+    Close();
+    return TOutcome::Failed;
   }
 
   // A failed attempt: rolled back (the server does so itself when the connection is gone).
   TOutcome Broken(TDBRun& run, std::string& state, const PGresult* result, int number) {
+    if (FTimedOut) {
+      run.Error = "no answer from " + Shown() + " within the call's bound (" +
+                  std::to_string(Busy() + kCallMarginMs) +
+                  " ms: the busy time and a margin); the connection is given up";
+      Close();
+      return TOutcome::Failed;
+    }
     state = SqlState(result);
     // One line: the server's primary message and its detail, else the connection's message.
     const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     const char* detail = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL) : nullptr;
-    std::string message = Trimmed(primary ? primary : PQerrorMessage(FConn));
-    if (detail) message += ": " + Trimmed(detail);
+    std::string message = primary ? Message(primary) : ConnectionMessage();
+    if (detail) message += ": " + Message(detail);
     if (!state.empty()) message += " (SQLSTATE " + state + ")";
     if (number > 1) message = "statement " + std::to_string(number) + ": " + message;
     run.Error = message;
@@ -309,7 +523,8 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
       run.Error = "the connection to " + Shown() + " failed: " + message;
       return TOutcome::Gone;
     }
-    TResultPtr rollback = Result(PQexec(FConn, "ROLLBACK"));
+    TResultPtr rollback = Exec("ROLLBACK", FDeadline);
+    if (FTimedOut) Close();
     return TOutcome::Failed;
   }
 
@@ -325,26 +540,12 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
   }
 
   TPostgresOptions F;
+  TConnectionSecrets FSecrets;
   PGconn* FConn = nullptr;
   std::map<std::string, std::string> FIdentities;
+  TClock::time_point FDeadline = TClock::now();
+  bool FTimedOut = false;
 };
-
-// Where a key=value pair's value ends: a quoted value runs to its closing quote (backslash
-// escapes), another to the next blank.
-size_t ValueEnd(const std::string& text, size_t at) {
-  if (at < text.size() && text[at] == '\'') {
-    for (size_t i = at + 1; i < text.size(); ++i) {
-      if (text[i] == '\\') {
-        ++i;
-        continue;
-      }
-      if (text[i] == '\'') return i + 1;
-    }
-    return text.size();
-  }
-  while (at < text.size() && !std::isspace(static_cast<unsigned char>(text[at]))) ++at;
-  return at;
-}
 
 }  // namespace
 
@@ -365,51 +566,157 @@ bool IsPostgresConnectionText(const std::string& text) {
 }
 
 std::string MaskedPostgresConnection(const std::string& text) {
-  const std::string mask = "***";
+  return TConnectionSecrets(text).Shown();
+}
+
+namespace {
+
+constexpr const char* kMask = "***";
+
+bool IsSecretKey(std::string_view key) { return key == "password" || key == "sslpassword"; }
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A URI part with its %XX tokens decoded; false when a token is malformed.
+bool PercentDecoded(std::string_view raw, std::string& out) {
+  out.clear();
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] != '%') {
+      out += raw[i];
+      continue;
+    }
+    const int high = i + 2 < raw.size() ? HexDigit(raw[i + 1]) : -1;
+    const int low = i + 2 < raw.size() ? HexDigit(raw[i + 2]) : -1;
+    if (high < 0 || low < 0) return false;
+    out += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return true;
+}
+
+}  // namespace
+
+TConnectionSecrets::TConnectionSecrets(const std::string& text) {
+  char* message = nullptr;
+  PQconninfoOption* options = PQconninfoParse(text.c_str(), &message);
+  const bool parsed = options != nullptr;
+  for (PQconninfoOption* o = options; o && o->keyword; ++o)
+    if (IsSecretKey(o->keyword) && o->val && *o->val) FSecrets.emplace_back(o->val);
+  if (options) PQconninfoFree(options);
+  if (message) PQfreemem(message);
+
+  auto secret = [this](std::string_view raw) {
+    if (raw.empty()) return;
+    FSecrets.emplace_back(raw);
+    std::string decoded;
+    if (PercentDecoded(raw, decoded) && !decoded.empty()) FSecrets.push_back(decoded);
+  };
   const size_t scheme = text.find("://");
   if (scheme != std::string::npos &&
       (StartsWith(text, "postgresql://") || StartsWith(text, "postgres://"))) {
-    std::string out = text;
+    // As libpq reads a URI: user[:password]@ before the first '/', parameters after the first
+    // '?' that follows. A text libpq cannot read hides its whole user part and every parameter.
     const size_t from = scheme + 3;
-    const size_t query = out.find('?', from);
-    const size_t at = out.rfind('@', query == std::string::npos ? std::string::npos : query);
-    if (at != std::string::npos && at >= from) {
-      const size_t colon = out.find(':', from);
-      if (colon != std::string::npos && colon < at) out.replace(colon + 1, at - colon - 1, mask);
+    size_t at = parsed ? text.find_first_of("@/", from) : text.rfind('@');
+    if (at != std::string::npos && (at < from || text[at] != '@')) at = std::string::npos;
+    size_t query = text.find('?', at == std::string::npos ? from : at + 1);
+    FShown = text.substr(0, from);
+    if (at != std::string::npos) {
+      const std::string_view user = std::string_view(text).substr(from, at - from);
+      const size_t colon = user.find(':');
+      if (!parsed) {
+        secret(user);
+        FShown += kMask;
+      } else {
+        FShown += user.substr(0, colon);
+        if (colon != std::string_view::npos) FShown += std::string(":") + kMask;
+      }
+      if (colon != std::string_view::npos) secret(user.substr(colon + 1));
+      FShown += '@';
     }
-    for (size_t q = out.find('?', from); q != std::string::npos; q = out.find('&', q + 1)) {
-      const size_t name = q + 1;
-      if (out.compare(name, 9, "password=") != 0) continue;
-      const size_t value = name + 9;
-      const size_t end = std::min(out.find('&', value), out.size());
-      out.replace(value, end - value, mask);
+    const size_t hostFrom = at == std::string::npos ? from : at + 1;
+    FShown.append(text, hostFrom, (query == std::string::npos ? text.size() : query) - hostFrom);
+    while (query != std::string::npos) {
+      const size_t next = text.find('&', query + 1);
+      const std::string_view pair = std::string_view(text).substr(
+          query + 1, (next == std::string::npos ? text.size() : next) - query - 1);
+      const size_t eq = pair.find('=');
+      std::string key;
+      const bool plain = PercentDecoded(pair.substr(0, eq), key);
+      FShown += text[query];
+      if (eq == std::string_view::npos) {
+        FShown += pair;
+      } else if (!parsed || !plain || IsSecretKey(key)) {
+        FShown += std::string(pair.substr(0, eq + 1)) + kMask;
+        secret(pair.substr(eq + 1));
+      } else {
+        FShown += pair;
+      }
+      query = next;
     }
-    return out;
+  } else {
+    // key = value pairs as libpq reads them: a value in single quotes or up to the next blank,
+    // a backslash taking the character after it as it is.
+    size_t i = 0;
+    while (i < text.size()) {
+      if (std::isspace(static_cast<unsigned char>(text[i]))) {
+        FShown += text[i++];
+        continue;
+      }
+      const size_t key = i;
+      while (i < text.size() && text[i] != '=' &&
+             !std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+      const std::string name = text.substr(key, i - key);
+      size_t eq = i;
+      while (eq < text.size() && std::isspace(static_cast<unsigned char>(text[eq]))) ++eq;
+      if (eq >= text.size() || text[eq] != '=') {
+        FShown += text.substr(key, eq - key);
+        i = eq;
+        continue;
+      }
+      size_t value = eq + 1;
+      while (value < text.size() && std::isspace(static_cast<unsigned char>(text[value]))) ++value;
+      size_t end = value;
+      const bool quoted = end < text.size() && text[end] == '\'';
+      if (quoted) ++end;
+      for (; end < text.size(); ++end) {
+        if (text[end] == '\\') {
+          ++end;
+          continue;
+        }
+        if (quoted ? text[end] == '\'' : std::isspace(static_cast<unsigned char>(text[end]))) break;
+      }
+      if (quoted && end < text.size()) ++end;
+      end = std::min(end, text.size());
+      FShown += text.substr(key, value - key);
+      if (IsSecretKey(name) || !parsed) {
+        FShown += IsSecretKey(name) ? kMask : text.substr(value, end - value);
+        if (IsSecretKey(name)) FSecrets.push_back(text.substr(value, end - value));
+      } else {
+        FShown += text.substr(value, end - value);
+      }
+      i = end;
+    }
   }
-  std::string out;
-  size_t i = 0;
-  while (i < text.size()) {
-    if (std::isspace(static_cast<unsigned char>(text[i]))) {
-      out += text[i++];
-      continue;
+  // Longest first, so that a secret holding another is hidden whole.
+  std::sort(FSecrets.begin(), FSecrets.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  FSecrets.erase(std::unique(FSecrets.begin(), FSecrets.end()), FSecrets.end());
+}
+
+std::string TConnectionSecrets::Masked(std::string text) const {
+  for (const std::string& secret : FSecrets) {
+    if (secret.empty()) continue;
+    for (size_t at = text.find(secret); at != std::string::npos;
+         at = text.find(secret, at + strlen(kMask))) {
+      text.replace(at, secret.size(), kMask);
     }
-    const size_t key = i;
-    while (i < text.size() && text[i] != '=' && !std::isspace(static_cast<unsigned char>(text[i])))
-      ++i;
-    const std::string name = text.substr(key, i - key);
-    size_t eq = i;
-    while (eq < text.size() && std::isspace(static_cast<unsigned char>(text[eq]))) ++eq;
-    if (eq >= text.size() || text[eq] != '=') {
-      out += text.substr(key, eq - key);
-      i = eq;
-      continue;
-    }
-    size_t value = eq + 1;
-    while (value < text.size() && std::isspace(static_cast<unsigned char>(text[value]))) ++value;
-    const size_t end = ValueEnd(text, value);
-    out += text.substr(key, value - key);
-    out += name == "password" ? mask : text.substr(value, end - value);
-    i = end;
   }
-  return out;
+  return text;
 }

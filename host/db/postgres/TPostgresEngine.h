@@ -1,20 +1,33 @@
 // The till's database on a PostgreSQL server, through libpq.
 //
 // One connection per service, opened at the first call with a connect time-out (connect_timeout,
-// 5 s unless the connection text says otherwise) and kept. The database must be UTF8 (a text that
-// is not valid UTF-8 then fails its one call); standard_conforming_strings is made sure of, so a
-// backslash in a literal is an ordinary character, as in SQL Server. The busy time-out is the
-// lock wait (lock_timeout).
+// 5 s unless the connection text says otherwise) and kept. The server must be version 10 or later
+// and the database UTF8 (a text that is not valid UTF-8 then fails its one call). The session's
+// settings are pinned at connect, whatever the database or role says: standard_conforming_strings
+// on (a backslash in a literal is an ordinary character, as in SQL Server), TimeZone the till's
+// own zone (so GETDATE() reads as the module's own time stamps, as on SQLite), DateStyle 'ISO,
+// MDY', IntervalStyle postgres, extra_float_digits 3.
 //
-// Each call is one SERIALIZABLE transaction; its results reach the sink only after the commit,
-// so a call run again never hands rows twice. A serialization failure or deadlock (40001,
-// 40P01) runs it again until the busy time-out is spent. A call whose connection turns out gone
+// Every call is bounded. The busy time-out is the lock wait (lock_timeout); the server ends a
+// statement at the busy time plus 1 s (statement_timeout); the till waits for no answer longer
+// than the busy time plus 2 s from the call's start, then gives the connection up and fails the
+// call (a stopped backend, a link gone quiet). TCP keepalives (after 5 s idle, every 1 s, 3
+// probes) and tcp_user_timeout (the busy time plus 2 s) find a dead link on their own.
+//
+// Each call is one SERIALIZABLE transaction, in one round trip for a read and two for a write
+// (its opening, statements and transaction id together, then its COMMIT); its results reach the
+// sink only after the commit, so a call run again never hands rows twice. A serialization failure
+// or deadlock (40001, 40P01) runs it again until the busy time-out is spent. A call whose connection turns out gone
 // before the commit was sent cannot have committed: the connection is opened anew once and the
-// call runs again. A commit whose answer is lost is reported failed and never run again.
+// call runs again. A commit whose answer is lost (the connection broken, or no answer within the
+// bound) is never run again: the transaction's id, noted before COMMIT, is asked after on a new
+// connection (txid_status, for up to 2 s more). Committed: the call succeeded. Rolled back: as a
+// connection broken before the commit. Otherwise the call fails with its outcome unknown.
 // Creating tables takes one advisory lock, so tills upgrading at once create each table once.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "TDBEngine.h"
 #include "intfPtr.h"
@@ -30,6 +43,23 @@ TIntfPtr<IDBEngine> NewPostgresEngine(const TPostgresOptions& options);
 // Whether the text is a PostgreSQL connection (URI or key=value pairs) rather than a file name.
 bool IsPostgresConnectionText(const std::string& text);
 
-// The connection text with every password in it (the URI's user:password@, a password=
-// parameter or pair) shown as ***.
+// The secrets of a connection text: whatever libpq reads from it as password or sslpassword, and
+// the text as written for them (percent-encoded, quoted, escaped). Every text that can carry the
+// connection, libpq's own messages included, is shown through Masked. A text libpq cannot read
+// hides its whole user part and every parameter value of a URI.
+class TConnectionSecrets {
+ public:
+  explicit TConnectionSecrets(const std::string& connection);
+  // The connection with the value of each secret key shown as *** (by where it stands: a short
+  // password elsewhere in the text is not hunted for, so the text stays readable).
+  const std::string& Shown() const { return FShown; }
+  // The text with every secret value, wherever it stands, replaced by ***.
+  std::string Masked(std::string text) const;
+
+ private:
+  std::string FShown;
+  std::vector<std::string> FSecrets;
+};
+
+// TConnectionSecrets(text).Shown().
 std::string MaskedPostgresConnection(const std::string& text);

@@ -231,16 +231,6 @@ class HostileAnswer : public TTillFixture, public ::testing::WithParamInterface<
     ASSERT_EQ(rc, SQLITE_OK) << (message ? message : "");
     sqlite3_free(message);
   }
-
-  std::string VoucherAtTheService() {
-    const std::string request = Path("status.json");
-    Write(request, "{\"VoucherCode\":\"WELCOME10\"}");
-    const TRun run = Till({"voucher", "status", "--request", request});
-    std::smatch status, count;
-    std::regex_search(run.Output, status, std::regex("\"Status\":\"(\\w+)\""));
-    std::regex_search(run.Output, count, std::regex("\"Redemptions\":(\\d+)"));
-    return (status.empty() ? "?" : status[1].str()) + "/" + (count.empty() ? "?" : count[1].str());
-  }
 };
 
 TEST_P(HostileAnswer, EndsPaidAndRecordedOrGivenBack) {

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -195,6 +196,17 @@ class TTillFixture : public TTestFolder {
     if (at == std::string::npos) return "(no line " + label + ")";
     const size_t from = at + label.size() + 3;
     return log.substr(from, log.find("\r\n", from) - from);
+  }
+
+  // WELCOME10 at the voucher service: its status and its number of redemptions.
+  std::string VoucherAtTheService() {
+    const std::string request = Path("status.json");
+    Write(request, "{\"VoucherCode\":\"WELCOME10\"}");
+    const TRun run = Till({"voucher", "status", "--request", request});
+    std::smatch status, count;
+    std::regex_search(run.Output, status, std::regex("\"Status\":\"(\\w+)\""));
+    std::regex_search(run.Output, count, std::regex("\"Redemptions\":(\\d+)"));
+    return (status.empty() ? "?" : status[1].str()) + "/" + (count.empty() ? "?" : count[1].str());
   }
 
   std::unique_ptr<TSandboxProcess> Sandbox = std::make_unique<TSandboxProcess>();

@@ -9,7 +9,9 @@
 
 #include "DBTestSupport.h"
 #include "TDBScript.h"
+#include "TSqlText.h"
 #include "TSqliteDialect.h"
+#include "clsDovraStatements.h"
 #include "cmdDatabase.h"
 #include "implDatabaseChangesDovra.h"
 
@@ -66,6 +68,47 @@ TEST(SqlDialect, RewritesTheSqlServerFormsAndNothingElse) {
       {"the transaction insert", s2, s2},
   };
   for (const TCase& c : cases) EXPECT_EQ(TranslateSqlServerText(c.Input), c.Expected) << c.Name;
+}
+
+TEST(SqlStatementStarts, AllowsWhatTheModuleAndTheTillSendAndNothingElse) {
+  const std::string allowed[] = {
+      ActivityInsertStatement(),
+      TransactionInsertStatement(),
+      PaymentUpdateStatement(),
+      InvoiceLinkStatement(),
+      InvoiceRowsStatement(),
+      DovraTransactionTableScript(),
+      DovraLogTableScript(),
+      "IF ( OBJECT_ID( 'T' ) IS NULL ) CREATE TABLE [T] ( [A] INT );\r\nUPDATE [T] SET [A] = 1",
+      "-- a note\r\n/* and one more */ delete FROM [T]; ;select 1;",
+      "CREATE TABLE [T] ( [A] INT ); INSERT INTO [T] VALUES ( ';END' ) -- ;END",
+  };
+  for (const std::string& sql : allowed) {
+    std::string error;
+    EXPECT_TRUE(SqlStatementStarts(sql, error)) << sql << ": " << error;
+  }
+  struct TCase {
+    const char* Sql;
+    const char* Named;
+  };
+  const TCase refused[] = {
+      {"INSERT INTO [K] ( [V] ) VALUES ( 1 ); END; SELECT 1/0", "\"END\" at offset 38"},
+      {"SET [standard_conforming_strings] = 0", "\"SET\" at offset 0"},
+      {"INSERT INTO [K] ( [V] ) VALUES ( 2 ) --c\r; COMMIT; SELECT 1/0", "\"COMMIT\""},
+      {"SELECT 1; /* x */ BEGIN", "\"BEGIN\""},
+      {"SELECT 1;ROLLBACK", "\"ROLLBACK\""},
+      {"DO 'x'", "\"DO\""},
+      {"COPY [K] FROM STDIN", "\"COPY\""},
+      {"PRAGMA writable_schema = 1", "\"PRAGMA\""},
+      {"IF OBJECT_ID( 'T' ) IS NULL DROP TABLE [T]", "\"IF\""},
+      {"CREATE INDEX [I] ON [T] ( [A] )", "\"CREATE\""},
+      {"( SELECT 1 )", "\"(\""},
+  };
+  for (const TCase& c : refused) {
+    std::string error;
+    EXPECT_FALSE(SqlStatementStarts(c.Sql, error)) << c.Sql;
+    EXPECT_NE(error.find(c.Named), std::string::npos) << c.Sql << " gave: " << error;
+  }
 }
 
 TEST(SqlDialect, RewritesTheModuleSchemaScripts) {

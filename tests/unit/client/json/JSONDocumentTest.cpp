@@ -169,7 +169,10 @@ TEST(JSONParseTexts, DecodesEscapes) {
   using namespace std::string_literals;
   EXPECT_EQ(ParseItem("\"x\0y\0\""s).AsText(), "x?y?");
   EXPECT_EQ(ParseItem("\"\\n\0\""s).AsText(), "\n?");
-  EXPECT_EQ(ParseJSONDocument("{\"a\0\":1}"s).Find("a?")->ToText(), "1");
+  const TJSONValue named = ParseJSONDocument("{\"a\0\":1}"s);
+  const TJSONValue* member = named.Find("a?");
+  ASSERT_NE(member, nullptr);
+  EXPECT_EQ(member->ToText(), "1");
   // A surrogate pair is one code point of four bytes; a lone half keeps its three bytes.
   EXPECT_EQ(ParseItem(R"("\ud83d\ude00")").AsText(), "\xF0\x9F\x98\x80");
   EXPECT_EQ(ParseItem(R"("\ud83dx")").AsText(), "\xED\xA0\xBDx");
