@@ -118,13 +118,19 @@ void FinishModuleLog() {
 
 bool LogFile(std::string& path, std::string& problem) {
   ModuleLog& state = State();
-  std::lock_guard<std::mutex> guard(state.entries);
+  // The family lives while the lifetime lock is held; the entry lock is the file's own, which
+  // asking for its name takes.
+  std::lock_guard<std::mutex> once(state.lifetime);
   if (!state.family) {
     path.clear();
     problem = "the module log was not set up";
     return false;
   }
-  const TSynLog* log = state.family->Logger();
+  const TSynLog* log = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(state.entries);  // the logger is made on first use
+    log = state.family->Logger();
+  }
   const std::string open = log ? log->FileName() : std::string();
   path = open.empty() ? state.family->BuildFileName() : open;
   problem.clear();
