@@ -180,6 +180,30 @@ bool TPaymentMethodDovraVoucher::GiveBack(const char* operation, const std::stri
 }
 
 bool TPaymentMethodDovraVoucher::DoPaymentPopup() {
+  if (!OpenTransaction()) return false;
+  std::string redeemResponseText;
+  if (!RunVoucherDialog(redeemResponseText)) {
+    FAmount = 0;
+    return false;
+  }
+  TRedeemAnswer read;
+  try {
+    ReadRedeemAnswer(redeemResponseText, read);
+  } catch (const std::exception& error) {
+    return SettleUnreadableRedemption(redeemResponseText, read, error);
+  }
+  const THeld before = HoldRedemption(read.VoucherReference);
+  if (!RecordPayment(read.VoucherReference, redeemResponseText, read.DiscountAmount))
+    GiveBackUnrecorded(read, before);
+  if (read.DiscountAmount <= 0) {
+    GiveBackWithoutDiscount(read, before);
+    return false;
+  }
+  AcceptRedemption(read);
+  return true;
+}
+
+bool TPaymentMethodDovraVoucher::OpenTransaction() {
   FTransactionID = CreateTransaction();
   ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Current Transaction : %",
                FTransactionID);
@@ -194,84 +218,82 @@ bool TPaymentMethodDovraVoucher::DoPaymentPopup() {
     return false;
   }
   LogActivity("INFO", "New Transaction: " + std::to_string(FTransactionID));
+  return true;
+}
 
-  std::string redeemResponseText;
-  if (!RunVoucherDialog(redeemResponseText)) {
-    FAmount = 0;
+bool TPaymentMethodDovraVoucher::SettleUnreadableRedemption(const std::string& redeemResponseText,
+                                                            const TRedeemAnswer& read,
+                                                            const std::exception& error) {
+  // The voucher is used at the service: keep its answer and whatever reference is known in
+  // the row, so that support can find the redemption and give it back, then let the error
+  // reach the host, naming the voucher when it is known. A redemption held from an earlier
+  // popup stays held: a cancel must still be able to give that one back.
+  FAmount = 0;
+  ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable redemption : %",
+               std::string(error.what()));
+  RecordPayment(read.VoucherReference, redeemResponseText, 0);
+  if (!read.HasReference || read.VoucherReference.empty()) throw;
+  // A redemption whose amount cannot be taken pays nothing: it goes back at once, as one
+  // without a discount does.
+  if (!read.HasAmount && GiveBack("DoPaymentPopup", read.VoucherReference)) {
+    ModLog::Info(
+        "[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable amount, voucher given "
+        "back : %",
+        read.VoucherReference);
     return false;
   }
-
-  TRedeemAnswer read;
-  try {
-    ReadRedeemAnswer(redeemResponseText, read);
-  } catch (const std::exception& error) {
-    // The voucher is used at the service: keep its answer and whatever reference is known in
-    // the row, so that support can find the redemption and give it back, then let the error
-    // reach the host, naming the voucher when it is known. A redemption held from an earlier
-    // popup stays held: a cancel must still be able to give that one back.
-    FAmount = 0;
-    ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable redemption : %",
-                 std::string(error.what()));
-    RecordPayment(read.VoucherReference, redeemResponseText, 0);
-    if (!read.HasReference || read.VoucherReference.empty()) throw;
-    // A redemption whose amount cannot be taken pays nothing: it goes back at once, as one
-    // without a discount does.
-    if (!read.HasAmount && GiveBack("DoPaymentPopup", read.VoucherReference)) {
-      ModLog::Info(
-          "[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable amount, voucher given "
-          "back : %",
-          read.VoucherReference);
-      return false;
-    }
-    if (!FRedeemed) {
-      FVoucherReference = read.VoucherReference;
-      FRedeemed = true;
-    }
-    throw std::runtime_error(std::string(error.what()) + " (voucher reference " +
-                             read.VoucherReference + " is redeemed at the service and not paid)");
+  if (!FRedeemed) {
+    FVoucherReference = read.VoucherReference;
+    FRedeemed = true;
   }
+  throw std::runtime_error(std::string(error.what()) + " (voucher reference " +
+                           read.VoucherReference + " is redeemed at the service and not paid)");
+}
 
-  // From here the redemption is held, so that a cancel can still give it back whatever fails.
-  const bool heldBefore = FRedeemed;
-  const std::string referenceBefore = FVoucherReference;
-  auto releaseHeld = [&] {
-    FRedeemed = heldBefore;
-    FVoucherReference = referenceBefore;
-  };
-  FVoucherReference = read.VoucherReference;
+TPaymentMethodDovraVoucher::THeld TPaymentMethodDovraVoucher::HoldRedemption(
+    const std::string& reference) {
+  THeld before{FRedeemed, FVoucherReference};
+  FVoucherReference = reference;
   FRedeemed = true;
   FAmount = 0;
+  return before;
+}
 
-  if (!RecordPayment(read.VoucherReference, redeemResponseText, read.DiscountAmount)) {
-    // Paid without a record, the voucher could never be found again by its invoice.
-    const bool givenBack = GiveBack("DoPaymentPopup", read.VoucherReference);
-    // Without a reference there is nothing a later cancel could give back either.
-    if (givenBack || read.VoucherReference.empty()) releaseHeld();
-    if (givenBack)
-      throw std::runtime_error(
-          "The voucher redemption could not be recorded in the database; the voucher was "
-          "given back");
+void TPaymentMethodDovraVoucher::ReleaseHeld(const THeld& before) {
+  FRedeemed = before.Redeemed;
+  FVoucherReference = before.Reference;
+}
+
+void TPaymentMethodDovraVoucher::GiveBackUnrecorded(const TRedeemAnswer& read,
+                                                    const THeld& before) {
+  // Paid without a record, the voucher could never be found again by its invoice.
+  const bool givenBack = GiveBack("DoPaymentPopup", read.VoucherReference);
+  // Without a reference there is nothing a later cancel could give back either.
+  if (givenBack || read.VoucherReference.empty()) ReleaseHeld(before);
+  if (givenBack)
     throw std::runtime_error(
-        "The voucher redemption could not be recorded in the database and could not be given "
-        "back: " +
-        (read.VoucherReference.empty() ? std::string("the service gave no voucher reference")
-                                       : "voucher reference " + read.VoucherReference +
-                                             " is redeemed at the service and not paid"));
-  }
-  if (read.DiscountAmount <= 0) {
-    // A redemption that pays nothing (or takes money) is no payment: the customer keeps the
-    // voucher.
-    const bool givenBack = GiveBack("DoPaymentPopup", read.VoucherReference);
-    if (givenBack || read.VoucherReference.empty()) releaseHeld();
-    ModLog::Info(givenBack
-                     ? "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher given "
-                       "back : %"
-                     : "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher not "
-                       "given back : %",
-                 read.VoucherReference);
-    return false;
-  }
+        "The voucher redemption could not be recorded in the database; the voucher was "
+        "given back");
+  throw std::runtime_error(
+      "The voucher redemption could not be recorded in the database and could not be given "
+      "back: " +
+      (read.VoucherReference.empty() ? std::string("the service gave no voucher reference")
+                                     : "voucher reference " + read.VoucherReference +
+                                           " is redeemed at the service and not paid"));
+}
 
+void TPaymentMethodDovraVoucher::GiveBackWithoutDiscount(const TRedeemAnswer& read,
+                                                         const THeld& before) {
+  const bool givenBack = GiveBack("DoPaymentPopup", read.VoucherReference);
+  if (givenBack || read.VoucherReference.empty()) ReleaseHeld(before);
+  ModLog::Info(givenBack ? "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher given "
+                           "back : %"
+                         : "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher not "
+                           "given back : %",
+               read.VoucherReference);
+}
+
+void TPaymentMethodDovraVoucher::AcceptRedemption(const TRedeemAnswer& read) {
   if (read.VoucherReference.empty())
     ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Redemption without reference : %",
                  FTransactionID);
@@ -280,7 +302,6 @@ bool TPaymentMethodDovraVoucher::DoPaymentPopup() {
                             ", \"VoucherReference\": \"" + FVoucherReference + "\" }");
   FDetails->AddValue("VoucherReference", PlainDetailValue(FVoucherReference));
   FDetails->AddValue("VoucherCode", PlainDetailValue(read.VoucherCode));
-  return true;
 }
 
 void TPaymentMethodDovraVoucher::ReportPaymentEntry(int32_t a, int32_t b,
