@@ -14,11 +14,13 @@
 #include <thread>
 
 #include "clsJSONDocument.h"
+#include "modPartnerAccount.h"
 
 namespace {
 
-constexpr const char* ExpectedUser = "velmor";
-constexpr const char* ExpectedKey = "7e3b9a50d2c84f16a0b5e9c31d6f7a28";
+// The partner account the module is built with.
+constexpr const char* ExpectedUser = DOVRA_PARTNER_USER_TEXT;
+constexpr const char* ExpectedKey = DOVRA_PARTNER_API_KEY_TEXT;
 
 std::string Lower(std::string text) {
   for (char& c : text)

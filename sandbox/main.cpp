@@ -17,26 +17,34 @@
 
 namespace {
 
-// The example book of the source tree, the one people edit; a copy travels beside the program
-// for a build moved elsewhere.
+// The example book that travels with the program: beside it (a build folder), or under the
+// prefix it is installed in (PREFIX/bin/dovra-sandbox, PREFIX/share/dovra-sandbox/). The first
+// place that has it wins; none: the one beside the program, which then names the missing file.
 std::string DefaultVoucherBook() {
   std::error_code ec;
-  const std::string source = DOVRA_SANDBOX_SOURCE_DIR "/vouchers.example.json";
-  if (std::filesystem::exists(source, ec)) return source;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? source : (self.parent_path() / "vouchers.example.json").string();
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const std::filesystem::path folder = ec ? std::filesystem::path(".") : self.parent_path();
+  const std::filesystem::path beside = folder / "vouchers.example.json";
+  const std::filesystem::path installed =
+      folder.parent_path() / "share" / "dovra-sandbox" / "vouchers.example.json";
+  for (const std::filesystem::path& candidate : {beside, installed})
+    if (std::filesystem::is_regular_file(candidate, ec)) return candidate.string();
+  return beside.string();
 }
 
 // dovra-sandbox book: what a data folder's service holds, for support.
 int ListBook(int argc, char** argv) {
   CLI::App app{
-      "dovra-sandbox book: the vouchers of a sandbox's book with their state, and every "
-      "redemption (reference, code, amount, time, reversed)"};
+      "Lists what a sandbox holds, for support: the vouchers of its book with their state (uses "
+      "left, expiry) and every redemption made (reference, code, amount, time in UTC, reversed or "
+      "not), read from the data folder of a running or stopped sandbox. Changes nothing.",
+      "dovra-sandbox book"};
   TSandboxOptions options;
   bool json = false;
   app.add_option("--data", options.DataDir, "The sandbox's data folder")->required();
   app.add_option("--vouchers", options.VoucherFile,
-                 "Voucher book (JSON); default: the example book");
+                 "Voucher book (JSON) the sandbox serves; default: the example book "
+                 "(vouchers.example.json beside the program or in PREFIX/share/dovra-sandbox)");
   app.add_flag("--json", json, "One JSON document instead of the table");
   CLI11_PARSE(app, argc, argv);
   if (options.VoucherFile.empty()) options.VoucherFile = DefaultVoucherBook();
@@ -81,7 +89,8 @@ int main(int argc, char** argv) {
                  "Folder for the certificate (cert.pem, key.pem) and the book's state")
       ->required();
   app.add_option("--vouchers", options.VoucherFile,
-                 "Voucher book (JSON); default: the example book");
+                 "Voucher book (JSON); default: the example book (vouchers.example.json beside "
+                 "the program or in PREFIX/share/dovra-sandbox)");
   app.add_option("--record", options.RecordFile,
                  "Append every request received to FILE as one JSON line");
   app.add_option("--fail", fails, "Answer OPERATION with an HTTP error: OPERATION:STATUS");

@@ -258,4 +258,25 @@ bool ReadLogText(const fs::path& file, const TTextSink& sink, std::string& error
       error);
 }
 
+std::vector<fs::path> ArchivesOlderThan(const fs::path& dir, int months, std::time_t now) {
+  std::tm local{};
+  localtime_r(&now, &local);
+  // Months counted from year 0, so that a cut-off in an earlier year is plain arithmetic.
+  const long cutoff = (local.tm_year + 1900L) * 12 + local.tm_mon - months;
+  std::vector<fs::path> found;
+  const fs::path logs = dir / "log";
+  std::error_code ec;
+  if (!fs::is_directory(logs, ec)) return found;
+  for (const fs::directory_entry& month : fs::directory_iterator(logs)) {
+    const std::string name = month.path().filename().string();
+    if (!IsMonthFolder(name) || !month.is_directory()) continue;
+    const long year = std::stol(name.substr(0, 4)), number = std::stol(name.substr(4, 2));
+    if (number < 1 || number > 12 || year * 12 + number - 1 >= cutoff) continue;
+    for (const fs::directory_entry& file : fs::directory_iterator(month.path()))
+      if (file.is_regular_file() && IsArchiveName(file.path())) found.push_back(file.path());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 }  // namespace LogTool

@@ -3,6 +3,7 @@
 // a file is read piece by piece, and how its text becomes lines safe to show on a terminal.
 #pragma once
 
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -20,6 +21,14 @@ namespace LogTool {
 // skipped. Throws std::filesystem::filesystem_error when dir or one of its log folders cannot be
 // listed.
 std::vector<std::filesystem::path> OrderLogFolder(const std::filesystem::path& dir);
+
+// The archives of old logs that prune removes from dir: the archive files (IsArchiveName) in
+// dir/log/YYYYMM/ folders of a month before the month `months` months before now's, in local
+// time (months 0: before this month). Live logs and the rotation archives beside them (at most
+// nine a log) are never among them. Throws std::filesystem::filesystem_error when dir's log
+// folder cannot be listed.
+std::vector<std::filesystem::path> ArchivesOlderThan(const std::filesystem::path& dir, int months,
+                                                     std::time_t now);
 
 // True for files read as archives (".synlz", any letter case).
 bool IsArchiveName(const std::filesystem::path& file);

@@ -1,8 +1,11 @@
 // dovra-logtool: prints a till's module logs and .synlz archives as plain lines, and compresses,
-// decompresses and verifies archives. Exit codes: 0 success, 1 failure, 2 usage error.
+// decompresses and verifies archives, and prunes archives of old logs. Exit codes: 0 success, 1
+// failure, 2 usage error.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -108,6 +111,38 @@ int Verify(const std::vector<std::string>& paths) {
   return 0;
 }
 
+// Removes the archives of old logs of months before the cut-off, and each month's folder left
+// empty; prints what it removed (or would remove, dry).
+int Prune(const std::string& dir, int months, bool dry) {
+  std::vector<fs::path> old;
+  try {
+    old = LogTool::ArchivesOlderThan(dir, months, std::time(nullptr));
+  } catch (const fs::filesystem_error& e) {
+    Fail("cannot list the archives of '" + dir + "': " + e.code().message());
+    return 1;
+  }
+  bool ok = true;
+  std::uintmax_t bytes = 0;
+  size_t removed = 0;
+  for (const fs::path& file : old) {
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(file, ec);
+    if (!dry && !fs::remove(file, ec)) {
+      Fail("cannot remove '" + file.string() + "': " + ec.message());
+      ok = false;
+      continue;
+    }
+    std::cout << (dry ? "would remove " : "removed ") << file.string() << '\n';
+    bytes += ec ? 0 : size;
+    ++removed;
+    // The month's folder goes with its last archive; one holding anything else stays.
+    if (!dry && fs::is_empty(file.parent_path(), ec)) fs::remove(file.parent_path(), ec);
+  }
+  std::cout << removed << " archive(s) of logs older than " << months << " month(s) "
+            << (dry ? "would be removed" : "removed") << ", " << bytes << " byte(s)\n";
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -150,6 +185,25 @@ int main(int argc, char** argv) {
       "failed.");
   verify->add_option("FILE", verifyPaths, "Archives to check")->required();
 
+  std::string pruneDir;
+  int pruneMonths = 0;
+  bool pruneDry = false;
+  CLI::App* prune = app.add_subcommand(
+      "prune", "Remove the archives of old logs older than a number of months from a folder");
+  prune->footer(
+      "Removes the .synlz files in DIR/log/YYYYMM/ folders of a month before the month MONTHS\n"
+      "months ago (local time), and each such folder left empty. The module archives a log\n"
+      "there when it is two days old and never removes an archive itself: run this, e.g. from\n"
+      "cron, to keep a till's disk from filling. Live .log files and the rotation archives\n"
+      "beside them (NAME.1.synlz to NAME.9.synlz, at most nine a log) are never touched.");
+  prune->add_option("--older-than", pruneMonths, "Months of archives to keep (0: this month's)")
+      ->required()
+      ->check(CLI::Range(0, 1200));
+  prune->add_flag("--dry-run", pruneDry, "Only list what would be removed");
+  prune->add_option("DIR", pruneDir, "The module's folder (where its .log files are)")
+      ->required()
+      ->check(CLI::ExistingDirectory);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -161,5 +215,6 @@ int main(int argc, char** argv) {
   if (compress->parsed()) return Compress(compIn, compOut);
   if (decompress->parsed()) return Decompress(decIn, decOut);
   if (verify->parsed()) return Verify(verifyPaths);
+  if (prune->parsed()) return Prune(pruneDir, pruneMonths, pruneDry);
   return 2;
 }

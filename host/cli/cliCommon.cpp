@@ -1,17 +1,21 @@
 #include "cliCommon.h"
 
+#include <libpq-fe.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <limits>
 #include <memory>
 
+#include "TDatabases.h"
 #include "TTillStartup.h"
 #include "clsJSONDocument.h"
 
@@ -105,6 +109,51 @@ CLI::Validator VoucherServiceAddress() {
 
 namespace {
 
+// The text before the first "/", a password in it masked: how a connection written without its
+// scheme may be shown.
+std::string ShownUserAndHost(const std::string& text) {
+  std::string head = text.substr(0, text.find('/'));
+  const size_t at = head.rfind('@');
+  const size_t colon = head.find(':');
+  if (at != std::string::npos && colon != std::string::npos && colon < at)
+    head.replace(colon + 1, at - colon - 1, "***");
+  return head;
+}
+
+std::string ConnectionMistake(const std::string& text) {
+  if (IsServerConnection(text)) {
+    char* message = nullptr;
+    if (PQconninfoOption* options = PQconninfoParse(text.c_str(), &message)) {
+      PQconninfoFree(options);
+      return {};
+    }
+    std::string why = message ? message : "libpq has no memory to read it";
+    if (message) PQfreemem(message);
+    while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+    return "the PostgreSQL connection " + ShownConnection(text) + " cannot be read: " + why;
+  }
+  std::error_code ec;
+  if (text.empty() || std::filesystem::exists(text, ec)) return {};
+  std::string lower = text;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const size_t colon = text.find(':');
+  const bool schemeLike =
+      colon != std::string::npos && colon > 1 &&
+      std::all_of(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(colon),
+                  [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
+  const std::string uri = "postgresql://USER@HOST:PORT/DATABASE";
+  if (schemeLike && (lower.rfind("postgres", 0) == 0 || lower.rfind("pg", 0) == 0))
+    return "'" + text.substr(0, text.find_first_not_of('/', colon + 1)) +
+           "' is not the start of a PostgreSQL connection: write " + uri;
+  if (schemeLike && text.compare(colon, 3, "://") == 0)
+    return "the scheme '" + text.substr(0, colon + 3) +
+           "' is not one the till knows (a PostgreSQL server: " + uri + ")";
+  if (text.substr(0, text.find('/')).find('@') != std::string::npos)
+    return "'" + ShownUserAndHost(text) +
+           "' looks like USER@HOST without postgresql:// before it: write " + uri;
+  return {};
+}
+
 // Where a text that is no JSON document goes wrong, in words: cut short (an object, array or
 // text left open at the end) or something else.
 bool EndsOpen(const std::string& text) {
@@ -145,6 +194,50 @@ const char* KindInWords(const TJSONValue& value) {
 }
 
 }  // namespace
+
+CLI::Validator DatabaseConnection() {
+  return CLI::Validator(
+      [](const std::string& text) -> std::string {
+        const std::string mistake = ConnectionMistake(text);
+        return mistake.empty() ? std::string() : mistake + "; nothing was done";
+      },
+      "FILE|CONNECTION");
+}
+
+std::string MissingDatabase(const std::string& connection) {
+  std::error_code ec;
+  if (IsServerConnection(connection) || std::filesystem::exists(connection, ec)) return {};
+  return "no database at " + connection + "; create it with sarn-till upgrade";
+}
+
+std::string NewDatabaseFileRefusal(const std::string& path, bool asked) {
+  const std::filesystem::path file(path);
+  const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec))
+    return "no database at " + path + ": the folder " + folder.string() +
+           " does not exist; a new database file is made only in an existing folder";
+  const std::string extension = file.extension().string();
+  if (asked || extension == ".db" || extension == ".sqlite") return {};
+  return "no database at " + path +
+         ": a new SQLite database is made only for a name ending in .db or .sqlite (or with "
+         "upgrade --create); for a PostgreSQL server give postgresql://USER@HOST:PORT/DATABASE";
+}
+
+void RequireModuleTables(TTill& till, const std::string& command) {
+  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
+  if (!db) throw CLI::RuntimeError("sarn-till " + command + ": the till has no database", 1);
+  for (const char* table : {"DovraTransactions", "DovraLog"}) {
+    if (db->TableExists(table)) continue;
+    std::string error;
+    db->LastError(error);
+    if (!error.empty())  // the service has said why on stderr
+      throw CLI::RuntimeError("sarn-till " + command + ": the database cannot be used", 1);
+    throw CLI::RuntimeError(
+        "sarn-till " + command + ": the module's tables are missing: run sarn-till upgrade first",
+        kExitFailed);
+  }
+}
 
 bool ReadOrderDocument(const std::string& path, std::string& text, std::string& error) {
   const std::string name = "the order document " + path;

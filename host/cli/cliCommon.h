@@ -29,6 +29,20 @@ CLI::Validator TrustedCertificates();
 // --base-url: an address the module takes as its override.
 CLI::Validator VoucherServiceAddress();
 
+// --db: a value that looks like a server connection written wrong (postgres:/, postgresql:/ with
+// one slash, USER@HOST without a scheme, another scheme, key=value pairs libpq cannot read) is
+// refused, naming what looks wrong. An existing file is always taken.
+CLI::Validator DatabaseConnection();
+// Why --db names no database a command may use: a database file that is not there (only upgrade
+// makes one). Empty when it may be used; a server's database is found when connecting.
+std::string MissingDatabase(const std::string& connection);
+// Why upgrade does not make a new database file at path: only a name ending in .db or .sqlite in
+// an existing folder is taken for one, unless asked (--create). Empty when it may.
+std::string NewDatabaseFileRefusal(const std::string& path, bool asked);
+// The module's tables stand in the till's database (the registry's DB script service); otherwise
+// the command ends with kExitFailed before anything is written.
+void RequireModuleTables(TTill& till, const std::string& command);
+
 // Reads the order document at path and checks it as the module will use it: a JSON object with
 // an "AfterDisc" number and a "LineItems" array. False with what is wrong (the file missing,
 // unreadable, empty, cut short, not JSON, not an object, a member missing or of another kind).

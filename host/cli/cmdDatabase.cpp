@@ -6,6 +6,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "TDatabaseUpgrade.h"
@@ -136,28 +137,39 @@ void AddStates(TDBTable& transactions, const TDBTable& log, const TDBTable& sale
   }
 }
 
-int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice, bool json,
+// What transactions keeps: the rows of one invoice, of one till, or of both.
+struct TTransactionFilter {
+  std::optional<int32_t> Invoice, Till;
+  bool Json = false;
+};
+
+// Keeps the rows whose column holds one of the values.
+void KeepRows(TDBTable& table, const char* column, const std::vector<std::string>& values) {
+  std::vector<std::vector<TDBCell>> kept;
+  for (auto& row : table.Rows)
+    if (std::find(values.begin(), values.end(), CellText(table, row, column)) != values.end())
+      kept.push_back(std::move(row));
+  table.Rows = std::move(kept);
+}
+
+int ShowTransactions(const TTillOptions& options, const TTransactionFilter& filter,
                      std::ostream& out, std::ostream& err) {
   // The till's own service on the database its options name, without loading the module.
   TIntfPtr<IDBScript> db = NewDBScript(DatabaseOptions(options));
   TIntfPtr<ITillDatabase> till = db.As<ITillDatabase>();
   std::string path, error;
   db->GetConnection(path);
-  if (!till->Exists(error))  // a server that cannot be reached is no matter of upgrading
-    return Fail(err, IsServerConnection(options.DatabasePath)
-                         ? error
-                         : error + "; run sarn-till upgrade first");
+  if (!till->Exists(error)) return Fail(err, error);
   for (const char* table : {"DovraTransactions", "DovraLog"})
     if (!db->TableExists(table)) {
       db->LastError(error);
       if (!error.empty()) return 1;  // the service has said why
-      return Fail(err, std::string("the table ") + table + " is missing from " + path +
-                           "; run sarn-till upgrade first");
+      return Fail(err, "the module's tables are missing: run sarn-till upgrade first");
     }
 
   TDBTable transactions, log, sales, giveBacks;
   std::string where;
-  if (filtered) where = " WHERE [InvoiceNum] = " + std::to_string(invoice);
+  if (filter.Invoice) where = " WHERE [InvoiceNum] = " + std::to_string(*filter.Invoice);
   if (!till->QueryTable("SELECT * FROM [DovraTransactions]" + where + " ORDER BY [ID]",
                         transactions) ||
       !till->QueryTable("SELECT * FROM [DovraLog] ORDER BY [ID]", log))
@@ -176,6 +188,16 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
     if (!error.empty()) return 1;
   }
   AddStates(transactions, log, sales, giveBacks);
+  const bool filtered = filter.Invoice || filter.Till;
+  if (filter.Till) {
+    // A till's voucher payments are those of its sales: the module's rows carry no till.
+    KeepRows(sales, "Till", {std::to_string(*filter.Till)});
+    std::vector<std::string> references;
+    for (const auto& row : sales.Rows)
+      if (const std::string& ref = CellText(sales, row, "VoucherReference"); !ref.empty())
+        references.push_back(ref);
+    KeepRows(transactions, "VoucherReference", references);
+  }
   if (filtered) {
     std::vector<std::string> ids, references;
     const int id = ColumnIndex(transactions, "ID");
@@ -191,10 +213,10 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
         kept.push_back(std::move(row));
     log.Rows = std::move(kept);
     kept.clear();
-    const std::string invoiceText = std::to_string(invoice);
+    const std::string invoiceText = filter.Invoice ? std::to_string(*filter.Invoice) : "";
     for (auto& row : sales.Rows) {
       const std::string& ref = CellText(sales, row, "VoucherReference");
-      if (CellText(sales, row, "Invoice") == invoiceText ||
+      if (!filter.Invoice || CellText(sales, row, "Invoice") == invoiceText ||
           (!ref.empty() &&
            std::find(references.begin(), references.end(), ref) != references.end()))
         kept.push_back(std::move(row));
@@ -209,7 +231,7 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
     giveBacks.Rows = std::move(kept);
   }
 
-  if (json) {
+  if (filter.Json) {
     PrintJSONLines("DovraTransactions", transactions, out);
     PrintJSONLines("DovraLog", log, out);
     PrintJSONLines("SarnSales", sales, out);
@@ -217,14 +239,16 @@ int ShowTransactions(const TTillOptions& options, bool filtered, int32_t invoice
     return 0;
   }
   constexpr size_t Width = 40;
-  out << "DovraTransactions: " << transactions.Rows.size() << " row(s)";
-  if (filtered) out << " of invoice " << invoice;
+  std::string of;
+  if (filter.Invoice) of += " of invoice " + std::to_string(*filter.Invoice);
+  if (filter.Till) of += (of.empty() ? " of till " : ", till ") + std::to_string(*filter.Till);
+  out << "DovraTransactions: " << transactions.Rows.size() << " row(s)" << of;
   out << '\n' << FormatTextTable(transactions, Width) << '\n';
   out << "DovraLog: " << log.Rows.size() << " row(s)";
   if (filtered) out << " concerning them";
   out << '\n' << FormatTextTable(log, Width);
-  out << "\nSarnSales: " << sales.Rows.size() << " row(s)";
-  if (filtered) out << " of invoice " << invoice << " or of those vouchers";
+  out << "\nSarnSales: " << sales.Rows.size() << " row(s)" << of;
+  if (filter.Invoice) out << " or of those vouchers";
   out << '\n';
   if (!sales.Columns.empty()) out << FormatTextTable(sales, Width);
   // Only once the till has given a voucher back outside a sale.
@@ -307,10 +331,12 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
   TTillOptions& options = till.MutableOptions();
   if (options.DatabasePath.empty()) options.DatabasePath = DefaultDatabasePath();
   app.add_option("--db", options.DatabasePath,
-                 "the till's database: a file (SQLite, created on use) or a PostgreSQL server, "
-                 "as postgresql://USER@HOST/DB or key=value pairs (host=/run/x dbname=store); a "
-                 "password is read the way libpq reads it (PGPASSWORD, ~/.pgpass, the URI)")
-      ->default_str(ShownConnection(options.DatabasePath));
+                 "the till's database: a file (SQLite; only upgrade makes a new one) or a "
+                 "PostgreSQL server, as postgresql://USER@HOST:PORT/DB or key=value pairs "
+                 "(host=/run/x dbname=store); the password belongs in ~/.pgpass or PGPASSFILE, "
+                 "never here (a command line shows in ps)")
+      ->default_str(ShownConnection(options.DatabasePath))
+      ->check(DatabaseConnection());
   app.add_option("--db-busy-ms", options.DatabaseBusyMs,
                  "how long a database locked by another program is waited for, in milliseconds; "
                  "on PostgreSQL every call ends within this plus 2000")
@@ -326,18 +352,31 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
       "create the database tables of the till and of the module that are missing and register "
       "the module's rights (safe to run again)");
   upgrade->fallthrough();
+  auto create = std::make_shared<bool>(false);
+  upgrade->add_flag("--create", *create,
+                    "make a new SQLite file at --db whatever its name (without it, only a name "
+                    "ending in .db or .sqlite in an existing folder is made)");
   TTill* owner = &till;
-  upgrade->callback([owner] {
+  upgrade->callback([owner, create] {
+    // A new database file only where one was plainly meant: a mistyped name or server
+    // connection must not become an empty database.
+    TTillOptions& options = owner->MutableOptions();
+    if (!MissingDatabase(options.DatabasePath).empty()) {
+      if (const std::string refusal = NewDatabaseFileRefusal(options.DatabasePath, *create);
+          !refusal.empty())
+        throw CLI::RuntimeError("sarn-till upgrade: " + refusal, kExitUsage);
+      options.CreateDatabase = true;
+    }
     StartModule(*owner, "upgrade");
     if (const int code = RunDatabaseUpgrade(owner->Registry(), std::cout, std::cerr))
       throw CLI::RuntimeError(code);
   });
 
-  struct TFilter {
-    int32_t Invoice = 0;
-    bool Json = false;
+  struct TFilterOptions {
+    int32_t Invoice = 0, Till = 0;
+    TTransactionFilter Filter;
   };
-  auto filter = std::make_shared<TFilter>();
+  auto filter = std::make_shared<TFilterOptions>();
   CLI::App* transactions = app.add_subcommand(
       "transactions",
       "show the module's tables, DovraTransactions (one row per voucher payment, with its State: "
@@ -349,11 +388,16 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
       "--invoice", filter->Invoice,
       "only the DovraTransactions rows of this invoice number, and only the DovraLog rows that "
       "mention one of their IDs (\"New Transaction: ID\", \"ID\": ID) or voucher references");
-  transactions->add_flag("--json", filter->Json,
+  CLI::Option* tillID = transactions->add_option(
+      "--till-id", filter->Till,
+      "only the SarnSales rows of this till, the DovraTransactions rows of "
+      "their vouchers and the DovraLog rows that mention those");
+  transactions->add_flag("--json", filter->Filter.Json,
                          "one JSON object a line, texts in full, each naming its \"table\"");
-  transactions->callback([owner, filter, invoice] {
-    if (const int code = ShowTransactions(owner->Options(), invoice->count() > 0, filter->Invoice,
-                                          filter->Json, std::cout, std::cerr))
+  transactions->callback([owner, filter, invoice, tillID] {
+    if (*invoice) filter->Filter.Invoice = filter->Invoice;
+    if (*tillID) filter->Filter.Till = filter->Till;
+    if (const int code = ShowTransactions(owner->Options(), filter->Filter, std::cout, std::cerr))
       throw CLI::RuntimeError(code);
   });
 }

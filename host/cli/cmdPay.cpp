@@ -28,6 +28,20 @@ void RequireDatabaseServer(TTill& till) {
   }
 }
 
+// A database file that is not there is not made by a payment: a mistyped --db would otherwise
+// collect sales apart from the store's.
+void RequireDatabase(TTill& till, const std::string& command) {
+  if (const std::string missing = MissingDatabase(till.Options().DatabasePath); !missing.empty())
+    throw CLI::RuntimeError("sarn-till " + command + ": " + missing, kExitFailed);
+}
+
+// Which database the command writes to, as upgrade says it (a password masked).
+void ShowDatabase(TTill& till) {
+  std::string shown;
+  if (TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry())) db->GetConnection(shown);
+  std::cout << "database: " << shown << std::endl;
+}
+
 // A dialog drawn off screen, with nobody driving it, would wait for ever.
 bool NobodyCanSeeTheDialog() {
   const QString platform = QGuiApplication::platformName();
@@ -120,7 +134,10 @@ void AddPayCommand(CLI::App& app, TTill& till) {
     if (!o->OrderFile.empty() && !ReadOrderDocument(o->OrderFile, run.OrderDocument, orderError))
       throw CLI::RuntimeError("sarn-till pay: " + orderError, kExitUsage);
     StartModule(till, "pay");
+    RequireDatabase(till, "pay");
+    ShowDatabase(till);
     RequireDatabaseServer(till);
+    RequireModuleTables(till, "pay");
     Finish(RunPayment(till, run, std::cout, std::cerr));
   });
 }
@@ -139,6 +156,9 @@ void AddOverrideCommand(CLI::App& app, TTill& till) {
       kExitCodeTable);
   override_->callback([invoice, &till] {
     StartModule(till, "override");
+    RequireDatabase(till, "override");
+    ShowDatabase(till);
+    RequireModuleTables(till, "override");
     Finish(RunInvoiceOverride(till, *invoice, std::cout, std::cerr));
   });
 }

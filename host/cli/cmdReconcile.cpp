@@ -1,6 +1,6 @@
 #include "cmdReconcile.h"
 
-#include <cmath>
+#include <charconv>
 #include <ctime>
 #include <iostream>
 #include <memory>
@@ -37,9 +37,10 @@ const char* KindText(Reconcile::TOutcome::TKind kind) {
 }
 
 std::string AmountText(double amount) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", amount);
-  return text;
+  // A decimal point whatever the locale says.
+  char text[64];
+  const auto end = std::to_chars(text, text + sizeof text, amount, std::chars_format::fixed, 2);
+  return std::string(text, end.ptr);
 }
 
 void Print(const std::vector<Reconcile::TOutcome>& outcomes, bool json, std::ostream& out) {

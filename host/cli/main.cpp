@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
   TTill till(TTillOptions{});
   TTillOptions& options = till.MutableOptions();
   options.ModulePath = ExecutableFolder() + "/DovraVoucherPayment.smd";
+  // Only upgrade makes a new database, and only where one was plainly meant.
+  options.CreateDatabase = false;
   int code = 0;
 
   CLI::App cli{"sarn-till: the reference Sarn point-of-sale host for payment modules"};
@@ -72,10 +74,12 @@ int main(int argc, char** argv) {
                  "the voucher service the module talks to (an https:// address), in place of "
                  "DOVRA_BASE_URL and of its built-in production address")
       ->check(VoucherServiceAddress());
-  cli.add_option("--store-id", options.StoreID, "store identifier the till reports")
+  cli.add_option("--store-id", options.StoreID,
+                 "store identifier the till reports, kept with each of its sales in SarnSales")
       ->capture_default_str();
   cli.add_option("--till-id", options.TillID,
-                 "till number within the store (tills sharing a database each give their own)")
+                 "till number within the store, kept with each of its sales in SarnSales (tills "
+                 "sharing a database each give their own)")
       ->capture_default_str();
   cli.add_option("--timeout-ms", options.TimeoutMs, "REST client time-out per request")
       ->capture_default_str()

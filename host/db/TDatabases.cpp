@@ -28,11 +28,12 @@ std::string ShownConnection(const std::string& connection) {
 TIntfPtr<TDBScript> NewDBScript(const TDBScriptOptions& options) {
   const int32_t busyMs = options.BusyTimeoutMs;
   const std::string application = options.ApplicationName;
-  auto maker = [busyMs, application](const std::string& connection) {
+  const bool create = options.CreateFile;
+  auto maker = [busyMs, application, create](const std::string& connection) {
     const std::string target = connection.empty() ? DefaultDatabasePath() : connection;
     if (IsPostgresConnectionText(target))
       return NewPostgresEngine(TPostgresOptions{target, busyMs, application});
-    return NewSqliteEngine(target, busyMs);
+    return NewSqliteEngine(target, busyMs, create);
   };
   return MakeObject<TDBScript>(options.Connection, maker, options.TracePath);
 }

@@ -1,7 +1,7 @@
 // Which engine a connection text names, and the till's DB script service on it:
 //  - "postgresql://..." or "postgres://..." (a URI), or key=value pairs ("host=/run/x
 //    dbname=store"): a PostgreSQL server (db/postgres/);
-//  - anything else: an SQLite file (db/sqlite/), created on first use.
+//  - anything else: an SQLite file (db/sqlite/), created on first use when CreateFile is set.
 #pragma once
 
 #include <string>
@@ -14,6 +14,7 @@ struct TDBScriptOptions {
   int32_t BusyTimeoutMs = 5000;  // how long a locked database is waited for before a call fails
   std::string TracePath;         // SQL trace file (JSON lines); empty: no trace
   std::string ApplicationName = "sarn-till";  // how the till names itself to a database server
+  bool CreateFile = true;  // a missing SQLite file is made (false: every call fails, saying so)
 };
 
 // sarn-till.db beside the running program.

@@ -180,8 +180,10 @@ bool AllowedStart(const std::string& s, const std::vector<TSqlToken>& t, size_t 
     return at < t.size() && t[at].Kind == TSqlTokenKind::Word &&
            SameWord(std::string_view(s).substr(t[at].Begin, t[at].End - t[at].Begin), w);
   };
+  // ALTER TABLE T ADD: the till's upgrade adding a column to a table of an older layout.
   return word(k, "SELECT") || word(k, "INSERT") || word(k, "UPDATE") || word(k, "DELETE") ||
-         (word(k, "CREATE") && word(k + 1, "TABLE")) || IsTableGuard(s, t, k);
+         (word(k, "CREATE") && word(k + 1, "TABLE")) || IsTableGuard(s, t, k) ||
+         (word(k, "ALTER") && word(k + 1, "TABLE") && word(k + 3, "ADD"));
 }
 
 }  // namespace
@@ -205,7 +207,7 @@ bool SqlStatementStarts(const std::string& sql, std::string& error) {
     error = "a statement begins with \"" + std::string(first.substr(0, 40)) + "\" at offset " +
             std::to_string(t.Begin) +
             "; a call's statements may begin only with SELECT, INSERT, UPDATE, DELETE, CREATE "
-            "TABLE or IF OBJECT_ID(...) IS NULL CREATE TABLE";
+            "TABLE, IF OBJECT_ID(...) IS NULL CREATE TABLE or ALTER TABLE T ADD";
     return false;
   }
   return true;

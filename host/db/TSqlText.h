@@ -24,10 +24,11 @@ struct TSqlToken {
 std::vector<TSqlToken> SqlTokens(const std::string& sql);
 
 // Whether every statement of the text begins as the module's and the till's own statements do:
-// SELECT, INSERT, UPDATE, DELETE, CREATE TABLE, or the guard IF [(] OBJECT_ID( 'T'[, 'U'] ) IS
-// NULL [)] CREATE TABLE. A statement begins at the start of the text and after every ";"
-// (comments do not count). Anything else (END, COMMIT, SET, BEGIN, PRAGMA, ...) could end the
-// call's one transaction or change its session: false with the start found, named, and where.
+// SELECT, INSERT, UPDATE, DELETE, CREATE TABLE, the guard IF [(] OBJECT_ID( 'T'[, 'U'] ) IS
+// NULL [)] CREATE TABLE, or ALTER TABLE T ADD (a column). A statement begins at the start of the
+// text and after every ";" (comments do not count). Anything else (END, COMMIT, SET, BEGIN, PRAGMA,
+// ...) could end the call's one transaction or change its session: false with the start found,
+// named, and where.
 bool SqlStatementStarts(const std::string& sql, std::string& error);
 
 // ASCII letters compared without regard to case.

@@ -225,13 +225,14 @@ int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, TSale& sale,
   PrintReceipt(method, receipt, out);
   const char* state = paid ? "paid" : "open";
   bool recorded = sale.Sales.Settle(sale.Number, state, paid ? paidAmount : 0, reference);
-  if (run.Invoice) {
+  // Only a paid sale has a payment for the invoice to carry.
+  if (run.Invoice && paid) {
     method.LinkInvoice(*run.Invoice);
     out << "invoice: " << *run.Invoice << " handed to LinkInvoice\n";
-    if (paid) {
-      state = "linked";
-      recorded = recorded && sale.Sales.Link(sale.Number, *run.Invoice);
-    }
+    state = "linked";
+    recorded = recorded && sale.Sales.Link(sale.Number, *run.Invoice);
+  } else if (run.Invoice) {
+    out << "invoice: " << *run.Invoice << " not linked: nothing was paid\n";
   }
   bool givenBack = true;
   if (run.Cancel) {
@@ -263,7 +264,8 @@ int RunPayment(TTill& till, const TPaymentRun& run, std::ostream& out, std::ostr
   }
   // The till books its sale before the module is asked, as a host does: a database that cannot
   // take it takes no payment either.
-  TIntfPtr<ITillSales> sales = NewTillSales(db.Get());
+  TIntfPtr<ITillSales> sales =
+      NewTillSales(db.Get(), till.Options().StoreID, till.Options().TillID);
   TSale sale{*sales, sales->Open(run.Amount), TWatch{db.As<ITillDatabase>().Get(), till}};
   if (sale.Number < 0) {
     std::string path;
@@ -323,8 +325,8 @@ int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ost
         << ": the database failed (see above); its vouchers may not all have been found\n";
     return kTillFailed;
   }
-  if (db &&
-      NewTillSales(db.Get())->SettleInvoice(invoice, notBack ? "reverse failed" : "reversed") < 0) {
+  if (db && NewTillSales(db.Get(), till.Options().StoreID, till.Options().TillID)
+                    ->SettleInvoice(invoice, notBack ? "reverse failed" : "reversed") < 0) {
     err << "sarn-till: override: invoice " << invoice
         << ": its sales' state could not be recorded in the database\n";
     return kTillFailed;

@@ -9,6 +9,7 @@
 #include "TDBScript.h"
 #include "TScriptCollector.h"
 #include "TSqlText.h"
+#include "TTillSales.h"
 #include "intfActCodes.h"
 #include "intfDBScript.h"
 #include "intfDatabaseChanges.h"
@@ -91,6 +92,34 @@ std::string Describe(const TActionCodeCall& call) {
       break;
   }
   return "link " + call.Code + " -> " + call.Text;
+}
+
+// What a contributor's rights are, since their number alone says little: the action codes it
+// adds and the links that tie each code to the rights key of what it guards (who holds the key
+// may use the code), e.g. " (2 action code(s): SM005, SM006; 2 link(s) of a code to a rights
+// key: SM005 -> FRCH, SM006 -> FRCH)".
+std::string RightsInWords(const std::vector<TActionCodeCall>& rights) {
+  std::string codes, links, removed;
+  int32_t added = 0, linked = 0, gone = 0;
+  for (const TActionCodeCall& call : rights) {
+    std::string& list = call.Kind == TActionCodeCall::Add    ? codes
+                        : call.Kind == TActionCodeCall::Link ? links
+                                                             : removed;
+    list += (list.empty() ? "" : ", ") + call.Code;
+    if (call.Kind == TActionCodeCall::Link) list += " -> " + call.Text;
+    ++(call.Kind == TActionCodeCall::Add    ? added
+       : call.Kind == TActionCodeCall::Link ? linked
+                                            : gone);
+  }
+  std::string words;
+  auto part = [&words](int32_t n, const std::string& what, const std::string& list) {
+    if (n == 0) return;
+    words += (words.empty() ? " (" : "; ") + std::to_string(n) + " " + what + ": " + list;
+  };
+  part(added, "action code(s)", codes);
+  part(linked, "link(s) of a code to a rights key", links);
+  part(gone, "action code(s) removed", removed);
+  return words.empty() ? words : words + ")";
 }
 
 // Whether the statement's first result has a row; false also when it failed.
@@ -194,7 +223,8 @@ int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostre
       collector->EndGroup();
       if (rights) rights->TakeDeferred(contribution.Rights);
       out << contribution.Name << ": " << collector->Scripts().size() - before << " script(s), "
-          << contribution.Rights.size() << " right(s)\n";
+          << contribution.Rights.size() << " right(s)" << RightsInWords(contribution.Rights)
+          << "\n";
     }
     if (count == 0) out << "no database changes are registered\n";
   }
@@ -217,6 +247,14 @@ int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostre
   if (db->Execute(SchemaScriptsTable, {}) < 0) {  // the service has said why
     err << "sarn-till upgrade: the database cannot be used; nothing was changed\n";
     return 1;
+  }
+  // The till's own table of sales, made or brought up to date in place.
+  if (std::string done; !UpgradeTillSales(db.Get(), done)) {
+    err << "sarn-till upgrade: the till's table SarnSales could not be made or brought up to "
+           "date; no module script ran\n";
+    return 1;
+  } else if (!done.empty()) {
+    out << "  till: " << done << '\n';
   }
 
   // Scripts in the order collected; the first failure stops the upgrade.

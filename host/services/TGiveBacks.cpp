@@ -1,5 +1,6 @@
 #include "TGiveBacks.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -108,7 +109,9 @@ bool ReadTillRecords(IDBScript& db, TTillRecords& records, std::string& error) {
     if (row.Reference.empty()) continue;
     row.ID = std::atoi(Cell(transactions, cells, "ID").c_str());
     row.Code = CodeOf(Cell(transactions, cells, "RedeemJSON"));
-    row.Amount = std::strtod(Cell(transactions, cells, "Amount").c_str(), nullptr);
+    // As the engine wrote it, whatever the process's locale says a decimal point is.
+    const std::string amount = Cell(transactions, cells, "Amount");
+    std::from_chars(amount.data(), amount.data() + amount.size(), row.Amount);
     row.Invoice = Cell(transactions, cells, "InvoiceNum");
     if (const auto sale = saleOf.find(row.Reference); sale != saleOf.end())
       std::tie(row.Sale, row.SaleState) = sale->second;

@@ -1,7 +1,9 @@
 #include "TTillSales.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "TDBScript.h"
 #include "TSqlText.h"
 #include "clsInterfacedObject.h"
 
@@ -18,8 +20,13 @@ const std::string TableScript =
     "    [Paid]             MONEY         NULL,\r\n"
     "    [Invoice]          INT           NULL,\r\n"
     "    [State]            NVARCHAR(20)  NOT NULL,\r\n"
-    "    [VoucherReference] NVARCHAR(MAX) NULL\r\n"
+    "    [VoucherReference] NVARCHAR(MAX) NULL,\r\n"
+    "    [Store]            INT           NULL,\r\n"
+    "    [Till]             INT           NULL\r\n"
     "  );\r\n";
+
+// The columns a table made before they were kept lacks, in the order they are added.
+constexpr const char* AddedColumns[] = {"Store", "Till"};
 
 // Exactly, four decimals: the %f conversion would round to cents.
 std::string MoneyLiteral(TCurrency amount) {
@@ -35,17 +42,19 @@ std::string MoneyLiteral(TCurrency amount) {
 
 class TTillSales final : public TImplements<TInterfacedObject, ITillSales> {
  public:
-  explicit TTillSales(IDBScript* db) : FDb(TIntfPtr<IDBScript>::Share(db)) {}
+  TTillSales(IDBScript* db, int32_t store, int32_t till)
+      : FDb(TIntfPtr<IDBScript>::Share(db)), FStore(store), FTill(till) {}
 
   int32_t Open(TCurrency amount) override {
-    // The table first, in a call of its own: an engine finds the identity column of the insert
+    // The table first, in calls of its own: an engine finds the identity column of the insert
     // in the catalogue, before the batch runs.
-    std::string value;
-    if (FDb->Execute(TableScript, {}) < 0) return -1;
-    if (!FDb->QueryValue("INSERT INTO [SarnSales] ( [Created], [Changed], [Amount], [State] ) "
-                         "VALUES ( GETDATE(), GETDATE(), " +
-                             MoneyLiteral(amount) +
-                             ", 'open' );\r\n"
+    std::string value, done;
+    if (!UpgradeTillSales(FDb.Get(), done)) return -1;
+    if (!FDb->QueryValue("INSERT INTO [SarnSales] ( [Created], [Changed], [Amount], [State], "
+                         "[Store], [Till] ) VALUES ( GETDATE(), GETDATE(), " +
+                             MoneyLiteral(amount) + ", 'open', " + std::to_string(FStore) + ", " +
+                             std::to_string(FTill) +
+                             " );\r\n"
                              "SELECT CAST( SCOPE_IDENTITY() AS INT ) AS [Sale]",
                          "Sale", value))
       return -1;
@@ -83,10 +92,44 @@ class TTillSales final : public TImplements<TInterfacedObject, ITillSales> {
 
  private:
   TIntfPtr<IDBScript> FDb;
+  int32_t FStore, FTill;
 };
 
 }  // namespace
 
-TIntfPtr<ITillSales> NewTillSales(IDBScript* db) {
-  return MakeObject<TTillSales>(db).As<ITillSales>();
+TIntfPtr<ITillSales> NewTillSales(IDBScript* db, int32_t store, int32_t till) {
+  return MakeObject<TTillSales>(db, store, till).As<ITillSales>();
+}
+
+bool UpgradeTillSales(IDBScript* db, std::string& done) {
+  done.clear();
+  const bool existed = db->TableExists("SarnSales");
+  if (!existed) {
+    std::string error;
+    db->LastError(error);
+    if (!error.empty()) return false;
+    if (db->Execute(TableScript, {}) < 0) return false;
+    done = "table SarnSales created";
+    return true;
+  }
+  TIntfPtr<ITillDatabase> till = TIntfPtr<IDBScript>::Share(db).As<ITillDatabase>();
+  TDBTable layout;
+  if (!till || !till->QueryTable("SELECT * FROM [SarnSales] WHERE 1 = 0", layout)) return false;
+  std::string added;
+  for (const char* column : AddedColumns) {
+    if (std::find(layout.Columns.begin(), layout.Columns.end(), column) != layout.Columns.end())
+      continue;
+    // Two tills upgrading at once may both find the column missing: the one that comes second
+    // fails to add it, and finds it there.
+    if (db->Execute("ALTER TABLE [SarnSales] ADD [" + std::string(column) + "] INT NULL", {}) < 0) {
+      TDBTable now;
+      if (!till->QueryTable("SELECT * FROM [SarnSales] WHERE 1 = 0", now) ||
+          std::find(now.Columns.begin(), now.Columns.end(), column) == now.Columns.end())
+        return false;
+      continue;
+    }
+    added += (added.empty() ? "" : ", ") + std::string(column);
+  }
+  if (!added.empty()) done = "SarnSales: column(s) " + added + " added";
+  return true;
 }

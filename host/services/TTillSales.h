@@ -1,13 +1,15 @@
 // sarn-till's own record of its sales, kept beside the modules' tables the way a host keeps them:
-//   SarnSales (Sale, Created, Changed, Amount, Paid, Invoice, State, VoucherReference)
-// Amount is what the sale was due, Paid what the voucher paid. State is one of
+//   SarnSales (Sale, Created, Changed, Amount, Paid, Invoice, State, VoucherReference, Store, Till)
+// Amount is what the sale was due, Paid what the voucher paid, Store and Till who took it (NULL in
+// rows of a table from before they were kept). State is one of
 //   open            started, nothing paid (yet)
 //   paid            paid, not linked to an invoice
 //   linked          paid and linked to Invoice
 //   reversed        cancelled or overridden; a voucher it carried was given back
 //   reverse failed  cancelled or overridden, but a voucher could not be given back (the
 //                   module log names it)
-// The table is created on first use. Failures reach the DB script service's trace and stderr,
+// upgrade makes the table (UpgradeTillSales); a sale brings a table of an older layout up to
+// date as well. Failures reach the DB script service's trace and stderr,
 // and come back as the result.
 #pragma once
 
@@ -32,4 +34,9 @@ class ITillSales : public IInterface {
   ~ITillSales() = default;
 };
 
-TIntfPtr<ITillSales> NewTillSales(IDBScript* db);
+// The sales of one till of one store.
+TIntfPtr<ITillSales> NewTillSales(IDBScript* db, int32_t store, int32_t till);
+
+// Makes SarnSales, or adds the columns a table of an older layout lacks, in place. done: what it
+// did, in words ("" when the table was up to date). False when the database failed.
+bool UpgradeTillSales(IDBScript* db, std::string& done);

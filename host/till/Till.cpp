@@ -14,7 +14,8 @@
 TDBScriptOptions DatabaseOptions(const TTillOptions& options) {
   return TDBScriptOptions{
       options.DatabasePath, options.DatabaseBusyMs, options.SqlTracePath,
-      "sarn-till/" + std::to_string(options.StoreID) + "/" + std::to_string(options.TillID)};
+      "sarn-till/" + std::to_string(options.StoreID) + "/" + std::to_string(options.TillID),
+      options.CreateDatabase};
 }
 
 TTill::TTill(TTillOptions options) : FOptions(std::move(options)) {}

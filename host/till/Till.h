@@ -19,6 +19,7 @@ struct TTillOptions {
   int32_t ConnectTimeoutMs = 5000;  // REST client connect time-out
   int32_t TimeoutMs = 20000;        // REST client total time-out per request
   std::string DatabasePath;         // database file or server connection; empty: sarn-till.db
+  bool CreateDatabase = true;       // a missing database file is made (sarn-till: upgrade only)
   int32_t DatabaseBusyMs = 5000;    // how long a database locked by another program is waited for
   std::string SqlTracePath;         // SQL trace file (JSON lines); empty: none
   bool AllowPlainHttp = false;      // REST client may use http:// to loopback addresses only

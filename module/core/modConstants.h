@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "modPartnerAccount.h"
+
 // Registration name of the payment method, answered by its three name slots too.
 inline constexpr const char* DovraVoucherPaymentName = "DovraVouchers";
 // The payment code the report callbacks hand to the host.
@@ -13,11 +15,13 @@ inline constexpr const char* DovraVoucherPaymentCode = "PAYMENT:DovraVoucher";
 inline constexpr const char* DovraDatabaseChangesName = "Dovra";
 
 // The voucher service: production address (used unless DOVRA_BASE_URL names another one), the
-// body type, the module's partner account, and the four operations' paths.
-inline constexpr const char* DovraVoucherProductionURL = "https://vouchers.dovra.example/";
+// body type, the module's partner account, and the four operations' paths. The address and the
+// account are chosen when the module is built (CMake cache DOVRA_PRODUCTION_URL,
+// DOVRA_PARTNER_USER, DOVRA_PARTNER_API_KEY), never read at run time.
+inline constexpr const char* DovraVoucherProductionURL = DOVRA_PRODUCTION_URL_TEXT;
 inline constexpr const char* DovraVoucherContentType = "application/json";
-inline constexpr const char* DovraVoucherUserName = "velmor";
-inline constexpr const char* DovraVoucherAPIKey = "7e3b9a50d2c84f16a0b5e9c31d6f7a28";
+inline constexpr const char* DovraVoucherUserName = DOVRA_PARTNER_USER_TEXT;
+inline constexpr const char* DovraVoucherAPIKey = DOVRA_PARTNER_API_KEY_TEXT;
 inline constexpr const char* DovraEvaluatePath = "/API/EvaluateVoucher";
 inline constexpr const char* DovraRedeemPath = "/API/RedeemVoucher";
 inline constexpr const char* DovraReversePath = "/API/ReverseRedemption";

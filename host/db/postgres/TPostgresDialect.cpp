@@ -323,6 +323,7 @@ class TRewriter {
       return true;
     }
     if (upper == "IDENTITY") return Identity(k, error);
+    if (upper == "ALTER") return AddColumn(k, error);
     if (upper == "CAST") {
       if (!Punct(k + 1, '(')) return Refuse(k, error);
       Keep(k);
@@ -522,6 +523,24 @@ class TRewriter {
     CreatesTable = true;
     NextParen = TParen::TableDefinition;
     Skip = k + 1 - i;
+    return true;
+  }
+
+  // ALTER TABLE name ADD column type ...: how a table of an older layout takes a new column. The
+  // type is written as in CREATE TABLE; what follows it (NULL, NOT NULL) is kept.
+  bool AddColumn(size_t i, std::string& error) {
+    const std::string form = "ALTER other than \"ALTER TABLE T ADD C type\"";
+    const bool typed = i + 5 < T.size() && (T[i + 5].Kind == TSqlTokenKind::Word ||
+                                            T[i + 5].Kind == TSqlTokenKind::QuotedName);
+    if (StatementWords != 1 || !Word(i + 1, "TABLE") || !Name(i + 2) || !Word(i + 3, "ADD") ||
+        !Name(i + 4) || !typed)
+      return Refuse(T[i], form, error);
+    Emit(i, i + 4,
+         "ALTER TABLE " + QuotedName(UnquotedName(Text(i + 2))) + " ADD COLUMN " +
+             QuotedName(UnquotedName(Text(i + 4))));
+    Statement = "ALTER TABLE";
+    if (!Type(i + 5, UnquotedName(Text(i + 5)), error)) return false;
+    Skip += 5;
     return true;
   }
 

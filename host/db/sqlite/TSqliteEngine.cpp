@@ -42,7 +42,8 @@ using TStatementPtr = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
 
 class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
  public:
-  TSqliteEngine(std::string path, int32_t busyMs) : FPath(std::move(path)), FBusyMs(busyMs) {}
+  TSqliteEngine(std::string path, int32_t busyMs, bool create)
+      : FPath(std::move(path)), FBusyMs(busyMs), FCreate(create) {}
   ~TSqliteEngine() override { Close(); }
 
   std::string Shown() override { return FPath; }
@@ -50,7 +51,7 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
   bool Exists(std::string& error) override {
     std::error_code ec;
     if (std::filesystem::exists(FPath, ec)) return true;
-    error = "there is no database at " + FPath;
+    error = Missing();
     return false;
   }
 
@@ -127,17 +128,29 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
   }
 
  private:
+  // A database that is not there is made only where the till was told to make one: a mistyped
+  // name must not become a new, empty database that a payment then writes into.
+  std::string Missing() const {
+    return "no database at " + FPath + "; create it with sarn-till upgrade";
+  }
+
   bool Open(std::string& error) {
     if (FDb) return true;
+    std::error_code ec;
+    if (!FCreate && !std::filesystem::exists(FPath, ec)) {
+      error = Missing();
+      return false;
+    }
     // The file holds customers' data: a new one is readable by the owner's group at most (SQLite
     // would make it 0644, and its journal files take the database's permissions). An empty file
     // is a valid new database; a file that is there already stays as it is.
-    if (const int fd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
-        fd >= 0)
-      ::close(fd);
+    if (FCreate)
+      if (const int fd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+          fd >= 0)
+        ::close(fd);
     sqlite3* db = nullptr;
-    int rc =
-        sqlite3_open_v2(FPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    int rc = sqlite3_open_v2(FPath.c_str(), &db,
+                             SQLITE_OPEN_READWRITE | (FCreate ? SQLITE_OPEN_CREATE : 0), nullptr);
     const std::string step = "cannot open " + FPath;
     if (rc == SQLITE_OK) {
       sqlite3_extended_result_codes(db, 1);
@@ -180,11 +193,12 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
 
   std::string FPath;
   int32_t FBusyMs;
+  bool FCreate;
   sqlite3* FDb = nullptr;
 };
 
 }  // namespace
 
-TIntfPtr<IDBEngine> NewSqliteEngine(const std::string& path, int32_t busyTimeoutMs) {
-  return TIntfPtr<IDBEngine>(MakeObject<TSqliteEngine>(path, busyTimeoutMs));
+TIntfPtr<IDBEngine> NewSqliteEngine(const std::string& path, int32_t busyTimeoutMs, bool create) {
+  return TIntfPtr<IDBEngine>(MakeObject<TSqliteEngine>(path, busyTimeoutMs, create));
 }

@@ -1,4 +1,5 @@
-// The till's database on one SQLite file, created on first use.
+// The till's database on one SQLite file, created on first use when create is set; otherwise a
+// missing file fails every call, saying so.
 //
 // The file is kept in WAL mode with synchronous=NORMAL: committed rows survive the till being
 // killed; a power cut may take back the last commits but never corrupts the file. A writing call
@@ -11,4 +12,5 @@
 #include "TDBEngine.h"
 #include "intfPtr.h"
 
-TIntfPtr<IDBEngine> NewSqliteEngine(const std::string& path, int32_t busyTimeoutMs);
+TIntfPtr<IDBEngine> NewSqliteEngine(const std::string& path, int32_t busyTimeoutMs,
+                                    bool create = true);

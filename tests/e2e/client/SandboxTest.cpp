@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <regex>
 
@@ -14,6 +15,8 @@
 #include "SandboxProcess.h"
 #include "TestFolder.h"
 #include "clsJSONDocument.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -140,7 +143,11 @@ TEST_F(SandboxTest, RecordStateAndBookNameTimeAndReferenceButNoCredentials) {
       << output;
   EXPECT_TRUE(std::regex_search(output, std::regex("\\n  WELCOME10 +available +0 redemption")))
       << output;
-  EXPECT_TRUE(Contains(output, "book: " DOVRA_SOURCE_DIR "/sandbox/vouchers.example.json\n"))
+  EXPECT_TRUE(Contains(
+      output,
+      "book: " +
+          (fs::path(DOVRA_SANDBOX_PROGRAM).parent_path() / "vouchers.example.json").string() +
+          "\n"))
       << output;
 
   ASSERT_EQ(
@@ -150,6 +157,45 @@ TEST_F(SandboxTest, RecordStateAndBookNameTimeAndReferenceButNoCredentials) {
   EXPECT_EQ(book.Get("Redemptions")._(0).Get("Reference").ToText(), "DVR-00000001");
   EXPECT_TRUE(book.Get("Redemptions")._(0).Get("Reversed").ToBoolean());
   EXPECT_EQ(Run(DOVRA_SANDBOX_PROGRAM, {"book", "--data", Path("nowhere")}, {}, output), 1);
+}
+
+// The example book travels with the program, wherever it is put: beside it, or under the prefix
+// it is installed in; the program never looks into the source tree it was built from.
+TEST_F(SandboxTest, BookFindsTheExampleBookBesideTheProgramOrUnderItsPrefix) {
+  std::string output;
+  ASSERT_EQ(Run(DOVRA_SANDBOX_PROGRAM, {"book", "--help"}, {}, output), 0);
+  EXPECT_TRUE(Contains(output, "Lists what a sandbox holds")) << output;
+  fs::create_directories(Path("prefix/bin"));
+  fs::create_directories(Path("prefix/share/dovra-sandbox"));
+  fs::create_directories(Path("data"));
+  const std::string program = Path("prefix/bin/dovra-sandbox");
+  fs::copy_file(DOVRA_SANDBOX_PROGRAM, program);
+  const std::string beside = Path("prefix/bin/vouchers.example.json"),
+                    installed = Path("prefix/share/dovra-sandbox/vouchers.example.json");
+  const fs::path example = fs::path(DOVRA_SANDBOX_PROGRAM).parent_path() / "vouchers.example.json";
+  const struct {
+    bool Beside, Installed;
+    int Exit;
+    std::string Says;
+  } cases[] = {
+      {false, true, 0, "book: " + installed + "\n"},
+      {true, true, 0, "book: " + beside + "\n"},
+      {false, false, 1, beside},  // none: the place beside the program is named
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Says);
+    std::error_code ec;
+    fs::remove(beside, ec);
+    fs::remove(installed, ec);
+    if (c.Beside) fs::copy_file(example, beside);
+    if (c.Installed) fs::copy_file(example, installed);
+    TChildProcess child;
+    child.MergeErrors = true;
+    std::string error;
+    ASSERT_TRUE(child.Start(program, {"book", "--data", Path("data")}, {}, error)) << error;
+    EXPECT_EQ(child.ReadAllAndWait(output, 30000), c.Exit) << output;
+    EXPECT_TRUE(Contains(output, c.Says)) << output;
+  }
 }
 
 }  // namespace

@@ -14,11 +14,12 @@
 #include "SandboxProcess.h"
 #include "clsJSONDocument.h"
 #include "intfDovraVoucherAPI.h"
+#include "modConstants.h"
 #include "modRegistry.h"
 
 namespace fs = std::filesystem;
 
-inline constexpr const char* Key = "7e3b9a50d2c84f16a0b5e9c31d6f7a28";
+inline constexpr const char* Key = DovraVoucherAPIKey;
 
 std::string ReadFile(const fs::path& path);
 // The dovra-sandbox program; DOVRA_SANDBOX may name another build (a sanitizer build, say).

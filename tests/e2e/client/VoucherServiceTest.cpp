@@ -101,7 +101,7 @@ TEST_F(VoucherServiceTest, WrongCredentialsAreRefused) {
   ASSERT_TRUE(rest);
   rest->SetBaseURL(sandbox->URL);
   rest->SetContentType("application/json");
-  rest->SetCredentials("velmor", std::string(Key).substr(1) + "0");
+  rest->SetCredentials(DovraVoucherUserName, std::string(Key).substr(1) + "0");
   std::string text;
   EXPECT_FALSE(rest->SendRequest("/API/EvaluateVoucher", "{}", text, text, -1, 0));
   EXPECT_EQ(text.rfind("HTTP 401: ", 0), 0u) << text;
@@ -114,7 +114,7 @@ TEST_F(VoucherServiceTest, TheTillsRestClientJoinsPathsAndKeepsResponseAndErrorA
   base.pop_back();  // no trailing "/": the client must add one
   rest->SetBaseURL(base);
   rest->SetContentType("application/json");
-  rest->SetCredentials("velmor", Key);
+  rest->SetCredentials(DovraVoucherUserName, Key);
 
   std::string response = "r", error = "e";
   ASSERT_TRUE(rest->SendRequest("API/GetVoucherStatus", "{\"VoucherCode\":\"GIFT50\"}", response,

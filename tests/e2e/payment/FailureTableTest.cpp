@@ -303,16 +303,6 @@ class FaultDuringPayment : public TTillFixture, public ::testing::WithParamInter
     return saw;
   }
 
-  // WELCOME10 as the service holds it, asked through the till: "status/redemptions".
-  std::string VoucherAtTheService() {
-    const std::string request = Path("status.json");
-    Write(request, "{\"VoucherCode\":\"WELCOME10\"}");
-    const TRun run = Till({"voucher", "status", "--request", request});
-    EXPECT_EQ(run.Exit, 0) << run.Output;
-    return Match(run.Output, "\"Status\":\"(\\w+)\"") + "/" +
-           Match(run.Output, "\"Redemptions\":(\\d+)");
-  }
-
   // The same service, its switches off: support reverses once it answers again.
   void RestartTheServiceHealthy() {
     const fs::path data = dir_ / "service-again";

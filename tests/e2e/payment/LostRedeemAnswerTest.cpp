@@ -72,15 +72,6 @@ class LostRedeemAnswer : public TTillFixture, public ::testing::WithParamInterfa
                  OrderFile, "--popup", "--voucher", "WELCOME10", "--mobile", "0612345678",
                  "--give-up", "20", "--redeem-presses", std::to_string(presses)});
   }
-  // WELCOME10 as the service holds it: "status/redemptions".
-  std::string VoucherAtTheService() {
-    Write(Path("status.json"), "{\"VoucherCode\":\"WELCOME10\"}");
-    const TRun run = Till({"voucher", "status", "--request", Path("status.json")});
-    std::smatch status, count;
-    std::regex_search(run.Output, status, std::regex("\"Status\":\"(\\w+)\""));
-    std::regex_search(run.Output, count, std::regex("\"Redemptions\":(\\d+)"));
-    return status[1].str() + "/" + count[1].str();
-  }
   // The bodies of the service's records of one operation, in order.
   std::vector<std::string> Bodies(const std::string& operation) const {
     std::vector<std::string> bodies;

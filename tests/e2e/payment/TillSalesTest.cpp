@@ -1,7 +1,8 @@
 // The till's own view of its sales: a voucher that pays more than the sale is due is given back,
 // each sale and voucher payment reads as what became of it (transactions, also as JSON lines),
-// an override says how many vouchers went back, and an up-to-date database that cannot be
-// written upgrades with nothing to write.
+// an override says how many vouchers went back, an up-to-date database that cannot be written
+// upgrades with nothing to write, a database never upgraded takes nothing, and an older SarnSales
+// gains the store and till numbers in place.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -109,37 +110,30 @@ TEST_F(TillSales, EachSaleReadsAsWhatBecameOfIt) {
 TEST_F(TillSales, AnOverrideSaysHowManyVouchersWentBack) {
   struct TCase {
     const char* Name;
-    bool Upgraded;
     std::vector<std::string> SandboxOptions;
     int Exit;
     const char* Says;
   } cases[] = {
-      {"two given back", true, {}, 0, "invoice 5: 2 voucher(s) given back, 0 could not be"},
+      {"two given back", {}, 0, "invoice 5: 2 voucher(s) given back, 0 could not be"},
       {"service refuses",
-       true,
        {"--fail", "reverse:500"},
        3,
        "invoice 5: 0 voucher(s) given back, 2 could not be (see the module log)\n"},
-      {"no tables", false, {}, 1, "the database failed"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     Sandbox = std::make_unique<TSandboxProcess>(c.SandboxOptions);
     Database = FreshDatabase(c.Name);
-    if (c.Upgraded) {
-      Upgrade();
-      ASSERT_EQ(Pay("SAVE15", {"--invoice", "5"}).Exit, 0);
-      ASSERT_EQ(Pay("WELCOME10", {"--invoice", "5"}).Exit, 0);
-    }
+    Upgrade();
+    ASSERT_EQ(Pay("SAVE15", {"--invoice", "5"}).Exit, 0);
+    ASSERT_EQ(Pay("WELCOME10", {"--invoice", "5"}).Exit, 0);
     const TRun run = Till({"override", "--invoice", "5"});
     EXPECT_EQ(run.Exit, c.Exit) << run.Output;
     EXPECT_TRUE(Contains(run.Output, c.Says)) << run.Output;
-    if (c.Upgraded) {
-      const std::string state = c.Exit == 0 ? "reversed" : "reverse failed";
-      EXPECT_EQ(States(Till({"transactions", "--json"}).Output),
-                (std::vector<std::string>{"transaction 1: " + state, "transaction 2: " + state,
-                                          "sale 1: " + state, "sale 2: " + state}));
-    }
+    const std::string state = c.Exit == 0 ? "reversed" : "reverse failed";
+    EXPECT_EQ(States(Till({"transactions", "--json"}).Output),
+              (std::vector<std::string>{"transaction 1: " + state, "transaction 2: " + state,
+                                        "sale 1: " + state, "sale 2: " + state}));
   }
 }
 
@@ -202,6 +196,65 @@ TEST_F(TillSales, AnUpToDateDatabaseThatCannotBeWrittenUpgradesWithNothingToWrit
   ASSERT_EQ(NewDBScript({Database, 5000, ""})->Execute("DELETE FROM [SarnSchemaScripts]", {}), 2);
   if (!OnPostgres()) file = std::make_unique<TImmutableFile>(Database);
   EXPECT_EQ(upgrade(output), 1) << output;
+}
+
+// A database that was never upgraded is not the module's: the till says so, asks the module
+// nothing and makes no table of its own there.
+TEST_F(TillSales, ADatabaseNeverUpgradedTakesNothingAndGetsNoTable) {
+  ASSERT_EQ(NewDBScript({Database, 5000, ""})->Execute("CREATE TABLE [Other] ( [A] INT )", {}), 0);
+  const std::vector<std::vector<std::string>> commands = {
+      PayArgs("WELCOME10", {"--invoice", "5"}), {"override", "--invoice", "5"}, {"transactions"}};
+  for (const auto& command : commands) {
+    SCOPED_TRACE(command[0]);
+    const TRun run = Till(command);
+    EXPECT_EQ(run.Exit, 1) << run.Output;
+    EXPECT_TRUE(
+        Contains(run.Output, "the module's tables are missing: run sarn-till upgrade first"))
+        << run.Output;
+  }
+  std::vector<std::string> tables;
+  ASSERT_TRUE(NewDBScript({Database, 5000, ""}).As<ITillDatabase>()->Tables(tables));
+  EXPECT_EQ(tables, std::vector<std::string>{"Other"});
+  EXPECT_TRUE(Sandbox->RecordLines().empty());
+}
+
+// SarnSales of a till from before it kept the store and till numbers gains them in place, its
+// rows kept; transactions shows them and keeps one till's rows.
+TEST_F(TillSales, AnOlderTableGainsStoreAndTillInPlaceAndTransactionsKeepsOneTill) {
+  TIntfPtr<TDBScript> db = NewDBScript({Database, 5000, ""});
+  ASSERT_EQ(db->Execute("CREATE TABLE [SarnSales] ( [Sale] INT NOT NULL IDENTITY(1,1) PRIMARY KEY, "
+                        "[Created] DATETIME NOT NULL, [Changed] DATETIME NOT NULL, [Amount] MONEY "
+                        "NOT NULL, [Paid] MONEY NULL, [Invoice] INT NULL, [State] NVARCHAR(20) NOT "
+                        "NULL, [VoucherReference] NVARCHAR(MAX) NULL )",
+                        {}),
+            0);
+  ASSERT_EQ(db->Execute("INSERT INTO [SarnSales] ( [Created], [Changed], [Amount], [State] ) "
+                        "VALUES ( GETDATE(), GETDATE(), 5.0000, 'open' )",
+                        {}),
+            1);
+  TRun run = Till({"upgrade"});
+  ASSERT_EQ(run.Exit, 0) << run.Output;
+  EXPECT_TRUE(Contains(run.Output, "  till: SarnSales: column(s) Store, Till added\n"))
+      << run.Output;
+  EXPECT_EQ(Pay("WELCOME10", {"--invoice", "21"}).Exit, 0);
+  EXPECT_EQ(
+      Till({"--store-id", "7", "--till-id", "3", "pay", "--amount", "62.50", "--order", OrderFile,
+            "--popup", "--voucher", "SAVE15", "--mobile", "0612345678", "--invoice", "22"})
+          .Exit,
+      0);
+  const std::vector<TRow> rows =
+      Rows("SELECT [Sale], [Store], [Till] FROM [SarnSales] ORDER BY [Sale]");
+  const std::vector<TRow> expected = {{{"Sale", "1"}, {"Store", "NULL"}, {"Till", "NULL"}},
+                                      {{"Sale", "2"}, {"Store", "1"}, {"Till", "1"}},
+                                      {{"Sale", "3"}, {"Store", "7"}, {"Till", "3"}}};
+  EXPECT_EQ(rows, expected);
+  run = Till({"transactions", "--till-id", "3", "--json"});
+  ASSERT_EQ(run.Exit, 0) << run.Output;
+  EXPECT_EQ(States(run.Output),
+            (std::vector<std::string>{"transaction 2: linked", "sale 3: linked"}));
+  EXPECT_TRUE(Contains(run.Output, "\"Store\":7,\"Till\":3}")) << run.Output;
+  run = Till({"upgrade"});
+  EXPECT_FALSE(Contains(run.Output, "till:")) << "nothing left to add: " << run.Output;
 }
 
 }  // namespace

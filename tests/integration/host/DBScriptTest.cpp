@@ -377,9 +377,16 @@ TEST_F(DBScriptTest, TillCommandsUpgradeTwiceAndShowTheTables) {
   };
   std::string out;
   EXPECT_EQ(run({"transactions"}, out), 1);
-  EXPECT_TRUE(Contains(out, "run sarn-till upgrade first")) << out;
+  EXPECT_TRUE(
+      Contains(out, "no database at " + Path("till.db") + "; create it with sarn-till upgrade"))
+      << out;
   EXPECT_EQ(run({"upgrade"}, out), 0) << out;
   EXPECT_TRUE(Contains(out, "2 of 2 script(s) run, 2 table(s) created, 4 right(s)")) << out;
+  // The four rights by name: two action codes, and the link of each to its rights key.
+  EXPECT_TRUE(Contains(out,
+                       "Dovra: 2 script(s), 4 right(s) (2 action code(s): SM005, SM006; 2 link(s) "
+                       "of a code to a rights key: SM005 -> FRCH, SM006 -> FRCH)\n"))
+      << out;
   EXPECT_EQ(run({"upgrade"}, out), 0) << out;
   EXPECT_TRUE(Contains(out, "2 of 2 script(s) run, 0 table(s) created, 0 right(s)")) << out;
   EXPECT_EQ(run({"transactions", "--invoice", "5"}, out), 0) << out;

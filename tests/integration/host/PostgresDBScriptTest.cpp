@@ -184,7 +184,7 @@ TEST_F(PostgresDBScriptTest, TwoTillsUpgradingAtOnceMakeEachTableAndRightOnce) {
   ASSERT_TRUE(db->Tables(tables));
   EXPECT_EQ(tables,
             (std::vector<std::string>{"DovraLog", "DovraTransactions", "SarnActionCodeLinks",
-                                      "SarnActionCodes", "SarnSchemaScripts"}));
+                                      "SarnActionCodes", "SarnSales", "SarnSchemaScripts"}));
   EXPECT_EQ(Value(db.Get(), "SELECT COUNT(*) AS V FROM SarnActionCodes"), "2");
   EXPECT_EQ(Value(db.Get(), "SELECT COUNT(*) AS V FROM SarnActionCodeLinks"), "2");
   EXPECT_EQ(Value(db.Get(), "SELECT SUM(Runs) AS V FROM SarnSchemaScripts"), "4");

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -343,7 +344,7 @@ TEST_F(LogToolTest, ALinkPlantedAtTheTemporaryNameIsNotFollowed) {
 TEST_F(LogToolTest, HelpAndUsageErrors) {
   ToolRun r = Tool({"--help"});
   EXPECT_EQ(r.code, 0);
-  for (const char* sub : {"cat", "compress", "decompress", "verify"}) {
+  for (const char* sub : {"cat", "compress", "decompress", "verify", "prune"}) {
     EXPECT_NE(r.out.find(sub), std::string::npos) << sub;
     const ToolRun h = Tool({sub, "--help"});
     EXPECT_EQ(h.code, 0) << sub;
@@ -354,6 +355,58 @@ TEST_F(LogToolTest, HelpAndUsageErrors) {
   EXPECT_EQ(Tool({"compress", "only-one"}).code, 2);
   EXPECT_EQ(Tool({"verify"}).code, 2);
   EXPECT_EQ(Tool({"cat", Path("nowhere.log")}).code, 1);
+  EXPECT_EQ(Tool({"prune", Path("logs")}).code, 2) << "--older-than is required";
+  EXPECT_EQ(Tool({"prune", "--older-than", "-1", Path("logs")}).code, 2);
+}
+
+// The month folder YYYYMM of `back` months before this one, in local time.
+std::string MonthsAgo(int back) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const int months = (local.tm_year + 1900) * 12 + local.tm_mon - back;
+  char name[24];
+  std::snprintf(name, sizeof name, "%04d%02d", months / 12, months % 12 + 1);
+  return name;
+}
+
+TEST_F(LogToolTest, PruneRemovesOnlyArchivesOfOldLogsOlderThanTheMonthsGiven) {
+  struct TCase {
+    int MonthsBack;
+    const char* File;
+    bool Removed;
+  } cases[] = {
+      {0, "till.log.synlz", false}, {6, "till.log.synlz", false},
+      {7, "till.log.synlz", true},  {7, "till.log.1.synlz", true},
+      {13, "till.log.synlz", true}, {25, "notes.txt", false},  // not an archive: kept
+  };
+  Write(Path("logs/till.log"), Entry("live"));
+  Archive("till.1.synlz", Entry("rotated"));
+  for (const TCase& c : cases) {
+    fs::create_directories(Path("logs/log/" + MonthsAgo(c.MonthsBack)));
+    Write(Path("logs/log/" + MonthsAgo(c.MonthsBack) + "/" + c.File), Entry("old"));
+  }
+  const ToolRun dry = Tool({"prune", "--older-than", "6", "--dry-run", Path("logs")});
+  EXPECT_EQ(dry.code, 0) << dry.err;
+  EXPECT_NE(dry.out.find("3 archive(s) of logs older than 6 month(s) would be removed"),
+            std::string::npos)
+      << dry.out;
+  for (const TCase& c : cases)
+    EXPECT_TRUE(fs::exists(Path("logs/log/" + MonthsAgo(c.MonthsBack) + "/" + c.File))) << c.File;
+
+  const ToolRun run = Tool({"prune", "--older-than", "6", Path("logs")});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("3 archive(s) of logs older than 6 month(s) removed"), std::string::npos)
+      << run.out;
+  for (const TCase& c : cases) {
+    const std::string file = "logs/log/" + MonthsAgo(c.MonthsBack) + "/" + c.File;
+    SCOPED_TRACE(file);
+    EXPECT_EQ(fs::exists(Path(file)), !c.Removed);
+    EXPECT_EQ(c.Removed, run.out.find("removed " + Path(file) + "\n") != std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(Path("logs/log/" + MonthsAgo(13)))) << "an emptied month goes";
+  EXPECT_TRUE(fs::exists(Path("logs/till.log")));
+  EXPECT_TRUE(fs::exists(Path("logs/till.1.synlz")));
 }
 
 }  // namespace

@@ -93,6 +93,9 @@ TEST(PostgresDialect, RewritesEveryConstructTheModuleAndTheTillSend) {
        "INSERT INTO \"SarnActionCodeLinks\" ( \"Code\", \"RightsKey\", \"Added\" ) SELECT 'SM005', "
        "'FRCH', clock_timestamp()::timestamp(3) WHERE NOT EXISTS ( SELECT 1 FROM "
        "\"SarnActionCodeLinks\" WHERE UPPER( \"Code\" ) = UPPER( 'SM005' ) AND \"Runs\" <> -1 )"},
+      {"a column added to a table of an older layout",
+       "ALTER TABLE [SarnSales] ADD [Till] INT NULL",
+       "ALTER TABLE \"SarnSales\" ADD COLUMN \"Till\" integer NULL"},
   };
   for (const TCase& c : cases) EXPECT_EQ(Rewritten(c.Input), c.Expected) << c.Name;
 
@@ -155,6 +158,8 @@ TEST(PostgresDialect, RefusesWhatItDoesNotKnowAndSendsNothing) {
       {"CREATE TABLE [T] ( [A] INT IDENTITY(1) )", "IDENTITY other than"},
       {"SELECT CAST( [A] AS XML ) FROM [T]", "the type XML"},
       {"CREATE INDEX [I] ON [T] ( [A] )", "\"INDEX\""},
+      {"ALTER TABLE [T] DROP COLUMN [A]", "ALTER other than"},
+      {"ALTER TABLE [T] ADD CONSTRAINT [C] UNIQUE ( [A] )", "ALTER other than"},
       {"SELECT [A] FROM [T] WITH (NOLOCK)", "\"WITH\""},
       {"BEGIN TRANSACTION", "\"BEGIN\""},
       {"SELECT 'never closed", "a text literal that is never closed"},

@@ -82,6 +82,7 @@ TEST(SqlStatementStarts, AllowsWhatTheModuleAndTheTillSendAndNothingElse) {
       "IF ( OBJECT_ID( 'T' ) IS NULL ) CREATE TABLE [T] ( [A] INT );\r\nUPDATE [T] SET [A] = 1",
       "-- a note\r\n/* and one more */ delete FROM [T]; ;select 1;",
       "CREATE TABLE [T] ( [A] INT ); INSERT INTO [T] VALUES ( ';END' ) -- ;END",
+      "ALTER TABLE [SarnSales] ADD [Till] INT NULL",
   };
   for (const std::string& sql : allowed) {
     std::string error;
@@ -103,6 +104,8 @@ TEST(SqlStatementStarts, AllowsWhatTheModuleAndTheTillSendAndNothingElse) {
       {"IF OBJECT_ID( 'T' ) IS NULL DROP TABLE [T]", "\"IF\""},
       {"CREATE INDEX [I] ON [T] ( [A] )", "\"CREATE\""},
       {"( SELECT 1 )", "\"(\""},
+      {"ALTER TABLE [T] DROP COLUMN [A]", "\"ALTER\""},
+      {"ALTER ROLE [till] SUPERUSER", "\"ALTER\""},
   };
   for (const TCase& c : refused) {
     std::string error;
