@@ -30,25 +30,27 @@ const char* const kExitCodeTable =
     "...: the service answered \"Success\": false)";
 
 void StartModule(TTill& till, const std::string& command) {
-  const TTillOptions& options = till.Options();
-  // The module runs without its log when it cannot write one, and says nothing of it.
-  if (const std::string problem = ModuleLogProblem(options.ModulePath); !problem.empty())
-    std::cerr << "sarn-till: warning: the module cannot write its log "
-              << ExpectedModuleLog(options.ModulePath) << ": " << problem
-              << "; it runs without a log\n";
-  const TVoucherServiceInForce service = VoucherServiceInForce(options.BaseURL);
-  if (!service.Refused.empty()) {
-    // Only DOVRA_BASE_URL gets here (--base-url is checked on the command line). The module then
-    // calls no service at all; a payment could only fail, so none is begun.
-    if (command == "pay")
-      throw CLI::RuntimeError("sarn-till pay: " + service.Refused + "; nothing was paid",
-                              kExitFailed);
-    std::cerr << "sarn-till: warning: " << service.Refused << '\n';
-  }
-  std::cout << "voucher service: " << (service.URL.empty() ? "none" : service.URL) << std::endl;
   std::string error;
   if (!till.Start(error))
     throw CLI::RuntimeError("sarn-till " + command + ": " + error, kExitFailed);
+  const TModuleStartup module = AskModuleStartup(till.Registry());
+  // The module runs without its log when it cannot write one, and says nothing of it.
+  if (!module.LogProblem.empty())
+    std::cerr << "sarn-till: warning: the module cannot write its log " << module.LogFile << ": "
+              << module.LogProblem << "; it runs without a log\n";
+  if (!module.NoService.empty()) {
+    // Only DOVRA_BASE_URL gets here (--base-url is checked on the command line). The module then
+    // calls no service at all; a payment could only fail, so none is begun.
+    if (command == "pay")
+      throw CLI::RuntimeError("sarn-till pay: " + module.NoService + "; nothing was paid",
+                              kExitFailed);
+    std::cerr << "sarn-till: warning: " << module.NoService << '\n';
+  }
+  std::cout << "voucher service: "
+            << (!module.Told                ? "unknown (the module does not say)"
+                : module.ServiceURL.empty() ? "none"
+                                            : module.ServiceURL.c_str())
+            << std::endl;
 }
 
 CLI::Validator Milliseconds(int32_t minimum) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "DovraMessages.h"
 #include "RestClient.h"
 #include "TGiveBacks.h"
 #include "cliCommon.h"
@@ -88,15 +89,6 @@ std::string ReferenceOf(const std::string& request) {
   return reference && reference->Kind() == TJSONKind::Text ? reference->AsText() : std::string();
 }
 
-// The service's "Success" member when the answer is a JSON object holding a boolean one.
-std::optional<bool> Success(const std::string& body) {
-  const TJSONValue answer = ParseJSONDocument(body);
-  if (!answer.Document() || !answer.Document()->IsObject()) return std::nullopt;
-  const TJSONValue* success = answer.Find("Success");
-  if (!success || success->Kind() != TJSONKind::Boolean) return std::nullopt;
-  return success->AsBoolean();
-}
-
 void RunOperation(TTill& till, const TVoucherOperation& operation, const TRequestSource& source) {
   const std::string command = std::string("voucher ") + operation.Name;
   std::string request;
@@ -134,7 +126,7 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
   }
   const std::string& body = ok ? response : exchange->Body;
   std::cout << "answer: HTTP " << exchange->Status << "\n" << body << std::endl;
-  const std::optional<bool> success = Success(body);
+  const std::optional<bool> success = ServiceSuccess(body);
   if (ok && success == true && reverse && !reference.empty()) {
     // Kept in the till's tables, so that its sales and a later override know the voucher is back.
     const TJSONValue answer = ParseJSONDocument(body);

@@ -129,18 +129,18 @@ void PrintReceipt(IPaymentMethod& method, TReceipt& receipt, std::ostream& out) 
 
 // What the till's own services saw of one step handed to the module.
 struct TWatch {
+  TWatch(ITillDatabase* db, const TTill& till) : Db(db), Till(till) {}
   ITillDatabase* Db;
-  const TReversalTally& Reversals;
+  const TTill& Till;
   int64_t Failures = 0;
-  int32_t Sent = 0, Confirmed = 0;
+  TReversalTally Before;
   void Begin() {
     Failures = Db ? Db->Failures() : 0;
-    Sent = Reversals.Sent;
-    Confirmed = Reversals.Confirmed;
+    Before = Till.Reversals();
   }
   bool DatabaseFailed() const { return Db && Db->Failures() != Failures; }
-  int32_t GivenBack() const { return Reversals.Confirmed - Confirmed; }
-  int32_t NotGivenBack() const { return Reversals.Sent - Sent - GivenBack(); }
+  int32_t GivenBack() const { return Till.Reversals().Confirmed - Before.Confirmed; }
+  int32_t NotGivenBack() const { return Till.Reversals().Sent - Before.Sent - GivenBack(); }
 };
 
 struct TSale {
@@ -266,8 +266,7 @@ int RunPayment(TTill& till, const TPaymentRun& run, std::ostream& out, std::ostr
   // take it takes no payment either.
   TIntfPtr<ITillSales> sales =
       NewTillSales(db.Get(), till.Options().StoreID, till.Options().TillID);
-  TSale sale{*sales, sales->Open(run.Amount),
-             TWatch{db.As<ITillDatabase>().Get(), till.Reversals()}};
+  TSale sale{*sales, sales->Open(run.Amount), TWatch{db.As<ITillDatabase>().Get(), till}};
   if (sale.Number < 0) {
     std::string path;
     db->GetConnection(path);
@@ -304,7 +303,7 @@ int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ost
   if (db && ReadTillRecords(*db, records, unread))
     for (const TVoucherRow& row : records.Rows)
       earlier += row.Invoice == std::to_string(invoice) && records.GivenBack.count(row.Reference);
-  TWatch watch{db.As<ITillDatabase>().Get(), till.Reversals()};
+  TWatch watch{db.As<ITillDatabase>().Get(), till};
   try {
     watch.Begin();
     method->DoOverringInvoice(invoice);

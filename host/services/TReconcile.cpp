@@ -156,11 +156,11 @@ class TReconciler {
     std::string answer;
     const bool answered = FReverse(ReversalRequestText(reference), answer);
     const TJSONValue document = answered ? ParseJSONDocument(answer) : TJSONValue();
-    const TJSONValue* success = document.IsDocument() ? document.Find("Success") : nullptr;
-    if (!answered || !success || success->Kind() != TJSONKind::Boolean)
+    const std::optional<bool> success = ServiceSuccessOf(document);
+    if (!answered || !success)
       return Add(TOutcome::Failed, candidate, reference, amount,
                  "not given back: the service did not answer the reversal (see the module log)");
-    if (!success->AsBoolean())
+    if (!*success)
       return Add(TOutcome::InDoubt, candidate, reference, amount,
                  "not given back: the service refused: " + MemberText(document, "ErrorMessage"));
     Record(TOutcome::GivenBack, candidate, reference, amount, "given back" + note, "given back",
@@ -300,9 +300,8 @@ void TLogScan::Line(const std::string& line) {
     FPopups[FCurrent].Settled = true;
   } else if (StartsWith(text, kRedeemAnswer) && FCurrent >= 0) {
     const TJSONValue answer = ParseJSONDocument(value(kRedeemAnswer));
-    const TJSONValue* success = answer.IsDocument() ? answer.Find("Success") : nullptr;
     TPopup& popup = FPopups[FCurrent];
-    if (success && success->Kind() == TJSONKind::Boolean && !success->AsBoolean())
+    if (ServiceSuccessOf(answer) == false)
       popup.Settled = true;  // refused: nothing was used
     else if (const std::string reference = MemberText(answer, "VoucherReference");
              !reference.empty())

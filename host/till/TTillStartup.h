@@ -1,25 +1,23 @@
-// What the till tells its user before it loads the module: which voucher service the module will
-// talk to (by the module's own rule for its override) and whether the module can write its log.
+// What the till tells its user about the module it runs: which voucher service the module talks
+// to and whether it can write its log, both as the module itself says through the contract
+// (IDovraModuleInfo), and whether an address given on the command line would be taken at all.
 #pragma once
 
 #include <string>
 
-struct TVoucherServiceInForce {
-  std::string URL;      // the base address the module will use; empty: it will call none
-  std::string Refused;  // when DOVRA_BASE_URL is set but refused: the module's reason, naming it
+#include "intfDI.h"
+
+struct TModuleStartup {
+  bool Told = false;       // the module answers IDovraModuleInfo; nothing below is known otherwise
+  std::string ServiceURL;  // the base address in force; empty: the module calls no service
+  std::string NoService;   // why no service is called (the refused DOVRA_BASE_URL named)
+  std::string LogFile;     // the log file the module writes, or would write
+  std::string LogProblem;  // why it writes none; empty when it writes one
 };
 
-// The address the module takes when it loads: with override set (the till's --base-url), that
-// one; otherwise DOVRA_BASE_URL as the environment holds it.
-TVoucherServiceInForce VoucherServiceInForce(const std::string& override);
+// What the loaded module says of itself, asked through the voucher service client it registers.
+TModuleStartup AskModuleStartup(IServiceRegistry* registry);
 
-// Why the module would refuse url as its override ("is not an https:// address", ...), with the
-// value shown as the module log shows it; empty when it would take it.
+// Why the module would refuse url as its override ("is not an https:// address", ...); empty when
+// it would take it. Asked before the module loads, so that a mistyped --base-url loads nothing.
 std::string VoucherServiceRefusal(const std::string& url);
-
-// The log file the module at modulePath writes (beside it, named after this program, the
-// computer and the module file).
-std::string ExpectedModuleLog(const std::string& modulePath);
-
-// Why the module cannot write its log beside modulePath (its folder not writable), or empty.
-std::string ModuleLogProblem(const std::string& modulePath);

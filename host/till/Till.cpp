@@ -8,7 +8,8 @@
 #include "TModuleLoader.h"
 #include "TServiceRegistry.h"
 #include "TStoreInfo.h"
-#include "clsJSONDocument.h"
+#include "intfDovraModuleInfo.h"
+#include "intfDovraVoucherAPI.h"
 
 TDBScriptOptions DatabaseOptions(const TTillOptions& options) {
   return TDBScriptOptions{
@@ -17,29 +18,7 @@ TDBScriptOptions DatabaseOptions(const TTillOptions& options) {
       options.CreateDatabase};
 }
 
-namespace {
-
-// Counts a reversal, and its confirmation only when the service said "Success": true.
-void CountReversal(TReversalTally& tally, const TRestExchange& exchange) {
-  static const std::string reverse = "ReverseRedemption";
-  const std::string& url = exchange.URL;
-  if (url.size() < reverse.size() ||
-      url.compare(url.size() - reverse.size(), reverse.size(), reverse) != 0)
-    return;
-  ++tally.Sent;
-  if (!exchange.Error.empty()) return;
-  try {
-    const TJSONValue answer = ParseJSONDocument(exchange.Body);
-    const TJSONValue* success = answer.IsDocument() ? answer.Find("Success") : nullptr;
-    if (success && success->Kind() == TJSONKind::Boolean && success->AsBoolean()) ++tally.Confirmed;
-  } catch (const std::exception&) {
-  }
-}
-
-}  // namespace
-
-TTill::TTill(TTillOptions options)
-    : FOptions(std::move(options)), FReversals(std::make_shared<TReversalTally>()) {}
+TTill::TTill(TTillOptions options) : FOptions(std::move(options)) {}
 
 TTill::~TTill() { Stop(); }
 
@@ -52,10 +31,7 @@ bool TTill::Start(std::string& error) {
   rest.ConnectTimeoutMs = FOptions.ConnectTimeoutMs;
   rest.TimeoutMs = FOptions.TimeoutMs;
   rest.AllowPlainHttp = FOptions.AllowPlainHttp;
-  rest.Observer = [tally = FReversals, outer = FOptions.RestObserver](const TRestExchange& e) {
-    CountReversal(*tally, e);
-    if (outer) outer(e);
-  };
+  rest.Observer = FOptions.RestObserver;
   RegisterRestClient(FRegistry.Get(), rest);
   // The database opens on first use: a till that only lists modules never creates one.
   TIntfPtr<IDBScript> db = RegisterDBScript(FRegistry.Get(), DatabaseOptions(FOptions));
@@ -71,6 +47,15 @@ bool TTill::Start(std::string& error) {
   }
   FModule->Init(FRegistry.Get());
   return true;
+}
+
+TReversalTally TTill::Reversals() const {
+  TReversalTally tally;
+  TIntfPtr<IInterface> api;
+  if (!FRegistry || !FRegistry->ResolveService(IDovraVoucherAPI::IID, api)) return tally;
+  if (const TIntfPtr<IDovraModuleInfo> info = api.As<IDovraModuleInfo>())
+    info->GetReversals(tally.Sent, tally.Confirmed);
+  return tally;
 }
 
 void TTill::Stop() {

@@ -33,9 +33,9 @@ struct TTillOptions {
 
 class TModuleLoader;
 struct TDBScriptOptions;
-// The voucher reversals the till's REST clients sent (requests to a path ending in
-// ReverseRedemption) and how many of them the service confirmed with "Success": true, so that a
-// command can say how many vouchers went back without reading the module's log.
+// The voucher reversals the module sent and how many of them the service confirmed with
+// "Success": true, as the module tells (IDovraModuleInfo), so that a command can say how many
+// vouchers went back without reading the module's log.
 struct TReversalTally {
   int32_t Sent = 0;
   int32_t Confirmed = 0;
@@ -62,13 +62,12 @@ class TTill {
   const TTillOptions& Options() const { return FOptions; }
   // Options may change until Start (command-line parsing fills them in place).
   TTillOptions& MutableOptions() { return FOptions; }
-  // The voucher reversals the till's REST clients sent and saw confirmed since Start.
-  const TReversalTally& Reversals() const { return *FReversals; }
+  // The voucher reversals the module sent and saw confirmed since it loaded; none before Start.
+  TReversalTally Reversals() const;
 
  private:
   TTillOptions FOptions;
   TIntfPtr<IServiceRegistry> FRegistry;
   std::unique_ptr<TModuleLoader> FModule;
-  std::shared_ptr<TReversalTally> FReversals;
   int32_t FHostEntries = 0;
 };

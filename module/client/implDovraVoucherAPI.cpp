@@ -1,12 +1,26 @@
 #include "implDovraVoucherAPI.h"
 
+#include "DovraMessages.h"
 #include "intfRestClient.h"
 #include "modConstants.h"
 #include "modLog.h"
 #include "modRegistry.h"
 
+namespace {
+
+// The reversals sent since the module loaded, and those confirmed; every call arrives on the
+// host's user-interface thread.
+struct TReversalCount {
+  int32_t Sent = 0;
+  int32_t Confirmed = 0;
+};
+TReversalCount gReversals;
+
+}  // namespace
+
 bool TDovraVoucherAPI::Send(const char* path, const char* responseFormat, const char* errorFormat,
-                            const std::string& request, std::string& response) {
+                            const std::string& request, std::string& response, bool& wentOut) {
+  wentOut = false;
   // A refused override leaves no address: nothing may go out, not even to production.
   if (const std::string& unusable = VoucherServiceUnusable(); !unusable.empty()) {
     ModLog::Info(errorFormat, unusable);
@@ -30,6 +44,7 @@ bool TDovraVoucherAPI::Send(const char* path, const char* responseFormat, const 
   rest->SetContentType(DovraVoucherContentType);
   rest->SetCredentials(DovraVoucherUserName, DovraVoucherAPIKey);
   const std::string resource = path;
+  wentOut = true;
   if (rest->SendRequest(resource, request, shared, shared, -1, 0)) {
     response = shared;
     ModLog::Info(responseFormat, shared);
@@ -40,21 +55,42 @@ bool TDovraVoucherAPI::Send(const char* path, const char* responseFormat, const 
 }
 
 bool TDovraVoucherAPI::Evaluate(const std::string& request, std::string& response) {
+  bool wentOut = false;
   return Send(DovraEvaluatePath, "[TDovraVoucherAPI.Evaluate] Response : %",
-              "[TDovraVoucherAPI.Evaluate] Error : %", request, response);
+              "[TDovraVoucherAPI.Evaluate] Error : %", request, response, wentOut);
 }
 
 bool TDovraVoucherAPI::Redeem(const std::string& request, std::string& response) {
+  bool wentOut = false;
   return Send(DovraRedeemPath, "[TDovraVoucherAPI.Redeem] Response : %",
-              "[TDovraVoucherAPI.Redeem] Error : %", request, response);
+              "[TDovraVoucherAPI.Redeem] Error : %", request, response, wentOut);
 }
 
 bool TDovraVoucherAPI::Reverse(const std::string& request, std::string& response) {
-  return Send(DovraReversePath, "[TDovraVoucherAPI.Reverse] Response : %",
-              "[TDovraVoucherAPI.Reverse] Error : %", request, response);
+  bool wentOut = false;
+  const bool answered = Send(DovraReversePath, "[TDovraVoucherAPI.Reverse] Response : %",
+                             "[TDovraVoucherAPI.Reverse] Error : %", request, response, wentOut);
+  gReversals.Sent += wentOut;
+  gReversals.Confirmed += answered && ReversalConfirmed(response);
+  return answered;
 }
 
 bool TDovraVoucherAPI::VoucherStatus(const std::string& request, std::string& response) {
+  bool wentOut = false;
   return Send(DovraStatusPath, "[TDovraVoucherAPI.VoucherStatus] Response : %",
-              "[TDovraVoucherAPI.VoucherStatus] Error : %", request, response);
+              "[TDovraVoucherAPI.VoucherStatus] Error : %", request, response, wentOut);
+}
+
+void TDovraVoucherAPI::GetVoucherService(std::string& url, std::string& reason) {
+  url = VoucherServiceBaseURL();
+  reason = VoucherServiceUnusable();
+}
+
+bool TDovraVoucherAPI::GetLogFile(std::string& path, std::string& problem) {
+  return ModLog::LogFile(path, problem);
+}
+
+void TDovraVoucherAPI::GetReversals(int32_t& sent, int32_t& confirmed) {
+  sent = gReversals.Sent;
+  confirmed = gReversals.Confirmed;
 }

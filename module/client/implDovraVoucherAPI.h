@@ -5,20 +5,26 @@
 #include <string>
 
 #include "clsInterfacedObject.h"
+#include "intfDovraModuleInfo.h"
 #include "intfDovraVoucherAPI.h"
 
 // Stateless: the REST client is resolved, configured and released within every call, so
-// nothing of one call (credentials, address, headers) can leak into the next.
-class TDovraVoucherAPI : public TImplements<TInterfacedObject, IDovraVoucherAPI> {
+// nothing of one call (credentials, address, headers) can leak into the next. It also tells a
+// host how the module runs (IDovraModuleInfo), the client being the object every host can reach.
+class TDovraVoucherAPI : public TImplements<TInterfacedObject, IDovraVoucherAPI, IDovraModuleInfo> {
  public:
   bool Evaluate(const std::string& request, std::string& response) override;
   bool Redeem(const std::string& request, std::string& response) override;
   bool Reverse(const std::string& request, std::string& response) override;
   bool VoucherStatus(const std::string& request, std::string& response) override;
+  void GetVoucherService(std::string& url, std::string& reason) override;
+  bool GetLogFile(std::string& path, std::string& problem) override;
+  void GetReversals(int32_t& sent, int32_t& confirmed) override;
 
  private:
+  // wentOut: the request reached a REST client (a service was in force and one was there).
   static bool Send(const char* path, const char* responseFormat, const char* errorFormat,
-                   const std::string& request, std::string& response);
+                   const std::string& request, std::string& response, bool& wentOut);
 };
 
 // Hands out a fresh TDovraVoucherAPI per CreateInstance, through its base interface.

@@ -245,6 +245,10 @@ class TSynLogFamily {
   // Folders are kept with a trailing separator.
   void SetDestinationPath(const std::string& folder);
   const std::string& DestinationPath() const { return FDestinationPath; }
+  // The log file name for the current settings, before any "-" fallback.
+  std::string BuildFileName() const;
+  // The logger if it was created.
+  const TSynLog* Logger() const { return FLog.get(); }
   void SetArchivePath(const std::string& folder);
   const std::string& ArchivePath() const { return FArchivePath; }
 
@@ -289,8 +293,6 @@ class TSynLogFamily {
   // The logger if it was created.
   TSynLog* Existing() { return FLog.get(); }
 
-  // The log file name for the current settings, before any "-" fallback.
-  std::string BuildFileName() const;
   // The header lines (without line ends): executable and version, host facts, environment,
   // logger and time.
   std::vector<std::string> HeaderLines() const;

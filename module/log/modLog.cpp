@@ -1,5 +1,9 @@
 #include "modLog.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -110,6 +114,35 @@ void FinishModuleLog() {
     if (family) family->Finish();
   } catch (...) {
   }
+}
+
+bool LogFile(std::string& path, std::string& problem) {
+  ModuleLog& state = State();
+  // The family lives while the lifetime lock is held; the entry lock is the file's own, which
+  // asking for its name takes.
+  std::lock_guard<std::mutex> once(state.lifetime);
+  if (!state.family) {
+    path.clear();
+    problem = "the module log was not set up";
+    return false;
+  }
+  const TSynLog* log = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(state.entries);  // the logger is made on first use
+    log = state.family->Logger();
+  }
+  const std::string open = log ? log->FileName() : std::string();
+  path = open.empty() ? state.family->BuildFileName() : open;
+  problem.clear();
+  if (!open.empty()) return true;
+  // The folder is asked again so that the reason names the system's own words for it.
+  std::string folder = state.family->DestinationPath();
+  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (::access(folder.c_str(), W_OK | X_OK) != 0)
+    problem = "the module's folder " + folder + " is not writable (" + std::strerror(errno) + ")";
+  else
+    problem = "the module could not open " + path;
+  return false;
 }
 
 }  // namespace ModLog

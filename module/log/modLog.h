@@ -33,4 +33,8 @@ void ApplyModuleSettings(TSynLogFamily& family, const std::string& moduleFile);
 // Library unload: flushes and closes the log file, then archives old log files.
 void FinishModuleLog();
 
+// path := the file the module log writes, or the one it would write; false when it writes none,
+// problem then saying why (the module's folder not writable, or no log set up at all).
+bool LogFile(std::string& path, std::string& problem);
+
 }  // namespace ModLog

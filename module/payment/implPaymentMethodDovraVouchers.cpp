@@ -55,38 +55,6 @@ bool ParseDecimalInteger(const std::string& text, int32_t& value) {
   return true;
 }
 
-// The three members of a redeem answer; an answer lacking a usable one raises, saying which.
-struct TReadRedemption {
-  TCurrency Amount = 0;
-  std::string Reference;
-  std::string Code;
-  bool HasAmount = false;
-  bool HasReference = false;
-};
-
-void ReadRedemption(const std::string& answerText, TReadRedemption& read) {
-  const TJSONValue answer = ParseJSONDocument(answerText);
-  std::exception_ptr firstError;
-  auto attempt = [&](auto step) {
-    try {
-      step();
-    } catch (...) {
-      if (!firstError) firstError = std::current_exception();
-    }
-  };
-  // Each member is tried on its own, so that what can be read is known when another is missing.
-  attempt([&] {
-    read.Amount = RedeemDiscountAmount(answer);
-    read.HasAmount = true;
-  });
-  attempt([&] {
-    read.Reference = RedeemVoucherReference(answer);
-    read.HasReference = true;
-  });
-  attempt([&] { read.Code = RedeemVoucherCode(answer); });
-  if (firstError) std::rethrow_exception(firstError);
-}
-
 // A detail value as the host prints it on the receipt: a control character from the service
 // could otherwise start a line of its own there, such as a forged reference.
 std::string PlainDetailValue(std::string value) {
@@ -212,6 +180,30 @@ bool TPaymentMethodDovraVoucher::GiveBack(const char* operation, const std::stri
 }
 
 bool TPaymentMethodDovraVoucher::DoPaymentPopup() {
+  if (!OpenTransaction()) return false;
+  std::string redeemResponseText;
+  if (!RunVoucherDialog(redeemResponseText)) {
+    FAmount = 0;
+    return false;
+  }
+  TRedeemAnswer read;
+  try {
+    ReadRedeemAnswer(redeemResponseText, read);
+  } catch (const std::exception& error) {
+    return SettleUnreadableRedemption(redeemResponseText, read, error);
+  }
+  const THeld before = HoldRedemption(read.VoucherReference);
+  if (!RecordPayment(read.VoucherReference, redeemResponseText, read.DiscountAmount))
+    GiveBackUnrecorded(read, before);
+  if (read.DiscountAmount <= 0) {
+    GiveBackWithoutDiscount(read, before);
+    return false;
+  }
+  AcceptRedemption(read);
+  return true;
+}
+
+bool TPaymentMethodDovraVoucher::OpenTransaction() {
   FTransactionID = CreateTransaction();
   ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Current Transaction : %",
                FTransactionID);
@@ -226,93 +218,90 @@ bool TPaymentMethodDovraVoucher::DoPaymentPopup() {
     return false;
   }
   LogActivity("INFO", "New Transaction: " + std::to_string(FTransactionID));
+  return true;
+}
 
-  std::string redeemResponseText;
-  if (!RunVoucherDialog(redeemResponseText)) {
-    FAmount = 0;
+bool TPaymentMethodDovraVoucher::SettleUnreadableRedemption(const std::string& redeemResponseText,
+                                                            const TRedeemAnswer& read,
+                                                            const std::exception& error) {
+  // The voucher is used at the service: keep its answer and whatever reference is known in
+  // the row, so that support can find the redemption and give it back, then let the error
+  // reach the host, naming the voucher when it is known. A redemption held from an earlier
+  // popup stays held: a cancel must still be able to give that one back.
+  FAmount = 0;
+  ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable redemption : %",
+               std::string(error.what()));
+  RecordPayment(read.VoucherReference, redeemResponseText, 0);
+  if (!read.HasReference || read.VoucherReference.empty()) throw;
+  // A redemption whose amount cannot be taken pays nothing: it goes back at once, as one
+  // without a discount does.
+  if (!read.HasAmount && GiveBack("DoPaymentPopup", read.VoucherReference)) {
+    ModLog::Info(
+        "[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable amount, voucher given "
+        "back : %",
+        read.VoucherReference);
     return false;
   }
-
-  TReadRedemption read;
-  try {
-    ReadRedemption(redeemResponseText, read);
-  } catch (const std::exception& error) {
-    // The voucher is used at the service: keep its answer and whatever reference is known in
-    // the row, so that support can find the redemption and give it back, then let the error
-    // reach the host, naming the voucher when it is known. A redemption held from an earlier
-    // popup stays held: a cancel must still be able to give that one back.
-    FAmount = 0;
-    ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable redemption : %",
-                 std::string(error.what()));
-    RecordPayment(read.Reference, redeemResponseText, 0);
-    if (!read.HasReference || read.Reference.empty()) throw;
-    // A redemption whose amount cannot be taken pays nothing: it goes back at once, as one
-    // without a discount does.
-    if (!read.HasAmount && GiveBack("DoPaymentPopup", read.Reference)) {
-      ModLog::Info(
-          "[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable amount, voucher given "
-          "back : %",
-          read.Reference);
-      return false;
-    }
-    if (!FRedeemed) {
-      FVoucherReference = read.Reference;
-      FRedeemed = true;
-    }
-    throw std::runtime_error(std::string(error.what()) + " (voucher reference " + read.Reference +
-                             " is redeemed at the service and not paid)");
+  if (!FRedeemed) {
+    FVoucherReference = read.VoucherReference;
+    FRedeemed = true;
   }
+  throw std::runtime_error(std::string(error.what()) + " (voucher reference " +
+                           read.VoucherReference + " is redeemed at the service and not paid)");
+}
 
-  // From here the redemption is held, so that a cancel can still give it back whatever fails.
-  const bool heldBefore = FRedeemed;
-  const std::string referenceBefore = FVoucherReference;
-  auto releaseHeld = [&] {
-    FRedeemed = heldBefore;
-    FVoucherReference = referenceBefore;
-  };
-  FVoucherReference = read.Reference;
+TPaymentMethodDovraVoucher::THeld TPaymentMethodDovraVoucher::HoldRedemption(
+    const std::string& reference) {
+  THeld before{FRedeemed, FVoucherReference};
+  FVoucherReference = reference;
   FRedeemed = true;
   FAmount = 0;
+  return before;
+}
 
-  if (!RecordPayment(read.Reference, redeemResponseText, read.Amount)) {
-    // Paid without a record, the voucher could never be found again by its invoice.
-    const bool givenBack = GiveBack("DoPaymentPopup", read.Reference);
-    // Without a reference there is nothing a later cancel could give back either.
-    if (givenBack || read.Reference.empty()) releaseHeld();
-    if (givenBack)
-      throw std::runtime_error(
-          "The voucher redemption could not be recorded in the database; the voucher was "
-          "given back");
+void TPaymentMethodDovraVoucher::ReleaseHeld(const THeld& before) {
+  FRedeemed = before.Redeemed;
+  FVoucherReference = before.Reference;
+}
+
+void TPaymentMethodDovraVoucher::GiveBackUnrecorded(const TRedeemAnswer& read,
+                                                    const THeld& before) {
+  // Paid without a record, the voucher could never be found again by its invoice.
+  const bool givenBack = GiveBack("DoPaymentPopup", read.VoucherReference);
+  // Without a reference there is nothing a later cancel could give back either.
+  if (givenBack || read.VoucherReference.empty()) ReleaseHeld(before);
+  if (givenBack)
     throw std::runtime_error(
-        "The voucher redemption could not be recorded in the database and could not be given "
-        "back: " +
-        (read.Reference.empty()
-             ? std::string("the service gave no voucher reference")
-             : "voucher reference " + read.Reference + " is redeemed at the service and not paid"));
-  }
-  if (read.Amount <= 0) {
-    // A redemption that pays nothing (or takes money) is no payment: the customer keeps the
-    // voucher.
-    const bool givenBack = GiveBack("DoPaymentPopup", read.Reference);
-    if (givenBack || read.Reference.empty()) releaseHeld();
-    ModLog::Info(givenBack
-                     ? "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher given "
-                       "back : %"
-                     : "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher not "
-                       "given back : %",
-                 read.Reference);
-    return false;
-  }
+        "The voucher redemption could not be recorded in the database; the voucher was "
+        "given back");
+  throw std::runtime_error(
+      "The voucher redemption could not be recorded in the database and could not be given "
+      "back: " +
+      (read.VoucherReference.empty() ? std::string("the service gave no voucher reference")
+                                     : "voucher reference " + read.VoucherReference +
+                                           " is redeemed at the service and not paid"));
+}
 
-  if (read.Reference.empty())
+void TPaymentMethodDovraVoucher::GiveBackWithoutDiscount(const TRedeemAnswer& read,
+                                                         const THeld& before) {
+  const bool givenBack = GiveBack("DoPaymentPopup", read.VoucherReference);
+  if (givenBack || read.VoucherReference.empty()) ReleaseHeld(before);
+  ModLog::Info(givenBack ? "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher given "
+                           "back : %"
+                         : "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher not "
+                           "given back : %",
+               read.VoucherReference);
+}
+
+void TPaymentMethodDovraVoucher::AcceptRedemption(const TRedeemAnswer& read) {
+  if (read.VoucherReference.empty())
     ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Redemption without reference : %",
                  FTransactionID);
-  FAmount = read.Amount;
+  FAmount = read.DiscountAmount;
   LogActivity("REDEEM", "{\"ID\": " + std::to_string(FTransactionID) +
                             ", \"VoucherReference\": \"" + FVoucherReference + "\" }");
   FDetails->AddValue("VoucherReference", PlainDetailValue(FVoucherReference));
-  FDetails->AddValue("VoucherCode", PlainDetailValue(read.Code));
-  return true;
+  FDetails->AddValue("VoucherCode", PlainDetailValue(read.VoucherCode));
 }
 
 void TPaymentMethodDovraVoucher::ReportPaymentEntry(int32_t a, int32_t b,

@@ -2,8 +2,10 @@
 // the host creates one per payment.
 #pragma once
 
+#include <exception>
 #include <string>
 
+#include "DovraMessages.h"
 #include "clsInterfacedObject.h"
 #include "clsPaymentMethodBase.h"
 #include "intfPaymentMethod.h"
@@ -64,6 +66,28 @@ class TPaymentMethodDovraVoucher : public TImplements<TPaymentMethodBase, IPayme
   // true only when the service confirmed it.
   bool GiveBack(const char* operation, const std::string& reference);
   bool ReverseRedemption(const std::string& voucherReference, std::string& response);
+
+  // The steps of DoPaymentPopup, in their order.
+  // Opens this popup's row; false, with a log line, when there is none to record a voucher in.
+  bool OpenTransaction();
+  // A redeem answer that could not be read (the error being handled): records what is known,
+  // gives a redemption without a readable amount back (false) or raises, naming the voucher.
+  bool SettleUnreadableRedemption(const std::string& redeemResponseText, const TRedeemAnswer& read,
+                                  const std::exception& error);
+  // What was held before this popup's redemption, so that a given-back one can be let go.
+  struct THeld {
+    bool Redeemed = false;
+    std::string Reference;
+  };
+  // Holds the redemption from here on, so that a cancel can still give it back whatever fails.
+  THeld HoldRedemption(const std::string& reference);
+  void ReleaseHeld(const THeld& before);
+  // The redemption could not be recorded: gives it back and raises, saying whether it went back.
+  [[noreturn]] void GiveBackUnrecorded(const TRedeemAnswer& read, const THeld& before);
+  // A redemption that pays nothing (or takes money) is no payment: the customer keeps the voucher.
+  void GiveBackWithoutDiscount(const TRedeemAnswer& read, const THeld& before);
+  // Takes the redemption as the payment: its amount, the REDEEM row and the receipt details.
+  void AcceptRedemption(const TRedeemAnswer& read);
 
   int32_t FStoreID = 0;
   int32_t FTransactionID = -1;

@@ -21,6 +21,7 @@
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "intfDatabaseChanges.h"
+#include "intfDovraModuleInfo.h"
 #include "intfDovraVoucherAPI.h"
 #include "intfPaymentMethod.h"
 
@@ -189,6 +190,40 @@ TEST_F(ModuleFrame, ProductsAnswerTheirServiceAndTheBaseInterface) {
   EXPECT_NE(a.Get(), b.Get());
   a.Clear();
   b.Clear();
+  FFinal();
+}
+
+// A host learns how the module runs from its voucher service client, by the documented GUID and
+// by slot (3 + k for operation k): the address in force, or why there is none, and its log file.
+TEST_F(ModuleFrame, TheVoucherClientTellsTheServiceInForceAndTheLogFile) {
+  ::setenv("DOVRA_BASE_URL", "http://10.0.0.5/", 1);
+  Load();
+  ::unsetenv("DOVRA_BASE_URL");
+  auto registry = MakeObject<TTestRegistry>();
+  FInit(registry.Get());
+  TIntfPtr<IInterface> api;
+  ASSERT_TRUE(registry->ResolveService(IDovraVoucherAPI::IID, api));
+  void* raw = nullptr;
+  ASSERT_EQ(api->QueryInterface(TGUID::Of("{B3D6E7B1-FD70-46AD-A2BD-13809A61CEA7}"), &raw),
+            S_OK_RESULT);
+  const TIntfPtr<IDovraModuleInfo> info =
+      TIntfPtr<IDovraModuleInfo>::Adopt(static_cast<IDovraModuleInfo*>(raw));
+  void** vtable = *reinterpret_cast<void***>(info.Get());
+  using TGetVoucherService = void (*)(IDovraModuleInfo*, std::string&, std::string&);
+  using TGetLogFile = bool (*)(IDovraModuleInfo*, std::string&, std::string&);
+
+  std::string url = "untouched", reason;
+  reinterpret_cast<TGetVoucherService>(vtable[3])(info.Get(), url, reason);
+  EXPECT_EQ(url, "");
+  EXPECT_EQ(reason,
+            "no voucher service is called: DOVRA_BASE_URL \"http://10.0.0.5/\" is not an https:// "
+            "address");
+
+  std::string path, problem = "untouched";
+  EXPECT_TRUE(reinterpret_cast<TGetLogFile>(vtable[4])(info.Get(), path, problem));
+  EXPECT_EQ(problem, "");
+  EXPECT_EQ(fs::path(path).parent_path(), fs::path(dir_));
+  EXPECT_EQ(Read(path), LogText()) << path;
   FFinal();
 }
 

@@ -3,6 +3,7 @@
 // when the order or the answer lacks a member.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -143,6 +144,27 @@ TEST(VoucherCheckRequest, MissingTotalStopsAfterUser) {
                               R"("User":{"Reference":"U","CreatedOn":"2024-03-05T10:00:00"}})");
 }
 
+// "Success" counts only as the service's boolean member of an object answer; a success status
+// carrying a refusal, an error page or a text "true" must never count as done.
+TEST(VoucherServiceSuccess, ReadsOnlyABooleanMemberOfAnObject) {
+  const struct {
+    const char* Answer;
+    std::optional<bool> Success;
+  } cases[] = {{R"({"Success":true})", true},
+               {R"({"ErrorMessage":"","Success":false})", false},
+               {R"({"Success":"true"})", std::nullopt},
+               {R"({"Success":1})", std::nullopt},
+               {R"([{"Success":true}])", std::nullopt},
+               {"null", std::nullopt},
+               {"<html>502</html>", std::nullopt},
+               {R"({"Success":true)", std::nullopt},
+               {"", std::nullopt}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(ServiceSuccess(c.Answer), c.Success) << c.Answer;
+    EXPECT_EQ(ReversalConfirmed(c.Answer), c.Success == true) << c.Answer;
+  }
+}
+
 TEST(VoucherReversal, RequestTextEscapesTheReference) {
   EXPECT_EQ(ReversalRequestText("RDM-0001"), R"({"VoucherReference":"RDM-0001"})");
   EXPECT_EQ(ReversalRequestText("a\"b\\c\nd'e\x01\xff"),
@@ -151,8 +173,9 @@ TEST(VoucherReversal, RequestTextEscapesTheReference) {
 }
 
 TEST(VoucherRedeemAnswer, ReadsAmountReferenceAndCode) {
-  const TRedeemAnswer a = ReadRedeemAnswer(
-      R"({"Success":true,"DiscountAmount":12.5,"VoucherReference":"R-1","VoucherCode":"ABC"})");
+  TRedeemAnswer a;
+  ReadRedeemAnswer(
+      R"({"Success":true,"DiscountAmount":12.5,"VoucherReference":"R-1","VoucherCode":"ABC"})", a);
   EXPECT_EQ(a.DiscountAmount, 125000);
   EXPECT_EQ(a.VoucherReference, "R-1");
   EXPECT_EQ(a.VoucherCode, "ABC");
@@ -196,20 +219,29 @@ TEST(VoucherRedeemAnswer, WholeAmountsStayExactToTheTopOfTheMoneyRange) {
 }
 
 TEST(VoucherRedeemAnswer, MissingMembersRaiseInReadingOrder) {
+  const auto Read = [](std::string_view text) {
+    TRedeemAnswer read;
+    ReadRedeemAnswer(text, read);
+  };
   EXPECT_EQ(MessageOf<EVariantTypeCastError>(
-                [] { ReadRedeemAnswer(R"({"VoucherReference":"R","VoucherCode":"C"})"); }),
+                [&] { Read(R"({"VoucherReference":"R","VoucherCode":"C"})"); }),
             "Could not convert variant of type (Null) into type (Double)");
-  EXPECT_EQ(MessageOf<EVariantTypeCastError>(
-                [] { ReadRedeemAnswer(R"({"DiscountAmount":1,"VoucherCode":"C"})"); }),
-            "Could not convert variant of type (Null) into type (String)");
-  EXPECT_THROW(ReadRedeemAnswer(R"({"DiscountAmount":1,"VoucherReference":"R"})"),
+  EXPECT_EQ(
+      MessageOf<EVariantTypeCastError>([&] { Read(R"({"DiscountAmount":1,"VoucherCode":"C"})"); }),
+      "Could not convert variant of type (Null) into type (String)");
+  EXPECT_THROW(Read(R"({"DiscountAmount":1,"VoucherReference":"R"})"), EVariantTypeCastError);
+  EXPECT_THROW(Read("null"), EVariantTypeCastError);
+  EXPECT_THROW(Read("<html>502</html>"), EVariantInvalidOpError);
+  EXPECT_THROW(Read(""), EVariantInvalidOpError);
+  EXPECT_THROW(Read(R"({"DiscountAmount":"lots","VoucherReference":"R"})"), EVariantTypeCastError);
+  EXPECT_THROW(Read(R"({"DiscountAmount":1e300})"), EVariantTypeCastError);
+  // What could be read is kept when a member is missing: the payment method records it.
+  TRedeemAnswer partial;
+  EXPECT_THROW(ReadRedeemAnswer(R"({"VoucherReference":"R","VoucherCode":"C"})", partial),
                EVariantTypeCastError);
-  EXPECT_THROW(ReadRedeemAnswer("null"), EVariantTypeCastError);
-  EXPECT_THROW(ReadRedeemAnswer("<html>502</html>"), EVariantInvalidOpError);
-  EXPECT_THROW(ReadRedeemAnswer(""), EVariantInvalidOpError);
-  EXPECT_THROW(ReadRedeemAnswer(R"({"DiscountAmount":"lots","VoucherReference":"R"})"),
-               EVariantTypeCastError);
-  EXPECT_THROW(ReadRedeemAnswer(R"({"DiscountAmount":1e300})"), EVariantTypeCastError);
+  EXPECT_FALSE(partial.HasAmount);
+  EXPECT_TRUE(partial.HasReference);
+  EXPECT_EQ(partial.VoucherCode, "C");
 }
 
 TEST(VoucherClock, LocalNowReadsTheLocalTime) {

@@ -74,14 +74,19 @@ std::string ReversalRequestText(std::string_view voucherReference) {
   return NewObjectDocument({"VoucherReference", voucherReference}).ToJSON();
 }
 
+std::optional<bool> ServiceSuccessOf(const TJSONValue& answer) {
+  if (!answer.Document() || !answer.Document()->IsObject()) return std::nullopt;
+  const TJSONValue* success = answer.Find("Success");
+  if (!success || success->Kind() != TJSONKind::Boolean) return std::nullopt;
+  return success->AsBoolean();
+}
+
+std::optional<bool> ServiceSuccess(std::string_view answerText) {
+  return ServiceSuccessOf(ParseJSONDocument(answerText));
+}
+
 bool ReversalConfirmed(const std::string& response) {
-  try {
-    const TJSONValue answer = ParseJSONDocument(response);
-    const TJSONValue* success = answer.IsDocument() ? answer.Find("Success") : nullptr;
-    return success && success->Kind() == TJSONKind::Boolean && success->AsBoolean();
-  } catch (const std::exception&) {
-    return false;
-  }
+  return ServiceSuccess(response).value_or(false);
 }
 
 bool ReverseConfirmed(IDovraVoucherAPI& api, const std::string& voucherReference,
@@ -110,11 +115,24 @@ std::string RedeemVoucherCode(const TJSONValue& answer) {
   return answer.Get("VoucherCode").ToText();
 }
 
-TRedeemAnswer ReadRedeemAnswer(std::string_view answerText) {
+void ReadRedeemAnswer(std::string_view answerText, TRedeemAnswer& read) {
   const TJSONValue answer = ParseJSONDocument(answerText);
-  TRedeemAnswer result;
-  result.DiscountAmount = RedeemDiscountAmount(answer);
-  result.VoucherReference = RedeemVoucherReference(answer);
-  result.VoucherCode = RedeemVoucherCode(answer);
-  return result;
+  std::exception_ptr firstError;
+  auto attempt = [&](auto step) {
+    try {
+      step();
+    } catch (...) {
+      if (!firstError) firstError = std::current_exception();
+    }
+  };
+  attempt([&] {
+    read.DiscountAmount = RedeemDiscountAmount(answer);
+    read.HasAmount = true;
+  });
+  attempt([&] {
+    read.VoucherReference = RedeemVoucherReference(answer);
+    read.HasReference = true;
+  });
+  attempt([&] { read.VoucherCode = RedeemVoucherCode(answer); });
+  if (firstError) std::rethrow_exception(firstError);
 }

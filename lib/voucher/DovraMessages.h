@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,11 +39,17 @@ void SetVoucherRequest(const TJSONValue& request, const std::string& voucherCode
                        int32_t storeReference, const std::string& userReference,
                        const TJSONValue& order, const TJSONValue& items, const TLocalClock& clock);
 
+// The service's "Success" as it said it: the boolean member of an answer that is a JSON object;
+// nothing when the answer is no object or its "Success" is missing or no boolean. An operation
+// counts as done only on true: a refusal, an error page or garbage sent with a success status
+// must never pass for one.
+std::optional<bool> ServiceSuccessOf(const TJSONValue& answer);
+std::optional<bool> ServiceSuccess(std::string_view answerText);
+
 // The reversal request text: {"VoucherReference":"..."} with the reference escaped.
 std::string ReversalRequestText(std::string_view voucherReference);
-// A voucher counts as given back only when the service says so ("Success": true): a refusal, an
-// error page or garbage sent with a success status would otherwise count as a reversal while the
-// customer's voucher stays used.
+// A voucher counts as given back only when the service says so ("Success": true); otherwise the
+// customer's voucher would stay used while the till counts it as given back.
 bool ReversalConfirmed(const std::string& response);
 // Sends the reversal request for voucherReference through api; true only when the call went
 // through and the answer confirms it. response: the answer, as Reverse leaves it.
@@ -56,10 +63,13 @@ TCurrency RedeemDiscountAmount(const TJSONValue& answer);
 std::string RedeemVoucherReference(const TJSONValue& answer);
 std::string RedeemVoucherCode(const TJSONValue& answer);
 
-// The three together, read in that order from the answer text, before any of them is used.
+// The three from the answer text, each tried on its own so that what can be read is known when
+// another is missing; after all three, the first member's error (in that order) is raised.
 struct TRedeemAnswer {
   TCurrency DiscountAmount = 0;
   std::string VoucherReference;
   std::string VoucherCode;
+  bool HasAmount = false;
+  bool HasReference = false;
 };
-TRedeemAnswer ReadRedeemAnswer(std::string_view answerText);
+void ReadRedeemAnswer(std::string_view answerText, TRedeemAnswer& read);
