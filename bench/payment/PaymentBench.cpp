@@ -387,10 +387,11 @@ void OverriddenInvoice(benchmark::State& state, int engine, int rows, int carrie
     spent.VoucherCalls += d.VoucherCalls;
     spent.DatabaseCalls += d.DatabaseCalls;
     // Each carried voucher given back: one reversal the service confirmed (as the till counts
-    // them) and two activity rows, after the select; then the till records the invoice settled.
+    // them) and two activity rows, after the select. The till's own reads and its settle row come
+    // on top, and their number is the till's business, so only the module's share is a floor.
     const int32_t givenBack = till.Reversals().Confirmed - reversals.Confirmed;
     if (code != kTillOK || d.VoucherCalls != carried || givenBack != carried ||
-        d.DatabaseCalls != 2 + 2 * carried) {
+        d.DatabaseCalls < 2 + 2 * carried) {
       failure = "override of invoice " + std::to_string(invoice) + " did not give back all " +
                 std::to_string(carried) + " vouchers (exit code " + std::to_string(code) + ", " +
                 std::to_string(d.VoucherCalls) + " reversals sent, " + std::to_string(givenBack) +

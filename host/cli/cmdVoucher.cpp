@@ -151,7 +151,9 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
   }
   if (ok && success == true) return;
   if (success == false) {
-    const TJSONValue* message = ParseJSONDocument(body).Find("ErrorMessage");
+    // The document is kept while its member is read.
+    const TJSONValue answer = ParseJSONDocument(body);
+    const TJSONValue* message = answer.Find("ErrorMessage");
     std::cerr << command << ": the service answered \"Success\": false"
               << (message && message->Kind() == TJSONKind::Text ? ": " + message->AsText()
                                                                 : std::string())

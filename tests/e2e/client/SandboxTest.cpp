@@ -118,7 +118,11 @@ TEST_F(SandboxTest, RecordStateAndBookNameTimeAndReferenceButNoCredentials) {
   Write(Path("redeem.json"), Read(DOVRA_SOURCE_DIR "/examples/check.json"));
   ASSERT_EQ(Till(sandbox, {"voucher", "redeem", "--request", Path("redeem.json")}, output), 0)
       << output;
-  ASSERT_EQ(Till(sandbox, {"voucher", "reverse", "--reference", "DVR-00000001"}, output), 0)
+  // A give-back is recorded in the till's database, so the till needs one of its own.
+  const std::string db = Path("till.db");
+  ASSERT_EQ(Till(sandbox, {"--db", db, "upgrade"}, output), 0) << output;
+  ASSERT_EQ(
+      Till(sandbox, {"--db", db, "voucher", "reverse", "--reference", "DVR-00000001"}, output), 0)
       << output;
 
   struct stat info {};

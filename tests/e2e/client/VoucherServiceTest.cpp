@@ -296,7 +296,7 @@ TEST(TillVoucherCommand, PrintsTheAnswerAndExitsByWhatTheServiceSaid) {
       {"HTML page with 503",
        &failing,
        true,
-       {"reverse", "--reference", "DVR-00000001"},
+       {"reverse", "--reference", "DVR-00000001", "--force"},
        1,
        "",
        "{\"VoucherReference\":\"DVR-00000001\"}"},
