@@ -224,6 +224,11 @@ std::string NewDatabaseFileRefusal(const std::string& path, bool asked) {
          "upgrade --create); for a PostgreSQL server give postgresql://USER@HOST:PORT/DATABASE";
 }
 
+void RequireDatabase(TTill& till, const std::string& command) {
+  if (const std::string missing = MissingDatabase(till.Options().DatabasePath); !missing.empty())
+    throw CLI::RuntimeError("sarn-till " + command + ": " + missing, kExitFailed);
+}
+
 void RequireModuleTables(TTill& till, const std::string& command) {
   TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
   if (!db) throw CLI::RuntimeError("sarn-till " + command + ": the till has no database", 1);

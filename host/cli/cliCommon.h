@@ -41,6 +41,9 @@ std::string MissingDatabase(const std::string& connection);
 std::string NewDatabaseFileRefusal(const std::string& path, bool asked);
 // The module's tables stand in the till's database (the registry's DB script service); otherwise
 // the command ends with kExitFailed before anything is written.
+// A database file that is not there is not made by a command other than upgrade: a mistyped
+// --db would otherwise collect sales apart from the store's.
+void RequireDatabase(TTill& till, const std::string& command);
 void RequireModuleTables(TTill& till, const std::string& command);
 
 // Reads the order document at path and checks it as the module will use it: a JSON object with

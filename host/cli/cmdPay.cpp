@@ -28,13 +28,6 @@ void RequireDatabaseServer(TTill& till) {
   }
 }
 
-// A database file that is not there is not made by a payment: a mistyped --db would otherwise
-// collect sales apart from the store's.
-void RequireDatabase(TTill& till, const std::string& command) {
-  if (const std::string missing = MissingDatabase(till.Options().DatabasePath); !missing.empty())
-    throw CLI::RuntimeError("sarn-till " + command + ": " + missing, kExitFailed);
-}
-
 // Which database the command writes to, as upgrade says it (a password masked).
 void ShowDatabase(TTill& till) {
   std::string shown;

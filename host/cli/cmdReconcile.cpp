@@ -73,8 +73,7 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
     const size_t slash = options.ModulePath.rfind('/');
     folder = slash == std::string::npos ? "." : options.ModulePath.substr(0, slash);
   }
-  if (const std::string missing = MissingDatabase(options.DatabasePath); !missing.empty())
-    throw CLI::RuntimeError("sarn-till " + command + ": " + missing, kExitFailed);
+  RequireDatabase(till, command);
   // The log as it stands before this run adds its own lines to it.
   Reconcile::TLogScan scan;
   if (!Reconcile::ScanLogFolder(folder, scan, error))
