@@ -212,3 +212,23 @@ bool SqlStatementStarts(const std::string& sql, std::string& error) {
   }
   return true;
 }
+
+std::vector<std::string> SqlStatements(const std::string& sql) {
+  std::vector<std::string> statements;
+  size_t from = 0;
+  bool code = false;
+  auto close = [&](size_t end) {
+    if (code) statements.push_back(sql.substr(from, end - from));
+    code = false;
+  };
+  for (const TSqlToken& t : SqlTokens(sql)) {
+    if (t.Kind == TSqlTokenKind::Punct && sql[t.Begin] == ';') {
+      close(t.Begin);
+      from = t.End;
+    } else if (t.Kind != TSqlTokenKind::Comment) {
+      code = true;
+    }
+  }
+  close(sql.size());
+  return statements;
+}

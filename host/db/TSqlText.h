@@ -31,6 +31,11 @@ std::vector<TSqlToken> SqlTokens(const std::string& sql);
 // named, and where.
 bool SqlStatementStarts(const std::string& sql, std::string& error);
 
+// The statements of the text, each as it stands between its ";"s (every byte kept, the ";" left
+// out), for an engine that sends them one by one. A statement of nothing but blanks and comments
+// is left out, as a server running the whole text skips it, so statement numbers stay the same.
+std::vector<std::string> SqlStatements(const std::string& sql);
+
 // ASCII letters compared without regard to case.
 bool SameWord(std::string_view a, std::string_view b);
 // Whether what occurs in text, without regard to case.

@@ -391,43 +391,86 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     return false;
   }
 
-  // One run of the call. Gone: nothing was committed (the connection broke before COMMIT was
-  // sent, or the server says the transaction was rolled back), so it may run again.
+  // One run of the call. Gone: nothing was committed, so it may run again.
   //
-  // The transaction's opening, its statements and what follows them go to the server in one
-  // text, one round trip: a read commits in it too (a read run again changes nothing); a write
-  // asks there for its transaction's id (what to ask the server about should the commit's
-  // answer be lost) and commits in a second round trip, so that a connection lost before it
-  // cannot have committed anything. The server runs such a text up to its first error and
-  // skips the rest, leaving the transaction open for the ROLLBACK.
+  // The whole call goes to the server at once, in one round trip, each statement a command of
+  // its own in libpq's pipeline: the transaction's opening, the call's statements, for a write
+  // its transaction's id (what to ask the server about should the commit's answer be lost), a
+  // synchronisation point, then COMMIT and a second one. The server runs the commands up to the
+  // first error and skips the rest up to the synchronisation point, leaving the transaction
+  // failed, and the COMMIT that follows rolls it back: a failed call needs no second trip. The
+  // synchronisation point also makes the server send all it has before it starts the COMMIT.
   TOutcome Attempt(const std::string& sent, bool write, std::vector<TKeptResult>& kept, TDBRun& run,
                    std::string& state) {
     if (!Connect(run.Error)) return TOutcome::Failed;
-    std::string batch = write ? "BEGIN ISOLATION LEVEL SERIALIZABLE;"
-                              : "BEGIN ISOLATION LEVEL SERIALIZABLE READ ONLY;";
-    size_t opening = 1;  // results before the call's own
+    std::vector<std::string> commands{write ? "BEGIN ISOLATION LEVEL SERIALIZABLE"
+                                            : "BEGIN ISOLATION LEVEL SERIALIZABLE READ ONLY"};
     if (write && ContainsWord(sent, "CREATE TABLE")) {
       // Catalogue rows are not covered by serializable isolation: two tills creating one table
       // at once would collide on them. One lock makes them take turns.
-      batch += "SELECT pg_advisory_xact_lock(7336014);";
-      ++opening;
+      commands.emplace_back("SELECT pg_advisory_xact_lock(7336014)");
     }
-    // A line break first: the call's text may end in a line comment.
-    batch += sent + (write ? "\n;SELECT txid_current_if_assigned()" : "\n;COMMIT");
-    if (!PQsendQuery(FConn, batch.c_str())) return Broken(run, state, nullptr, 0);
+    const size_t opening = commands.size();  // results before the call's own
+    for (std::string& statement : SqlStatements(sent)) commands.push_back(std::move(statement));
+    const size_t statements = commands.size() - opening;
+    if (write) commands.emplace_back("SELECT txid_current_if_assigned()");
+    const size_t id = write ? commands.size() - 1 : commands.size();  // where the id comes back
+    const size_t commit = commands.size() + 1;                        // after the first sync
+    const size_t expected = commit + 2;
+
+    if (!PQenterPipelineMode(FConn)) return Unsent(run, state);
+    for (const std::string& command : commands)
+      if (!Send(command)) return Unsent(run, state);
+    if (!PQpipelineSync(FConn)) return Unsent(run, state);
+    if (!Send("COMMIT") || !PQpipelineSync(FConn)) {
+      // The COMMIT may have gone out in part or whole: it is not sent again.
+      run.Unknown = write;
+      run.Error = "cannot send the call to " + Shown() + ": " + ConnectionMessage() +
+                  (write ? ": the outcome is unknown: the call may or may not have taken "
+                           "effect, and it is not run again"
+                         : "");
+      Close();
+      return TOutcome::Failed;
+    }
+
+    // Every result in the order of the commands (the synchronisation points' among them), up
+    // to the last, the first failure of the connection, or the bound.
     std::vector<TResultPtr> results;
-    for (TResultPtr r = Next(FDeadline); r; r = Next(FDeadline)) results.push_back(std::move(r));
-    if (FTimedOut || Gone()) return Broken(run, state, nullptr, 0);
-    for (size_t i = 0; i < results.size(); ++i) {
-      const ExecStatusType status = PQresultStatus(results[i].get());
-      if (status == PGRES_FATAL_ERROR || status == PGRES_NONFATAL_ERROR ||
-          status == PGRES_BAD_RESPONSE) {
-        const int number = i < opening ? 0 : static_cast<int>(i - opening + 1);
-        return Broken(run, state, results[i].get(), number);
+    for (int nothing = 0; results.size() < expected && nothing < 2;) {
+      TResultPtr r = Next(FDeadline);
+      if (FTimedOut) break;
+      if (!r) {
+        if (Gone()) break;
+        ++nothing;  // the end of one command's results; twice in a row: nothing more is coming
+        continue;
       }
+      nothing = 0;
+      results.push_back(std::move(r));
+      if (Gone()) break;
     }
-    if (results.size() < opening + 1) return Broken(run, state, nullptr, 0);
-    for (size_t i = opening; i + 1 < results.size(); ++i) {
+    // Whether the answers stopped short: the bound passed, the connection gone, or (never seen)
+    // libpq having nothing more to give.
+    const bool lost = FTimedOut || Gone() || results.size() < expected || !LeavePipeline();
+
+    size_t failed = 0;  // the first failed command's result
+    while (failed < results.size() && !Failure(results[failed].get())) ++failed;
+    const bool idCame = write && failed > id && results.size() > id;
+    std::string xid;
+    if (idCame) {
+      const PGresult* r = results[id].get();
+      if (PQntuples(r) == 1 && PQnfields(r) == 1 && !PQgetisnull(r, 0, 0))
+        xid = PQgetvalue(r, 0, 0);
+    }
+
+    if (failed < commit && failed < results.size()) {
+      // A command of the transaction failed, so the COMMIT cannot have committed anything.
+      const int number = failed < opening || failed >= opening + statements
+                             ? 0
+                             : static_cast<int>(failed - opening + 1);
+      return Broken(run, state, results[failed].get(), number);
+    }
+    // The statements' rows and counts, for a commit that stands (its answer may yet be lost).
+    for (size_t i = opening; i < std::min(opening + statements, results.size()); ++i) {
       PGresult* r = results[i].get();
       const std::string command = PQcmdStatus(r);
       if (StartsWith(command, "INSERT") || StartsWith(command, "UPDATE") ||
@@ -443,15 +486,64 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
         }
       }
     }
-    if (!write) return TOutcome::Done;  // the last result is the COMMIT's, and it succeeded
-    const PGresult* id = results.back().get();
-    std::string xid;
-    if (PQntuples(id) == 1 && PQnfields(id) == 1 && !PQgetisnull(id, 0, 0))
-      xid = PQgetvalue(id, 0, 0);
-    TResultPtr commit = Exec("COMMIT", FDeadline);
-    if (Is(commit, PGRES_COMMAND_OK)) return TOutcome::Done;
-    if (FTimedOut || Gone()) return Resolve(xid, run);
-    return Broken(run, state, commit.get(), 0);
+    const bool committed = results.size() > commit && failed > commit &&
+                           StartsWith(PQcmdStatus(results[commit].get()), "COMMIT");
+    if (!committed) {
+      if (!write)
+        return Broken(run, state, results.size() > commit ? results[commit].get() : nullptr, 0);
+      if (!idCame) {
+        // The answers stopped before the transaction's id. The server sends all it has at the
+        // synchronisation point, the id among it, before it starts the COMMIT, and the
+        // connection keeps that order: a stream that ended (the server's last message, or the
+        // connection closed) before the id ended before the COMMIT began, and libpq reports
+        // that end as a failed result, handled above: nothing committed. Answers that simply
+        // stopped (no answer within the bound) tell nothing: the server may yet commit, and
+        // what became of a transaction whose id is not known cannot be asked.
+        run.Unknown = true;
+        run.Error = (FTimedOut ? "no answer from " + Shown() + " within the call's bound (" +
+                                     std::to_string(Busy() + kCallMarginMs) +
+                                     " ms: the busy time and a margin); the connection is given up"
+                               : "the answers from " + Shown() + " stopped short") +
+                    ": the outcome is unknown (the COMMIT went with the statements and the "
+                    "transaction's id never came back): the call may or may not have taken "
+                    "effect, and it is not run again";
+        Close();
+        return TOutcome::Failed;
+      }
+      // The COMMIT's answer was lost, or the COMMIT failed.
+      if (lost) return Resolve(xid, run);
+      return Broken(run, state, results[commit].get(), 0);
+    }
+
+    if (lost) Close();  // committed, but the connection cannot take the next call
+    return TOutcome::Done;
+  }
+
+  bool Send(const std::string& command) {
+    return PQsendQueryParams(FConn, command.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
+  }
+
+  static bool Failure(const PGresult* r) {
+    const ExecStatusType status = PQresultStatus(r);
+    return status == PGRES_FATAL_ERROR || status == PGRES_NONFATAL_ERROR ||
+           status == PGRES_BAD_RESPONSE;
+  }
+
+  // A call that could not be handed over before its COMMIT: nothing of it can commit.
+  TOutcome Unsent(TDBRun& run, std::string& state) {
+    state.clear();
+    run.Error = "cannot send the call to " + Shown() + ": " + ConnectionMessage();
+    Close();
+    return TOutcome::Gone;
+  }
+
+  // Back to one command at a time, every result read; false when the connection is not ready
+  // for that (the caller gives it up).
+  bool LeavePipeline() {
+    if (!FConn) return false;
+    for (int i = 0; i < 2 && PQpipelineStatus(FConn) != PQ_PIPELINE_OFF; ++i)
+      if (!PQexitPipelineMode(FConn)) Result(PQgetResult(FConn));
+    return PQpipelineStatus(FConn) == PQ_PIPELINE_OFF;
   }
 
   // The commit was sent and its answer lost: what became of the transaction, asked on a new
@@ -523,8 +615,12 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
       run.Error = "the connection to " + Shown() + " failed: " + message;
       return TOutcome::Gone;
     }
-    TResultPtr rollback = Exec("ROLLBACK", FDeadline);
-    if (FTimedOut) Close();
+    if (PQpipelineStatus(FConn) != PQ_PIPELINE_OFF) {
+      Close();  // not read to its end: given up, and the server rolls back
+    } else if (PQtransactionStatus(FConn) != PQTRANS_IDLE) {
+      TResultPtr rollback = Exec("ROLLBACK", FDeadline);
+      if (FTimedOut) Close();
+    }
     return TOutcome::Failed;
   }
 

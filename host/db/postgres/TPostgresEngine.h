@@ -14,15 +14,17 @@
 // call (a stopped backend, a link gone quiet). TCP keepalives (after 5 s idle, every 1 s, 3
 // probes) and tcp_user_timeout (the busy time plus 2 s) find a dead link on their own.
 //
-// Each call is one SERIALIZABLE transaction, in one round trip for a read and two for a write
-// (its opening, statements and transaction id together, then its COMMIT); its results reach the
-// sink only after the commit, so a call run again never hands rows twice. A serialization failure
-// or deadlock (40001, 40P01) runs it again until the busy time-out is spent. A call whose connection turns out gone
-// before the commit was sent cannot have committed: the connection is opened anew once and the
-// call runs again. A commit whose answer is lost (the connection broken, or no answer within the
-// bound) is never run again: the transaction's id, noted before COMMIT, is asked after on a new
-// connection (txid_status, for up to 2 s more). Committed: the call succeeded. Rolled back: as a
-// connection broken before the commit. Otherwise the call fails with its outcome unknown.
+// Each call is one SERIALIZABLE transaction in one round trip: its opening, its statements (one
+// command each), its transaction's id and its COMMIT go to the server together (libpq's pipeline
+// mode). Its results reach the sink only after the commit, so a call run again never hands rows
+// twice. A serialization failure or deadlock (40001, 40P01) runs it again until the busy time-out
+// is spent. A call whose connection ended before its transaction's id came back cannot have
+// committed (the server sends the id before it starts the COMMIT): the connection is opened anew
+// once and the call runs again. A write whose answers simply stopped before the id (no answer
+// within the bound) fails with its outcome unknown and is not run again. A commit whose answer
+// is lost is never run again: the transaction's id is asked after on a new connection
+// (txid_status, for up to 2 s more). Committed: the call succeeded. Rolled back: as a connection
+// broken before the commit. Otherwise the call fails with its outcome unknown.
 // Creating tables takes one advisory lock, so tills upgrading at once create each table once.
 #pragma once
 

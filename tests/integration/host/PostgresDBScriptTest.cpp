@@ -216,6 +216,39 @@ TEST_F(PostgresDBScriptTest, ATableCreatedFromManyConnectionsAtOnceIsMadeOnceAnd
   }
 }
 
+// The statements of a call are sent one by one: a failure names the statement the server ran
+// it as, takes back the ones before it, and leaves the connection ready for the next call.
+TEST_F(PostgresDBScriptTest, AFailingStatementIsNamedAndTakesBackTheWholeCall) {
+  TIntfPtr<TDBScript> db = Service();
+  ASSERT_EQ(db->Execute("CREATE TABLE [K] ( [V] INT )", {}), 0);
+  const std::string first = "INSERT INTO [K] ( [V] ) VALUES ( 1 ); ";
+  struct TCase {
+    std::string Sql;
+    std::string Error;  // exactly
+  };
+  const TCase cases[] = {
+      {first + "INSERT INTO [Missing] ( [V] ) VALUES ( 2 )",
+       "statement 2: relation \"Missing\" does not exist (SQLSTATE 42P01)"},
+      {first + "; -- a note\n; /* one more */ ; SELECT 1/0 AS [V]",
+       "statement 2: division by zero (SQLSTATE 22012)"},
+      {first + "UPDATE [K] SET [V] = 'x;y'; INSERT INTO [K] ( [V] ) VALUES ( 3 )",
+       "statement 2: invalid input syntax for type integer: \"x;y\" (SQLSTATE 22P02)"},
+      {"INSERT INTO [K] ( [V] ) VALUES ( 'z' ); " + first,
+       "invalid input syntax for type integer: \"z\" (SQLSTATE 22P02)"},
+  };
+  for (const TCase& c : cases) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(db->Execute(c.Sql, {}), -1) << c.Sql;
+    testing::internal::GetCapturedStderr();
+    std::string error;
+    db->LastError(error);  // after the call's text, quoted
+    EXPECT_EQ(error.substr(error.rfind("\": ") + 3), c.Error) << c.Sql;
+    EXPECT_EQ(Value(db.Get(), "SELECT COUNT(*) AS [V] FROM [K]"), "0") << c.Sql;
+  }
+  EXPECT_EQ(db->Execute(first + first, {}), 2);
+  EXPECT_EQ(Value(db.Get(), "SELECT COUNT(*) AS [V] FROM [K]"), "2");
+}
+
 TEST_F(PostgresDBScriptTest, ASerializationFailureIsRunAgainWithinTheBusyTime) {
   TIntfPtr<TDBScript> db = Service(3000);
   ASSERT_EQ(db->Execute("CREATE TABLE [K] ( [ID] INT PRIMARY KEY, [A] INT, [B] INT ); "

@@ -114,6 +114,30 @@ TEST(SqlStatementStarts, AllowsWhatTheModuleAndTheTillSendAndNothingElse) {
   }
 }
 
+// An engine that sends statements one by one must cut the text where the server would, and
+// number them as the server running the whole text would.
+TEST(SqlStatements, CutsAtEachSemicolonOfCodeOnly) {
+  struct TCase {
+    const char* Sql;
+    std::vector<std::string> Statements;
+  };
+  const TCase cases[] = {
+      {"SELECT 1", {"SELECT 1"}},
+      {"SELECT 1; SELECT 2;", {"SELECT 1", " SELECT 2"}},
+      {"INSERT INTO [T] VALUES ( 'a;b' ); SELECT [x;y] FROM \"q;\"",
+       {"INSERT INTO [T] VALUES ( 'a;b' )", " SELECT [x;y] FROM \"q;\""}},
+      {"SELECT 1 -- c; SELECT 2\n; SELECT 3", {"SELECT 1 -- c; SELECT 2\n", " SELECT 3"}},
+      {"SELECT 1 /* ; */; ; -- only a note\r\n; /* x */ ;SELECT 2",
+       {"SELECT 1 /* ; */", "SELECT 2"}},
+      {"-- a note\r\nCREATE TABLE [T] ( [A] INT )\n",
+       {"-- a note\r\nCREATE TABLE [T] ( [A] INT )\n"}},
+      {"SELECT 'it''s; here'", {"SELECT 'it''s; here'"}},
+      {"", {}},
+      {" ;; ", {}},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(SqlStatements(c.Sql), c.Statements) << c.Sql;
+}
+
 TEST(SqlDialect, RewritesTheModuleSchemaScripts) {
   EXPECT_EQ(Collapsed(TranslateSqlServerText(DovraTransactionTableScript())),
             "-- Dovra Transaction Table CREATE TABLE IF NOT EXISTS [DovraTransactions] ( [ID] "
