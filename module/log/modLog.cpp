@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "PathParts.h"
 #include "SynLog.h"
 #include "SynLogInternal.h"
 
@@ -26,12 +27,6 @@ ModuleLog& State() {
   alignas(ModuleLog) static unsigned char storage[sizeof(ModuleLog)];
   static ModuleLog* const state = std::construct_at(reinterpret_cast<ModuleLog*>(storage));
   return *state;
-}
-
-// The folder of a path, "./" for a bare name.
-std::string FolderOf(const std::string& path) {
-  const std::string folder = SynLogInternal::FolderOf(path);
-  return folder.empty() ? std::string("./") : folder;
 }
 
 // A line that cannot be written (no memory, a lock that fails) is dropped: the log never throws

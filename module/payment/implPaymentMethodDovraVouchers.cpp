@@ -1,12 +1,12 @@
 // The voucher payment method and its factory.
 #include "implPaymentMethodDovraVouchers.h"
 
-#include <ctime>
 #include <exception>
 #include <stdexcept>
 
 #include "DovraMessages.h"
 #include "FDovraPaymentRun.h"
+#include "LocalTime.h"
 #include "clsDovraStatements.h"
 #include "clsJSONDocument.h"
 #include "intfDBScript.h"
@@ -22,21 +22,13 @@ namespace {
 constexpr const char* PaymentUnit = "implPaymentMethodDovraVouchers";
 constexpr int LogActivityAssertLine = 119;
 constexpr int CreateTransactionAssertLine = 141;
+// The till's local time as the activity log stores it: yyyy/mm/dd hh:nn:ss.
+constexpr const char* kActivityTimeFormat = "%Y/%m/%d %H:%M:%S";
 
 template <class T>
 TIntfPtr<T> ResolveModuleService() {
   const TIntfPtr<IServiceRegistry> registry = ModuleRegistry();
   return ResolveAs<T>(registry.Get());
-}
-
-// The till's local time as the activity log stores it: yyyy/mm/dd hh:nn:ss.
-std::string LocalTimestamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
-  return text;
 }
 
 bool ParseDecimalInteger(const std::string& text, int32_t& value) {
@@ -128,9 +120,9 @@ int32_t TPaymentMethodDovraVoucher::LogActivity(const std::string& activityClass
   const std::string recorded = ColumnText(message);
   if (recorded.size() < message.size())
     ModLog::Info("[TPaymentMethodDovraVoucher.LogActivity] Message cut to its column : %", message);
-  return db->Execute(
-      ActivityInsertStatement(),
-      {QuotedSQLText(LocalTimestamp()), QuotedSQLText(activityClass), QuotedSQLText(recorded)});
+  return db->Execute(ActivityInsertStatement(),
+                     {QuotedSQLText(LocalTimestamp(kActivityTimeFormat)),
+                      QuotedSQLText(activityClass), QuotedSQLText(recorded)});
 }
 
 int32_t TPaymentMethodDovraVoucher::CreateTransaction() {
