@@ -213,10 +213,14 @@ class TBenchTill {
     FEngine = engine;
     std::string error;
     if (!FTill->Start(error)) throw std::runtime_error("the till did not start: " + error);
-    std::ostringstream out, err;
-    if (RunDatabaseUpgrade(FTill->Registry(), out, err) != 0)
+    const TDatabaseUpgradeResult upgrade = RunDatabaseUpgrade(FTill->Registry());
+    if (upgrade.Outcome != TUpgradeOutcome::Done) {
+      std::string why;
+      for (const TUpgradeLine& line : upgrade.Lines)
+        if (line.Failure) why += " " + line.Text;
       throw std::runtime_error("the database upgrade of " + options.DatabasePath +
-                               " failed: " + err.str());
+                               " failed:" + why);
+    }
     InstallTimedServices(FTill->Registry(), Clock());
     return *FTill;
   }
