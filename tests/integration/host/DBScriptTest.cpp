@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "ChildProcess.h"
+#include "Contains.h"
 #include "DBTestSupport.h"
 #include "TActionCodes.h"
 #include "TDatabaseUpgrade.h"
@@ -34,10 +35,6 @@ const std::string& S4 = InvoiceLinkStatement();
 const std::string& S5 = InvoiceRowsStatement();
 
 std::string Quoted(const std::string& text) { return QuotedSQLText(text); }
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class DBScriptTest : public TTestFolder {
  protected:
