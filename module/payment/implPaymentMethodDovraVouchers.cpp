@@ -18,7 +18,9 @@
 
 namespace {
 
-// The unit named by the assertions of the two statement owners.
+// The unit and lines named by the assertions of the two statement owners: the host shows them
+// in its error text, so they stay as they are; each is the line of this file that raises it (a
+// test reads them here), so an edit above those lines moves code, not the numbers.
 constexpr const char* PaymentUnit = "implPaymentMethodDovraVouchers";
 constexpr int LogActivityAssertLine = 119;
 constexpr int CreateTransactionAssertLine = 141;
@@ -124,6 +126,15 @@ int32_t TPaymentMethodDovraVoucher::LogActivity(const std::string& activityClass
                      {QuotedSQLText(LocalTimestamp(kActivityTimeFormat)),
                       QuotedSQLText(activityClass), QuotedSQLText(recorded)});
 }
+
+namespace {
+// The REDEEM activity's message as the activity log holds it: spaced as here, the reference as
+// the service sent it, unescaped. The JSON writer would escape it and change the spacing.
+std::string RedeemActivityMessage(int32_t transactionID, const std::string& voucherReference) {
+  return "{\"ID\": " + std::to_string(transactionID) + ", \"VoucherReference\": \"" +
+         voucherReference + "\" }";
+}
+}  // namespace
 
 int32_t TPaymentMethodDovraVoucher::CreateTransaction() {
   const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>();
@@ -290,8 +301,7 @@ void TPaymentMethodDovraVoucher::AcceptRedemption(const TRedeemAnswer& read) {
     ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Redemption without reference : %",
                  FTransactionID);
   FAmount = read.DiscountAmount;
-  LogActivity("REDEEM", "{\"ID\": " + std::to_string(FTransactionID) +
-                            ", \"VoucherReference\": \"" + FVoucherReference + "\" }");
+  LogActivity("REDEEM", RedeemActivityMessage(FTransactionID, FVoucherReference));
   FDetails->AddValue("VoucherReference", PlainDetailValue(FVoucherReference));
   FDetails->AddValue("VoucherCode", PlainDetailValue(read.VoucherCode));
 }
