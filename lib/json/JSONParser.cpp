@@ -9,15 +9,14 @@
 #include <limits>
 #include <vector>
 
+#include "AsciiCase.h"
 #include "JSONNumbers.h"
 #include "JSONSpares.h"
-#include "JSONText.h"
 #include "clsJSONDocument.h"
 
 using JSONInternal::ReadDouble;
 using JSONInternal::ReadInt64;
 using JSONInternal::ReadMoney;
-using JSONInternal::SameTextAscii;
 using JSONInternal::TSpares;
 
 // The parser's way to fill an empty value in place, without the moves of an assignment.

@@ -4,14 +4,13 @@
 
 #include <limits>
 
+#include "AsciiCase.h"
 #include "JSONNumbers.h"
-#include "JSONText.h"
 
 using JSONInternal::MoneyToWhole;
 using JSONInternal::ReadDouble;
 using JSONInternal::ReadInt64;
 using JSONInternal::RoundToInt64;
-using JSONInternal::SameTextAscii;
 
 namespace {
 

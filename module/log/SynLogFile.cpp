@@ -17,6 +17,7 @@
 #include <memory>
 #include <thread>
 
+#include "PathParts.h"
 #include "SynLog.h"
 #include "SynLogInternal.h"
 

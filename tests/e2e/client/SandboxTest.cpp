@@ -12,6 +12,7 @@
 #include <regex>
 
 #include "ChildProcess.h"
+#include "Contains.h"
 #include "SandboxProcess.h"
 #include "TestFolder.h"
 #include "clsJSONDocument.h"
@@ -19,10 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class SandboxTest : public TTestFolder {
  protected:

@@ -5,14 +5,12 @@
 #include <iterator>
 
 #include "TServiceRegistry.h"
+#include "TestFolder.h"
 #include "implDovraVoucherAPI.h"
 #include "modConstants.h"
 #include "modLog.h"
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string ReadFile(const fs::path& path) { return FileBytes(path.string()); }
 
 std::string SandboxProgram() {
   const char* program = std::getenv("DOVRA_SANDBOX");

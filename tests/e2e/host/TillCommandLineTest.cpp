@@ -10,15 +10,12 @@
 #include <filesystem>
 
 #include "ChildProcess.h"
+#include "Contains.h"
 #include "TestFolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class TillCommandLine : public TTestFolder {
  protected:

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "Contains.h"
 #include "DBTestSupport.h"
 #include "PostgresServer.h"
 #include "TDatabases.h"
@@ -27,10 +28,6 @@ const std::string& S2 = TransactionInsertStatement();
 const std::string& S3 = PaymentUpdateStatement();
 const std::string& S4 = InvoiceLinkStatement();
 const std::string& S5 = InvoiceRowsStatement();
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class PostgresDBScriptTest : public TTestFolder {
  protected:

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "Contains.h"
 #include "PostgresServer.h"
 #include "SandboxProcess.h"
 #include "TDatabases.h"
@@ -26,10 +27,6 @@
 namespace fs = std::filesystem;
 
 using TRow = std::map<std::string, std::string>;
-
-inline bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 inline int Count(const std::vector<std::string>& lines, const std::string& part) {
   int n = 0;
