@@ -29,11 +29,11 @@
 #include <vector>
 
 #include "DialogTestSupport.h"
+#include "DovraStatements.h"
 #include "FDovraPaymentLogic.h"
+#include "MoneyText.h"
 #include "VoucherDialogModel.h"
-#include "clsDovraStatements.h"
 #include "clsJSONDocument.h"
-#include "clsMoneyText.h"
 #include "implPaymentMethodDovraVouchers.h"
 #include "intfDBScript.h"
 

@@ -19,8 +19,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include "DovraLogo.h"
 #include "clsButtonProgress.h"
-#include "clsDovraLogo.h"
 #include "modLog.h"
 #include "ui_FDovraPayment.h"
 

@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "DovraRedemptionMatch.h"
-#include "clsMoneyText.h"
+#include "MoneyText.h"
 #include "intfDovraVoucherAPI.h"
 #include "modLog.h"
 #include "modRegistry.h"

@@ -6,8 +6,8 @@
 #include <stdexcept>
 
 #include "DovraMessages.h"
+#include "DovraStatements.h"
 #include "FDovraPaymentRun.h"
-#include "clsDovraStatements.h"
 #include "clsJSONDocument.h"
 #include "intfDBScript.h"
 #include "intfDovraVoucherAPI.h"

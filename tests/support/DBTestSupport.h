@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "clsDovraStatements.h"
+#include "DovraStatements.h"
 #include "intfDBScript.h"
 
 // text with every run of blanks and line breaks as one blank, none at the ends.

@@ -14,12 +14,12 @@
 
 #include "ChildProcess.h"
 #include "DBTestSupport.h"
+#include "DovraStatements.h"
 #include "TActionCodes.h"
 #include "TDatabaseUpgrade.h"
 #include "TDatabases.h"
 #include "TestFolder.h"
 #include "TestRegistry.h"
-#include "clsDovraStatements.h"
 #include "clsJSONDocument.h"
 #include "implDatabaseChangesDovra.h"
 #include "intfDatabaseChanges.h"

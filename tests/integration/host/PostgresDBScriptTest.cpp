@@ -12,11 +12,11 @@
 #include <thread>
 
 #include "DBTestSupport.h"
+#include "DovraStatements.h"
 #include "PostgresServer.h"
 #include "TDatabases.h"
 #include "TSqlText.h"
 #include "TestFolder.h"
-#include "clsDovraStatements.h"
 #include "clsJSONDocument.h"
 #include "implDatabaseChangesDovra.h"
 

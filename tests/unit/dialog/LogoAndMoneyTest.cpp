@@ -11,9 +11,9 @@
 #include <string>
 
 #include "DialogTestSupport.h"
+#include "DovraLogo.h"
+#include "MoneyText.h"
 #include "TestFolder.h"
-#include "clsDovraLogo.h"
-#include "clsMoneyText.h"
 
 namespace {
 

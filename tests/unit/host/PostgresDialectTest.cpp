@@ -6,10 +6,10 @@
 #include <string>
 
 #include "DBTestSupport.h"
+#include "DovraStatements.h"
 #include "TDBScript.h"
 #include "TPostgresDialect.h"
 #include "TPostgresEngine.h"
-#include "clsDovraStatements.h"
 #include "implDatabaseChangesDovra.h"
 
 namespace {

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "DBTestSupport.h"
+#include "DovraStatements.h"
 #include "TDBScript.h"
 #include "TSqlText.h"
 #include "TSqliteDialect.h"
-#include "clsDovraStatements.h"
 #include "cmdDatabase.h"
 #include "implDatabaseChangesDovra.h"
 

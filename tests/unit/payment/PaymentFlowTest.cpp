@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "DovraMessages.h"
+#include "DovraStatements.h"
 #include "ErrorMessage.h"
 #include "PaymentTestSupport.h"
 #include "TestFolder.h"
 #include "TestRegistry.h"
-#include "clsDovraStatements.h"
 #include "implPaymentMethodDovraVouchers.h"
 #include "intfDBScript.h"
 #include "intfDovraVoucherAPI.h"

@@ -1,4 +1,4 @@
-#include "clsMoneyText.h"
+#include "MoneyText.h"
 
 #include <locale.h>
 #include <monetary.h>

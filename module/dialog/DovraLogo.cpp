@@ -1,4 +1,4 @@
-#include "clsDovraLogo.h"
+#include "DovraLogo.h"
 
 #include <csetjmp>
 #include <cstddef>
