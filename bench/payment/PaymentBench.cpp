@@ -29,7 +29,7 @@
 #include "SandboxProcess.h"
 #include "SmokeRun.h"
 #include "TDatabaseUpgrade.h"
-#include "Till.h"
+#include "TTill.h"
 #include "TillPayment.h"
 #include "intfDBScript.h"
 

@@ -16,7 +16,7 @@
 #include <memory>
 
 #include "TDatabases.h"
-#include "TTillStartup.h"
+#include "TillStartup.h"
 #include "clsJSONDocument.h"
 
 const char* const kExitCodeTable =

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "TDBEngine.h"
-#include "Till.h"
+#include "TTill.h"
 
 // Adds the options (into the till's options) and the two commands. "upgrade" exits 1 when a
 // script or a right failed or the module cannot be loaded; "transactions" exits 1 when a table

@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "DovraMessages.h"
-#include "RestClient.h"
 #include "TGiveBacks.h"
+#include "TRestClient.h"
 #include "cliCommon.h"
 #include "clsJSONDocument.h"
 #include "intfDovraVoucherAPI.h"

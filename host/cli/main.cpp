@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "Till.h"
+#include "TTill.h"
 #include "cliCommon.h"
 #include "cmdDatabase.h"
 #include "cmdPay.h"

@@ -15,7 +15,7 @@
 #include <iterator>
 #include <limits>
 
-#include "TSqlText.h"
+#include "SqlText.h"
 
 namespace {
 

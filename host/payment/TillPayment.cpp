@@ -6,11 +6,11 @@
 #include <limits>
 #include <ostream>
 
-#include "RestClient.h"
 #include "TDBScript.h"
 #include "TGiveBacks.h"
+#include "TRestClient.h"
+#include "TTill.h"
 #include "TTillSales.h"
-#include "Till.h"
 #include "intfDI.h"
 #include "intfPaymentMethod.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "TSqlText.h"
+#include "SqlText.h"
 #include "clsInterfacedObject.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <set>
 #include <sstream>
 
+#include "SqlText.h"
 #include "TActionCodes.h"
 #include "TDBScript.h"
 #include "TScriptCollector.h"
-#include "TSqlText.h"
 #include "TTillSales.h"
 #include "intfActCodes.h"
 #include "intfDBScript.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "TSqlText.h"
+#include "SqlText.h"
 #include "clsJSONDocument.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "SqlText.h"
 #include "TDBScript.h"
-#include "TSqlText.h"
 #include "clsInterfacedObject.h"
 
 namespace {

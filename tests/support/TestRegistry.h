@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "TServiceRegistry.h"
+#include "ServiceRegistry.h"
 #include "clsInterfacedObject.h"
 #include "modRegistry.h"
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "TSqlText.h"
+#include "SqlText.h"
 
 namespace {
 

@@ -20,9 +20,9 @@
 #include <memory>
 #include <thread>
 
+#include "SqlText.h"
 #include "TDBScript.h"
 #include "TPostgresDialect.h"
-#include "TSqlText.h"
 #include "clsInterfacedObject.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "TSqliteDialect.h"
 
-#include "TSqlText.h"
+#include "SqlText.h"
 
 #include <sqlite3.h>
 #include <strings.h>

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "TServiceRegistry.h"
+#include "ServiceRegistry.h"
 #include "VoucherE2E.h"
 #include "intfRestClient.h"
 

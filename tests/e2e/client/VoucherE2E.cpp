@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "TServiceRegistry.h"
+#include "ServiceRegistry.h"
 #include "implDovraVoucherAPI.h"
 #include "modConstants.h"
 #include "modLog.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "RestClient.h"
 #include "SandboxProcess.h"
+#include "TRestClient.h"
 #include "clsJSONDocument.h"
 #include "intfDovraVoucherAPI.h"
 #include "modConstants.h"

@@ -9,9 +9,9 @@
 #include "DialogTestSupport.h"
 #include "DialogWatchdog.h"
 #include "FDovraPayment.h"
-#include "RestClient.h"
 #include "SandboxProcess.h"
-#include "TServiceRegistry.h"
+#include "ServiceRegistry.h"
+#include "TRestClient.h"
 #include "implDovraVoucherAPI.h"
 #include "modConstants.h"
 

@@ -9,10 +9,10 @@
 
 #include "ChildProcess.h"
 #include "FDovraPayment.h"
-#include "RestClient.h"
 #include "SandboxProcess.h"
+#include "ServiceRegistry.h"
 #include "TCashierAutopilot.h"
-#include "TServiceRegistry.h"
+#include "TRestClient.h"
 #include "clsJSONDocument.h"
 #include "implDovraVoucherAPI.h"
 #include "intfDovraVoucherAPI.h"

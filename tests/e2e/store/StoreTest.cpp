@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "TDatabaseUpgrade.h"
-#include "Till.h"
+#include "TTill.h"
 #include "TillFixture.h"
 #include "TillPayment.h"
 

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "TServiceRegistry.h"
+#include "ServiceRegistry.h"
 #include "TestFolder.h"
 #include "intfDovraVoucherAPI.h"
 #include "intfPaymentMethod.h"

@@ -2,7 +2,7 @@
 // resolves, the slot positions of IServiceRegistry, and exact money parsing.
 #include <string>
 
-#include "TServiceRegistry.h"
+#include "ServiceRegistry.h"
 #include "TillPayment.h"
 #include "clsInterfacedObject.h"
 #include "gtest/gtest.h"

@@ -9,8 +9,8 @@
 
 #include "DBTestSupport.h"
 #include "DovraStatements.h"
+#include "SqlText.h"
 #include "TDBScript.h"
-#include "TSqlText.h"
 #include "TSqliteDialect.h"
 #include "cmdDatabase.h"
 #include "implDatabaseChangesDovra.h"

@@ -1,4 +1,4 @@
-#include "TStoreInfo.h"
+#include "StoreInfo.h"
 
 #include "clsInterfacedObject.h"
 #include "intfStoreInfo.h"

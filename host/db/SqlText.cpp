@@ -1,4 +1,4 @@
-#include "TSqlText.h"
+#include "SqlText.h"
 
 #include <strings.h>
 

@@ -1,13 +1,13 @@
-#include "Till.h"
+#include "TTill.h"
 
 #include <cstdlib>
 
-#include "RestClient.h"
+#include "ServiceRegistry.h"
+#include "StoreInfo.h"
 #include "TActionCodes.h"
 #include "TDatabases.h"
 #include "TModuleLoader.h"
-#include "TServiceRegistry.h"
-#include "TStoreInfo.h"
+#include "TRestClient.h"
 #include "intfDovraModuleInfo.h"
 #include "intfDovraVoucherAPI.h"
 

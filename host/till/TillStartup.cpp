@@ -1,4 +1,4 @@
-#include "TTillStartup.h"
+#include "TillStartup.h"
 
 #include "DovraServiceAddress.h"
 #include "intfDovraModuleInfo.h"

@@ -1,4 +1,4 @@
-#include "RestClient.h"
+#include "TRestClient.h"
 
 #include <curl/curl.h>
 
