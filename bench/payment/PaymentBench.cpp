@@ -65,18 +65,18 @@ std::string ServerOf(int engine) {
 }
 
 // A connection of the benchmark's own, for filling and indexing the table directly.
-class IDirectDatabase {
+class TDirectDatabase {
  public:
-  virtual ~IDirectDatabase() = default;
+  virtual ~TDirectDatabase() = default;
   virtual void Run(const std::string& sql) = 0;
   virtual int Count(const std::string& table) = 0;
   // Past payments, each on an invoice of its own, shaped as the module leaves them.
   virtual void AddPastPayments(int rows) = 0;
 };
 
-class TDirectDatabase final : public IDirectDatabase {
+class TDirectSqlite final : public TDirectDatabase {
  public:
-  explicit TDirectDatabase(const std::string& path) {
+  explicit TDirectSqlite(const std::string& path) {
     if (sqlite3_open(path.c_str(), &FDb) != SQLITE_OK) {
       const std::string message = sqlite3_errmsg(FDb);
       sqlite3_close(FDb);
@@ -84,9 +84,9 @@ class TDirectDatabase final : public IDirectDatabase {
     }
     sqlite3_busy_timeout(FDb, 5000);
   }
-  ~TDirectDatabase() { sqlite3_close(FDb); }
-  TDirectDatabase(const TDirectDatabase&) = delete;
-  TDirectDatabase& operator=(const TDirectDatabase&) = delete;
+  ~TDirectSqlite() { sqlite3_close(FDb); }
+  TDirectSqlite(const TDirectSqlite&) = delete;
+  TDirectSqlite& operator=(const TDirectSqlite&) = delete;
 
   void Run(const std::string& sql) override {
     char* message = nullptr;
@@ -144,7 +144,7 @@ class TDirectDatabase final : public IDirectDatabase {
   sqlite3* FDb = nullptr;
 };
 
-class TDirectPostgres final : public IDirectDatabase {
+class TDirectPostgres final : public TDirectDatabase {
  public:
   explicit TDirectPostgres(const std::string& connection) : FDb(PQconnectdb(connection.c_str())) {
     if (PQstatus(FDb) != CONNECTION_OK) {
@@ -222,8 +222,8 @@ class TBenchTill {
   }
 
   // A direct connection to the engine's database, beside the till's.
-  std::unique_ptr<IDirectDatabase> Direct(int engine) {
-    if (engine == kSqlite) return std::make_unique<TDirectDatabase>(Database(engine));
+  std::unique_ptr<TDirectDatabase> Direct(int engine) {
+    if (engine == kSqlite) return std::make_unique<TDirectSqlite>(Database(engine));
     return std::make_unique<TDirectPostgres>(Database(engine));
   }
 
@@ -351,7 +351,7 @@ void WholePayment(benchmark::State& state, int engine) {
 void OverriddenInvoice(benchmark::State& state, int engine, int rows, int carried, bool indexed) {
   try {
     BenchTill().Till(engine);
-    std::unique_ptr<IDirectDatabase> direct = BenchTill().Direct(engine);
+    std::unique_ptr<TDirectDatabase> direct = BenchTill().Direct(engine);
     direct->AddPastPayments(rows - direct->Count("DovraTransactions"));
     direct->Run(indexed ? "CREATE INDEX IF NOT EXISTS \"IX_DovraTransactions_InvoiceNum\" ON "
                           "\"DovraTransactions\" (\"InvoiceNum\")"

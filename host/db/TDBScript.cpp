@@ -97,7 +97,7 @@ std::string Snippet(const std::string& sql) {
 }
 
 // The first result having the column: its first row's value.
-struct TValueSink final : IDBSink {
+struct TValueSink final : TDBSink {
   explicit TValueSink(const std::string& column) : Column(column) {}
   bool Wants(const std::vector<std::string>& columns) override {
     if (Decided) return false;
@@ -124,7 +124,7 @@ struct TValueSink final : IDBSink {
 };
 
 // The first result having columns, as cells.
-struct TTableSink final : IDBSink {
+struct TTableSink final : TDBSink {
   bool Wants(const std::vector<std::string>& columns) override {
     if (Taken) return false;
     Taken = true;
@@ -138,7 +138,7 @@ struct TTableSink final : IDBSink {
 };
 
 // The first result having columns, as a JSON array of row objects.
-struct TJSONSink final : IDBSink {
+struct TJSONSink final : TDBSink {
   bool Wants(const std::vector<std::string>& columns) override {
     if (Taken) return false;
     Taken = true;
@@ -385,7 +385,7 @@ struct TDBScript::TState {
 
   // Rewrites the SQL Server text for the engine and runs it; false (the call failed) with the
   // failure given to call.
-  bool Run(TCall& call, const std::string& sql, bool write, IDBSink* sink, int64_t& changed) {
+  bool Run(TCall& call, const std::string& sql, bool write, TDBSink* sink, int64_t& changed) {
     std::string sent, error;
     if (!SqlStatementStarts(sql, error) || !Engine->Rewrite(sql, sent, error)) {
       call.Fail(error);

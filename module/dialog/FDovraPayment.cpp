@@ -26,7 +26,7 @@
 
 // The real widgets behind the controls the logic uses. Every widget is watched, so a handler that
 // outlives its dialog writes into nothing instead of into freed memory.
-class TVoucherDialogWidgets final : public IVoucherDialogControls {
+class TVoucherDialogWidgets final : public TVoucherDialogControls {
  public:
   explicit TVoucherDialogWidgets(Ui::frmDovraPayment& ui)
       : FVoucherCode(ui.txtVoucherCode),
@@ -247,13 +247,13 @@ void TfrmDovraPayment::RunClickHandler(const char* name, Handler handler) {
 }
 
 void TfrmDovraPayment::btnCheckClick(QObject*) {
-  RunClickHandler("btnCheckClick", [](TDovraPaymentLogic& logic, IVoucherDialogControls& c) {
+  RunClickHandler("btnCheckClick", [](TDovraPaymentLogic& logic, TVoucherDialogControls& c) {
     logic.btnCheckClick(c);
   });
 }
 
 void TfrmDovraPayment::btnRedeemClick(QObject*) {
-  RunClickHandler("btnRedeemClick", [](TDovraPaymentLogic& logic, IVoucherDialogControls& c) {
+  RunClickHandler("btnRedeemClick", [](TDovraPaymentLogic& logic, TVoucherDialogControls& c) {
     logic.btnRedeemClick(c);
   });
 }

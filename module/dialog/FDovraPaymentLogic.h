@@ -7,7 +7,7 @@
 
 #include "DovraMessages.h"
 #include "clsJSONDocument.h"
-#include "intfVoucherDialogControls.h"
+#include "clsVoucherDialogControls.h"
 
 class TDovraPaymentLogic {
  public:
@@ -31,6 +31,6 @@ class TDovraPaymentLogic {
   void PrepareRequest();
   // The two click handlers. Errors pass to the caller, with the busy indicator already removed
   // and the steps done so far left in place.
-  void btnCheckClick(IVoucherDialogControls& controls);
-  void btnRedeemClick(IVoucherDialogControls& controls);
+  void btnCheckClick(TVoucherDialogControls& controls);
+  void btnRedeemClick(TVoucherDialogControls& controls);
 };

@@ -168,7 +168,7 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     return true;
   }
 
-  TDBRun Run(const std::string& sent, bool write, IDBSink* sink) override {
+  TDBRun Run(const std::string& sent, bool write, TDBSink* sink) override {
     TDBRun run;
     if (const size_t nul = sent.find('\0'); nul != std::string::npos) {
       run.Error = "the statement holds a NUL byte at offset " + std::to_string(nul);
@@ -528,7 +528,7 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     return TOutcome::Failed;
   }
 
-  static void Deliver(std::vector<TKeptResult>& kept, IDBSink* sink) {
+  static void Deliver(std::vector<TKeptResult>& kept, TDBSink* sink) {
     if (!sink) return;
     for (TKeptResult& result : kept) {
       if (!sink->Wants(result.Columns)) continue;

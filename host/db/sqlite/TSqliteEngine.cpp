@@ -60,7 +60,7 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     return true;
   }
 
-  TDBRun Run(const std::string& sql, bool write, IDBSink* sink) override {
+  TDBRun Run(const std::string& sql, bool write, TDBSink* sink) override {
     TDBRun run;
     if (const size_t nul = sql.find('\0'); nul != std::string::npos) {
       run.Error = "the statement holds a NUL byte at offset " + std::to_string(nul);
