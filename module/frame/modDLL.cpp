@@ -33,7 +33,8 @@ struct TExitSentinel {
 TExitSentinel gExitSentinel;
 
 void DllProcHook(int32_t reason, void* reserved) {
-  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) FinalModule();
+  if (reason == static_cast<int32_t>(TDllReason::DLL_PROCESS_DETACH) && reserved == nullptr)
+    FinalModule();
   if (gPreviousDllProc) gPreviousDllProc(reason, reserved);
 }
 
@@ -55,7 +56,9 @@ __attribute__((destructor)) void ModuleUnload() {
   const bool processEnding = gStaticsDestroyed;
   // Any non-empty pointer marks process termination.
   static int processEndMarker;
-  if (gDllProc) gDllProc(DLL_PROCESS_DETACH, processEnding ? &processEndMarker : nullptr);
+  if (gDllProc)
+    gDllProc(static_cast<int32_t>(TDllReason::DLL_PROCESS_DETACH),
+             processEnding ? &processEndMarker : nullptr);
   ModLog::FinishModuleLog();
 }
 

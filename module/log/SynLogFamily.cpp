@@ -40,10 +40,11 @@ TSynLogFamily::TSynLogFamily(std::mutex& entryLock) : FEntryLock(entryLock) {
 TSynLogFamily::~TSynLogFamily() { Finish(); }
 
 void TSynLogFamily::SetLevel(TSynLogInfos level) {
-  if (level.Has(sllEnter)) level.Include(sllLeave);
-  if (level.Has(sllLeave)) level.Include(sllEnter);
+  if (level.Has(TSynLogInfo::sllEnter)) level.Include(TSynLogInfo::sllLeave);
+  if (level.Has(TSynLogInfo::sllLeave)) level.Include(TSynLogInfo::sllEnter);
   FLevel = level;
-  if ((level.Has(sllException) || level.Has(sllExceptionOS)) && !FListening) {
+  if ((level.Has(TSynLogInfo::sllException) || level.Has(TSynLogInfo::sllExceptionOS)) &&
+      !FListening) {
     Add();
     Listeners& listeners = ExceptionListeners();
     std::lock_guard<std::mutex> guard(listeners.lock);

@@ -53,15 +53,19 @@ void Entry(Write&& write) noexcept {
 namespace ModLog {
 
 void Info(const char* text) {
-  Entry([text](TSynLog& log) { log.LogLocked(sllInfo, text ? text : ""); });
+  Entry([text](TSynLog& log) { log.LogLocked(TSynLogInfo::sllInfo, text ? text : ""); });
 }
 
 void Info(const char* format, const std::string& arg) {
-  Entry([format, &arg](TSynLog& log) { log.LogLocked(sllInfo, format, {TSynLogArg(arg)}); });
+  Entry([format, &arg](TSynLog& log) {
+    log.LogLocked(TSynLogInfo::sllInfo, format, {TSynLogArg(arg)});
+  });
 }
 
 void Info(const char* format, int32_t arg) {
-  Entry([format, arg](TSynLog& log) { log.LogLocked(sllInfo, format, {TSynLogArg(arg)}); });
+  Entry([format, arg](TSynLog& log) {
+    log.LogLocked(TSynLogInfo::sllInfo, format, {TSynLogArg(arg)});
+  });
 }
 
 void ApplyModuleSettings(TSynLogFamily& family, const std::string& moduleFile) {
@@ -71,12 +75,12 @@ void ApplyModuleSettings(TSynLogFamily& family, const std::string& moduleFile) {
   family.SetDestinationPath(FolderOf(moduleFile));
   family.DefaultExtension = ".log";
   family.OnArchive = EventArchiveSynLZ;
-  family.PerThreadLog = ptMergedInOneFile;
+  family.PerThreadLog = TSynLogPerThreadMode::ptMergedInOneFile;
   family.IncludeComputerNameInFileName = true;
   family.RotateFileSizeKB = 2048;
   family.RotateFileCount = 10;
   family.EndOfLineCRLF = true;
-  family.FileExistsAction = acAppendWithHeader;
+  family.FileExistsAction = TSynLogExistsAction::acAppendWithHeader;
   family.MaxArgumentText = kMaxArgumentText;
 }
 
