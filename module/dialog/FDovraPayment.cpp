@@ -109,9 +109,6 @@ QWidget* RequireRunningApplication(QWidget* parent) {
 TfrmDovraPayment::TfrmDovraPayment(QWidget* parent)
     : QDialog(RequireRunningApplication(parent)),
       FLogic(std::make_shared<TDovraPaymentLogic>()),
-      FStoreReference(FLogic->FStoreReference),
-      FOrderDocument(FLogic->FOrderDocument),
-      FRedeemResponseText(FLogic->FRedeemResponseText),
       ui(std::make_unique<Ui::frmDovraPayment>()) {
   ui->setupUi(this);
   UseTahomaOrANarrowFallback();
@@ -261,10 +258,10 @@ void TfrmDovraPayment::btnRedeemClick(QObject*) {
 bool RunVoucherDialog(int32_t storeReference, const std::string& orderDocument,
                       std::string& redeemResponseText, QWidget* parent) {
   TfrmDovraPayment dialog(parent);
-  dialog.FStoreReference = storeReference;
-  dialog.FOrderDocument = orderDocument;
+  dialog.SetStoreReference(storeReference);
+  dialog.SetOrderDocument(orderDocument);
   if (!dialog.ShowVoucherDialog()) return false;
-  redeemResponseText = dialog.FRedeemResponseText;
+  redeemResponseText = dialog.RedeemResponseText();
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "DovraMessages.h"
 #include "clsJSONDocument.h"
@@ -12,19 +13,12 @@
 class TDovraPaymentLogic {
  public:
   // Set by the caller before the dialog is shown.
-  int32_t FStoreReference = 0;
-  std::string FOrderDocument;
-
-  TJSONValue FOrder;
-  TJSONValue FRequest;
-  TJSONValue FItems;
-  TJSONValue FCheckResponse;
-  // The last redeem answer as the service sent it; the caller's result once the dialog said OK.
-  std::string FRedeemResponseText;
-  TJSONValue FRedeemResponse;
-
+  void SetStoreReference(int32_t storeReference) { FStoreReference = storeReference; }
+  void SetOrderDocument(const std::string& orderDocument) { FOrderDocument = orderDocument; }
   // The local clock stamped into the request (tests fix it).
-  TLocalClock FClock = LocalNow;
+  void SetClock(TLocalClock clock) { FClock = std::move(clock); }
+  // The last redeem answer as the service sent it; the caller's result once the dialog said OK.
+  const std::string& RedeemResponseText() const { return FRedeemResponseText; }
 
   // Parses the order and makes the empty request and the items. Raises for an order that is no
   // document, has no "LineItems", or a line without "Code".
@@ -33,4 +27,17 @@ class TDovraPaymentLogic {
   // and the steps done so far left in place.
   void btnCheckClick(TVoucherDialogControls& controls);
   void btnRedeemClick(TVoucherDialogControls& controls);
+
+ private:
+  int32_t FStoreReference = 0;
+  std::string FOrderDocument;
+
+  TJSONValue FOrder;
+  TJSONValue FRequest;
+  TJSONValue FItems;
+  TJSONValue FCheckResponse;
+  std::string FRedeemResponseText;
+  TJSONValue FRedeemResponse;
+
+  TLocalClock FClock = LocalNow;
 };

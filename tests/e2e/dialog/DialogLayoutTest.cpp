@@ -230,7 +230,7 @@ TEST_F(DialogWindow, CloseBoxAndRefusedRedeemReturnFalse) {
 // What the cashier reads after a lost redeem answer fits the details area as laid out, in the
 // font the dialog really gets.
 TEST_F(DialogWindow, LostRedeemAnswerTextsWrapInsideTheDetailsArea) {
-  Dialog->Logic().FClock = [] { return 46365.5; };  // 2026-12-09T12:00:00
+  Dialog->Logic().SetClock([] { return 46365.5; });  // 2026-12-09T12:00:00
   const std::string own =
       R"({"VoucherReference":"DVR-1","StoreReference":3,"OrderDate":"2026-12-09T12:00:00",)"
       R"("DiscountAmount":10,"RedeemedOn":"2026-12-09T11:00:00.000Z"})";
