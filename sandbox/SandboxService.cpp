@@ -1,4 +1,4 @@
-#include "SandboxService.h"
+#include "sandbox/SandboxService.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,8 +13,8 @@
 #include <iterator>
 #include <thread>
 
-#include "clsJSONDocument.h"
-#include "modPartnerAccount.h"
+#include "lib/json/clsJSONDocument.h"
+#include "module/core/modPartnerAccount.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "LogFolder.h"
+#include "tools/LogFolder.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 #include <memory>
 #include <tuple>
 
-#include "SynLZFile.h"
+#include "lib/synlz/SynLZFile.h"
 
 namespace fs = std::filesystem;
 

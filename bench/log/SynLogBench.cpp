@@ -14,9 +14,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "PairedComparison.h"
-#include "SynLog.h"
-#include "modLog.h"
+#include "bench/PairedComparison.h"
+#include "module/log/SynLog.h"
+#include "module/log/modLog.h"
 
 namespace {
 

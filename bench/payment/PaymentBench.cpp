@@ -24,14 +24,14 @@
 #include <string>
 #include <vector>
 
-#include "PaymentClock.h"
-#include "PostgresServer.h"
-#include "SandboxProcess.h"
-#include "SmokeRun.h"
-#include "TDatabaseUpgrade.h"
-#include "TTill.h"
-#include "TillPayment.h"
-#include "intfDBScript.h"
+#include "bench/SmokeRun.h"
+#include "bench/payment/PaymentClock.h"
+#include "host/payment/TillPayment.h"
+#include "host/services/TDatabaseUpgrade.h"
+#include "host/till/TTill.h"
+#include "intf/intfDBScript.h"
+#include "tests/support/PostgresServer.h"
+#include "tests/support/SandboxProcess.h"
 
 namespace fs = std::filesystem;
 

@@ -17,9 +17,9 @@
 
 #include <unistd.h>
 
-#include "PairedComparison.h"
-#include "SynLZ.h"
-#include "SynLog.h"
+#include "bench/PairedComparison.h"
+#include "lib/synlz/SynLZ.h"
+#include "module/log/SynLog.h"
 
 namespace fs = std::filesystem;
 

@@ -28,14 +28,14 @@
 #include <typeinfo>
 #include <vector>
 
-#include "DialogTestSupport.h"
-#include "DovraStatements.h"
-#include "FDovraPaymentLogic.h"
-#include "MoneyText.h"
-#include "VoucherDialogModel.h"
-#include "clsJSONDocument.h"
-#include "implPaymentMethodDovraVouchers.h"
-#include "intfDBScript.h"
+#include "intf/intfDBScript.h"
+#include "lib/json/clsJSONDocument.h"
+#include "module/dialog/FDovraPaymentLogic.h"
+#include "module/dialog/MoneyText.h"
+#include "module/payment/DovraStatements.h"
+#include "module/payment/implPaymentMethodDovraVouchers.h"
+#include "tests/unit/dialog/DialogTestSupport.h"
+#include "tests/unit/dialog/VoucherDialogModel.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "SynLZ.h"
-#include "SynLZFile.h"
+#include "lib/synlz/SynLZ.h"
+#include "lib/synlz/SynLZFile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cliCommon.h"
+#include "host/cli/cliCommon.h"
 
 #include <libpq-fe.h>
 #include <openssl/pem.h>
@@ -15,9 +15,9 @@
 #include <limits>
 #include <memory>
 
-#include "TDatabases.h"
-#include "TillStartup.h"
-#include "clsJSONDocument.h"
+#include "host/db/TDatabases.h"
+#include "host/till/TillStartup.h"
+#include "lib/json/clsJSONDocument.h"
 
 const char* const kExitCodeTable =
     "Exit codes (every command):\n"

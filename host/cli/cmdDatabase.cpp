@@ -1,4 +1,4 @@
-#include "cmdDatabase.h"
+#include "host/cli/cmdDatabase.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,9 +9,9 @@
 #include <optional>
 #include <sstream>
 
-#include "TDatabaseUpgrade.h"
-#include "TDatabases.h"
-#include "cliCommon.h"
+#include "host/cli/cliCommon.h"
+#include "host/db/TDatabases.h"
+#include "host/services/TDatabaseUpgrade.h"
 
 namespace {
 

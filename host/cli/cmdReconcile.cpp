@@ -1,16 +1,16 @@
-#include "cmdReconcile.h"
+#include "host/cli/cmdReconcile.h"
 
 #include <charconv>
 #include <ctime>
 #include <iostream>
 #include <memory>
 
-#include "TReconcile.h"
-#include "cliCommon.h"
-#include "clsJSONDocument.h"
-#include "cmdDatabase.h"
-#include "intfDBScript.h"
-#include "intfDovraVoucherAPI.h"
+#include "host/cli/cliCommon.h"
+#include "host/cli/cmdDatabase.h"
+#include "host/services/TReconcile.h"
+#include "intf/intfDBScript.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "lib/json/clsJSONDocument.h"
 
 namespace {
 

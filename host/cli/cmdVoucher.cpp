@@ -1,4 +1,4 @@
-#include "cmdVoucher.h"
+#include "host/cli/cmdVoucher.h"
 
 #include <fstream>
 #include <iostream>
@@ -6,12 +6,12 @@
 #include <memory>
 #include <optional>
 
-#include "DovraMessages.h"
-#include "TGiveBacks.h"
-#include "TRestClient.h"
-#include "cliCommon.h"
-#include "clsJSONDocument.h"
-#include "intfDovraVoucherAPI.h"
+#include "host/cli/cliCommon.h"
+#include "host/services/TGiveBacks.h"
+#include "host/services/TRestClient.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "lib/json/clsJSONDocument.h"
+#include "lib/voucher/DovraMessages.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "TTill.h"
-#include "cliCommon.h"
-#include "cmdDatabase.h"
-#include "cmdPay.h"
-#include "cmdReconcile.h"
-#include "cmdVoucher.h"
+#include "host/cli/cliCommon.h"
+#include "host/cli/cmdDatabase.h"
+#include "host/cli/cmdPay.h"
+#include "host/cli/cmdReconcile.h"
+#include "host/cli/cmdVoucher.h"
+#include "host/till/TTill.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "SqlText.h"
+#include "host/db/SqlText.h"
 
 #include <strings.h>
 

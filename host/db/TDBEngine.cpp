@@ -1,4 +1,4 @@
-#include "TDBEngine.h"
+#include "host/db/TDBEngine.h"
 
 bool FirstColumnOf(IDBEngine& engine, const std::string& sent, std::vector<std::string>& names,
                    std::string& error) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "intfBase.h"
+#include "intf/intfBase.h"
 
 // One value of a result.
 struct TDBCell {

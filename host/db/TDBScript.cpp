@@ -1,4 +1,4 @@
-#include "TDBScript.h"
+#include "host/db/TDBScript.h"
 
 #include <fcntl.h>
 #include <strings.h>
@@ -15,7 +15,7 @@
 #include <iterator>
 #include <limits>
 
-#include "SqlText.h"
+#include "host/db/SqlText.h"
 
 namespace {
 

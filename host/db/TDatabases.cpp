@@ -1,9 +1,9 @@
-#include "TDatabases.h"
+#include "host/db/TDatabases.h"
 
 #include <unistd.h>
 
-#include "postgres/TPostgresEngine.h"
-#include "sqlite/TSqliteEngine.h"
+#include "host/db/postgres/TPostgresEngine.h"
+#include "host/db/sqlite/TSqliteEngine.h"
 
 std::string DefaultDatabasePath() {
   char path[4096];

@@ -1,9 +1,9 @@
-#include "TActionCodes.h"
+#include "host/services/TActionCodes.h"
 
 #include <cstdio>
 
-#include "SqlText.h"
-#include "clsInterfacedObject.h"
+#include "host/db/SqlText.h"
+#include "intf/clsInterfacedObject.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "intfActCodes.h"
-#include "intfDBScript.h"
-#include "intfDI.h"
+#include "intf/intfActCodes.h"
+#include "intf/intfDBScript.h"
+#include "intf/intfDI.h"
 
 struct TActionCodeCall {
   enum TKind { Add, Remove, Link } Kind = Add;

@@ -1,18 +1,18 @@
-#include "TDatabaseUpgrade.h"
+#include "host/services/TDatabaseUpgrade.h"
 
 #include <exception>
 #include <ostream>
 #include <set>
 #include <sstream>
 
-#include "SqlText.h"
-#include "TActionCodes.h"
-#include "TDBScript.h"
-#include "TScriptCollector.h"
-#include "TTillSales.h"
-#include "intfActCodes.h"
-#include "intfDBScript.h"
-#include "intfDatabaseChanges.h"
+#include "host/db/SqlText.h"
+#include "host/db/TDBScript.h"
+#include "host/services/TActionCodes.h"
+#include "host/services/TScriptCollector.h"
+#include "host/services/TTillSales.h"
+#include "intf/intfActCodes.h"
+#include "intf/intfDBScript.h"
+#include "intf/intfDatabaseChanges.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <iosfwd>
 
-#include "intfDI.h"
+#include "intf/intfDI.h"
 
 // Uses the registry's IDBScript and IActionCodes. Prints to out what it did (each script, the
 // tables it created, each right); failures to err. Stops at the first script that fails

@@ -1,11 +1,11 @@
-#include "TGiveBacks.h"
+#include "host/services/TGiveBacks.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 
-#include "SqlText.h"
-#include "clsJSONDocument.h"
+#include "host/db/SqlText.h"
+#include "lib/json/clsJSONDocument.h"
 
 namespace {
 

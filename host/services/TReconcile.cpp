@@ -1,12 +1,12 @@
-#include "TReconcile.h"
+#include "host/services/TReconcile.h"
 
 #include <algorithm>
 #include <cctype>
 #include <map>
 
-#include "DovraMessages.h"
-#include "LogFolder.h"
-#include "clsJSONDocument.h"
+#include "lib/json/clsJSONDocument.h"
+#include "lib/voucher/DovraMessages.h"
+#include "tools/LogFolder.h"
 
 namespace Reconcile {
 

@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "DovraRedemptionMatch.h"
-#include "TGiveBacks.h"
+#include "host/services/TGiveBacks.h"
+#include "lib/voucher/DovraRedemptionMatch.h"
 
 namespace Reconcile {
 

@@ -1,4 +1,4 @@
-#include "TRestClient.h"
+#include "host/services/TRestClient.h"
 
 #include <curl/curl.h>
 
@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "clsInterfacedObject.h"
-#include "intfRestClient.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfRestClient.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "TScriptCollector.h"
+#include "host/services/TScriptCollector.h"
 
 #include <cerrno>
 #include <cstring>

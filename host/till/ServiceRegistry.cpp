@@ -1,12 +1,12 @@
 // The registry keeps its entries in registration order (a till has a handful, so a vector is the
 // right container) and a counted reference to every instance, factory and parent it is given.
-#include "ServiceRegistry.h"
+#include "host/till/ServiceRegistry.h"
 
 #include <strings.h>
 
 #include <vector>
 
-#include "clsInterfacedObject.h"
+#include "intf/clsInterfacedObject.h"
 
 namespace {
 

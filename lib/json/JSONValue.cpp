@@ -1,11 +1,11 @@
 // The values: their payloads, the late-bound document operations (member read and write,
 // _Count, _, Add), the conversions with their error messages, and the errors themselves.
-#include "clsJSONDocument.h"
+#include "lib/json/clsJSONDocument.h"
 
 #include <limits>
 
-#include "JSONNumbers.h"
-#include "JSONText.h"
+#include "lib/json/JSONNumbers.h"
+#include "lib/json/JSONText.h"
 
 using JSONInternal::MoneyToWhole;
 using JSONInternal::ReadDouble;

@@ -1,13 +1,13 @@
 // The documents (objects and arrays) and the storage each thread keeps for the next ones; the
 // creation helpers that build documents from lists.
-#include "clsJSONDocument.h"
+#include "lib/json/clsJSONDocument.h"
 
 #include <pthread.h>
 
 #include <memory>
 
-#include "JSONSpares.h"
-#include "JSONText.h"
+#include "lib/json/JSONSpares.h"
+#include "lib/json/JSONText.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)

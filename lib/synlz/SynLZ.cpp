@@ -1,4 +1,4 @@
-#include "SynLZ.h"
+#include "lib/synlz/SynLZ.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "SynLZFile.h"
+#include "lib/synlz/SynLZFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "SynLZ.h"
+#include "lib/synlz/SynLZ.h"
 
 namespace fs = std::filesystem;
 

@@ -1,6 +1,6 @@
 // The voucher service documents, built and read member by member in the order the dialog and
 // the payment method use them.
-#include "DovraMessages.h"
+#include "lib/voucher/DovraMessages.h"
 
 #include <cmath>
 #include <ctime>

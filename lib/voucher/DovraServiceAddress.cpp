@@ -1,4 +1,4 @@
-#include "DovraServiceAddress.h"
+#include "lib/voucher/DovraServiceAddress.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "FDovraPayment.h"
+#include "module/dialog/FDovraPayment.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -19,9 +19,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include "DovraLogo.h"
-#include "clsButtonProgress.h"
-#include "modLog.h"
+#include "module/dialog/DovraLogo.h"
+#include "module/dialog/clsButtonProgress.h"
+#include "module/log/modLog.h"
 #include "ui_FDovraPayment.h"
 
 // The real widgets behind the controls the logic uses. Every widget is watched, so a handler that

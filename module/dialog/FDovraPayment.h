@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "FDovraPaymentLogic.h"
-#include "FDovraPaymentRun.h"
+#include "module/dialog/FDovraPaymentLogic.h"
+#include "module/dialog/FDovraPaymentRun.h"
 
 namespace Ui {
 class frmDovraPayment;

@@ -1,12 +1,12 @@
-#include "FDovraPaymentLogic.h"
+#include "module/dialog/FDovraPaymentLogic.h"
 
 #include <stdexcept>
 
-#include "DovraRedemptionMatch.h"
-#include "MoneyText.h"
-#include "intfDovraVoucherAPI.h"
-#include "modLog.h"
-#include "modRegistry.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "lib/voucher/DovraRedemptionMatch.h"
+#include "module/core/modRegistry.h"
+#include "module/dialog/MoneyText.h"
+#include "module/log/modLog.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <utility>
 
-#include "DovraMessages.h"
-#include "clsJSONDocument.h"
-#include "clsVoucherDialogControls.h"
+#include "lib/json/clsJSONDocument.h"
+#include "lib/voucher/DovraMessages.h"
+#include "module/dialog/clsVoucherDialogControls.h"
 
 class TDovraPaymentLogic {
  public:

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "intfButtonProgress.h"
+#include "module/dialog/intfButtonProgress.h"
 
 enum class TDialogButton { Check, Redeem };
 enum class TModalResult { None, OK, Cancel };

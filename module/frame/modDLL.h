@@ -1,7 +1,7 @@
 // The module frame: the two exported entry points, the load-time start-up and the detach hook.
 #pragma once
 
-#include "intfDI.h"
+#include "intf/intfDI.h"
 
 extern "C" {
 // Keeps the registry and registers the module's three factories (database changes "Dovra", voucher

@@ -15,7 +15,7 @@ extern "C" __attribute__((visibility("hidden"), noreturn)) void __cxa_throw(void
 #include <memory>
 #include <typeinfo>
 
-#include "SynLog.h"
+#include "module/log/SynLog.h"
 
 extern "C" char* __cxa_demangle(const char* mangled, char* out, size_t* length, int* status);
 

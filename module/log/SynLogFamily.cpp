@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "SynLog.h"
-#include "SynLogInternal.h"
+#include "module/log/SynLog.h"
+#include "module/log/SynLogInternal.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <memory>
 #include <thread>
 
-#include "SynLog.h"
-#include "SynLogInternal.h"
+#include "module/log/SynLog.h"
+#include "module/log/SynLogInternal.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <ctime>
 #include <fstream>
 
-#include "SynLog.h"
-#include "SynLogInternal.h"
+#include "module/log/SynLog.h"
+#include "module/log/SynLogInternal.h"
 
 extern char** environ;
 

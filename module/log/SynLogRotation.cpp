@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "SynLZFile.h"
-#include "SynLog.h"
-#include "SynLogInternal.h"
+#include "lib/synlz/SynLZFile.h"
+#include "module/log/SynLog.h"
+#include "module/log/SynLogInternal.h"
 
 namespace {
 

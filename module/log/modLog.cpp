@@ -1,4 +1,4 @@
-#include "modLog.h"
+#include "module/log/modLog.h"
 
 #include <unistd.h>
 
@@ -7,8 +7,8 @@
 #include <memory>
 #include <mutex>
 
-#include "SynLog.h"
-#include "SynLogInternal.h"
+#include "module/log/SynLog.h"
+#include "module/log/SynLogInternal.h"
 
 namespace {
 

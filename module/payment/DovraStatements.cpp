@@ -1,4 +1,4 @@
-#include "DovraStatements.h"
+#include "module/payment/DovraStatements.h"
 
 #include <algorithm>
 #include <initializer_list>

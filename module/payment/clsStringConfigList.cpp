@@ -1,5 +1,5 @@
 // The payment details list and its text conversions.
-#include "clsStringConfigList.h"
+#include "module/payment/clsStringConfigList.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "PostgresServer.h"
+#include "tests/support/PostgresServer.h"
 
 #include <libpq-fe.h>
 #include <unistd.h>

@@ -1,11 +1,11 @@
-#include "TPostgresDialect.h"
+#include "host/db/postgres/TPostgresDialect.h"
 
 #include <cctype>
 #include <set>
 #include <string_view>
 #include <vector>
 
-#include "SqlText.h"
+#include "host/db/SqlText.h"
 
 namespace {
 

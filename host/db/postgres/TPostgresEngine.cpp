@@ -1,4 +1,4 @@
-#include "TPostgresEngine.h"
+#include "host/db/postgres/TPostgresEngine.h"
 
 #include <libpq-fe.h>
 
@@ -20,10 +20,10 @@
 #include <memory>
 #include <thread>
 
-#include "SqlText.h"
-#include "TDBScript.h"
-#include "TPostgresDialect.h"
-#include "clsInterfacedObject.h"
+#include "host/db/SqlText.h"
+#include "host/db/TDBScript.h"
+#include "host/db/postgres/TPostgresDialect.h"
+#include "intf/clsInterfacedObject.h"
 
 namespace {
 

@@ -17,20 +17,21 @@
 // Each call is one SERIALIZABLE transaction, in one round trip for a read and two for a write
 // (its opening, statements and transaction id together, then its COMMIT); its results reach the
 // sink only after the commit, so a call run again never hands rows twice. A serialization failure
-// or deadlock (40001, 40P01) runs it again until the busy time-out is spent. A call whose connection turns out gone
-// before the commit was sent cannot have committed: the connection is opened anew once and the
-// call runs again. A commit whose answer is lost (the connection broken, or no answer within the
-// bound) is never run again: the transaction's id, noted before COMMIT, is asked after on a new
-// connection (txid_status, for up to 2 s more). Committed: the call succeeded. Rolled back: as a
-// connection broken before the commit. Otherwise the call fails with its outcome unknown.
-// Creating tables takes one advisory lock, so tills upgrading at once create each table once.
+// or deadlock (40001, 40P01) runs it again until the busy time-out is spent. A call whose
+// connection turns out gone before the commit was sent cannot have committed: the connection is
+// opened anew once and the call runs again. A commit whose answer is lost (the connection broken,
+// or no answer within the bound) is never run again: the transaction's id, noted before COMMIT, is
+// asked after on a new connection (txid_status, for up to 2 s more). Committed: the call succeeded.
+// Rolled back: as a connection broken before the commit. Otherwise the call fails with its outcome
+// unknown. Creating tables takes one advisory lock, so tills upgrading at once create each table
+// once.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "TDBEngine.h"
-#include "intfPtr.h"
+#include "host/db/TDBEngine.h"
+#include "intf/intfPtr.h"
 
 struct TPostgresOptions {
   std::string Connection;  // a postgresql:// or postgres:// URI, or key=value pairs

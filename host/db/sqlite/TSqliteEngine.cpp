@@ -1,4 +1,4 @@
-#include "TSqliteEngine.h"
+#include "host/db/sqlite/TSqliteEngine.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -9,9 +9,9 @@
 #include <limits>
 #include <memory>
 
-#include "TDBScript.h"
-#include "TSqliteDialect.h"
-#include "clsInterfacedObject.h"
+#include "host/db/TDBScript.h"
+#include "host/db/sqlite/TSqliteDialect.h"
+#include "intf/clsInterfacedObject.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "VoucherE2E.h"
+#include "tests/e2e/client/VoucherE2E.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
-#include "ServiceRegistry.h"
-#include "implDovraVoucherAPI.h"
-#include "modConstants.h"
-#include "modLog.h"
+#include "host/till/ServiceRegistry.h"
+#include "module/client/implDovraVoucherAPI.h"
+#include "module/core/modConstants.h"
+#include "module/log/modLog.h"
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

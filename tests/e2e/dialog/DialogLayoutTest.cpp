@@ -17,10 +17,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include "DialogTestSupport.h"
-#include "DialogWatchdog.h"
-#include "FDovraPayment.h"
-#include "modLog.h"
+#include "module/dialog/FDovraPayment.h"
+#include "module/log/modLog.h"
+#include "tests/unit/dialog/DialogTestSupport.h"
+#include "tests/unit/dialog/DialogWatchdog.h"
 
 namespace {
 

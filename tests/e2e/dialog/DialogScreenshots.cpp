@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "DialogTestSupport.h"
-#include "FDovraPayment.h"
+#include "module/dialog/FDovraPayment.h"
+#include "tests/unit/dialog/DialogTestSupport.h"
 
 namespace {
 

@@ -6,14 +6,14 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "DialogTestSupport.h"
-#include "DialogWatchdog.h"
-#include "FDovraPayment.h"
-#include "SandboxProcess.h"
-#include "ServiceRegistry.h"
-#include "TRestClient.h"
-#include "implDovraVoucherAPI.h"
-#include "modConstants.h"
+#include "host/services/TRestClient.h"
+#include "host/till/ServiceRegistry.h"
+#include "module/client/implDovraVoucherAPI.h"
+#include "module/core/modConstants.h"
+#include "module/dialog/FDovraPayment.h"
+#include "tests/support/SandboxProcess.h"
+#include "tests/unit/dialog/DialogTestSupport.h"
+#include "tests/unit/dialog/DialogWatchdog.h"
 
 namespace {
 

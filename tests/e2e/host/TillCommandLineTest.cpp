@@ -9,8 +9,8 @@
 
 #include <filesystem>
 
-#include "ChildProcess.h"
-#include "TestFolder.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestFolder.h"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,7 @@
 
 #include <regex>
 
-#include "TillFixture.h"
+#include "tests/e2e/payment/TillFixture.h"
 
 namespace {
 

@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "PostgresServer.h"
-#include "SandboxProcess.h"
-#include "TDatabases.h"
-#include "TestFolder.h"
+#include "host/db/TDatabases.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/PostgresServer.h"
+#include "tests/support/SandboxProcess.h"
+#include "tests/support/TestFolder.h"
 
 namespace fs = std::filesystem;
 

@@ -13,7 +13,7 @@
 #include <regex>
 #include <sstream>
 
-#include "TillFixture.h"
+#include "tests/e2e/payment/TillFixture.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <set>
 #include <thread>
 
-#include "TillFixture.h"
+#include "tests/e2e/payment/TillFixture.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <sstream>
 #include <thread>
 
-#include "TDatabaseUpgrade.h"
-#include "TTill.h"
-#include "TillFixture.h"
-#include "TillPayment.h"
+#include "host/payment/TillPayment.h"
+#include "host/services/TDatabaseUpgrade.h"
+#include "host/till/TTill.h"
+#include "tests/e2e/payment/TillFixture.h"
 
 namespace {
 

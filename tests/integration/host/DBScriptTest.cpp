@@ -12,17 +12,17 @@
 #include <sstream>
 #include <thread>
 
-#include "ChildProcess.h"
-#include "DBTestSupport.h"
-#include "DovraStatements.h"
-#include "TActionCodes.h"
-#include "TDatabaseUpgrade.h"
-#include "TDatabases.h"
-#include "TestFolder.h"
-#include "TestRegistry.h"
-#include "clsJSONDocument.h"
-#include "implDatabaseChangesDovra.h"
-#include "intfDatabaseChanges.h"
+#include "host/db/TDatabases.h"
+#include "host/services/TActionCodes.h"
+#include "host/services/TDatabaseUpgrade.h"
+#include "intf/intfDatabaseChanges.h"
+#include "lib/json/clsJSONDocument.h"
+#include "module/payment/DovraStatements.h"
+#include "module/schema/implDatabaseChangesDovra.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/DBTestSupport.h"
+#include "tests/support/TestFolder.h"
+#include "tests/support/TestRegistry.h"
 
 namespace {
 

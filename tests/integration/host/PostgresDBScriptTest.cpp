@@ -11,14 +11,14 @@
 #include <sstream>
 #include <thread>
 
-#include "DBTestSupport.h"
-#include "DovraStatements.h"
-#include "PostgresServer.h"
-#include "SqlText.h"
-#include "TDatabases.h"
-#include "TestFolder.h"
-#include "clsJSONDocument.h"
-#include "implDatabaseChangesDovra.h"
+#include "host/db/SqlText.h"
+#include "host/db/TDatabases.h"
+#include "lib/json/clsJSONDocument.h"
+#include "module/payment/DovraStatements.h"
+#include "module/schema/implDatabaseChangesDovra.h"
+#include "tests/support/DBTestSupport.h"
+#include "tests/support/PostgresServer.h"
+#include "tests/support/TestFolder.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The module log entry points, recording every line in memory instead of writing a file, so the
 // client's lines can be checked exactly.
-#include "RecordingLog.h"
+#include "tests/unit/client/RecordingLog.h"
 
-#include "modLog.h"
+#include "module/log/modLog.h"
 
 std::vector<TLoggedLine>& LoggedLines() {
   static std::vector<TLoggedLine> lines;

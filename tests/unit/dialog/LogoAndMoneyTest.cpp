@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "DialogTestSupport.h"
-#include "DovraLogo.h"
-#include "MoneyText.h"
-#include "TestFolder.h"
+#include "module/dialog/DovraLogo.h"
+#include "module/dialog/MoneyText.h"
+#include "tests/support/TestFolder.h"
+#include "tests/unit/dialog/DialogTestSupport.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // through Check and Redeem, the requests sent, and what survives a failure.
 #include <gtest/gtest.h>
 
-#include "DialogTestSupport.h"
-#include "FDovraPaymentLogic.h"
-#include "VoucherDialogModel.h"
+#include "module/dialog/FDovraPaymentLogic.h"
+#include "tests/unit/dialog/DialogTestSupport.h"
+#include "tests/unit/dialog/VoucherDialogModel.h"
 
 namespace {
 

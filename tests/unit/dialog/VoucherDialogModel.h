@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "clsVoucherDialogControls.h"
+#include "module/dialog/clsVoucherDialogControls.h"
 
 struct TButtonState {
   std::string Text;

@@ -7,13 +7,13 @@
 #include <regex>
 #include <string>
 
-#include "DBTestSupport.h"
-#include "DovraStatements.h"
-#include "SqlText.h"
-#include "TDBScript.h"
-#include "TSqliteDialect.h"
-#include "cmdDatabase.h"
-#include "implDatabaseChangesDovra.h"
+#include "host/cli/cmdDatabase.h"
+#include "host/db/SqlText.h"
+#include "host/db/TDBScript.h"
+#include "host/db/sqlite/TSqliteDialect.h"
+#include "module/payment/DovraStatements.h"
+#include "module/schema/implDatabaseChangesDovra.h"
+#include "tests/support/DBTestSupport.h"
 
 namespace {}  // namespace
 

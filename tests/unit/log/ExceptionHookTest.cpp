@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "LogTestSupport.h"
+#include "tests/unit/log/LogTestSupport.h"
 
 using namespace logtest;
 

@@ -12,10 +12,10 @@
 #include <sstream>
 #include <string>
 
-#include "SynLZFile.h"
-#include "SynLog.h"
-#include "TestFolder.h"
-#include "modLog.h"
+#include "lib/synlz/SynLZFile.h"
+#include "module/log/SynLog.h"
+#include "module/log/modLog.h"
+#include "tests/support/TestFolder.h"
 
 namespace logtest {
 

@@ -7,8 +7,8 @@
 #include <functional>
 #include <regex>
 
-#include "FailingAllocation.h"
-#include "LogTestSupport.h"
+#include "tests/unit/log/FailingAllocation.h"
+#include "tests/unit/log/LogTestSupport.h"
 
 using namespace logtest;
 

@@ -5,7 +5,7 @@
 
 #include <ctime>
 
-#include "LogTestSupport.h"
+#include "tests/unit/log/LogTestSupport.h"
 
 using namespace logtest;
 

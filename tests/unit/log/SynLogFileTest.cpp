@@ -9,7 +9,7 @@
 #include <functional>
 #include <regex>
 
-#include "LogTestSupport.h"
+#include "tests/unit/log/LogTestSupport.h"
 
 using namespace logtest;
 

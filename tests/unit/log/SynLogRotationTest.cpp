@@ -6,7 +6,7 @@
 #include <regex>
 #include <thread>
 
-#include "LogTestSupport.h"
+#include "tests/unit/log/LogTestSupport.h"
 
 using namespace logtest;
 

@@ -8,17 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "DovraMessages.h"
-#include "DovraStatements.h"
-#include "ErrorMessage.h"
-#include "PaymentTestSupport.h"
-#include "TestFolder.h"
-#include "TestRegistry.h"
-#include "implPaymentMethodDovraVouchers.h"
-#include "intfDBScript.h"
-#include "intfDovraVoucherAPI.h"
-#include "modAssert.h"
-#include "modLog.h"
+#include "intf/intfDBScript.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "lib/voucher/DovraMessages.h"
+#include "module/core/modAssert.h"
+#include "module/log/modLog.h"
+#include "module/payment/DovraStatements.h"
+#include "module/payment/implPaymentMethodDovraVouchers.h"
+#include "tests/support/ErrorMessage.h"
+#include "tests/support/TestFolder.h"
+#include "tests/support/TestRegistry.h"
+#include "tests/unit/payment/PaymentTestSupport.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "SynLZ.h"
+#include "lib/synlz/SynLZ.h"
 
 namespace {
 
