@@ -51,16 +51,18 @@ std::string ReadFile(const std::string& path) {
 }
 
 // The engines every benchmark runs on; the PostgreSQL ones when ./run bench started a server.
-enum TEngine { kSqlite, kPostgresSocket, kPostgresTcp };
+enum class TEngine { kSqlite, kPostgresSocket, kPostgresTcp };
 
-const char* EngineName(int engine) {
-  return engine == kSqlite ? "sqlite" : engine == kPostgresSocket ? "pg-socket" : "pg-tcp";
+const char* EngineName(TEngine engine) {
+  return engine == TEngine::kSqlite           ? "sqlite"
+         : engine == TEngine::kPostgresSocket ? "pg-socket"
+                                              : "pg-tcp";
 }
 
 // The server connection of a PostgreSQL engine; empty when none was started.
-std::string ServerOf(int engine) {
+std::string ServerOf(TEngine engine) {
   const char* server =
-      getenv(engine == kPostgresSocket ? "SARN_TEST_POSTGRES" : "SARN_TEST_POSTGRES_TCP");
+      getenv(engine == TEngine::kPostgresSocket ? "SARN_TEST_POSTGRES" : "SARN_TEST_POSTGRES_TCP");
   return server ? server : "";
 }
 
@@ -196,7 +198,7 @@ class TBenchTill {
  public:
   TBenchTill() { ::setenv("DOVRA_BASE_URL", FSandbox.URL.c_str(), 1); }
 
-  TTill& Till(int engine) {
+  TTill& Till(TEngine engine) {
     if (FTill && FEngine == engine) return *FTill;
     FTill.reset();
     const std::string folder = FFolder.Path(EngineName(engine));
@@ -222,16 +224,16 @@ class TBenchTill {
   }
 
   // A direct connection to the engine's database, beside the till's.
-  std::unique_ptr<TDirectDatabase> Direct(int engine) {
-    if (engine == kSqlite) return std::make_unique<TDirectSqlite>(Database(engine));
+  std::unique_ptr<TDirectDatabase> Direct(TEngine engine) {
+    if (engine == TEngine::kSqlite) return std::make_unique<TDirectSqlite>(Database(engine));
     return std::make_unique<TDirectPostgres>(Database(engine));
   }
 
  private:
   // One database per engine for the whole run, as a till has: the action codes service makes
   // its tables once per process, so the connection is not switched to another database.
-  std::string Database(int engine) {
-    if (engine == kSqlite) return FFolder.Path("sarn-till.db");
+  std::string Database(TEngine engine) {
+    if (engine == TEngine::kSqlite) return FFolder.Path("sarn-till.db");
     std::unique_ptr<TPostgresDatabase>& database = FServerDatabases[engine];
     if (!database) {
       const std::string server = ServerOf(engine);
@@ -249,9 +251,9 @@ class TBenchTill {
 
   TSandboxProcess FSandbox;
   TScratchFolder FFolder{"dovra-payment-bench"};
-  std::map<int, std::unique_ptr<TPostgresDatabase>> FServerDatabases;
-  std::unique_ptr<TTill> FTill;  // stops (and unloads the module) before the folder goes
-  int FEngine = -1;
+  std::map<TEngine, std::unique_ptr<TPostgresDatabase>> FServerDatabases;
+  std::unique_ptr<TTill> FTill;        // stops (and unloads the module) before the folder goes
+  TEngine FEngine = TEngine::kSqlite;  // meaningful while FTill is set
 };
 
 std::unique_ptr<TBenchTill>& BenchTillSlot() {
@@ -282,7 +284,7 @@ TPaymentRun VoucherPayment(int32_t invoice) {
 }
 
 // One whole payment; false with what the till printed when the voucher did not pay.
-bool Pay(int engine, int32_t invoice, std::string& output) {
+bool Pay(TEngine engine, int32_t invoice, std::string& output) {
   std::ostringstream out, err;
   const int code = RunPayment(BenchTill().Till(engine), VoucherPayment(invoice), out, err);
   if (code == kTillOK) return true;
@@ -321,7 +323,7 @@ void ReportPaymentSplit(benchmark::State& state, double total, const TPaymentTim
   SetCalls(state, "db_calls", t.DatabaseCalls);
 }
 
-void WholePayment(benchmark::State& state, int engine) {
+void WholePayment(benchmark::State& state, TEngine engine) {
   std::string failure;
   try {
     BenchTill().Till(engine);
@@ -348,7 +350,8 @@ void WholePayment(benchmark::State& state, int engine) {
 // An overridden invoice carrying `carried` redemptions, in a table filled up to `rows` past
 // payments; with `indexed`, the benchmark adds an index on InvoiceNum first, for comparison (the
 // module's table script has none).
-void OverriddenInvoice(benchmark::State& state, int engine, int rows, int carried, bool indexed) {
+void OverriddenInvoice(benchmark::State& state, TEngine engine, int rows, int carried,
+                       bool indexed) {
   try {
     BenchTill().Till(engine);
     std::unique_ptr<TDirectDatabase> direct = BenchTill().Direct(engine);
@@ -415,9 +418,10 @@ void OverriddenInvoice(benchmark::State& state, int engine, int rows, int carrie
 // the test suite starts (Unix socket), and takes TCP too when that is given.
 void RegisterBenchmarks(bool smoke) {
   const int rows = smoke ? 1000 : 100000;
-  for (int engine : {kSqlite, kPostgresSocket, kPostgresTcp}) {
+  for (TEngine engine : {TEngine::kSqlite, TEngine::kPostgresSocket, TEngine::kPostgresTcp}) {
     const std::string name = EngineName(engine);
-    if (engine != kSqlite && ServerOf(engine).empty() && !(smoke && engine == kPostgresSocket)) {
+    if (engine != TEngine::kSqlite && ServerOf(engine).empty() &&
+        !(smoke && engine == TEngine::kPostgresSocket)) {
       std::fprintf(stderr, "payment_bench: no PostgreSQL server for %s (./run bench starts one)\n",
                    name.c_str());
       continue;

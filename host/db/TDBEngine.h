@@ -12,7 +12,7 @@
 
 // One value of a result.
 struct TDBCell {
-  enum TKind { Null, Integer, Float, Textual } Kind = Null;
+  enum class TKind { Null, Integer, Float, Textual } Kind = TKind::Null;
   std::string Text;  // the value written out ("" for NULL); a Float in its shortest exact form
 };
 struct TDBTable {

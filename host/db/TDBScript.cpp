@@ -155,9 +155,9 @@ struct TJSONSink final : TDBSink {
       if (i) Rows += ',';
       Rows += Names[i];
       const TDBCell& cell = cells[i];
-      if (cell.Kind == TDBCell::Null)
+      if (cell.Kind == TDBCell::TKind::Null)
         Rows += "null";
-      else if (cell.Kind == TDBCell::Textual)
+      else if (cell.Kind == TDBCell::TKind::Textual)
         AppendJSONText(Rows, cell.Text);
       else
         Rows += cell.Text;

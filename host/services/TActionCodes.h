@@ -14,7 +14,7 @@
 #include "intf/intfDI.h"
 
 struct TActionCodeCall {
-  enum TKind { Add, Remove, Link } Kind = Add;
+  enum class TKind { Add, Remove, Link } Kind = TKind::Add;
   std::string Code;
   std::string Text;  // Add: the description; Link: the rights key
   int32_t Level = 0;

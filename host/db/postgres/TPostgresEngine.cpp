@@ -75,26 +75,26 @@ TDBCell CellOf(const PGresult* result, int row, int column) {
   const int size = PQgetlength(result, row, column);
   switch (PQftype(result, column)) {
     case 16:  // boolean, as SQL Server's BIT reads
-      cell.Kind = TDBCell::Integer;
+      cell.Kind = TDBCell::TKind::Integer;
       cell.Text = value[0] == 't' ? "1" : "0";
       break;
     case 20:  // bigint, integer, smallint
     case 21:
     case 23:
-      cell.Kind = TDBCell::Integer;
+      cell.Kind = TDBCell::TKind::Integer;
       cell.Text.assign(value, size);
       break;
     case 700:  // real, double precision
     case 701:
-      cell.Kind = TDBCell::Float;
+      cell.Kind = TDBCell::TKind::Float;
       cell.Text = FloatText(value, size);
       break;
     case 1700:  // numeric: its exact digits
-      cell.Kind = TDBCell::Float;
+      cell.Kind = TDBCell::TKind::Float;
       cell.Text.assign(value, size);
       break;
     default:
-      cell.Kind = TDBCell::Textual;
+      cell.Kind = TDBCell::TKind::Textual;
       cell.Text.assign(value, size);
   }
   return cell;

@@ -174,7 +174,7 @@ class TTillFixture : public TTestFolder {
     for (const auto& cells : table.Rows) {
       TRow& row = rows.emplace_back();
       for (size_t i = 0; i < table.Columns.size(); ++i)
-        row[table.Columns[i]] = cells[i].Kind == TDBCell::Null ? "NULL" : cells[i].Text;
+        row[table.Columns[i]] = cells[i].Kind == TDBCell::TKind::Null ? "NULL" : cells[i].Text;
     }
     return rows;
   }

@@ -236,9 +236,10 @@ TEST(TransactionsCommand, PrintsAnAlignedTableWithShortenedTexts) {
   table.Columns = {"ID", "Message", "Amount"};
   using C = TDBCell;
   table.Rows = {
-      {C{C::Integer, "7"}, C{C::Textual, "line\r\nbreak"}, C{C::Float, "12.5"}},
-      {C{C::Integer, "12"}, C{C::Textual, "\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBCxyz"},
-       C{C::Null, ""}},
+      {C{C::TKind::Integer, "7"}, C{C::TKind::Textual, "line\r\nbreak"},
+       C{C::TKind::Float, "12.5"}},
+      {C{C::TKind::Integer, "12"},
+       C{C::TKind::Textual, "\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBCxyz"}, C{C::TKind::Null, ""}},
   };
   EXPECT_EQ(FormatTextTable(table, 6),
             "ID  Message  Amount\n"
