@@ -141,14 +141,14 @@ bool StreamChunk(Source& src, uint32_t packedSize, uint32_t packedHash, uint32_t
 
   std::string ioError;
   uint64_t read = 0;
-  SynLZ::Hash32Stream packedSum, plainSum;
+  SynLZ::THash32Stream packedSum, plainSum;
   const SynLZ::StreamRead readSummed = [&](uint8_t* buf, size_t n) {
     if (!src.Read(buf, n, ioError)) return false;
     packedSum.Add(buf, n);
     read += n;
     return true;
   };
-  SynLZ::StreamResult checked;
+  SynLZ::TStreamResult checked;
   if (prefixOk) {
     checked = SynLZ::DecompressStream(packedSize, readSummed, [&](const uint8_t* data, size_t n) {
       plainSum.Add(data, n);
@@ -172,7 +172,7 @@ bool StreamChunk(Source& src, uint32_t packedSize, uint32_t packedHash, uint32_t
             " does not match header uncompressed size " + std::to_string(plainSize);
     return false;
   }
-  const SynLZ::DecodeResult& r = checked.decode;
+  const SynLZ::TDecodeResult& r = checked.decode;
   if (!r.ok()) {
     error = "compressed data corrupt at block byte " + std::to_string(r.inputOffset) +
             " (file offset " + std::to_string(offset + kSynLZChunkHeaderSize + r.inputOffset) +
@@ -182,9 +182,9 @@ bool StreamChunk(Source& src, uint32_t packedSize, uint32_t packedHash, uint32_t
   if (!HashMatches("uncompressed", plainSum.Value(), plainHash, where, error)) return false;
 
   if (!src.Seek(block, error)) return false;
-  SynLZ::Hash32Stream again;
+  SynLZ::THash32Stream again;
   std::string sinkError;
-  const SynLZ::StreamResult handed = SynLZ::DecompressStream(
+  const SynLZ::TStreamResult handed = SynLZ::DecompressStream(
       packedSize, [&](uint8_t* buf, size_t n) { return src.Read(buf, n, ioError); },
       [&](const uint8_t* data, size_t n) {
         again.Add(data, n);
@@ -271,7 +271,7 @@ bool ReadChunks(Source& src, uint32_t magic, std::string& error, Sink&& sink,
       return false;
     }
     plain.resize(plainSize);
-    const SynLZ::DecodeResult r =
+    const SynLZ::TDecodeResult r =
         SynLZ::Decompress(packed.data(), packedSize, plain.data(), plain.size());
     if (!r.ok()) {
       error = where + "compressed data corrupt at block byte " + std::to_string(r.inputOffset) +
