@@ -80,8 +80,8 @@ QString TextOf(QWidget* w) {
 class DialogWindow : public ::testing::Test {
  protected:
   DialogWindow() : FRegistry(Service) {
-    Dialog->FStoreReference = 3;
-    Dialog->FOrderDocument = kOrder;
+    Dialog->SetStoreReference(3);
+    Dialog->SetOrderDocument(kOrder);
   }
   QPushButton* Button(const char* name) { return Find<QPushButton>(*Dialog, name); }
   QLineEdit* Edit(const char* name) { return Find<QLineEdit>(*Dialog, name); }
@@ -205,7 +205,7 @@ TEST_F(DialogWindow, CheckThenRedeemClosesWithOK) {
   EXPECT_TRUE(Dialog->ShowVoucherDialog());
   EXPECT_EQ(shownResponse, "Voucher Successful");
   EXPECT_EQ(shownAmount, "10.00");
-  EXPECT_EQ(Dialog->FRedeemResponseText, kRedeemedAnswer);
+  EXPECT_EQ(Dialog->RedeemResponseText(), kRedeemedAnswer);
   // Every answer is kept in the hidden memo, one line each.
   EXPECT_EQ(Find<QPlainTextEdit>(*Dialog, "Memo1")->toPlainText().toStdString(),
             std::string("Memo1\n") + kValidAnswer + "\n" + kRedeemedAnswer);
@@ -321,7 +321,7 @@ TEST_F(DialogWindow, HandlerErrorIsShownAndTheDialogStaysUsable) {
 }
 
 TEST_F(DialogWindow, BadOrderFailsBeforeTheDialogShows) {
-  Dialog->FOrderDocument = "not an order";
+  Dialog->SetOrderDocument("not an order");
   EXPECT_THROW(Dialog->ShowVoucherDialog(), std::runtime_error);
   EXPECT_FALSE(Dialog->isVisible());
 }
