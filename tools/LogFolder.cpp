@@ -213,12 +213,12 @@ std::string ToLines(std::string_view text) {
 
 namespace {
 
-struct FileCloser {
+struct TFileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
 bool ReadLive(const fs::path& file, const TTextSink& sink, std::string& error) {
-  const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(file.c_str(), "rb"));
+  const std::unique_ptr<std::FILE, TFileCloser> in(std::fopen(file.c_str(), "rb"));
   if (!in) {
     error = "cannot open '" + file.string() + "': permission denied";
     return false;

@@ -421,9 +421,9 @@ static_assert(kStreamKeep >= kLongestMatch);
 
 // The state of one streamed decode: the input buffer, the output window, the position table and
 // the bytes saved for entries that point before the window.
-class StreamDecoder {
+class TStreamDecoder {
  public:
-  StreamDecoder(size_t srcLen, const StreamRead& read, const StreamEmit& emit)
+  TStreamDecoder(size_t srcLen, const TStreamRead& read, const TStreamEmit& emit)
       : srcLen_(srcLen),
         read_(read),
         emit_(emit),
@@ -564,8 +564,8 @@ class StreamDecoder {
   TStreamResult Stopped() const { return {TDecodeResult{Status::Ok, item_, p_}, true}; }
 
   const size_t srcLen_;
-  const StreamRead& read_;
-  const StreamEmit& emit_;
+  const TStreamRead& read_;
+  const TStreamEmit& emit_;
   std::vector<uint8_t> in_;
   size_t inPos_ = 0, inLen_ = 0;
   size_t fetched_ = 0;   // block bytes read into in_
@@ -580,8 +580,8 @@ class StreamDecoder {
 
 }  // namespace
 
-TStreamResult DecompressStream(size_t srcLen, const StreamRead& read, const StreamEmit& emit) {
-  return StreamDecoder(srcLen, read, emit).Run();
+TStreamResult DecompressStream(size_t srcLen, const TStreamRead& read, const TStreamEmit& emit) {
+  return TStreamDecoder(srcLen, read, emit).Run();
 }
 
 }  // namespace SynLZ

@@ -82,8 +82,8 @@ struct TStreamResult {
   TDecodeResult decode;
   bool stopped = false;  // read or emit returned false: decoding ended there, decode says nothing
 };
-using StreamRead = std::function<bool(uint8_t* buf, size_t n)>;
-using StreamEmit = std::function<bool(const uint8_t* data, size_t n)>;
-TStreamResult DecompressStream(size_t srcLen, const StreamRead& read, const StreamEmit& emit);
+using TStreamRead = std::function<bool(uint8_t* buf, size_t n)>;
+using TStreamEmit = std::function<bool(const uint8_t* data, size_t n)>;
+TStreamResult DecompressStream(size_t srcLen, const TStreamRead& read, const TStreamEmit& emit);
 
 }  // namespace SynLZ

@@ -9,16 +9,16 @@
 
 namespace {
 
-struct Listeners {
+struct TListeners {
   std::mutex lock;
   std::vector<TSynLogFamily*> families;
 };
 
 // Built once in static storage and never destroyed: the exception hook may still report after
 // the module's statics are gone at process exit.
-Listeners& ExceptionListeners() {
-  alignas(Listeners) static unsigned char storage[sizeof(Listeners)];
-  static Listeners* const listeners = std::construct_at(reinterpret_cast<Listeners*>(storage));
+TListeners& ExceptionListeners() {
+  alignas(TListeners) static unsigned char storage[sizeof(TListeners)];
+  static TListeners* const listeners = std::construct_at(reinterpret_cast<TListeners*>(storage));
   return *listeners;
 }
 
@@ -46,7 +46,7 @@ void TSynLogFamily::SetLevel(TSynLogInfos level) {
   if ((level.Has(TSynLogInfo::sllException) || level.Has(TSynLogInfo::sllExceptionOS)) &&
       !FListening) {
     Add();
-    Listeners& listeners = ExceptionListeners();
+    TListeners& listeners = ExceptionListeners();
     std::lock_guard<std::mutex> guard(listeners.lock);
     listeners.families.push_back(this);
     FListening = true;
@@ -83,7 +83,7 @@ void TSynLogFamily::Finish() noexcept {
   if (FFinished) return;
   FFinished = true;
   if (FListening) {
-    Listeners& listeners = ExceptionListeners();
+    TListeners& listeners = ExceptionListeners();
     std::lock_guard<std::mutex> guard(listeners.lock);
     std::erase(listeners.families, this);
     // The list lives in never-destroyed storage: give its memory back once nobody listens, or
@@ -102,7 +102,7 @@ void TSynLogFamily::Finish() noexcept {
 void SynLogNotifyException(TSynLogInfo level, std::string_view className, std::string_view message,
                            const void* address, const void* const* trace, size_t traceCount) {
   if (SynLogInternal::tInsideEntry) return;
-  Listeners& listeners = ExceptionListeners();
+  TListeners& listeners = ExceptionListeners();
   std::lock_guard<std::mutex> guard(listeners.lock);
   for (TSynLogFamily* family : listeners.families)
     if (family->Level().Has(level))

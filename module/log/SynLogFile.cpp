@@ -373,7 +373,7 @@ namespace {
 // again by the next entry.
 template <class Write>
 [[gnu::always_inline]] inline void GuardedEntry(std::mutex* lock, Write&& write) noexcept {
-  SynLogInternal::EntryGuard inside;
+  SynLogInternal::TEntryGuard inside;
   try {
     if (lock) {
       std::lock_guard<std::mutex> guard(*lock);

@@ -14,7 +14,7 @@
 
 namespace {
 
-struct FolderCloser {
+struct TFolderCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
@@ -72,7 +72,7 @@ void TSynLog::Rotate() {
 void TSynLogFamily::ArchiveOldFiles() {
   using SynLogInternal::LocalDateTime;
   if (ArchiveAfterDays < 0 || !OnArchive || FDestinationPath.empty()) return;
-  const std::unique_ptr<DIR, FolderCloser> dir(::opendir(FDestinationPath.c_str()));
+  const std::unique_ptr<DIR, TFolderCloser> dir(::opendir(FDestinationPath.c_str()));
   if (!dir) return;
   const time_t limit = std::time(nullptr) - static_cast<time_t>(ArchiveAfterDays) * 86400;
   struct Old {

@@ -39,7 +39,7 @@ std::string FolderOf(const std::string& path) {
 // reported back into this log (it would wait for that very lock).
 template <class Write>
 void Entry(Write&& write) noexcept {
-  SynLogInternal::EntryGuard inside;
+  SynLogInternal::TEntryGuard inside;
   try {
     ModuleLog& state = State();
     std::lock_guard<std::mutex> guard(state.entries);
