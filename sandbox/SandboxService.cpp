@@ -13,6 +13,10 @@
 #include <iterator>
 #include <thread>
 
+#include "lib/common/AsciiCase.h"
+#include "lib/common/FileText.h"
+#include "lib/common/LocalTime.h"
+#include "lib/common/PathParts.h"
 #include "lib/json/clsJSONDocument.h"
 #include "module/core/modPartnerAccount.h"
 
@@ -21,12 +25,6 @@ namespace {
 // The partner account the module is built with.
 constexpr const char* ExpectedUser = DOVRA_PARTNER_USER_TEXT;
 constexpr const char* ExpectedKey = DOVRA_PARTNER_API_KEY_TEXT;
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 std::string Base64(const std::string& in) {
   static constexpr char table[] =
@@ -55,13 +53,6 @@ std::string Base64(const std::string& in) {
   return out;
 }
 
-bool ReadFile(const std::string& path, std::string& content) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
 // Now in UTC as ISO 8601 with milliseconds, as the record and the state carry it.
 std::string UtcNow() {
   const auto now = std::chrono::system_clock::now();
@@ -84,14 +75,7 @@ std::string MaskedAuthorization(const std::string& header) {
   return (blank == std::string::npos ? std::string() : header.substr(0, blank + 1)) + "***";
 }
 
-std::string Today() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16];
-  std::strftime(text, sizeof text, "%Y-%m-%d", &local);
-  return text;
-}
+std::string Today() { return LocalTimestamp("%Y-%m-%d"); }
 
 bool IsISODate(const std::string& text) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
@@ -185,9 +169,8 @@ std::string GarbageBody() {
 }  // namespace
 
 std::string OperationName(const std::string& word) {
-  std::string w = Lower(word);
-  const size_t slash = w.find_last_of('/');
-  if (slash != std::string::npos) w = w.substr(slash + 1);
+  std::string w = LowerAscii(word);
+  w = NameOf(w);
   if (w == "evaluate" || w == "evaluatevoucher") return "evaluate";
   if (w == "redeem" || w == "redeemvoucher") return "redeem";
   if (w == "reverse" || w == "reverseredemption") return "reverse";
@@ -277,16 +260,8 @@ bool ParseAnswerSwitch(const std::string& text, std::map<std::string, std::strin
     return false;
   }
   const std::string file = text.substr(colon + 1);
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    error = "cannot open the answer file '" + file + "'";
-    return false;
-  }
-  std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "cannot read the answer file '" + file + "'";
-    return false;
-  }
+  std::string body;
+  if (!ReadWholeFile(file, body, error, "the answer file")) return false;
   map[op] = std::move(body);
   return true;
 }
@@ -423,10 +398,7 @@ std::string TSandboxService::Listing(bool json) const {
 bool TSandboxService::LoadBook(std::string& error) {
   const std::string& file = FOptions.VoucherFile;
   std::string text;
-  if (!ReadFile(file, text)) {
-    error = "cannot read the voucher book " + file;
-    return false;
-  }
+  if (!ReadWholeFile(file, text, error, "the voucher book")) return false;
   const TJSONValue book = ParseJSONDocument(text);
   const TJSONDocument* doc = book.Document();
   const TJSONValue* list = (doc && doc->IsObject()) ? Member(book, "Vouchers") : nullptr;
@@ -457,7 +429,7 @@ bool TSandboxService::LoadBook(std::string& error) {
     const TJSONValue* name = TextMember(entry, "DisplayName");
     v.DisplayName = name ? name->AsText() : v.Code;
     const TJSONValue* kind = TextMember(entry, "Kind");
-    const std::string kindText = kind ? Lower(kind->AsText()) : "fixed";
+    const std::string kindText = kind ? LowerAscii(kind->AsText()) : "fixed";
     const char* valueName = "Amount";
     if (kindText == "percentage") {
       v.Kind = TVoucherKind::Percentage;
@@ -511,10 +483,7 @@ bool TSandboxService::LoadState(std::string& error) {
   std::error_code ec;
   if (!std::filesystem::exists(file, ec)) return true;
   std::string text;
-  if (!ReadFile(file, text)) {
-    error = "cannot read the sandbox state " + file;
-    return false;
-  }
+  if (!ReadWholeFile(file, text, error, "the sandbox state")) return false;
   // A damaged state is reported rather than replaced: redemptions would silently vanish.
   const TJSONValue state = ParseJSONDocument(text);
   const TJSONDocument* doc = state.Document();
@@ -641,7 +610,7 @@ TSandboxReply TSandboxService::Answer(const std::string& operation, const TSandb
       "basic " + Base64(std::string(ExpectedUser) + ":" + ExpectedKey);
   // The scheme is case-insensitive, the token is not.
   const std::string& auth = request.Authorization;
-  if (auth.size() != expected.size() || Lower(auth.substr(0, 6)) != "basic " ||
+  if (auth.size() != expected.size() || LowerAscii(auth.substr(0, 6)) != "basic " ||
       auth.substr(6) != expected.substr(6)) {
     TSandboxReply reply = Refusal(401, "Unknown partner or wrong API key");
     return reply;

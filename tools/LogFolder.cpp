@@ -6,18 +6,14 @@
 #include <memory>
 #include <tuple>
 
+#include "lib/common/AsciiCase.h"
+#include "lib/common/LocalTime.h"
 #include "lib/synlz/SynLZFile.h"
 
 namespace fs = std::filesystem;
 
 namespace LogTool {
 namespace {
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return char(std::tolower(c)); });
-  return s;
-}
 
 bool EndsWith(const std::string& s, std::string_view suffix) {
   return s.size() >= suffix.size() &&
@@ -26,7 +22,7 @@ bool EndsWith(const std::string& s, std::string_view suffix) {
 
 // NAME.N.synlz with N in 1..9: sets name and number.
 bool IsNumberedArchive(const std::string& file, std::string& name, int& number) {
-  const std::string lower = Lower(file);
+  const std::string lower = LowerAscii(file);
   if (!EndsWith(lower, ".synlz") || file.size() < 9) return false;
   const size_t digit = file.size() - 7;  // NAME . N .synlz
   if (file[digit - 1] != '.' || file[digit] < '1' || file[digit] > '9') return false;
@@ -61,7 +57,7 @@ bool Skipped(const std::string& file) { return file.empty() || file[0] == '.'; }
 
 void AddTopLevel(const fs::directory_entry& e, std::vector<Place>& places) {
   const std::string file = e.path().filename().string();
-  const std::string lower = Lower(file);
+  const std::string lower = LowerAscii(file);
   Place p{e.path(), WrittenAt(e.path()), {}, 0, {}, 0};
   std::string name;
   int number = 0;
@@ -86,16 +82,16 @@ void AddTopLevel(const fs::directory_entry& e, std::vector<Place>& places) {
 void AddOldLogArchive(const fs::directory_entry& e, const std::string& month,
                       std::vector<Place>& places) {
   const std::string file = e.path().filename().string();
-  if (!EndsWith(Lower(file), ".synlz")) return;
+  if (!EndsWith(LowerAscii(file), ".synlz")) return;
   Place p{e.path(), WrittenAt(e.path()), {}, 0, month, 0};
   std::string name;
   int number = 0;
-  if (IsNumberedArchive(file, name, number) && EndsWith(Lower(name), ".log")) {
+  if (IsNumberedArchive(file, name, number) && EndsWith(LowerAscii(name), ".log")) {
     p.stem = name.substr(0, name.size() - 4);
     p.step = number;
   } else {
     p.stem = file.substr(0, file.size() - 6);
-    if (EndsWith(Lower(p.stem), ".log")) p.stem.resize(p.stem.size() - 4);
+    if (EndsWith(LowerAscii(p.stem), ".log")) p.stem.resize(p.stem.size() - 4);
   }
   places.push_back(std::move(p));
 }
@@ -121,7 +117,7 @@ void Escape(unsigned char c, std::string& out) {
 }  // namespace
 
 bool IsArchiveName(const fs::path& file) {
-  return EndsWith(Lower(file.filename().string()), ".synlz");
+  return EndsWith(LowerAscii(file.filename().string()), ".synlz");
 }
 
 std::vector<fs::path> OrderLogFolder(const fs::path& dir) {
@@ -259,10 +255,9 @@ bool ReadLogText(const fs::path& file, const TTextSink& sink, std::string& error
 }
 
 std::vector<fs::path> ArchivesOlderThan(const fs::path& dir, int months, std::time_t now) {
-  std::tm local{};
-  localtime_r(&now, &local);
+  const TLocalTime local = LocalTimeAt(now);
   // Months counted from year 0, so that a cut-off in an earlier year is plain arithmetic.
-  const long cutoff = (local.tm_year + 1900L) * 12 + local.tm_mon - months;
+  const long cutoff = local.Year * 12L + (local.Month - 1) - months;
   std::vector<fs::path> found;
   const fs::path logs = dir / "log";
   std::error_code ec;

@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -30,6 +29,7 @@
 #include "host/services/TDatabaseUpgrade.h"
 #include "host/till/TTill.h"
 #include "intf/intfDBScript.h"
+#include "lib/common/FileText.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SandboxProcess.h"
 
@@ -45,9 +45,9 @@ TPaymentClock& Clock() {
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string text, error;
+  if (!ReadWholeFile(path, text, error)) throw std::runtime_error(error);
+  return text;
 }
 
 // The engines every benchmark runs on; the PostgreSQL ones when ./run bench started a server.
@@ -215,10 +215,14 @@ class TBenchTill {
     FEngine = engine;
     std::string error;
     if (!FTill->Start(error)) throw std::runtime_error("the till did not start: " + error);
-    std::ostringstream out, err;
-    if (RunDatabaseUpgrade(FTill->Registry(), out, err) != 0)
+    const TDatabaseUpgradeResult upgrade = RunDatabaseUpgrade(FTill->Registry());
+    if (upgrade.Outcome != TUpgradeOutcome::Done) {
+      std::string why;
+      for (const TUpgradeLine& line : upgrade.Lines)
+        if (line.Failure) why += " " + line.Text;
       throw std::runtime_error("the database upgrade of " + options.DatabasePath +
-                               " failed: " + err.str());
+                               " failed:" + why);
+    }
     InstallTimedServices(FTill->Registry(), Clock());
     return *FTill;
   }

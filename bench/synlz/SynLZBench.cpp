@@ -9,15 +9,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
 
 #include "bench/PairedComparison.h"
+#include "lib/common/FileText.h"
 #include "lib/synlz/SynLZ.h"
 #include "module/log/SynLog.h"
 
@@ -83,10 +82,11 @@ std::string MakeLogText(size_t size) {
     log.Flush();
     file = log.FileName();
   }
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  std::string text = std::move(s).str();
+  std::string text, error;
+  if (!ReadWholeFile(file, text, error, "the log")) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    std::exit(1);
+  }
   fs::remove_all(dir);
   if (text.size() < size) {
     std::fprintf(stderr, "log text came out short: %zu of %zu bytes\n", text.size(), size);

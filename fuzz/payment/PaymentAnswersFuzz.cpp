@@ -34,7 +34,7 @@
 #include "module/dialog/MoneyText.h"
 #include "module/payment/DovraStatements.h"
 #include "module/payment/implPaymentMethodDovraVouchers.h"
-#include "tests/unit/dialog/DialogTestSupport.h"
+#include "tests/support/DialogTestSupport.h"
 #include "tests/unit/dialog/VoucherDialogModel.h"
 
 namespace {

@@ -17,6 +17,8 @@
 
 #include "host/db/TDatabases.h"
 #include "host/till/TillStartup.h"
+#include "lib/common/AsciiCase.h"
+#include "lib/common/FileText.h"
 #include "lib/json/clsJSONDocument.h"
 
 const char* const kExitCodeTable =
@@ -134,8 +136,7 @@ std::string ConnectionMistake(const std::string& text) {
   }
   std::error_code ec;
   if (text.empty() || std::filesystem::exists(text, ec)) return {};
-  std::string lower = text;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = LowerAscii(text);
   const size_t colon = text.find(':');
   const bool schemeLike =
       colon != std::string::npos && colon > 1 &&
@@ -246,19 +247,7 @@ void RequireModuleTables(TTill& till, const std::string& command) {
 
 bool ReadOrderDocument(const std::string& path, std::string& text, std::string& error) {
   const std::string name = "the order document " + path;
-  std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!in) {
-    error = "cannot read order document " + path + ": " +
-            (errno == ENOENT ? std::string("there is no such file") : std::strerror(errno));
-    return false;
-  }
-  text.clear();
-  char buffer[65536];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0;) text.append(buffer, n);
-  if (std::ferror(in.get())) {
-    error = "cannot read order document " + path + ": " + std::strerror(errno);
-    return false;
-  }
+  if (!ReadWholeFile(path, text, error, "order document")) return false;
   if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
     error = name + " is empty";
     return false;

@@ -41,6 +41,31 @@ std::string ScreenText(const TDBCell& cell, size_t maxWidth) {
   return out;
 }
 
+// Prints the upgrade's account in the order it happened (what was done to out, each failure to
+// err) and how it ended; the exit code follows from the outcome.
+int PrintUpgrade(const TDatabaseUpgradeResult& result, std::ostream& out, std::ostream& err) {
+  for (const TUpgradeLine& line : result.Lines)
+    (line.Failure ? err << "sarn-till upgrade: " : out) << line.Text << '\n';
+  switch (result.Outcome) {
+    case TUpgradeOutcome::NoDatabaseService:
+      return kExitUsage;
+    case TUpgradeOutcome::Unusable:
+      return kExitFailed;
+    case TUpgradeOutcome::UpToDateReadOnly:
+      out << "upgrade done: the database cannot be written and is up to date, nothing to write: "
+          << result.ScriptCount << " script(s) already run, every right registered\n";
+      return kExitDone;
+    case TUpgradeOutcome::Done:
+    case TUpgradeOutcome::Failed:
+      break;
+  }
+  const bool failed = result.Outcome == TUpgradeOutcome::Failed;
+  out << (failed ? "upgrade FAILED: " : "upgrade done: ") << result.ScriptsRun << " of "
+      << result.ScriptCount << " script(s) run, " << result.TablesCreated << " table(s) created, "
+      << result.RightsChanged << " right(s) added or changed\n";
+  return failed ? kExitFailed : kExitDone;
+}
+
 int Fail(std::ostream& err, const std::string& message) {
   err << "sarn-till transactions: " << message << '\n';
   return 1;
@@ -368,7 +393,7 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
       options.CreateDatabase = true;
     }
     StartModule(*owner, "upgrade");
-    if (const int code = RunDatabaseUpgrade(owner->Registry(), std::cout, std::cerr))
+    if (const int code = PrintUpgrade(RunDatabaseUpgrade(owner->Registry()), std::cout, std::cerr))
       throw CLI::RuntimeError(code);
   });
 

@@ -11,6 +11,7 @@
 #include "host/services/TReconcile.h"
 #include "intf/intfDBScript.h"
 #include "intf/intfDovraVoucherAPI.h"
+#include "lib/common/PathParts.h"
 #include "lib/json/clsJSONDocument.h"
 
 namespace {
@@ -69,11 +70,8 @@ void Print(const std::vector<Reconcile::TOutcome>& outcomes, bool json, std::ost
 void RunReconcile(TTill& till, const TReconcileRun& run) {
   const std::string command = "reconcile";
   const TTillOptions& options = till.Options();
-  std::string folder = run.LogFolder, error;
-  if (folder.empty()) {
-    const size_t slash = options.ModulePath.rfind('/');
-    folder = slash == std::string::npos ? "." : options.ModulePath.substr(0, slash);
-  }
+  const std::string folder = run.LogFolder.empty() ? FolderOf(options.ModulePath) : run.LogFolder;
+  std::string error;
   RequireDatabase(till, command);
   // The log as it stands before this run adds its own lines to it.
   Reconcile::TLogScan scan;

@@ -10,6 +10,7 @@
 #include "host/services/TGiveBacks.h"
 #include "host/services/TRestClient.h"
 #include "intf/intfDovraVoucherAPI.h"
+#include "lib/common/FileText.h"
 #include "lib/json/clsJSONDocument.h"
 #include "lib/voucher/DovraMessages.h"
 
@@ -43,13 +44,6 @@ constexpr TVoucherOperation Operations[] = {
      &IDovraVoucherAPI::VoucherStatus, "VoucherCode", "--code",
      "Ask for this voucher code (e.g. WELCOME10): sends {\"VoucherCode\":CODE}"},
 };
-
-bool ReadWholeFile(const std::string& path, std::string& content) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
 
 // A one-member request, written as the module writes its own.
 std::string OneMemberRequest(const char* member, const std::string& value) {
@@ -91,11 +85,11 @@ std::string ReferenceOf(const std::string& request) {
 
 void RunOperation(TTill& till, const TVoucherOperation& operation, const TRequestSource& source) {
   const std::string command = std::string("voucher ") + operation.Name;
-  std::string request;
+  std::string request, error;
   if (!source.Value.empty()) {
     request = OneMemberRequest(operation.Member, source.Value);
-  } else if (!ReadWholeFile(source.File, request)) {
-    std::cerr << command << ": cannot read request file " << source.File << "\n";
+  } else if (!ReadWholeFile(source.File, request, error, "request file")) {
+    std::cerr << command << ": " << error << "\n";
     throw CLI::RuntimeError(kExitUsage);
   }
   // The module hands back the answer of a call that went through and keeps everything else to

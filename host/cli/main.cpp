@@ -14,17 +14,9 @@
 #include "host/cli/cmdReconcile.h"
 #include "host/cli/cmdVoucher.h"
 #include "host/till/TTill.h"
+#include "lib/common/PathParts.h"
 
 namespace {
-
-std::string ExecutableFolder() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  std::string s(path, static_cast<size_t>(n));
-  const size_t slash = s.rfind('/');
-  return slash == std::string::npos ? "." : s.substr(0, slash);
-}
 
 // Without a display the till still runs (tests, scripts): Qt then draws off screen.
 void ChooseHeadlessPlatformIfNeeded() {
@@ -58,7 +50,7 @@ int main(int argc, char** argv) {
 
   TTill till(TTillOptions{});
   TTillOptions& options = till.MutableOptions();
-  options.ModulePath = ExecutableFolder() + "/DovraVoucherPayment.smd";
+  options.ModulePath = FolderOf(ExecutablePath()) + "DovraVoucherPayment.smd";
   // Only upgrade makes a new database, and only where one was plainly meant.
   options.CreateDatabase = false;
   int code = 0;

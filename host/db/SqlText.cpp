@@ -1,6 +1,7 @@
 #include "host/db/SqlText.h"
 
-#include <strings.h>
+#include "lib/common/AsciiCase.h"
+#include "lib/common/LocalTime.h"
 
 #include <algorithm>
 #include <cctype>
@@ -73,16 +74,9 @@ std::vector<TSqlToken> SqlTokens(const std::string& s) {
   return tokens;
 }
 
-bool SameWord(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
+bool SameWord(std::string_view a, std::string_view b) { return SameTextAscii(a, b); }
 
-bool ContainsWord(std::string_view s, std::string_view what) {
-  return std::search(s.begin(), s.end(), what.begin(), what.end(), [](char a, char b) {
-           return std::toupper(static_cast<unsigned char>(a)) ==
-                  std::toupper(static_cast<unsigned char>(b));
-         }) != s.end();
-}
+bool ContainsWord(std::string_view s, std::string_view what) { return ContainsAscii(s, what); }
 
 std::string UnquotedName(std::string_view name) {
   if (name.size() < 2) return std::string(name);
@@ -135,17 +129,7 @@ std::string SqlStringLiteral(const std::string& text) {
   return out;
 }
 
-std::string LocalTimestampText() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
-  char text[64];
-  const int n = snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03ld",
-                         local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                         local.tm_min, local.tm_sec, now.tv_nsec / 1000000);
-  return std::string(text, n > 0 ? static_cast<size_t>(n) : 0);
-}
+std::string LocalTimestampText() { return LocalTimestamp("%Y-%m-%d %H:%M:%S.%L"); }
 
 namespace {
 

@@ -1,7 +1,6 @@
 #include "host/db/TDBScript.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +15,8 @@
 #include <limits>
 
 #include "host/db/SqlText.h"
+#include "lib/common/AsciiCase.h"
+#include "lib/common/FileText.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ struct TValueSink final : TDBSink {
   bool Wants(const std::vector<std::string>& columns) override {
     if (Decided) return false;
     for (size_t i = 0; i < columns.size(); ++i)
-      if (strcasecmp(columns[i].c_str(), Column.c_str()) == 0) {
+      if (SameTextAscii(columns[i], Column)) {
         Index = i;
         Decided = true;
         return true;
@@ -439,10 +440,9 @@ int32_t TDBScript::Execute(const std::string& format, const TDBArgs& args) {
 
 int32_t TDBScript::ExecuteFile(const std::string& path) {
   TCall call(F->LastError, F->Failures, F->Trace(), "ExecuteFile", path);
-  std::ifstream in(path, std::ios::binary);
-  std::string script((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.is_open() || in.bad()) {
-    call.Fail("cannot read the script file " + path + ": " + strerror(errno));
+  std::string script, error;
+  if (!ReadWholeFile(path, script, error, "the script file")) {
+    call.Fail(error);
     return -1;
   }
   call.Sql(script);

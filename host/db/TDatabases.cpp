@@ -1,21 +1,10 @@
 #include "host/db/TDatabases.h"
 
-#include <unistd.h>
-
 #include "host/db/postgres/TPostgresEngine.h"
 #include "host/db/sqlite/TSqliteEngine.h"
+#include "lib/common/PathParts.h"
 
-std::string DefaultDatabasePath() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  std::string folder = ".";
-  if (n > 0) {
-    const std::string self(path, static_cast<size_t>(n));
-    const size_t slash = self.rfind('/');
-    if (slash != std::string::npos) folder = self.substr(0, slash);
-  }
-  return folder + "/sarn-till.db";
-}
+std::string DefaultDatabasePath() { return FolderOf(ExecutablePath()) + "sarn-till.db"; }
 
 bool IsServerConnection(const std::string& connection) {
   return IsPostgresConnectionText(connection);

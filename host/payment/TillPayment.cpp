@@ -298,11 +298,8 @@ int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ost
   // A voucher of the invoice the till already gave back (voucher reverse, reconcile) cannot go
   // back twice: the service's refusal of it is no failure.
   int32_t earlier = 0;
-  TTillRecords records;
   std::string unread;
-  if (db && ReadTillRecords(*db, records, unread))
-    for (const TVoucherRow& row : records.Rows)
-      earlier += row.Invoice == std::to_string(invoice) && records.GivenBack.count(row.Reference);
+  if (db && !CountGivenBackEarlier(*db, invoice, earlier, unread)) earlier = 0;
   TWatch watch{db.As<ITillDatabase>().Get(), till};
   try {
     watch.Begin();

@@ -1,9 +1,7 @@
 #include "host/services/TDatabaseUpgrade.h"
 
 #include <exception>
-#include <ostream>
 #include <set>
-#include <sstream>
 
 #include "host/db/SqlText.h"
 #include "host/db/TDBScript.h"
@@ -178,17 +176,31 @@ bool UpToDate(IDBScript* db, const std::vector<TCollectedScript>& scripts,
   return true;
 }
 
+// Writes the upgrade's account line by line, as it happens.
+class TUpgradeAccount {
+ public:
+  explicit TUpgradeAccount(std::vector<TUpgradeLine>& lines) : FLines(lines) {}
+  void Did(std::string text) { FLines.push_back({false, std::move(text)}); }
+  void Failure(std::string text) { FLines.push_back({true, std::move(text)}); }
+
+ private:
+  std::vector<TUpgradeLine>& FLines;
+};
+
 }  // namespace
 
-int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostream& err) {
+TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry) {
+  TDatabaseUpgradeResult result;
+  TUpgradeAccount account(result.Lines);
   TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(registry);
   if (!db) {
-    err << "sarn-till upgrade: the till has no DB script service\n";
-    return 2;
+    account.Failure("the till has no DB script service");
+    result.Outcome = TUpgradeOutcome::NoDatabaseService;
+    return result;
   }
   std::string path, error;
   db->GetConnection(path);
-  out << "database: " << path << '\n';
+  account.Did("database: " + path);
   TIntfPtr<IInterface> found;
   registry->ResolveService(IActionCodes::IID, found);
   TIntfPtr<ITillActionCodes> rights = found.As<ITillActionCodes>();
@@ -206,8 +218,7 @@ int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostre
           registry->ResolveNamedService(IDatabaseChanges::IID, contribution.Name, object))
         changes = object.As<IDatabaseChanges>();
       if (!changes) {
-        err << "sarn-till upgrade: database changes \"" << contribution.Name
-            << "\" cannot be created\n";
+        account.Failure("database changes \"" + contribution.Name + "\" cannot be created");
         failed = true;
         continue;
       }
@@ -216,19 +227,19 @@ int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostre
       try {
         changes->CollectChanges(db.Get(), collector.Get());
       } catch (const std::exception& e) {
-        err << "sarn-till upgrade: " << contribution.Name
-            << ": collecting its changes failed: " << e.what() << '\n';
+        account.Failure(contribution.Name + ": collecting its changes failed: " + e.what());
         failed = true;
       }
       collector->EndGroup();
       if (rights) rights->TakeDeferred(contribution.Rights);
-      out << contribution.Name << ": " << collector->Scripts().size() - before << " script(s), "
-          << contribution.Rights.size() << " right(s)" << RightsInWords(contribution.Rights)
-          << "\n";
+      account.Did(contribution.Name + ": " + std::to_string(collector->Scripts().size() - before) +
+                  " script(s), " + std::to_string(contribution.Rights.size()) + " right(s)" +
+                  RightsInWords(contribution.Rights));
     }
-    if (count == 0) out << "no database changes are registered\n";
+    if (count == 0) account.Did("no database changes are registered");
   }
-  for (const std::string& comment : collector->Comments()) out << "  " << comment << '\n';
+  for (const std::string& comment : collector->Comments()) account.Did("  " + comment);
+  result.ScriptCount = static_cast<int32_t>(collector->Scripts().size());
 
   // A database that cannot be written but already holds everything is up to date: nothing to
   // write, so nothing failed. Only then is the history left as it is.
@@ -236,30 +247,30 @@ int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostre
       db->Execute("UPDATE [SarnSchemaScripts] SET [Runs] = [Runs] WHERE 1 = 0", {}) < 0) {
     for (const TContribution& contribution : contributions)
       for (const TActionCodeCall& call : contribution.Rights)
-        out << "  " << contribution.Name << " " << Describe(call) << ": "
-            << OutcomeText(call.Kind == TActionCodeCall::TKind::Remove
-                               ? TActionCodeOutcome::Absent
-                               : TActionCodeOutcome::Unchanged)
-            << '\n';
-    out << "upgrade done: the database cannot be written and is up to date, nothing to write: "
-        << collector->Scripts().size() << " script(s) already run, every right registered\n";
-    return 0;
+        account.Did("  " + contribution.Name + " " + Describe(call) + ": " +
+                    OutcomeText(call.Kind == TActionCodeCall::TKind::Remove
+                                    ? TActionCodeOutcome::Absent
+                                    : TActionCodeOutcome::Unchanged));
+    result.Outcome = TUpgradeOutcome::UpToDateReadOnly;
+    return result;
   }
   if (db->Execute(SchemaScriptsTable, {}) < 0) {  // the service has said why
-    err << "sarn-till upgrade: the database cannot be used; nothing was changed\n";
-    return 1;
+    account.Failure("the database cannot be used; nothing was changed");
+    result.Outcome = TUpgradeOutcome::Unusable;
+    return result;
   }
   // The till's own table of sales, made or brought up to date in place.
   if (std::string done; !UpgradeTillSales(db.Get(), done)) {
-    err << "sarn-till upgrade: the till's table SarnSales could not be made or brought up to "
-           "date; no module script ran\n";
-    return 1;
+    account.Failure(
+        "the till's table SarnSales could not be made or brought up to date; no module script "
+        "ran");
+    result.Outcome = TUpgradeOutcome::Unusable;
+    return result;
   } else if (!done.empty()) {
-    out << "  till: " << done << '\n';
+    account.Did("  till: " + done);
   }
 
   // Scripts in the order collected; the first failure stops the upgrade.
-  int ran = 0, created = 0;
   TIntfPtr<ITillDatabase> till = db.As<ITillDatabase>();
   std::set<std::string> tables = Tables(till.Get());
   const auto& scripts = collector->Scripts();
@@ -267,61 +278,55 @@ int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostre
     const TCollectedScript& entry = scripts[i];
     int32_t position = 1;
     for (size_t k = 0; k < i; ++k) position += scripts[k].Group == entry.Group;
-    out << "  " << entry.Group << " script " << position << " \""
-        << Title(entry.File.empty() ? entry.Script : entry.File) << "\": ";
+    const std::string step = "  " + entry.Group + " script " + std::to_string(position) + " \"" +
+                             Title(entry.File.empty() ? entry.Script : entry.File) + "\": ";
     if (!entry.Error.empty()) {
-      out << "FAILED\n";
-      err << "sarn-till upgrade: " << entry.Group << " script " << position << ": " << entry.Error
-          << '\n';
+      account.Did(step + "FAILED");
+      account.Failure(entry.Group + " script " + std::to_string(position) + ": " + entry.Error);
       failed = true;
       break;
     }
     if (db->Execute("%s", {entry.Script}) < 0) {  // the service has said why
       db->LastError(error);
-      out << "FAILED\n";
-      err << "sarn-till upgrade: " << entry.Group << " script " << position
-          << " failed; the scripts after it did not run and no right was registered\n";
+      account.Did(step + "FAILED");
+      account.Failure(entry.Group + " script " + std::to_string(position) +
+                      " failed; the scripts after it did not run and no right was registered");
       Record(db.Get(), entry, position, "failed: " + error);
       failed = true;
       break;
     }
-    ++ran;
+    ++result.ScriptsRun;
     const std::set<std::string> now = Tables(till.Get());
     std::string made;
     for (const std::string& table : now)
       if (!tables.count(table)) {
         made += (made.empty() ? "" : ", ") + table;
-        ++created;
+        ++result.TablesCreated;
       }
     tables = now;
-    out << (made.empty() ? "ran, no table created" : "created " + made) << '\n';
+    account.Did(step + (made.empty() ? "ran, no table created" : "created " + made));
     Record(db.Get(), entry, position, "ran");
   }
 
   // Rights only once every script stands.
-  int rightsChanged = 0;
   if (failed) {
     bool any = false;
     for (const TContribution& c : contributions) any = any || !c.Rights.empty();
-    if (any) out << "  rights not registered: the upgrade stopped\n";
+    if (any) account.Did("  rights not registered: the upgrade stopped");
   } else if (rights) {
     for (const TContribution& contribution : contributions)
       for (const TActionCodeCall& call : contribution.Rights) {
         const TActionCodeOutcome outcome = rights->Apply(call);
-        out << "  " << contribution.Name << " " << Describe(call) << ": " << OutcomeText(outcome)
-            << '\n';
+        account.Did("  " + contribution.Name + " " + Describe(call) + ": " + OutcomeText(outcome));
         if (outcome == TActionCodeOutcome::Failed) {
           failed = true;
-          err << "sarn-till upgrade: " << contribution.Name << ": " << Describe(call)
-              << " could not be registered\n";
+          account.Failure(contribution.Name + ": " + Describe(call) + " could not be registered");
         } else if (outcome != TActionCodeOutcome::Unchanged &&
                    outcome != TActionCodeOutcome::Absent) {
-          ++rightsChanged;
+          ++result.RightsChanged;
         }
       }
   }
-  out << (failed ? "upgrade FAILED: " : "upgrade done: ") << ran << " of " << scripts.size()
-      << " script(s) run, " << created << " table(s) created, " << rightsChanged
-      << " right(s) added or changed\n";
-  return failed ? 1 : 0;
+  result.Outcome = failed ? TUpgradeOutcome::Failed : TUpgradeOutcome::Done;
+  return result;
 }

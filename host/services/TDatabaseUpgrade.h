@@ -3,14 +3,35 @@
 // order collected, then the rights are registered.
 #pragma once
 
-#include <iosfwd>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "intf/intfDI.h"
 
-// Uses the registry's IDBScript and IActionCodes. Prints to out what it did (each script, the
-// tables it created, each right); failures to err. Stops at the first script that fails
-// (later scripts may build on it) and then registers no rights. Every script run is recorded in
+enum class TUpgradeOutcome {
+  Done,               // everything applied
+  UpToDateReadOnly,   // the database cannot be written but already holds everything
+  Failed,             // a script or right failed (the lines say what)
+  Unusable,           // the database or the till's own table could not be used: nothing ran
+  NoDatabaseService,  // the registry has no DB script service
+};
+
+// One line of the upgrade's account, in the order it happened: what was done, or what failed
+// and why.
+struct TUpgradeLine {
+  bool Failure = false;
+  std::string Text;
+};
+
+struct TDatabaseUpgradeResult {
+  TUpgradeOutcome Outcome = TUpgradeOutcome::Done;
+  std::vector<TUpgradeLine> Lines;
+  int32_t ScriptCount = 0;  // collected from every contributor
+  int32_t ScriptsRun = 0, TablesCreated = 0, RightsChanged = 0;
+};
+
+// Uses the registry's IDBScript and IActionCodes. Stops at the first script that fails (later
+// scripts may build on it) and then registers no rights. Every script run is recorded in
 // SarnSchemaScripts (Contributor, Position, Script, FirstRun, LastRun, Runs, Outcome).
-// Returns 0 when everything was applied, 1 when something failed, 2 when the registry has no
-// DB script service.
-int RunDatabaseUpgrade(IServiceRegistry* registry, std::ostream& out, std::ostream& err);
+TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry);

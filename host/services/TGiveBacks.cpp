@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <unordered_set>
 
 #include "host/db/SqlText.h"
 #include "lib/json/clsJSONDocument.h"
@@ -54,6 +55,20 @@ std::string CodeOf(const std::string& redeemAnswer) {
   return code && code->Kind() == TJSONKind::Text ? code->AsText() : std::string();
 }
 
+// Every reference R for which the message holds "VoucherReference":"R" followed by a quote. A
+// reference may itself hold a quote (the message stands as the row was read, unescaped), so each
+// quote after the key ends a candidate: the set answers exactly what a search for the whole key,
+// reference and closing quote in the message would.
+void NoteNamedReferences(const std::string& message, std::unordered_set<std::string>& references) {
+  static const std::string key = "\"VoucherReference\":\"";
+  for (size_t at = message.find(key); at != std::string::npos; at = message.find(key, at + 1)) {
+    const size_t start = at + key.size();
+    for (size_t quote = message.find('"', start); quote != std::string::npos;
+         quote = message.find('"', quote + 1))
+      references.insert(message.substr(start, quote - start));
+  }
+}
+
 }  // namespace
 
 std::string TTillRecords::HeldBy(const std::string& reference) const {
@@ -103,6 +118,11 @@ bool ReadTillRecords(IDBScript& db, TTillRecords& records, std::string& error) {
     if (Cell(giveBacks, row, "Outcome") == "given back")
       records.GivenBack.insert(Cell(giveBacks, row, "VoucherReference"));
   }
+  // The override's activity is the row as it was read: {"ID":N,"VoucherReference":"..."}. Every
+  // text that could stand there is noted once, so that a large table is not read once per row.
+  std::unordered_set<std::string> reversed;
+  for (const auto& activity : activities.Rows)
+    NoteNamedReferences(Cell(activities, activity, "Message"), reversed);
   for (const auto& cells : transactions.Rows) {
     TVoucherRow row;
     row.Reference = Cell(transactions, cells, "VoucherReference");
@@ -115,14 +135,36 @@ bool ReadTillRecords(IDBScript& db, TTillRecords& records, std::string& error) {
     row.Invoice = Cell(transactions, cells, "InvoiceNum");
     if (const auto sale = saleOf.find(row.Reference); sale != saleOf.end())
       std::tie(row.Sale, row.SaleState) = sale->second;
-    // The override's activity is the row as it was read: {"ID":N,"VoucherReference":"..."}.
-    const std::string named = "\"VoucherReference\":\"" + row.Reference + "\"";
-    for (const auto& activity : activities.Rows)
-      row.Reversed =
-          row.Reversed || Cell(activities, activity, "Message").find(named) != std::string::npos;
+    row.Reversed = reversed.count(row.Reference) > 0;
     records.WithReference.insert(row.ID);
     records.Rows.push_back(std::move(row));
   }
+  return true;
+}
+
+bool CountGivenBackEarlier(IDBScript& db, int32_t invoice, int32_t& count, std::string& error) {
+  count = 0;
+  TIntfPtr<ITillDatabase> till = TIntfPtr<IDBScript>::Share(&db).As<ITillDatabase>();
+  if (!till) {
+    error = "the DB script service cannot list rows";
+    return false;
+  }
+  if (!db.TableExists("SarnGiveBacks")) {
+    db.LastError(error);
+    return error.empty();
+  }
+  // The invoice's rows only: an override must not read the whole table to count three vouchers.
+  TDBTable counted;
+  if (!ReadTable(db, *till, "DovraTransactions",
+                 "SELECT COUNT(*) AS [Earlier] FROM [DovraTransactions] WHERE [InvoiceNum] = " +
+                     std::to_string(invoice) +
+                     " AND [VoucherReference] <> '' AND [VoucherReference] IN (SELECT "
+                     "[VoucherReference] FROM [SarnGiveBacks] WHERE [Outcome] = 'given back')",
+                 counted, error))
+    return false;
+  if (counted.Rows.empty()) return true;
+  const std::string text = Cell(counted, counted.Rows.front(), "Earlier");
+  std::from_chars(text.data(), text.data() + text.size(), count);
   return true;
 }
 

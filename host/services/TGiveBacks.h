@@ -53,6 +53,10 @@ struct TTillRecords {
 // database) when it cannot be read; tables that do not exist yet are empty.
 bool ReadTillRecords(IDBScript& db, TTillRecords& records, std::string& error);
 
+// How many of the invoice's voucher rows the till gave back earlier (voucher reverse, reconcile).
+// False with error when the database failed; 0 when the till never gave one back.
+bool CountGivenBackEarlier(IDBScript& db, int32_t invoice, int32_t& count, std::string& error);
+
 // Writes one give-back, and a sale left "reverse failed" by its reference becomes "reversed". False
 // with error when the database refused it.
 bool RecordGiveBack(IDBScript& db, const TGiveBack& giveBack, std::string& error);

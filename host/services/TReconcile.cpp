@@ -40,6 +40,18 @@ std::string MemberText(const TJSONValue& object, const char* name) {
   return value && value->Kind() == TJSONKind::Text ? value->AsText() : std::string();
 }
 
+// The reference of a logged redeem answer as the payment method read it when it recorded the
+// sale; empty when it could read none.
+std::string RedeemedReference(std::string_view answerText) {
+  TRedeemAnswer read;
+  try {
+    ReadRedeemAnswer(answerText, read);
+  } catch (const EJSONError&) {
+    // Another member missing or unreadable: the reference, when read, still stands.
+  }
+  return read.HasReference ? read.VoucherReference : std::string();
+}
+
 std::string Age(long long seconds) { return std::to_string(seconds) + " s"; }
 
 // Without a key a popup is matched by store and time: a redemption the service made from a little
@@ -301,11 +313,10 @@ void TLogScan::Line(const std::string& line) {
   } else if (StartsWith(text, kDialogGaveBack) && FCurrent >= 0) {
     FPopups[FCurrent].Settled = true;
   } else if (StartsWith(text, kRedeemAnswer) && FCurrent >= 0) {
-    const TJSONValue answer = ParseJSONDocument(value(kRedeemAnswer));
     TPopup& popup = FPopups[FCurrent];
-    if (ServiceSuccessOf(answer) == false)
+    if (ServiceSuccess(value(kRedeemAnswer)) == false)
       popup.Settled = true;  // refused: nothing was used
-    else if (const std::string reference = MemberText(answer, "VoucherReference");
+    else if (const std::string reference = RedeemedReference(value(kRedeemAnswer));
              !reference.empty())
       popup.Candidate.Reference = reference;
   } else if (const size_t cut = text.find(kNotReversed);

@@ -11,6 +11,7 @@
 
 #include "intf/clsInterfacedObject.h"
 #include "intf/intfRestClient.h"
+#include "lib/common/AsciiCase.h"
 
 namespace {
 
@@ -48,17 +49,6 @@ size_t AppendBody(char* data, size_t size, size_t count, void* target) {
   }
   sink->Body.append(data, n);
   return n;
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-  size_t i = 0;
-  for (; prefix[i]; ++i) {
-    if (i >= text.size()) return false;
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
 }
 
 // Adds one header line; a failed allocation leaves the list as it was and is reported.
@@ -140,10 +130,10 @@ class TRestClient : public TImplements<TInterfacedObject, IRestClient> {
       failure = "unsupported request method " + std::to_string(method) + " for " + url;
       return false;
     }
-    const bool secure = StartsWithNoCase(url, "https://");
-    if (!secure && !(FOptions.AllowPlainHttp && StartsWithNoCase(url, "http://"))) {
+    const bool secure = StartsWithAscii(url, "https://");
+    if (!secure && !(FOptions.AllowPlainHttp && StartsWithAscii(url, "http://"))) {
       // Checked before anything is sent: the credentials must never leave unencrypted.
-      failure = StartsWithNoCase(url, "http://")
+      failure = StartsWithAscii(url, "http://")
                     ? "refused to send to " + url +
                           ": plain http:// would carry the credentials unencrypted (use https://, "
                           "or --allow-plain-http for a local test service)"

@@ -1,9 +1,6 @@
 #include "host/services/TScriptCollector.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
+#include "lib/common/FileText.h"
 
 void TScriptCollector::BeginGroup(const std::string& name) {
   FGroup = name;
@@ -41,16 +38,7 @@ void TScriptCollector::AddComment(const std::string& comment) {
 void TScriptCollector::AddScriptFile(const std::string& path) {
   TCollectedScript& entry = Next();
   entry.File = path;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    entry.Error = "cannot read " + path + ": " + strerror(errno);
-    return;
-  }
-  entry.Script.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    entry.Script.clear();
-    entry.Error = "cannot read " + path + ": " + strerror(errno);
-  }
+  ReadWholeFile(path, entry.Script, entry.Error);
 }
 
 void TScriptCollector::AddScript(const std::string& script) { Next().Script = script; }

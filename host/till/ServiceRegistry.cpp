@@ -2,11 +2,10 @@
 // right container) and a counted reference to every instance, factory and parent it is given.
 #include "host/till/ServiceRegistry.h"
 
-#include <strings.h>
-
 #include <vector>
 
 #include "intf/clsInterfacedObject.h"
+#include "lib/common/AsciiCase.h"
 
 namespace {
 
@@ -20,9 +19,7 @@ struct TEntry {
   TIntfPtr<IServiceFactory> Factory;
 };
 
-bool SameName(const std::string& a, const std::string& b) {
-  return strcasecmp(a.c_str(), b.c_str()) == 0;
-}
+bool SameName(const std::string& a, const std::string& b) { return SameTextAscii(a, b); }
 
 class TServiceRegistry final : public TImplements<TInterfacedObject, IServiceRegistry> {
  public:

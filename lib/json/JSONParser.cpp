@@ -9,15 +9,14 @@
 #include <limits>
 #include <vector>
 
+#include "lib/common/AsciiCase.h"
 #include "lib/json/JSONNumbers.h"
 #include "lib/json/JSONSpares.h"
-#include "lib/json/JSONText.h"
 #include "lib/json/clsJSONDocument.h"
 
 using JSONInternal::ReadDouble;
 using JSONInternal::ReadInt64;
 using JSONInternal::ReadMoney;
-using JSONInternal::SameTextAscii;
 using JSONInternal::TSpares;
 
 // The parser's way to fill an empty value in place, without the moves of an assignment.

@@ -4,14 +4,13 @@
 
 #include <limits>
 
+#include "lib/common/AsciiCase.h"
 #include "lib/json/JSONNumbers.h"
-#include "lib/json/JSONText.h"
 
 using JSONInternal::MoneyToWhole;
 using JSONInternal::ReadDouble;
 using JSONInternal::ReadInt64;
 using JSONInternal::RoundToInt64;
-using JSONInternal::SameTextAscii;
 
 namespace {
 

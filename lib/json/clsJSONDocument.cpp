@@ -6,8 +6,8 @@
 
 #include <memory>
 
+#include "lib/common/AsciiCase.h"
 #include "lib/json/JSONSpares.h"
-#include "lib/json/JSONText.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -24,7 +24,6 @@
 #define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
 #endif
 
-using JSONInternal::SameTextAscii;
 using JSONInternal::TSpares;
 
 // ---- Spare storage --------------------------------------------------------------------------

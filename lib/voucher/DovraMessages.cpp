@@ -3,8 +3,9 @@
 #include "lib/voucher/DovraMessages.h"
 
 #include <cmath>
-#include <ctime>
 #include <exception>
+
+#include "lib/common/LocalTime.h"
 
 namespace {
 
@@ -21,13 +22,10 @@ int64_t DaysSinceEpoch1899(int64_t y, int64_t m, int64_t d) {
 }  // namespace
 
 TDateTime LocalNow() {
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  std::tm local{};
-  localtime_r(&ts.tv_sec, &local);
-  const int64_t days = DaysSinceEpoch1899(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
-  const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
-                         static_cast<double>(ts.tv_nsec / 1000000) / 1000.0;
+  const TLocalTime now = LocalTimeNow();
+  const int64_t days = DaysSinceEpoch1899(now.Year, now.Month, now.Day);
+  const double seconds = now.Hour * 3600.0 + now.Minute * 60.0 + now.Second +
+                         static_cast<double>(now.Millisecond) / 1000.0;
   return static_cast<double>(days) + seconds / 86400.0;
 }
 

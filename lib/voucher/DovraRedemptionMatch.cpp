@@ -94,12 +94,12 @@ TVoucherStatusAnswer ReadVoucherStatusAnswer(std::string_view text, std::string_
     answer.Problem = "the answer is not a JSON object";
     return answer;
   }
-  const TJSONValue* success = MemberOf(doc, "Success");
-  if (!success || success->Kind() != TJSONKind::Boolean) {
+  const std::optional<bool> success = ServiceSuccessOf(doc);
+  if (!success) {
     answer.Problem = "the answer has no \"Success\" true or false";
     return answer;
   }
-  if (!success->AsBoolean()) {
+  if (!*success) {
     const TJSONValue* message = TextOf(doc, "ErrorMessage");
     answer.Readable = true;
     answer.ErrorMessage = message ? message->AsText() : std::string();

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <string>
 
+#include "lib/common/AsciiCase.h"
+
 namespace {
 
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
@@ -78,9 +80,7 @@ bool IsBasePath(std::string_view path) {
 std::string_view VoucherServiceAddressRefusal(std::string_view value) {
   const size_t mark = value.find("://");
   if (mark == std::string_view::npos) return "is not a valid address";
-  std::string scheme(value.substr(0, mark));
-  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (scheme != "https") return "is not an https:// address";
+  if (!SameTextAscii(value.substr(0, mark), "https")) return "is not an https:// address";
   const std::string_view rest = value.substr(mark + 3);
   const size_t authorityEnd = std::min(rest.find_first_of("/?#"), rest.size());
   const std::string_view authority = rest.substr(0, authorityEnd);

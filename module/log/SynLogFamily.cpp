@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "lib/common/PathParts.h"
 #include "module/log/SynLog.h"
 #include "module/log/SynLogInternal.h"
 
@@ -33,7 +34,8 @@ TSynLogFamily::TSynLogFamily(std::mutex& entryLock) : FEntryLock(entryLock) {
   UserName = CurrentUserName();
   ModuleFileName = OwnLibraryPath();
   ModuleVersion = SynLogInternal::ModuleVersion();
-  FDestinationPath = FolderOf(ExeFileName);
+  // No program file known: no folder either, and nothing is archived.
+  FDestinationPath = ExeFileName.empty() ? std::string() : FolderOf(ExeFileName);
   FArchivePath = FDestinationPath;
 }
 
@@ -54,11 +56,11 @@ void TSynLogFamily::SetLevel(TSynLogInfos level) {
 }
 
 void TSynLogFamily::SetDestinationPath(const std::string& folder) {
-  FDestinationPath = SynLogInternal::WithSeparator(folder);
+  FDestinationPath = WithSeparator(folder);
 }
 
 void TSynLogFamily::SetArchivePath(const std::string& folder) {
-  FArchivePath = SynLogInternal::WithSeparator(folder);
+  FArchivePath = WithSeparator(folder);
 }
 
 TSynLog& TSynLogFamily::Add() {

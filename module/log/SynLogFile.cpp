@@ -17,6 +17,7 @@
 #include <memory>
 #include <thread>
 
+#include "lib/common/PathParts.h"
 #include "module/log/SynLog.h"
 #include "module/log/SynLogInternal.h"
 

@@ -1,5 +1,5 @@
-// What the logger's own units share and nobody else uses: process facts, path and time texts,
-// and the flag telling that the calling thread is inside an entry.
+// What the logger's own units share and nobody else uses: process facts, file tests, and the flag
+// telling that the calling thread is inside an entry.
 #pragma once
 
 #include <sys/stat.h>
@@ -12,38 +12,10 @@
 namespace SynLogInternal {
 
 // Process facts (SynLogProcess.cpp).
-std::string ExecutablePath();
 std::string OwnLibraryPath();
 std::string ModuleVersion();  // major.minor.release.build
 std::string HostName();
 std::string CurrentUserName();
-
-// A local date-time in strftime form.
-std::string LocalDateTime(time_t t, const char* fmt);
-
-// Paths: folders keep a trailing separator.
-inline std::string WithSeparator(std::string folder) {
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  return folder;
-}
-
-inline std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-inline std::string NameOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Everything before the last "." of the name part (the whole path when there is none).
-inline std::string WithoutExtension(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
-  return path.substr(0, dot);
-}
 
 inline bool FileExists(const std::string& path) {
   struct stat st {};

@@ -10,6 +10,9 @@
 #include <ctime>
 #include <fstream>
 
+#include "lib/common/AsciiCase.h"
+#include "lib/common/LocalTime.h"
+#include "lib/common/PathParts.h"
 #include "module/log/SynLog.h"
 #include "module/log/SynLogInternal.h"
 
@@ -20,12 +23,6 @@ extern char** environ;
 #endif
 
 namespace {
-
-std::string ReadLink(const char* path) {
-  char buf[4096];
-  const ssize_t n = ::readlink(path, buf, sizeof buf - 1);
-  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-}
 
 // Values of "key : value" lines of /proc/cpuinfo for the first processor.
 int CpuInfoNumber(const std::string& cpuinfo, std::string_view key) {
@@ -104,8 +101,6 @@ std::string Blanked(std::string text) {
 
 namespace SynLogInternal {
 
-std::string ExecutablePath() { return ReadLink("/proc/self/exe"); }
-
 std::string ModuleVersion() { return DOVRA_MODULE_VERSION; }
 
 std::string OwnLibraryPath() {
@@ -131,14 +126,6 @@ std::string CurrentUserName() {
   return user ? user : "";
 }
 
-std::string LocalDateTime(time_t t, const char* fmt) {
-  struct tm tm {};
-  ::localtime_r(&t, &tm);
-  char buf[64] = {};
-  std::strftime(buf, sizeof buf, fmt, &tm);
-  return buf;
-}
-
 }  // namespace SynLogInternal
 
 // A name is taken apart at its "_": a word that holds a secret marker gives the secret away
@@ -148,8 +135,7 @@ bool SynLogIsSecretName(std::string_view name) {
   static constexpr std::string_view kMarkers[] = {"PASS",    "PWD",    "KEY",    "TOKEN",
                                                   "SECRET",  "CRED",   "AUTH",   "COOKIE",
                                                   "SESSION", "BEARER", "PRIVATE"};
-  std::string upper(name);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string upper = UpperAscii(name);
   std::string_view rest(upper);
   for (;;) {
     const size_t cut = rest.find('_');
@@ -213,7 +199,6 @@ std::string SynLogEnvironmentText(const char* const* env) {
 }
 
 std::vector<std::string> TSynLogFamily::HeaderLines() const {
-  using SynLogInternal::LocalDateTime;
   struct stat st {};
   time_t built = 0;
   if (::stat(ModuleFileName.c_str(), &st) == 0)
@@ -222,13 +207,12 @@ std::vector<std::string> TSynLogFamily::HeaderLines() const {
     built = st.st_mtime;
   std::vector<std::string> lines;
   lines.push_back(Blanked(ExeFileName + " " + ModuleVersion + " (" +
-                          LocalDateTime(built, "%Y-%m-%d %H:%M:%S") + ")"));
+                          FormatLocalTime("%Y-%m-%d %H:%M:%S", LocalTimeAt(built)) + ")"));
   lines.push_back(Blanked("Host=" + ComputerName + " User=" + UserName + " CPU=" + CpuText() +
                           " OS=" + OsText() +
                           " Wow64=0 Freq=1000000000 Instance=" + ModuleFileName));
   // Already one line: the text blanks control bytes inside values and keeps its TAB separators.
   lines.push_back("Environment variables=" + SynLogEnvironmentText(environ));
-  lines.push_back("TSynLog 1.18.743 FTS3 " +
-                  LocalDateTime(std::time(nullptr), "%Y-%m-%dT%H:%M:%S"));
+  lines.push_back("TSynLog 1.18.743 FTS3 " + LocalTimestamp("%Y-%m-%dT%H:%M:%S"));
   return lines;
 }

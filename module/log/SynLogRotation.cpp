@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "lib/common/LocalTime.h"
+#include "lib/common/PathParts.h"
 #include "lib/synlz/SynLZFile.h"
 #include "module/log/SynLog.h"
 #include "module/log/SynLogInternal.h"
@@ -43,7 +45,7 @@ void TSynLog::Rotate() {
   // The names first: once the file is closed, a failure must not leave the logger pointing at a
   // closed descriptor.
   const std::string live = FFileName;
-  const std::string stem = SynLogInternal::WithoutExtension(live);
+  const std::string stem = WithoutExtension(live);
   const uint32_t kept = FFamily.RotateFileCount > 1 ? FFamily.RotateFileCount - 1 : 0;
   std::vector<std::string> archive(kept + 1);  // archive[n]: stem.n.synlz
   for (uint32_t n = 1; n <= kept; ++n) archive[n] = stem + "." + std::to_string(n) + ".synlz";
@@ -70,7 +72,6 @@ void TSynLog::Rotate() {
 }
 
 void TSynLogFamily::ArchiveOldFiles() {
-  using SynLogInternal::LocalDateTime;
   if (ArchiveAfterDays < 0 || !OnArchive || FDestinationPath.empty()) return;
   const std::unique_ptr<DIR, TFolderCloser> dir(::opendir(FDestinationPath.c_str()));
   if (!dir) return;
@@ -96,7 +97,8 @@ void TSynLogFamily::ArchiveOldFiles() {
   std::sort(old.begin(), old.end(), [](const Old& a, const Old& b) { return a.name < b.name; });
   const std::string logFolder = FArchivePath + "log/";
   if (!SynLogInternal::MakeFolder(logFolder)) return;
-  const std::string dest = logFolder + LocalDateTime(old.front().written, "%Y%m") + "/";
+  const std::string dest =
+      logFolder + FormatLocalTime("%Y%m", LocalTimeAt(old.front().written)) + "/";
   for (const Old& file : old) OnArchive(FDestinationPath + file.name, dest);
   OnArchive(std::string(), dest);
 }

@@ -2,11 +2,13 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
 
+#include "lib/common/PathParts.h"
 #include "module/log/SynLog.h"
 #include "module/log/SynLogInternal.h"
 
@@ -28,10 +30,18 @@ ModuleLog& State() {
   return *state;
 }
 
-// The folder of a path, "./" for a bare name.
-std::string FolderOf(const std::string& path) {
-  const std::string folder = SynLogInternal::FolderOf(path);
-  return folder.empty() ? std::string("./") : folder;
+constinit std::atomic<TModuleLogSink*> gSink{nullptr};
+
+// The line to the sink, when one is set: true then, whatever the sink did with it.
+template <class Write>
+bool ToSink(Write&& write) noexcept {
+  TModuleLogSink* sink = gSink.load(std::memory_order_acquire);
+  if (!sink) return false;
+  try {
+    write(*sink);
+  } catch (...) {
+  }
+  return true;
 }
 
 // A line that cannot be written (no memory, a lock that fails) is dropped: the log never throws
@@ -52,17 +62,23 @@ void Entry(Write&& write) noexcept {
 
 namespace ModLog {
 
+void SetSink(TModuleLogSink* sink) { gSink.store(sink, std::memory_order_release); }
+
 void Info(const char* text) {
+  if (ToSink([text](TModuleLogSink& sink) { sink.Text(text ? text : ""); })) return;
   Entry([text](TSynLog& log) { log.LogLocked(TSynLogInfo::sllInfo, text ? text : ""); });
 }
 
 void Info(const char* format, const std::string& arg) {
+  if (ToSink([format, &arg](TModuleLogSink& sink) { sink.Format(format, arg); })) return;
   Entry([format, &arg](TSynLog& log) {
     log.LogLocked(TSynLogInfo::sllInfo, format, {TSynLogArg(arg)});
   });
 }
 
 void Info(const char* format, int32_t arg) {
+  if (ToSink([format, arg](TModuleLogSink& sink) { sink.Format(format, std::to_string(arg)); }))
+    return;
   Entry([format, arg](TSynLog& log) {
     log.LogLocked(TSynLogInfo::sllInfo, format, {TSynLogArg(arg)});
   });

@@ -11,6 +11,19 @@
 
 class TSynLogFamily;
 
+// Where the module's lines can go instead of the log file: a test puts one in place to read back
+// exactly what the module wrote. A plain abstract class, held by the log only while it is set.
+// Its calls must not throw (a throw is swallowed, the line dropped, as in the file).
+class TModuleLogSink {
+ public:
+  virtual ~TModuleLogSink() = default;
+  // A plain text line.
+  virtual void Text(const char* text) = 0;
+  // A format line: the first "%" of format stands for arg (an integer comes as its decimal text),
+  // arg whole, before the file's bound on argument text.
+  virtual void Format(const char* format, const std::string& arg) = 0;
+};
+
 namespace ModLog {
 
 // Bytes of argument text one line writes at most; the rest is left out and the line ends with
@@ -32,6 +45,11 @@ void StartModuleLog(const std::string& moduleFile);
 void ApplyModuleSettings(TSynLogFamily& family, const std::string& moduleFile);
 // Library unload: flushes and closes the log file, then archives old log files.
 void FinishModuleLog();
+
+// Sends every line to sink instead of the file until it is set back to nullptr; sink outlives
+// that, and no line may still be on its way to it then. The file, when started, stays open and
+// receives nothing meanwhile.
+void SetSink(TModuleLogSink* sink);
 
 // path := the file the module log writes, or the one it would write; false when it writes none,
 // problem then saying why (the module's folder not writable, or no log set up at all).

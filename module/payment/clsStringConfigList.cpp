@@ -12,12 +12,12 @@
 #include <unordered_set>
 #include <utility>
 
+#include "lib/common/AsciiCase.h"
+
 namespace StringConfigText {
 namespace {
 
 constexpr int MaxDecimals = 18;
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -60,12 +60,7 @@ int DaysInMonth(int y, int m) {
 
 }  // namespace
 
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
+bool SameText(std::string_view a, std::string_view b) { return SameTextAscii(a, b); }
 
 bool TryToInteger(std::string_view text, int32_t& out) {
   text = TrimBlanks(text);

@@ -1,13 +1,13 @@
 // The voucher payment method and its factory.
 #include "module/payment/implPaymentMethodDovraVouchers.h"
 
-#include <ctime>
 #include <exception>
 #include <stdexcept>
 
 #include "intf/intfDBScript.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "intf/intfStoreInfo.h"
+#include "lib/common/LocalTime.h"
 #include "lib/json/clsJSONDocument.h"
 #include "lib/voucher/DovraMessages.h"
 #include "module/core/modAssert.h"
@@ -18,25 +18,19 @@
 
 namespace {
 
-// The unit named by the assertions of the two statement owners.
+// The unit and lines named by the assertions of the two statement owners: the host shows them
+// in its error text, so they stay as they are; each is the line of this file that raises it (a
+// test reads them here), so an edit above those lines moves code, not the numbers.
 constexpr const char* PaymentUnit = "implPaymentMethodDovraVouchers";
 constexpr int LogActivityAssertLine = 119;
 constexpr int CreateTransactionAssertLine = 141;
+// The till's local time as the activity log stores it: yyyy/mm/dd hh:nn:ss.
+constexpr const char* kActivityTimeFormat = "%Y/%m/%d %H:%M:%S";
 
 template <class T>
 TIntfPtr<T> ResolveModuleService() {
   const TIntfPtr<IServiceRegistry> registry = ModuleRegistry();
   return ResolveAs<T>(registry.Get());
-}
-
-// The till's local time as the activity log stores it: yyyy/mm/dd hh:nn:ss.
-std::string LocalTimestamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
-  return text;
 }
 
 bool ParseDecimalInteger(const std::string& text, int32_t& value) {
@@ -128,10 +122,19 @@ int32_t TPaymentMethodDovraVoucher::LogActivity(const std::string& activityClass
   const std::string recorded = ColumnText(message);
   if (recorded.size() < message.size())
     ModLog::Info("[TPaymentMethodDovraVoucher.LogActivity] Message cut to its column : %", message);
-  return db->Execute(
-      ActivityInsertStatement(),
-      {QuotedSQLText(LocalTimestamp()), QuotedSQLText(activityClass), QuotedSQLText(recorded)});
+  return db->Execute(ActivityInsertStatement(),
+                     {QuotedSQLText(LocalTimestamp(kActivityTimeFormat)),
+                      QuotedSQLText(activityClass), QuotedSQLText(recorded)});
 }
+
+namespace {
+// The REDEEM activity's message as the activity log holds it: spaced as here, the reference as
+// the service sent it, unescaped. The JSON writer would escape it and change the spacing.
+std::string RedeemActivityMessage(int32_t transactionID, const std::string& voucherReference) {
+  return "{\"ID\": " + std::to_string(transactionID) + ", \"VoucherReference\": \"" +
+         voucherReference + "\" }";
+}
+}  // namespace
 
 int32_t TPaymentMethodDovraVoucher::CreateTransaction() {
   const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>();
@@ -298,8 +301,7 @@ void TPaymentMethodDovraVoucher::AcceptRedemption(const TRedeemAnswer& read) {
     ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Redemption without reference : %",
                  FTransactionID);
   FAmount = read.DiscountAmount;
-  LogActivity("REDEEM", "{\"ID\": " + std::to_string(FTransactionID) +
-                            ", \"VoucherReference\": \"" + FVoucherReference + "\" }");
+  LogActivity("REDEEM", RedeemActivityMessage(FTransactionID, FVoucherReference));
   FDetails->AddValue("VoucherReference", PlainDetailValue(FVoucherReference));
   FDetails->AddValue("VoucherCode", PlainDetailValue(read.VoucherCode));
 }

@@ -1,5 +1,7 @@
 #include "tests/support/PostgresServer.h"
 
+#include "lib/common/FileText.h"
+
 #include <libpq-fe.h>
 #include <unistd.h>
 
@@ -24,11 +26,11 @@ bool ExecOn(const std::string& connection, const std::string& sql, std::string& 
   return session.Exec(sql, error);
 }
 
+// The server's own account of a failure; empty when it wrote none.
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  std::string text, error;
+  ReadWholeFile(path, text, error);
+  return text;
 }
 
 }  // namespace

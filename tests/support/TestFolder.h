@@ -7,9 +7,17 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
+
+#include "lib/common/FileText.h"
+
+// A file's bytes; empty when it cannot be read (a test then fails on what it expected there).
+inline std::string FileBytes(const std::string& path) {
+  std::string text, error;
+  ReadWholeFile(path, text, error);
+  return text;
+}
 
 class TScratchFolder {
  public:
@@ -50,12 +58,7 @@ class TTestFolder : public ::testing::Test {
   static void Write(const std::string& path, const std::string& data) {
     std::ofstream(path, std::ios::binary) << data;
   }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string Read(const std::string& path) { return FileBytes(path); }
 
   std::filesystem::path dir_;
 

@@ -6,14 +6,9 @@
 #include <vector>
 
 #include "host/db/SqlText.h"
+#include "lib/common/AsciiCase.h"
 
 namespace {
-
-std::string Upper(std::string_view word) {
-  std::string out(word);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::string QuotedName(const std::string& name) {
   std::string out = "\"";
@@ -234,7 +229,7 @@ class TRewriter {
                             (T[k].Kind == TSqlTokenKind::Word && !IsKeyword(Text(k))));
   }
   static bool IsKeyword(std::string_view word) {
-    const std::string upper = Upper(word);
+    const std::string upper = UpperAscii(word);
     return Keywords().count(upper) || Reserved().count(upper);
   }
 
@@ -296,7 +291,7 @@ class TRewriter {
     }
     StatementWords++;
     const std::string_view word = Text(k);
-    const std::string upper = Upper(word);
+    const std::string upper = UpperAscii(word);
     const unsigned char first = static_cast<unsigned char>(word[0]);
     if (std::isdigit(first)) {
       for (size_t i = 0; i < word.size(); ++i) {
@@ -570,7 +565,7 @@ class TRewriter {
 
   // A type of a column definition or of a CAST at token k, its name given unquoted.
   bool Type(size_t k, const std::string& name, std::string& error) {
-    const std::string upper = Upper(name);
+    const std::string upper = UpperAscii(name);
     auto unbounded = [&] { return Punct(k + 1, '(') && Word(k + 2, "MAX") && Punct(k + 3, ')'); };
     struct TSimple {
       const char* From;

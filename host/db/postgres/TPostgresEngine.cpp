@@ -24,6 +24,7 @@
 #include "host/db/TDBScript.h"
 #include "host/db/postgres/TPostgresDialect.h"
 #include "intf/clsInterfacedObject.h"
+#include "lib/common/LocalTime.h"
 
 namespace {
 
@@ -137,10 +138,7 @@ std::string TillZoneName() {
 // The till's present offset from UTC as SET TIME ZONE takes it (the zone without a name: its
 // offset of today).
 std::string TillZoneOffset() {
-  const time_t now = time(nullptr);
-  tm local{};
-  localtime_r(&now, &local);
-  const long offset = local.tm_gmtoff;
+  const long offset = LocalTimeNow().UtcOffset;
   const long magnitude = offset < 0 ? -offset : offset;
   char text[64];
   snprintf(text, sizeof text, "INTERVAL '%c%02ld:%02ld' HOUR TO MINUTE", offset < 0 ? '-' : '+',

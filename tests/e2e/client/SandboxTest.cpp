@@ -13,16 +13,13 @@
 
 #include "lib/json/clsJSONDocument.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Contains.h"
 #include "tests/support/SandboxProcess.h"
 #include "tests/support/TestFolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class SandboxTest : public TTestFolder {
  protected:

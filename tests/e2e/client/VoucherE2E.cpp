@@ -8,11 +8,9 @@
 #include "module/client/implDovraVoucherAPI.h"
 #include "module/core/modConstants.h"
 #include "module/log/modLog.h"
+#include "tests/support/TestFolder.h"
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string ReadFile(const fs::path& path) { return FileBytes(path.string()); }
 
 std::string SandboxProgram() {
   const char* program = std::getenv("DOVRA_SANDBOX");

@@ -19,8 +19,8 @@
 
 #include "module/dialog/FDovraPayment.h"
 #include "module/log/modLog.h"
-#include "tests/unit/dialog/DialogTestSupport.h"
-#include "tests/unit/dialog/DialogWatchdog.h"
+#include "tests/support/DialogTestSupport.h"
+#include "tests/support/DialogWatchdog.h"
 
 namespace {
 

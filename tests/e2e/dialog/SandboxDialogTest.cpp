@@ -11,9 +11,9 @@
 #include "module/client/implDovraVoucherAPI.h"
 #include "module/core/modConstants.h"
 #include "module/dialog/FDovraPayment.h"
+#include "tests/support/DialogTestSupport.h"
+#include "tests/support/DialogWatchdog.h"
 #include "tests/support/SandboxProcess.h"
-#include "tests/unit/dialog/DialogTestSupport.h"
-#include "tests/unit/dialog/DialogWatchdog.h"
 
 namespace {
 

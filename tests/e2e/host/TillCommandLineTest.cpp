@@ -10,15 +10,12 @@
 #include <filesystem>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Contains.h"
 #include "tests/support/TestFolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class TillCommandLine : public TTestFolder {
  protected:

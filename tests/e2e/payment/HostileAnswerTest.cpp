@@ -6,7 +6,7 @@
 
 #include <regex>
 
-#include "tests/e2e/payment/TillFixture.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <regex>
 
 #include "lib/json/clsJSONDocument.h"
-#include "tests/e2e/payment/TillFixture.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

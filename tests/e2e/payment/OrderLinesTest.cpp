@@ -2,7 +2,7 @@
 // every line with a code, in the till's order, its quantity and price unchanged; lines without a
 // code are left out. Compared on what the service recorded, for the check and for the redemption.
 #include "lib/json/clsJSONDocument.h"
-#include "tests/e2e/payment/TillFixture.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

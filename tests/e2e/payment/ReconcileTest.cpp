@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "tests/e2e/payment/ConnectionRelay.h"
-#include "tests/e2e/payment/TillFixture.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/e2e/payment/TillFixture.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

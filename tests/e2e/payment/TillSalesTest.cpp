@@ -13,7 +13,7 @@
 #include <regex>
 #include <sstream>
 
-#include "tests/e2e/payment/TillFixture.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

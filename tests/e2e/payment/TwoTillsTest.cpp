@@ -7,7 +7,7 @@
 #include <set>
 #include <thread>
 
-#include "tests/e2e/payment/TillFixture.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include "module/payment/DovraStatements.h"
 #include "module/schema/implDatabaseChangesDovra.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Contains.h"
 #include "tests/support/DBTestSupport.h"
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestRegistry.h"
@@ -34,10 +35,6 @@ const std::string& S4 = InvoiceLinkStatement();
 const std::string& S5 = InvoiceRowsStatement();
 
 std::string Quoted(const std::string& text) { return QuotedSQLText(text); }
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class DBScriptTest : public TTestFolder {
  protected:
@@ -85,6 +82,14 @@ class TInstanceFactory final : public TImplements<TInterfacedObject, IServiceFac
 
 }  // namespace
 
+// The upgrade's account, failures or what was done, one line each.
+std::string Account(const TDatabaseUpgradeResult& result, bool failures) {
+  std::string text;
+  for (const TUpgradeLine& line : result.Lines)
+    if (line.Failure == failures) text += line.Text + "\n";
+  return text;
+}
+
 TEST_F(DBScriptTest, UpgradeCreatesTheTablesOnceAndRegistersTheRightsOnce) {
   TScopedModuleRegistry module;  // the schema's contributor resolves the rights through it
   IServiceRegistry* registry = &module.Registry();
@@ -93,18 +98,22 @@ TEST_F(DBScriptTest, UpgradeCreatesTheTablesOnceAndRegistersTheRightsOnce) {
   registry->RegisterNamedFactory(IDatabaseChanges::IID, "Dovra",
                                  MakeObject<TDatabaseChangesDovraFactory>().Get());
 
-  std::ostringstream first, second, err;
-  ASSERT_EQ(RunDatabaseUpgrade(registry, first, err), 0) << first.str() << err.str();
-  EXPECT_TRUE(Contains(first.str(), "created DovraTransactions")) << first.str();
-  EXPECT_TRUE(Contains(first.str(), "created DovraLog")) << first.str();
+  const TDatabaseUpgradeResult first = RunDatabaseUpgrade(registry);
+  ASSERT_EQ(first.Outcome, TUpgradeOutcome::Done) << Account(first, true);
+  EXPECT_TRUE(Contains(Account(first, false), "created DovraTransactions"))
+      << Account(first, false);
+  EXPECT_TRUE(Contains(Account(first, false), "created DovraLog")) << Account(first, false);
   std::string id;
   ASSERT_TRUE(db->QueryValue(S2, "ID", id));
   EXPECT_EQ(id, "1");
 
-  ASSERT_EQ(RunDatabaseUpgrade(registry, second, err), 0) << second.str() << err.str();
-  EXPECT_TRUE(Contains(second.str(), "2 of 2 script(s) run, 0 table(s) created, 0 right(s)"))
-      << second.str();
-  EXPECT_TRUE(err.str().empty()) << err.str();
+  const TDatabaseUpgradeResult second = RunDatabaseUpgrade(registry);
+  ASSERT_EQ(second.Outcome, TUpgradeOutcome::Done) << Account(second, true);
+  EXPECT_EQ(std::vector<int32_t>({second.ScriptsRun, second.ScriptCount, second.TablesCreated,
+                                  second.RightsChanged}),
+            std::vector<int32_t>({2, 2, 0, 0}))
+      << Account(second, false);
+  EXPECT_EQ(Account(second, true), "");
   ASSERT_TRUE(db->QueryValue(S2, "ID", id));
   EXPECT_EQ(id, "2") << "the first row survives: the table was not made anew";
   EXPECT_EQ(Value(db.Get(),
@@ -128,11 +137,11 @@ TEST_F(DBScriptTest, UpgradeStopsAtTheFirstFailingScriptAndRegistersNoRights) {
   auto factory = MakeObject<TInstanceFactory>(changes.As<IInterface>());
   registry->RegisterNamedFactory(IDatabaseChanges::IID, "Broken", factory.Get());
 
-  std::ostringstream out, err;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(RunDatabaseUpgrade(registry.Get(), out, err), 1) << out.str();
+  const TDatabaseUpgradeResult result = RunDatabaseUpgrade(registry.Get());
   const std::string stderrText = testing::internal::GetCapturedStderr();
-  EXPECT_TRUE(Contains(err.str(), "Broken script 2 failed")) << err.str();
+  EXPECT_EQ(result.Outcome, TUpgradeOutcome::Failed) << Account(result, false);
+  EXPECT_TRUE(Contains(Account(result, true), "Broken script 2 failed")) << Account(result, true);
   EXPECT_TRUE(
       Contains(stderrText, "Execute \"CREATE TABLEX oops\": a statement begins with \"CREATE\""))
       << stderrText;

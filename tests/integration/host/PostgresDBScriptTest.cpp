@@ -16,6 +16,7 @@
 #include "lib/json/clsJSONDocument.h"
 #include "module/payment/DovraStatements.h"
 #include "module/schema/implDatabaseChangesDovra.h"
+#include "tests/support/Contains.h"
 #include "tests/support/DBTestSupport.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/TestFolder.h"
@@ -27,10 +28,6 @@ const std::string& S2 = TransactionInsertStatement();
 const std::string& S3 = PaymentUpdateStatement();
 const std::string& S4 = InvoiceLinkStatement();
 const std::string& S5 = InvoiceRowsStatement();
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class PostgresDBScriptTest : public TTestFolder {
  protected:

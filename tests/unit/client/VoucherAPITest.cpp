@@ -113,7 +113,6 @@ const TOperationCase Cases[] = {
 class VoucherAPITest : public ::testing::TestWithParam<TOperationCase> {
  protected:
   void SetUp() override {
-    LoggedLines().clear();
     registry = MakeObject<TTestRegistry>();
     rest = MakeObject<TFakeRestFactory>();
     registry->RegisterFactory(IRestClient::IID, rest.Get());
@@ -131,6 +130,9 @@ class VoucherAPITest : public ::testing::TestWithParam<TOperationCase> {
     return ((*api).*(GetParam().Call))(request, response);
   }
 
+  std::vector<TLoggedLine>& LoggedLines() { return Log.Lines(); }
+
+  TRecordingLog Log;  // every line the client writes, from before it is created
   TIntfPtr<TTestRegistry> registry;
   TIntfPtr<TFakeRestFactory> rest;
   TIntfPtr<IDovraVoucherAPI> api;

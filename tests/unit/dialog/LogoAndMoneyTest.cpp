@@ -12,8 +12,8 @@
 
 #include "module/dialog/DovraLogo.h"
 #include "module/dialog/MoneyText.h"
+#include "tests/support/DialogTestSupport.h"
 #include "tests/support/TestFolder.h"
-#include "tests/unit/dialog/DialogTestSupport.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "module/dialog/FDovraPaymentLogic.h"
-#include "tests/unit/dialog/DialogTestSupport.h"
+#include "tests/support/DialogTestSupport.h"
 #include "tests/unit/dialog/VoucherDialogModel.h"
 
 namespace {

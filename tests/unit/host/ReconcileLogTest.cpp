@@ -79,6 +79,11 @@ const TLogCase kCases[] = {
     {"AnswerCameKilledBeforeRecording",
      Popup(7) + Redeeming("WELCOME10") + Key("WELCOME10", "D1") + Paid("DVR-9"),
      {"log: popup WELCOME10 DVR-9 7 D1"}},
+    // The reference as the payment method reads it from the answer (each member on its own).
+    {"AnswerReadAsThePaymentMethodReadsIt",
+     Popup(7) + Redeeming("WELCOME10") + Key("WELCOME10", "D1") +
+         Answer("{\"Success\":true,\"VoucherReference\":12}"),
+     {"log: popup WELCOME10 12 7 D1"}},
     {"DialogGaveItBack",
      Popup(7) + Redeeming("WELCOME10") + Key("WELCOME10", "D1") + kLost +
          Entry(4, "[TfrmDovraPayment.btnRedeemClick] Giving back : DVR-9") +

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "lib/common/PathParts.h"
 #include "lib/synlz/SynLZFile.h"
 #include "module/log/SynLog.h"
 #include "module/log/modLog.h"
@@ -22,12 +23,7 @@ namespace logtest {
 // A scratch folder; Path() ends with a separator, so file names are appended directly.
 using TempFolder = TScratchFolder;
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+inline std::string ReadFile(const std::string& path) { return FileBytes(path); }
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -65,11 +61,7 @@ inline std::string ModuleLogName(const std::string& folder) {
 }
 
 // This test program's path, as the module's header names the host executable.
-inline std::string ThisExecutable() {
-  std::string exe(4096, '\0');
-  exe.resize(static_cast<size_t>(readlink("/proc/self/exe", exe.data(), exe.size())));
-  return exe;
-}
+inline std::string ThisExecutable() { return ExecutablePath(); }
 
 // The log the module's own entry points write in folder while this program is their host (dash:
 // the dashes of a fallback name).
@@ -77,9 +69,7 @@ inline std::string ThisProgramsModuleLogName(const std::string& folder,
                                              const std::string& dash = "") {
   char host[256] = {};
   gethostname(host, sizeof host - 1);
-  const std::string exe = ThisExecutable();
-  std::string name = exe.substr(exe.rfind('/') + 1);
-  if (name.find('.') != std::string::npos) name.erase(name.rfind('.'));
+  const std::string name = WithoutExtension(NameOf(ThisExecutable()));
   return folder + name + " (" + host + ") DovraVoucherPayment.smd" + dash + ".log";
 }
 

@@ -99,10 +99,7 @@ TEST_F(PaymentMethod, CreationLogsTheStoreIdentifier) {
   std::string all;
   for (const auto& entry : fs::directory_iterator(folder)) {
     if (entry.path().extension() != ".log") continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    all += text.str();
+    all += FileBytes(entry.path().string());
   }
   EXPECT_NE(all.find("[TPaymentMethodDovraVoucher.Create] Got StoreID : -42"), std::string::npos)
       << all;

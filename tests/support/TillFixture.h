@@ -19,6 +19,7 @@
 
 #include "host/db/TDatabases.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Contains.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SandboxProcess.h"
 #include "tests/support/TestFolder.h"
@@ -26,10 +27,6 @@
 namespace fs = std::filesystem;
 
 using TRow = std::map<std::string, std::string>;
-
-inline bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 inline int Count(const std::vector<std::string>& lines, const std::string& part) {
   int n = 0;

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "module/dialog/FDovraPayment.h"
-#include "tests/unit/dialog/DialogTestSupport.h"
+#include "tests/support/DialogTestSupport.h"
 
 namespace {
 

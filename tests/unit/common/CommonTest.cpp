@@ -1,0 +1,140 @@
+// What several programs read, fold, stamp and take apart the same way.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "lib/common/AsciiCase.h"
+#include "lib/common/FileText.h"
+#include "lib/common/LocalTime.h"
+#include "lib/common/PathParts.h"
+#include "tests/support/TestFolder.h"
+
+namespace {
+
+class FileText : public TTestFolder {
+ protected:
+  FileText() : TTestFolder("common-file") {}
+};
+
+TEST_F(FileText, ReadsEveryByteOrSaysWhichFileAndWhy) {
+  // Past one read's buffer, with NUL and non-ASCII bytes, so that nothing stops at a byte.
+  std::string bytes(200000, 'x');
+  bytes[1] = '\0';
+  bytes[65536] = '\xff';
+  Write(Path("whole.bin"), bytes);
+  Write(Path("empty.txt"), "");
+  const struct {
+    std::string path;
+    std::optional<std::string> text;  // none: the read fails with error
+    std::string error;
+  } cases[] = {
+      {Path("whole.bin"), bytes, ""},
+      {Path("empty.txt"), "", ""},
+      {Path("missing.json"), std::nullopt,
+       "cannot read order document " + Path("missing.json") + ": there is no such file"},
+      {Path("."), std::nullopt, "cannot read order document " + Path(".") + ": Is a directory"},
+  };
+  for (const auto& c : cases) {
+    std::string text = "left over", error;
+    const bool read = ReadWholeFile(c.path, text, error, "order document");
+    EXPECT_EQ(read, c.text.has_value()) << c.path;
+    EXPECT_EQ(text, c.text.value_or("")) << c.path;
+    EXPECT_EQ(error, c.error) << c.path;
+  }
+}
+
+TEST(PathParts, FolderKeepsItsSeparatorNameIsWhatFollows) {
+  const struct {
+    const char* path;
+    const char* folder;
+    const char* name;
+    const char* withoutExtension;
+  } cases[] = {
+      {"/opt/till/DovraVoucherPayment.smd", "/opt/till/", "DovraVoucherPayment.smd",
+       "/opt/till/DovraVoucherPayment"},
+      {"sarn-till", "./", "sarn-till", "sarn-till"},
+      {"/sarn-till", "/", "sarn-till", "/sarn-till"},
+      {"logs/", "logs/", "", "logs/"},
+      {"v1.2/till", "v1.2/", "till", "v1.2/till"},
+      {"a/b.tar.gz", "a/", "b.tar.gz", "a/b.tar"},
+      {"", "./", "", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FolderOf(c.path), c.folder) << c.path;
+    EXPECT_EQ(NameOf(c.path), c.name) << c.path;
+    EXPECT_EQ(WithoutExtension(c.path), c.withoutExtension) << c.path;
+  }
+  EXPECT_EQ(WithSeparator("logs"), "logs/");
+  EXPECT_EQ(WithSeparator("logs/"), "logs/");
+  EXPECT_EQ(WithSeparator(""), "");
+}
+
+TEST(LocalTime, WritesTheFormatDigitByDigit) {
+  TLocalTime when;
+  when.Year = 2026, when.Month = 3, when.Day = 4;
+  when.Hour = 5, when.Minute = 6, when.Second = 7, when.Millisecond = 8;
+  const struct {
+    const char* format;
+    const char* text;
+  } cases[] = {
+      {"%Y/%m/%d %H:%M:%S", "2026/03/04 05:06:07"},
+      {"%Y-%m-%d %H:%M:%S.%L", "2026-03-04 05:06:07.008"},
+      {"%Y%m", "202603"},
+      {"100%% at %H", "100% at 05"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FormatLocalTime(c.format, when), c.text) << c.format;
+  for (const char* unknown : {"%Y-%j", "%Y%"}) {
+    try {
+      FormatLocalTime(unknown, when);
+      ADD_FAILURE() << unknown << " was taken";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(unknown), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(LocalTime, SplitsTheMomentInTheZoneInForce) {
+  const char* saved = std::getenv("TZ");
+  const std::string before = saved ? saved : "";
+  // Two and a half hours east of UTC, no summer time: the epoch is 02:30 on its first day.
+  setenv("TZ", "XYZ-02:30", 1);
+  tzset();
+  const TLocalTime when = LocalTimeAt(0, 123456789);
+  if (saved)
+    setenv("TZ", before.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
+  EXPECT_EQ(FormatLocalTime("%Y-%m-%d %H:%M:%S.%L", when), "1970-01-01 02:30:00.123");
+  EXPECT_EQ(when.UtcOffset, 9000);
+}
+
+TEST(AsciiCase, FoldsAsciiLettersOnly) {
+  // UTF-8 letters and bytes above 127 stay as they are, whatever the locale would do.
+  EXPECT_EQ(LowerAscii("HTTPS://Ünïcode\xff"), "https://Ünïcode\xff");
+  EXPECT_EQ(UpperAscii("pgpassword_ß@z"), "PGPASSWORD_ß@Z");
+  const struct {
+    const char* text;
+    const char* other;
+    bool same, startsWith, contains;
+  } cases[] = {
+      {"Content-Type", "content-TYPE", true, true, true},
+      {"HTTPS://host", "https://", false, true, true},
+      {"if object_id('t') is null", "OBJECT_ID", false, false, true},
+      {"ab", "abc", false, false, false},
+      {"[Ä]", "[ä]", false, false, false},
+      {"x", "", false, true, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SameTextAscii(c.text, c.other), c.same) << c.text << " / " << c.other;
+    EXPECT_EQ(StartsWithAscii(c.text, c.other), c.startsWith) << c.text << " / " << c.other;
+    EXPECT_EQ(ContainsAscii(c.text, c.other), c.contains) << c.text << " / " << c.other;
+  }
+}
+
+}  // namespace
