@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "SmokeRun.h"
+#include "bench/SmokeRun.h"
 
 class TPairedComparison {
  public:

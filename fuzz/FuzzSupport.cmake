@@ -16,6 +16,9 @@ function(dovra_fuzz_sources out library)
     list(FILTER sources INCLUDE REGEX "${S_REGEX}")
   endif()
   list(TRANSFORM sources PREPEND ${dir}/)
+  # Compiled here, they still see their library's private headers, and only they do.
+  set_source_files_properties(${sources} PROPERTIES INCLUDE_DIRECTORIES
+                                                    ${DOVRA_PRIVATE_HEADERS}/${library})
   set(${out} ${sources} PARENT_SCOPE)
 endfunction()
 

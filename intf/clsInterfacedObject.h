@@ -9,7 +9,7 @@
 #include <new>
 #include <utility>
 
-#include "intfDI.h"
+#include "intf/intfDI.h"
 
 template <class T, class... A>
 TIntfPtr<T> MakeObject(A&&... args);

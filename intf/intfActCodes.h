@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "intfPtr.h"
+#include "intf/intfPtr.h"
 
 class IActionCodes : public IInterface {
  public:

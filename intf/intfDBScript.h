@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "intfPtr.h"
+#include "intf/intfPtr.h"
 
 // One statement argument: text, 32-bit integer or currency (ten-thousandths).
 using TDBArg = std::variant<std::string, int32_t, TCurrency>;

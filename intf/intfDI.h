@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "intfPtr.h"
+#include "intf/intfPtr.h"
 
 // Creates one object of a service. Out: a counted reference to the new object's base
 // interface, owned by the caller, who queries it for the service interface. Called by the

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "intfPtr.h"
+#include "intf/intfPtr.h"
 
 // The host's list of collected SQL scripts (one batch each), executed by the host's upgrade.
 class IScriptCollector : public IInterface {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "intfPtr.h"
+#include "intf/intfPtr.h"
 
 class IDovraModuleInfo : public IInterface {
  public:

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "intfPtr.h"
+#include "intf/intfPtr.h"
 
 class IDovraVoucherAPI : public IInterface {
  public:

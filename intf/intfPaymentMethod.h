@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "intfPtr.h"
-#include "intfStringConfigList.h"
+#include "intf/intfPtr.h"
+#include "intf/intfStringConfigList.h"
 
 class IPaymentMethod;
 

@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "intfBase.h"
+#include "intf/intfBase.h"
 
 template <class T>
 class TIntfPtr {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "intfPtr.h"
+#include "intf/intfPtr.h"
 
 class IRestClient : public IInterface {
  public:

@@ -1,7 +1,7 @@
 // Store identity service of the host: which store and till this is. User-interface thread.
 #pragma once
 
-#include "intfPtr.h"
+#include "intf/intfPtr.h"
 
 class IStoreInfo : public IInterface {
  public:

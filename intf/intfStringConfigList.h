@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "intfPtr.h"
+#include "intf/intfPtr.h"
 
 // An object that may be attached to a line. The list does not own it; FreeObjects deletes it.
 class TListObject {

@@ -1,4 +1,4 @@
-#include "SandboxCert.h"
+#include "sandbox/SandboxCert.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>

@@ -1,4 +1,4 @@
-#include "SandboxConnection.h"
+#include "sandbox/SandboxConnection.h"
 
 #include <fcntl.h>
 #include <linux/sockios.h>

@@ -1,4 +1,4 @@
-#include "SandboxService.h"
+#include "sandbox/SandboxService.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,12 +13,12 @@
 #include <iterator>
 #include <thread>
 
-#include "AsciiCase.h"
-#include "FileText.h"
-#include "LocalTime.h"
-#include "PathParts.h"
-#include "clsJSONDocument.h"
-#include "modPartnerAccount.h"
+#include "lib/common/AsciiCase.h"
+#include "lib/common/FileText.h"
+#include "lib/common/LocalTime.h"
+#include "lib/common/PathParts.h"
+#include "lib/json/clsJSONDocument.h"
+#include "module/core/modPartnerAccount.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "VoucherBook.h"
+#include "sandbox/VoucherBook.h"
 
 // How an answer reaches the till: whole, never (the connection is closed after the service
 // acted), or half (status line, headers and half the body, then a connection reset).

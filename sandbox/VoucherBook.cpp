@@ -1,4 +1,4 @@
-#include "VoucherBook.h"
+#include "sandbox/VoucherBook.h"
 
 #include <cstdio>
 

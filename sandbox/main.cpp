@@ -11,9 +11,9 @@
 #include <iostream>
 #include <vector>
 
-#include "SandboxCert.h"
-#include "SandboxConnection.h"
-#include "SandboxService.h"
+#include "sandbox/SandboxCert.h"
+#include "sandbox/SandboxConnection.h"
+#include "sandbox/SandboxService.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "LogFolder.h"
+#include "tools/LogFolder.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,9 +6,9 @@
 #include <memory>
 #include <tuple>
 
-#include "AsciiCase.h"
-#include "LocalTime.h"
-#include "SynLZFile.h"
+#include "lib/common/AsciiCase.h"
+#include "lib/common/LocalTime.h"
+#include "lib/synlz/SynLZFile.h"
 
 namespace fs = std::filesystem;
 
@@ -209,12 +209,12 @@ std::string ToLines(std::string_view text) {
 
 namespace {
 
-struct FileCloser {
+struct TFileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
 bool ReadLive(const fs::path& file, const TTextSink& sink, std::string& error) {
-  const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(file.c_str(), "rb"));
+  const std::unique_ptr<std::FILE, TFileCloser> in(std::fopen(file.c_str(), "rb"));
   if (!in) {
     error = "cannot open '" + file.string() + "': permission denied";
     return false;

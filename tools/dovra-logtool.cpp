@@ -13,8 +13,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "LogFolder.h"
-#include "SynLZFile.h"
+#include "lib/synlz/SynLZFile.h"
+#include "tools/LogFolder.h"
 
 namespace fs = std::filesystem;
 

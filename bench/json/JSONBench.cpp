@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "DovraMessages.h"
-#include "PairedComparison.h"
-#include "clsJSONDocument.h"
+#include "bench/PairedComparison.h"
+#include "lib/json/clsJSONDocument.h"
+#include "lib/voucher/DovraMessages.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "PairedComparison.h"
-#include "SynLog.h"
-#include "modLog.h"
+#include "bench/PairedComparison.h"
+#include "module/log/SynLog.h"
+#include "module/log/modLog.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ void SynLogEntries(benchmark::State& state, Mode mode) {
     family.SetDestinationPath(folder.Path());
     family.IncludeComputerNameInFileName = true;
     family.EndOfLineCRLF = true;
-    family.FileExistsAction = acAppendWithHeader;
+    family.FileExistsAction = TSynLogExistsAction::acAppendWithHeader;
     family.BufferedWrites = mode == Mode::Buffered;
     if (mode == Mode::ModuleSettings) {
       family.RotateFileSizeKB = 2048;
@@ -71,7 +71,7 @@ void SynLogEntries(benchmark::State& state, Mode mode) {
     }
     TSynLog& log = family.Add();
     const std::string& text = ResponseText();
-    for (auto _ : state) log.Log(sllInfo, kFormat, {text});
+    for (auto _ : state) log.Log(TSynLogInfo::sllInfo, kFormat, {text});
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
   }
 }

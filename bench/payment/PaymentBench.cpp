@@ -23,15 +23,15 @@
 #include <string>
 #include <vector>
 
-#include "FileText.h"
-#include "PaymentClock.h"
-#include "PostgresServer.h"
-#include "SandboxProcess.h"
-#include "SmokeRun.h"
-#include "TDatabaseUpgrade.h"
-#include "Till.h"
-#include "TillPayment.h"
-#include "intfDBScript.h"
+#include "bench/SmokeRun.h"
+#include "bench/payment/PaymentClock.h"
+#include "host/payment/TillPayment.h"
+#include "host/services/TDatabaseUpgrade.h"
+#include "host/till/TTill.h"
+#include "intf/intfDBScript.h"
+#include "lib/common/FileText.h"
+#include "tests/support/PostgresServer.h"
+#include "tests/support/SandboxProcess.h"
 
 namespace fs = std::filesystem;
 
@@ -51,32 +51,34 @@ std::string ReadFile(const std::string& path) {
 }
 
 // The engines every benchmark runs on; the PostgreSQL ones when ./run bench started a server.
-enum TEngine { kSqlite, kPostgresSocket, kPostgresTcp };
+enum class TEngine { kSqlite, kPostgresSocket, kPostgresTcp };
 
-const char* EngineName(int engine) {
-  return engine == kSqlite ? "sqlite" : engine == kPostgresSocket ? "pg-socket" : "pg-tcp";
+const char* EngineName(TEngine engine) {
+  return engine == TEngine::kSqlite           ? "sqlite"
+         : engine == TEngine::kPostgresSocket ? "pg-socket"
+                                              : "pg-tcp";
 }
 
 // The server connection of a PostgreSQL engine; empty when none was started.
-std::string ServerOf(int engine) {
+std::string ServerOf(TEngine engine) {
   const char* server =
-      getenv(engine == kPostgresSocket ? "SARN_TEST_POSTGRES" : "SARN_TEST_POSTGRES_TCP");
+      getenv(engine == TEngine::kPostgresSocket ? "SARN_TEST_POSTGRES" : "SARN_TEST_POSTGRES_TCP");
   return server ? server : "";
 }
 
 // A connection of the benchmark's own, for filling and indexing the table directly.
-class IDirectDatabase {
+class TDirectDatabase {
  public:
-  virtual ~IDirectDatabase() = default;
+  virtual ~TDirectDatabase() = default;
   virtual void Run(const std::string& sql) = 0;
   virtual int Count(const std::string& table) = 0;
   // Past payments, each on an invoice of its own, shaped as the module leaves them.
   virtual void AddPastPayments(int rows) = 0;
 };
 
-class TDirectDatabase final : public IDirectDatabase {
+class TDirectSqlite final : public TDirectDatabase {
  public:
-  explicit TDirectDatabase(const std::string& path) {
+  explicit TDirectSqlite(const std::string& path) {
     if (sqlite3_open(path.c_str(), &FDb) != SQLITE_OK) {
       const std::string message = sqlite3_errmsg(FDb);
       sqlite3_close(FDb);
@@ -84,9 +86,9 @@ class TDirectDatabase final : public IDirectDatabase {
     }
     sqlite3_busy_timeout(FDb, 5000);
   }
-  ~TDirectDatabase() { sqlite3_close(FDb); }
-  TDirectDatabase(const TDirectDatabase&) = delete;
-  TDirectDatabase& operator=(const TDirectDatabase&) = delete;
+  ~TDirectSqlite() { sqlite3_close(FDb); }
+  TDirectSqlite(const TDirectSqlite&) = delete;
+  TDirectSqlite& operator=(const TDirectSqlite&) = delete;
 
   void Run(const std::string& sql) override {
     char* message = nullptr;
@@ -144,7 +146,7 @@ class TDirectDatabase final : public IDirectDatabase {
   sqlite3* FDb = nullptr;
 };
 
-class TDirectPostgres final : public IDirectDatabase {
+class TDirectPostgres final : public TDirectDatabase {
  public:
   explicit TDirectPostgres(const std::string& connection) : FDb(PQconnectdb(connection.c_str())) {
     if (PQstatus(FDb) != CONNECTION_OK) {
@@ -196,7 +198,7 @@ class TBenchTill {
  public:
   TBenchTill() { ::setenv("DOVRA_BASE_URL", FSandbox.URL.c_str(), 1); }
 
-  TTill& Till(int engine) {
+  TTill& Till(TEngine engine) {
     if (FTill && FEngine == engine) return *FTill;
     FTill.reset();
     const std::string folder = FFolder.Path(EngineName(engine));
@@ -226,16 +228,16 @@ class TBenchTill {
   }
 
   // A direct connection to the engine's database, beside the till's.
-  std::unique_ptr<IDirectDatabase> Direct(int engine) {
-    if (engine == kSqlite) return std::make_unique<TDirectDatabase>(Database(engine));
+  std::unique_ptr<TDirectDatabase> Direct(TEngine engine) {
+    if (engine == TEngine::kSqlite) return std::make_unique<TDirectSqlite>(Database(engine));
     return std::make_unique<TDirectPostgres>(Database(engine));
   }
 
  private:
   // One database per engine for the whole run, as a till has: the action codes service makes
   // its tables once per process, so the connection is not switched to another database.
-  std::string Database(int engine) {
-    if (engine == kSqlite) return FFolder.Path("sarn-till.db");
+  std::string Database(TEngine engine) {
+    if (engine == TEngine::kSqlite) return FFolder.Path("sarn-till.db");
     std::unique_ptr<TPostgresDatabase>& database = FServerDatabases[engine];
     if (!database) {
       const std::string server = ServerOf(engine);
@@ -253,9 +255,9 @@ class TBenchTill {
 
   TSandboxProcess FSandbox;
   TScratchFolder FFolder{"dovra-payment-bench"};
-  std::map<int, std::unique_ptr<TPostgresDatabase>> FServerDatabases;
-  std::unique_ptr<TTill> FTill;  // stops (and unloads the module) before the folder goes
-  int FEngine = -1;
+  std::map<TEngine, std::unique_ptr<TPostgresDatabase>> FServerDatabases;
+  std::unique_ptr<TTill> FTill;        // stops (and unloads the module) before the folder goes
+  TEngine FEngine = TEngine::kSqlite;  // meaningful while FTill is set
 };
 
 std::unique_ptr<TBenchTill>& BenchTillSlot() {
@@ -286,7 +288,7 @@ TPaymentRun VoucherPayment(int32_t invoice) {
 }
 
 // One whole payment; false with what the till printed when the voucher did not pay.
-bool Pay(int engine, int32_t invoice, std::string& output) {
+bool Pay(TEngine engine, int32_t invoice, std::string& output) {
   std::ostringstream out, err;
   const int code = RunPayment(BenchTill().Till(engine), VoucherPayment(invoice), out, err);
   if (code == kTillOK) return true;
@@ -325,7 +327,7 @@ void ReportPaymentSplit(benchmark::State& state, double total, const TPaymentTim
   SetCalls(state, "db_calls", t.DatabaseCalls);
 }
 
-void WholePayment(benchmark::State& state, int engine) {
+void WholePayment(benchmark::State& state, TEngine engine) {
   std::string failure;
   try {
     BenchTill().Till(engine);
@@ -352,10 +354,11 @@ void WholePayment(benchmark::State& state, int engine) {
 // An overridden invoice carrying `carried` redemptions, in a table filled up to `rows` past
 // payments; with `indexed`, the benchmark adds an index on InvoiceNum first, for comparison (the
 // module's table script has none).
-void OverriddenInvoice(benchmark::State& state, int engine, int rows, int carried, bool indexed) {
+void OverriddenInvoice(benchmark::State& state, TEngine engine, int rows, int carried,
+                       bool indexed) {
   try {
     BenchTill().Till(engine);
-    std::unique_ptr<IDirectDatabase> direct = BenchTill().Direct(engine);
+    std::unique_ptr<TDirectDatabase> direct = BenchTill().Direct(engine);
     direct->AddPastPayments(rows - direct->Count("DovraTransactions"));
     direct->Run(indexed ? "CREATE INDEX IF NOT EXISTS \"IX_DovraTransactions_InvoiceNum\" ON "
                           "\"DovraTransactions\" (\"InvoiceNum\")"
@@ -419,9 +422,10 @@ void OverriddenInvoice(benchmark::State& state, int engine, int rows, int carrie
 // the test suite starts (Unix socket), and takes TCP too when that is given.
 void RegisterBenchmarks(bool smoke) {
   const int rows = smoke ? 1000 : 100000;
-  for (int engine : {kSqlite, kPostgresSocket, kPostgresTcp}) {
+  for (TEngine engine : {TEngine::kSqlite, TEngine::kPostgresSocket, TEngine::kPostgresTcp}) {
     const std::string name = EngineName(engine);
-    if (engine != kSqlite && ServerOf(engine).empty() && !(smoke && engine == kPostgresSocket)) {
+    if (engine != TEngine::kSqlite && ServerOf(engine).empty() &&
+        !(smoke && engine == TEngine::kPostgresSocket)) {
       std::fprintf(stderr, "payment_bench: no PostgreSQL server for %s (./run bench starts one)\n",
                    name.c_str());
       continue;

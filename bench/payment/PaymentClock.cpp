@@ -1,4 +1,4 @@
-#include "PaymentClock.h"
+#include "bench/payment/PaymentClock.h"
 
 #include <QDialog>
 #include <QEvent>
@@ -6,10 +6,10 @@
 #include <QWindow>
 #include <stdexcept>
 
-#include "TDBScript.h"
-#include "clsInterfacedObject.h"
-#include "intfDBScript.h"
-#include "intfRestClient.h"
+#include "host/db/TDBScript.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfDBScript.h"
+#include "intf/intfRestClient.h"
 
 namespace {
 

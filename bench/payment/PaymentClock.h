@@ -11,7 +11,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "intfDI.h"
+#include "intf/intfDI.h"
 
 // Seconds spent, summed since the clock started.
 struct TPaymentTimes {

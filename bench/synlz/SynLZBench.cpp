@@ -15,10 +15,10 @@
 
 #include <unistd.h>
 
-#include "FileText.h"
-#include "PairedComparison.h"
-#include "SynLZ.h"
-#include "SynLog.h"
+#include "bench/PairedComparison.h"
+#include "lib/common/FileText.h"
+#include "lib/synlz/SynLZ.h"
+#include "module/log/SynLog.h"
 
 namespace fs = std::filesystem;
 
@@ -43,7 +43,7 @@ std::string MakeLogText(size_t size) {
     family.EndOfLineCRLF = true;
     family.BufferedWrites = true;
     family.BufferSize = 1 << 20;
-    family.SetLevel({sllInfo});
+    family.SetLevel({TSynLogInfo::sllInfo});
     TSynLog& log = family.Add();
     std::mt19937 rng(42);
     size_t written = 0;
@@ -76,7 +76,7 @@ std::string MakeLogText(size_t size) {
           json = "INV" + std::to_string(rng() % 10000000);
           break;
       }
-      log.Log(sllInfo, label, {json});
+      log.Log(TSynLogInfo::sllInfo, label, {json});
       written += 17 + 7 + std::strlen(label) + json.size();
     }
     log.Flush();

@@ -28,14 +28,14 @@
 #include <typeinfo>
 #include <vector>
 
-#include "DialogTestSupport.h"
-#include "FDovraPaymentLogic.h"
-#include "VoucherDialogModel.h"
-#include "clsDovraStatements.h"
-#include "clsJSONDocument.h"
-#include "clsMoneyText.h"
-#include "implPaymentMethodDovraVouchers.h"
-#include "intfDBScript.h"
+#include "intf/intfDBScript.h"
+#include "lib/json/clsJSONDocument.h"
+#include "module/dialog/FDovraPaymentLogic.h"
+#include "module/dialog/MoneyText.h"
+#include "module/payment/DovraStatements.h"
+#include "module/payment/implPaymentMethodDovraVouchers.h"
+#include "tests/support/DialogTestSupport.h"
+#include "tests/unit/dialog/VoucherDialogModel.h"
 
 namespace {
 
@@ -186,7 +186,7 @@ void PressCheck(TDovraPaymentLogic& logic, TVoucherDialogModel& model, const TIn
 void PressRedeem(TDovraPaymentLogic& logic, TVoucherDialogModel& model, const TInput& in,
                  const TFakeVoucherService& service) {
   const TVoucherDialogState before = model.State;
-  const std::string keptAnswer = logic.FRedeemResponseText;
+  const std::string keptAnswer = logic.RedeemResponseText();
   const bool raised = RaisesModuleError([&] { logic.btnRedeemClick(model); }, in, "Redeem");
   const TVoucherDialogState& after = model.State;
   ExpectButtonRestored(model, TDialogButton::Redeem, in);
@@ -201,7 +201,7 @@ void PressRedeem(TDovraPaymentLogic& logic, TVoucherDialogModel& model, const TI
   }
 
   const std::string expectedText = in.RedeemOk ? in.Redeem : keptAnswer;
-  if (logic.FRedeemResponseText != expectedText || after.Memo.size() != before.Memo.size() + 1 ||
+  if (logic.RedeemResponseText() != expectedText || after.Memo.size() != before.Memo.size() + 1 ||
       after.Memo.back() != expectedText)
     Fail("the kept Redeem answer is not the one the call gave", in.Check, in.Redeem);
   if (!in.RedeemOk) {
@@ -237,9 +237,9 @@ class TFuzzPayment final : public TPaymentMethodDovraVoucher {
  protected:
   bool RunVoucherDialog(std::string& redeemResponseText) override {
     TDovraPaymentLogic logic;
-    logic.FStoreReference = StoreID();
-    logic.FOrderDocument = OrderDocument();
-    logic.FClock = [] { return 46365.5; };
+    logic.SetStoreReference(StoreID());
+    logic.SetOrderDocument(OrderDocument());
+    logic.SetClock([] { return 46365.5; });
     logic.PrepareRequest();
     TVoucherDialogModel model;
     model.State.VoucherCode = "SAVE15";
@@ -252,7 +252,7 @@ class TFuzzPayment final : public TPaymentMethodDovraVoucher {
     if (FInput.RedeemAgain && model.State.ModalResult == TModalResult::None)
       PressRedeem(logic, model, FInput, FService);
     if (model.State.ModalResult != TModalResult::OK) return false;
-    redeemResponseText = logic.FRedeemResponseText;
+    redeemResponseText = logic.RedeemResponseText();
     DialogAnswer = redeemResponseText;
     return true;
   }

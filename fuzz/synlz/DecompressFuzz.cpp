@@ -9,16 +9,16 @@
 #include <string_view>
 #include <vector>
 
-#include "SynLZ.h"
-#include "SynLZFile.h"
+#include "lib/synlz/SynLZ.h"
+#include "lib/synlz/SynLZFile.h"
 
 namespace {
 
-void SameAsStreamed(const uint8_t* block, size_t size, const SynLZ::DecodeResult& whole,
+void SameAsStreamed(const uint8_t* block, size_t size, const SynLZ::TDecodeResult& whole,
                     const std::vector<uint8_t>& out) {
   std::vector<uint8_t> streamed;
   size_t at = 0;
-  const SynLZ::StreamResult r = SynLZ::DecompressStream(
+  const SynLZ::TStreamResult r = SynLZ::DecompressStream(
       size,
       [&](uint8_t* buf, size_t n) {
         std::memcpy(buf, block + at, n);
@@ -42,14 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t announced = 0;
   if (SynLZ::DecompressedSize(data, size, announced) && announced <= (1u << 20)) {
     std::vector<uint8_t> out(announced);
-    const SynLZ::DecodeResult r = SynLZ::Decompress(data, size, out.data(), out.size());
+    const SynLZ::TDecodeResult r = SynLZ::Decompress(data, size, out.data(), out.size());
     if (r.ok() && r.outputOffset != announced) std::abort();
     if (!r.ok() && r.inputOffset > size) std::abort();
     SameAsStreamed(data, size, r, out);
   }
   // A too small buffer must be refused, not overrun.
   std::vector<uint8_t> small(16);
-  const SynLZ::DecodeResult s = SynLZ::Decompress(data, size, small.data(), small.size());
+  const SynLZ::TDecodeResult s = SynLZ::Decompress(data, size, small.data(), small.size());
   if (s.ok() && s.outputOffset > small.size()) std::abort();
 
   // A valid block of the input with one byte changed: reaches deep into the decoder, where
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t n = 0;
     if (SynLZ::DecompressedSize(block.data(), block.size(), n) && n <= (1u << 20)) {
       std::vector<uint8_t> out(n);
-      const SynLZ::DecodeResult r = SynLZ::Decompress(block.data(), block.size(), out.data(), n);
+      const SynLZ::TDecodeResult r = SynLZ::Decompress(block.data(), block.size(), out.data(), n);
       if (r.ok() && r.outputOffset != n) std::abort();
       SameAsStreamed(block.data(), block.size(), r, out);
     }

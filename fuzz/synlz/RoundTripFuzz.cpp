@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "SynLZ.h"
-#include "SynLZFile.h"
+#include "lib/synlz/SynLZ.h"
+#include "lib/synlz/SynLZFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> packed(SynLZ::CompressBound(size));
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (n > packed.size()) std::abort();
   packed.resize(n);  // shrink so reads past the block are caught
   std::vector<uint8_t> back(size);
-  const SynLZ::DecodeResult r = SynLZ::Decompress(packed.data(), n, back.data(), back.size());
+  const SynLZ::TDecodeResult r = SynLZ::Decompress(packed.data(), n, back.data(), back.size());
   if (!r.ok() || r.outputOffset != size) std::abort();
   if (size != 0 && std::memcmp(back.data(), data, size) != 0) std::abort();
 

@@ -1,4 +1,4 @@
-#include "cliCommon.h"
+#include "host/cli/cliCommon.h"
 
 #include <libpq-fe.h>
 #include <openssl/pem.h>
@@ -15,11 +15,11 @@
 #include <limits>
 #include <memory>
 
-#include "AsciiCase.h"
-#include "FileText.h"
-#include "TDatabases.h"
-#include "TTillStartup.h"
-#include "clsJSONDocument.h"
+#include "host/db/TDatabases.h"
+#include "host/till/TillStartup.h"
+#include "lib/common/AsciiCase.h"
+#include "lib/common/FileText.h"
+#include "lib/json/clsJSONDocument.h"
 
 const char* const kExitCodeTable =
     "Exit codes (every command):\n"

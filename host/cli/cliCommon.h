@@ -6,7 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
-#include "Till.h"
+#include "host/till/TTill.h"
 
 // The exit codes of every command.
 constexpr int kExitDone = 0;     // done

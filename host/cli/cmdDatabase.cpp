@@ -1,4 +1,4 @@
-#include "cmdDatabase.h"
+#include "host/cli/cmdDatabase.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,9 +9,9 @@
 #include <optional>
 #include <sstream>
 
-#include "TDatabaseUpgrade.h"
-#include "TDatabases.h"
-#include "cliCommon.h"
+#include "host/cli/cliCommon.h"
+#include "host/db/TDatabases.h"
+#include "host/services/TDatabaseUpgrade.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ size_t Characters(const std::string& text) {
 }
 
 std::string ScreenText(const TDBCell& cell, size_t maxWidth) {
-  if (cell.Kind == TDBCell::Null) return "NULL";
+  if (cell.Kind == TDBCell::TKind::Null) return "NULL";
   std::string out;
   size_t characters = 0;
   const size_t total = Characters(cell.Text);
@@ -105,9 +105,9 @@ void PrintJSONLines(const char* name, const TDBTable& table, std::ostream& out) 
       line += ',';
       AppendJSONText(line, table.Columns[c]);
       line += ':';
-      if (row[c].Kind == TDBCell::Null)
+      if (row[c].Kind == TDBCell::TKind::Null)
         line += "null";
-      else if (row[c].Kind == TDBCell::Textual)
+      else if (row[c].Kind == TDBCell::TKind::Textual)
         AppendJSONText(line, row[c].Text);
       else
         line += row[c].Text;
@@ -120,7 +120,7 @@ const std::string& CellText(const TDBTable& table, const std::vector<TDBCell>& r
                             const char* column) {
   static const std::string none;
   const int at = ColumnIndex(table, column);
-  return at < 0 || row[at].Kind == TDBCell::Null ? none : row[at].Text;
+  return at < 0 || row[at].Kind == TDBCell::TKind::Null ? none : row[at].Text;
 }
 
 // What became of each voucher payment, told from the module's rows and the till's own sales: a
@@ -158,7 +158,7 @@ void AddStates(TDBTable& transactions, const TDBTable& log, const TDBTable& sale
       std::from_chars(amount.data(), amount.data() + amount.size(), paid);
       state = paid > 0 ? "paid" : "open";
     }
-    row.push_back(TDBCell{TDBCell::Textual, state});
+    row.push_back(TDBCell{TDBCell::TKind::Textual, state});
   }
 }
 
@@ -299,8 +299,8 @@ std::string FormatTextTable(const TDBTable& table, size_t maxWidth) {
     for (size_t c = 0; c < columns && c < row.size(); ++c) {
       line.push_back(ScreenText(row[c], maxWidth));
       widths[c] = std::max(widths[c], Characters(line.back()));
-      if (row[c].Kind == TDBCell::Textual) numeric[c] = false;
-      if (row[c].Kind != TDBCell::Null) any[c] = true;
+      if (row[c].Kind == TDBCell::TKind::Textual) numeric[c] = false;
+      if (row[c].Kind != TDBCell::TKind::Null) any[c] = true;
     }
   }
   auto put = [&](std::string& line, size_t c, const std::string& text) {

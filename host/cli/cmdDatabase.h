@@ -5,8 +5,8 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
-#include "TDBEngine.h"
-#include "Till.h"
+#include "host/db/TDBEngine.h"
+#include "host/till/TTill.h"
 
 // Adds the options (into the till's options) and the two commands. "upgrade" exits 1 when a
 // script or a right failed or the module cannot be loaded; "transactions" exits 1 when a table

@@ -1,4 +1,4 @@
-#include "cmdPay.h"
+#include "host/cli/cmdPay.h"
 
 #include <QGuiApplication>
 #include <cstdlib>
@@ -6,9 +6,9 @@
 #include <limits>
 #include <memory>
 
-#include "TDatabases.h"
-#include "TillPayment.h"
-#include "cliCommon.h"
+#include "host/cli/cliCommon.h"
+#include "host/db/TDatabases.h"
+#include "host/payment/TillPayment.h"
 
 namespace {
 

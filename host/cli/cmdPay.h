@@ -5,7 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "Till.h"
+#include "host/till/TTill.h"
 
 // Adds "pay" and "override". Their outcome leaves through CLI::RuntimeError with the exit codes
 // of TillPayment.h (0 paid or done, 3 not paid or not given back, 2 usage or no display for a

@@ -1,17 +1,18 @@
-#include "cmdReconcile.h"
+#include "host/cli/cmdReconcile.h"
 
 #include <charconv>
 #include <ctime>
 #include <iostream>
+#include <map>
 #include <memory>
 
-#include "PathParts.h"
-#include "TReconcile.h"
-#include "cliCommon.h"
-#include "clsJSONDocument.h"
-#include "cmdDatabase.h"
-#include "intfDBScript.h"
-#include "intfDovraVoucherAPI.h"
+#include "host/cli/cliCommon.h"
+#include "host/cli/cmdDatabase.h"
+#include "host/services/TReconcile.h"
+#include "intf/intfDBScript.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "lib/common/PathParts.h"
+#include "lib/json/clsJSONDocument.h"
 
 namespace {
 
@@ -24,13 +25,13 @@ struct TReconcileRun {
 
 const char* KindText(Reconcile::TOutcome::TKind kind) {
   switch (kind) {
-    case Reconcile::TOutcome::GivenBack:
+    case Reconcile::TOutcome::TKind::GivenBack:
       return "given back";
-    case Reconcile::TOutcome::WouldGiveBack:
+    case Reconcile::TOutcome::TKind::WouldGiveBack:
       return "would give back";
-    case Reconcile::TOutcome::InDoubt:
+    case Reconcile::TOutcome::TKind::InDoubt:
       return "in doubt";
-    case Reconcile::TOutcome::Failed:
+    case Reconcile::TOutcome::TKind::Failed:
       return "failed";
     default:
       return "settled";
@@ -57,10 +58,10 @@ void Print(const std::vector<Reconcile::TOutcome>& outcomes, bool json, std::ost
   TDBTable table;
   table.Columns = {"VoucherCode", "Reference", "Amount", "Found", "Where", "Done"};
   for (const auto& o : outcomes) {
-    auto text = [](const std::string& s) { return TDBCell{TDBCell::Textual, s}; };
+    auto text = [](const std::string& s) { return TDBCell{TDBCell::TKind::Textual, s}; };
     table.Rows.push_back(
         {text(o.Candidate.Code), text(o.Reference.empty() ? "-" : o.Reference),
-         o.Reference.empty() ? TDBCell{} : TDBCell{TDBCell::Float, AmountText(o.Amount)},
+         o.Reference.empty() ? TDBCell{} : TDBCell{TDBCell::TKind::Float, AmountText(o.Amount)},
          text(o.Candidate.Found), text(o.Candidate.Where), text(o.Done)});
   }
   if (!outcomes.empty()) out << FormatTextTable(table, 200);
@@ -108,14 +109,14 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
       Reconcile::Reconcile(scan.Candidates(), records, status, reverse, record, settings);
   api = nullptr;
 
-  int counts[5] = {};
+  std::map<Reconcile::TOutcome::TKind, int> counts;
   for (const auto& o : outcomes) ++counts[o.Kind];
   Print(outcomes, run.Json, std::cout);
-  const int given = counts[Reconcile::TOutcome::GivenBack];
-  const int would = counts[Reconcile::TOutcome::WouldGiveBack];
-  const int settled = counts[Reconcile::TOutcome::Settled];
-  const int doubt = counts[Reconcile::TOutcome::InDoubt];
-  const int failed = counts[Reconcile::TOutcome::Failed];
+  const int given = counts[Reconcile::TOutcome::TKind::GivenBack];
+  const int would = counts[Reconcile::TOutcome::TKind::WouldGiveBack];
+  const int settled = counts[Reconcile::TOutcome::TKind::Settled];
+  const int doubt = counts[Reconcile::TOutcome::TKind::InDoubt];
+  const int failed = counts[Reconcile::TOutcome::TKind::Failed];
   if (run.Json)
     std::cout << NewObjectDocument({"Candidates", static_cast<int32_t>(outcomes.size()),
                                     "GivenBack", given, "WouldGiveBack", would, "Settled", settled,

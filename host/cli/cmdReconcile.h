@@ -4,7 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "Till.h"
+#include "host/till/TTill.h"
 
 // Adds "reconcile [--older-than SECONDS] [--dry-run] [--json] [--log-folder DIR]". Prints a table,
 // one line per candidate (or per redemption acted on), or one JSON object a line, then a summary.

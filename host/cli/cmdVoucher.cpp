@@ -1,4 +1,4 @@
-#include "cmdVoucher.h"
+#include "host/cli/cmdVoucher.h"
 
 #include <fstream>
 #include <iostream>
@@ -6,13 +6,13 @@
 #include <memory>
 #include <optional>
 
-#include "DovraMessages.h"
-#include "FileText.h"
-#include "RestClient.h"
-#include "TGiveBacks.h"
-#include "cliCommon.h"
-#include "clsJSONDocument.h"
-#include "intfDovraVoucherAPI.h"
+#include "host/cli/cliCommon.h"
+#include "host/services/TGiveBacks.h"
+#include "host/services/TRestClient.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "lib/common/FileText.h"
+#include "lib/json/clsJSONDocument.h"
+#include "lib/voucher/DovraMessages.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "Till.h"
+#include "host/till/TTill.h"
 
 // Adds "voucher evaluate|redeem|reverse|status --request FILE"; "voucher reverse --reference REF"
 // and "voucher status --code CODE" build the one-member request instead. Prints "result:

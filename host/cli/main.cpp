@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "PathParts.h"
-#include "Till.h"
-#include "cliCommon.h"
-#include "cmdDatabase.h"
-#include "cmdPay.h"
-#include "cmdReconcile.h"
-#include "cmdVoucher.h"
+#include "host/cli/cliCommon.h"
+#include "host/cli/cmdDatabase.h"
+#include "host/cli/cmdPay.h"
+#include "host/cli/cmdReconcile.h"
+#include "host/cli/cmdVoucher.h"
+#include "host/till/TTill.h"
+#include "lib/common/PathParts.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "TDBEngine.h"
+#include "host/db/TDBEngine.h"
 
 bool FirstColumnOf(IDBEngine& engine, const std::string& sent, std::vector<std::string>& names,
                    std::string& error) {
-  struct TNames final : IDBSink {
+  struct TNames final : TDBSink {
     bool Wants(const std::vector<std::string>&) override { return true; }
     void Row(std::vector<TDBCell>& cells) override { Names.push_back(cells.at(0).Text); }
     std::vector<std::string> Names;

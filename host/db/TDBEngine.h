@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "intfBase.h"
+#include "intf/intfBase.h"
 
 // One value of a result.
 struct TDBCell {
-  enum TKind { Null, Integer, Float, Textual } Kind = Null;
+  enum class TKind { Null, Integer, Float, Textual } Kind = TKind::Null;
   std::string Text;  // the value written out ("" for NULL); a Float in its shortest exact form
 };
 struct TDBTable {
@@ -21,7 +21,7 @@ struct TDBTable {
 };
 
 // Receives the results of one call, statement by statement.
-class IDBSink {
+class TDBSink {
  public:
   // A statement with result columns starts; true when its rows are wanted.
   virtual bool Wants(const std::vector<std::string>& columns) = 0;
@@ -30,7 +30,7 @@ class IDBSink {
   virtual bool Satisfied() const { return false; }
 
  protected:
-  ~IDBSink() = default;
+  ~TDBSink() = default;
 };
 
 // The outcome of one call on an engine. Error is set whenever the call failed; nothing ran then
@@ -65,7 +65,7 @@ class IDBEngine : public IInterface {
   virtual bool Rewrite(const std::string& sqlServerText, std::string& sent, std::string& error) = 0;
   // Runs sent (Rewrite's output) as one transaction, results to sink (may be null). write: the
   // call may change rows (takes the write lock up front where the engine has one).
-  virtual TDBRun Run(const std::string& sent, bool write, IDBSink* sink) = 0;
+  virtual TDBRun Run(const std::string& sent, bool write, TDBSink* sink) = 0;
   // The names of the database's tables, sorted; sent: the catalogue query, for the trace.
   virtual bool Tables(std::vector<std::string>& tables, std::string& sent, std::string& error) = 0;
   // Closes the connection (the next call opens it again).

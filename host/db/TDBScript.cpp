@@ -1,4 +1,4 @@
-#include "TDBScript.h"
+#include "host/db/TDBScript.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,9 +14,9 @@
 #include <iterator>
 #include <limits>
 
-#include "AsciiCase.h"
-#include "FileText.h"
-#include "TSqlText.h"
+#include "host/db/SqlText.h"
+#include "lib/common/AsciiCase.h"
+#include "lib/common/FileText.h"
 
 namespace {
 
@@ -98,7 +98,7 @@ std::string Snippet(const std::string& sql) {
 }
 
 // The first result having the column: its first row's value.
-struct TValueSink final : IDBSink {
+struct TValueSink final : TDBSink {
   explicit TValueSink(const std::string& column) : Column(column) {}
   bool Wants(const std::vector<std::string>& columns) override {
     if (Decided) return false;
@@ -125,7 +125,7 @@ struct TValueSink final : IDBSink {
 };
 
 // The first result having columns, as cells.
-struct TTableSink final : IDBSink {
+struct TTableSink final : TDBSink {
   bool Wants(const std::vector<std::string>& columns) override {
     if (Taken) return false;
     Taken = true;
@@ -139,7 +139,7 @@ struct TTableSink final : IDBSink {
 };
 
 // The first result having columns, as a JSON array of row objects.
-struct TJSONSink final : IDBSink {
+struct TJSONSink final : TDBSink {
   bool Wants(const std::vector<std::string>& columns) override {
     if (Taken) return false;
     Taken = true;
@@ -156,9 +156,9 @@ struct TJSONSink final : IDBSink {
       if (i) Rows += ',';
       Rows += Names[i];
       const TDBCell& cell = cells[i];
-      if (cell.Kind == TDBCell::Null)
+      if (cell.Kind == TDBCell::TKind::Null)
         Rows += "null";
-      else if (cell.Kind == TDBCell::Textual)
+      else if (cell.Kind == TDBCell::TKind::Textual)
         AppendJSONText(Rows, cell.Text);
       else
         Rows += cell.Text;
@@ -386,7 +386,7 @@ struct TDBScript::TState {
 
   // Rewrites the SQL Server text for the engine and runs it; false (the call failed) with the
   // failure given to call.
-  bool Run(TCall& call, const std::string& sql, bool write, IDBSink* sink, int64_t& changed) {
+  bool Run(TCall& call, const std::string& sql, bool write, TDBSink* sink, int64_t& changed) {
     std::string sent, error;
     if (!SqlStatementStarts(sql, error) || !Engine->Rewrite(sql, sent, error)) {
       call.Fail(error);

@@ -34,9 +34,9 @@
 #include <memory>
 #include <string>
 
-#include "TDBEngine.h"
-#include "clsInterfacedObject.h"
-#include "intfDBScript.h"
+#include "host/db/TDBEngine.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfDBScript.h"
 
 // Applies the format rule above. False with the reason (which conversion or argument) otherwise.
 bool FormatStatement(const std::string& format, const TDBArgs& args, std::string& sql,

@@ -1,8 +1,8 @@
-#include "TDatabases.h"
+#include "host/db/TDatabases.h"
 
-#include "PathParts.h"
-#include "postgres/TPostgresEngine.h"
-#include "sqlite/TSqliteEngine.h"
+#include "host/db/postgres/TPostgresEngine.h"
+#include "host/db/sqlite/TSqliteEngine.h"
+#include "lib/common/PathParts.h"
 
 std::string DefaultDatabasePath() { return FolderOf(ExecutablePath()) + "sarn-till.db"; }
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "TDBScript.h"
-#include "intfDI.h"
+#include "host/db/TDBScript.h"
+#include "intf/intfDI.h"
 
 struct TDBScriptOptions {
   std::string Connection;        // database file or server connection; empty: DefaultDatabasePath()

@@ -1,4 +1,4 @@
-#include "TCashierAutopilot.h"
+#include "host/payment/TCashierAutopilot.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "TillPayment.h"
+#include "host/payment/TillPayment.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,13 +6,13 @@
 #include <limits>
 #include <ostream>
 
-#include "RestClient.h"
-#include "TDBScript.h"
-#include "TGiveBacks.h"
-#include "TTillSales.h"
-#include "Till.h"
-#include "intfDI.h"
-#include "intfPaymentMethod.h"
+#include "host/db/TDBScript.h"
+#include "host/services/TGiveBacks.h"
+#include "host/services/TRestClient.h"
+#include "host/services/TTillSales.h"
+#include "host/till/TTill.h"
+#include "intf/intfDI.h"
+#include "intf/intfPaymentMethod.h"
 
 bool ParseMoney(const std::string& text, TCurrency& amount) {
   size_t i = 0;

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "TCashierAutopilot.h"
-#include "intfBase.h"
+#include "host/payment/TCashierAutopilot.h"
+#include "intf/intfBase.h"
 
 class TTill;
 

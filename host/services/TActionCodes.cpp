@@ -1,9 +1,9 @@
-#include "TActionCodes.h"
+#include "host/services/TActionCodes.h"
 
 #include <cstdio>
 
-#include "TSqlText.h"
-#include "clsInterfacedObject.h"
+#include "host/db/SqlText.h"
+#include "intf/clsInterfacedObject.h"
 
 namespace {
 
@@ -32,13 +32,13 @@ class TActionCodes final : public TImplements<TInterfacedObject, IActionCodes, I
 
   void AddActionCode(const std::string& code, const std::string& description, int32_t level,
                      int32_t group) override {
-    Take(TActionCodeCall{TActionCodeCall::Add, code, description, level, group});
+    Take(TActionCodeCall{TActionCodeCall::TKind::Add, code, description, level, group});
   }
   void RemoveActionCode(const std::string& code) override {
-    Take(TActionCodeCall{TActionCodeCall::Remove, code, {}, 0, 0});
+    Take(TActionCodeCall{TActionCodeCall::TKind::Remove, code, {}, 0, 0});
   }
   void LinkActionCode(const std::string& code, const std::string& key) override {
-    Take(TActionCodeCall{TActionCodeCall::Link, code, key, 0, 0});
+    Take(TActionCodeCall{TActionCodeCall::TKind::Link, code, key, 0, 0});
   }
 
   void SetDeferred(bool deferred) override { FDeferred = deferred; }
@@ -48,7 +48,7 @@ class TActionCodes final : public TImplements<TInterfacedObject, IActionCodes, I
   }
 
   TActionCodeOutcome Apply(const TActionCodeCall& call) override {
-    if (call.Code.empty() || (call.Kind == TActionCodeCall::Link && call.Text.empty())) {
+    if (call.Code.empty() || (call.Kind == TActionCodeCall::TKind::Link && call.Text.empty())) {
       fprintf(stderr, "sarn-till: action codes: an empty %s is refused\n",
               call.Code.empty() ? "code" : "rights key");
       return TActionCodeOutcome::Failed;
@@ -59,7 +59,7 @@ class TActionCodes final : public TImplements<TInterfacedObject, IActionCodes, I
     const std::string code = SqlStringLiteral(call.Code);
     const std::string text = SqlStringLiteral(call.Text);
     switch (call.Kind) {
-      case TActionCodeCall::Add: {
+      case TActionCodeCall::TKind::Add: {
         const int32_t added = FDb->Execute(
             "INSERT INTO [SarnActionCodes] ( [Code], [Description], [Level], [GroupNo], [Added] ) "
             "SELECT %s, %s, %d, %d, GETDATE() WHERE NOT EXISTS "
@@ -75,7 +75,7 @@ class TActionCodes final : public TImplements<TInterfacedObject, IActionCodes, I
                : updated == 0 ? TActionCodeOutcome::Unchanged
                               : TActionCodeOutcome::Updated;
       }
-      case TActionCodeCall::Remove: {
+      case TActionCodeCall::TKind::Remove: {
         const int32_t removed = FDb->Execute(
             "DELETE FROM [SarnActionCodeLinks] WHERE UPPER( [Code] ) = UPPER( %s ); "
             "DELETE FROM [SarnActionCodes] WHERE UPPER( [Code] ) = UPPER( %s )",
@@ -84,7 +84,7 @@ class TActionCodes final : public TImplements<TInterfacedObject, IActionCodes, I
                : removed == 0 ? TActionCodeOutcome::Absent
                               : TActionCodeOutcome::Removed;
       }
-      case TActionCodeCall::Link: {
+      case TActionCodeCall::TKind::Link: {
         const int32_t linked = FDb->Execute(
             "INSERT INTO [SarnActionCodeLinks] ( [Code], [RightsKey], [Added] ) "
             "SELECT %s, %s, GETDATE() WHERE NOT EXISTS ( SELECT 1 FROM [SarnActionCodeLinks] "

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "intfActCodes.h"
-#include "intfDBScript.h"
-#include "intfDI.h"
+#include "intf/intfActCodes.h"
+#include "intf/intfDBScript.h"
+#include "intf/intfDI.h"
 
 struct TActionCodeCall {
-  enum TKind { Add, Remove, Link } Kind = Add;
+  enum class TKind { Add, Remove, Link } Kind = TKind::Add;
   std::string Code;
   std::string Text;  // Add: the description; Link: the rights key
   int32_t Level = 0;

@@ -1,16 +1,16 @@
-#include "TDatabaseUpgrade.h"
+#include "host/services/TDatabaseUpgrade.h"
 
 #include <exception>
 #include <set>
 
-#include "TActionCodes.h"
-#include "TDBScript.h"
-#include "TScriptCollector.h"
-#include "TSqlText.h"
-#include "TTillSales.h"
-#include "intfActCodes.h"
-#include "intfDBScript.h"
-#include "intfDatabaseChanges.h"
+#include "host/db/SqlText.h"
+#include "host/db/TDBScript.h"
+#include "host/services/TActionCodes.h"
+#include "host/services/TScriptCollector.h"
+#include "host/services/TTillSales.h"
+#include "intf/intfActCodes.h"
+#include "intf/intfDBScript.h"
+#include "intf/intfDatabaseChanges.h"
 
 namespace {
 
@@ -82,11 +82,11 @@ struct TContribution {
 
 std::string Describe(const TActionCodeCall& call) {
   switch (call.Kind) {
-    case TActionCodeCall::Add:
+    case TActionCodeCall::TKind::Add:
       return "action code " + call.Code + " \"" + call.Text + "\"";
-    case TActionCodeCall::Remove:
+    case TActionCodeCall::TKind::Remove:
       return "remove action code " + call.Code;
-    case TActionCodeCall::Link:
+    case TActionCodeCall::TKind::Link:
       break;
   }
   return "link " + call.Code + " -> " + call.Text;
@@ -100,14 +100,14 @@ std::string RightsInWords(const std::vector<TActionCodeCall>& rights) {
   std::string codes, links, removed;
   int32_t added = 0, linked = 0, gone = 0;
   for (const TActionCodeCall& call : rights) {
-    std::string& list = call.Kind == TActionCodeCall::Add    ? codes
-                        : call.Kind == TActionCodeCall::Link ? links
-                                                             : removed;
+    std::string& list = call.Kind == TActionCodeCall::TKind::Add    ? codes
+                        : call.Kind == TActionCodeCall::TKind::Link ? links
+                                                                    : removed;
     list += (list.empty() ? "" : ", ") + call.Code;
-    if (call.Kind == TActionCodeCall::Link) list += " -> " + call.Text;
-    ++(call.Kind == TActionCodeCall::Add    ? added
-       : call.Kind == TActionCodeCall::Link ? linked
-                                            : gone);
+    if (call.Kind == TActionCodeCall::TKind::Link) list += " -> " + call.Text;
+    ++(call.Kind == TActionCodeCall::TKind::Add    ? added
+       : call.Kind == TActionCodeCall::TKind::Link ? linked
+                                                   : gone);
   }
   std::string words;
   auto part = [&words](int32_t n, const std::string& what, const std::string& list) {
@@ -142,7 +142,7 @@ bool UpToDate(IDBScript* db, const std::vector<TCollectedScript>& scripts,
     for (const TActionCodeCall& call : contribution.Rights) {
       const std::string code = SqlStringLiteral(call.Code), text = SqlStringLiteral(call.Text);
       switch (call.Kind) {
-        case TActionCodeCall::Add:
+        case TActionCodeCall::TKind::Add:
           if (!db->TableExists("SarnActionCodes") ||
               !Any(till.Get(),
                    "SELECT 1 AS [Found] FROM [SarnActionCodes] WHERE UPPER( [Code] ) "
@@ -152,7 +152,7 @@ bool UpToDate(IDBScript* db, const std::vector<TCollectedScript>& scripts,
                        " AND [GroupNo] = " + std::to_string(call.Group)))
             return false;
           break;
-        case TActionCodeCall::Link:
+        case TActionCodeCall::TKind::Link:
           if (!db->TableExists("SarnActionCodeLinks") ||
               !Any(till.Get(),
                    "SELECT 1 AS [Found] FROM [SarnActionCodeLinks] WHERE UPPER( "
@@ -163,7 +163,7 @@ bool UpToDate(IDBScript* db, const std::vector<TCollectedScript>& scripts,
                        text + " )"))
             return false;
           break;
-        case TActionCodeCall::Remove:
+        case TActionCodeCall::TKind::Remove:
           if (db->TableExists("SarnActionCodes") &&
               Any(till.Get(),
                   "SELECT 1 AS [Found] FROM [SarnActionCodes] WHERE UPPER( [Code] ) "
@@ -248,7 +248,7 @@ TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry) {
     for (const TContribution& contribution : contributions)
       for (const TActionCodeCall& call : contribution.Rights)
         account.Did("  " + contribution.Name + " " + Describe(call) + ": " +
-                    OutcomeText(call.Kind == TActionCodeCall::Remove
+                    OutcomeText(call.Kind == TActionCodeCall::TKind::Remove
                                     ? TActionCodeOutcome::Absent
                                     : TActionCodeOutcome::Unchanged));
     result.Outcome = TUpgradeOutcome::UpToDateReadOnly;

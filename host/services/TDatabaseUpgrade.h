@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "intfDI.h"
+#include "intf/intfDI.h"
 
 enum class TUpgradeOutcome {
   Done,               // everything applied

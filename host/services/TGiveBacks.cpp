@@ -1,12 +1,12 @@
-#include "TGiveBacks.h"
+#include "host/services/TGiveBacks.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <unordered_set>
 
-#include "TSqlText.h"
-#include "clsJSONDocument.h"
+#include "host/db/SqlText.h"
+#include "lib/json/clsJSONDocument.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ int Column(const TDBTable& table, const char* name) {
 
 std::string Cell(const TDBTable& table, const std::vector<TDBCell>& row, const char* name) {
   const int at = Column(table, name);
-  return at < 0 || row[at].Kind == TDBCell::Null ? std::string() : row[at].Text;
+  return at < 0 || row[at].Kind == TDBCell::TKind::Null ? std::string() : row[at].Text;
 }
 
 // The table's rows, or none when it does not exist yet; false when the database failed.

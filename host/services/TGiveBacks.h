@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "TDBScript.h"
+#include "host/db/TDBScript.h"
 
 struct TGiveBack {
   std::string Candidate;

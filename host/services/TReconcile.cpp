@@ -1,12 +1,12 @@
-#include "TReconcile.h"
+#include "host/services/TReconcile.h"
 
 #include <algorithm>
 #include <cctype>
 #include <map>
 
-#include "DovraMessages.h"
-#include "LogFolder.h"
-#include "clsJSONDocument.h"
+#include "lib/json/clsJSONDocument.h"
+#include "lib/voucher/DovraMessages.h"
+#include "tools/LogFolder.h"
 
 namespace Reconcile {
 
@@ -72,18 +72,18 @@ class TReconciler {
 
   void Run(const TCandidate& candidate) {
     if (candidate.Code.empty())
-      return Add(TOutcome::InDoubt, candidate, candidate.Reference, 0,
+      return Add(TOutcome::TKind::InDoubt, candidate, candidate.Reference, 0,
                  "needs a person: no voucher code is known for it, so the service cannot be "
                  "asked");
     const TVoucherStatusAnswer& status = StatusOf(candidate.Code);
     if (!status.Readable)
-      return Add(TOutcome::Failed, candidate, candidate.Reference, 0,
+      return Add(TOutcome::TKind::Failed, candidate, candidate.Reference, 0,
                  "not done: the status " + (status.Problem.empty()
                                                 ? std::string("call failed (see the module log)")
                                                 : "answer cannot be read: " + status.Problem));
     if (!status.Success)
       return Add(
-          TOutcome::InDoubt, candidate, candidate.Reference, 0,
+          TOutcome::TKind::InDoubt, candidate, candidate.Reference, 0,
           "needs a person: the service does not know the code (" + status.ErrorMessage + ")");
     if (!candidate.Reference.empty()) return ByReference(candidate, status.LiveRedemptions);
     ByPopup(candidate, status.LiveRedemptions);
@@ -131,7 +131,7 @@ class TReconciler {
       // A redeem still on its way may not be at the service yet.
       if (candidate.LoggedAt > 0 && logged < FOptions.OlderThan)
         return Add(
-            TOutcome::InDoubt, candidate, "", 0,
+            TOutcome::TKind::InDoubt, candidate, "", 0,
             "left: logged " + Age(logged) + " ago, younger than --older-than; run again later");
       return Settle(candidate, "", 0,
                     "nothing to give back: the service holds no live redemption of it that no "
@@ -140,7 +140,7 @@ class TReconciler {
     // Pressing Redeem again sends the same key: each redemption it made that no sale holds goes
     // back. Without a key, two near in time cannot be told apart.
     if (!candidate.HasKey && mine.size() > 1)
-      return Add(TOutcome::InDoubt, candidate, "", 0,
+      return Add(TOutcome::TKind::InDoubt, candidate, "", 0,
                  "needs a person: " + std::to_string(mine.size()) +
                      " live redemptions of this store near the Redeeming line's time, and the "
                      "log has no redemption key to tell them apart");
@@ -156,33 +156,34 @@ class TReconciler {
       return Settle(candidate, reference, amount, "nothing to give back: held by " + holder);
     const std::time_t redeemedAt = ServiceTime(live.RedeemedOn);
     if (redeemedAt < 0)
-      return Add(TOutcome::InDoubt, candidate, reference, amount,
+      return Add(TOutcome::TKind::InDoubt, candidate, reference, amount,
                  "left: its RedeemedOn \"" + live.RedeemedOn + "\" cannot be read");
     const long long age = FOptions.Now - redeemedAt;
     if (age < FOptions.OlderThan)
-      return Add(TOutcome::InDoubt, candidate, reference, amount,
+      return Add(TOutcome::TKind::InDoubt, candidate, reference, amount,
                  "left: redeemed " + Age(age) + " ago, younger than --older-than; run again later");
     if (FOptions.DryRun)
-      return Add(TOutcome::WouldGiveBack, candidate, reference, amount,
+      return Add(TOutcome::TKind::WouldGiveBack, candidate, reference, amount,
                  "would give back (dry run)" + note);
     std::string answer;
     const bool answered = FReverse(ReversalRequestText(reference), answer);
     const TJSONValue document = answered ? ParseJSONDocument(answer) : TJSONValue();
     const std::optional<bool> success = ServiceSuccessOf(document);
     if (!answered || !success)
-      return Add(TOutcome::Failed, candidate, reference, amount,
+      return Add(TOutcome::TKind::Failed, candidate, reference, amount,
                  "not given back: the service did not answer the reversal (see the module log)");
     if (!*success)
-      return Add(TOutcome::InDoubt, candidate, reference, amount,
+      return Add(TOutcome::TKind::InDoubt, candidate, reference, amount,
                  "not given back: the service refused: " + MemberText(document, "ErrorMessage"));
-    Record(TOutcome::GivenBack, candidate, reference, amount, "given back" + note, "given back",
-           answer);
+    Record(TOutcome::TKind::GivenBack, candidate, reference, amount, "given back" + note,
+           "given back", answer);
   }
 
   void Settle(const TCandidate& candidate, const std::string& reference, double amount,
               const std::string& done) {
-    if (FOptions.DryRun) return Add(TOutcome::Settled, candidate, reference, amount, done);
-    Record(TOutcome::Settled, candidate, reference, amount, done, "nothing to give back", "");
+    if (FOptions.DryRun) return Add(TOutcome::TKind::Settled, candidate, reference, amount, done);
+    Record(TOutcome::TKind::Settled, candidate, reference, amount, done, "nothing to give back",
+           "");
   }
 
   void Record(TOutcome::TKind kind, const TCandidate& candidate, const std::string& reference,
@@ -192,7 +193,8 @@ class TReconciler {
     if (!FRecord(
             {candidate.Id(), candidate.Code, reference, amount, candidate.Found, outcome, answer},
             error))
-      return Add(TOutcome::Failed, candidate, reference, amount, done + ", not recorded: " + error);
+      return Add(TOutcome::TKind::Failed, candidate, reference, amount,
+                 done + ", not recorded: " + error);
     Add(kind, candidate, reference, amount, done);
   }
 

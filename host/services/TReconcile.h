@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "DovraRedemptionMatch.h"
-#include "TGiveBacks.h"
+#include "host/services/TGiveBacks.h"
+#include "lib/voucher/DovraRedemptionMatch.h"
 
 namespace Reconcile {
 
@@ -73,7 +73,7 @@ bool ScanLogFolder(const std::string& folder, TLogScan& scan, std::string& error
 
 // What was done about one candidate (or one of its redemptions).
 struct TOutcome {
-  enum TKind { Settled, GivenBack, WouldGiveBack, InDoubt, Failed } Kind = Settled;
+  enum class TKind { Settled, GivenBack, WouldGiveBack, InDoubt, Failed } Kind = TKind::Settled;
   TCandidate Candidate;
   std::string Reference;  // the redemption acted on, when there is one
   double Amount = 0;

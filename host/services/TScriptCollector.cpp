@@ -1,6 +1,6 @@
-#include "TScriptCollector.h"
+#include "host/services/TScriptCollector.h"
 
-#include "FileText.h"
+#include "lib/common/FileText.h"
 
 void TScriptCollector::BeginGroup(const std::string& name) {
   FGroup = name;

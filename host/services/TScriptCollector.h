@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "clsInterfacedObject.h"
-#include "intfDatabaseChanges.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfDatabaseChanges.h"
 
 struct TCollectedScript {
   std::string Group;       // the contributor's name (BeginGroup)

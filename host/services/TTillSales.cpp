@@ -1,11 +1,11 @@
-#include "TTillSales.h"
+#include "host/services/TTillSales.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "TDBScript.h"
-#include "TSqlText.h"
-#include "clsInterfacedObject.h"
+#include "host/db/SqlText.h"
+#include "host/db/TDBScript.h"
+#include "intf/clsInterfacedObject.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include <string>
 
-#include "intfDBScript.h"
+#include "intf/intfDBScript.h"
 
 class ITillSales : public IInterface {
  public:

@@ -1,4 +1,4 @@
-#include "TModuleLoader.h"
+#include "host/till/TModuleLoader.h"
 
 #include <dlfcn.h>
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "intfDI.h"
+#include "intf/intfDI.h"
 
 class TModuleLoader {
  public:

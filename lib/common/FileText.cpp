@@ -1,4 +1,4 @@
-#include "FileText.h"
+#include "lib/common/FileText.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "LocalTime.h"
+#include "lib/common/LocalTime.h"
 
 #include <stdexcept>
 

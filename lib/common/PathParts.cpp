@@ -1,4 +1,4 @@
-#include "PathParts.h"
+#include "lib/common/PathParts.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 // The text forms of numbers: whole texts read as 64-bit integers, money or doubles, and money
 // and floats written as the documents carry them; also the ISO 8601 text of a date-time.
-#include "JSONNumbers.h"
+#include "lib/json/JSONNumbers.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "clsJSONDocument.h"
-#include "clsJSONDocumentTesting.h"
+#include "lib/json/clsJSONDocument.h"
+#include "lib/json/clsJSONDocumentTesting.h"
 
 namespace JSONInternal {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "intfBase.h"
+#include "intf/intfBase.h"
 
 namespace JSONInternal {
 

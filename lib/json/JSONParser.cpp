@@ -9,10 +9,10 @@
 #include <limits>
 #include <vector>
 
-#include "AsciiCase.h"
-#include "JSONNumbers.h"
-#include "JSONSpares.h"
-#include "clsJSONDocument.h"
+#include "lib/common/AsciiCase.h"
+#include "lib/json/JSONNumbers.h"
+#include "lib/json/JSONSpares.h"
+#include "lib/json/clsJSONDocument.h"
 
 using JSONInternal::ReadDouble;
 using JSONInternal::ReadInt64;

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "clsJSONDocument.h"
+#include "lib/json/clsJSONDocument.h"
 
 namespace JSONInternal {
 

@@ -1,11 +1,11 @@
 // The values: their payloads, the late-bound document operations (member read and write,
 // _Count, _, Add), the conversions with their error messages, and the errors themselves.
-#include "clsJSONDocument.h"
+#include "lib/json/clsJSONDocument.h"
 
 #include <limits>
 
-#include "AsciiCase.h"
-#include "JSONNumbers.h"
+#include "lib/common/AsciiCase.h"
+#include "lib/json/JSONNumbers.h"
 
 using JSONInternal::MoneyToWhole;
 using JSONInternal::ReadDouble;

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "JSONNumbers.h"
-#include "clsJSONDocument.h"
+#include "lib/json/JSONNumbers.h"
+#include "lib/json/clsJSONDocument.h"
 
 using JSONInternal::FormatFloat;
 using JSONInternal::FormatMoney;

@@ -1,13 +1,13 @@
 // The documents (objects and arrays) and the storage each thread keeps for the next ones; the
 // creation helpers that build documents from lists.
-#include "clsJSONDocument.h"
+#include "lib/json/clsJSONDocument.h"
 
 #include <pthread.h>
 
 #include <memory>
 
-#include "AsciiCase.h"
-#include "JSONSpares.h"
+#include "lib/common/AsciiCase.h"
+#include "lib/json/JSONSpares.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)

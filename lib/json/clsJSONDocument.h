@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "clsInterfacedObject.h"
-#include "intfBase.h"
-#include "intfPtr.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfBase.h"
+#include "intf/intfPtr.h"
 
 // ---- Errors (they may cross into the host, so all are std::runtime_error) ------------------
 

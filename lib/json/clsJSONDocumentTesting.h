@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "intfBase.h"
+#include "intf/intfBase.h"
 
 // The float text form of serialisation (15 significant digits, see TJSONValue::WriteJSON),
 // appended to out.

@@ -1,4 +1,4 @@
-#include "SynLZ.h"
+#include "lib/synlz/SynLZ.h"
 
 #include <algorithm>
 #include <bit>
@@ -184,12 +184,12 @@ bool DecompressedSize(const void* srcv, size_t srcLen, size_t& size, size_t* pre
   return true;
 }
 
-DecodeResult Decompress(const void* srcv, size_t srcLen, void* dstv, size_t dstCap) {
+TDecodeResult Decompress(const void* srcv, size_t srcLen, void* dstv, size_t dstCap) {
   const uint8_t* const src = static_cast<const uint8_t*>(srcv);
   const uint8_t* const end = src + srcLen;
   uint8_t* const dst = static_cast<uint8_t*>(dstv);
   auto fail = [&](Status s, const uint8_t* at, size_t p) {
-    return DecodeResult{s, size_t(at - src), p};
+    return TDecodeResult{s, size_t(at - src), p};
   };
 
   size_t n = 0, prefix = 0;
@@ -198,7 +198,7 @@ DecodeResult Decompress(const void* srcv, size_t srcLen, void* dstv, size_t dstC
   const uint8_t* in = src + prefix;
   if (n == 0) {
     if (in != end) return fail(Status::TrailingBytes, in, 0);
-    return DecodeResult{Status::Ok, srcLen, 0};
+    return TDecodeResult{Status::Ok, srcLen, 0};
   }
 
   uint32_t positions[kTableSize];
@@ -355,7 +355,7 @@ DecodeResult Decompress(const void* srcv, size_t srcLen, void* dstv, size_t dstC
   }
   if (in != end) return fail(Status::TrailingBytes, in, p);
   if ((ctrl >> k) != 0) return fail(Status::StrayControlBits, in, p);
-  return DecodeResult{Status::Ok, srcLen, n};
+  return TDecodeResult{Status::Ok, srcLen, n};
 }
 
 uint32_t Hash32(const void* datav, size_t n) {
@@ -383,7 +383,7 @@ uint32_t Hash32(const void* datav, size_t n) {
   return s1 ^ (s2 << 16);
 }
 
-void Hash32Stream::Add(const void* datav, size_t n) {
+void THash32Stream::Add(const void* datav, size_t n) {
   const uint8_t* data = static_cast<const uint8_t*>(datav);
   while (carried_ != 0 && n != 0) {
     carry_[carried_++] = *data++;
@@ -402,7 +402,7 @@ void Hash32Stream::Add(const void* datav, size_t n) {
   for (; i < n; ++i) carry_[carried_++] = data[i];
 }
 
-uint32_t Hash32Stream::Value() const {
+uint32_t THash32Stream::Value() const {
   uint32_t rest = 0;
   for (size_t j = carried_; j > 0; --j) rest = (rest << 8) | carry_[j - 1];
   const uint32_t s1 = s1_ + rest;
@@ -421,9 +421,9 @@ static_assert(kStreamKeep >= kLongestMatch);
 
 // The state of one streamed decode: the input buffer, the output window, the position table and
 // the bytes saved for entries that point before the window.
-class StreamDecoder {
+class TStreamDecoder {
  public:
-  StreamDecoder(size_t srcLen, const StreamRead& read, const StreamEmit& emit)
+  TStreamDecoder(size_t srcLen, const TStreamRead& read, const TStreamEmit& emit)
       : srcLen_(srcLen),
         read_(read),
         emit_(emit),
@@ -431,7 +431,7 @@ class StreamDecoder {
     std::fill(std::begin(positions_), std::end(positions_), kUnset);
   }
 
-  StreamResult Run() {
+  TStreamResult Run() {
     if (!Fill(4)) return Stopped();
     size_t prefix = 0;
     if (!DecompressedSize(in_.data() + inPos_, Available(), n_, &prefix))
@@ -559,13 +559,13 @@ class StreamDecoder {
     return true;
   }
 
-  StreamResult Fail(Status s) const { return {DecodeResult{s, item_, p_}, false}; }
-  StreamResult Done() const { return {DecodeResult{Status::Ok, srcLen_, n_}, false}; }
-  StreamResult Stopped() const { return {DecodeResult{Status::Ok, item_, p_}, true}; }
+  TStreamResult Fail(Status s) const { return {TDecodeResult{s, item_, p_}, false}; }
+  TStreamResult Done() const { return {TDecodeResult{Status::Ok, srcLen_, n_}, false}; }
+  TStreamResult Stopped() const { return {TDecodeResult{Status::Ok, item_, p_}, true}; }
 
   const size_t srcLen_;
-  const StreamRead& read_;
-  const StreamEmit& emit_;
+  const TStreamRead& read_;
+  const TStreamEmit& emit_;
   std::vector<uint8_t> in_;
   size_t inPos_ = 0, inLen_ = 0;
   size_t fetched_ = 0;   // block bytes read into in_
@@ -580,8 +580,8 @@ class StreamDecoder {
 
 }  // namespace
 
-StreamResult DecompressStream(size_t srcLen, const StreamRead& read, const StreamEmit& emit) {
-  return StreamDecoder(srcLen, read, emit).Run();
+TStreamResult DecompressStream(size_t srcLen, const TStreamRead& read, const TStreamEmit& emit) {
+  return TStreamDecoder(srcLen, read, emit).Run();
 }
 
 }  // namespace SynLZ

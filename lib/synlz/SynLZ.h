@@ -32,7 +32,7 @@ const char* StatusText(Status status);
 
 // Where a decode stopped: the status, the input offset of the item or word that failed and how
 // many output bytes were produced before it.
-struct DecodeResult {
+struct TDecodeResult {
   Status status = Status::Ok;
   size_t inputOffset = 0;
   size_t outputOffset = 0;
@@ -51,14 +51,14 @@ bool DecompressedSize(const void* src, size_t srcLen, size_t& size, size_t* pref
 
 // Decodes a whole block of srcLen bytes into dst (capacity dstCap). On success the result's
 // outputOffset is the number of bytes written, which equals DecompressedSize.
-DecodeResult Decompress(const void* src, size_t srcLen, void* dst, size_t dstCap);
+TDecodeResult Decompress(const void* src, size_t srcLen, void* dst, size_t dstCap);
 
 // The 32-bit hash of n bytes written into archive chunk headers (0 for no data).
 uint32_t Hash32(const void* data, size_t n);
 
 // The same hash over data that arrives in pieces of any length: equal to Hash32 of the pieces
 // put together.
-class Hash32Stream {
+class THash32Stream {
  public:
   void Add(const void* data, size_t n);
   uint32_t Value() const;
@@ -78,12 +78,12 @@ class Hash32Stream {
 // The checks are those of Decompress, in the same order, with the same offsets; only
 // OutputTooSmall cannot happen, as nothing is sized from the announced length.
 inline constexpr size_t kStreamPiece = size_t(1) << 20;
-struct StreamResult {
-  DecodeResult decode;
+struct TStreamResult {
+  TDecodeResult decode;
   bool stopped = false;  // read or emit returned false: decoding ended there, decode says nothing
 };
-using StreamRead = std::function<bool(uint8_t* buf, size_t n)>;
-using StreamEmit = std::function<bool(const uint8_t* data, size_t n)>;
-StreamResult DecompressStream(size_t srcLen, const StreamRead& read, const StreamEmit& emit);
+using TStreamRead = std::function<bool(uint8_t* buf, size_t n)>;
+using TStreamEmit = std::function<bool(const uint8_t* data, size_t n)>;
+TStreamResult DecompressStream(size_t srcLen, const TStreamRead& read, const TStreamEmit& emit);
 
 }  // namespace SynLZ

@@ -1,4 +1,4 @@
-#include "SynLZFile.h"
+#include "lib/synlz/SynLZFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,16 +12,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "SynLZ.h"
+#include "lib/synlz/SynLZ.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct FileCloser {
+struct TFileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using TFilePtr = std::unique_ptr<std::FILE, TFileCloser>;
 
 std::string Hex32(uint32_t v) {
   char buf[16];
@@ -72,9 +72,9 @@ void EncodeChunk(const uint8_t* data, size_t n, uint32_t magic, std::vector<uint
 // Byte source for the chunk reader: a file or a block of memory, with the bytes left known up
 // front so that no header can make the reader allocate more than the input holds. A chunk too
 // large to hold is read twice (checked, then handed on), so a source can go back to an offset.
-class MemorySource {
+class TMemorySource {
  public:
-  explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
+  explicit TMemorySource(std::string_view bytes) : bytes_(bytes) {}
   uint64_t Remaining() const { return bytes_.size() - pos_; }
   uint64_t Offset() const { return pos_; }
   bool Seek(uint64_t offset, std::string&) {
@@ -92,9 +92,9 @@ class MemorySource {
   size_t pos_ = 0;
 };
 
-class FileSource {
+class TFileSource {
  public:
-  FileSource(std::FILE* f, uint64_t size) : f_(f), size_(size) {}
+  TFileSource(std::FILE* f, uint64_t size) : f_(f), size_(size) {}
   uint64_t Remaining() const { return size_ - pos_; }
   uint64_t Offset() const { return pos_; }
   bool Seek(uint64_t offset, std::string& error) {
@@ -141,14 +141,14 @@ bool StreamChunk(Source& src, uint32_t packedSize, uint32_t packedHash, uint32_t
 
   std::string ioError;
   uint64_t read = 0;
-  SynLZ::Hash32Stream packedSum, plainSum;
-  const SynLZ::StreamRead readSummed = [&](uint8_t* buf, size_t n) {
+  SynLZ::THash32Stream packedSum, plainSum;
+  const SynLZ::TStreamRead readSummed = [&](uint8_t* buf, size_t n) {
     if (!src.Read(buf, n, ioError)) return false;
     packedSum.Add(buf, n);
     read += n;
     return true;
   };
-  SynLZ::StreamResult checked;
+  SynLZ::TStreamResult checked;
   if (prefixOk) {
     checked = SynLZ::DecompressStream(packedSize, readSummed, [&](const uint8_t* data, size_t n) {
       plainSum.Add(data, n);
@@ -172,7 +172,7 @@ bool StreamChunk(Source& src, uint32_t packedSize, uint32_t packedHash, uint32_t
             " does not match header uncompressed size " + std::to_string(plainSize);
     return false;
   }
-  const SynLZ::DecodeResult& r = checked.decode;
+  const SynLZ::TDecodeResult& r = checked.decode;
   if (!r.ok()) {
     error = "compressed data corrupt at block byte " + std::to_string(r.inputOffset) +
             " (file offset " + std::to_string(offset + kSynLZChunkHeaderSize + r.inputOffset) +
@@ -182,9 +182,9 @@ bool StreamChunk(Source& src, uint32_t packedSize, uint32_t packedHash, uint32_t
   if (!HashMatches("uncompressed", plainSum.Value(), plainHash, where, error)) return false;
 
   if (!src.Seek(block, error)) return false;
-  SynLZ::Hash32Stream again;
+  SynLZ::THash32Stream again;
   std::string sinkError;
-  const SynLZ::StreamResult handed = SynLZ::DecompressStream(
+  const SynLZ::TStreamResult handed = SynLZ::DecompressStream(
       packedSize, [&](uint8_t* buf, size_t n) { return src.Read(buf, n, ioError); },
       [&](const uint8_t* data, size_t n) {
         again.Add(data, n);
@@ -271,7 +271,7 @@ bool ReadChunks(Source& src, uint32_t magic, std::string& error, Sink&& sink,
       return false;
     }
     plain.resize(plainSize);
-    const SynLZ::DecodeResult r =
+    const SynLZ::TDecodeResult r =
         SynLZ::Decompress(packed.data(), packedSize, plain.data(), plain.size());
     if (!r.ok()) {
       error = where + "compressed data corrupt at block byte " + std::to_string(r.inputOffset) +
@@ -293,7 +293,7 @@ bool ReadChunks(Source& src, uint32_t magic, std::string& error, Sink&& sink,
 }
 
 // What a conversion knows of its source once it is open.
-struct SourceFacts {
+struct TSourceFacts {
   uint64_t size = 0;
   mode_t mode = 0;
   timespec modified{};
@@ -304,8 +304,8 @@ enum class Links { Follow, Refuse };
 // Opens a regular file for reading; error says which file and why not. With Links::Refuse a
 // symbolic link is refused rather than followed: an archive is made of the file that stands
 // under the name, never of one a link planted there points to.
-FilePtr OpenForReading(const std::string& path, Links links, SourceFacts& facts,
-                       std::string& error) {
+TFilePtr OpenForReading(const std::string& path, Links links, TSourceFacts& facts,
+                        std::string& error) {
   const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (links == Links::Refuse ? O_NOFOLLOW : 0);
   const int fd = ::open(path.c_str(), flags);
   if (fd < 0) {
@@ -326,7 +326,7 @@ FilePtr OpenForReading(const std::string& path, Links links, SourceFacts& facts,
   }
   // Reading blocks as usual from here on: only the open had to be kept from waiting on a pipe.
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  FilePtr f(::fdopen(fd, "rb"));
+  TFilePtr f(::fdopen(fd, "rb"));
   if (!f) {
     error = "cannot open " + Quoted(path) + ": " + ErrnoText(errno);
     ::close(fd);
@@ -342,19 +342,19 @@ FilePtr OpenForReading(const std::string& path, Links links, SourceFacts& facts,
 // place by Commit(); dropped again if never committed, so a failure leaves the destination
 // untouched. The temporary file is created afresh (mkstemp: exclusive, never through a link), so
 // nothing planted beside the destination can make the writer overwrite another file.
-class PendingFile {
+class TPendingFile {
  public:
   // mode: the permission bits the finished file gets.
-  PendingFile(const std::string& dest, mode_t mode)
+  TPendingFile(const std::string& dest, mode_t mode)
       : dest_(dest), temp_(dest + ".part" + std::to_string(::getpid()) + "-XXXXXX"), mode_(mode) {}
   // Also runs while a failure unwinds (no memory for the chunk buffers): nothing here may need
   // memory, or a second failure would end the process.
-  ~PendingFile() {
+  ~TPendingFile() {
     file_.reset();
     if (created_ && !committed_) ::unlink(temp_.c_str());
   }
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
+  TPendingFile(const TPendingFile&) = delete;
+  TPendingFile& operator=(const TPendingFile&) = delete;
 
   bool Open(std::string& error) {
     const int fd = ::mkostemp(temp_.data(), O_CLOEXEC);
@@ -414,7 +414,7 @@ class PendingFile {
   std::string dest_;
   std::string temp_;
   mode_t mode_;
-  FilePtr file_;
+  TFilePtr file_;
   bool created_ = false;
   bool committed_ = false;
 };
@@ -426,9 +426,9 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 // The source of a conversion, refused when it is the target itself (writing the target would
 // destroy what is being read).
-FilePtr OpenSourceFor(const std::string& source, const std::string& dest, Links links,
-                      SourceFacts& facts, std::string& error) {
-  FilePtr in = OpenForReading(source, links, facts, error);
+TFilePtr OpenSourceFor(const std::string& source, const std::string& dest, Links links,
+                       TSourceFacts& facts, std::string& error) {
+  TFilePtr in = OpenForReading(source, links, facts, error);
   if (in && SameFile(source, dest)) {
     error = "source and target " + Quoted(dest) + " are the same file";
     in.reset();
@@ -438,7 +438,7 @@ FilePtr OpenSourceFor(const std::string& source, const std::string& dest, Links 
 
 // Logs and archives hold what the till did and the service answered: readable by the owner's
 // group at most, and never by more than the file they were made from.
-mode_t OutputMode(const SourceFacts& source) { return source.mode & 0640; }
+mode_t OutputMode(const TSourceFacts& source) { return source.mode & 0640; }
 
 }  // namespace
 
@@ -448,11 +448,11 @@ bool SynLZCompressFile(const std::string& source, const std::string& dest, std::
     error = "chunk size 0 is not allowed";
     return false;
   }
-  SourceFacts facts;
-  FilePtr in = OpenSourceFor(source, dest, Links::Refuse, facts, error);
+  TSourceFacts facts;
+  TFilePtr in = OpenSourceFor(source, dest, Links::Refuse, facts, error);
   if (!in) return false;
   const uint64_t size = facts.size;
-  PendingFile out(dest, OutputMode(facts));
+  TPendingFile out(dest, OutputMode(facts));
   if (!out.Open(error)) return false;
 
   const size_t chunk = EffectiveChunk(chunkSize);
@@ -496,7 +496,7 @@ std::string SynLZCompressToString(std::string_view data, uint32_t magic, size_t 
 bool SynLZDecompressToString(std::string_view bytes, std::string& out, std::string& error,
                              uint32_t magic) {
   out.clear();
-  MemorySource src(bytes);
+  TMemorySource src(bytes);
   return ReadChunks(src, magic, error, [&](const uint8_t* data, size_t n, std::string&) {
     out.append(reinterpret_cast<const char*>(data), n);
     return true;
@@ -505,12 +505,12 @@ bool SynLZDecompressToString(std::string_view bytes, std::string& out, std::stri
 
 bool SynLZDecompressFile(const std::string& source, const std::string& dest, std::string& error,
                          uint32_t magic) {
-  SourceFacts facts;
-  FilePtr in = OpenSourceFor(source, dest, Links::Follow, facts, error);
+  TSourceFacts facts;
+  TFilePtr in = OpenSourceFor(source, dest, Links::Follow, facts, error);
   if (!in) return false;
-  PendingFile out(dest, OutputMode(facts));
+  TPendingFile out(dest, OutputMode(facts));
   if (!out.Open(error)) return false;
-  FileSource src(in.get(), facts.size);
+  TFileSource src(in.get(), facts.size);
   const bool ok = ReadChunks(src, magic, error, [&](const uint8_t* data, size_t n, std::string& e) {
     return out.Write(data, n, e);
   });
@@ -522,22 +522,22 @@ bool SynLZDecompressFile(const std::string& source, const std::string& dest, std
 }
 
 bool SynLZVerifyFile(const std::string& path, std::string& error, uint32_t magic, size_t* chunks) {
-  SourceFacts facts;
-  FilePtr in = OpenForReading(path, Links::Follow, facts, error);
+  TSourceFacts facts;
+  TFilePtr in = OpenForReading(path, Links::Follow, facts, error);
   if (!in) return false;
-  FileSource src(in.get(), facts.size);
+  TFileSource src(in.get(), facts.size);
   const bool ok = ReadChunks(
       src, magic, error, [](const uint8_t*, size_t, std::string&) { return true; }, chunks);
   if (!ok) error = Quoted(path) + ": " + error;
   return ok;
 }
 
-bool SynLZReadFile(const std::string& path, const SynLZSink& sink, std::string& error,
+bool SynLZReadFile(const std::string& path, const TSynLZSink& sink, std::string& error,
                    uint32_t magic) {
-  SourceFacts facts;
-  FilePtr in = OpenForReading(path, Links::Follow, facts, error);
+  TSourceFacts facts;
+  TFilePtr in = OpenForReading(path, Links::Follow, facts, error);
   if (!in) return false;
-  FileSource src(in.get(), facts.size);
+  TFileSource src(in.get(), facts.size);
   const bool ok = ReadChunks(src, magic, error, sink);
   if (!ok) error = Quoted(path) + ": " + error;
   return ok;

@@ -43,8 +43,8 @@ bool SynLZVerifyFile(const std::string& path, std::string& error, uint32_t magic
 // archive or what its headers announce. False when the file cannot be read, when a chunk is
 // corrupt (error names the file, the chunk, its offset and what did not match; the chunks before
 // it were handed on) or when sink returns false (its error, after the file and the chunk).
-using SynLZSink = std::function<bool(const uint8_t* data, size_t n, std::string& error)>;
-bool SynLZReadFile(const std::string& path, const SynLZSink& sink, std::string& error,
+using TSynLZSink = std::function<bool(const uint8_t* data, size_t n, std::string& error)>;
+bool SynLZReadFile(const std::string& path, const TSynLZSink& sink, std::string& error,
                    uint32_t magic = kSynLZMagic);
 
 // In-memory forms of the same format (tests, fuzzing).

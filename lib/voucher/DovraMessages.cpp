@@ -1,11 +1,11 @@
 // The voucher service documents, built and read member by member in the order the dialog and
 // the payment method use them.
-#include "DovraMessages.h"
+#include "lib/voucher/DovraMessages.h"
 
 #include <cmath>
 #include <exception>
 
-#include "LocalTime.h"
+#include "lib/common/LocalTime.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "clsJSONDocument.h"
-#include "intfBase.h"
-#include "intfDovraVoucherAPI.h"
+#include "intf/intfBase.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "lib/json/clsJSONDocument.h"
 
 // A clock giving the current local date-time (tests pass a fixed sequence).
 using TLocalClock = std::function<TDateTime()>;

@@ -1,8 +1,8 @@
-#include "DovraRedemptionMatch.h"
+#include "lib/voucher/DovraRedemptionMatch.h"
 
 #include <exception>
 
-#include "DovraMessages.h"
+#include "lib/voucher/DovraMessages.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "clsJSONDocument.h"
-#include "intfBase.h"
+#include "intf/intfBase.h"
+#include "lib/json/clsJSONDocument.h"
 
 // What names one redeem request's redemption at the service.
 struct TRedemptionKey {

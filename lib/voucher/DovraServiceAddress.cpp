@@ -1,10 +1,10 @@
-#include "DovraServiceAddress.h"
+#include "lib/voucher/DovraServiceAddress.h"
 
 #include <algorithm>
 #include <cctype>
 #include <string>
 
-#include "AsciiCase.h"
+#include "lib/common/AsciiCase.h"
 
 namespace {
 

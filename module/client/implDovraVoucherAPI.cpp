@@ -1,10 +1,10 @@
-#include "implDovraVoucherAPI.h"
+#include "module/client/implDovraVoucherAPI.h"
 
-#include "DovraMessages.h"
-#include "intfRestClient.h"
-#include "modConstants.h"
-#include "modLog.h"
-#include "modRegistry.h"
+#include "intf/intfRestClient.h"
+#include "lib/voucher/DovraMessages.h"
+#include "module/core/modConstants.h"
+#include "module/core/modRegistry.h"
+#include "module/log/modLog.h"
 
 namespace {
 

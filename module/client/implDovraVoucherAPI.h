@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "clsInterfacedObject.h"
-#include "intfDovraModuleInfo.h"
-#include "intfDovraVoucherAPI.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfDovraModuleInfo.h"
+#include "intf/intfDovraVoucherAPI.h"
 
 // Stateless: the REST client is resolved, configured and released within every call, so
 // nothing of one call (credentials, address, headers) can leak into the next. It also tells a

@@ -1,4 +1,4 @@
-#include "modAssert.h"
+#include "module/core/modAssert.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
-#include "modConstants.h"
+#include "module/core/modConstants.h"
 
 #include <cstdlib>
 
-#include "modServiceAddress.h"
+#include "module/core/modServiceAddress.h"
 
 namespace {
 

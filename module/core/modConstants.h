@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "modPartnerAccount.h"
+#include "module/core/modPartnerAccount.h"
 
 // Registration name of the payment method, answered by its three name slots too.
 inline constexpr const char* DovraVoucherPaymentName = "DovraVouchers";

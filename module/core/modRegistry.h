@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "intfDI.h"
+#include "intf/intfDI.h"
 
 // The held registry reference itself (frame code and tests set it). It is never destroyed: at
 // process exit the host's registry may already be gone, so the module must not release it then.

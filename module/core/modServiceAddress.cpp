@@ -1,11 +1,11 @@
-#include "modServiceAddress.h"
+#include "module/core/modServiceAddress.h"
 
 #include <algorithm>
 #include <cctype>
 #include <string_view>
 
-#include "DovraServiceAddress.h"
-#include "SynLog.h"
+#include "lib/voucher/DovraServiceAddress.h"
+#include "module/log/SynLog.h"
 
 namespace {
 

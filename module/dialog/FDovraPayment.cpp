@@ -1,4 +1,4 @@
-#include "FDovraPayment.h"
+#include "module/dialog/FDovraPayment.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -19,14 +19,14 @@
 #include <optional>
 #include <stdexcept>
 
-#include "clsButtonProgress.h"
-#include "clsDovraLogo.h"
-#include "modLog.h"
+#include "module/dialog/DovraLogo.h"
+#include "module/dialog/clsButtonProgress.h"
+#include "module/log/modLog.h"
 #include "ui_FDovraPayment.h"
 
 // The real widgets behind the controls the logic uses. Every widget is watched, so a handler that
 // outlives its dialog writes into nothing instead of into freed memory.
-class TVoucherDialogWidgets final : public IVoucherDialogControls {
+class TVoucherDialogWidgets final : public TVoucherDialogControls {
  public:
   explicit TVoucherDialogWidgets(Ui::frmDovraPayment& ui)
       : FVoucherCode(ui.txtVoucherCode),
@@ -109,9 +109,6 @@ QWidget* RequireRunningApplication(QWidget* parent) {
 TfrmDovraPayment::TfrmDovraPayment(QWidget* parent)
     : QDialog(RequireRunningApplication(parent)),
       FLogic(std::make_shared<TDovraPaymentLogic>()),
-      FStoreReference(FLogic->FStoreReference),
-      FOrderDocument(FLogic->FOrderDocument),
-      FRedeemResponseText(FLogic->FRedeemResponseText),
       ui(std::make_unique<Ui::frmDovraPayment>()) {
   ui->setupUi(this);
   UseTahomaOrANarrowFallback();
@@ -247,13 +244,13 @@ void TfrmDovraPayment::RunClickHandler(const char* name, Handler handler) {
 }
 
 void TfrmDovraPayment::btnCheckClick(QObject*) {
-  RunClickHandler("btnCheckClick", [](TDovraPaymentLogic& logic, IVoucherDialogControls& c) {
+  RunClickHandler("btnCheckClick", [](TDovraPaymentLogic& logic, TVoucherDialogControls& c) {
     logic.btnCheckClick(c);
   });
 }
 
 void TfrmDovraPayment::btnRedeemClick(QObject*) {
-  RunClickHandler("btnRedeemClick", [](TDovraPaymentLogic& logic, IVoucherDialogControls& c) {
+  RunClickHandler("btnRedeemClick", [](TDovraPaymentLogic& logic, TVoucherDialogControls& c) {
     logic.btnRedeemClick(c);
   });
 }
@@ -261,10 +258,10 @@ void TfrmDovraPayment::btnRedeemClick(QObject*) {
 bool RunVoucherDialog(int32_t storeReference, const std::string& orderDocument,
                       std::string& redeemResponseText, QWidget* parent) {
   TfrmDovraPayment dialog(parent);
-  dialog.FStoreReference = storeReference;
-  dialog.FOrderDocument = orderDocument;
+  dialog.SetStoreReference(storeReference);
+  dialog.SetOrderDocument(orderDocument);
   if (!dialog.ShowVoucherDialog()) return false;
-  redeemResponseText = dialog.FRedeemResponseText;
+  redeemResponseText = dialog.RedeemResponseText();
   return true;
 }
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "FDovraPaymentLogic.h"
-#include "FDovraPaymentRun.h"
+#include "module/dialog/FDovraPaymentLogic.h"
+#include "module/dialog/FDovraPaymentRun.h"
 
 namespace Ui {
 class frmDovraPayment;
@@ -29,10 +29,12 @@ class TfrmDovraPayment : public QDialog {
   ~TfrmDovraPayment() override;
 
   // Set before ShowVoucherDialog.
-  int32_t& FStoreReference;
-  std::string& FOrderDocument;
+  void SetStoreReference(int32_t storeReference) { FLogic->SetStoreReference(storeReference); }
+  void SetOrderDocument(const std::string& orderDocument) {
+    FLogic->SetOrderDocument(orderDocument);
+  }
   // The redeem answer; meaningful after ShowVoucherDialog returned true.
-  std::string& FRedeemResponseText;
+  const std::string& RedeemResponseText() const { return FLogic->RedeemResponseText(); }
 
   // Prepares the request, shows the dialog modally and waits; true exactly when a redemption
   // succeeded. Errors of the preparation pass to the caller before anything is shown.

@@ -1,12 +1,12 @@
-#include "FDovraPaymentLogic.h"
+#include "module/dialog/FDovraPaymentLogic.h"
 
 #include <stdexcept>
 
-#include "DovraRedemptionMatch.h"
-#include "clsMoneyText.h"
-#include "intfDovraVoucherAPI.h"
-#include "modLog.h"
-#include "modRegistry.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "lib/voucher/DovraRedemptionMatch.h"
+#include "module/core/modRegistry.h"
+#include "module/dialog/MoneyText.h"
+#include "module/log/modLog.h"
 
 namespace {
 
@@ -93,7 +93,7 @@ TLostRedemption SettleLostRedemption(IDovraVoucherAPI& api, const TJSONValue& re
 
 // Today's failure texts stand unless the service made the outcome certain; they are set first so
 // that an error while settling leaves them in place.
-void ShowLostRedemption(IVoucherDialogControls& controls, IDovraVoucherAPI& api,
+void ShowLostRedemption(TVoucherDialogControls& controls, IDovraVoucherAPI& api,
                         const TJSONValue& request, const char* failedCaption) {
   controls.SetResponseText(failedCaption);
   controls.SetDetailsText("Please check logs");
@@ -120,7 +120,7 @@ void TDovraPaymentLogic::PrepareRequest() {
   AppendVoucherItems(FOrder, FItems);
 }
 
-void TDovraPaymentLogic::btnCheckClick(IVoucherDialogControls& controls) {
+void TDovraPaymentLogic::btnCheckClick(TVoucherDialogControls& controls) {
   const TIntfPtr<IButtonProgress> progress =
       controls.BeginProgress(TDialogButton::Check, "Checking...");
   const TDetachOnExit detach(progress.Get());
@@ -148,7 +148,7 @@ void TDovraPaymentLogic::btnCheckClick(IVoucherDialogControls& controls) {
   controls.ShowVoucherPanel();
 }
 
-void TDovraPaymentLogic::btnRedeemClick(IVoucherDialogControls& controls) {
+void TDovraPaymentLogic::btnRedeemClick(TVoucherDialogControls& controls) {
   // Dropping this reference when the handler ends restores the button; no Detach here.
   const TIntfPtr<IButtonProgress> progress =
       controls.BeginProgress(TDialogButton::Redeem, "Redeeming...");

@@ -1,4 +1,4 @@
-#include "clsButtonProgress.h"
+#include "module/dialog/clsButtonProgress.h"
 
 #include <QProgressBar>
 #include <QPushButton>

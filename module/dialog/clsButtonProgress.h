@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "clsInterfacedObject.h"
-#include "intfButtonProgress.h"
+#include "intf/clsInterfacedObject.h"
+#include "module/dialog/intfButtonProgress.h"
 
 class QProgressBar;
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "intfPtr.h"
+#include "intf/intfPtr.h"
 
 class QPushButton;
 

@@ -8,18 +8,18 @@
 // objects (registered with __cxa_atexit at load) before the loader runs the library destructors;
 // at dlclose the loader runs the library destructors first and the static objects last. A static
 // sentinel therefore tells, inside the destructor, which of the two is happening.
-#include "modDLL.h"
+#include "module/frame/modDLL.h"
 
 #include <dlfcn.h>
 
 #include <string>
 
-#include "implDatabaseChangesDovra.h"
-#include "implDovraVoucherAPI.h"
-#include "implPaymentMethodDovraVouchers.h"
-#include "modConstants.h"
-#include "modLog.h"
-#include "modRegistry.h"
+#include "module/client/implDovraVoucherAPI.h"
+#include "module/core/modConstants.h"
+#include "module/core/modRegistry.h"
+#include "module/log/modLog.h"
+#include "module/payment/implPaymentMethodDovraVouchers.h"
+#include "module/schema/implDatabaseChangesDovra.h"
 
 namespace {
 
@@ -33,7 +33,8 @@ struct TExitSentinel {
 TExitSentinel gExitSentinel;
 
 void DllProcHook(int32_t reason, void* reserved) {
-  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) FinalModule();
+  if (reason == static_cast<int32_t>(TDllReason::DLL_PROCESS_DETACH) && reserved == nullptr)
+    FinalModule();
   if (gPreviousDllProc) gPreviousDllProc(reason, reserved);
 }
 
@@ -55,7 +56,9 @@ __attribute__((destructor)) void ModuleUnload() {
   const bool processEnding = gStaticsDestroyed;
   // Any non-empty pointer marks process termination.
   static int processEndMarker;
-  if (gDllProc) gDllProc(DLL_PROCESS_DETACH, processEnding ? &processEndMarker : nullptr);
+  if (gDllProc)
+    gDllProc(static_cast<int32_t>(TDllReason::DLL_PROCESS_DETACH),
+             processEnding ? &processEndMarker : nullptr);
   ModLog::FinishModuleLog();
 }
 

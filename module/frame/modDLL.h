@@ -1,7 +1,7 @@
 // The module frame: the two exported entry points, the load-time start-up and the detach hook.
 #pragma once
 
-#include "intfDI.h"
+#include "intf/intfDI.h"
 
 extern "C" {
 // Keeps the registry and registers the module's three factories (database changes "Dovra", voucher
@@ -14,7 +14,7 @@ __attribute__((visibility("default"))) void FinalModule();
 }
 
 // Reason codes of library notifications, as the detach hook receives them.
-enum TDllReason : int32_t {
+enum class TDllReason : int32_t {
   DLL_PROCESS_DETACH = 0,
   DLL_PROCESS_ATTACH = 1,
   DLL_THREAD_ATTACH = 2,

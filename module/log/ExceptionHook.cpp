@@ -15,7 +15,7 @@ extern "C" __attribute__((visibility("hidden"), noreturn)) void __cxa_throw(void
 #include <memory>
 #include <typeinfo>
 
-#include "SynLog.h"
+#include "module/log/SynLog.h"
 
 extern "C" char* __cxa_demangle(const char* mangled, char* out, size_t* length, int* status);
 
@@ -42,8 +42,8 @@ void Record(void* object, const std::type_info* type, const void* address) {
   const int depth = ::backtrace(trace, kMaxTrace);
   // The first frames are this hook's own.
   const int skip = depth > 2 ? 2 : 0;
-  SynLogNotifyException(sllException, className, message ? message : "", address, trace + skip,
-                        static_cast<size_t>(depth - skip));
+  SynLogNotifyException(TSynLogInfo::sllException, className, message ? message : "", address,
+                        trace + skip, static_cast<size_t>(depth - skip));
 }
 
 }  // namespace

@@ -36,7 +36,7 @@
 #include <vector>
 
 // Log levels, in the order of the level set.
-enum TSynLogInfo : uint8_t {
+enum class TSynLogInfo : uint8_t {
   sllNone,
   sllInfo,
   sllDebug,
@@ -67,7 +67,7 @@ enum TSynLogInfo : uint8_t {
   sllCustom4,
   sllNewRun,
 };
-inline constexpr int kSynLogInfoCount = sllNewRun + 1;
+inline constexpr int kSynLogInfoCount = static_cast<int>(TSynLogInfo::sllNewRun) + 1;
 
 // The 7-character tag written after the time stamp of an entry of this level.
 std::string_view SynLogTag(TSynLogInfo level);
@@ -82,16 +82,19 @@ class TSynLogInfos {
   // Every level but sllNone.
   static constexpr TSynLogInfos AllLevels() {
     TSynLogInfos set;
-    for (int l = sllInfo; l < kSynLogInfoCount; ++l) set.Include(static_cast<TSynLogInfo>(l));
+    for (int l = static_cast<int>(TSynLogInfo::sllInfo); l < kSynLogInfoCount; ++l)
+      set.Include(static_cast<TSynLogInfo>(l));
     return set;
   }
-  constexpr bool Has(TSynLogInfo level) const { return (FBits >> level) & 1u; }
+  constexpr bool Has(TSynLogInfo level) const {
+    return (FBits >> static_cast<unsigned>(level)) & 1u;
+  }
   constexpr TSynLogInfos& Include(TSynLogInfo level) {
-    FBits |= 1u << level;
+    FBits |= 1u << static_cast<unsigned>(level);
     return *this;
   }
   constexpr TSynLogInfos& Exclude(TSynLogInfo level) {
-    FBits &= ~(1u << level);
+    FBits &= ~(1u << static_cast<unsigned>(level));
     return *this;
   }
   constexpr bool Empty() const { return FBits == 0; }
@@ -101,8 +104,8 @@ class TSynLogInfos {
   uint32_t FBits = 0;
 };
 
-enum TSynLogPerThreadMode { ptMergedInOneFile, ptOneFilePerThread, ptIdentifiedInOnFile };
-enum TSynLogExistsAction { acOverwrite, acAppend, acAppendWithHeader };
+enum class TSynLogPerThreadMode { ptMergedInOneFile, ptOneFilePerThread, ptIdentifiedInOnFile };
+enum class TSynLogExistsAction { acOverwrite, acAppend, acAppendWithHeader };
 
 // Archives one old log file into destFolder (which ends with a separator). Called once more with
 // an empty file name after the last file of an archiving pass.
@@ -255,16 +258,17 @@ class TSynLogFamily {
   int ArchiveAfterDays = 7;
   std::string DefaultExtension = ".log";
   TSynLogArchiveEvent OnArchive;
-  TSynLogPerThreadMode PerThreadLog = ptMergedInOneFile;
+  TSynLogPerThreadMode PerThreadLog = TSynLogPerThreadMode::ptMergedInOneFile;
   bool IncludeComputerNameInFileName = false;
   uint32_t RotateFileSizeKB = 0;
   uint32_t RotateFileCount = 0;
   bool EndOfLineCRLF = false;
-  TSynLogExistsAction FileExistsAction = acOverwrite;
+  TSynLogExistsAction FileExistsAction = TSynLogExistsAction::acOverwrite;
   int RotateFileDailyAtHour = -1;
   int BufferSize = 4096;
-  TSynLogInfos LevelStackTrace{sllError,       sllLastError,  sllException,
-                               sllExceptionOS, sllStackTrace, sllFail};
+  TSynLogInfos LevelStackTrace{TSynLogInfo::sllError,      TSynLogInfo::sllLastError,
+                               TSynLogInfo::sllException,  TSynLogInfo::sllExceptionOS,
+                               TSynLogInfo::sllStackTrace, TSynLogInfo::sllFail};
   uint8_t StackTraceLevel = 20;
   std::string CustomFileName;
   bool HighResolutionTimeStamp = false;

@@ -4,22 +4,22 @@
 #include <memory>
 #include <vector>
 
-#include "PathParts.h"
-#include "SynLog.h"
-#include "SynLogInternal.h"
+#include "lib/common/PathParts.h"
+#include "module/log/SynLog.h"
+#include "module/log/SynLogInternal.h"
 
 namespace {
 
-struct Listeners {
+struct TListeners {
   std::mutex lock;
   std::vector<TSynLogFamily*> families;
 };
 
 // Built once in static storage and never destroyed: the exception hook may still report after
 // the module's statics are gone at process exit.
-Listeners& ExceptionListeners() {
-  alignas(Listeners) static unsigned char storage[sizeof(Listeners)];
-  static Listeners* const listeners = std::construct_at(reinterpret_cast<Listeners*>(storage));
+TListeners& ExceptionListeners() {
+  alignas(TListeners) static unsigned char storage[sizeof(TListeners)];
+  static TListeners* const listeners = std::construct_at(reinterpret_cast<TListeners*>(storage));
   return *listeners;
 }
 
@@ -42,12 +42,13 @@ TSynLogFamily::TSynLogFamily(std::mutex& entryLock) : FEntryLock(entryLock) {
 TSynLogFamily::~TSynLogFamily() { Finish(); }
 
 void TSynLogFamily::SetLevel(TSynLogInfos level) {
-  if (level.Has(sllEnter)) level.Include(sllLeave);
-  if (level.Has(sllLeave)) level.Include(sllEnter);
+  if (level.Has(TSynLogInfo::sllEnter)) level.Include(TSynLogInfo::sllLeave);
+  if (level.Has(TSynLogInfo::sllLeave)) level.Include(TSynLogInfo::sllEnter);
   FLevel = level;
-  if ((level.Has(sllException) || level.Has(sllExceptionOS)) && !FListening) {
+  if ((level.Has(TSynLogInfo::sllException) || level.Has(TSynLogInfo::sllExceptionOS)) &&
+      !FListening) {
     Add();
-    Listeners& listeners = ExceptionListeners();
+    TListeners& listeners = ExceptionListeners();
     std::lock_guard<std::mutex> guard(listeners.lock);
     listeners.families.push_back(this);
     FListening = true;
@@ -84,7 +85,7 @@ void TSynLogFamily::Finish() noexcept {
   if (FFinished) return;
   FFinished = true;
   if (FListening) {
-    Listeners& listeners = ExceptionListeners();
+    TListeners& listeners = ExceptionListeners();
     std::lock_guard<std::mutex> guard(listeners.lock);
     std::erase(listeners.families, this);
     // The list lives in never-destroyed storage: give its memory back once nobody listens, or
@@ -103,7 +104,7 @@ void TSynLogFamily::Finish() noexcept {
 void SynLogNotifyException(TSynLogInfo level, std::string_view className, std::string_view message,
                            const void* address, const void* const* trace, size_t traceCount) {
   if (SynLogInternal::tInsideEntry) return;
-  Listeners& listeners = ExceptionListeners();
+  TListeners& listeners = ExceptionListeners();
   std::lock_guard<std::mutex> guard(listeners.lock);
   for (TSynLogFamily* family : listeners.families)
     if (family->Level().Has(level))

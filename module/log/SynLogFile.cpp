@@ -17,9 +17,9 @@
 #include <memory>
 #include <thread>
 
-#include "PathParts.h"
-#include "SynLog.h"
-#include "SynLogInternal.h"
+#include "lib/common/PathParts.h"
+#include "module/log/SynLog.h"
+#include "module/log/SynLogInternal.h"
 
 namespace {
 
@@ -78,7 +78,8 @@ bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) 
 }  // namespace
 
 std::string_view SynLogTag(TSynLogInfo level) {
-  return level < kSynLogInfoCount ? kTags[level] : kTags[sllNone];
+  const auto index = static_cast<size_t>(level);
+  return index < std::size(kTags) ? kTags[index] : kTags[0];
 }
 
 size_t TSynLogArg::Strlen(const char* s) { return std::strlen(s); }
@@ -263,7 +264,7 @@ bool TSynLog::OpenFile() {
       }
       // A log left readable by everyone (by an earlier version) is narrowed as it is taken over.
       if ((st.st_mode & 07777 & ~kLogFileMode) != 0) ::fchmod(fd, st.st_mode & kLogFileMode);
-      if (FFamily.FileExistsAction == acOverwrite && ::ftruncate(fd, 0) != 0) {
+      if (FFamily.FileExistsAction == TSynLogExistsAction::acOverwrite && ::ftruncate(fd, 0) != 0) {
         ::close(fd);
         continue;
       }
@@ -277,7 +278,7 @@ bool TSynLog::OpenFile() {
       FState = State::Open;
       if (FFileSize == 0)
         WriteHeader(header, true);
-      else if (FFamily.FileExistsAction == acAppendWithHeader)
+      else if (FFamily.FileExistsAction == TSynLogExistsAction::acAppendWithHeader)
         WriteHeader(header, false);
       return true;
     }
@@ -296,11 +297,11 @@ void TSynLog::WriteHeader(const std::vector<std::string>& lines, bool fresh) {
   } else {
     char rule[kRuleWidth];
     std::memset(rule, '=', sizeof rule);
-    Stamp(sllNewRun);
+    Stamp(TSynLogInfo::sllNewRun);
     Append(rule, sizeof rule);
     for (const std::string& line : lines) {
       Append("\r\n", 2);
-      Stamp(sllNewRun);
+      Stamp(TSynLogInfo::sllNewRun);
       Append(line.data(), line.size());
     }
     Append("\r\n", 2);
@@ -373,7 +374,7 @@ namespace {
 // again by the next entry.
 template <class Write>
 [[gnu::always_inline]] inline void GuardedEntry(std::mutex* lock, Write&& write) noexcept {
-  SynLogInternal::EntryGuard inside;
+  SynLogInternal::TEntryGuard inside;
   try {
     if (lock) {
       std::lock_guard<std::mutex> guard(*lock);
@@ -411,7 +412,7 @@ void TSynLog::LogException(TSynLogInfo level, std::string_view className, std::s
   GuardedEntry(&FLock, [&] {
     if (!Begin(level)) return;
     AppendText(className.data(), className.size());
-    if (level == sllException) {
+    if (level == TSynLogInfo::sllException) {
       Append(" (\"", 3);
       AppendBounded(message.data(), message.size());
       Append("\")", 2);

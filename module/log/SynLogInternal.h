@@ -44,12 +44,12 @@ inline bool MakeFolder(const std::string& folder) {
 // Set while a thread writes an entry: an exception raised inside the logger must not re-enter it.
 inline thread_local bool tInsideEntry = false;
 
-class EntryGuard {
+class TEntryGuard {
  public:
-  EntryGuard() noexcept : FOuter(tInsideEntry) { tInsideEntry = true; }
-  ~EntryGuard() { tInsideEntry = FOuter; }
-  EntryGuard(const EntryGuard&) = delete;
-  EntryGuard& operator=(const EntryGuard&) = delete;
+  TEntryGuard() noexcept : FOuter(tInsideEntry) { tInsideEntry = true; }
+  ~TEntryGuard() { tInsideEntry = FOuter; }
+  TEntryGuard(const TEntryGuard&) = delete;
+  TEntryGuard& operator=(const TEntryGuard&) = delete;
 
  private:
   bool FOuter;

@@ -10,11 +10,11 @@
 #include <ctime>
 #include <fstream>
 
-#include "AsciiCase.h"
-#include "LocalTime.h"
-#include "PathParts.h"
-#include "SynLog.h"
-#include "SynLogInternal.h"
+#include "lib/common/AsciiCase.h"
+#include "lib/common/LocalTime.h"
+#include "lib/common/PathParts.h"
+#include "module/log/SynLog.h"
+#include "module/log/SynLogInternal.h"
 
 extern char** environ;
 

@@ -8,15 +8,15 @@
 #include <memory>
 #include <vector>
 
-#include "LocalTime.h"
-#include "PathParts.h"
-#include "SynLZFile.h"
-#include "SynLog.h"
-#include "SynLogInternal.h"
+#include "lib/common/LocalTime.h"
+#include "lib/common/PathParts.h"
+#include "lib/synlz/SynLZFile.h"
+#include "module/log/SynLog.h"
+#include "module/log/SynLogInternal.h"
 
 namespace {
 
-struct FolderCloser {
+struct TFolderCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
@@ -73,7 +73,7 @@ void TSynLog::Rotate() {
 
 void TSynLogFamily::ArchiveOldFiles() {
   if (ArchiveAfterDays < 0 || !OnArchive || FDestinationPath.empty()) return;
-  const std::unique_ptr<DIR, FolderCloser> dir(::opendir(FDestinationPath.c_str()));
+  const std::unique_ptr<DIR, TFolderCloser> dir(::opendir(FDestinationPath.c_str()));
   if (!dir) return;
   const time_t limit = std::time(nullptr) - static_cast<time_t>(ArchiveAfterDays) * 86400;
   struct Old {

@@ -1,4 +1,4 @@
-#include "modLog.h"
+#include "module/log/modLog.h"
 
 #include <unistd.h>
 
@@ -8,9 +8,9 @@
 #include <memory>
 #include <mutex>
 
-#include "PathParts.h"
-#include "SynLog.h"
-#include "SynLogInternal.h"
+#include "lib/common/PathParts.h"
+#include "module/log/SynLog.h"
+#include "module/log/SynLogInternal.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ bool ToSink(Write&& write) noexcept {
 // reported back into this log (it would wait for that very lock).
 template <class Write>
 void Entry(Write&& write) noexcept {
-  SynLogInternal::EntryGuard inside;
+  SynLogInternal::TEntryGuard inside;
   try {
     ModuleLog& state = State();
     std::lock_guard<std::mutex> guard(state.entries);
@@ -66,18 +66,22 @@ void SetSink(TModuleLogSink* sink) { gSink.store(sink, std::memory_order_release
 
 void Info(const char* text) {
   if (ToSink([text](TModuleLogSink& sink) { sink.Text(text ? text : ""); })) return;
-  Entry([text](TSynLog& log) { log.LogLocked(sllInfo, text ? text : ""); });
+  Entry([text](TSynLog& log) { log.LogLocked(TSynLogInfo::sllInfo, text ? text : ""); });
 }
 
 void Info(const char* format, const std::string& arg) {
   if (ToSink([format, &arg](TModuleLogSink& sink) { sink.Format(format, arg); })) return;
-  Entry([format, &arg](TSynLog& log) { log.LogLocked(sllInfo, format, {TSynLogArg(arg)}); });
+  Entry([format, &arg](TSynLog& log) {
+    log.LogLocked(TSynLogInfo::sllInfo, format, {TSynLogArg(arg)});
+  });
 }
 
 void Info(const char* format, int32_t arg) {
   if (ToSink([format, arg](TModuleLogSink& sink) { sink.Format(format, std::to_string(arg)); }))
     return;
-  Entry([format, arg](TSynLog& log) { log.LogLocked(sllInfo, format, {TSynLogArg(arg)}); });
+  Entry([format, arg](TSynLog& log) {
+    log.LogLocked(TSynLogInfo::sllInfo, format, {TSynLogArg(arg)});
+  });
 }
 
 void ApplyModuleSettings(TSynLogFamily& family, const std::string& moduleFile) {
@@ -87,12 +91,12 @@ void ApplyModuleSettings(TSynLogFamily& family, const std::string& moduleFile) {
   family.SetDestinationPath(FolderOf(moduleFile));
   family.DefaultExtension = ".log";
   family.OnArchive = EventArchiveSynLZ;
-  family.PerThreadLog = ptMergedInOneFile;
+  family.PerThreadLog = TSynLogPerThreadMode::ptMergedInOneFile;
   family.IncludeComputerNameInFileName = true;
   family.RotateFileSizeKB = 2048;
   family.RotateFileCount = 10;
   family.EndOfLineCRLF = true;
-  family.FileExistsAction = acAppendWithHeader;
+  family.FileExistsAction = TSynLogExistsAction::acAppendWithHeader;
   family.MaxArgumentText = kMaxArgumentText;
 }
 

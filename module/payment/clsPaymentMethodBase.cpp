@@ -1,7 +1,7 @@
 // The shared state of payment methods.
-#include "clsPaymentMethodBase.h"
+#include "module/payment/clsPaymentMethodBase.h"
 
-#include "clsStringConfigList.h"
+#include "module/payment/clsStringConfigList.h"
 
 // A constructor cannot reach a derived override, so the base clears its own part here and each
 // derived class starts its own fields in their reset state.

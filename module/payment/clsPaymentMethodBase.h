@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "clsInterfacedObject.h"
-#include "intfPaymentMethod.h"
-#include "intfStringConfigList.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfPaymentMethod.h"
+#include "intf/intfStringConfigList.h"
 
 class TPaymentMethodBase : public TInterfacedObject {
  public:

@@ -1,5 +1,5 @@
 // The payment details list and its text conversions.
-#include "clsStringConfigList.h"
+#include "module/payment/clsStringConfigList.h"
 
 #include <algorithm>
 #include <charconv>
@@ -12,7 +12,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "AsciiCase.h"
+#include "lib/common/AsciiCase.h"
 
 namespace StringConfigText {
 namespace {

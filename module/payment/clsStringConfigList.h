@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "clsInterfacedObject.h"
-#include "intfStringConfigList.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfStringConfigList.h"
 
 // Text conversions shared by the list's typed operations. Strict forms raise
 // std::invalid_argument naming the text; Try forms report failure and leave out untouched.

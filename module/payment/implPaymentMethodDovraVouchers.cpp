@@ -1,20 +1,20 @@
 // The voucher payment method and its factory.
-#include "implPaymentMethodDovraVouchers.h"
+#include "module/payment/implPaymentMethodDovraVouchers.h"
 
 #include <exception>
 #include <stdexcept>
 
-#include "DovraMessages.h"
-#include "FDovraPaymentRun.h"
-#include "LocalTime.h"
-#include "clsDovraStatements.h"
-#include "clsJSONDocument.h"
-#include "intfDBScript.h"
-#include "intfDovraVoucherAPI.h"
-#include "intfStoreInfo.h"
-#include "modAssert.h"
-#include "modLog.h"
-#include "modRegistry.h"
+#include "intf/intfDBScript.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "intf/intfStoreInfo.h"
+#include "lib/common/LocalTime.h"
+#include "lib/json/clsJSONDocument.h"
+#include "lib/voucher/DovraMessages.h"
+#include "module/core/modAssert.h"
+#include "module/core/modRegistry.h"
+#include "module/dialog/FDovraPaymentRun.h"
+#include "module/log/modLog.h"
+#include "module/payment/DovraStatements.h"
 
 namespace {
 

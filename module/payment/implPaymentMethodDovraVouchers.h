@@ -5,11 +5,11 @@
 #include <exception>
 #include <string>
 
-#include "DovraMessages.h"
-#include "clsInterfacedObject.h"
-#include "clsPaymentMethodBase.h"
-#include "intfPaymentMethod.h"
-#include "modConstants.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfPaymentMethod.h"
+#include "lib/voucher/DovraMessages.h"
+#include "module/core/modConstants.h"
+#include "module/payment/clsPaymentMethodBase.h"
 
 class TPaymentMethodDovraVoucher : public TImplements<TPaymentMethodBase, IPaymentMethod> {
  public:

@@ -1,8 +1,8 @@
 // TDatabaseChangesDovra and its factory.
-#include "implDatabaseChangesDovra.h"
+#include "module/schema/implDatabaseChangesDovra.h"
 
-#include "intfActCodes.h"
-#include "modRegistry.h"
+#include "intf/intfActCodes.h"
+#include "module/core/modRegistry.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "clsInterfacedObject.h"
-#include "intfDatabaseChanges.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfDatabaseChanges.h"
 
 // The two scripts, each one batch with CR LF between its fixed-width lines.
 const std::string& DovraTransactionTableScript();

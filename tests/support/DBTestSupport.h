@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "clsDovraStatements.h"
-#include "intfDBScript.h"
+#include "intf/intfDBScript.h"
+#include "module/payment/DovraStatements.h"
 
 // text with every run of blanks and line breaks as one blank, none at the ends.
 inline std::string Collapsed(const std::string& text) {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "TestRegistry.h"
-#include "clsInterfacedObject.h"
-#include "intfDI.h"
-#include "intfDovraVoucherAPI.h"
-#include "modRegistry.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfDI.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "module/core/modRegistry.h"
+#include "tests/support/TestRegistry.h"
 
 // What one voucher call does: the scripted result, and whether (and what) it writes into the
 // response argument.

@@ -1,6 +1,6 @@
-#include "PostgresServer.h"
+#include "tests/support/PostgresServer.h"
 
-#include "FileText.h"
+#include "lib/common/FileText.h"
 
 #include <libpq-fe.h>
 #include <unistd.h>

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "TestFolder.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestFolder.h"
 
 class TSandboxProcess {
  public:

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "FileText.h"
+#include "lib/common/FileText.h"
 
 // A file's bytes; empty when it cannot be read (a test then fails on what it expected there).
 inline std::string FileBytes(const std::string& path) {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "TServiceRegistry.h"
-#include "clsInterfacedObject.h"
-#include "modRegistry.h"
+#include "host/till/ServiceRegistry.h"
+#include "intf/clsInterfacedObject.h"
+#include "module/core/modRegistry.h"
 
 class TTestRegistry final : public TImplements<TInterfacedObject, IServiceRegistry> {
  public:

@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "Contains.h"
-#include "PostgresServer.h"
-#include "SandboxProcess.h"
-#include "TDatabases.h"
-#include "TestFolder.h"
+#include "host/db/TDatabases.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Contains.h"
+#include "tests/support/PostgresServer.h"
+#include "tests/support/SandboxProcess.h"
+#include "tests/support/TestFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -171,7 +171,7 @@ class TTillFixture : public TTestFolder {
     for (const auto& cells : table.Rows) {
       TRow& row = rows.emplace_back();
       for (size_t i = 0; i < table.Columns.size(); ++i)
-        row[table.Columns[i]] = cells[i].Kind == TDBCell::Null ? "NULL" : cells[i].Text;
+        row[table.Columns[i]] = cells[i].Kind == TDBCell::TKind::Null ? "NULL" : cells[i].Text;
     }
     return rows;
   }

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "DialogTestSupport.h"
-#include "FDovraPayment.h"
+#include "module/dialog/FDovraPayment.h"
+#include "tests/support/DialogTestSupport.h"
 
 namespace {
 
@@ -29,10 +29,10 @@ bool Save(QWidget& dialog, const QDir& folder, const char* state) {
 // One dialog per state, driven the way a cashier would.
 bool Render(const QDir& folder, const char* state, bool check, bool redeem) {
   TfrmDovraPayment dialog;
-  dialog.FStoreReference = 12;
-  dialog.FOrderDocument = kOrder;
+  dialog.SetStoreReference(12);
+  dialog.SetOrderDocument(kOrder);
   // A fixed time, so that the service's scripted status answers name this request's redemption.
-  dialog.Logic().FClock = [] { return 46365.5; };  // 2026-12-09T12:00:00
+  dialog.Logic().SetClock([] { return 46365.5; });  // 2026-12-09T12:00:00
   dialog.Logic().PrepareRequest();
   dialog.show();
   if (check) {

@@ -1,12 +1,12 @@
-#include "TPostgresDialect.h"
+#include "host/db/postgres/TPostgresDialect.h"
 
 #include <cctype>
 #include <set>
 #include <string_view>
 #include <vector>
 
-#include "AsciiCase.h"
-#include "TSqlText.h"
+#include "host/db/SqlText.h"
+#include "lib/common/AsciiCase.h"
 
 namespace {
 

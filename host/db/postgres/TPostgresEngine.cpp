@@ -1,4 +1,4 @@
-#include "TPostgresEngine.h"
+#include "host/db/postgres/TPostgresEngine.h"
 
 #include <libpq-fe.h>
 
@@ -20,11 +20,11 @@
 #include <memory>
 #include <thread>
 
-#include "LocalTime.h"
-#include "TDBScript.h"
-#include "TPostgresDialect.h"
-#include "TSqlText.h"
-#include "clsInterfacedObject.h"
+#include "host/db/SqlText.h"
+#include "host/db/TDBScript.h"
+#include "host/db/postgres/TPostgresDialect.h"
+#include "intf/clsInterfacedObject.h"
+#include "lib/common/LocalTime.h"
 
 namespace {
 
@@ -76,26 +76,26 @@ TDBCell CellOf(const PGresult* result, int row, int column) {
   const int size = PQgetlength(result, row, column);
   switch (PQftype(result, column)) {
     case 16:  // boolean, as SQL Server's BIT reads
-      cell.Kind = TDBCell::Integer;
+      cell.Kind = TDBCell::TKind::Integer;
       cell.Text = value[0] == 't' ? "1" : "0";
       break;
     case 20:  // bigint, integer, smallint
     case 21:
     case 23:
-      cell.Kind = TDBCell::Integer;
+      cell.Kind = TDBCell::TKind::Integer;
       cell.Text.assign(value, size);
       break;
     case 700:  // real, double precision
     case 701:
-      cell.Kind = TDBCell::Float;
+      cell.Kind = TDBCell::TKind::Float;
       cell.Text = FloatText(value, size);
       break;
     case 1700:  // numeric: its exact digits
-      cell.Kind = TDBCell::Float;
+      cell.Kind = TDBCell::TKind::Float;
       cell.Text.assign(value, size);
       break;
     default:
-      cell.Kind = TDBCell::Textual;
+      cell.Kind = TDBCell::TKind::Textual;
       cell.Text.assign(value, size);
   }
   return cell;
@@ -166,7 +166,7 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     return true;
   }
 
-  TDBRun Run(const std::string& sent, bool write, IDBSink* sink) override {
+  TDBRun Run(const std::string& sent, bool write, TDBSink* sink) override {
     TDBRun run;
     if (const size_t nul = sent.find('\0'); nul != std::string::npos) {
       run.Error = "the statement holds a NUL byte at offset " + std::to_string(nul);
@@ -622,7 +622,7 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     return TOutcome::Failed;
   }
 
-  static void Deliver(std::vector<TKeptResult>& kept, IDBSink* sink) {
+  static void Deliver(std::vector<TKeptResult>& kept, TDBSink* sink) {
     if (!sink) return;
     for (TKeptResult& result : kept) {
       if (!sink->Wants(result.Columns)) continue;

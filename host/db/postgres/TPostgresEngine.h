@@ -31,8 +31,8 @@
 #include <string>
 #include <vector>
 
-#include "TDBEngine.h"
-#include "intfPtr.h"
+#include "host/db/TDBEngine.h"
+#include "intf/intfPtr.h"
 
 struct TPostgresOptions {
   std::string Connection;  // a postgresql:// or postgres:// URI, or key=value pairs

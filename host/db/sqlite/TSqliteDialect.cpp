@@ -1,6 +1,6 @@
-#include "TSqliteDialect.h"
+#include "host/db/sqlite/TSqliteDialect.h"
 
-#include "TSqlText.h"
+#include "host/db/SqlText.h"
 
 #include <sqlite3.h>
 #include <strings.h>

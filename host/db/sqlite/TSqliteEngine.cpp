@@ -1,4 +1,4 @@
-#include "TSqliteEngine.h"
+#include "host/db/sqlite/TSqliteEngine.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -9,9 +9,9 @@
 #include <limits>
 #include <memory>
 
-#include "TDBScript.h"
-#include "TSqliteDialect.h"
-#include "clsInterfacedObject.h"
+#include "host/db/TDBScript.h"
+#include "host/db/sqlite/TSqliteDialect.h"
+#include "intf/clsInterfacedObject.h"
 
 namespace {
 
@@ -21,15 +21,15 @@ TDBCell CellOf(sqlite3_stmt* statement, int column) {
     case SQLITE_NULL:
       break;
     case SQLITE_INTEGER:
-      cell.Kind = TDBCell::Integer;
+      cell.Kind = TDBCell::TKind::Integer;
       cell.Text = std::to_string(sqlite3_column_int64(statement, column));
       break;
     case SQLITE_FLOAT:
-      cell.Kind = TDBCell::Float;
+      cell.Kind = TDBCell::TKind::Float;
       cell.Text = FloatCellText(sqlite3_column_double(statement, column));
       break;
     default: {  // text, and blobs taken as the bytes they hold
-      cell.Kind = TDBCell::Textual;
+      cell.Kind = TDBCell::TKind::Textual;
       const void* bytes = sqlite3_column_blob(statement, column);
       const int size = sqlite3_column_bytes(statement, column);
       if (bytes && size > 0) cell.Text.assign(static_cast<const char*>(bytes), size);
@@ -60,7 +60,7 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     return true;
   }
 
-  TDBRun Run(const std::string& sql, bool write, IDBSink* sink) override {
+  TDBRun Run(const std::string& sql, bool write, TDBSink* sink) override {
     TDBRun run;
     if (const size_t nul = sql.find('\0'); nul != std::string::npos) {
       run.Error = "the statement holds a NUL byte at offset " + std::to_string(nul);

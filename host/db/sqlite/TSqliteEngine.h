@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "TDBEngine.h"
-#include "intfPtr.h"
+#include "host/db/TDBEngine.h"
+#include "intf/intfPtr.h"
 
 TIntfPtr<IDBEngine> NewSqliteEngine(const std::string& path, int32_t busyTimeoutMs,
                                     bool create = true);

@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-#include "VoucherE2E.h"
+#include "tests/e2e/client/VoucherE2E.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <atomic>
 #include <thread>
 
-#include "TServiceRegistry.h"
-#include "VoucherE2E.h"
-#include "intfRestClient.h"
+#include "host/till/ServiceRegistry.h"
+#include "intf/intfRestClient.h"
+#include "tests/e2e/client/VoucherE2E.h"
 
 namespace {
 

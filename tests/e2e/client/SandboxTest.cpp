@@ -11,11 +11,11 @@
 #include <memory>
 #include <regex>
 
-#include "ChildProcess.h"
-#include "Contains.h"
-#include "SandboxProcess.h"
-#include "TestFolder.h"
-#include "clsJSONDocument.h"
+#include "lib/json/clsJSONDocument.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Contains.h"
+#include "tests/support/SandboxProcess.h"
+#include "tests/support/TestFolder.h"
 
 namespace fs = std::filesystem;
 

@@ -1,14 +1,14 @@
-#include "VoucherE2E.h"
+#include "tests/e2e/client/VoucherE2E.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
-#include "TServiceRegistry.h"
-#include "TestFolder.h"
-#include "implDovraVoucherAPI.h"
-#include "modConstants.h"
-#include "modLog.h"
+#include "host/till/ServiceRegistry.h"
+#include "module/client/implDovraVoucherAPI.h"
+#include "module/core/modConstants.h"
+#include "module/log/modLog.h"
+#include "tests/support/TestFolder.h"
 
 std::string ReadFile(const fs::path& path) { return FileBytes(path.string()); }
 

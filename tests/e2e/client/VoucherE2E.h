@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "RestClient.h"
-#include "SandboxProcess.h"
-#include "clsJSONDocument.h"
-#include "intfDovraVoucherAPI.h"
-#include "modConstants.h"
-#include "modRegistry.h"
+#include "host/services/TRestClient.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "lib/json/clsJSONDocument.h"
+#include "module/core/modConstants.h"
+#include "module/core/modRegistry.h"
+#include "tests/support/SandboxProcess.h"
 
 namespace fs = std::filesystem;
 

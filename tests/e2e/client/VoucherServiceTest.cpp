@@ -9,8 +9,8 @@
 #include <chrono>
 #include <fstream>
 
-#include "VoucherE2E.h"
-#include "intfRestClient.h"
+#include "intf/intfRestClient.h"
+#include "tests/e2e/client/VoucherE2E.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include "DialogTestSupport.h"
-#include "DialogWatchdog.h"
-#include "FDovraPayment.h"
-#include "modLog.h"
+#include "module/dialog/FDovraPayment.h"
+#include "module/log/modLog.h"
+#include "tests/support/DialogTestSupport.h"
+#include "tests/support/DialogWatchdog.h"
 
 namespace {
 
@@ -80,8 +80,8 @@ QString TextOf(QWidget* w) {
 class DialogWindow : public ::testing::Test {
  protected:
   DialogWindow() : FRegistry(Service) {
-    Dialog->FStoreReference = 3;
-    Dialog->FOrderDocument = kOrder;
+    Dialog->SetStoreReference(3);
+    Dialog->SetOrderDocument(kOrder);
   }
   QPushButton* Button(const char* name) { return Find<QPushButton>(*Dialog, name); }
   QLineEdit* Edit(const char* name) { return Find<QLineEdit>(*Dialog, name); }
@@ -205,7 +205,7 @@ TEST_F(DialogWindow, CheckThenRedeemClosesWithOK) {
   EXPECT_TRUE(Dialog->ShowVoucherDialog());
   EXPECT_EQ(shownResponse, "Voucher Successful");
   EXPECT_EQ(shownAmount, "10.00");
-  EXPECT_EQ(Dialog->FRedeemResponseText, kRedeemedAnswer);
+  EXPECT_EQ(Dialog->RedeemResponseText(), kRedeemedAnswer);
   // Every answer is kept in the hidden memo, one line each.
   EXPECT_EQ(Find<QPlainTextEdit>(*Dialog, "Memo1")->toPlainText().toStdString(),
             std::string("Memo1\n") + kValidAnswer + "\n" + kRedeemedAnswer);
@@ -230,7 +230,7 @@ TEST_F(DialogWindow, CloseBoxAndRefusedRedeemReturnFalse) {
 // What the cashier reads after a lost redeem answer fits the details area as laid out, in the
 // font the dialog really gets.
 TEST_F(DialogWindow, LostRedeemAnswerTextsWrapInsideTheDetailsArea) {
-  Dialog->Logic().FClock = [] { return 46365.5; };  // 2026-12-09T12:00:00
+  Dialog->Logic().SetClock([] { return 46365.5; });  // 2026-12-09T12:00:00
   const std::string own =
       R"({"VoucherReference":"DVR-1","StoreReference":3,"OrderDate":"2026-12-09T12:00:00",)"
       R"("DiscountAmount":10,"RedeemedOn":"2026-12-09T11:00:00.000Z"})";
@@ -321,7 +321,7 @@ TEST_F(DialogWindow, HandlerErrorIsShownAndTheDialogStaysUsable) {
 }
 
 TEST_F(DialogWindow, BadOrderFailsBeforeTheDialogShows) {
-  Dialog->FOrderDocument = "not an order";
+  Dialog->SetOrderDocument("not an order");
   EXPECT_THROW(Dialog->ShowVoucherDialog(), std::runtime_error);
   EXPECT_FALSE(Dialog->isVisible());
 }

@@ -6,14 +6,14 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "DialogTestSupport.h"
-#include "DialogWatchdog.h"
-#include "FDovraPayment.h"
-#include "RestClient.h"
-#include "SandboxProcess.h"
-#include "TServiceRegistry.h"
-#include "implDovraVoucherAPI.h"
-#include "modConstants.h"
+#include "host/services/TRestClient.h"
+#include "host/till/ServiceRegistry.h"
+#include "module/client/implDovraVoucherAPI.h"
+#include "module/core/modConstants.h"
+#include "module/dialog/FDovraPayment.h"
+#include "tests/support/DialogTestSupport.h"
+#include "tests/support/DialogWatchdog.h"
+#include "tests/support/SandboxProcess.h"
 
 namespace {
 
@@ -53,8 +53,8 @@ class SandboxDialog : public ::testing::Test {
 
 TEST_F(SandboxDialog, CheckAndRedeemAPercentageVoucher) {
   TfrmDovraPayment dialog;
-  dialog.FStoreReference = 12;
-  dialog.FOrderDocument = kOrder;
+  dialog.SetStoreReference(12);
+  dialog.SetOrderDocument(kOrder);
   QString response, details, amount;
   bool redeemEnabled = false;
   QTimer::singleShot(0, [&] {
@@ -76,15 +76,15 @@ TEST_F(SandboxDialog, CheckAndRedeemAPercentageVoucher) {
   EXPECT_EQ(amount, "22.50");
   EXPECT_TRUE(redeemEnabled);
   ASSERT_TRUE(redeemed);
-  const TJSONValue answer = ParseJSONDocument(dialog.FRedeemResponseText);
-  EXPECT_TRUE(answer.Get("Success").ToBoolean()) << dialog.FRedeemResponseText;
+  const TJSONValue answer = ParseJSONDocument(dialog.RedeemResponseText());
+  EXPECT_TRUE(answer.Get("Success").ToBoolean()) << dialog.RedeemResponseText();
   EXPECT_FALSE(answer.Get("VoucherReference").ToText().empty());
 }
 
 TEST_F(SandboxDialog, UnknownVoucherIsRefusedAndTheCloseBoxReturnsFalse) {
   TfrmDovraPayment dialog;
-  dialog.FStoreReference = 12;
-  dialog.FOrderDocument = kOrder;
+  dialog.SetStoreReference(12);
+  dialog.SetOrderDocument(kOrder);
   QString response, details;
   bool redeemEnabled = true;
   QTimer::singleShot(0, [&] {
@@ -99,7 +99,7 @@ TEST_F(SandboxDialog, UnknownVoucherIsRefusedAndTheCloseBoxReturnsFalse) {
   EXPECT_EQ(response, "Voucher Error");
   EXPECT_FALSE(details.isEmpty());
   EXPECT_FALSE(redeemEnabled);
-  EXPECT_TRUE(dialog.FRedeemResponseText.empty());
+  EXPECT_TRUE(dialog.RedeemResponseText().empty());
 }
 
 }  // namespace

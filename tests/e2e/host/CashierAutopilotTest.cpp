@@ -7,17 +7,17 @@
 #include <fstream>
 #include <sstream>
 
-#include "ChildProcess.h"
-#include "FDovraPayment.h"
-#include "RestClient.h"
-#include "SandboxProcess.h"
-#include "TCashierAutopilot.h"
-#include "TServiceRegistry.h"
-#include "clsJSONDocument.h"
-#include "implDovraVoucherAPI.h"
-#include "intfDovraVoucherAPI.h"
-#include "modConstants.h"
-#include "modRegistry.h"
+#include "host/payment/TCashierAutopilot.h"
+#include "host/services/TRestClient.h"
+#include "host/till/ServiceRegistry.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "lib/json/clsJSONDocument.h"
+#include "module/client/implDovraVoucherAPI.h"
+#include "module/core/modConstants.h"
+#include "module/core/modRegistry.h"
+#include "module/dialog/FDovraPayment.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/SandboxProcess.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 
 #include <filesystem>
 
-#include "ChildProcess.h"
-#include "Contains.h"
-#include "TestFolder.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Contains.h"
+#include "tests/support/TestFolder.h"
 
 namespace fs = std::filesystem;
 

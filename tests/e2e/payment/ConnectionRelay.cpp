@@ -1,4 +1,4 @@
-#include "ConnectionRelay.h"
+#include "tests/e2e/payment/ConnectionRelay.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <regex>
 
-#include "ConnectionRelay.h"
-#include "TillFixture.h"
+#include "tests/e2e/payment/ConnectionRelay.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

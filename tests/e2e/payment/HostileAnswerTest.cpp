@@ -6,7 +6,7 @@
 
 #include <regex>
 
-#include "TillFixture.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

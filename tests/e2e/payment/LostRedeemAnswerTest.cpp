@@ -5,8 +5,8 @@
 // cannot be had either, the voucher stays used and the module log names it.
 #include <regex>
 
-#include "TillFixture.h"
-#include "clsJSONDocument.h"
+#include "lib/json/clsJSONDocument.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The order lines the voucher service is sent are the till's order as the module prepares it:
 // every line with a code, in the till's order, its quantity and price unchanged; lines without a
 // code are left out. Compared on what the service recorded, for the check and for the redemption.
-#include "TillFixture.h"
-#include "clsJSONDocument.h"
+#include "lib/json/clsJSONDocument.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

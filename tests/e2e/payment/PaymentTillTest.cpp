@@ -1,7 +1,7 @@
 // Whole voucher payments on the real till: sarn-till with the module, its SQLite database, the
 // cashier autopilot working the real dialog off screen, and dovra-sandbox over HTTPS. What the
 // cashier, the database rows and the module log end up with, also when something fails.
-#include "TillFixture.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // A voucher whose code and name carry single quotes, paid at the till and given back when its
 // invoice is overridden: the texts reach the module's tables through the till's database as they
 // left the voucher service, byte for byte.
-#include "TillFixture.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

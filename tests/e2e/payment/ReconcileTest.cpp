@@ -5,8 +5,8 @@
 #include <regex>
 #include <thread>
 
-#include "ConnectionRelay.h"
-#include "TillFixture.h"
+#include "tests/e2e/payment/ConnectionRelay.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <thread>
 
-#include "TillFixture.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

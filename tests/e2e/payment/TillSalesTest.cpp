@@ -13,7 +13,7 @@
 #include <regex>
 #include <sstream>
 
-#include "TillFixture.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

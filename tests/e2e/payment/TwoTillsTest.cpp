@@ -7,7 +7,7 @@
 #include <set>
 #include <thread>
 
-#include "TillFixture.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

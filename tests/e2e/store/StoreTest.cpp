@@ -8,10 +8,10 @@
 #include <sstream>
 #include <thread>
 
-#include "TDatabaseUpgrade.h"
-#include "Till.h"
-#include "TillFixture.h"
-#include "TillPayment.h"
+#include "host/payment/TillPayment.h"
+#include "host/services/TDatabaseUpgrade.h"
+#include "host/till/TTill.h"
+#include "tests/support/TillFixture.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <sstream>
 #include <string>
 
-#include "TServiceRegistry.h"
-#include "TestFolder.h"
-#include "intfDovraVoucherAPI.h"
-#include "intfPaymentMethod.h"
+#include "host/till/ServiceRegistry.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "intf/intfPaymentMethod.h"
+#include "tests/support/TestFolder.h"
 
 #ifndef __has_feature
 #define __has_feature(x) 0

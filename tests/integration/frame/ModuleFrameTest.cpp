@@ -15,15 +15,15 @@
 #include <memory>
 #include <sstream>
 
-#include "ChildProcess.h"
-#include "TestFolder.h"
-#include "TestRegistry.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "intfDatabaseChanges.h"
-#include "intfDovraModuleInfo.h"
-#include "intfDovraVoucherAPI.h"
-#include "intfPaymentMethod.h"
+#include "intf/intfDatabaseChanges.h"
+#include "intf/intfDovraModuleInfo.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "intf/intfPaymentMethod.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestFolder.h"
+#include "tests/support/TestRegistry.h"
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;

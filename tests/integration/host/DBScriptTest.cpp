@@ -12,18 +12,18 @@
 #include <sstream>
 #include <thread>
 
-#include "ChildProcess.h"
-#include "Contains.h"
-#include "DBTestSupport.h"
-#include "TActionCodes.h"
-#include "TDatabaseUpgrade.h"
-#include "TDatabases.h"
-#include "TestFolder.h"
-#include "TestRegistry.h"
-#include "clsDovraStatements.h"
-#include "clsJSONDocument.h"
-#include "implDatabaseChangesDovra.h"
-#include "intfDatabaseChanges.h"
+#include "host/db/TDatabases.h"
+#include "host/services/TActionCodes.h"
+#include "host/services/TDatabaseUpgrade.h"
+#include "intf/intfDatabaseChanges.h"
+#include "lib/json/clsJSONDocument.h"
+#include "module/payment/DovraStatements.h"
+#include "module/schema/implDatabaseChangesDovra.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Contains.h"
+#include "tests/support/DBTestSupport.h"
+#include "tests/support/TestFolder.h"
+#include "tests/support/TestRegistry.h"
 
 namespace {
 

@@ -11,15 +11,15 @@
 #include <sstream>
 #include <thread>
 
-#include "Contains.h"
-#include "DBTestSupport.h"
-#include "PostgresServer.h"
-#include "TDatabases.h"
-#include "TSqlText.h"
-#include "TestFolder.h"
-#include "clsDovraStatements.h"
-#include "clsJSONDocument.h"
-#include "implDatabaseChangesDovra.h"
+#include "host/db/SqlText.h"
+#include "host/db/TDatabases.h"
+#include "lib/json/clsJSONDocument.h"
+#include "module/payment/DovraStatements.h"
+#include "module/schema/implDatabaseChangesDovra.h"
+#include "tests/support/Contains.h"
+#include "tests/support/DBTestSupport.h"
+#include "tests/support/PostgresServer.h"
+#include "tests/support/TestFolder.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "ChildProcess.h"
-#include "SynLZ.h"
-#include "SynLZFile.h"
-#include "TestFolder.h"
+#include "lib/synlz/SynLZ.h"
+#include "lib/synlz/SynLZFile.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestFolder.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "modLog.h"
+#include "module/log/modLog.h"
 
 struct TLoggedLine {
   std::string Format;

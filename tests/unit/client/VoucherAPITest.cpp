@@ -6,12 +6,12 @@
 #include <stdexcept>
 #include <vector>
 
-#include "RecordingLog.h"
-#include "TestRegistry.h"
-#include "implDovraVoucherAPI.h"
-#include "intfRestClient.h"
-#include "modConstants.h"
-#include "modRegistry.h"
+#include "intf/intfRestClient.h"
+#include "module/client/implDovraVoucherAPI.h"
+#include "module/core/modConstants.h"
+#include "module/core/modRegistry.h"
+#include "tests/support/TestRegistry.h"
+#include "tests/unit/client/RecordingLog.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "AsciiCase.h"
-#include "FileText.h"
-#include "LocalTime.h"
-#include "PathParts.h"
-#include "TestFolder.h"
+#include "lib/common/AsciiCase.h"
+#include "lib/common/FileText.h"
+#include "lib/common/LocalTime.h"
+#include "lib/common/PathParts.h"
+#include "tests/support/TestFolder.h"
 
 namespace {
 

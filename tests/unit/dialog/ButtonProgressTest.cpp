@@ -5,7 +5,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "clsButtonProgress.h"
+#include "module/dialog/clsButtonProgress.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "DialogTestSupport.h"
-#include "TestFolder.h"
-#include "clsDovraLogo.h"
-#include "clsMoneyText.h"
+#include "module/dialog/DovraLogo.h"
+#include "module/dialog/MoneyText.h"
+#include "tests/support/DialogTestSupport.h"
+#include "tests/support/TestFolder.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <QCoreApplication>
 
-#include "FDovraPayment.h"
+#include "module/dialog/FDovraPayment.h"
 
 TEST(DialogWithoutApplication, RefusesWithAClearError) {
   ASSERT_EQ(QCoreApplication::instance(), nullptr);

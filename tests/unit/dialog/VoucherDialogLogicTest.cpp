@@ -2,9 +2,9 @@
 // through Check and Redeem, the requests sent, and what survives a failure.
 #include <gtest/gtest.h>
 
-#include "DialogTestSupport.h"
-#include "FDovraPaymentLogic.h"
-#include "VoucherDialogModel.h"
+#include "module/dialog/FDovraPaymentLogic.h"
+#include "tests/support/DialogTestSupport.h"
+#include "tests/unit/dialog/VoucherDialogModel.h"
 
 namespace {
 
@@ -34,9 +34,9 @@ TLocalClock TickingClock() {
 class VoucherDialogLogic : public ::testing::Test {
  protected:
   VoucherDialogLogic() : FRegistry(Service) {
-    Logic.FStoreReference = 7;
-    Logic.FOrderDocument = kOrder;
-    Logic.FClock = TickingClock();
+    Logic.SetStoreReference(7);
+    Logic.SetOrderDocument(kOrder);
+    Logic.SetClock(TickingClock());
     Logic.PrepareRequest();
   }
 
@@ -144,7 +144,7 @@ TEST_F(VoucherDialogLogic, RequestCarriesInputAsTypedAndKeepsMemberOrderAcrossCh
 }
 
 TEST_F(VoucherDialogLogic, OrderWithoutTakenLinesSendsEmptyItems) {
-  Logic.FOrderDocument = R"({"AfterDisc":0,"LineItems":[{"Code":"","Quantity":1,"Price":1}]})";
+  Logic.SetOrderDocument(R"({"AfterDisc":0,"LineItems":[{"Code":"","Quantity":1,"Price":1}]})");
   Logic.PrepareRequest();
   Check({true, kRefusedAnswer});
   EXPECT_NE(Service.EvaluateRequests.at(0).find(R"("TotalPrice":0,"Items":[]})"), std::string::npos)
@@ -155,7 +155,7 @@ TEST_F(VoucherDialogLogic, PreparationRejectsUnusableOrders) {
   for (const char* order : {"<html>not json</html>", R"({"AfterDisc":1})",
                             R"({"LineItems":[{"Quantity":1,"Price":1}]})"}) {
     SCOPED_TRACE(order);
-    Logic.FOrderDocument = order;
+    Logic.SetOrderDocument(order);
     EXPECT_THROW(Logic.PrepareRequest(), std::runtime_error);
   }
 }
@@ -226,7 +226,7 @@ TEST_F(VoucherDialogRedeem, SuccessClosesWithOKAndKeepsTheAnswer) {
   EXPECT_TRUE(during->RedeemBusyBar);
 
   EXPECT_EQ(S().ModalResult, TModalResult::OK);
-  EXPECT_EQ(Logic.FRedeemResponseText, kRedeemedAnswer);
+  EXPECT_EQ(Logic.RedeemResponseText(), kRedeemedAnswer);
   EXPECT_EQ(S().Memo.back(), kRedeemedAnswer);
   // The labels keep the check's result.
   EXPECT_EQ(S().Response, "Voucher Successful");
@@ -249,7 +249,7 @@ TEST_F(VoucherDialogRedeem, FailedCallSaysCapitalRedeemAndReenablesTheButton) {
   EXPECT_EQ(S().Details, "Please check logs");
   // Nothing was answered yet, so an empty line is recorded.
   EXPECT_EQ(S().Memo.back(), "");
-  EXPECT_EQ(Logic.FRedeemResponseText, "");
+  EXPECT_EQ(Logic.RedeemResponseText(), "");
   EXPECT_EQ(S().Redeem.Text, "Redeem");
   EXPECT_TRUE(S().Redeem.Enabled);
   EXPECT_FALSE(S().RedeemBusyBar);
@@ -266,7 +266,7 @@ TEST_F(VoucherDialogRedeem, FailedCallKeepsTheEarlierAnswerWhateverTheClientWrot
   // A client that scribbles into the answer while reporting failure must not replace the kept
   // answer: the caller would read it as the redemption.
   Redeem({false, std::string("partial garbage")});
-  EXPECT_EQ(Logic.FRedeemResponseText, kRefusedAnswer);
+  EXPECT_EQ(Logic.RedeemResponseText(), kRefusedAnswer);
   EXPECT_EQ(S().Memo.back(), kRefusedAnswer);
   EXPECT_EQ(S().Response, "Could not Redeem Voucher");
 }
@@ -375,9 +375,9 @@ TEST_F(VoucherDialogLogic, LostRedeemAnswerIsSettledByTheStatusOfTheVoucher) {
     TFakeVoucherService service;
     TScopedTestRegistry registry(service);
     TDovraPaymentLogic logic;
-    logic.FStoreReference = 7;
-    logic.FOrderDocument = kOrder;
-    logic.FClock = TickingClock();
+    logic.SetStoreReference(7);
+    logic.SetOrderDocument(kOrder);
+    logic.SetClock(TickingClock());
     logic.PrepareRequest();
     TVoucherDialogModel model;
     model.State.VoucherCode = "V1";

@@ -1,6 +1,6 @@
-#include "VoucherDialogModel.h"
+#include "tests/unit/dialog/VoucherDialogModel.h"
 
-#include "clsInterfacedObject.h"
+#include "intf/clsInterfacedObject.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "intfVoucherDialogControls.h"
+#include "module/dialog/clsVoucherDialogControls.h"
 
 struct TButtonState {
   std::string Text;
@@ -31,7 +31,7 @@ struct TVoucherDialogState {
 // The in-memory controls. Its busy indicator behaves as the real one does on a push button:
 // disables the button, shows the working text, and restores caption and enabled state on Detach
 // and again when the last reference goes.
-class TVoucherDialogModel final : public IVoucherDialogControls {
+class TVoucherDialogModel final : public TVoucherDialogControls {
  public:
   TVoucherDialogState State;
 

@@ -2,11 +2,11 @@
 // resolves, the slot positions of IServiceRegistry, and exact money parsing.
 #include <string>
 
-#include "TServiceRegistry.h"
-#include "TillPayment.h"
-#include "clsInterfacedObject.h"
 #include "gtest/gtest.h"
-#include "intfStoreInfo.h"
+#include "host/payment/TillPayment.h"
+#include "host/till/ServiceRegistry.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfStoreInfo.h"
 
 namespace {
 

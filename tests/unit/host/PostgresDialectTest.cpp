@@ -5,12 +5,12 @@
 
 #include <string>
 
-#include "DBTestSupport.h"
-#include "TDBScript.h"
-#include "TPostgresDialect.h"
-#include "TPostgresEngine.h"
-#include "clsDovraStatements.h"
-#include "implDatabaseChangesDovra.h"
+#include "host/db/TDBScript.h"
+#include "host/db/postgres/TPostgresDialect.h"
+#include "host/db/postgres/TPostgresEngine.h"
+#include "module/payment/DovraStatements.h"
+#include "module/schema/implDatabaseChangesDovra.h"
+#include "tests/support/DBTestSupport.h"
 
 namespace {
 

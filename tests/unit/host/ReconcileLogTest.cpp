@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "TReconcile.h"
+#include "host/services/TReconcile.h"
 
 namespace {
 

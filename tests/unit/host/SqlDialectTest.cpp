@@ -7,13 +7,13 @@
 #include <regex>
 #include <string>
 
-#include "DBTestSupport.h"
-#include "TDBScript.h"
-#include "TSqlText.h"
-#include "TSqliteDialect.h"
-#include "clsDovraStatements.h"
-#include "cmdDatabase.h"
-#include "implDatabaseChangesDovra.h"
+#include "host/cli/cmdDatabase.h"
+#include "host/db/SqlText.h"
+#include "host/db/TDBScript.h"
+#include "host/db/sqlite/TSqliteDialect.h"
+#include "module/payment/DovraStatements.h"
+#include "module/schema/implDatabaseChangesDovra.h"
+#include "tests/support/DBTestSupport.h"
 
 namespace {}  // namespace
 
@@ -260,9 +260,10 @@ TEST(TransactionsCommand, PrintsAnAlignedTableWithShortenedTexts) {
   table.Columns = {"ID", "Message", "Amount"};
   using C = TDBCell;
   table.Rows = {
-      {C{C::Integer, "7"}, C{C::Textual, "line\r\nbreak"}, C{C::Float, "12.5"}},
-      {C{C::Integer, "12"}, C{C::Textual, "\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBCxyz"},
-       C{C::Null, ""}},
+      {C{C::TKind::Integer, "7"}, C{C::TKind::Textual, "line\r\nbreak"},
+       C{C::TKind::Float, "12.5"}},
+      {C{C::TKind::Integer, "12"},
+       C{C::TKind::Textual, "\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBCxyz"}, C{C::TKind::Null, ""}},
   };
   EXPECT_EQ(FormatTextTable(table, 6),
             "ID  Message  Amount\n"

@@ -2,7 +2,7 @@
 // and compared.
 #include <gtest/gtest.h>
 
-#include "intfBase.h"
+#include "intf/intfBase.h"
 
 TEST(Guid, ParsesPrintsAndCompares) {
   constexpr TGUID g = TGUID::Of("{b99696a6-EA20-4dd7-8E91-13B5762D314D}");

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "LogTestSupport.h"
+#include "tests/unit/log/LogTestSupport.h"
 
 using namespace logtest;
 
@@ -65,8 +65,8 @@ TEST(ExceptionHook, FamiliesWithoutExceptionLevelsAndFinishedFamiliesHearNothing
   {
     TSynLogFamily family;
     ConfigureLikeModule(family, folder.Path());
-    family.SetLevel({sllInfo});
-    family.Add().Log(sllInfo, "only info");
+    family.SetLevel({TSynLogInfo::sllInfo});
+    family.Add().Log(TSynLogInfo::sllInfo, "only info");
     try {
       throw std::logic_error("not for this log");
     } catch (const std::exception&) {

@@ -1,4 +1,4 @@
-#include "FailingAllocation.h"
+#include "tests/unit/log/FailingAllocation.h"
 
 #include <cstdlib>
 #include <new>

@@ -12,11 +12,11 @@
 #include <sstream>
 #include <string>
 
-#include "PathParts.h"
-#include "SynLZFile.h"
-#include "SynLog.h"
-#include "TestFolder.h"
-#include "modLog.h"
+#include "lib/common/PathParts.h"
+#include "lib/synlz/SynLZFile.h"
+#include "module/log/SynLog.h"
+#include "module/log/modLog.h"
+#include "tests/support/TestFolder.h"
 
 namespace logtest {
 

@@ -7,8 +7,8 @@
 #include <functional>
 #include <regex>
 
-#include "FailingAllocation.h"
-#include "LogTestSupport.h"
+#include "tests/unit/log/FailingAllocation.h"
+#include "tests/unit/log/LogTestSupport.h"
 
 using namespace logtest;
 
@@ -97,14 +97,15 @@ TEST(LogFaults, EntryThatRotatesLosesNothingWhenArchivingRunsOutOfMemory) {
                  padding.size() + 2;
         };
         entries = 0;
-        do family->Add().Log(sllInfo, "[Fault.Test] Entry : % %", {entries++, padding});
+        do
+          family->Add().Log(TSynLogInfo::sllInfo, "[Fault.Test] Entry : % %", {entries++, padding});
         while (std::filesystem::file_size(ModuleLogName(dir)) + length(entries) <= 16 * 1024);
       },
       [&] {
-        family->Add().Log(sllInfo, "[Fault.Test] Entry : % %", {entries, padding});
+        family->Add().Log(TSynLogInfo::sllInfo, "[Fault.Test] Entry : % %", {entries, padding});
       },
       [&](const std::string& dir, long k) {
-        family->Add().Log(sllInfo, "[Fault.Test] Entry : % %", {entries + 1, padding});
+        family->Add().Log(TSynLogInfo::sllInfo, "[Fault.Test] Entry : % %", {entries + 1, padding});
         EXPECT_EQ(family->Add().FileName(), ModuleLogName(dir)) << k;
         family.reset();
         std::string all;
@@ -132,7 +133,7 @@ TEST(LogFaults, FinishThatRunsOutOfMemoryKeepsOldFilesAndReleasesTheLog) {
         SetFileTime(dir + "older.log", 1760529600);  // 2025-10-15, noon UTC
         family = std::make_unique<TSynLogFamily>();
         ConfigureLikeModule(*family, dir);
-        family->Add().Log(sllInfo, "before finish");
+        family->Add().Log(TSynLogInfo::sllInfo, "before finish");
       },
       [&] { family->Finish(); },
       [&](const std::string& dir, long k) {
@@ -144,7 +145,7 @@ TEST(LogFaults, FinishThatRunsOutOfMemoryKeepsOldFilesAndReleasesTheLog) {
         }
         TSynLogFamily next;
         ConfigureLikeModule(next, dir);
-        next.Add().Log(sllInfo, "next run");
+        next.Add().Log(TSynLogInfo::sllInfo, "next run");
         EXPECT_EQ(next.Add().FileName(), ModuleLogName(dir)) << "file left locked at " << k;
       });
   EXPECT_GT(made, 5) << "archiving allocates; the sweep must have failed some of it";

@@ -5,8 +5,8 @@
 
 #include <regex>
 
-#include "LogTestSupport.h"
-#include "modLog.h"
+#include "module/log/modLog.h"
+#include "tests/unit/log/LogTestSupport.h"
 
 using namespace logtest;
 

@@ -5,7 +5,7 @@
 
 #include <ctime>
 
-#include "LogTestSupport.h"
+#include "tests/unit/log/LogTestSupport.h"
 
 using namespace logtest;
 
@@ -47,7 +47,7 @@ TEST_F(SynLogArchive, OldLogFilesGoToTheYearMonthFolderOfTheFirst) {
   {
     TSynLogFamily family;
     ConfigureLikeModule(family, Dir());
-    family.Add().Log(sllInfo, "Starting DovraVoucherPayment");
+    family.Add().Log(TSynLogInfo::sllInfo, "Starting DovraVoucherPayment");
   }
   const std::string dest = Dir() + "till/log/202610/";
   EXPECT_EQ(Decompress(dest + "a-host.log.synlz"), "host log of october");

@@ -9,7 +9,7 @@
 #include <functional>
 #include <regex>
 
-#include "LogTestSupport.h"
+#include "tests/unit/log/LogTestSupport.h"
 
 using namespace logtest;
 
@@ -51,7 +51,7 @@ TEST_F(SynLogFile, FirstRunWritesFreshHeaderThenStartupEntry) {
   {
     TSynLogFamily family;
     ConfigureLikeModule(family, Dir());
-    family.Add().Log(sllInfo, "Starting DovraVoucherPayment");
+    family.Add().Log(TSynLogInfo::sllInfo, "Starting DovraVoucherPayment");
     EXPECT_EQ(family.Add().FileName(), LogName());
   }
   const std::string content = ReadFile(LogName());
@@ -88,7 +88,7 @@ TEST_F(SynLogFile, SecondRunAppendsSeparatorAndTaggedHeader) {
   for (const char* text : {"first run", "second run"}) {
     TSynLogFamily family;
     ConfigureLikeModule(family, Dir());
-    family.Add().Log(sllInfo, text);
+    family.Add().Log(TSynLogInfo::sllInfo, text);
   }
   const std::string content = ReadFile(LogName());
   const size_t second = content.find("first run\r\n");
@@ -111,15 +111,16 @@ TEST_F(SynLogFile, SecondRunAppendsSeparatorAndTaggedHeader) {
 }
 
 TEST_F(SynLogFile, OverwriteAndPlainAppendActions) {
-  for (TSynLogExistsAction action : {acOverwrite, acAppend}) {
+  for (TSynLogExistsAction action :
+       {TSynLogExistsAction::acOverwrite, TSynLogExistsAction::acAppend}) {
     for (const char* text : {"entry-one-7c1", "entry-two-7c2"}) {
       TSynLogFamily family;
       ConfigureLikeModule(family, Dir());
       family.FileExistsAction = action;
-      family.Add().Log(sllInfo, text);
+      family.Add().Log(TSynLogInfo::sllInfo, text);
     }
     const std::string content = ReadFile(LogName());
-    if (action == acOverwrite) {
+    if (action == TSynLogExistsAction::acOverwrite) {
       EXPECT_EQ(content.find("entry-one-7c1"), std::string::npos);
       EXPECT_EQ(content.find("\r\r"), content.find(" info  entry-two-7c2\r\n") - 2 - 17)
           << "a fresh header, then the one entry";
@@ -138,15 +139,16 @@ TEST_F(SynLogFile, ArgumentsFillPercentSignsAndStayOnOneLine) {
     TSynLogFamily family;
     ConfigureLikeModule(family, Dir());
     TSynLog& log = family.Add();
-    log.Log(sllInfo, "[TDovraVoucherAPI.Evaluate] Response : %",
+    log.Log(TSynLogInfo::sllInfo, "[TDovraVoucherAPI.Evaluate] Response : %",
             {std::string("{\"a\":1,\r\n\t\"b\":2}")});
-    log.Log(sllInfo, "[TPaymentMethodDovraVoucher.Create] Got StoreID : %", {int32_t{-42}});
-    log.Log(sllInfo, "a=% b=% c=%", {"x", 7});
-    log.Log(sllInfo, "only %", {"one", "extra"});
-    log.Log(sllInfo, "zero %|", {std::string("before\0after\0", 13)});
-    log.Log(sllInfo, "plain\ttext\rwith\ncontrols");
-    log.Log(sllInfo, std::string_view("plain\0zero", 10));
-    log.Log(sllInfo, "big %", {int64_t{-9223372036854775807 - 1}});
+    log.Log(TSynLogInfo::sllInfo, "[TPaymentMethodDovraVoucher.Create] Got StoreID : %",
+            {int32_t{-42}});
+    log.Log(TSynLogInfo::sllInfo, "a=% b=% c=%", {"x", 7});
+    log.Log(TSynLogInfo::sllInfo, "only %", {"one", "extra"});
+    log.Log(TSynLogInfo::sllInfo, "zero %|", {std::string("before\0after\0", 13)});
+    log.Log(TSynLogInfo::sllInfo, "plain\ttext\rwith\ncontrols");
+    log.Log(TSynLogInfo::sllInfo, std::string_view("plain\0zero", 10));
+    log.Log(TSynLogInfo::sllInfo, "big %", {int64_t{-9223372036854775807 - 1}});
   }
   const std::vector<std::string> lines = Split(EntriesAfterHeader(ReadFile(LogName())), "\r\n");
   ASSERT_EQ(lines.size(), 9u);
@@ -170,8 +172,8 @@ TEST_F(SynLogFile, LongEntriesCrossTheBufferWhole) {
     TSynLogFamily family;
     ConfigureLikeModule(family, Dir());
     family.BufferSize = 4096;
-    family.Add().Log(sllInfo, "[big] Response : %", {big});
-    family.Add().Log(sllInfo, "after");
+    family.Add().Log(TSynLogInfo::sllInfo, "[big] Response : %", {big});
+    family.Add().Log(TSynLogInfo::sllInfo, "after");
   }
   const std::vector<std::string> lines = Split(EntriesAfterHeader(ReadFile(LogName())), "\r\n");
   ASSERT_EQ(lines.size(), 3u);
@@ -189,37 +191,47 @@ TEST_F(SynLogFile, ArgumentTextIsBoundedAndTheEntrySaysHowMuchWasLeftOut) {
     std::string expected;
   };
   const std::vector<Case> cases = {
-      {"exactly the bound", [&](TSynLog& log) { log.Log(sllInfo, "R : %", {text(max, 'a')}); },
+      {"exactly the bound",
+       [&](TSynLog& log) { log.Log(TSynLogInfo::sllInfo, "R : %", {text(max, 'a')}); },
        "R : " + text(max, 'a')},
-      {"one byte over", [&](TSynLog& log) { log.Log(sllInfo, "R : %", {text(max + 1, 'a')}); },
+      {"one byte over",
+       [&](TSynLog& log) { log.Log(TSynLogInfo::sllInfo, "R : %", {text(max + 1, 'a')}); },
        "R : " + text(max, 'a') + "... (1 byte left out)"},
-      {"a megabyte answer", [&](TSynLog& log) { log.Log(sllInfo, "R : %", {text(1 << 20, 'm')}); },
+      {"a megabyte answer",
+       [&](TSynLog& log) { log.Log(TSynLogInfo::sllInfo, "R : %", {text(1 << 20, 'm')}); },
        "R : " + text(max, 'm') + "... (983040 bytes left out)"},
       {"arguments share the bound",
        [&](TSynLog& log) {
-         log.Log(sllInfo, "% | % | %", {text(40960, 'a'), text(40960, 'b'), 7});
+         log.Log(TSynLogInfo::sllInfo, "% | % | %", {text(40960, 'a'), text(40960, 'b'), 7});
        },
        text(40960, 'a') + " | " + text(max - 40960, 'b') + " | 7... (16384 bytes left out)"},
       {"the format goes on after a cut argument",
-       [&](TSynLog& log) { log.Log(sllInfo, "R : % end", {over}); },
+       [&](TSynLog& log) { log.Log(TSynLogInfo::sllInfo, "R : % end", {over}); },
        "R : " + text(max, 'x') + " end... (4464 bytes left out)"},
       {"a character is not cut in two",
-       [&](TSynLog& log) { log.Log(sllInfo, "%", {text(max - 1, 'a') + "\xC3\xA9z"}); },
+       [&](TSynLog& log) {
+         log.Log(TSynLogInfo::sllInfo, "%", {text(max - 1, 'a') + "\xC3\xA9z"});
+       },
        text(max - 1, 'a') + "... (3 bytes left out)"},
       {"a zero byte counts as the byte it stands for",
-       [&](TSynLog& log) { log.Log(sllInfo, "%", {text(10, 's') + '\0' + text(max, 'y')}); },
+       [&](TSynLog& log) {
+         log.Log(TSynLogInfo::sllInfo, "%", {text(10, 's') + '\0' + text(max, 'y')});
+       },
        text(10, 's') + "?" + text(max - 11, 'y') + "... (11 bytes left out)"},
-      {"a plain entry", [&](TSynLog& log) { log.Log(sllInfo, std::string_view(over)); },
+      {"a plain entry",
+       [&](TSynLog& log) { log.Log(TSynLogInfo::sllInfo, std::string_view(over)); },
        text(max, 'x') + "... (4464 bytes left out)"},
       {"an exception's message",
-       [&](TSynLog& log) { log.LogException(sllException, "E", over, nullptr, nullptr, 0); },
+       [&](TSynLog& log) {
+         log.LogException(TSynLogInfo::sllException, "E", over, nullptr, nullptr, 0);
+       },
        "E (\"" + text(max, 'x') + "\") at 000000000000... (4464 bytes left out)"},
   };
   for (const Case& c : cases) {
     {
       TSynLogFamily family;
       ConfigureLikeModule(family, Dir());
-      family.FileExistsAction = acOverwrite;
+      family.FileExistsAction = TSynLogExistsAction::acOverwrite;
       c.write(family.Add());
     }
     std::string entries = EntriesAfterHeader(ReadFile(LogName()));
@@ -237,14 +249,14 @@ TEST_F(SynLogFile, ArgumentTextIsBoundedAndTheEntrySaysHowMuchWasLeftOut) {
 TEST_F(SynLogFile, LevelsFilterAndEnterLeaveComeAsAPair) {
   TSynLogFamily family;
   ConfigureLikeModule(family, Dir());
-  family.SetLevel({sllInfo, sllEnter});
-  EXPECT_TRUE(family.Level().Has(sllLeave));
-  family.SetLevel({sllLeave});
-  EXPECT_TRUE(family.Level().Has(sllEnter));
-  family.SetLevel({sllInfo, sllWarning});
-  family.Add().Log(sllDebug, "hidden");
-  family.Add().Log(sllWarning, "shown");
-  family.Add().Log(sllInfo, "too");
+  family.SetLevel({TSynLogInfo::sllInfo, TSynLogInfo::sllEnter});
+  EXPECT_TRUE(family.Level().Has(TSynLogInfo::sllLeave));
+  family.SetLevel({TSynLogInfo::sllLeave});
+  EXPECT_TRUE(family.Level().Has(TSynLogInfo::sllEnter));
+  family.SetLevel({TSynLogInfo::sllInfo, TSynLogInfo::sllWarning});
+  family.Add().Log(TSynLogInfo::sllDebug, "hidden");
+  family.Add().Log(TSynLogInfo::sllWarning, "shown");
+  family.Add().Log(TSynLogInfo::sllInfo, "too");
   family.Finish();
   const std::string entries = EntriesAfterHeader(ReadFile(LogName()));
   EXPECT_EQ(entries.find("hidden"), std::string::npos);
@@ -258,8 +270,8 @@ TEST_F(SynLogFile, BareCarriageReturnWhenCrLfIsOff) {
     TSynLogFamily family;
     ConfigureLikeModule(family, Dir());
     family.EndOfLineCRLF = false;
-    family.Add().Log(sllInfo, "a");
-    family.Add().Log(sllInfo, "b");
+    family.Add().Log(TSynLogInfo::sllInfo, "a");
+    family.Add().Log(TSynLogInfo::sllInfo, "b");
   }
   const std::string entries = EntriesAfterHeader(ReadFile(LogName()));
   EXPECT_TRUE(
@@ -275,7 +287,7 @@ TEST_F(SynLogFile, SecretsInTheEnvironmentAreMasked) {
   {
     TSynLogFamily family;
     ConfigureLikeModule(family, Dir());
-    family.Add().Log(sllInfo, "x");
+    family.Add().Log(TSynLogInfo::sllInfo, "x");
   }
   ::unsetenv("DOVRA_TEST_API_KEY");
   ::unsetenv("my_password");
@@ -352,7 +364,7 @@ TEST_F(SynLogFile, EveryEntryReachesTheFileBeforeTheCallReturns) {
   ConfigureLikeModule(family, Dir());
   TSynLog& log = family.Add();
   for (int i = 0; i < 3; ++i) {
-    log.Log(sllInfo, "[TDovraVoucherAPI.Redeem] Response : %", {i});
+    log.Log(TSynLogInfo::sllInfo, "[TDovraVoucherAPI.Redeem] Response : %", {i});
     // Read through a descriptor of our own: what the operating system has, not our buffer.
     const int fd = ::open(LogName().c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
@@ -370,7 +382,7 @@ TEST_F(SynLogFile, BufferedModeHoldsEntriesUntilFlush) {
   ConfigureLikeModule(family, Dir());
   family.BufferedWrites = true;
   TSynLog& log = family.Add();
-  log.Log(sllInfo, "held back");
+  log.Log(TSynLogInfo::sllInfo, "held back");
   EXPECT_EQ(ReadFile(LogName()).find("held back"), std::string::npos);
   log.Flush();
   EXPECT_NE(ReadFile(LogName()).find(" info  held back\r\n"), std::string::npos);
@@ -381,14 +393,14 @@ TEST_F(SynLogFile, UnwritableFolderDiscardsOutputWithoutFailing) {
   TSynLogFamily family;
   ConfigureLikeModule(family, Dir() + "plain-file/sub");
   const auto start = std::chrono::steady_clock::now();
-  family.Add().Log(sllInfo, "lost");
+  family.Add().Log(TSynLogInfo::sllInfo, "lost");
   const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_TRUE(family.Add().Discarding());
   EXPECT_EQ(family.Add().FileName(), "");
   // Three names, ten attempts each, 100 ms apart.
   EXPECT_GE(waited, std::chrono::milliseconds(2500));
   const auto again = std::chrono::steady_clock::now();
-  family.Add().Log(sllInfo, "lost too");
+  family.Add().Log(TSynLogInfo::sllInfo, "lost too");
   EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::milliseconds(50))
       << "a discarding log does not try again";
   family.Finish();
@@ -397,10 +409,10 @@ TEST_F(SynLogFile, UnwritableFolderDiscardsOutputWithoutFailing) {
 TEST_F(SynLogFile, FileHeldByAnotherWriterFallsBackToDashedName) {
   TSynLogFamily owner;
   ConfigureLikeModule(owner, Dir());
-  owner.Add().Log(sllInfo, "owner");
+  owner.Add().Log(TSynLogInfo::sllInfo, "owner");
   TSynLogFamily second;
   ConfigureLikeModule(second, Dir());
-  second.Add().Log(sllInfo, "second");
+  second.Add().Log(TSynLogInfo::sllInfo, "second");
   EXPECT_EQ(second.Add().FileName(), Dir() + "Till (POS1) DovraVoucherPayment.smd-.log");
   EXPECT_NE(ReadFile(Dir() + "Till (POS1) DovraVoucherPayment.smd-.log").find(" info  second\r\n"),
             std::string::npos);
@@ -420,7 +432,7 @@ TEST_F(SynLogFile, TheFileIsKeptFromOthersAndNeverWrittenThroughALink) {
   {
     TSynLogFamily family;
     ConfigureLikeModule(family, Dir());
-    family.Add().Log(sllInfo, "entry");
+    family.Add().Log(TSynLogInfo::sllInfo, "entry");
     EXPECT_EQ(family.Add().FileName(), Dir() + "Till (POS1) DovraVoucherPayment.smd-.log");
   }
   EXPECT_EQ(ReadFile(victim), "not the log's");
@@ -434,7 +446,7 @@ TEST_F(SynLogFile, TheFileIsKeptFromOthersAndNeverWrittenThroughALink) {
   {
     TSynLogFamily family;
     ConfigureLikeModule(family, Dir());
-    family.Add().Log(sllInfo, "entry");
+    family.Add().Log(TSynLogInfo::sllInfo, "entry");
   }
   EXPECT_EQ(mode(LogName()), 0640u);
   ::umask(umask);

@@ -6,7 +6,7 @@
 #include <regex>
 #include <thread>
 
-#include "LogTestSupport.h"
+#include "tests/unit/log/LogTestSupport.h"
 
 using namespace logtest;
 
@@ -23,7 +23,7 @@ std::pair<std::string, int> WriteUntilRotation(TSynLog& log, const std::string& 
   std::string before = ReadFile(file);
   for (int guard = 0; guard < 100000; ++guard) {
     const int n = next++;
-    log.Log(sllInfo, "[Rotation.Test] Entry : % %", {n, padding});
+    log.Log(TSynLogInfo::sllInfo, "[Rotation.Test] Entry : % %", {n, padding});
     std::string after = ReadFile(file);
     if (after.size() < before.size()) return {before, n};
     before = std::move(after);
@@ -78,11 +78,11 @@ TEST(SynLogRotation, AFileAtExactlyTheLimitStaysLiveUntilTheNextEntry) {
   } kinds[] = {
       {"entry",
        [](TSynLog& log, const std::string& text) {
-         log.Log(sllInfo, "[Boundary.Test] Entry : %", {text});
+         log.Log(TSynLogInfo::sllInfo, "[Boundary.Test] Entry : %", {text});
        }},
       {"exception entry",
        [](TSynLog& log, const std::string& text) {
-         log.LogException(sllException, "EBoundary", text, nullptr, nullptr, 0);
+         log.LogException(TSynLogInfo::sllException, "EBoundary", text, nullptr, nullptr, 0);
        }},
   };
   for (const auto& kind : kinds) {
@@ -123,7 +123,7 @@ TEST(SynLogRotation, ExistingOversizedFileRotatesAfterTheFirstEntry) {
   TSynLogFamily family;
   ConfigureLikeModule(family, dir);
   family.RotateFileSizeKB = 64;
-  family.Add().Log(sllInfo, "first of the run");
+  family.Add().Log(TSynLogInfo::sllInfo, "first of the run");
   const std::string archived = Decompress(Archive(dir, 1));
   EXPECT_EQ(archived.substr(0, old.size()), old);
   EXPECT_NE(archived.find(" rotat " + std::string(50, '=')), std::string::npos);
@@ -141,7 +141,8 @@ TEST(SynLogRotation, ArchiveThatCannotBeWrittenKeepsTheLiveFile) {
   family.RotateFileSizeKB = 16;
   family.RotateFileCount = 2;
   const std::string padding(200, 'k');
-  for (int i = 0; i < 400; ++i) family.Add().Log(sllInfo, "[Keep.Test] Entry : % %", {i, padding});
+  for (int i = 0; i < 400; ++i)
+    family.Add().Log(TSynLogInfo::sllInfo, "[Keep.Test] Entry : % %", {i, padding});
   family.Finish();
   const std::string content = ReadFile(ModuleLogName(dir));
   EXPECT_GT(content.size(), 400u * 200u);
@@ -167,7 +168,7 @@ TEST(SynLogRotation, EightThreadsNeverInterleaveAndLoseNothing) {
     for (int t = 0; t < kThreads; ++t)
       threads.emplace_back([&log, &padding, t] {
         for (int i = 0; i < kEntries; ++i)
-          log.Log(sllInfo, "[Worker.Run] thread % entry % : %", {t, i, padding});
+          log.Log(TSynLogInfo::sllInfo, "[Worker.Run] thread % entry % : %", {t, i, padding});
       });
     for (std::thread& thread : threads) thread.join();
   }

@@ -8,19 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "Contains.h"
-#include "DovraMessages.h"
-#include "ErrorMessage.h"
-#include "FileText.h"
-#include "PaymentTestSupport.h"
-#include "TestFolder.h"
-#include "TestRegistry.h"
-#include "clsDovraStatements.h"
-#include "implPaymentMethodDovraVouchers.h"
-#include "intfDBScript.h"
-#include "intfDovraVoucherAPI.h"
-#include "modAssert.h"
-#include "modLog.h"
+#include "intf/intfDBScript.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "lib/common/FileText.h"
+#include "lib/voucher/DovraMessages.h"
+#include "module/core/modAssert.h"
+#include "module/log/modLog.h"
+#include "module/payment/DovraStatements.h"
+#include "module/payment/implPaymentMethodDovraVouchers.h"
+#include "tests/support/Contains.h"
+#include "tests/support/ErrorMessage.h"
+#include "tests/support/TestFolder.h"
+#include "tests/support/TestRegistry.h"
+#include "tests/unit/payment/PaymentTestSupport.h"
 
 namespace {
 

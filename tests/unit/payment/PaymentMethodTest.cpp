@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "PaymentTestSupport.h"
-#include "TestFolder.h"
-#include "TestRegistry.h"
-#include "implPaymentMethodDovraVouchers.h"
-#include "modAssert.h"
-#include "modLog.h"
-#include "modRegistry.h"
+#include "module/core/modAssert.h"
+#include "module/core/modRegistry.h"
+#include "module/log/modLog.h"
+#include "module/payment/implPaymentMethodDovraVouchers.h"
+#include "tests/support/TestFolder.h"
+#include "tests/support/TestRegistry.h"
+#include "tests/unit/payment/PaymentTestSupport.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <utility>
 
-#include "clsInterfacedObject.h"
-#include "intfDI.h"
-#include "intfStoreInfo.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfDI.h"
+#include "intf/intfStoreInfo.h"
 
 // Calls operation `position` (1 = the first after QueryInterface, AddRef, Release) of an
 // interface by reading its vtable, the way the host does: the interface pointer goes first.

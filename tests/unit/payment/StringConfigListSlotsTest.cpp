@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "PaymentTestSupport.h"
-#include "clsStringConfigList.h"
+#include "module/payment/clsStringConfigList.h"
+#include "tests/unit/payment/PaymentTestSupport.h"
 
 namespace {
 

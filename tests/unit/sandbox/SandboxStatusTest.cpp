@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "SandboxService.h"
-#include "TestFolder.h"
-#include "clsJSONDocument.h"
+#include "lib/json/clsJSONDocument.h"
+#include "sandbox/SandboxService.h"
+#include "tests/support/TestFolder.h"
 
 namespace {
 

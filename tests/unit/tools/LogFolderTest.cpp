@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "LogFolder.h"
-#include "TestFolder.h"
+#include "tests/support/TestFolder.h"
+#include "tools/LogFolder.h"
 
 namespace fs = std::filesystem;
 

@@ -1,8 +1,8 @@
 // Implements and queries a contract interface with nothing but the installed SDK headers.
 #include <cstdio>
 
-#include "clsInterfacedObject.h"
-#include "intfStoreInfo.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfStoreInfo.h"
 
 class TStore final : public TImplements<TInterfacedObject, IStoreInfo> {
  public:

@@ -13,9 +13,9 @@
 #include <thread>
 #include <utility>
 
-#include "ErrorMessage.h"
-#include "clsJSONDocument.h"
-#include "clsJSONDocumentTesting.h"
+#include "lib/json/clsJSONDocument.h"
+#include "lib/json/clsJSONDocumentTesting.h"
+#include "tests/support/ErrorMessage.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "clsJSONDocument.h"
+#include "lib/json/clsJSONDocument.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "DovraMessages.h"
-#include "ErrorMessage.h"
+#include "lib/voucher/DovraMessages.h"
+#include "tests/support/ErrorMessage.h"
 
 namespace {
 

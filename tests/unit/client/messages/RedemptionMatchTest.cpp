@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "DovraMessages.h"
-#include "DovraRedemptionMatch.h"
+#include "lib/voucher/DovraMessages.h"
+#include "lib/voucher/DovraRedemptionMatch.h"
 
 namespace {
 

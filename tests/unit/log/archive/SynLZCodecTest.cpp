@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "SynLZ.h"
+#include "lib/synlz/SynLZ.h"
 
 namespace {
 
@@ -31,9 +31,9 @@ Bytes Cat(Bytes a, const std::string& s) {
   return a;
 }
 
-SynLZ::DecodeResult Unpack(const Bytes& block, std::string& out, size_t cap) {
+SynLZ::TDecodeResult Unpack(const Bytes& block, std::string& out, size_t cap) {
   out.assign(cap, '\0');
-  SynLZ::DecodeResult r = SynLZ::Decompress(block.data(), block.size(), out.data(), cap);
+  SynLZ::TDecodeResult r = SynLZ::Decompress(block.data(), block.size(), out.data(), cap);
   if (r.ok()) out.resize(r.outputOffset);
   return r;
 }
@@ -45,7 +45,7 @@ void ExpectRoundTrip(const std::string& s) {
   ASSERT_TRUE(SynLZ::DecompressedSize(block.data(), block.size(), announced));
   EXPECT_EQ(announced, s.size());
   std::string back;
-  const SynLZ::DecodeResult r = Unpack(block, back, s.size());
+  const SynLZ::TDecodeResult r = Unpack(block, back, s.size());
   ASSERT_TRUE(r.ok()) << SynLZ::StatusText(r.status) << " at " << r.inputOffset << " for "
                       << s.size() << " bytes";
   EXPECT_TRUE(back == s) << "round trip differs for " << s.size() << " bytes";
@@ -307,7 +307,7 @@ TEST(SynLZDecode, ReportsWhereItStopped) {
   // Literal 'a' at block byte 6, then the match at byte 7 names hash 0x457 with nothing there.
   Bytes block = B({0x14, 0x00, 0x02, 0, 0, 0, 'a', 0x71, 0x45});
   std::string out;
-  const SynLZ::DecodeResult r = Unpack(block, out, 64);
+  const SynLZ::TDecodeResult r = Unpack(block, out, 64);
   EXPECT_EQ(r.status, SynLZ::Status::BadMatchSource);
   EXPECT_EQ(r.inputOffset, 7u);
   EXPECT_EQ(r.outputOffset, 1u);
@@ -317,7 +317,7 @@ TEST(SynLZDecode, NeverWritesPastTheAnnouncedLength) {
   for (const std::string& s : {LogText(5000, 1), Noise(3000, 2, 4), std::string(700, 'z')}) {
     const Bytes block = Pack(s);
     std::vector<char> buf(s.size() + 256, char(0xEE));
-    const SynLZ::DecodeResult r =
+    const SynLZ::TDecodeResult r =
         SynLZ::Decompress(block.data(), block.size(), buf.data(), buf.size());
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(std::memcmp(buf.data(), s.data(), s.size()), 0);
@@ -342,7 +342,7 @@ TEST(SynLZDecode, EveryTruncationAndEveryByteFlipIsHandled) {
     for (uint8_t bit : {0x01, 0x10, 0x80}) {
       Bytes bad = block;
       bad[i] ^= bit;
-      const SynLZ::DecodeResult r = Unpack(bad, out, 1 << 16);
+      const SynLZ::TDecodeResult r = Unpack(bad, out, 1 << 16);
       if (!r.ok()) {
         ++rejected;
         EXPECT_LE(r.inputOffset, bad.size());
@@ -403,7 +403,7 @@ TEST(SynLZDecode, FarMatchesOfEveryDistanceClassAndLiteralsAcrossGroups) {
 
   const Bytes block = Build(n, items);
   std::string out;
-  const SynLZ::DecodeResult r = Unpack(block, out, n);
+  const SynLZ::TDecodeResult r = Unpack(block, out, n);
   ASSERT_TRUE(r.ok()) << SynLZ::StatusText(r.status) << " at " << r.inputOffset;
   EXPECT_TRUE(out == expected);
 }
@@ -426,7 +426,7 @@ TEST(SynLZDecode, UnsetSourceFarFromTheEndsStopsAtItsItem) {
   Bytes block = Build(4000, items);
   block.resize(block.size() + 300, 0x5A);
   std::string out;
-  const SynLZ::DecodeResult r = Unpack(block, out, 4000);
+  const SynLZ::TDecodeResult r = Unpack(block, out, 4000);
   EXPECT_EQ(r.status, SynLZ::Status::BadMatchSource);
   EXPECT_EQ(r.inputOffset, 2u + 4 + 32 + 4 + 32 + 4);
   EXPECT_EQ(r.outputOffset, 64u);
@@ -434,7 +434,7 @@ TEST(SynLZDecode, UnsetSourceFarFromTheEndsStopsAtItsItem) {
 }
 
 // The streamed decoder, fed and drained in small pieces, against the whole-block one.
-SynLZ::StreamResult Stream(const Bytes& block, std::string& out) {
+SynLZ::TStreamResult Stream(const Bytes& block, std::string& out) {
   out.clear();
   size_t at = 0;
   return SynLZ::DecompressStream(
@@ -455,8 +455,8 @@ void ExpectSameDecode(const Bytes& block, const std::string& what) {
   std::string whole, streamed;
   size_t n = 0;
   SynLZ::DecompressedSize(block.data(), block.size(), n);
-  const SynLZ::DecodeResult a = Unpack(block, whole, n);
-  const SynLZ::StreamResult b = Stream(block, streamed);
+  const SynLZ::TDecodeResult a = Unpack(block, whole, n);
+  const SynLZ::TStreamResult b = Stream(block, streamed);
   ASSERT_FALSE(b.stopped) << what;
   EXPECT_EQ(a.status, b.decode.status) << what;
   if (!a.ok()) {
@@ -505,7 +505,7 @@ TEST(SynLZStream, DecodesAndRejectsExactlyAsTheWholeBlockDecoder) {
 TEST(SynLZStream, StopsWhenReadOrEmitSaysSo) {
   const Bytes block = Pack(LogText(3 << 20, 11));
   size_t emitted = 0;
-  const SynLZ::StreamResult byEmit = SynLZ::DecompressStream(
+  const SynLZ::TStreamResult byEmit = SynLZ::DecompressStream(
       block.size(),
       [&, at = size_t(0)](uint8_t* buf, size_t n) mutable {
         std::memcpy(buf, block.data() + at, n);
@@ -518,7 +518,7 @@ TEST(SynLZStream, StopsWhenReadOrEmitSaysSo) {
       });
   EXPECT_TRUE(byEmit.stopped);
   EXPECT_EQ(emitted, SynLZ::kStreamPiece);
-  const SynLZ::StreamResult byRead = SynLZ::DecompressStream(
+  const SynLZ::TStreamResult byRead = SynLZ::DecompressStream(
       block.size(), [](uint8_t*, size_t) { return false; },
       [](const uint8_t*, size_t) { return true; });
   EXPECT_TRUE(byRead.stopped);
@@ -527,12 +527,12 @@ TEST(SynLZStream, StopsWhenReadOrEmitSaysSo) {
 TEST(SynLZHash, PiecesGiveTheWholeHash) {
   const std::string s = Noise(1000, 7, 256);
   for (size_t piece : {1, 2, 3, 5, 7, 64, 999, 1000}) {
-    SynLZ::Hash32Stream h;
+    SynLZ::THash32Stream h;
     for (size_t at = 0; at < s.size(); at += piece)
       h.Add(s.data() + at, std::min(piece, s.size() - at));
     EXPECT_EQ(h.Value(), SynLZ::Hash32(s.data(), s.size())) << piece;
   }
-  EXPECT_EQ(SynLZ::Hash32Stream().Value(), 0u);
+  EXPECT_EQ(SynLZ::THash32Stream().Value(), 0u);
 }
 
 }  // namespace

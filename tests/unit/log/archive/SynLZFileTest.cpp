@@ -14,9 +14,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "SynLZ.h"
-#include "SynLZFile.h"
-#include "TestFolder.h"
+#include "lib/synlz/SynLZ.h"
+#include "lib/synlz/SynLZFile.h"
+#include "tests/support/TestFolder.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "RestClient.h"
+#include "host/services/TRestClient.h"
 
 #include <curl/curl.h>
 
@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "AsciiCase.h"
-#include "clsInterfacedObject.h"
-#include "intfRestClient.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfRestClient.h"
+#include "lib/common/AsciiCase.h"
 
 namespace {
 

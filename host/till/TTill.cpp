@@ -1,15 +1,15 @@
-#include "Till.h"
+#include "host/till/TTill.h"
 
 #include <cstdlib>
 
-#include "RestClient.h"
-#include "TActionCodes.h"
-#include "TDatabases.h"
-#include "TModuleLoader.h"
-#include "TServiceRegistry.h"
-#include "TStoreInfo.h"
-#include "intfDovraModuleInfo.h"
-#include "intfDovraVoucherAPI.h"
+#include "host/db/TDatabases.h"
+#include "host/services/TActionCodes.h"
+#include "host/services/TRestClient.h"
+#include "host/till/ServiceRegistry.h"
+#include "host/till/StoreInfo.h"
+#include "host/till/TModuleLoader.h"
+#include "intf/intfDovraModuleInfo.h"
+#include "intf/intfDovraVoucherAPI.h"
 
 TDBScriptOptions DatabaseOptions(const TTillOptions& options) {
   return TDBScriptOptions{

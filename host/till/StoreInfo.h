@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "intfDI.h"
+#include "intf/intfDI.h"
 
 // Registers IStoreInfo as an instance in the registry.
 void RegisterStoreInfo(IServiceRegistry* registry, int32_t storeID, const std::string& storeName,

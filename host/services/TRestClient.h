@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "intfDI.h"
+#include "intf/intfDI.h"
 
 // What one request came to, as the till saw it.
 struct TRestExchange {

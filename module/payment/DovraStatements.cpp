@@ -1,4 +1,4 @@
-#include "clsDovraStatements.h"
+#include "module/payment/DovraStatements.h"
 
 #include <algorithm>
 #include <initializer_list>

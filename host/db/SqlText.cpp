@@ -1,7 +1,7 @@
-#include "TSqlText.h"
+#include "host/db/SqlText.h"
 
-#include "AsciiCase.h"
-#include "LocalTime.h"
+#include "lib/common/AsciiCase.h"
+#include "lib/common/LocalTime.h"
 
 #include <algorithm>
 #include <cctype>

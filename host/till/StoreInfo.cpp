@@ -1,7 +1,7 @@
-#include "TStoreInfo.h"
+#include "host/till/StoreInfo.h"
 
-#include "clsInterfacedObject.h"
-#include "intfStoreInfo.h"
+#include "intf/clsInterfacedObject.h"
+#include "intf/intfStoreInfo.h"
 
 namespace {
 

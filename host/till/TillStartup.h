@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "intfDI.h"
+#include "intf/intfDI.h"
 
 struct TModuleStartup {
   bool Told = false;       // the module answers IDovraModuleInfo; nothing below is known otherwise

@@ -1,4 +1,4 @@
-#include "clsMoneyText.h"
+#include "module/dialog/MoneyText.h"
 
 #include <locale.h>
 #include <monetary.h>

@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "intfButtonProgress.h"
+#include "module/dialog/intfButtonProgress.h"
 
 enum class TDialogButton { Check, Redeem };
 enum class TModalResult { None, OK, Cancel };
 
-class IVoucherDialogControls {
+class TVoucherDialogControls {
  public:
   virtual std::string VoucherCodeText() = 0;
   virtual std::string UserReferenceText() = 0;
@@ -25,5 +25,5 @@ class IVoucherDialogControls {
   virtual void SetModalResult(TModalResult result) = 0;
 
  protected:
-  ~IVoucherDialogControls() = default;
+  ~TVoucherDialogControls() = default;
 };

@@ -1,4 +1,4 @@
-#include "clsDovraLogo.h"
+#include "module/dialog/DovraLogo.h"
 
 #include <csetjmp>
 #include <cstddef>

@@ -1,8 +1,8 @@
-#include "TTillStartup.h"
+#include "host/till/TillStartup.h"
 
-#include "DovraServiceAddress.h"
-#include "intfDovraModuleInfo.h"
-#include "intfDovraVoucherAPI.h"
+#include "intf/intfDovraModuleInfo.h"
+#include "intf/intfDovraVoucherAPI.h"
+#include "lib/voucher/DovraServiceAddress.h"
 
 TModuleStartup AskModuleStartup(IServiceRegistry* registry) {
   TModuleStartup startup;

@@ -1,11 +1,11 @@
 // The registry keeps its entries in registration order (a till has a handful, so a vector is the
 // right container) and a counted reference to every instance, factory and parent it is given.
-#include "TServiceRegistry.h"
+#include "host/till/ServiceRegistry.h"
 
 #include <vector>
 
-#include "AsciiCase.h"
-#include "clsInterfacedObject.h"
+#include "intf/clsInterfacedObject.h"
+#include "lib/common/AsciiCase.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // sarn-till's service registry: serves host services and the module's factories by GUID and name.
 #pragma once
 
-#include "intfDI.h"
+#include "intf/intfDI.h"
 
 // A new, empty registry.
 TIntfPtr<IServiceRegistry> NewServiceRegistry();

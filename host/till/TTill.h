@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "intfDI.h"
+#include "intf/intfDI.h"
 
 struct TRestExchange;
 
