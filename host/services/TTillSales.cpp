@@ -65,24 +65,25 @@ class TTillSales final : public TImplements<TInterfacedObject, ITillSales> {
     }
   }
 
+  // A sale is settled and linked only after Open made sure of the table: these calls carry no
+  // table script, which on a server would take the table-creation lock every till shares.
   bool Settle(int32_t sale, const std::string& state, TCurrency paid,
               const std::string& reference) override {
     return FDb->Execute(
-               TableScript +
-                   "UPDATE [SarnSales] SET [Changed] = GETDATE(), [State] = %s, "
-                   "[Paid] = " +
+               "UPDATE [SarnSales] SET [Changed] = GETDATE(), [State] = %s, [Paid] = " +
                    MoneyLiteral(paid) + ", [VoucherReference] = %s WHERE [Sale] = %d",
                {SqlStringLiteral(state),
                 reference.empty() ? std::string("NULL") : SqlStringLiteral(reference), sale}) == 1;
   }
 
   bool Link(int32_t sale, int32_t invoice) override {
-    return FDb->Execute(TableScript +
-                            "UPDATE [SarnSales] SET [Changed] = GETDATE(), [State] = 'linked', "
-                            "[Invoice] = %d WHERE [Sale] = %d",
-                        {invoice, sale}) == 1;
+    return FDb->Execute(
+               "UPDATE [SarnSales] SET [Changed] = GETDATE(), [State] = 'linked', "
+               "[Invoice] = %d WHERE [Sale] = %d",
+               {invoice, sale}) == 1;
   }
 
+  // An override may come to a database whose table was never made: it is made, empty.
   int32_t SettleInvoice(int32_t invoice, const std::string& state) override {
     return FDb->Execute(TableScript +
                             "UPDATE [SarnSales] SET [Changed] = GETDATE(), [State] = %s "

@@ -110,6 +110,40 @@ constexpr int32_t kCallMarginMs = 2000;
 // A commit whose answer was lost is asked after on a new connection, for at most this long.
 constexpr int32_t kResolveMs = 2000;
 
+// The commands around every call's own, prepared once on each connection: the server parses
+// and plans them once rather than in every call.
+struct TFixedCommand {
+  const char* Name;
+  const char* Text;
+};
+constexpr TFixedCommand kBegin{"sarn_begin", "BEGIN ISOLATION LEVEL SERIALIZABLE"};
+constexpr TFixedCommand kBeginRead{"sarn_begin_read",
+                                   "BEGIN ISOLATION LEVEL SERIALIZABLE READ ONLY"};
+// Catalogue rows are not covered by serializable isolation: two tills creating one table at
+// once would collide on them. One lock makes them take turns.
+constexpr TFixedCommand kTableLock{"sarn_table_lock", "SELECT pg_advisory_xact_lock(7336014)"};
+constexpr TFixedCommand kTransactionId{"sarn_transaction_id", "SELECT txid_current_if_assigned()"};
+constexpr TFixedCommand kCommit{"sarn_commit", "COMMIT"};
+// The base tables of information_schema.tables (ordinary and partitioned, the role may use)
+// read from the catalogue itself: the view costs the server several times more to plan.
+constexpr TFixedCommand kTableList{
+    "sarn_table_list",
+    "SELECT relname::text AS table_name FROM pg_catalog.pg_class WHERE relnamespace = "
+    "to_regnamespace(quote_ident(current_schema())) AND relkind IN ('r', 'p') AND "
+    "(pg_has_role(relowner, 'USAGE') OR has_table_privilege(oid, 'SELECT, INSERT, UPDATE, "
+    "DELETE, TRUNCATE, REFERENCES, TRIGGER') OR has_any_column_privilege(oid, 'SELECT, "
+    "INSERT, UPDATE, REFERENCES')) ORDER BY relname"};
+constexpr TFixedCommand kFixedCommands[] = {kBegin,         kBeginRead, kTableLock,
+                                            kTransactionId, kCommit,    kTableList};
+
+// One command of a call: a prepared one by its name, else its text.
+struct TCommand {
+  std::string Text;
+  const char* Prepared = nullptr;
+  explicit TCommand(std::string text) : Text(std::move(text)) {}
+  explicit TCommand(const TFixedCommand& fixed) : Text(fixed.Text), Prepared(fixed.Name) {}
+};
+
 // The till's own zone as PostgreSQL names it: TZ as the C library reads it (an IANA name or a
 // POSIX rule; a path into the zone files gives the name after "zoneinfo/"), else the zone
 // /etc/localtime stands for; empty when it has no name.
@@ -206,9 +240,7 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
   }
 
   bool Tables(std::vector<std::string>& tables, std::string& sent, std::string& error) override {
-    sent =
-        "SELECT table_name FROM information_schema.tables WHERE table_schema = current_schema() "
-        "AND table_type = 'BASE TABLE' ORDER BY table_name";
+    sent = kTableList.Text;
     return FirstColumnOf(*this, sent, tables, error);
   }
 
@@ -349,7 +381,40 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
       Close();
       return false;
     }
+    if (std::string why; !PrepareFixedCommands(deadline, why)) {
+      error = where + ": cannot prepare the transaction commands: " + why;
+      Close();
+      return false;
+    }
     return true;
+  }
+
+  // The fixed commands prepared on the new connection, in one round trip.
+  bool PrepareFixedCommands(TClock::time_point deadline, std::string& why) {
+    bool sent = PQenterPipelineMode(FConn);
+    for (const TFixedCommand& command : kFixedCommands)
+      sent = sent && PQsendPrepare(FConn, command.Name, command.Text, 0, nullptr);
+    if (!sent || !PQpipelineSync(FConn)) {
+      why = ConnectionMessage();
+      return false;
+    }
+    for (int nothing = 0; nothing < 2;) {
+      TResultPtr r = Next(deadline);
+      if (FTimedOut || (!r && Gone())) {
+        why = FTimedOut ? "no answer in time" : ConnectionMessage();
+        return false;
+      }
+      if (!r) {
+        ++nothing;
+        continue;
+      }
+      nothing = 0;
+      if (PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC) break;
+      if (PQresultStatus(r.get()) != PGRES_COMMAND_OK && why.empty())
+        why = Message(PQresultErrorMessage(r.get()));
+    }
+    if (!LeavePipeline() && why.empty()) why = "the connection is not ready for the next call";
+    return why.empty();
   }
 
   bool IdentityColumn(const std::string& table, std::string& column, std::string& error) {
@@ -401,26 +466,27 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
   TOutcome Attempt(const std::string& sent, bool write, std::vector<TKeptResult>& kept, TDBRun& run,
                    std::string& state) {
     if (!Connect(run.Error)) return TOutcome::Failed;
-    std::vector<std::string> commands{write ? "BEGIN ISOLATION LEVEL SERIALIZABLE"
-                                            : "BEGIN ISOLATION LEVEL SERIALIZABLE READ ONLY"};
-    if (write && ContainsWord(sent, "CREATE TABLE")) {
-      // Catalogue rows are not covered by serializable isolation: two tills creating one table
-      // at once would collide on them. One lock makes them take turns.
-      commands.emplace_back("SELECT pg_advisory_xact_lock(7336014)");
-    }
+    std::vector<TCommand> commands{TCommand(write ? kBegin : kBeginRead)};
+    if (write && ContainsWord(sent, "CREATE TABLE")) commands.emplace_back(kTableLock);
     const size_t opening = commands.size();  // results before the call's own
-    for (std::string& statement : SqlStatements(sent)) commands.push_back(std::move(statement));
+    for (std::string& statement : SqlStatements(sent)) {
+      // The till's own fixed queries go by their prepared name.
+      if (statement == kTableList.Text)
+        commands.emplace_back(kTableList);
+      else
+        commands.emplace_back(std::move(statement));
+    }
     const size_t statements = commands.size() - opening;
-    if (write) commands.emplace_back("SELECT txid_current_if_assigned()");
+    if (write) commands.emplace_back(kTransactionId);
     const size_t id = write ? commands.size() - 1 : commands.size();  // where the id comes back
     const size_t commit = commands.size() + 1;                        // after the first sync
     const size_t expected = commit + 2;
 
     if (!PQenterPipelineMode(FConn)) return Unsent(run, state);
-    for (const std::string& command : commands)
+    for (const TCommand& command : commands)
       if (!Send(command)) return Unsent(run, state);
     if (!PQpipelineSync(FConn)) return Unsent(run, state);
-    if (!Send("COMMIT") || !PQpipelineSync(FConn)) {
+    if (!Send(TCommand(kCommit)) || !PQpipelineSync(FConn)) {
       // The COMMIT may have gone out in part or whole: it is not sent again.
       run.Unknown = write;
       run.Error = "cannot send the call to " + Shown() + ": " + ConnectionMessage() +
@@ -460,6 +526,16 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
         xid = PQgetvalue(r, 0, 0);
     }
 
+    if (failed <= commit && failed < results.size() && SqlState(results[failed].get()) == "26000" &&
+        (failed == commit || (failed < commands.size() && commands[failed].Prepared))) {
+      // A prepared command the server no longer holds (a pooler in front of it may have handed
+      // the till another session): nothing ran past it, and a new connection prepares anew.
+      run.Error = "the server no longer holds the till's prepared commands: " +
+                  Message(PQresultErrorMessage(results[failed].get()));
+      state.clear();
+      Close();
+      return TOutcome::Gone;
+    }
     if (failed < commit && failed < results.size()) {
       // A command of the transaction failed, so the COMMIT cannot have committed anything.
       const int number = failed < opening || failed >= opening + statements
@@ -517,8 +593,10 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     return TOutcome::Done;
   }
 
-  bool Send(const std::string& command) {
-    return PQsendQueryParams(FConn, command.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
+  bool Send(const TCommand& command) {
+    if (command.Prepared)
+      return PQsendQueryPrepared(FConn, command.Prepared, 0, nullptr, nullptr, nullptr, 0);
+    return PQsendQueryParams(FConn, command.Text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
   }
 
   static bool Failure(const PGresult* r) {

@@ -26,6 +26,9 @@
 // (txid_status, for up to 2 s more). Committed: the call succeeded. Rolled back: as a connection
 // broken before the commit. Otherwise the call fails with its outcome unknown.
 // Creating tables takes one advisory lock, so tills upgrading at once create each table once.
+// The commands around a call's own (its opening, the lock, the id, the COMMIT) and the table list
+// are prepared once per connection; a session that no longer holds them (a pooler in front of
+// the server may hand the till another) fails nothing: the connection is opened anew, once.
 #pragma once
 
 #include <string>

@@ -13,6 +13,7 @@
 
 #include "host/db/SqlText.h"
 #include "host/db/TDatabases.h"
+#include "host/db/postgres/TPostgresEngine.h"
 #include "lib/json/clsJSONDocument.h"
 #include "module/payment/DovraStatements.h"
 #include "module/schema/implDatabaseChangesDovra.h"
@@ -244,6 +245,45 @@ TEST_F(PostgresDBScriptTest, AFailingStatementIsNamedAndTakesBackTheWholeCall) {
   }
   EXPECT_EQ(db->Execute(first + first, {}), 2);
   EXPECT_EQ(Value(db.Get(), "SELECT COUNT(*) AS [V] FROM [K]"), "2");
+}
+
+TEST_F(PostgresDBScriptTest, TheTableListIsTheStandardViewsBaseTablesOfTheSchema) {
+  TPostgresSession admin(Database.Connection());
+  std::string error;
+  ASSERT_TRUE(
+      admin.Exec("CREATE TABLE \"Mixed Case\" (v int); CREATE TABLE lower_one (v int); "
+                 "CREATE TABLE \"Parted\" (v int) PARTITION BY RANGE (v); "
+                 "CREATE TABLE \"Part1\" PARTITION OF \"Parted\" FOR VALUES FROM (0) TO (9); "
+                 "CREATE VIEW \"AView\" AS SELECT 1 AS v; CREATE SEQUENCE \"ASeq\"; "
+                 "CREATE SCHEMA other; CREATE TABLE other.\"Elsewhere\" (v int)",
+                 error))
+      << error;
+  const std::string standard = admin.Value(
+      "SELECT string_agg(table_name, '|' ORDER BY table_name) FROM information_schema.tables "
+      "WHERE table_schema = current_schema() AND table_type = 'BASE TABLE'",
+      error);
+  ASSERT_EQ(standard, "Mixed Case|Part1|Parted|lower_one") << error;
+  TIntfPtr<TDBScript> db = Service();
+  std::vector<std::string> tables;
+  ASSERT_TRUE(db->Tables(tables));
+  std::string listed;
+  for (const std::string& table : tables) listed += (listed.empty() ? "" : "|") + table;
+  EXPECT_EQ(listed, standard);
+  EXPECT_TRUE(db->TableExists("mixed case"));
+  EXPECT_FALSE(db->TableExists("AView"));
+}
+
+TEST_F(PostgresDBScriptTest, CommandsTheSessionNoLongerHoldsArePreparedAnewOnANewConnection) {
+  TIntfPtr<IDBEngine> engine = NewPostgresEngine({Database.Connection(), 5000});
+  ASSERT_EQ(engine->Run("CREATE TABLE \"K\" (\"V\" integer)", true, nullptr).Error, "");
+  // As a pooler handing the till another server session would leave it.
+  ASSERT_EQ(engine->Run("DEALLOCATE sarn_begin", false, nullptr).Error, "");
+  const TDBRun run = engine->Run("INSERT INTO \"K\" VALUES (1)", true, nullptr);
+  EXPECT_EQ(run.Error, "");
+  EXPECT_EQ(run.Changed, 1);
+  TPostgresSession admin(Database.Connection());
+  std::string error;
+  EXPECT_EQ(admin.Value("SELECT COUNT(*) FROM \"K\"", error), "1") << error;
 }
 
 TEST_F(PostgresDBScriptTest, ASerializationFailureIsRunAgainWithinTheBusyTime) {
