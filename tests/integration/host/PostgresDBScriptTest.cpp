@@ -437,6 +437,13 @@ TEST_F(PostgresDBScriptTest, ACommitWhoseAnswerIsLostIsAskedAfterAndNeverRunAgai
         std::string("ALTER SYSTEM SET synchronous_standby_names = '") + names + "'", why))
         << why;
     EXPECT_TRUE(admin.Exec("SELECT pg_reload_conf()", why)) << why;
+    // The till's own backend takes the new setting when its signal comes, which may be after
+    // its next call: that call would not wait.
+    for (int i = 0; i < 500 && Value(db.Get(),
+                                     "SELECT [setting] AS [V] FROM [pg_settings] WHERE [name] "
+                                     "= 'synchronous_standby_names'") != names;
+         ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
   };
   const std::string waiting = "SELECT pid FROM pg_stat_activity WHERE wait_event = 'SyncRep'";
 
