@@ -31,6 +31,7 @@
 #include "host/till/TTill.h"
 #include "intf/intfDBScript.h"
 #include "lib/common/FileText.h"
+#include "module/payment/DovraStatements.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SandboxProcess.h"
 
@@ -358,14 +359,14 @@ void WholePayment(benchmark::State& state, TEngine engine) {
 // and what it owes to the machine waking from the pause stand apart.
 void DatabaseCall(benchmark::State& state, TEngine engine, int pauseUs) {
   TIntfPtr<IDBScript> db;
-  std::string id;
+  int32_t id = 0;
   try {
     db = ResolveAs<IDBScript>(BenchTill().Till(engine).Registry());
     if (!db) throw std::runtime_error("the till has no DB script service");
-    if (!db->QueryValue("INSERT INTO [DovraTransactions] ( [Timestamp_Created] ) VALUES ( "
-                        "GETDATE() ); SELECT CAST( SCOPE_IDENTITY() AS INT ) AS [ID]",
-                        "ID", id))
+    std::string value;
+    if (!db->QueryValue(TransactionInsertStatement(), "ID", value))
       throw std::runtime_error("the row to update could not be made");
+    id = std::stoi(value);
   } catch (const std::exception& e) {
     state.SkipWithError(e.what());
     return;
@@ -377,8 +378,7 @@ void DatabaseCall(benchmark::State& state, TEngine engine, int pauseUs) {
       std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
       state.ResumeTiming();
     }
-    if (db->Execute("UPDATE [DovraTransactions] SET [InvoiceNum] = %d WHERE [ID] = %s",
-                    {++invoice, id}) != 1) {
+    if (db->Execute(InvoiceLinkStatement(), {++invoice, id}) != 1) {
       state.SkipWithError("the invoice link did not change its one row");
       return;
     }
