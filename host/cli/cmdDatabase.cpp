@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <map>
+#include <set>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -12,6 +13,7 @@
 #include "host/cli/cliCommon.h"
 #include "host/db/TDatabases.h"
 #include "host/services/TDatabaseUpgrade.h"
+#include "host/services/TGiveBacks.h"
 
 namespace {
 
@@ -136,9 +138,13 @@ void AddStates(TDBTable& transactions, const TDBTable& log, const TDBTable& sale
   std::map<std::string, std::string> saleStates;
   for (const auto& row : sales.Rows)
     saleStates[CellText(sales, row, "VoucherReference")] = CellText(sales, row, "State");
+  std::set<std::string> closed;  // module rows a give-back closed
   for (const auto& row : giveBacks.Rows)
-    if (CellText(giveBacks, row, "Outcome") == "given back")
+    if (IsReversedOutcome(CellText(giveBacks, row, "Outcome"))) {
       saleStates[CellText(giveBacks, row, "VoucherReference")] = "reversed";
+      if (ColumnIndex(giveBacks, "Transaction") >= 0)
+        closed.insert(CellText(giveBacks, row, "Transaction"));
+    }
   transactions.Columns.push_back("State");
   for (auto& row : transactions.Rows) {
     const std::string& id = CellText(transactions, row, "ID");
@@ -146,9 +152,11 @@ void AddStates(TDBTable& transactions, const TDBTable& log, const TDBTable& sale
     std::string state;
     for (const std::string& message : reversals)
       if (MentionsTransaction(message, {id}, {})) state = "reversed";
+    if (state.empty() && closed.count(id)) state = "reversed";
     const auto sale = reference.empty() ? saleStates.end() : saleStates.find(reference);
     if (state.empty() && sale != saleStates.end() &&
-        (sale->second == "reversed" || sale->second == "reverse failed"))
+        (sale->second == "reversed" || sale->second == "reverse failed" ||
+         sale->second == "cancelling" || sale->second == "overriding"))
       state = sale->second;
     if (state.empty() && !CellText(transactions, row, "InvoiceNum").empty()) state = "linked";
     if (state.empty()) {

@@ -126,12 +126,21 @@ void AddPayCommand(CLI::App& app, TTill& till) {
     std::string orderError;
     if (!o->OrderFile.empty() && !ReadOrderDocument(o->OrderFile, run.OrderDocument, orderError))
       throw CLI::RuntimeError("sarn-till pay: " + orderError, kExitUsage);
-    StartModule(till, "pay");
     RequireDatabase(till, "pay");
-    ShowDatabase(till);
+    till.StartServices();
     RequireDatabaseServer(till);
     RequireModuleTables(till, "pay");
-    Finish(RunPayment(till, run, std::cout, std::cerr));
+    const int32_t sale = OpenSale(till, run.Amount, std::cerr);
+    if (sale < 0) throw CLI::RuntimeError(kTillFailed);
+    till.NameForModuleLog(sale);
+    try {
+      StartModule(till, "pay");
+    } catch (...) {
+      CloseUnpaidSale(till, sale);
+      throw;
+    }
+    ShowDatabase(till);
+    Finish(RunPayment(till, run, sale, std::cout, std::cerr));
   });
 }
 
@@ -148,8 +157,9 @@ void AddOverrideCommand(CLI::App& app, TTill& till) {
                   "confirmed.\n\n") +
       kExitCodeTable);
   override_->callback([invoice, &till] {
-    StartModule(till, "override");
     RequireDatabase(till, "override");
+    till.NameForModuleLog(-1);
+    StartModule(till, "override");
     ShowDatabase(till);
     RequireModuleTables(till, "override");
     Finish(RunInvoiceOverride(till, *invoice, std::cout, std::cerr));

@@ -8,6 +8,7 @@
 
 #include "host/cli/cliCommon.h"
 #include "host/cli/cmdDatabase.h"
+#include "host/services/TDatabaseUpgrade.h"
 #include "host/services/TReconcile.h"
 #include "intf/intfDBScript.h"
 #include "intf/intfDovraVoucherAPI.h"
@@ -73,6 +74,7 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
   const std::string folder = run.LogFolder.empty() ? FolderOf(options.ModulePath) : run.LogFolder;
   std::string error;
   RequireDatabase(till, command);
+  till.NameForModuleLog(-1);
   // The log as it stands before this run adds its own lines to it.
   Reconcile::TLogScan scan;
   if (!Reconcile::ScanLogFolder(folder, scan, error))
@@ -92,7 +94,7 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
     throw CLI::RuntimeError("sarn-till reconcile: " + error, kExitFailed);
 
   Reconcile::TReconcileOptions settings;
-  settings.Store = options.StoreID;
+  settings.Database = DatabaseIdentity(*db);
   settings.OlderThan = run.OlderThan;
   settings.DryRun = run.DryRun;
   settings.Now = std::time(nullptr);
@@ -106,7 +108,7 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
     return RecordGiveBack(*db, giveBack, why);
   };
   const std::vector<Reconcile::TOutcome> outcomes =
-      Reconcile::Reconcile(scan.Candidates(), records, status, reverse, record, settings);
+      Reconcile::Reconcile(scan.Journal(), records, status, reverse, record, settings);
   api = nullptr;
 
   std::map<Reconcile::TOutcome::TKind, int> counts;
@@ -139,10 +141,13 @@ void AddReconcileCommand(CLI::App& app, TTill& till) {
   auto run = std::make_shared<TReconcileRun>();
   CLI::App* reconcile = app.add_subcommand(
       "reconcile",
-      "find every voucher this till's module log and database leave in doubt (a Redeem whose "
-      "answer never came, a give-back that failed, a sale shown as \"reverse failed\"), ask the "
-      "voucher service about each, and give back every live redemption of this store that no "
-      "paid or linked sale holds; run it after a till crash and at the end of each day");
+      "finish what a crash or a failed call left half done, on proof only: read the module log "
+      "as a journal and the till's tables, ask the voucher service, give back a redemption only "
+      "when its request digest is that of a Redeem of this database's till that never recorded "
+      "(or whose sale the till never booked), or when a reverse the till or the module began was "
+      "not confirmed; record the reversals the service made that the tables do not show; name "
+      "for a person whatever cannot be proven; run it after a till crash and at the end of each "
+      "day");
   reconcile->fallthrough();
   reconcile
       ->add_option("--older-than", run->OlderThan,

@@ -91,6 +91,14 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
   } else if (!ReadWholeFile(source.File, request, error, "request file")) {
     std::cerr << command << ": " << error << "\n";
     throw CLI::RuntimeError(kExitUsage);
+  } else if (const std::string problem = StrictJSONProblem(request);
+             operation.Call == &IDovraVoucherAPI::Reverse && !problem.empty()) {
+    // Two readers of a duplicate member may take different ones: the till would check one
+    // reference and the service give back another.
+    std::cerr << command << ": the request file " << source.File
+              << " is not one plain JSON document (" << problem
+              << "); nothing was sent: write each member once\n";
+    throw CLI::RuntimeError(kExitUsage);
   }
   // The module hands back the answer of a call that went through and keeps everything else to
   // its log; the till's own REST client tells what the service answered.
@@ -121,7 +129,9 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
   const std::string& body = ok ? response : exchange->Body;
   std::cout << "answer: HTTP " << exchange->Status << "\n" << body << std::endl;
   const std::optional<bool> success = ServiceSuccess(body);
-  if (ok && success == true && reverse && !reference.empty()) {
+  // A reverse counts only when the answer confirms this very reference.
+  const bool done = ok && (reverse ? ReversalConfirmed(body, reference) : success == true);
+  if (done && reverse && !reference.empty()) {
     // Kept in the till's tables, so that its sales and a later override know the voucher is back.
     const TJSONValue answer = ParseJSONDocument(body);
     const TJSONValue* code = answer.Find("VoucherCode");
@@ -133,6 +143,8 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
                        "voucher reverse",
                        "given back",
                        body};
+    // Forced past a paid or linked sale: that sale's voucher is back, and it says so.
+    giveBack.Forced = source.Force;
     try {
       if (amount) giveBack.Amount = amount->ToFloat();
     } catch (const std::exception&) {
@@ -143,7 +155,7 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
           command + ": given back, but " + (db ? error : "the till has no database service"),
           kExitFailed);
   }
-  if (ok && success == true) return;
+  if (done) return;
   if (success == false) {
     // The document is kept while its member is read.
     const TJSONValue answer = ParseJSONDocument(body);
@@ -155,7 +167,8 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
     throw CLI::RuntimeError(kExitNotDone);
   }
   std::cerr << command << ": the service's answer (HTTP " << exchange->Status
-            << ") is no voucher service answer saying \"Success\": true; see the module's log\n";
+            << ") is no voucher service answer saying \"Success\": true"
+            << (reverse ? " for " + reference : std::string()) << "; see the module's log\n";
   throw CLI::RuntimeError(kExitFailed);
 }
 

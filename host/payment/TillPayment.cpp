@@ -161,8 +161,16 @@ std::string DetailValue(IPaymentMethod& method, const std::string& name) {
 }
 
 // Cancels the sale so that the module gives its voucher back; true when the service confirmed
-// every reversal the cancel asked for (and there was one).
-bool GiveBack(IPaymentMethod& method, TSale& sale, std::ostream& out) {
+// every reversal the cancel asked for (and there was one). The sale says it is being cancelled
+// before the module is asked, so that reconcile finishes a cancel a crash cut short; a sale that
+// cannot say so is not cancelled (intent false).
+bool GiveBack(IPaymentMethod& method, TSale& sale, TCurrency paid, const std::string& reference,
+              std::ostream& out, bool& intent) {
+  intent = sale.Sales.Settle(sale.Number, "cancelling", paid, reference);
+  if (!intent) {
+    out << "sale: not cancelled: the database cannot record that it is being cancelled\n";
+    return false;
+  }
   sale.Watch.Begin();
   method.CancelTransaction();
   out << "sale: cancelled (CancelTransaction)\n";
@@ -213,7 +221,9 @@ int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, TSale& sale,
           << (paidAmount <= 0 ? ", not above 0"
                               : ", more than the amount due " + MoneyText(run.Amount))
           << '\n';
-      const bool back = GiveBack(method, sale, out);
+      bool intent = false;
+      const bool back = GiveBack(method, sale, paidAmount, reference, out, intent);
+      if (!intent) return Recorded(sale, false, "cancelling", err, kTillFailed);
       out << "voucher: paid " << MoneyText(paidAmount)
           << (back ? ", then given back\n" : ", then not given back (see the module log)\n");
       const char* state = back ? "reversed" : "reverse failed";
@@ -236,7 +246,9 @@ int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, TSale& sale,
   }
   bool givenBack = true;
   if (run.Cancel) {
-    givenBack = GiveBack(method, sale, out);
+    bool intent = false;
+    givenBack = GiveBack(method, sale, paid ? paidAmount : 0, reference, out, intent);
+    if (!intent) return Recorded(sale, false, "cancelling", err, kTillFailed);
     if (paid) {
       state = givenBack ? "reversed" : "reverse failed";
       recorded = recorded && sale.Sales.Settle(sale.Number, state, paidAmount, reference);
@@ -256,24 +268,40 @@ int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, TSale& sale,
 
 }  // namespace
 
-int RunPayment(TTill& till, const TPaymentRun& run, std::ostream& out, std::ostream& err) {
+int32_t OpenSale(TTill& till, TCurrency amount, std::ostream& err) {
+  till.StartServices();
+  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
+  if (!db) {
+    err << "sarn-till: pay: the till has no DB script service\n";
+    return -1;
+  }
+  const int32_t number =
+      NewTillSales(db.Get(), till.Options().StoreID, till.Options().TillID)->Open(amount);
+  if (number < 0) {
+    std::string path;
+    db->GetConnection(path);
+    err << "sarn-till: pay: the sale could not be recorded in the database " << path
+        << "; no payment was started\n";
+  }
+  return number;
+}
+
+void CloseUnpaidSale(TTill& till, int32_t sale) {
+  if (TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry()))
+    NewTillSales(db.Get(), till.Options().StoreID, till.Options().TillID)
+        ->Settle(sale, "not booked", 0, "");
+}
+
+int RunPayment(TTill& till, const TPaymentRun& run, int32_t saleNumber, std::ostream& out,
+               std::ostream& err) {
   TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
   if (!db) {
     err << "sarn-till: pay: the till has no DB script service\n";
     return kTillFailed;
   }
-  // The till books its sale before the module is asked, as a host does: a database that cannot
-  // take it takes no payment either.
   TIntfPtr<ITillSales> sales =
       NewTillSales(db.Get(), till.Options().StoreID, till.Options().TillID);
-  TSale sale{*sales, sales->Open(run.Amount), TWatch{db.As<ITillDatabase>().Get(), till}};
-  if (sale.Number < 0) {
-    std::string path;
-    db->GetConnection(path);
-    err << "sarn-till: pay: the sale could not be recorded in the database " << path
-        << "; no payment was started\n";
-    return kTillFailed;
-  }
+  TSale sale{*sales, saleNumber, TWatch{db.As<ITillDatabase>().Get(), till}};
   out << "sale: " << sale.Number << " opened for " << MoneyText(run.Amount) << '\n';
   TIntfPtr<IPaymentMethod> method = CreatePaymentMethod(till, out, err);
   if (!method) return kTillFailed;
@@ -301,6 +329,14 @@ int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ost
   std::string unread;
   if (db && !CountGivenBackEarlier(*db, invoice, earlier, unread)) earlier = 0;
   TWatch watch{db.As<ITillDatabase>().Get(), till};
+  // The invoice's sales say they are being overridden before the module is asked, so that
+  // reconcile finishes an override a crash cut short; without that record nothing is overridden.
+  if (!db || NewTillSales(db.Get(), till.Options().StoreID, till.Options().TillID)
+                     ->SettleInvoice(invoice, "overriding") < 0) {
+    err << "sarn-till: override: invoice " << invoice
+        << ": the database cannot record that it is being overridden; nothing was given back\n";
+    return kTillFailed;
+  }
   try {
     watch.Begin();
     method->DoOverringInvoice(invoice);

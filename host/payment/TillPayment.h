@@ -39,7 +39,14 @@ bool ParseMoney(const std::string& text, TCurrency& amount);
 // that pays more than the amount due, or not above 0, is given back and the sale not booked
 // (kTillNotPaid); a popup that ended because the database failed is kTillFailed, with no invoice
 // link.
-int RunPayment(TTill& till, const TPaymentRun& run, std::ostream& out, std::ostream& err);
+// The till books its sale before the module is asked (and before the module loads, so that the
+// module's log names it), as a host does: a database that cannot take it takes no payment either.
+// The sale's number, or -1 (the reason on err).
+int32_t OpenSale(TTill& till, TCurrency amount, std::ostream& err);
+// A sale opened for a payment that never began: closed as not booked.
+void CloseUnpaidSale(TTill& till, int32_t sale);
+int RunPayment(TTill& till, const TPaymentRun& run, int32_t sale, std::ostream& out,
+               std::ostream& err);
 
 // Creates the payment method and hands it an overridden invoice (DoOverringInvoice), then prints
 // "invoice N: K voucher(s) given back, M could not be (see the module log)" from the till's REST

@@ -1,11 +1,13 @@
 #include "host/services/TDatabaseUpgrade.h"
 
 #include <exception>
+#include <random>
 #include <set>
 
 #include "host/db/SqlText.h"
 #include "host/db/TDBScript.h"
 #include "host/services/TActionCodes.h"
+#include "host/services/TGiveBacks.h"
 #include "host/services/TScriptCollector.h"
 #include "host/services/TTillSales.h"
 #include "intf/intfActCodes.h"
@@ -269,6 +271,20 @@ TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry) {
   } else if (!done.empty()) {
     account.Did("  till: " + done);
   }
+  // What names this database in the module log of every till that writes it.
+  if (std::string identity, done; !EnsureDatabaseIdentity(*db, identity, done)) {
+    account.Failure("the till's table SarnDatabase could not be made; no module script ran");
+    result.Outcome = TUpgradeOutcome::Unusable;
+    return result;
+  } else if (!done.empty()) {
+    account.Did("  till: " + done);
+  }
+  if (!EnsureGiveBacksTable(*db)) {
+    account.Failure("the till's table SarnGiveBacks could not be made or brought up to date; no "
+                    "module script ran");
+    result.Outcome = TUpgradeOutcome::Unusable;
+    return result;
+  }
 
   // Scripts in the order collected; the first failure stops the upgrade.
   TIntfPtr<ITillDatabase> till = db.As<ITillDatabase>();
@@ -329,4 +345,48 @@ TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry) {
   }
   result.Outcome = failed ? TUpgradeOutcome::Failed : TUpgradeOutcome::Done;
   return result;
+}
+
+namespace {
+
+// In the SQL Server dialect, as the till's other tables.
+const std::string IdentityScript =
+    "IF OBJECT_ID( 'SarnDatabase', 'U' ) IS NULL\r\n"
+    "  CREATE TABLE [SarnDatabase] (\r\n"
+    "    [Identity] NVARCHAR(64) NOT NULL,\r\n"
+    "    [Created]  DATETIME     NOT NULL\r\n"
+    "  );\r\n";
+
+// Two tills upgrading at once may each add a row: all of them read the same one.
+const std::string IdentityQuery = "SELECT MIN( [Identity] ) AS [Identity] FROM [SarnDatabase]";
+
+std::string NewIdentity() {
+  std::random_device random;
+  std::string text;
+  static const char digits[] = "0123456789abcdef";
+  for (int i = 0; i < 32; ++i) text += digits[random() & 0xF];
+  return text;
+}
+
+}  // namespace
+
+std::string DatabaseIdentity(IDBScript& db) {
+  std::string identity;
+  if (!db.TableExists("SarnDatabase") || !db.QueryValue(IdentityQuery, "Identity", identity))
+    return {};
+  return identity;
+}
+
+bool EnsureDatabaseIdentity(IDBScript& db, std::string& identity, std::string& done) {
+  done.clear();
+  identity = DatabaseIdentity(db);
+  if (!identity.empty()) return true;
+  identity = NewIdentity();
+  if (db.Execute(IdentityScript, {}) < 0 ||
+      db.Execute("INSERT INTO [SarnDatabase] ( [Identity], [Created] ) VALUES ( %s, GETDATE() )",
+                 {"'" + identity + "'"}) != 1)
+    return false;
+  identity = DatabaseIdentity(db);
+  done = "table SarnDatabase created (this database: " + identity + ")";
+  return !identity.empty();
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "intf/intfDBScript.h"
 #include "intf/intfDI.h"
 
 enum class TUpgradeOutcome {
@@ -35,3 +36,10 @@ struct TDatabaseUpgradeResult {
 // scripts may build on it) and then registers no rights. Every script run is recorded in
 // SarnSchemaScripts (Contributor, Position, Script, FirstRun, LastRun, Runs, Outcome).
 TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry);
+
+// The database's identity, kept in the till's table SarnDatabase since upgrade: what the module log
+// of every till that writes this database names it by. Empty when it has none (not upgraded yet).
+std::string DatabaseIdentity(IDBScript& db);
+// The identity, made when the database has none. done: what was made ("" when nothing). False
+// when the database failed.
+bool EnsureDatabaseIdentity(IDBScript& db, std::string& identity, std::string& done);

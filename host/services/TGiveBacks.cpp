@@ -22,8 +22,16 @@ const std::string TableScript =
     "    [Amount]           MONEY         NULL,\r\n"
     "    [Found]            NVARCHAR(100) NOT NULL,\r\n"
     "    [Outcome]          NVARCHAR(40)  NOT NULL,\r\n"
-    "    [Answer]           NVARCHAR(MAX) NULL\r\n"
+    "    [Answer]           NVARCHAR(MAX) NULL,\r\n"
+    "    [Transaction]      INT           NULL\r\n"
     "  );\r\n";
+
+// The sale states in which a sale no longer holds its voucher: it is being, or has been, given
+// back.
+bool Releases(const std::string& saleState) {
+  return saleState == "reversed" || saleState == "reverse failed" || saleState == "cancelling" ||
+         saleState == "overriding" || saleState == "not booked";
+}
 
 int Column(const TDBTable& table, const char* name) {
   for (size_t i = 0; i < table.Columns.size(); ++i)
@@ -71,11 +79,27 @@ void NoteNamedReferences(const std::string& message, std::unordered_set<std::str
 
 }  // namespace
 
+bool IsReversedOutcome(const std::string& outcome) {
+  return outcome == "given back" || outcome == "found reversed";
+}
+
+const TVoucherRow* TTillRecords::RowOf(const std::string& reference) const {
+  for (const TVoucherRow& row : Rows)
+    if (row.Reference == reference) return &row;
+  return nullptr;
+}
+
+const TSaleRow* TTillRecords::SaleOf(const std::string& reference) const {
+  for (const auto& [number, sale] : Sales)
+    if (!reference.empty() && sale.Reference == reference) return &sale;
+  return nullptr;
+}
+
 std::string TTillRecords::HeldBy(const std::string& reference) const {
   if (reference.empty() || GivenBack.count(reference)) return {};
   for (const TVoucherRow& row : Rows) {
     if (row.Reference != reference || row.Amount <= 0 || row.Reversed) continue;
-    if (row.SaleState == "reversed" || row.SaleState == "reverse failed") continue;
+    if (Releases(row.SaleState)) continue;
     std::string holder =
         row.Sale.empty() ? "DovraTransactions row " + std::to_string(row.ID) : "sale " + row.Sale;
     if (!row.Invoice.empty()) holder += ", invoice " + row.Invoice;
@@ -103,20 +127,26 @@ bool ReadTillRecords(IDBScript& db, TTillRecords& records, std::string& error) {
       !ReadTable(db, *till, "SarnSales", "SELECT * FROM [SarnSales] ORDER BY [Sale]", sales,
                  error) ||
       !ReadTable(db, *till, "SarnGiveBacks",
-                 "SELECT [Candidate], [VoucherReference], [Outcome] FROM [SarnGiveBacks] ORDER BY "
-                 "[ID]",
+                 "SELECT * FROM [SarnGiveBacks] ORDER BY [ID]",
                  giveBacks, error)) {
     error = "the store database " + connection + " could not be read: " + error;
     return false;
   }
   std::map<std::string, std::pair<std::string, std::string>> saleOf;  // reference: sale, state
-  for (const auto& row : sales.Rows)
-    if (const std::string reference = Cell(sales, row, "VoucherReference"); !reference.empty())
-      saleOf[reference] = {Cell(sales, row, "Sale"), Cell(sales, row, "State")};
+  for (const auto& row : sales.Rows) {
+    TSaleRow sale{std::atoi(Cell(sales, row, "Sale").c_str()), Cell(sales, row, "State"),
+                  Cell(sales, row, "VoucherReference")};
+    if (!sale.Reference.empty()) saleOf[sale.Reference] = {Cell(sales, row, "Sale"), sale.State};
+    records.Sales[sale.Sale] = std::move(sale);
+  }
   for (const auto& row : giveBacks.Rows) {
     records.Settled.insert(Cell(giveBacks, row, "Candidate"));
-    if (Cell(giveBacks, row, "Outcome") == "given back")
-      records.GivenBack.insert(Cell(giveBacks, row, "VoucherReference"));
+    const bool reversed = IsReversedOutcome(Cell(giveBacks, row, "Outcome"));
+    if (reversed) records.GivenBack.insert(Cell(giveBacks, row, "VoucherReference"));
+    // A table from before the column reads empty here.
+    if (const std::string transaction = Cell(giveBacks, row, "Transaction");
+        reversed && !transaction.empty())
+      records.ClosedTransactions.insert(std::atoi(transaction.c_str()));
   }
   // The override's activity is the row as it was read: {"ID":N,"VoucherReference":"..."}. Every
   // text that could stand there is noted once, so that a large table is not read once per row.
@@ -136,7 +166,6 @@ bool ReadTillRecords(IDBScript& db, TTillRecords& records, std::string& error) {
     if (const auto sale = saleOf.find(row.Reference); sale != saleOf.end())
       std::tie(row.Sale, row.SaleState) = sale->second;
     row.Reversed = reversed.count(row.Reference) > 0;
-    records.WithReference.insert(row.ID);
     records.Rows.push_back(std::move(row));
   }
   return true;
@@ -159,7 +188,8 @@ bool CountGivenBackEarlier(IDBScript& db, int32_t invoice, int32_t& count, std::
                  "SELECT COUNT(*) AS [Earlier] FROM [DovraTransactions] WHERE [InvoiceNum] = " +
                      std::to_string(invoice) +
                      " AND [VoucherReference] <> '' AND [VoucherReference] IN (SELECT "
-                     "[VoucherReference] FROM [SarnGiveBacks] WHERE [Outcome] = 'given back')",
+                     "[VoucherReference] FROM [SarnGiveBacks] WHERE [Outcome] IN ( 'given back', "
+                     "'found reversed' ))",
                  counted, error))
     return false;
   if (counted.Rows.empty()) return true;
@@ -168,28 +198,48 @@ bool CountGivenBackEarlier(IDBScript& db, int32_t invoice, int32_t& count, std::
   return true;
 }
 
+bool EnsureGiveBacksTable(IDBScript& db) {
+  if (db.Execute(TableScript, {}) < 0) return false;
+  // A table from before the Transaction column gets it in place.
+  TIntfPtr<ITillDatabase> till = TIntfPtr<IDBScript>::Share(&db).As<ITillDatabase>();
+  TDBTable layout;
+  if (!till || !till->QueryTable("SELECT * FROM [SarnGiveBacks] WHERE 1 = 0", layout)) return false;
+  if (Column(layout, "Transaction") >= 0) return true;
+  return db.Execute("ALTER TABLE [SarnGiveBacks] ADD [Transaction] INT NULL", {}) >= 0;
+}
+
 bool RecordGiveBack(IDBScript& db, const TGiveBack& giveBack, std::string& error) {
   auto text = [](const std::string& value) {
     return value.empty() ? std::string("NULL") : SqlStringLiteral(value);
   };
   // The table first, in a call of its own: an engine finds the identity column of the insert
   // in the catalogue, before the batch runs.
-  bool ok = db.Execute(TableScript, {}) >= 0;
+  bool ok = EnsureGiveBacksTable(db);
   ok = ok && db.Execute(
                  "INSERT INTO [SarnGiveBacks] ( [Created], [Candidate], [VoucherCode], "
-                 "[VoucherReference], [Amount], [Found], [Outcome], [Answer] ) VALUES ( "
-                 "GETDATE(), %s, %s, %s, %f, %s, %s, %s )",
+                 "[VoucherReference], [Amount], [Found], [Outcome], [Answer], [Transaction] ) "
+                 "VALUES ( GETDATE(), %s, %s, %s, %f, %s, %s, %s, %s )",
                  {SqlStringLiteral(giveBack.Candidate), text(giveBack.VoucherCode),
                   text(giveBack.VoucherReference),
                   static_cast<TCurrency>(std::llround(giveBack.Amount * CurrencyScale)),
                   SqlStringLiteral(giveBack.Found), SqlStringLiteral(giveBack.Outcome),
-                  text(giveBack.Answer)}) == 1;
+                  text(giveBack.Answer),
+                  giveBack.Transaction < 0 ? std::string("NULL")
+                                           : std::to_string(giveBack.Transaction)}) == 1;
   // A till that has not sold anything yet has no sales to correct.
-  if (ok && !giveBack.VoucherReference.empty() && db.TableExists("SarnSales"))
-    ok = db.Execute(
-             "UPDATE [SarnSales] SET [Changed] = GETDATE(), [State] = 'reversed' WHERE "
-             "[VoucherReference] = %s AND [State] = 'reverse failed'",
-             {SqlStringLiteral(giveBack.VoucherReference)}) >= 0;
+  const bool sales = ok && db.TableExists("SarnSales");
+  if (sales && giveBack.Sale >= 0 && !giveBack.SaleState.empty())
+    ok = db.Execute("UPDATE [SarnSales] SET [Changed] = GETDATE(), [State] = %s, "
+                    "[VoucherReference] = %s WHERE [Sale] = %d AND [State] = 'open'",
+                    {SqlStringLiteral(giveBack.SaleState), text(giveBack.VoucherReference),
+                     giveBack.Sale}) >= 0;
+  if (sales && !giveBack.VoucherReference.empty() && IsReversedOutcome(giveBack.Outcome))
+    ok = ok && db.Execute(std::string("UPDATE [SarnSales] SET [Changed] = GETDATE(), [State] = "
+                                      "'reversed' WHERE [VoucherReference] = %s AND [State] ") +
+                              (giveBack.Forced ? "<> 'reversed'"
+                                               : "IN ( 'reverse failed', 'cancelling', "
+                                                 "'overriding' )"),
+                          {SqlStringLiteral(giveBack.VoucherReference)}) >= 0;
   if (ok) return true;
   db.LastError(error);
   std::string connection;

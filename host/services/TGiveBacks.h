@@ -1,11 +1,12 @@
 // The till's own record of the vouchers it gave back outside a sale (voucher reverse, reconcile),
 // and of the doubts reconcile settled, kept beside its sales:
 //   SarnGiveBacks (ID, Created, Candidate, VoucherCode, VoucherReference, Amount, Found, Outcome,
-//                  Answer)
-// Outcome is "given back" (the service confirmed the reversal) or "nothing to give back" (the
-// service holds no live redemption of it). Candidate names what was settled, so that a later run
-// of reconcile leaves it be. A give-back also turns a sale the till called "reverse failed" into
-// "reversed".
+//                  Answer, Transaction)
+// Outcome is "given back" (the service confirmed the reversal), "found reversed" (a reverse whose
+// answer was lost: the service holds it reversed) or "nothing to give back" (the service holds
+// no live redemption of it). Candidate names what was settled, so that a later run of reconcile
+// leaves it be; Transaction the module's DovraTransactions row it closes, when known. A give-back
+// also turns a sale the till left "reverse failed", "cancelling" or "overriding" into "reversed".
 //
 // What holds a voucher reference is told from the module's rows and the till's sales together: a
 // DovraTransactions row that paid (Amount above 0) holds its reference unless its sale says it
@@ -25,8 +26,23 @@ struct TGiveBack {
   std::string VoucherCode, VoucherReference;
   double Amount = 0;
   std::string Found;    // where the doubt was found ("voucher reverse", "log: cancel", ...)
-  std::string Outcome;  // "given back" or "nothing to give back"
+  std::string Outcome;  // "given back", "found reversed" or "nothing to give back"
   std::string Answer;   // the service's answer, as it came
+  int32_t Transaction = -1;  // the module's row it closes; -1: none
+  // The till's sale it closes, and the state that sale takes (from "open" only); -1: none.
+  int32_t Sale = -1;
+  std::string SaleState;
+  // Given back past a paid or linked sale (voucher reverse --force): that sale reads reversed.
+  bool Forced = false;
+};
+
+// Whether an outcome means the redemption no longer stands at the service.
+bool IsReversedOutcome(const std::string& outcome);
+
+// One SarnSales row.
+struct TSaleRow {
+  int32_t Sale = 0;
+  std::string State, Reference;
 };
 
 // One DovraTransactions row with a voucher reference, as the store database holds it.
@@ -42,9 +58,14 @@ struct TVoucherRow {
 
 struct TTillRecords {
   std::vector<TVoucherRow> Rows;
-  std::set<int32_t> WithReference;  // transaction IDs whose row holds a reference
+  std::map<int32_t, TSaleRow> Sales;
   std::set<std::string> Settled;    // SarnGiveBacks candidates
-  std::set<std::string> GivenBack;  // references SarnGiveBacks records as given back
+  std::set<std::string> GivenBack;  // references SarnGiveBacks records as no longer standing
+  std::set<int32_t> ClosedTransactions;  // module rows a give-back closed
+  // The module's row holding the reference, or none.
+  const TVoucherRow* RowOf(const std::string& reference) const;
+  // The sale holding the reference, or none.
+  const TSaleRow* SaleOf(const std::string& reference) const;
   // Why the reference may not be given back ("sale 4, invoice 2002"); empty: nothing holds it.
   std::string HeldBy(const std::string& reference) const;
 };
@@ -57,6 +78,10 @@ bool ReadTillRecords(IDBScript& db, TTillRecords& records, std::string& error);
 // False with error when the database failed; 0 when the till never gave one back.
 bool CountGivenBackEarlier(IDBScript& db, int32_t invoice, int32_t& count, std::string& error);
 
-// Writes one give-back, and a sale left "reverse failed" by its reference becomes "reversed". False
-// with error when the database refused it.
+// Makes SarnGiveBacks, or adds the column a table of an older layout lacks. False when the
+// database failed.
+bool EnsureGiveBacksTable(IDBScript& db);
+
+// Writes one give-back, and the sale it closes takes its state. False with error when the database
+// refused it.
 bool RecordGiveBack(IDBScript& db, const TGiveBack& giveBack, std::string& error);

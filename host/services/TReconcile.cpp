@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <set>
 
 #include "lib/json/clsJSONDocument.h"
+#include "lib/modulelog/ModuleLogLines.h"
 #include "lib/voucher/DovraMessages.h"
 #include "tools/LogFolder.h"
 
@@ -12,27 +14,7 @@ namespace Reconcile {
 
 namespace {
 
-const std::string kRedeeming = "[TfrmDovraPayment.btnRedeemClick] Redeeming : ";
-const std::string kKey = "[TfrmDovraPayment.btnRedeemClick] Redemption key : ";
-const std::string kTransaction =
-    "[TPaymentMethodDovraVoucher.DoPaymentPopup] Current Transaction : ";
-// The dialog's own settling of a lost answer: nothing used, or its redemption found and given
-// back (anything else leaves it in doubt).
-const std::string kNotRedeemed = "[TfrmDovraPayment.btnRedeemClick] Not redeemed : ";
-const std::string kGivingBack = "[TfrmDovraPayment.btnRedeemClick] Giving back : ";
-const std::string kDialogGaveBack = "[TfrmDovraPayment.btnRedeemClick] Given back : ";
-const std::string kRedeemAnswer = "[TDovraVoucherAPI.Redeem] Response : ";
-const std::string kNotReversed = "] Could not reverse : ";
-const std::string kReversed = "] Reversed : ";
-const std::string kNotRecorded =
-    "[TPaymentMethodDovraVoucher.DoPaymentPopup] Could not record redemption : ";
-const std::string kNoDiscount =
-    "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher not given back : ";
-constexpr long long kLooseBefore = 5, kLooseAfter = 60;
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
+const std::string kEnvironment = "Environment variables=";
 
 // A text member's value; empty when it is missing or not a text.
 std::string MemberText(const TJSONValue& object, const char* name) {
@@ -54,145 +36,429 @@ std::string RedeemedReference(std::string_view answerText) {
 
 std::string Age(long long seconds) { return std::to_string(seconds) + " s"; }
 
-// Without a key a popup is matched by store and time: a redemption the service made from a little
-// before its Redeeming line to a minute after it.
-bool NearInTime(const TCandidate& popup, const TLiveRedemption& live, int64_t store) {
-  const std::time_t at = ServiceTime(live.RedeemedOn);
-  return live.StoreReference == store && at >= popup.LoggedAt - kLooseBefore &&
-         at <= popup.LoggedAt + kLooseAfter;
+double Money(TCurrency amount) { return static_cast<double>(amount) / CurrencyScale; }
+
+bool IsIntentState(const std::string& state) {
+  return state == "cancelling" || state == "overriding" || state == "reverse failed";
 }
 
-double Money(TCurrency amount) { return static_cast<double>(amount) / CurrencyScale; }
+// The value of one variable in the log header's environment line (TAB between entries).
+std::string EnvironmentValue(std::string_view line, std::string_view name) {
+  line.remove_prefix(kEnvironment.size());
+  while (!line.empty()) {
+    const size_t tab = line.find('\t');
+    const std::string_view entry = line.substr(0, tab);
+    if (entry.size() > name.size() && entry.substr(0, name.size()) == name &&
+        entry[name.size()] == '=')
+      return std::string(entry.substr(name.size() + 1));
+    if (tab == std::string_view::npos) break;
+    line.remove_prefix(tab + 1);
+  }
+  return {};
+}
+
+const char* FoundOf(TJournalLine line) {
+  switch (line) {
+    case TJournalLine::CancelReversing:
+    case TJournalLine::CancelReversed:
+    case TJournalLine::CancelNotReversed:
+      return "log: cancel";
+    case TJournalLine::OverrideReversing:
+    case TJournalLine::OverrideReversed:
+    case TJournalLine::OverrideNotReversed:
+    case TJournalLine::OverrideRecorded:
+      return "log: override";
+    case TJournalLine::GivingBack:
+    case TJournalLine::GivenBack:
+      return "log: dialog";
+    default:
+      return "log: popup";
+  }
+}
+
+// How long before the answer the service made a redemption, on the service's own clock when the
+// answer says what time it is; note says when the till's clock had to stand in.
+struct TAge {
+  long long Seconds = 0;
+  bool Readable = false;
+  std::string Note;
+};
+
+TAge AgeOf(const TLiveRedemption& live, const TVoucherStatusAnswer& status, std::time_t now) {
+  TAge age;
+  const std::time_t redeemed = ServiceTime(live.RedeemedOn);
+  if (redeemed < 0) return age;
+  age.Readable = true;
+  const std::time_t answered = ServiceTime(status.AnsweredOn);
+  if (answered >= 0) {
+    age.Seconds = answered - redeemed;
+  } else {
+    age.Seconds = now - redeemed;
+    age.Note = " (age on the till's clock: the status answer has no AnsweredOn)";
+  }
+  return age;
+}
 
 class TReconciler {
  public:
-  TReconciler(const TTillRecords& records, const TServiceCall& status, const TServiceCall& reverse,
-              const TRecord& record, const TReconcileOptions& options)
-      : FRecords(records), FStatus(status), FReverse(reverse), FRecord(record), FOptions(options) {}
+  TReconciler(const TJournal& journal, const TTillRecords& records, const TServiceCall& status,
+              const TServiceCall& reverse, const TRecord& record, const TReconcileOptions& options)
+      : FJournal(journal),
+        FRecords(records),
+        FStatus(status),
+        FReverse(reverse),
+        FRecord(record),
+        FOptions(options) {
+    for (const TAttempt& attempt : journal.Attempts) {
+      if (!attempt.Reference.empty() && !attempt.Code.empty())
+        FCodes[attempt.Reference] = attempt.Code;
+      if (attempt.Recorded && !attempt.Reference.empty()) FRecorded.insert(attempt.Reference);
+    }
+    for (const TVoucherRow& row : records.Rows) {
+      if (!row.Code.empty()) FCodes[row.Reference] = row.Code;
+      FRecorded.insert(row.Reference);
+      FRowIDs.insert(row.ID);
+    }
+  }
 
-  void Run(const TCandidate& candidate) {
-    if (candidate.Code.empty())
-      return Add(TOutcome::TKind::InDoubt, candidate, candidate.Reference, 0,
-                 "needs a person: no voucher code is known for it, so the service cannot be "
-                 "asked");
-    const TVoucherStatusAnswer& status = StatusOf(candidate.Code);
-    if (!status.Readable)
-      return Add(TOutcome::TKind::Failed, candidate, candidate.Reference, 0,
-                 "not done: the status " + (status.Problem.empty()
-                                                ? std::string("call failed (see the module log)")
-                                                : "answer cannot be read: " + status.Problem));
-    if (!status.Success)
-      return Add(
-          TOutcome::TKind::InDoubt, candidate, candidate.Reference, 0,
-          "needs a person: the service does not know the code (" + status.ErrorMessage + ")");
-    if (!candidate.Reference.empty()) return ByReference(candidate, status.LiveRedemptions);
-    ByPopup(candidate, status.LiveRedemptions);
+  void Run() {
+    Reverses();
+    Attempts();
   }
 
   std::vector<TOutcome> Outcomes;
 
  private:
-  const TVoucherStatusAnswer& StatusOf(const std::string& code) {
-    const auto known = FStatuses.find(code);
-    if (known != FStatuses.end()) return known->second;
-    std::string answer;
-    TVoucherStatusAnswer status;
-    if (FStatus(VoucherStatusRequestText(code), answer))
-      status = ReadVoucherStatusAnswer(answer, code);
-    return FStatuses[code] = std::move(status);
+  bool Ours(const std::string& database) const {
+    return !database.empty() && database == FOptions.Database;
   }
 
-  void ByReference(const TCandidate& candidate, const std::vector<TLiveRedemption>& live) {
-    const auto it = std::find_if(live.begin(), live.end(), [&](const TLiveRedemption& r) {
-      return r.VoucherReference == candidate.Reference;
-    });
-    if (it == live.end())
-      return Settle(candidate, candidate.Reference, 0,
-                    "nothing to give back: the service holds it as reversed");
-    GiveBack(candidate, *it, "");
-  }
+  // ---- reverses the till or the module began ----
 
-  void ByPopup(const TCandidate& candidate, const std::vector<TLiveRedemption>& live) {
-    // A redemption a paid or linked sale holds is that sale's, whatever popup it came from.
-    std::vector<TLiveRedemption> unheld;
-    for (const TLiveRedemption& r : live)
-      if (FRecords.HeldBy(r.VoucherReference).empty()) unheld.push_back(r);
-    std::vector<const TLiveRedemption*> mine;
-    if (candidate.HasKey) {
-      for (const std::string& reference : MatchLiveRedemptions(unheld, candidate.Key).References)
-        for (const TLiveRedemption& r : unheld)
-          if (r.VoucherReference == reference) mine.push_back(&r);
-    } else {
-      for (const TLiveRedemption& r : unheld)
-        if (NearInTime(candidate, r, FOptions.Store)) mine.push_back(&r);
+  void Reverses() {
+    std::vector<TCandidate> begun;
+    std::set<std::string> seen;
+    for (const TReverseIntent& intent : FJournal.Reverses) {
+      if (!intent.Database.empty() && !Ours(intent.Database)) continue;
+      const TSaleRow* sale = FRecords.SaleOf(intent.Reference);
+      const TVoucherRow* row = FRecords.RowOf(intent.Reference);
+      const bool tillIntent = sale && IsIntentState(sale->State);
+      const bool unrecorded = intent.Found == std::string("log: override") && !intent.Recorded &&
+                              row && !row->Reversed && !FRecords.GivenBack.count(intent.Reference);
+      if (intent.Confirmed && !tillIntent && !unrecorded) continue;
+      seen.insert(intent.Reference);
+      TCandidate candidate;
+      candidate.Found = intent.Found;
+      candidate.Reference = intent.Reference;
+      candidate.Transaction = intent.Transaction;
+      candidate.Where = intent.Where;
+      if (intent.Database.empty() && !tillIntent) {
+        // A log from before the database was named: it may be another till's.
+        if (!intent.Confirmed && !FRecords.GivenBack.count(intent.Reference))
+          Add(TOutcome::TKind::InDoubt, candidate, intent.Reference, 0,
+              "needs a person: a reverse was begun and not confirmed, and the log does not say "
+              "which database its till was writing");
+        continue;
+      }
+      begun.push_back(std::move(candidate));
     }
-    const long long logged = FOptions.Now - candidate.LoggedAt;
+    for (const auto& [number, sale] : FRecords.Sales) {
+      if (!IsIntentState(sale.State) || sale.Reference.empty() || seen.count(sale.Reference))
+        continue;
+      seen.insert(sale.Reference);
+      TCandidate candidate;
+      candidate.Found = "till: " + sale.State;
+      candidate.Reference = sale.Reference;
+      candidate.Sale = sale.Sale;
+      candidate.Where = "SarnSales sale " + std::to_string(sale.Sale);
+      begun.push_back(std::move(candidate));
+    }
+    for (const TCandidate& candidate : begun) FHandled.insert(candidate.Reference);
+    for (TCandidate& candidate : begun) FinishReverse(candidate);
+  }
+
+  void FinishReverse(TCandidate& candidate) {
+    if (FRecords.Settled.count(candidate.Id())) return;
+    const std::string& reference = candidate.Reference;
+    if (const auto code = FCodes.find(reference); code != FCodes.end())
+      candidate.Code = code->second;
+    if (const TSaleRow* sale = FRecords.SaleOf(reference);
+        sale && !IsIntentState(sale->State) && sale->State != "reversed")
+      return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
+                 "needs a person: a reverse of it was begun, but sale " +
+                     std::to_string(sale->Sale) + " reads " + sale->State);
+    if (candidate.Code.empty())
+      return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
+                 "needs a person: no voucher code is known for it, so the service cannot be "
+                 "asked");
+    const TVoucherStatusAnswer* status = Status(candidate);
+    if (!status) return;
+    std::vector<const TLiveRedemption*> live;
+    for (const TLiveRedemption& r : status->LiveRedemptions)
+      if (r.VoucherReference == reference) live.push_back(&r);
+    if (live.size() > 1)
+      return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
+                 "needs a person: the service lists it " + std::to_string(live.size()) +
+                     " times");
+    if (live.empty())
+      return Settle(candidate, reference, 0, "found reversed",
+                    "recorded: the service holds it reversed");
+    // The till or the module asked for this reverse: finishing it needs no age.
+    GiveBack(candidate, *live.front(), "");
+  }
+
+  // ---- Redeem attempts ----
+
+  void Attempts() {
+    std::map<std::string, std::vector<const TAttempt*>> byDigest;
+    std::vector<std::string> order;
+    for (const TAttempt& attempt : FJournal.Attempts) {
+      if (attempt.Refused || attempt.Settled) continue;
+      const bool recorded =
+          attempt.Recorded || (!attempt.Reference.empty() && FRecords.RowOf(attempt.Reference));
+      if (recorded) {
+        if (Ours(attempt.Database)) Recorded(attempt);
+        continue;
+      }
+      // A reverse of it was begun: finished above, or given back already.
+      if (!attempt.Reference.empty() &&
+          (FHandled.count(attempt.Reference) || Confirmed(attempt.Reference)))
+        continue;
+      if (!Ours(attempt.Database)) {
+        Stranded(attempt);
+        continue;
+      }
+      if (!attempt.HasKey || attempt.Key.RequestDigest.empty()) {
+        Add(TOutcome::TKind::InDoubt, CandidateOf(attempt), attempt.Reference, 0,
+            "needs a person: the log is from before request digests, so nothing proves which "
+            "redemption this Redeem made");
+        continue;
+      }
+      auto& group = byDigest[attempt.Key.RequestDigest];
+      if (group.empty()) order.push_back(attempt.Key.RequestDigest);
+      group.push_back(&attempt);
+    }
+    for (const std::string& digest : order) Unrecorded(byDigest[digest]);
+  }
+
+  bool Confirmed(const std::string& reference) const {
+    return std::any_of(FJournal.Reverses.begin(), FJournal.Reverses.end(),
+                       [&](const TReverseIntent& r) {
+                         return r.Reference == reference && r.Confirmed;
+                       }) ||
+           FRecords.GivenBack.count(reference);
+  }
+
+  bool HasIntent(const std::string& reference) const {
+    const TSaleRow* sale = FRecords.SaleOf(reference);
+    return (sale && IsIntentState(sale->State)) ||
+           std::any_of(FJournal.Reverses.begin(), FJournal.Reverses.end(),
+                       [&](const TReverseIntent& r) { return r.Reference == reference; });
+  }
+
+  TCandidate CandidateOf(const TAttempt& attempt) const {
+    TCandidate candidate;
+    candidate.Found = "log: popup";
+    candidate.Code = attempt.Code;
+    candidate.Reference = attempt.Reference;
+    candidate.Transaction = attempt.Transaction;
+    candidate.Sale = attempt.Sale;
+    candidate.Digest = attempt.HasKey ? attempt.Key.RequestDigest : std::string();
+    candidate.Where = attempt.Where;
+    return candidate;
+  }
+
+  // An attempt of another database, or of none the log names, that never recorded.
+  void Stranded(const TAttempt& attempt) {
+    Add(TOutcome::TKind::InDoubt, CandidateOf(attempt), attempt.Reference, 0,
+        attempt.Database.empty()
+            ? "needs a person: a Redeem that never recorded, and the log does not say which "
+              "database its till was writing"
+            : "needs a person: a Redeem that never recorded, by the till of another database (" +
+                  attempt.Database + "); reconcile that till");
+  }
+
+  // The module recorded the redemption: it is given back only when the till never booked it.
+  void Recorded(const TAttempt& attempt) {
+    const std::string& reference = attempt.Reference;
+    TCandidate candidate = CandidateOf(attempt);
+    if (reference.empty())
+      return Add(TOutcome::TKind::InDoubt, candidate, "", 0,
+                 "needs a person: the module recorded a redemption without a reference");
+    if (!FRecords.RowOf(reference))
+      return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
+                 "recorded by this module, not in this database: it is never given back "
+                 "without its row; check whether the database was restored from a copy older "
+                 "than " +
+                     attempt.Where + ", or belongs to another till");
+    if (HasIntent(reference) || FRecords.SaleOf(reference) || Confirmed(reference)) return;
+    if (FRecords.Settled.count(candidate.Id())) return;
+    const auto sale = FRecords.Sales.find(attempt.Sale);
+    if (attempt.Sale < 0 || sale == FRecords.Sales.end())
+      return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
+                 "needs a person: paid in the module's row, no sale of the till holds it, and "
+                 "the log does not say which sale it was for");
+    if (sale->second.State != "open")
+      return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
+                 "needs a person: paid in the module's row, but its sale " +
+                     std::to_string(attempt.Sale) + " reads " + sale->second.State);
+    // The till never booked the sale: the customer did not get it for this voucher.
+    candidate.Found = "log: not booked";
+    const TVoucherStatusAnswer* status = Status(candidate);
+    if (!status) return;
+    std::vector<const TLiveRedemption*> live;
+    for (const TLiveRedemption& r : status->LiveRedemptions)
+      if (r.VoucherReference == reference) live.push_back(&r);
+    if (live.size() > 1)
+      return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
+                 "needs a person: the service lists it " + std::to_string(live.size()) +
+                     " times");
+    if (live.empty())
+      return Settle(candidate, reference, 0, "found reversed",
+                    "recorded: the service holds it reversed; the sale closed as not booked");
+    if (!OldEnough(candidate, *live.front(), *status)) return;
+    GiveBack(candidate, *live.front(), "; the sale closed as not booked");
+  }
+
+  // Attempts with one request digest (Redeem pressed again sends the same request) that never
+  // recorded: the live redemptions with that digest that nothing recorded are theirs.
+  void Unrecorded(const std::vector<const TAttempt*>& group) {
+    const TAttempt& first = *group.front();
+    TCandidate candidate = CandidateOf(first);
+    // The module's row of the popup closes only when it holds no redemption of its own.
+    if (FRowIDs.count(candidate.Transaction)) candidate.Transaction = -1;
+    if (FRecords.Settled.count(candidate.Id())) return;
+    const TVoucherStatusAnswer* status = Status(candidate);
+    if (!status) return;
+    std::vector<const TLiveRedemption*> mine;
+    int unknown = 0;
+    for (const TLiveRedemption& r : status->LiveRedemptions) {
+      if (r.RequestDigest.empty() || !r.StoreReference || !r.OrderDate) ++unknown;
+      if (r.RequestDigest == candidate.Digest && !FRecorded.count(r.VoucherReference) &&
+          !FHandled.count(r.VoucherReference))
+        mine.push_back(&r);
+    }
+    std::set<std::string> references;
+    for (const TLiveRedemption* r : mine)
+      if (!references.insert(r->VoucherReference).second)
+        return Add(TOutcome::TKind::InDoubt, candidate, r->VoucherReference, 0,
+                   "needs a person: the service lists it twice");
+    if (mine.size() > group.size())
+      return Add(TOutcome::TKind::InDoubt, candidate, "", 0,
+                 "needs a person: " + std::to_string(mine.size()) +
+                     " live redemptions carry this request's digest, more than its " +
+                     std::to_string(group.size()) + " Redeem press(es)");
     if (mine.empty()) {
-      // A redeem still on its way may not be at the service yet.
-      if (candidate.LoggedAt > 0 && logged < FOptions.OlderThan)
+      // Given back by an earlier run: nothing of it is live any more.
+      const std::string prefix = candidate.Id() + " ";
+      if (std::any_of(FRecords.Settled.begin(), FRecords.Settled.end(),
+                      [&](const std::string& id) { return id.rfind(prefix, 0) == 0; }))
+        return;
+      if (unknown)
+        return Add(TOutcome::TKind::InDoubt, candidate, "", 0,
+                   "needs a person: " + std::to_string(unknown) +
+                       " live redemption(s) of the code carry no request digest, store or order "
+                       "date, so none can be ruled out");
+      const long long logged = FOptions.Now - first.LoggedAt;
+      if (first.LoggedAt > 0 && logged < FOptions.OlderThan)
         return Add(
             TOutcome::TKind::InDoubt, candidate, "", 0,
             "left: logged " + Age(logged) + " ago, younger than --older-than; run again later");
-      return Settle(candidate, "", 0,
-                    "nothing to give back: the service holds no live redemption of it that no "
-                    "sale holds");
+      return Settle(candidate, "", 0, "nothing to give back",
+                    "nothing to give back: the service holds no redemption of this request");
     }
-    // Pressing Redeem again sends the same key: each redemption it made that no sale holds goes
-    // back. Without a key, two near in time cannot be told apart.
-    if (!candidate.HasKey && mine.size() > 1)
-      return Add(TOutcome::TKind::InDoubt, candidate, "", 0,
-                 "needs a person: " + std::to_string(mine.size()) +
-                     " live redemptions of this store near the Redeeming line's time, and the "
-                     "log has no redemption key to tell them apart");
-    const std::string loose =
-        candidate.HasKey ? "" : " (matched by store and time only: the log has no redemption key)";
-    for (const TLiveRedemption* r : mine) GiveBack(candidate, *r, loose);
+    for (const TLiveRedemption* r : mine) {
+      TCandidate one = candidate;
+      one.Reference = r->VoucherReference;
+      if (OldEnough(one, *r, *status)) GiveBack(one, *r, "");
+    }
+  }
+
+  bool OldEnough(const TCandidate& candidate, const TLiveRedemption& live,
+                 const TVoucherStatusAnswer& status) {
+    const TAge age = AgeOf(live, status, FOptions.Now);
+    const double amount = Money(live.DiscountAmount);
+    if (!age.Readable) {
+      Add(TOutcome::TKind::InDoubt, candidate, live.VoucherReference, amount,
+          "left: its RedeemedOn \"" + live.RedeemedOn + "\" cannot be read");
+      return false;
+    }
+    if (age.Seconds >= FOptions.OlderThan) return true;
+    Add(TOutcome::TKind::InDoubt, candidate, live.VoucherReference, amount,
+        "left: redeemed " + Age(age.Seconds) + " ago" + age.Note +
+            ", younger than --older-than; run again later");
+    return false;
+  }
+
+  // ---- the service and the records ----
+
+  const TVoucherStatusAnswer* Status(const TCandidate& candidate) {
+    auto known = FStatuses.find(candidate.Code);
+    if (known == FStatuses.end()) {
+      std::string answer;
+      TVoucherStatusAnswer status;
+      if (FStatus(VoucherStatusRequestText(candidate.Code), answer))
+        status = ReadVoucherStatusAnswer(answer, candidate.Code);
+      known = FStatuses.emplace(candidate.Code, std::move(status)).first;
+    }
+    const TVoucherStatusAnswer& status = known->second;
+    if (!status.Readable) {
+      Add(TOutcome::TKind::Failed, candidate, candidate.Reference, 0,
+          "not done: the status " + (status.Problem.empty()
+                                         ? std::string("call failed (see the module log)")
+                                         : "answer cannot be read: " + status.Problem));
+      return nullptr;
+    }
+    if (!status.Success) {
+      Add(TOutcome::TKind::InDoubt, candidate, candidate.Reference, 0,
+          "needs a person: the service does not know the code (" + status.ErrorMessage + ")");
+      return nullptr;
+    }
+    return &status;
   }
 
   void GiveBack(const TCandidate& candidate, const TLiveRedemption& live, const std::string& note) {
     const std::string& reference = live.VoucherReference;
+    FHandled.insert(reference);
     const double amount = Money(live.DiscountAmount);
-    if (const std::string holder = FRecords.HeldBy(reference); !holder.empty())
-      return Settle(candidate, reference, amount, "nothing to give back: held by " + holder);
-    const std::time_t redeemedAt = ServiceTime(live.RedeemedOn);
-    if (redeemedAt < 0)
-      return Add(TOutcome::TKind::InDoubt, candidate, reference, amount,
-                 "left: its RedeemedOn \"" + live.RedeemedOn + "\" cannot be read");
-    const long long age = FOptions.Now - redeemedAt;
-    if (age < FOptions.OlderThan)
-      return Add(TOutcome::TKind::InDoubt, candidate, reference, amount,
-                 "left: redeemed " + Age(age) + " ago, younger than --older-than; run again later");
     if (FOptions.DryRun)
       return Add(TOutcome::TKind::WouldGiveBack, candidate, reference, amount,
                  "would give back (dry run)" + note);
     std::string answer;
     const bool answered = FReverse(ReversalRequestText(reference), answer);
-    const TJSONValue document = answered ? ParseJSONDocument(answer) : TJSONValue();
-    const std::optional<bool> success = ServiceSuccessOf(document);
-    if (!answered || !success)
+    if (!answered)
       return Add(TOutcome::TKind::Failed, candidate, reference, amount,
                  "not given back: the service did not answer the reversal (see the module log)");
-    if (!*success)
+    if (!ReversalConfirmed(answer, reference)) {
+      const std::optional<bool> success = ServiceSuccess(answer);
       return Add(TOutcome::TKind::InDoubt, candidate, reference, amount,
-                 "not given back: the service refused: " + MemberText(document, "ErrorMessage"));
+                 success == false ? "not given back: the service refused: " +
+                                        MemberText(ParseJSONDocument(answer), "ErrorMessage")
+                                  : std::string("not given back: the service's answer does not "
+                                                "confirm the reversal of this reference"));
+    }
     Record(TOutcome::TKind::GivenBack, candidate, reference, amount, "given back" + note,
            "given back", answer);
   }
 
   void Settle(const TCandidate& candidate, const std::string& reference, double amount,
-              const std::string& done) {
+              const char* outcome, const std::string& done) {
     if (FOptions.DryRun) return Add(TOutcome::TKind::Settled, candidate, reference, amount, done);
-    Record(TOutcome::TKind::Settled, candidate, reference, amount, done, "nothing to give back",
-           "");
+    Record(TOutcome::TKind::Settled, candidate, reference, amount, done, outcome, "");
   }
 
   void Record(TOutcome::TKind kind, const TCandidate& candidate, const std::string& reference,
               double amount, const std::string& done, const char* outcome,
               const std::string& answer) {
+    TGiveBack giveBack{candidate.Id(), candidate.Code, reference, amount, candidate.Found,
+                       outcome,        answer,         candidate.Transaction};
+    // A popup the till never booked closes its sale.
+    if (candidate.Found == "log: popup" || candidate.Found == "log: not booked") {
+      giveBack.Sale = candidate.Sale;
+      giveBack.SaleState = "not booked";
+    }
     std::string error;
-    if (!FRecord(
-            {candidate.Id(), candidate.Code, reference, amount, candidate.Found, outcome, answer},
-            error))
+    if (!FRecord(giveBack, error))
       return Add(TOutcome::TKind::Failed, candidate, reference, amount,
                  done + ", not recorded: " + error);
     Add(kind, candidate, reference, amount, done);
@@ -203,22 +469,25 @@ class TReconciler {
     Outcomes.push_back({kind, candidate, reference, amount, done});
   }
 
+  const TJournal& FJournal;
   const TTillRecords& FRecords;
   const TServiceCall& FStatus;
   const TServiceCall& FReverse;
   const TRecord& FRecord;
   const TReconcileOptions& FOptions;
   std::map<std::string, TVoucherStatusAnswer> FStatuses;
+  std::map<std::string, std::string> FCodes;  // reference: code
+  std::set<std::string> FRecorded;            // references the module recorded
+  std::set<int32_t> FRowIDs;                  // module rows holding a reference
+  std::set<std::string> FHandled;             // references a begun reverse accounts for
 };
 
 }  // namespace
 
 std::string TCandidate::Id() const {
+  if (!Digest.empty()) return "request " + Digest + (Reference.empty() ? "" : " " + Reference);
   if (!Reference.empty()) return "reference " + Reference;
-  if (HasKey)
-    return "key " + Key.VoucherCode + " " + std::to_string(Key.StoreReference) + " " +
-           Key.OrderDate;
-  return "popup " + Code + " " + std::to_string(Transaction) + " " + std::to_string(LoggedAt);
+  return "popup " + Code + " " + std::to_string(Transaction);
 }
 
 std::time_t ServiceTime(const std::string& text) {
@@ -275,120 +544,133 @@ void TLogScan::EndFile() {
   FPending.clear();
 }
 
+void TLogScan::Header(const std::string& line) {
+  // A header starts a process's story afresh: what the last process was doing is not this one's.
+  if (!FInHeader) {
+    FDatabase.clear();
+    FSale = -1;
+  }
+  FInHeader = true;
+  FTransaction = -1;
+  FCurrent = -1;
+  if (line.rfind(kEnvironment, 0) != 0) return;
+  FDatabase = EnvironmentValue(line, kDatabaseIdentityVariable);
+  const std::string sale = EnvironmentValue(line, kSaleVariable);
+  FSale = sale.empty() ? -1 : std::atoi(sale.c_str());
+}
+
+TReverseIntent& TLogScan::Intent(const std::string& reference, const char* found, std::time_t at) {
+  for (TReverseIntent& intent : FJournal.Reverses)
+    if (intent.Reference == reference) return intent;
+  TReverseIntent intent;
+  intent.Reference = reference;
+  intent.Found = found;
+  intent.Database = FDatabase;
+  intent.Transaction = FTransaction;
+  intent.LoggedAt = at;
+  FJournal.Reverses.push_back(std::move(intent));
+  return FJournal.Reverses.back();
+}
+
 void TLogScan::Line(const std::string& line) {
   const std::time_t at = LoggedTime(line);
-  // Header lines start a process's story afresh.
-  if (at < 0) {
-    FTransaction = -1;
-    FCurrent = -1;
-    return;
-  }
+  if (at < 0) return Header(line);
+  FInHeader = false;
   const size_t open = line.find('[', 17);
   if (open == std::string::npos) return;
-  const std::string_view text = std::string_view(line).substr(open);
-  auto value = [&](const std::string& prefix) { return std::string(text.substr(prefix.size())); };
+  const std::optional<TJournalEntry> entry = ReadJournalLine(std::string_view(line).substr(open));
+  if (!entry) return;
+  const std::string value(entry->Value);
   const std::string where = FName + " at " + line.substr(0, 4) + "-" + line.substr(4, 2) + "-" +
                             line.substr(6, 2) + " " + line.substr(9, 2) + ":" + line.substr(11, 2) +
                             ":" + line.substr(13, 2) + " local";
-  if (StartsWith(text, kTransaction)) {
-    FTransaction = std::atoi(value(kTransaction).c_str());
-    FCurrent = -1;
-  } else if (StartsWith(text, kRedeeming)) {
-    TPopup popup;
-    popup.Candidate.Found = "log: popup";
-    popup.Candidate.Code = value(kRedeeming);
-    popup.Candidate.Transaction = FTransaction;
-    popup.Candidate.LoggedAt = at;
-    popup.Candidate.Where = where;
-    FCurrent = static_cast<int>(FPopups.size());
-    FPopups.push_back(std::move(popup));
-  } else if (StartsWith(text, kKey) && FCurrent >= 0) {
-    TCandidate& popup = FPopups[FCurrent].Candidate;
-    popup.HasKey = ReadRedemptionKeyText(value(kKey), popup.Key);
-    if (popup.HasKey) popup.Code = popup.Key.VoucherCode;
-  } else if (StartsWith(text, kNotRedeemed) && FCurrent >= 0) {
-    FPopups[FCurrent].Settled = true;
-  } else if (StartsWith(text, kGivingBack) && FCurrent >= 0) {
-    FPopups[FCurrent].Candidate.Reference = value(kGivingBack);
-  } else if (StartsWith(text, kDialogGaveBack) && FCurrent >= 0) {
-    FPopups[FCurrent].Settled = true;
-  } else if (StartsWith(text, kRedeemAnswer) && FCurrent >= 0) {
-    TPopup& popup = FPopups[FCurrent];
-    if (ServiceSuccess(value(kRedeemAnswer)) == false)
-      popup.Settled = true;  // refused: nothing was used
-    else if (const std::string reference = RedeemedReference(value(kRedeemAnswer));
-             !reference.empty())
-      popup.Candidate.Reference = reference;
-  } else if (const size_t cut = text.find(kNotReversed);
-             cut != std::string::npos && text.find(' ') > cut) {
-    TCandidate candidate;
-    const std::string_view method = text.substr(0, cut);
-    candidate.Found = method.find("CancelTransaction") != std::string_view::npos ? "log: cancel"
-                      : method.find("DoOverringInvoice") != std::string_view::npos
-                          ? "log: override"
-                          : "log: not given back";
-    candidate.Reference = std::string(text.substr(cut + kNotReversed.size()));
-    candidate.Transaction = FTransaction;
-    candidate.LoggedAt = at;
-    candidate.Where = where;
-    if (!candidate.Reference.empty()) FReferences.push_back(std::move(candidate));
-  } else if (StartsWith(text, kNotRecorded) || StartsWith(text, kNoDiscount)) {
-    // Names why the popup's own give-back was needed; the line that follows or came before
-    // says whether it happened.
-    const bool noDiscount = StartsWith(text, kNoDiscount);
-    const std::string reference = value(noDiscount ? kNoDiscount : kNotRecorded);
-    for (TCandidate& candidate : FReferences)
-      if (candidate.Reference == reference && candidate.Found == "log: not given back")
-        candidate.Found = noDiscount ? "log: no discount" : "log: not recorded";
-    if (!noDiscount) FNotRecorded.push_back(reference);
-  } else if (const size_t cut = text.find(kReversed);
-             cut != std::string::npos && text.find(' ') > cut) {
-    FGivenBack.push_back(std::string(text.substr(cut + kReversed.size())));
-  }
-}
-
-std::vector<TCandidate> TLogScan::Candidates() const {
-  std::vector<TCandidate> out;
-  auto find = [&](const std::string& reference) {
-    return std::find_if(out.begin(), out.end(),
-                        [&](const TCandidate& c) { return c.Reference == reference; });
+  TAttempt* attempt = FCurrent >= 0 ? &FJournal.Attempts[FCurrent] : nullptr;
+  auto intent = [&]() -> TReverseIntent& {
+    TReverseIntent& found = Intent(value, FoundOf(entry->Line), at);
+    if (found.Where.empty()) found.Where = where;
+    return found;
   };
-  std::map<std::string, std::string> codes;  // reference: the code its popup redeemed
-  for (const TPopup& popup : FPopups)
-    if (!popup.Candidate.Reference.empty()) codes[popup.Candidate.Reference] = popup.Candidate.Code;
-  for (TCandidate candidate : FReferences) {
-    if (find(candidate.Reference) != out.end()) continue;
-    if (const auto code = codes.find(candidate.Reference); code != codes.end())
-      candidate.Code = code->second;
-    if (std::find(FNotRecorded.begin(), FNotRecorded.end(), candidate.Reference) !=
-            FNotRecorded.end() &&
-        candidate.Found == "log: not given back")
-      candidate.Found = "log: not recorded";
-    out.push_back(std::move(candidate));
+  switch (entry->Line) {
+    case TJournalLine::CurrentTransaction:
+      FTransaction = std::atoi(value.c_str());
+      FCurrent = -1;
+      break;
+    case TJournalLine::Redeeming: {
+      TAttempt next;
+      next.Code = value;
+      next.Transaction = FTransaction;
+      next.Database = FDatabase;
+      next.Sale = FSale;
+      next.LoggedAt = at;
+      next.Where = where;
+      FCurrent = static_cast<int>(FJournal.Attempts.size());
+      FJournal.Attempts.push_back(std::move(next));
+      break;
+    }
+    case TJournalLine::RedemptionKey:
+      if (!attempt) break;
+      attempt->HasKey = ReadRedemptionKeyText(value, attempt->Key);
+      if (attempt->HasKey) attempt->Code = attempt->Key.VoucherCode;
+      break;
+    case TJournalLine::RedeemResponse:
+      if (!attempt) break;
+      if (ServiceSuccess(value) == false)
+        attempt->Refused = true;  // nothing was used
+      else if (std::string reference = RedeemedReference(value); !reference.empty())
+        attempt->Reference = std::move(reference);
+      break;
+    case TJournalLine::Recorded:
+      if (!attempt) break;
+      attempt->Recorded = true;
+      attempt->Reference = value;
+      break;
+    case TJournalLine::NotRecorded:
+      if (attempt) attempt->Reference = value;
+      break;
+    case TJournalLine::InvoiceLinked:
+      if (attempt) attempt->Linked = true;
+      break;
+    case TJournalLine::NotRedeemed:
+      if (attempt) attempt->Settled = true;
+      break;
+    case TJournalLine::GivenBack:
+      if (attempt) attempt->Settled = true;
+      intent().Confirmed = true;
+      break;
+    case TJournalLine::GivingBack:
+    case TJournalLine::PopupReversing:
+    case TJournalLine::CancelReversing:
+    case TJournalLine::OverrideReversing: {
+      // A reverse asked for again stands open until this one is confirmed.
+      TReverseIntent& begun = intent();
+      begun.Confirmed = false;
+      begun.Recorded = false;
+      break;
+    }
+    case TJournalLine::PopupReversed:
+    case TJournalLine::CancelReversed:
+    case TJournalLine::OverrideReversed:
+      intent().Confirmed = true;
+      break;
+    case TJournalLine::PopupNotReversed:
+    case TJournalLine::CancelNotReversed:
+    case TJournalLine::OverrideNotReversed:
+      if (!value.empty()) intent().Confirmed = false;
+      break;
+    case TJournalLine::OverrideRecorded:
+      intent().Recorded = true;
+      break;
+    default:
+      break;
   }
-  for (const TPopup& popup : FPopups) {
-    const TCandidate& candidate = popup.Candidate;
-    if (popup.Settled) continue;
-    if (!candidate.Reference.empty() &&
-        (find(candidate.Reference) != out.end() ||
-         std::find(FGivenBack.begin(), FGivenBack.end(), candidate.Reference) != FGivenBack.end()))
-      continue;
-    // Pressing Redeem again sends the same request: one candidate per key.
-    if (candidate.HasKey && std::any_of(out.begin(), out.end(), [&](const TCandidate& c) {
-          return c.Reference.empty() && c.HasKey && c.Id() == candidate.Id();
-        }))
-      continue;
-    out.push_back(candidate);
-  }
-  return out;
 }
 
-std::vector<TCandidate> ScanLogText(std::string_view text, const std::string& name) {
+TJournal ScanLogText(std::string_view text, const std::string& name) {
   TLogScan scan;
   scan.BeginFile(name);
   scan.Feed(text);
   scan.EndFile();
-  return scan.Candidates();
+  return scan.Journal();
 }
 
 bool ScanLogFolder(const std::string& folder, TLogScan& scan, std::string& error) {
@@ -409,41 +691,11 @@ bool ScanLogFolder(const std::string& folder, TLogScan& scan, std::string& error
   return true;
 }
 
-std::vector<TOutcome> Reconcile(std::vector<TCandidate> candidates, const TTillRecords& records,
+std::vector<TOutcome> Reconcile(const TJournal& journal, const TTillRecords& records,
                                 const TServiceCall& status, const TServiceCall& reverse,
                                 const TRecord& record, const TReconcileOptions& options) {
-  std::map<std::string, std::string> codes;  // reference: code, from the module's rows
-  for (const TVoucherRow& row : records.Rows)
-    if (!row.Code.empty()) codes[row.Reference] = row.Code;
-  // The till's rows of a sale it calls "reverse failed": cancelled or overridden, the voucher
-  // still held.
-  for (const TVoucherRow& row : records.Rows) {
-    if (row.SaleState != "reverse failed" || row.Reversed) continue;
-    TCandidate candidate;
-    candidate.Found = "till: reverse failed";
-    candidate.Code = row.Code;
-    candidate.Reference = row.Reference;
-    candidate.Transaction = row.ID;
-    candidate.Where = "DovraTransactions row " + std::to_string(row.ID) + ", sale " + row.Sale;
-    if (std::none_of(candidates.begin(), candidates.end(),
-                     [&](const TCandidate& c) { return c.Reference == row.Reference; }))
-      candidates.push_back(std::move(candidate));
-  }
-  TReconciler reconciler(records, status, reverse, record, options);
-  for (TCandidate& candidate : candidates) {
-    if (records.Settled.count(candidate.Id())) continue;
-    // A popup whose redemption the module recorded is told by its row from here on: paid, or
-    // found again by the reference candidates and the till's sales.
-    if (candidate.Found == "log: popup" &&
-        (records.WithReference.count(candidate.Transaction) ||
-         std::any_of(records.Rows.begin(), records.Rows.end(),
-                     [&](const TVoucherRow& row) { return row.Reference == candidate.Reference; })))
-      continue;
-    if (candidate.Code.empty())
-      if (const auto code = codes.find(candidate.Reference); code != codes.end())
-        candidate.Code = code->second;
-    reconciler.Run(candidate);
-  }
+  TReconciler reconciler(journal, records, status, reverse, record, options);
+  reconciler.Run();
   return std::move(reconciler.Outcomes);
 }
 

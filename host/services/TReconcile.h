@@ -1,11 +1,14 @@
-// What sarn-till reconcile does, apart from its printing: it collects the vouchers the module log
-// and the store database leave in doubt (candidates), asks the voucher service about each, and
-// gives back every live redemption of this store that no paid or linked sale holds.
-//
-// The module log says what the till cannot know from its tables: a Redeem whose answer never came
-// (its "Redeeming" line, with the redemption key the dialog logs after it), and the references the
-// module could not give back. The service says which redemptions of a code are still live; a live
-// redemption belongs to a popup when its code, store and order date are the popup's key.
+// What sarn-till reconcile does, apart from its printing: it reads the module log as a journal,
+// compares it with the store database and the voucher service, and finishes what a crash or a
+// failed call left half done. It acts only on proof:
+//   - a live redemption is given back when its request digest is that of a Redeem attempt this
+//     database's till made and the journal shows it never recorded (or the till never booked
+//     its sale), or when it is the subject of a reverse the till or the module started and did
+//     not see confirmed;
+//   - a redemption the journal shows recorded is never given back for want of a row: a restored
+//     database, or another till's, is named for a person;
+//   - a reversal the service made that the tables do not show is recorded.
+// Whatever cannot be proven is named for a person, every run, and never guessed at.
 #pragma once
 
 #include <ctime>
@@ -19,24 +22,43 @@
 
 namespace Reconcile {
 
-struct TCandidate {
-  std::string Found;         // "log: popup", "log: cancel", ..., "till: reverse failed"
-  std::string Code;          // the voucher code; empty: not known
-  std::string Reference;     // the redemption's reference; empty: none known (lost answer)
-  int32_t Transaction = -1;  // the popup's DovraTransactions ID; -1: not known
-  // The redemption key the dialog logged (store and order date as sent); without it the popup
-  // is matched by store and time only.
+// One press of Redeem, as the journal tells it.
+struct TAttempt {
+  std::string Code;
   bool HasKey = false;
-  TRedemptionKey Key;
-  std::time_t LoggedAt = 0;  // the log line's time (the log is in local time), as UTC seconds
-  std::string Where;         // the log file and the line's time, or the table row
-  // What identifies it in SarnGiveBacks once settled.
-  std::string Id() const;
+  TRedemptionKey Key;        // with the request's digest; empty digest: a log from before them
+  int32_t Transaction = -1;  // the popup's DovraTransactions row; -1: not known
+  std::string Database;      // the database identity the process's log header names
+  int32_t Sale = -1;         // the till's sale the process was paying; -1: not known
+  std::string Reference;     // the answer's reference, when one came and could be read
+  bool Refused = false;      // the service said no: nothing was used
+  bool Settled = false;      // the dialog found it unused, or gave it back
+  bool Recorded = false;     // the module's row holds Reference
+  bool Linked = false;       // the row was linked to an invoice
+  std::time_t LoggedAt = 0;  // the Redeeming line's time, as UTC seconds
+  std::string Where;         // the log file and the line's time
 };
 
-// Reads a module log, file by file, into candidates. A file's lines are one process's story, told
-// in order: a "Current Transaction" line opens a popup, "Redeeming" a redeem attempt, the Redeem
-// answer settles it or names its reference; "Could not reverse" names a reference not given back.
+// A reverse the module began at the service (popup give-back, cancel, override, the dialog).
+struct TReverseIntent {
+  std::string Reference;
+  std::string Found;       // "log: cancel", "log: override", "log: popup", "log: dialog"
+  bool Confirmed = false;  // the module logged the service's confirmation
+  bool Recorded = false;   // an override's REVERSE activity row stands
+  std::string Database;
+  int32_t Transaction = -1;
+  std::time_t LoggedAt = 0;
+  std::string Where;
+};
+
+struct TJournal {
+  std::vector<TAttempt> Attempts;
+  // One per reference, in the order first seen; the last line about it says how it stands.
+  std::vector<TReverseIntent> Reverses;
+};
+
+// Reads a module log, file by file. A process's story starts at its log header, whose
+// environment names the database and the sale; its lines are told in order.
 class TLogScan {
  public:
   // name: how the output names the file.
@@ -44,34 +66,42 @@ class TLogScan {
   // The file's text in pieces of any size.
   void Feed(std::string_view piece);
   void EndFile();
-  // The candidates found, one per redemption key or reference, in the order found. Popups whose
-  // answer named a reference become that reference's candidate; popups the log settles (refused,
-  // given back) are left out.
-  std::vector<TCandidate> Candidates() const;
+  const TJournal& Journal() const { return FJournal; }
 
  private:
   void Line(const std::string& line);
+  void Header(const std::string& line);
+  TReverseIntent& Intent(const std::string& reference, const char* found, std::time_t at);
 
-  struct TPopup {
-    TCandidate Candidate;
-    bool Settled = false;
-  };
   std::string FName, FPending;
+  bool FInHeader = false;
+  std::string FDatabase;
+  int32_t FSale = -1;
   int32_t FTransaction = -1;
   int FCurrent = -1;  // the attempt the next Redeem lines speak of
-  std::vector<TPopup> FPopups;
-  std::vector<TCandidate> FReferences;
-  std::vector<std::string> FGivenBack;    // references the module confirmed given back
-  std::vector<std::string> FNotRecorded;  // references whose payment could not be recorded
+  TJournal FJournal;
 };
 
-// The whole text of one file.
-std::vector<TCandidate> ScanLogText(std::string_view text, const std::string& name = "log");
+// The journal of one text, as one file.
+TJournal ScanLogText(std::string_view text, const std::string& name = "log");
 // The module's log folder: its live logs and the archives beside them and under log/YYYYMM/.
 // False with error naming the folder or file that could not be read.
 bool ScanLogFolder(const std::string& folder, TLogScan& scan, std::string& error);
 
-// What was done about one candidate (or one of its redemptions).
+// What reconcile names: a voucher in doubt and where it was found.
+struct TCandidate {
+  std::string Found;     // "log: popup", "log: cancel", "till: cancelling", ...
+  std::string Code;      // the voucher code; empty: not known
+  std::string Reference;  // the redemption's reference; empty: none known (lost answer)
+  int32_t Transaction = -1;
+  int32_t Sale = -1;
+  std::string Digest;  // the Redeem request's digest, for an attempt
+  std::string Where;
+  // What identifies it in SarnGiveBacks once settled.
+  std::string Id() const;
+};
+
+// What was done about one candidate.
 struct TOutcome {
   enum class TKind { Settled, GivenBack, WouldGiveBack, InDoubt, Failed } Kind = TKind::Settled;
   TCandidate Candidate;
@@ -81,10 +111,10 @@ struct TOutcome {
 };
 
 struct TReconcileOptions {
-  int64_t Store = 0;          // this store's reference, as the till reports it
+  std::string Database;       // this database's identity; empty: it has none (not upgraded)
   long long OlderThan = 300;  // seconds: younger redemptions are left alone
   bool DryRun = false;
-  std::time_t Now = 0;  // UTC seconds
+  std::time_t Now = 0;  // the till's clock, UTC seconds
 };
 
 // The service's two calls, as IDovraVoucherAPI makes them: true with the answer, or false.
@@ -92,10 +122,9 @@ using TServiceCall = std::function<bool(const std::string& request, std::string&
 // Records a settled candidate; false with error when it could not be.
 using TRecord = std::function<bool(const TGiveBack&, std::string& error)>;
 
-// Drops the candidates the till's tables settle (a recorded payment, a settled doubt), adds the
-// rows the till calls "reverse failed", asks the service about each and gives back what no sale
-// holds. Outcomes in candidate order.
-std::vector<TOutcome> Reconcile(std::vector<TCandidate> candidates, const TTillRecords& records,
+// Finishes what the journal and the till's tables leave open. Outcomes in the order found:
+// reverses first, then Redeem attempts.
+std::vector<TOutcome> Reconcile(const TJournal& journal, const TTillRecords& records,
                                 const TServiceCall& status, const TServiceCall& reverse,
                                 const TRecord& record, const TReconcileOptions& options);
 

@@ -87,7 +87,7 @@ class TTillSales final : public TImplements<TInterfacedObject, ITillSales> {
   int32_t SettleInvoice(int32_t invoice, const std::string& state) override {
     return FDb->Execute(TableScript +
                             "UPDATE [SarnSales] SET [Changed] = GETDATE(), [State] = %s "
-                            "WHERE [Invoice] = %d AND [State] = 'linked'",
+                            "WHERE [Invoice] = %d AND [State] IN ( 'linked', 'overriding' )",
                         {SqlStringLiteral(state), invoice});
   }
 

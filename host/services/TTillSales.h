@@ -8,6 +8,11 @@
 //   reversed        cancelled or overridden; a voucher it carried was given back
 //   reverse failed  cancelled or overridden, but a voucher could not be given back (the
 //                   module log names it)
+//   cancelling      the till is cancelling it: written before the module is asked, so that a
+//                   crash at any later step is finished by reconcile
+//   overriding      the same for an override of its invoice
+//   not booked      the till never booked it (killed before): reconcile closed it, its voucher
+//                   given back or never used
 // upgrade makes the table (UpgradeTillSales); a sale brings a table of an older layout up to
 // date as well. Failures reach the DB script service's trace and stderr,
 // and come back as the result.
@@ -27,7 +32,8 @@ class ITillSales : public IInterface {
                       const std::string& reference) = 0;
   // A paid sale linked to the invoice.
   virtual bool Link(int32_t sale, int32_t invoice) = 0;
-  // Every linked sale of the invoice takes the state. Rows changed, or -1 on failure.
+  // Every linked (or overriding) sale of the invoice takes the state. Rows changed, or -1 on
+  // failure.
   virtual int32_t SettleInvoice(int32_t invoice, const std::string& state) = 0;
 
  protected:

@@ -4,12 +4,14 @@
 
 #include "host/db/TDatabases.h"
 #include "host/services/TActionCodes.h"
+#include "host/services/TDatabaseUpgrade.h"
 #include "host/services/TRestClient.h"
 #include "host/till/ServiceRegistry.h"
 #include "host/till/StoreInfo.h"
 #include "host/till/TModuleLoader.h"
 #include "intf/intfDovraModuleInfo.h"
 #include "intf/intfDovraVoucherAPI.h"
+#include "lib/modulelog/ModuleLogLines.h"
 
 TDBScriptOptions DatabaseOptions(const TTillOptions& options) {
   return TDBScriptOptions{
@@ -22,8 +24,8 @@ TTill::TTill(TTillOptions options) : FOptions(std::move(options)) {}
 
 TTill::~TTill() { Stop(); }
 
-bool TTill::Start(std::string& error) {
-  if (FModule && FModule->Loaded()) return true;
+void TTill::StartServices() {
+  if (FRegistry) return;
   FRegistry = NewServiceRegistry();
   RegisterStoreInfo(FRegistry.Get(), FOptions.StoreID, FOptions.StoreName, FOptions.TillID);
   TRestClientOptions rest;
@@ -36,8 +38,23 @@ bool TTill::Start(std::string& error) {
   // The database opens on first use: a till that only lists modules never creates one.
   TIntfPtr<IDBScript> db = RegisterDBScript(FRegistry.Get(), DatabaseOptions(FOptions));
   RegisterActionCodes(FRegistry.Get(), db.Get());
-
   FHostEntries = FRegistry->Count();
+}
+
+void TTill::NameForModuleLog(int32_t sale) {
+  StartServices();
+  // Whatever a parent process had set names another database or sale, not this one's.
+  unsetenv(kDatabaseIdentityVariable);
+  unsetenv(kSaleVariable);
+  if (TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(FRegistry.Get()))
+    if (const std::string identity = DatabaseIdentity(*db); !identity.empty())
+      setenv(kDatabaseIdentityVariable, identity.c_str(), 1);
+  if (sale >= 0) setenv(kSaleVariable, std::to_string(sale).c_str(), 1);
+}
+
+bool TTill::Start(std::string& error) {
+  if (FModule && FModule->Loaded()) return true;
+  StartServices();
   // The module reads its override once, as it loads.
   if (!FOptions.BaseURL.empty()) setenv("DOVRA_BASE_URL", FOptions.BaseURL.c_str(), 1);
   FModule = std::make_unique<TModuleLoader>();

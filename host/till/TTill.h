@@ -49,9 +49,15 @@ class TTill {
   explicit TTill(TTillOptions options);
   ~TTill();  // finalises and unloads the module if it is loaded
 
-  // Builds the registry with the host services, sets the voucher service override, loads the
-  // module and calls its InitModule.
-  // False with a message (which file, what failed) when the module cannot be loaded.
+  // Builds the registry with the host services (the database opens on first use). Start does it
+  // too; a command calls it first when it must use the database before the module loads.
+  void StartServices();
+  // Names, in the environment the module's log header records, what this process writes: the
+  // database's identity (read from the database when it has one: call it only for a database
+  // that exists) and the sale being paid (-1: none). Call before Start.
+  void NameForModuleLog(int32_t sale);
+  // StartServices, then sets the voucher service override, loads the module and calls its
+  // InitModule. False with a message (which file, what failed) when the module cannot be loaded.
   bool Start(std::string& error);
   // FinalModule, then unload. Safe to call twice.
   void Stop();

@@ -160,8 +160,8 @@ INSTANTIATE_TEST_SUITE_P(
     Strands, GiveBackFailed,
     ::testing::Values(TStrandCase{"Cancel", TStrand::Cancel, "log: cancel"},
                       TStrandCase{"Override", TStrand::Override, "log: override"},
-                      TStrandCase{"NotRecorded", TStrand::NotRecorded, "log: not recorded"},
-                      TStrandCase{"NoDiscount", TStrand::NoDiscount, "log: no discount"}),
+                      TStrandCase{"NotRecorded", TStrand::NotRecorded, "log: popup"},
+                      TStrandCase{"NoDiscount", TStrand::NoDiscount, "log: popup"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // Tills killed after the Redeem left: a single-use voucher and one of two redemptions of a

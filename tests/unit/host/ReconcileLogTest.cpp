@@ -1,5 +1,6 @@
-// Which vouchers a module log leaves in doubt: each case is a piece of log, as the module writes
-// it, and the candidates reconcile must take from it.
+// Reconcile on proof: what the module log says as a journal, and what reconcile does with it
+// against the till's tables and the service's status answer. Each case is a piece of log as the
+// module writes it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,7 +10,7 @@
 
 namespace {
 
-using Reconcile::TCandidate;
+using Reconcile::TOutcome;
 
 // One entry line at 10:15:0S on 9 December 2026.
 std::string Entry(int second, const std::string& text) {
@@ -17,131 +18,441 @@ std::string Entry(int second, const std::string& text) {
          "17 info  " + text + "\r\n";
 }
 
-const std::string kHeader =
+const std::string kD1(64, 'a'), kD2(64, 'b');
+
+// A process's header: the database and the sale its till was writing.
+std::string Header(const std::string& database, int sale = 4) {
+  return "/opt/sarn/sarn-till 1.0.0.0 (2026-12-09 10:00:00)\rHost=till1 User=sarn\r"
+         "Environment variables=HOME=/root\tSARN_DATABASE_ID=" +
+         database + "\tSARN_SALE=" + std::to_string(sale) +
+         "\r"
+         "TSynLog 1.18.743 FTS3 2026-12-09T10:15:00\r\n";
+}
+const std::string kOldHeader =
     "/opt/sarn/sarn-till 1.0.0.0 (2026-12-09 10:00:00)\rHost=till1 User=sarn\r"
-    "TSynLog 1.18.743 FTS3 2026-12-09T10:15:00\r\n";
+    "Environment variables=HOME=/root\rTSynLog 1.18.743 FTS3 2026-12-09T10:15:00\r\n";
 std::string Popup(int id) {
   return Entry(
       0, "[TPaymentMethodDovraVoucher.DoPaymentPopup] Current Transaction : " + std::to_string(id));
 }
-std::string Redeeming(const std::string& code) {
-  return Entry(1, "[TfrmDovraPayment.btnRedeemClick] Redeeming : " + code);
+std::string Redeem(const std::string& digest, const std::string& code = "SAVE15") {
+  return Entry(1, "[TfrmDovraPayment.btnRedeemClick] Redeeming : " + code) +
+         Entry(1, "[TfrmDovraPayment.btnRedeemClick] Redemption key : {\"VoucherCode\":\"" + code +
+                      "\",\"StoreReference\":1,\"OrderDate\":\"2026-12-09T10:15:01\"" +
+                      (digest.empty() ? "" : ",\"RequestDigest\":\"" + digest + "\"") + "}");
 }
-std::string Key(const std::string& code, const std::string& date) {
-  return Entry(1, "[TfrmDovraPayment.btnRedeemClick] Redemption key : {\"VoucherCode\":\"" + code +
-                      "\",\"StoreReference\":1,\"OrderDate\":\"" + date + "\"}");
-}
-std::string Answer(const std::string& json) {
-  return Entry(2, "[TDovraVoucherAPI.Redeem] Response : " + json);
-}
-const std::string kLost =
-    Entry(3, "[TDovraVoucherAPI.Redeem] Error : Empty reply from server (POST https://x/)");
 std::string Paid(const std::string& ref) {
-  return Answer("{\"Success\":true,\"DiscountAmount\":10,\"VoucherReference\":\"" + ref +
-                "\",\"VoucherCode\":\"WELCOME10\"}");
+  return Entry(2, "[TDovraVoucherAPI.Redeem] Response : {\"Success\":true,\"DiscountAmount\":10,"
+                  "\"VoucherReference\":\"" +
+                      ref + "\",\"VoucherCode\":\"SAVE15\"}");
+}
+std::string Recorded(const std::string& ref) {
+  return Entry(2, "[TPaymentMethodDovraVoucher.DoPaymentPopup] Recorded : " + ref);
+}
+const std::string kRefused = Entry(
+    2, "[TDovraVoucherAPI.Redeem] Response : {\"Success\":false,\"ErrorMessage\":\"Used\"}");
+std::string Line(const char* method, const char* text, const std::string& ref) {
+  return Entry(5, std::string("[TPaymentMethodDovraVoucher.") + method + "] " + text + " : " + ref);
 }
 
-struct TLogCase {
+// ---- the journal as read ----
+
+struct TJournalCase {
   const char* Name;
   std::string Log;
-  // Each candidate as "FOUND CODE REFERENCE TRANSACTION KEY(date or -)".
-  std::vector<std::string> Candidates;
+  // Each attempt as "CODE REFERENCE TRANSACTION DATABASE SALE DIGEST? FLAGS" (R recorded, S
+  // settled by the dialog, X refused); each reverse as "FOUND REFERENCE c(onfirmed) r(ecorded)".
+  std::vector<std::string> Attempts, Reverses;
 };
 
-void PrintTo(const TLogCase& c, std::ostream* out) { *out << c.Name; }
+void PrintTo(const TJournalCase& c, std::ostream* out) { *out << c.Name; }
 
-std::string Describe(const TCandidate& c) {
-  return c.Found + " " + (c.Code.empty() ? "?" : c.Code) + " " +
-         (c.Reference.empty() ? "-" : c.Reference) + " " + std::to_string(c.Transaction) + " " +
-         (c.HasKey ? c.Key.OrderDate : "-");
+std::string Describe(const Reconcile::TAttempt& a) {
+  return a.Code + " " + (a.Reference.empty() ? "-" : a.Reference) + " " +
+         std::to_string(a.Transaction) + " " + (a.Database.empty() ? "-" : a.Database) + " " +
+         std::to_string(a.Sale) + " " + (a.Key.RequestDigest.empty() ? "-" : "D") + " " +
+         (a.Recorded ? "R" : "") + (a.Settled ? "S" : "") + (a.Refused ? "X" : "");
+}
+std::string Describe(const Reconcile::TReverseIntent& r) {
+  return r.Found + " " + r.Reference + " " + (r.Confirmed ? "c" : "") + (r.Recorded ? "r" : "");
 }
 
-const TLogCase kCases[] = {
-    {"KilledAfterRedeeming",
-     kHeader + Popup(7) + Redeeming("WELCOME10") + Key("WELCOME10", "2026-12-09T10:15:01"),
-     {"log: popup WELCOME10 - 7 2026-12-09T10:15:01"}},
-    {"AnswerLost",
-     Popup(7) + Redeeming("WELCOME10") + Key("WELCOME10", "D1") + kLost,
-     {"log: popup WELCOME10 - 7 D1"}},
-    {"OlderLogWithoutKey",
-     Popup(7) + Redeeming("WELCOME10") + kLost,
-     {"log: popup WELCOME10 - 7 -"}},
-    // Redeem pressed twice with the same request: one key, one candidate.
-    {"RedeemPressedAgain",
-     Popup(7) + Redeeming("SAVE15") + Key("SAVE15", "D1") + kLost + Redeeming("SAVE15") +
-         Key("SAVE15", "D1") + kLost,
-     {"log: popup SAVE15 - 7 D1"}},
-    {"RefusedUsesNothing",
-     Popup(7) + Redeeming("WELCOME10") + Key("WELCOME10", "D1") +
-         Answer("{\"Success\":false,\"ErrorMessage\":\"Voucher has already been used\"}"),
+const TJournalCase kJournalCases[] = {
+    {"KilledAfterRedeeming", Header("db1") + Popup(7) + Redeem(kD1), {"SAVE15 - 7 db1 4 D "}, {}},
+    {"RecordedPayment",
+     Header("db1") + Popup(7) + Redeem(kD1) + Paid("DVR-9") + Recorded("DVR-9"),
+     {"SAVE15 DVR-9 7 db1 4 D R"},
      {}},
-    // An answer that came is told by the DovraTransactions row it names (reconcile reads that).
-    {"AnswerCameKilledBeforeRecording",
-     Popup(7) + Redeeming("WELCOME10") + Key("WELCOME10", "D1") + Paid("DVR-9"),
-     {"log: popup WELCOME10 DVR-9 7 D1"}},
-    // The reference as the payment method reads it from the answer (each member on its own).
-    {"AnswerReadAsThePaymentMethodReadsIt",
-     Popup(7) + Redeeming("WELCOME10") + Key("WELCOME10", "D1") +
-         Answer("{\"Success\":true,\"VoucherReference\":12}"),
-     {"log: popup WELCOME10 12 7 D1"}},
+    {"Refused", Header("db1") + Popup(7) + Redeem(kD1) + kRefused, {"SAVE15 - 7 db1 4 D X"}, {}},
+    {"OldLogNamesNoDatabaseNorDigest", kOldHeader + Popup(7) + Redeem(""), {"SAVE15 - 7 - -1 - "}, {}},
     {"DialogGaveItBack",
-     Popup(7) + Redeeming("WELCOME10") + Key("WELCOME10", "D1") + kLost +
+     Header("db1") + Popup(7) + Redeem(kD1) +
          Entry(4, "[TfrmDovraPayment.btnRedeemClick] Giving back : DVR-9") +
          Entry(4, "[TfrmDovraPayment.btnRedeemClick] Given back : DVR-9"),
-     {}},
-    {"DialogFoundNothing",
-     Popup(7) + Redeeming("WELCOME10") + Key("WELCOME10", "D1") + kLost +
-         Entry(4, "[TfrmDovraPayment.btnRedeemClick] Not redeemed : WELCOME10"),
-     {}},
-    {"DialogCouldNotGiveBack",
-     Popup(7) + Redeeming("WELCOME10") + Key("WELCOME10", "D1") + kLost +
-         Entry(4, "[TfrmDovraPayment.btnRedeemClick] Giving back : DVR-9") +
-         Entry(4, "[TfrmDovraPayment.btnRedeemClick] Left used : WELCOME10 (DVR-9 not given back)"),
-     {"log: popup WELCOME10 DVR-9 7 D1"}},
-    {"CancelNotGivenBack",
-     Popup(7) + Redeeming("WELCOME10") + Paid("DVR-9") +
-         Entry(5, "[TPaymentMethodDovraVoucher.CancelTransaction] Could not reverse : DVR-9"),
-     {"log: cancel WELCOME10 DVR-9 7 -"}},
-    {"OverrideNotGivenBack",
-     kHeader + Entry(5, "[TPaymentMethodDovraVoucher.DoOverringInvoice] Could not reverse : DVR-9"),
-     {"log: override ? DVR-9 -1 -"}},
-    {"NotRecordedNotGivenBack",
-     Popup(7) + Redeeming("WELCOME10") + Paid("DVR-9") +
-         Entry(3,
-               "[TPaymentMethodDovraVoucher.DoPaymentPopup] Could not record redemption : DVR-9") +
-         Entry(3, "[TPaymentMethodDovraVoucher.DoPaymentPopup] Could not reverse : DVR-9"),
-     {"log: not recorded WELCOME10 DVR-9 7 -"}},
-    {"NoDiscountNotGivenBack",
-     Popup(7) + Redeeming("WELCOME10") + Paid("DVR-9") +
-         Entry(3, "[TPaymentMethodDovraVoucher.DoPaymentPopup] Could not reverse : DVR-9") +
-         Entry(3,
-               "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher not given back "
-               ": DVR-9"),
-     {"log: no discount WELCOME10 DVR-9 7 -"}},
-    {"NoDiscountGivenBack",
-     Popup(7) + Redeeming("WELCOME10") + Paid("DVR-9") +
-         Entry(3, "[TPaymentMethodDovraVoucher.DoPaymentPopup] Reversed : DVR-9"),
+     {"SAVE15 - 7 db1 4 D S"},
+     {"log: dialog DVR-9 c"}},
+    {"CancelBegunNotConfirmed",
+     Header("db1") + Line("CancelTransaction", "Reversing", "DVR-9"),
+     {},
+     {"log: cancel DVR-9 "}},
+    {"CancelConfirmed",
+     Header("db1") + Line("CancelTransaction", "Reversing", "DVR-9") +
+         Line("CancelTransaction", "Reversed", "DVR-9"),
+     {},
+     {"log: cancel DVR-9 c"}},
+    {"OverrideConfirmedAndRecorded",
+     Header("db1") + Line("DoOverringInvoice", "Reversing", "DVR-9") +
+         Line("DoOverringInvoice", "Reversed", "DVR-9") +
+         Line("DoOverringInvoice", "Reversal recorded", "DVR-9"),
+     {},
+     {"log: override DVR-9 cr"}},
+    // Asked again after a confirmation: open until this one is confirmed.
+    {"ReverseAskedAgain",
+     Header("db1") + Line("CancelTransaction", "Reversing", "DVR-9") +
+         Line("CancelTransaction", "Reversed", "DVR-9") +
+         Line("CancelTransaction", "Reversing", "DVR-9"),
+     {},
+     {"log: cancel DVR-9 "}},
+    // A new process's header: the popup before it is not the one the next answer belongs to,
+    // and the new process names its own database.
+    {"AnswerAfterARestartIsNotThePopups",
+     Header("db1") + Popup(7) + Redeem(kD1) + Header("db2", 5) + Paid("DVR-9"),
+     {"SAVE15 - 7 db1 4 D "},
      {}},
     // A reversal's answer quoting the words of a log line is no log line.
     {"WordsInsideAnAnswer",
-     Entry(3, "[TDovraVoucherAPI.Reverse] Response : {\"x\":\"] Could not reverse : DVR-9\"}"),
+     Header("db1") +
+         Entry(3, "[TDovraVoucherAPI.Reverse] Response : {\"x\":\"] Could not reverse : DVR-9\"}"),
+     {},
      {}},
-    // A new process's header: the popup before it is not the one the next answer belongs to.
-    {"AnswerAfterARestartIsNotThePopups",
-     Popup(7) + Redeeming("WELCOME10") + Key("WELCOME10", "D1") + kHeader + Paid("DVR-9"),
-     {"log: popup WELCOME10 - 7 D1"}},
 };
 
-class CandidatesFromLog : public ::testing::TestWithParam<TLogCase> {};
+class JournalFromLog : public ::testing::TestWithParam<TJournalCase> {};
 
-TEST_P(CandidatesFromLog, AreTheOnesLeftInDoubt) {
-  std::vector<std::string> found;
-  for (const TCandidate& c : Reconcile::ScanLogText(GetParam().Log)) found.push_back(Describe(c));
-  EXPECT_EQ(found, GetParam().Candidates);
+TEST_P(JournalFromLog, TellsEachAttemptAndReverse) {
+  const Reconcile::TJournal journal = Reconcile::ScanLogText(GetParam().Log);
+  std::vector<std::string> attempts, reverses;
+  for (const auto& a : journal.Attempts) attempts.push_back(Describe(a));
+  for (const auto& r : journal.Reverses) reverses.push_back(Describe(r));
+  EXPECT_EQ(attempts, GetParam().Attempts);
+  EXPECT_EQ(reverses, GetParam().Reverses);
 }
 
-INSTANTIATE_TEST_SUITE_P(Logs, CandidatesFromLog, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(Logs, JournalFromLog, ::testing::ValuesIn(kJournalCases),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- what reconcile does ----
+
+// One live redemption of SAVE15 in a status answer.
+std::string Live(const std::string& ref, const std::string& digest,
+                 const char* redeemedOn = "2026-12-09T09:00:00Z") {
+  return "{\"VoucherReference\":\"" + ref +
+         "\",\"StoreReference\":1,\"OrderDate\":\"2026-12-09T10:15:01\",\"DiscountAmount\":10,"
+         "\"RedeemedOn\":\"" +
+         redeemedOn + "\",\"RequestDigest\":" + (digest.empty() ? "null" : "\"" + digest + "\"") +
+         "}";
+}
+std::string Status(const std::vector<std::string>& live,
+                   const char* answeredOn = "2026-12-09T10:00:00Z") {
+  std::string entries;
+  for (const std::string& e : live) entries += (entries.empty() ? "" : ",") + e;
+  return std::string("{\"Success\":true,\"VoucherCode\":\"SAVE15\",\"Redemptions\":") +
+         std::to_string(live.size()) + ",\"LiveRedemptions\":[" + entries + "]" +
+         (answeredOn ? std::string(",\"AnsweredOn\":\"") + answeredOn + "\"" : "") + "}";
+}
+
+struct TRow {
+  int32_t ID;
+  const char* Reference;
+  const char* SaleState;  // "" : no sale holds it
+};
+
+struct TReconcileCase {
+  const char* Name;
+  std::string Log;
+  std::vector<TRow> Rows;
+  std::vector<TSaleRow> Sales;  // sales holding no module row (open ones)
+  std::string StatusAnswer;
+  long long OlderThan;
+  // Each outcome as "KIND REFERENCE", and the references sent to be reversed.
+  std::vector<std::string> Outcomes, Reversed;
+  const char* Note = "";  // a word the outcome's text holds
+};
+
+void PrintTo(const TReconcileCase& c, std::ostream* out) { *out << c.Name; }
+
+const char* KindName(TOutcome::TKind kind) {
+  switch (kind) {
+    case TOutcome::TKind::GivenBack:
+      return "given";
+    case TOutcome::TKind::WouldGiveBack:
+      return "would";
+    case TOutcome::TKind::InDoubt:
+      return "doubt";
+    case TOutcome::TKind::Failed:
+      return "failed";
+    default:
+      return "settled";
+  }
+}
+
+const TReconcileCase kReconcileCases[] = {
+    // Killed with the Redeem in flight: its own redemption goes back, another till's (same
+    // key, same second, another digest) stays.
+    {"KilledPopupGivesBackOnlyItsOwnDigest",
+     Header("db1") + Popup(7) + Redeem(kD1),
+     {},
+     {{4, "open", ""}},
+     Status({Live("DVR-OTHER", kD2), Live("DVR-MINE", kD1)}),
+     300,
+     {"given DVR-MINE"},
+     {"DVR-MINE"}},
+    {"KilledPopupWhoseRequestNeverArrived",
+     Header("db1") + Popup(7) + Redeem(kD1),
+     {},
+     {{4, "open", ""}},
+     Status({Live("DVR-OTHER", kD2)}),
+     300,
+     {"settled "},
+     {}},
+    {"AnEntryWithoutDigestRulesNothingOut",
+     Header("db1") + Popup(7) + Redeem(kD1),
+     {},
+     {},
+     Status({Live("DVR-OTHER", "")}),
+     300,
+     {"doubt "},
+     {},
+     "no request digest"},
+    {"TwoLiveWithTheDigestOfOnePress",
+     Header("db1") + Popup(7) + Redeem(kD1),
+     {},
+     {},
+     Status({Live("DVR-A", kD1), Live("DVR-B", kD1)}),
+     300,
+     {"doubt "},
+     {}},
+    // Pressed again after a lost answer: the second press paid; the first's redemption goes.
+    {"PressedAgainAfterALostAnswer",
+     Header("db1") + Popup(7) + Redeem(kD1) + Redeem(kD1) + Paid("DVR-2") + Recorded("DVR-2"),
+     {{7, "DVR-2", "paid"}},
+     {},
+     Status({Live("DVR-1", kD1), Live("DVR-2", kD1)}),
+     300,
+     {"given DVR-1"},
+     {"DVR-1"}},
+    // Age on the service's clock: answered ten seconds after it redeemed, whatever the till's
+    // clock says.
+    {"YoungOnTheServicesClock",
+     Header("db1") + Popup(7) + Redeem(kD1),
+     {},
+     {},
+     Status({Live("DVR-1", kD1, "2026-12-09T09:59:50Z")}),
+     300,
+     {"doubt DVR-1"},
+     {},
+     "redeemed 10 s ago"},
+    {"AnotherDatabasesAttemptIsNeverGivenBack",
+     Header("db2") + Popup(7) + Redeem(kD1),
+     {},
+     {},
+     Status({Live("DVR-1", kD1)}),
+     300,
+     {"doubt "},
+     {},
+     "another database"},
+    {"OldLogWithoutDigest",
+     Header("db1") + Popup(7) + Redeem(""),
+     {},
+     {},
+     Status({Live("DVR-1", "")}),
+     300,
+     {"doubt "},
+     {},
+     "before request digests"},
+    // Recorded by the journal, no row of this database holds it: a restore.
+    {"RecordedNotInThisDatabase",
+     Header("db1") + Popup(7) + Redeem(kD1) + Paid("DVR-9") + Recorded("DVR-9"),
+     {},
+     {},
+     Status({Live("DVR-9", kD1)}),
+     0,
+     {"doubt DVR-9"},
+     {},
+     "not in this database"},
+    {"RecordedAndBookedIsLeftAlone",
+     Header("db1") + Popup(7) + Redeem(kD1) + Paid("DVR-9") + Recorded("DVR-9"),
+     {{7, "DVR-9", "linked"}},
+     {},
+     Status({Live("DVR-9", kD1)}),
+     0,
+     {},
+     {}},
+    // The row says paid, the sale was never booked.
+    {"RecordedNeverBooked",
+     Header("db1") + Popup(7) + Redeem(kD1) + Paid("DVR-9") + Recorded("DVR-9"),
+     {{7, "DVR-9", ""}},
+     {{4, "open", ""}},
+     Status({Live("DVR-9", kD1)}),
+     0,
+     {"given DVR-9"},
+     {"DVR-9"},
+     "not booked"},
+    // Killed after the module recorded, before its line: the row is the proof.
+    {"RowWithoutItsRecordedLine",
+     Header("db1") + Popup(7) + Redeem(kD1) + Paid("DVR-9"),
+     {{7, "DVR-9", "paid"}},
+     {},
+     Status({Live("DVR-9", kD1)}),
+     0,
+     {},
+     {}},
+    {"CancelKilledBeforeTheReverseLeft",
+     Header("db1"),
+     {{7, "DVR-9", "cancelling"}},
+     {},
+     Status({Live("DVR-9", kD1)}),
+     300,
+     {"given DVR-9"},
+     {"DVR-9"}},
+    {"CancelKilledAfterTheServiceReversed",
+     Header("db1") + Line("CancelTransaction", "Reversing", "DVR-9"),
+     {{7, "DVR-9", "cancelling"}},
+     {},
+     Status({}),
+     300,
+     {"settled DVR-9"},
+     {},
+     "holds it reversed"},
+    {"OverrideConfirmedNotRecorded",
+     Header("db1") + Line("DoOverringInvoice", "Reversing", "DVR-9") +
+         Line("DoOverringInvoice", "Reversed", "DVR-9"),
+     {{7, "DVR-9", "overriding"}},
+     {},
+     Status({}),
+     300,
+     {"settled DVR-9"},
+     {}},
+    // A reverse begun while the sale still reads linked: the two disagree, a person decides.
+    {"ReverseBegunWhileTheSaleReadsLinked",
+     Header("db1") + Line("DoOverringInvoice", "Reversing", "DVR-9"),
+     {{7, "DVR-9", "linked"}},
+     {},
+     Status({Live("DVR-9", kD1)}),
+     300,
+     {"doubt DVR-9"},
+     {},
+     "reads linked"},
+    {"OverrideFinishedIsLeftAlone",
+     Header("db1") + Line("DoOverringInvoice", "Reversing", "DVR-9") +
+         Line("DoOverringInvoice", "Reversed", "DVR-9") +
+         Line("DoOverringInvoice", "Reversal recorded", "DVR-9"),
+     {{7, "DVR-9", "reversed"}},
+     {},
+     Status({}),
+     300,
+     {},
+     {}},
+    {"ReferenceListedTwice",
+     Header("db1"),
+     {{7, "DVR-9", "overriding"}},
+     {},
+     Status({Live("DVR-9", kD1), Live("DVR-9", kD1)}),
+     300,
+     {"doubt DVR-9"},
+     {},
+     "twice"},
+};
+
+class ReconcileOnProof : public ::testing::TestWithParam<TReconcileCase> {};
+
+TEST_P(ReconcileOnProof, ActsOnlyOnWhatIsProven) {
+  const TReconcileCase& c = GetParam();
+  TTillRecords records;
+  int32_t sale = 10;
+  for (const TRow& row : c.Rows) {
+    TVoucherRow voucher;
+    voucher.ID = row.ID;
+    voucher.Reference = row.Reference;
+    voucher.Code = "SAVE15";
+    voucher.Amount = 10;
+    voucher.SaleState = row.SaleState;
+    if (*row.SaleState) {
+      voucher.Sale = std::to_string(sale);
+      records.Sales[sale] = {sale, row.SaleState, row.Reference};
+      ++sale;
+    }
+    records.Rows.push_back(voucher);
+  }
+  for (const TSaleRow& open : c.Sales) records.Sales[open.Sale] = open;
+  std::vector<std::string> reversed;
+  const Reconcile::TServiceCall status = [&](const std::string&, std::string& answer) {
+    answer = c.StatusAnswer;
+    return true;
+  };
+  const Reconcile::TServiceCall reverse = [&](const std::string& request, std::string& answer) {
+    const std::string ref = request.substr(22, request.size() - 24);  // {"VoucherReference":"R"}
+    reversed.push_back(ref);
+    answer = "{\"Success\":true,\"VoucherReference\":\"" + ref + "\"}";
+    return true;
+  };
+  std::vector<TGiveBack> recorded;
+  const Reconcile::TRecord record = [&](const TGiveBack& giveBack, std::string&) {
+    recorded.push_back(giveBack);
+    return true;
+  };
+  Reconcile::TReconcileOptions options;
+  options.Database = "db1";
+  options.OlderThan = c.OlderThan;
+  // Two hours after the log's lines, on the till's clock; the service's clock says 10:00.
+  options.Now = Reconcile::LoggedTime("20261209 12150000");
+  const std::vector<TOutcome> outcomes = Reconcile::Reconcile(
+      Reconcile::ScanLogText(c.Log), records, status, reverse, record, options);
+  std::vector<std::string> found;
+  for (const TOutcome& o : outcomes) found.push_back(KindName(o.Kind) + (" " + o.Reference));
+  EXPECT_EQ(found, c.Outcomes);
+  EXPECT_EQ(reversed, c.Reversed);
+  if (*c.Note) {
+    ASSERT_FALSE(outcomes.empty());
+    EXPECT_NE(outcomes.front().Done.find(c.Note), std::string::npos) << outcomes.front().Done;
+  }
+  // A popup the till never booked closes its sale; nothing else touches one.
+  for (const TGiveBack& g : recorded)
+    EXPECT_EQ(g.SaleState.empty(), g.Found.rfind("log: popup", 0) != 0 &&
+                                       g.Found != "log: not booked")
+        << g.Found;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReconcileOnProof, ::testing::ValuesIn(kReconcileCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// A reversal answer that does not confirm this very reference leaves it in doubt.
+TEST(ReconcileOnProof, TakesOnlyItsOwnReferenceAsConfirmed) {
+  for (const char* answer : {"{\"Success\":true,\"VoucherReference\":\"DVR-99999999\"}",
+                             "{\"Success\":true} trailing", "{\"success\":true}"}) {
+    TTillRecords records;
+    records.Rows.push_back({7, "DVR-9", "SAVE15", 10, "", "10", "cancelling", false});
+    records.Sales[10] = {10, "cancelling", "DVR-9"};
+    const Reconcile::TServiceCall status = [](const std::string&, std::string& a) {
+      a = Status({Live("DVR-9", kD1)});
+      return true;
+    };
+    const Reconcile::TServiceCall reverse = [&](const std::string&, std::string& a) {
+      a = answer;
+      return true;
+    };
+    int recorded = 0;
+    const Reconcile::TRecord record = [&](const TGiveBack&, std::string&) { return ++recorded; };
+    Reconcile::TReconcileOptions options;
+    options.Database = "db1";
+    const auto outcomes =
+        Reconcile::Reconcile(Reconcile::ScanLogText(Header("db1")), records, status, reverse,
+                             record, options);
+    ASSERT_EQ(outcomes.size(), 1u) << answer;
+    EXPECT_EQ(outcomes[0].Kind, TOutcome::TKind::InDoubt) << answer;
+    EXPECT_EQ(recorded, 0) << answer;
+  }
+}
 
 // The log's time is the till's local time; the service's is UTC.
 TEST(ReconcileTimes, AreReadInTheirOwnZones) {
