@@ -18,6 +18,7 @@
 #include "lib/common/LocalTime.h"
 #include "lib/common/PathParts.h"
 #include "lib/json/clsJSONDocument.h"
+#include "lib/voucher/DovraMessages.h"
 #include "module/core/modPartnerAccount.h"
 
 namespace {
@@ -138,9 +139,10 @@ int64_t IntegerOf(const TJSONValue& v) {
 }
 
 // The origin of a redemption as its redeem request states it; a member in another form than the
-// documented one is not guessed at.
-TRedemptionOrigin RedeemOrigin(const TJSONValue& request) {
+// documented one is not guessed at. The digest is of the body's bytes as they arrived.
+TRedemptionOrigin RedeemOrigin(const TJSONValue& request, const std::string& body) {
   TRedemptionOrigin origin;
+  origin.RequestDigest = RequestDigest(body);
   if (const TJSONValue* store = Member(request, "StoreReference"); store && IsInteger(*store))
     origin.StoreReference = IntegerOf(*store);
   const TJSONValue* order = Member(request, "VoucherOrder");
@@ -156,6 +158,10 @@ TJSONValue StoreReferenceValue(const TRedemptionOrigin& origin) {
 
 TJSONValue OrderDateValue(const TRedemptionOrigin& origin) {
   return origin.OrderDate ? TJSONValue(*origin.OrderDate) : TJSONValue(nullptr);
+}
+
+TJSONValue RequestDigestValue(const TRedemptionOrigin& origin) {
+  return origin.RequestDigest ? TJSONValue(*origin.RequestDigest) : TJSONValue(nullptr);
 }
 
 std::string GarbageBody() {
@@ -511,6 +517,8 @@ bool TSandboxService::LoadState(std::string& error) {
     if (const TJSONValue* store = Member(entry, "StoreReference"); store && IsInteger(*store))
       origin.StoreReference = IntegerOf(*store);
     if (const TJSONValue* date = TextMember(entry, "OrderDate")) origin.OrderDate = date->AsText();
+    if (const TJSONValue* digest = TextMember(entry, "RequestDigest"))
+      origin.RequestDigest = digest->AsText();
     redemptions.push_back({reference->AsText(), code->AsText(), amount->ToMoney(),
                            reversed->AsBoolean(), time ? time->AsText() : std::string(),
                            std::move(origin)});
@@ -525,10 +533,10 @@ bool TSandboxService::SaveState(std::string& error) {
   const std::string temp = file + ".tmp";
   TJSONValue list = NewArrayDocument();
   for (const TRedemption& r : FBook.Redemptions())
-    list.Add(
-        NewObjectDocument({"Reference", r.Reference, "Code", r.Code, "Amount", TJSONMoney{r.Amount},
-                           "Reversed", r.Reversed, "Time", r.Time, "StoreReference",
-                           StoreReferenceValue(r.Origin), "OrderDate", OrderDateValue(r.Origin)}));
+    list.Add(NewObjectDocument(
+        {"Reference", r.Reference, "Code", r.Code, "Amount", TJSONMoney{r.Amount}, "Reversed",
+         r.Reversed, "Time", r.Time, "StoreReference", StoreReferenceValue(r.Origin), "OrderDate",
+         OrderDateValue(r.Origin), "RequestDigest", RequestDigestValue(r.Origin)}));
   const TJSONValue state =
       NewObjectDocument({"NextReference", FBook.NextReference(), "Redemptions", list});
   {
@@ -654,8 +662,8 @@ TSandboxReply TSandboxService::Answer(const std::string& operation, const TSandb
       return JsonReply(
           200, AnswerDocument(FBook.Evaluate(code->AsText(), total->ToMoney(), today), false));
     TVoucherBook before = FBook;
-    const TVoucherAnswer answer =
-        FBook.Redeem(code->AsText(), total->ToMoney(), today, UtcNow(), RedeemOrigin(body));
+    const TVoucherAnswer answer = FBook.Redeem(code->AsText(), total->ToMoney(), today, UtcNow(),
+                                               RedeemOrigin(body, request.Body));
     std::string error;
     if (answer.Success && !SaveState(error)) {
       // A redemption that is not on disk must not be handed out.
@@ -702,7 +710,11 @@ TSandboxReply TSandboxService::Answer(const std::string& operation, const TSandb
     live.Add(NewObjectDocument(
         {"VoucherReference", r.Reference, "StoreReference", StoreReferenceValue(r.Origin),
          "OrderDate", OrderDateValue(r.Origin), "DiscountAmount", TJSONMoney{r.Amount},
-         "RedeemedOn", r.Time.empty() ? TJSONValue(nullptr) : TJSONValue(r.Time)}));
+         "RedeemedOn", r.Time.empty() ? TJSONValue(nullptr) : TJSONValue(r.Time), "RequestDigest",
+         RequestDigestValue(r.Origin)}));
   doc.Set("LiveRedemptions", live);
+  // When the list was true: a till weighing its log against it knows which of its requests
+  // the answer can have seen.
+  doc.Set("AnsweredOn", UtcNow());
   return JsonReply(200, doc);
 }

@@ -29,6 +29,9 @@ struct TVoucher {
 struct TRedemptionOrigin {
   std::optional<int64_t> StoreReference;
   std::optional<std::string> OrderDate;  // the request's "VoucherOrder"."OrderDate", as sent
+  // The SHA-256 (lowercase hex) of the redeem body as the service received it, byte for byte:
+  // what proves a redemption one request's own when two tills send alike requests.
+  std::optional<std::string> RequestDigest;
 };
 
 struct TRedemption {

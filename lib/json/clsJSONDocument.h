@@ -249,6 +249,15 @@ class TJSONDocument : public TInterfacedObject {
 // input anywhere inside (never raises, never reads past the text).
 TJSONValue ParseJSONDocument(std::string_view text);
 
+// Whether text is exactly one JSON text by RFC 8259 and nothing more: double-quoted names, no
+// duplicate member names (compared after escapes), lower-case true/false/null, numbers without
+// NaN, Infinity or leading zeros, well-formed UTF-8, only white space around the value. Empty
+// when it is; otherwise a short reason naming the 0-based byte offset where the text goes wrong
+// ("duplicate member \"Success\" at byte 16", "text after the document at byte 16": the offset
+// where the document ended). ParseJSONDocument stays lenient; this is for answers whose word
+// must be unambiguous.
+std::string StrictJSONProblem(std::string_view text);
+
 // An object document from alternating names and values, in list order; with an odd count the
 // last name is ignored. Names must be texts (EVariantTypeCastError otherwise).
 TJSONValue NewObjectDocument(std::initializer_list<TJSONValue> pairs = {});

@@ -2,9 +2,13 @@
 // the payment method use them.
 #include "lib/voucher/DovraMessages.h"
 
+#include <openssl/evp.h>
+
 #include <cmath>
 #include <exception>
+#include <stdexcept>
 
+#include "lib/common/AsciiCase.h"
 #include "lib/common/LocalTime.h"
 
 namespace {
@@ -83,14 +87,57 @@ std::optional<bool> ServiceSuccess(std::string_view answerText) {
   return ServiceSuccessOf(ParseJSONDocument(answerText));
 }
 
-bool ReversalConfirmed(const std::string& response) {
-  return ServiceSuccess(response).value_or(false);
+std::string ReversalRequestReference(std::string_view requestText) {
+  const TJSONValue request = ParseJSONDocument(requestText);
+  const TJSONValue* reference = request.Document() && request.Document()->IsObject()
+                                    ? request.Find("VoucherReference")
+                                    : nullptr;
+  return reference && reference->Kind() == TJSONKind::Text ? reference->AsText() : std::string();
+}
+
+std::string RequestDigest(std::string_view body) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(body.data(), body.size(), digest, &length, EVP_sha256(), nullptr) != 1 ||
+      length != 32)
+    throw std::runtime_error("SHA-256 of a request body of " + std::to_string(body.size()) +
+                             " bytes failed in libcrypto");
+  static const char* const kHex = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(2 * length);
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
+  return hex;
+}
+
+bool ReversalConfirmed(std::string_view response, std::string_view voucherReference) {
+  if (!StrictJSONProblem(response).empty()) return false;
+  const TJSONValue answer = ParseJSONDocument(response);
+  const TJSONDocument* doc = answer.Document();
+  if (!doc || !doc->IsObject()) return false;
+  // The lenient lookup ignores letter case; here each spelling of a name is seen, and a second
+  // spelling beside the exact one leaves it open which the service meant.
+  bool confirmed = false;
+  for (const TJSONMember& member : doc->Members()) {
+    if (SameTextAscii(member.Name, "Success")) {
+      if (member.Name != "Success" || member.Value.Kind() != TJSONKind::Boolean ||
+          !member.Value.AsBoolean())
+        return false;
+      confirmed = true;
+    } else if (SameTextAscii(member.Name, "VoucherReference")) {
+      if (member.Value.Kind() != TJSONKind::Text || member.Value.AsText() != voucherReference)
+        return false;
+    }
+  }
+  return confirmed;
 }
 
 bool ReverseConfirmed(IDovraVoucherAPI& api, const std::string& voucherReference,
                       std::string& response) {
   return api.Reverse(ReversalRequestText(voucherReference), response) &&
-         ReversalConfirmed(response);
+         ReversalConfirmed(response, voucherReference);
 }
 
 TCurrency RedeemDiscountAmount(const TJSONValue& answer) {

@@ -48,11 +48,23 @@ std::optional<bool> ServiceSuccess(std::string_view answerText);
 
 // The reversal request text: {"VoucherReference":"..."} with the reference escaped.
 std::string ReversalRequestText(std::string_view voucherReference);
-// A voucher counts as given back only when the service says so ("Success": true); otherwise the
+// The reference a reversal request text names; empty when it names none.
+std::string ReversalRequestReference(std::string_view requestText);
+
+// The identity of one request: the SHA-256 of its body exactly as sent, 64 lowercase hex
+// digits. The service keeps the same digest of the body as it received it, so a redemption is
+// known as this request's by the bytes themselves, not by what they happen to share with
+// another till's request.
+std::string RequestDigest(std::string_view body);
+// A voucher counts as given back only when the service says so without room for doubt: the
+// answer is exactly one strict JSON document (StrictJSONProblem empty), an object whose member
+// named exactly "Success" is the boolean true, with no other spelling of that name beside it,
+// and whose "VoucherReference", where it carries one (in any spelling), is the text asked for.
+// Anything else may be a refusal, a proxy's page or another redemption's answer, and the
 // customer's voucher would stay used while the till counts it as given back.
-bool ReversalConfirmed(const std::string& response);
+bool ReversalConfirmed(std::string_view response, std::string_view voucherReference);
 // Sends the reversal request for voucherReference through api; true only when the call went
-// through and the answer confirms it. response: the answer, as Reverse leaves it.
+// through and the answer confirms that reversal. response: the answer, as Reverse leaves it.
 bool ReverseConfirmed(IDovraVoucherAPI& api, const std::string& voucherReference,
                       std::string& response);
 

@@ -49,10 +49,39 @@ std::string ReadLiveRedemption(const TJSONValue& entry, TLiveRedemption& live) {
     return "has no \"DiscountAmount\" amount";
   }
   if (const TJSONValue* on = TextOf(entry, "RedeemedOn")) live.RedeemedOn = on->AsText();
+  const TJSONValue* digest = MemberOf(entry, "RequestDigest");
+  if (digest && digest->Kind() == TJSONKind::Text && IsRequestDigest(digest->AsText()))
+    live.RequestDigest = digest->AsText();
+  else if (!IsAbsentOrNull(digest))
+    return "has a \"RequestDigest\" that is neither 64 lowercase hex digits nor null";
   return {};
 }
 
+bool IsDigits(std::string_view text) {
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return !text.empty();
+}
+
+// "YYYY-MM-DDTHH:MM:SS", an optional fraction, and "Z": the service's clock in UTC.
+bool IsUtcTimestamp(std::string_view t) {
+  if (t.size() < 20 || t.back() != 'Z') return false;
+  if (!(IsDigits(t.substr(0, 4)) && t[4] == '-' && IsDigits(t.substr(5, 2)) && t[7] == '-' &&
+        IsDigits(t.substr(8, 2)) && t[10] == 'T' && IsDigits(t.substr(11, 2)) && t[13] == ':' &&
+        IsDigits(t.substr(14, 2)) && t[16] == ':' && IsDigits(t.substr(17, 2))))
+    return false;
+  const std::string_view rest = t.substr(19, t.size() - 20);
+  return rest.empty() || (rest[0] == '.' && IsDigits(rest.substr(1)));
+}
+
 }  // namespace
+
+bool IsRequestDigest(std::string_view text) {
+  if (text.size() != 64) return false;
+  for (char c : text)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
+}
 
 bool RedemptionKeyOfRequest(const TJSONValue& request, TRedemptionKey& key) {
   const TJSONValue* code = TextOf(request, "VoucherCode");
@@ -60,17 +89,19 @@ bool RedemptionKeyOfRequest(const TJSONValue& request, TRedemptionKey& key) {
   const TJSONValue* order = MemberOf(request, "VoucherOrder");
   const TJSONValue* date = order ? TextOf(*order, "OrderDate") : nullptr;
   if (!code || !store || !IsInteger(*store) || !date) return false;
-  key = {code->AsText(), IntegerOf(*store), date->AsText()};
+  key = {code->AsText(), IntegerOf(*store), date->AsText(), {}};
   return true;
 }
 
-std::string RedemptionKeyTextOfRequest(const TJSONValue& request) {
+std::string RedemptionKeyTextOfRequest(const TJSONValue& request, std::string_view requestDigest) {
   auto copy = [](const TJSONValue* v) { return v ? *v : TJSONValue(nullptr); };
   const TJSONValue* order = MemberOf(request, "VoucherOrder");
-  return NewObjectDocument({"VoucherCode", copy(MemberOf(request, "VoucherCode")), "StoreReference",
-                            copy(MemberOf(request, "StoreReference")), "OrderDate",
-                            copy(order ? MemberOf(*order, "OrderDate") : nullptr)})
-      .ToJSON();
+  const TJSONValue line =
+      NewObjectDocument({"VoucherCode", copy(MemberOf(request, "VoucherCode")), "StoreReference",
+                         copy(MemberOf(request, "StoreReference")), "OrderDate",
+                         copy(order ? MemberOf(*order, "OrderDate") : nullptr)});
+  if (!requestDigest.empty()) line.Set("RequestDigest", requestDigest);
+  return line.ToJSON();
 }
 
 bool ReadRedemptionKeyText(std::string_view text, TRedemptionKey& key) {
@@ -78,8 +109,12 @@ bool ReadRedemptionKeyText(std::string_view text, TRedemptionKey& key) {
   const TJSONValue* code = TextOf(line, "VoucherCode");
   const TJSONValue* store = MemberOf(line, "StoreReference");
   const TJSONValue* date = TextOf(line, "OrderDate");
+  const TJSONValue* digest = MemberOf(line, "RequestDigest");
   if (!code || !store || !IsInteger(*store) || !date) return false;
-  key = {code->AsText(), IntegerOf(*store), date->AsText()};
+  if (digest && !(digest->Kind() == TJSONKind::Text && IsRequestDigest(digest->AsText())))
+    return false;
+  key = {code->AsText(), IntegerOf(*store), date->AsText(),
+         digest ? digest->AsText() : std::string()};
   return true;
 }
 
@@ -92,6 +127,13 @@ TVoucherStatusAnswer ReadVoucherStatusAnswer(std::string_view text, std::string_
   const TJSONValue doc = ParseJSONDocument(text);
   if (!doc.Document() || !doc.Document()->IsObject()) {
     answer.Problem = "the answer is not a JSON object";
+    return answer;
+  }
+  const TJSONValue* answeredOn = MemberOf(doc, "AnsweredOn");
+  if (answeredOn && answeredOn->Kind() == TJSONKind::Text && IsUtcTimestamp(answeredOn->AsText())) {
+    answer.AnsweredOn = answeredOn->AsText();
+  } else if (!IsAbsentOrNull(answeredOn)) {
+    answer.Problem = "the answer has an \"AnsweredOn\" that is no UTC time (YYYY-MM-DDTHH:MM:SSZ)";
     return answer;
   }
   const std::optional<bool> success = ServiceSuccessOf(doc);
@@ -130,13 +172,26 @@ TVoucherStatusAnswer ReadVoucherStatusAnswer(std::string_view text, std::string_
 }
 
 TRedemptionMatch MatchLiveRedemptions(const std::vector<TLiveRedemption>& live,
-                                      const TRedemptionKey& key) {
+                                      const std::string& requestDigest) {
   TRedemptionMatch match;
-  for (const TLiveRedemption& r : live)
-    if (r.StoreReference == key.StoreReference && r.OrderDate == key.OrderDate)
-      match.References.push_back(r.VoucherReference);
-  match.Count = match.References.empty()       ? TRedemptionMatchCount::None
-                : match.References.size() == 1 ? TRedemptionMatchCount::One
-                                               : TRedemptionMatchCount::Several;
+  // A request whose digest is not known can prove no redemption its own, nor any not its own.
+  if (requestDigest.empty()) {
+    match.Count = TRedemptionMatchCount::Unknown;
+    return match;
+  }
+  bool allCarryDigest = true;
+  for (const TLiveRedemption& r : live) {
+    if (r.RequestDigest.empty()) allCarryDigest = false;
+    if (r.RequestDigest == requestDigest) match.References.push_back(r.VoucherReference);
+  }
+  match.Count = match.References.size() == 1  ? TRedemptionMatchCount::One
+                : match.References.size() > 1 ? TRedemptionMatchCount::Several
+                : allCarryDigest              ? TRedemptionMatchCount::None
+                                              : TRedemptionMatchCount::Unknown;
   return match;
+}
+
+TRedemptionMatch MatchLiveRedemptions(const std::vector<TLiveRedemption>& live,
+                                      const TRedemptionKey& key) {
+  return MatchLiveRedemptions(live, key.RequestDigest);
 }

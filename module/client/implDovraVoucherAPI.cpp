@@ -1,6 +1,7 @@
 #include "module/client/implDovraVoucherAPI.h"
 
 #include "intf/intfRestClient.h"
+#include "lib/modulelog/ModuleLogLines.h"
 #include "lib/voucher/DovraMessages.h"
 #include "module/core/modConstants.h"
 #include "module/core/modRegistry.h"
@@ -62,7 +63,7 @@ bool TDovraVoucherAPI::Evaluate(const std::string& request, std::string& respons
 
 bool TDovraVoucherAPI::Redeem(const std::string& request, std::string& response) {
   bool wentOut = false;
-  return Send(DovraRedeemPath, "[TDovraVoucherAPI.Redeem] Response : %",
+  return Send(DovraRedeemPath, JournalFormat(TJournalLine::RedeemResponse),
               "[TDovraVoucherAPI.Redeem] Error : %", request, response, wentOut);
 }
 
@@ -71,7 +72,8 @@ bool TDovraVoucherAPI::Reverse(const std::string& request, std::string& response
   const bool answered = Send(DovraReversePath, "[TDovraVoucherAPI.Reverse] Response : %",
                              "[TDovraVoucherAPI.Reverse] Error : %", request, response, wentOut);
   gReversals.Sent += wentOut;
-  gReversals.Confirmed += answered && ReversalConfirmed(response);
+  gReversals.Confirmed +=
+      answered && ReversalConfirmed(response, ReversalRequestReference(request));
   return answered;
 }
 

@@ -1,8 +1,12 @@
 #include "module/dialog/FDovraPaymentLogic.h"
 
+#include <exception>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "intf/intfDovraVoucherAPI.h"
+#include "lib/modulelog/ModuleLogLines.h"
 #include "lib/voucher/DovraRedemptionMatch.h"
 #include "module/core/modRegistry.h"
 #include "module/dialog/MoneyText.h"
@@ -41,23 +45,31 @@ constexpr const char* NotRedeemedDetails = "Answer lost; voucher not used. Press
 
 enum class TLostRedemption { GivenBack, NotRedeemed, InDoubt };
 
+std::string JoinedReferences(const std::vector<std::string>& references) {
+  std::string joined;
+  for (const std::string& r : references) joined += (joined.empty() ? "" : ", ") + r;
+  return joined;
+}
+
 // After a redeem whose answer did not arrive (or could not be read) the service may or may not
-// have acted. Its status answer tells: the request's own redemption, found by code, store and
-// order date, is given back, so that the cashier can simply redeem again. Anything the service
-// does not make certain is left as it is and named in the log for reconciling.
-TLostRedemption SettleLostRedemption(IDovraVoucherAPI& api, const TJSONValue& request) {
+// have acted. Its status answer tells: the live redemption that carries the digest of this very
+// request body is this request's own, and is given back so that the cashier can simply redeem
+// again. A redemption that only shares the code, store and second may be another till's; that
+// and anything else the service does not make certain is left as it is and named in the log.
+TLostRedemption SettleLostRedemption(IDovraVoucherAPI& api, const TJSONValue& request,
+                                     const std::string& requestDigest) {
   const TJSONValue* code = request.IsDocument() ? request.Find("VoucherCode") : nullptr;
   const std::string codeText =
       code && code->Kind() == TJSONKind::Text ? code->AsText() : std::string();
-  ModLog::Info("[TfrmDovraPayment.btnRedeemClick] Asking status : %", codeText);
+  ModLog::Info(JournalFormat(TJournalLine::AskingStatus), codeText);
   auto inDoubt = [&](const std::string& why) {
-    ModLog::Info("[TfrmDovraPayment.btnRedeemClick] Left in doubt : %",
-                 codeText + " (" + why + ")");
+    ModLog::Info(JournalFormat(TJournalLine::LeftInDoubt), codeText + " (" + why + ")");
     return TLostRedemption::InDoubt;
   };
   TRedemptionKey key;
   if (!RedemptionKeyOfRequest(request, key))
     return inDoubt("the request names no voucher code, store and order date");
+  key.RequestDigest = requestDigest;
   std::string response;
   if (!api.VoucherStatus(VoucherStatusRequestText(key.VoucherCode), response))
     return inDoubt("no status answer");
@@ -65,28 +77,33 @@ TLostRedemption SettleLostRedemption(IDovraVoucherAPI& api, const TJSONValue& re
   if (!status.Readable) return inDoubt("status answer unreadable: " + status.Problem);
   if (!status.Success) return inDoubt("status refused: " + status.ErrorMessage);
 
-  const TRedemptionMatch match = MatchLiveRedemptions(status.LiveRedemptions, key);
-  if (match.Count == TRedemptionMatchCount::None) {
-    ModLog::Info("[TfrmDovraPayment.btnRedeemClick] Not redeemed : %", key.VoucherCode);
-    return TLostRedemption::NotRedeemed;
-  }
-  if (match.Count == TRedemptionMatchCount::Several) {
-    std::string references;
-    for (const std::string& r : match.References)
-      references += (references.empty() ? "" : ", ") + r;
-    ModLog::Info("[TfrmDovraPayment.btnRedeemClick] Left used : %",
-                 key.VoucherCode + " (" + std::to_string(match.References.size()) +
-                     " live redemptions match: " + references + ")");
-    return TLostRedemption::InDoubt;
+  const TRedemptionMatch match = MatchLiveRedemptions(status.LiveRedemptions, key.RequestDigest);
+  switch (match.Count) {
+    case TRedemptionMatchCount::None:
+      ModLog::Info(JournalFormat(TJournalLine::NotRedeemed), key.VoucherCode);
+      return TLostRedemption::NotRedeemed;
+    case TRedemptionMatchCount::Several:
+      ModLog::Info(JournalFormat(TJournalLine::LeftUsed),
+                   key.VoucherCode + " (" + std::to_string(match.References.size()) +
+                       " live redemptions carry this request's digest: " +
+                       JoinedReferences(match.References) + ")");
+      return TLostRedemption::InDoubt;
+    case TRedemptionMatchCount::Unknown:
+      return inDoubt(key.RequestDigest.empty()
+                         ? "the request's digest is not known"
+                         : "no live redemption carries this request's digest " + key.RequestDigest +
+                               ", and some carry none");
+    case TRedemptionMatchCount::One:
+      break;
   }
   const std::string& reference = match.References.front();
-  ModLog::Info("[TfrmDovraPayment.btnRedeemClick] Giving back : %", reference);
+  ModLog::Info(JournalFormat(TJournalLine::GivingBack), reference);
   std::string answer;
   if (ReverseConfirmed(api, reference, answer)) {
-    ModLog::Info("[TfrmDovraPayment.btnRedeemClick] Given back : %", reference);
+    ModLog::Info(JournalFormat(TJournalLine::GivenBack), reference);
     return TLostRedemption::GivenBack;
   }
-  ModLog::Info("[TfrmDovraPayment.btnRedeemClick] Left used : %",
+  ModLog::Info(JournalFormat(TJournalLine::LeftUsed),
                key.VoucherCode + " (" + reference + " not given back)");
   return TLostRedemption::InDoubt;
 }
@@ -94,10 +111,11 @@ TLostRedemption SettleLostRedemption(IDovraVoucherAPI& api, const TJSONValue& re
 // Today's failure texts stand unless the service made the outcome certain; they are set first so
 // that an error while settling leaves them in place.
 void ShowLostRedemption(TVoucherDialogControls& controls, IDovraVoucherAPI& api,
-                        const TJSONValue& request, const char* failedCaption) {
+                        const TJSONValue& request, const std::string& requestDigest,
+                        const char* failedCaption) {
   controls.SetResponseText(failedCaption);
   controls.SetDetailsText("Please check logs");
-  switch (SettleLostRedemption(api, request)) {
+  switch (SettleLostRedemption(api, request, requestDigest)) {
     case TLostRedemption::GivenBack:
       controls.SetResponseText("Could not Redeem Voucher");
       controls.SetDetailsText(GivenBackDetails);
@@ -109,6 +127,21 @@ void ShowLostRedemption(TVoucherDialogControls& controls, IDovraVoucherAPI& api,
     case TLostRedemption::InDoubt:
       break;
   }
+}
+
+// Whether a redeem answer that says Success can be taken whole: a reference the voucher can be
+// given back by, and an amount the payment can be made of. One that cannot is as good as lost:
+// the voucher is used at the service, and only the status answer can name the redemption.
+bool RedemptionReadable(const TJSONValue& answer) {
+  const TJSONValue* reference = answer.Find("VoucherReference");
+  if (!reference || reference->Kind() != TJSONKind::Text || reference->AsText().empty())
+    return false;
+  try {
+    RedeemDiscountAmount(answer);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -157,29 +190,37 @@ void TDovraPaymentLogic::btnRedeemClick(TVoucherDialogControls& controls) {
   // Named before it is sent: if the answer never arrives, support can still match the
   // redemption at the service by its code and this time.
   const TJSONValue* code = FRequest.IsDocument() ? FRequest.Find("VoucherCode") : nullptr;
-  ModLog::Info("[TfrmDovraPayment.btnRedeemClick] Redeeming : %",
+  ModLog::Info(JournalFormat(TJournalLine::Redeeming),
                code && code->Kind() == TJSONKind::Text ? code->AsText() : std::string());
+  // The body is written once: the digest is of the very bytes sent, which the service keeps
+  // with the redemption, so that this request's redemption is known from any other.
+  const std::string body = FRequest.ToJSON();
+  const std::string digest = RequestDigest(body);
   // What finds this redemption again at the service, whatever becomes of the answer.
-  ModLog::Info("[TfrmDovraPayment.btnRedeemClick] Redemption key : %",
-               RedemptionKeyTextOfRequest(FRequest));
+  ModLog::Info(JournalFormat(TJournalLine::RedemptionKey),
+               RedemptionKeyTextOfRequest(FRequest, digest));
   // The answer replaces the kept one only when the call succeeded, whatever the client wrote
   // into its out-argument on a failure.
   std::string answer = FRedeemResponseText;
-  const bool ok = api->Redeem(FRequest.ToJSON(), answer);
+  const bool ok = api->Redeem(body, answer);
   if (ok) FRedeemResponseText = answer;
   controls.AppendMemoLine(FRedeemResponseText);
   // No answer, or one that cannot be read: the service may have acted either way.
   if (!ok) {
-    ShowLostRedemption(controls, *api, FRequest, "Could not Redeem Voucher");
+    ShowLostRedemption(controls, *api, FRequest, digest, "Could not Redeem Voucher");
     return;
   }
 
   FRedeemResponse = ParseJSONDocument(FRedeemResponseText);
   if (!FRedeemResponse.IsDocument()) {
-    ShowLostRedemption(controls, *api, FRequest, "Could not redeem Voucher");
+    ShowLostRedemption(controls, *api, FRequest, digest, "Could not redeem Voucher");
     return;
   }
   if (FRedeemResponse.Get("Success").ToBoolean()) {
+    if (!RedemptionReadable(FRedeemResponse)) {
+      ShowLostRedemption(controls, *api, FRequest, digest, "Could not redeem Voucher");
+      return;
+    }
     controls.SetModalResult(TModalResult::OK);
     return;
   }

@@ -9,6 +9,7 @@
 #include "intf/intfStoreInfo.h"
 #include "lib/common/LocalTime.h"
 #include "lib/json/clsJSONDocument.h"
+#include "lib/modulelog/ModuleLogLines.h"
 #include "lib/voucher/DovraMessages.h"
 #include "module/core/modAssert.h"
 #include "module/core/modRegistry.h"
@@ -163,22 +164,36 @@ bool TPaymentMethodDovraVoucher::RecordPayment(const std::string& reference,
   const bool recorded =
       db && db->Execute(PaymentUpdateStatement(), {QuotedSQLText(reference), QuotedSQLText(answer),
                                                    amount, FTransactionID}) >= 1;
+  // "Recorded" names the redemption the row now holds; a row that keeps only an answer without
+  // a reference holds none a reader could act on.
   if (!recorded)
-    ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Could not record redemption : %",
-                 reference);
+    ModLog::Info(JournalFormat(TJournalLine::NotRecorded), reference);
+  else if (!reference.empty())
+    ModLog::Info(JournalFormat(TJournalLine::Recorded), reference);
   return recorded;
 }
 
-bool TPaymentMethodDovraVoucher::GiveBack(const char* operation, const std::string& reference) {
-  const std::string prefix = std::string("[TPaymentMethodDovraVoucher.") + operation + "] ";
+bool TPaymentMethodDovraVoucher::GiveBack(TGiveBackFor operation, const std::string& reference) {
+  const bool popup = operation == TGiveBackFor::Popup;
   std::string response;
   // An empty reference names no redemption the service could find.
-  if (!reference.empty() && ReverseRedemption(reference, response)) {
-    ModLog::Info((prefix + "Reversed : %").c_str(), reference);
-    ModLog::Info((prefix + "Response : %").c_str(), response);
-    return true;
+  if (!reference.empty()) {
+    ModLog::Info(
+        JournalFormat(popup ? TJournalLine::PopupReversing : TJournalLine::CancelReversing),
+        reference);
+    if (ReverseRedemption(reference, response)) {
+      ModLog::Info(
+          JournalFormat(popup ? TJournalLine::PopupReversed : TJournalLine::CancelReversed),
+          reference);
+      ModLog::Info(
+          JournalFormat(popup ? TJournalLine::PopupResponse : TJournalLine::CancelResponse),
+          response);
+      return true;
+    }
   }
-  ModLog::Info((prefix + "Could not reverse : %").c_str(), reference);
+  ModLog::Info(
+      JournalFormat(popup ? TJournalLine::PopupNotReversed : TJournalLine::CancelNotReversed),
+      reference);
   return false;
 }
 
@@ -208,8 +223,7 @@ bool TPaymentMethodDovraVoucher::DoPaymentPopup() {
 
 bool TPaymentMethodDovraVoucher::OpenTransaction() {
   FTransactionID = CreateTransaction();
-  ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Current Transaction : %",
-               FTransactionID);
+  ModLog::Info(JournalFormat(TJournalLine::CurrentTransaction), FTransactionID);
   if (FTransactionID < 0) {
     // A redemption with no row to record it could be neither found nor given back later, so
     // no voucher is taken without one.
@@ -232,17 +246,20 @@ bool TPaymentMethodDovraVoucher::SettleUnreadableRedemption(const std::string& r
   // reach the host, naming the voucher when it is known. A redemption held from an earlier
   // popup stays held: a cancel must still be able to give that one back.
   FAmount = 0;
-  ModLog::Info("[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable redemption : %",
-               std::string(error.what()));
+  ModLog::Info(JournalFormat(TJournalLine::UnreadableRedemption),
+               std::string(error.what()) + " (transaction " + std::to_string(FTransactionID) + ")");
   RecordPayment(read.VoucherReference, redeemResponseText, 0);
-  if (!read.HasReference || read.VoucherReference.empty()) throw;
+  // Without a reference nothing here can give the voucher back; the row keeps the answer and
+  // the line above names the row. The host hears what happened, not a conversion error.
+  if (!read.HasReference || read.VoucherReference.empty())
+    throw std::runtime_error(
+        "The voucher service's redeem answer names no voucher reference (" +
+        std::string(error.what()) + "); the voucher may be used at the service and is not paid: " +
+        "see transaction " + std::to_string(FTransactionID) + " in the module log");
   // A redemption whose amount cannot be taken pays nothing: it goes back at once, as one
   // without a discount does.
-  if (!read.HasAmount && GiveBack("DoPaymentPopup", read.VoucherReference)) {
-    ModLog::Info(
-        "[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable amount, voucher given "
-        "back : %",
-        read.VoucherReference);
+  if (!read.HasAmount && GiveBack(TGiveBackFor::Popup, read.VoucherReference)) {
+    ModLog::Info(JournalFormat(TJournalLine::UnreadableAmountGivenBack), read.VoucherReference);
     return false;
   }
   if (!FRedeemed) {
@@ -270,7 +287,7 @@ void TPaymentMethodDovraVoucher::ReleaseHeld(const THeld& before) {
 void TPaymentMethodDovraVoucher::GiveBackUnrecorded(const TRedeemAnswer& read,
                                                     const THeld& before) {
   // Paid without a record, the voucher could never be found again by its invoice.
-  const bool givenBack = GiveBack("DoPaymentPopup", read.VoucherReference);
+  const bool givenBack = GiveBack(TGiveBackFor::Popup, read.VoucherReference);
   // Without a reference there is nothing a later cancel could give back either.
   if (givenBack || read.VoucherReference.empty()) ReleaseHeld(before);
   if (givenBack)
@@ -287,12 +304,10 @@ void TPaymentMethodDovraVoucher::GiveBackUnrecorded(const TRedeemAnswer& read,
 
 void TPaymentMethodDovraVoucher::GiveBackWithoutDiscount(const TRedeemAnswer& read,
                                                          const THeld& before) {
-  const bool givenBack = GiveBack("DoPaymentPopup", read.VoucherReference);
+  const bool givenBack = GiveBack(TGiveBackFor::Popup, read.VoucherReference);
   if (givenBack || read.VoucherReference.empty()) ReleaseHeld(before);
-  ModLog::Info(givenBack ? "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher given "
-                           "back : %"
-                         : "[TPaymentMethodDovraVoucher.DoPaymentPopup] No discount, voucher not "
-                           "given back : %",
+  ModLog::Info(JournalFormat(givenBack ? TJournalLine::NoDiscountGivenBack
+                                       : TJournalLine::NoDiscountNotGivenBack),
                read.VoucherReference);
 }
 
@@ -326,9 +341,11 @@ void TPaymentMethodDovraVoucher::LinkInvoice(int32_t invoiceNumber) {
   if ((FAmount <= 0 && !FRedeemed) || FTransactionID < 0) return;
   FInvoiceNum = invoiceNumber;
   const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>();
-  if (!db || db->Execute(InvoiceLinkStatement(), {FInvoiceNum, FTransactionID}) < 1)
+  if (db && db->Execute(InvoiceLinkStatement(), {FInvoiceNum, FTransactionID}) >= 1)
+    ModLog::Info(JournalFormat(TJournalLine::InvoiceLinked), FInvoiceNum);
+  else
     ModLog::Info(
-        "[TPaymentMethodDovraVoucher.LinkInvoice] Could not link invoice : %",
+        JournalFormat(TJournalLine::NotLinked),
         std::to_string(FInvoiceNum) + " (transaction " + std::to_string(FTransactionID) + ")");
 }
 
@@ -341,7 +358,7 @@ bool TPaymentMethodDovraVoucher::ReverseRedemption(const std::string& voucherRef
 
 void TPaymentMethodDovraVoucher::CancelTransaction() {
   if (!FRedeemed || FVoucherReference.empty()) return;
-  GiveBack("CancelTransaction", FVoucherReference);
+  GiveBack(TGiveBackFor::Cancel, FVoucherReference);
 }
 
 void* TPaymentMethodDovraVoucher::GetImplementingObject() { return this; }
@@ -350,7 +367,7 @@ void TPaymentMethodDovraVoucher::DoOverringInvoice(int32_t invoiceNumber) {
   std::string rowsText;
   if (const TIntfPtr<IDBScript> db = ResolveModuleService<IDBScript>())
     db->QueryJSON(InvoiceRowsStatement(), {invoiceNumber}, rowsText);
-  ModLog::Info("[TPaymentMethodDovraVoucher.DoOverringInvoice] Transaciton : %", rowsText);
+  ModLog::Info(JournalFormat(TJournalLine::OverrideRows), rowsText);
 
   const TJSONValue rows = ParseJSONDocument(rowsText);
   if (!rows.IsDocument() || !rows.Document()->IsArray()) return;
@@ -360,14 +377,15 @@ void TPaymentMethodDovraVoucher::DoOverringInvoice(int32_t invoiceNumber) {
     if (!found || found->Kind() != TJSONKind::Text || found->AsText().empty()) continue;
     const std::string reference = found->AsText();
     std::string response;
+    ModLog::Info(JournalFormat(TJournalLine::OverrideReversing), reference);
     if (ReverseRedemption(reference, response)) {
-      LogActivity("REVERSE", row.ToText());
+      if (LogActivity("REVERSE", row.ToText()) >= 1)
+        ModLog::Info(JournalFormat(TJournalLine::OverrideRecorded), reference);
       LogActivity("INFO", response);
-      ModLog::Info("[TPaymentMethodDovraVoucher.DoOverringInvoice] Reversed : %", reference);
-      ModLog::Info("[TPaymentMethodDovraVoucher.DoOverringInvoice] Response : %", response);
+      ModLog::Info(JournalFormat(TJournalLine::OverrideReversed), reference);
+      ModLog::Info(JournalFormat(TJournalLine::OverrideResponse), response);
     } else {
-      ModLog::Info("[TPaymentMethodDovraVoucher.DoOverringInvoice] Could not reverse : %",
-                   reference);
+      ModLog::Info(JournalFormat(TJournalLine::OverrideNotReversed), reference);
     }
   }
 }

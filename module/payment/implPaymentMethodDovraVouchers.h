@@ -62,9 +62,11 @@ class TPaymentMethodDovraVoucher : public TImplements<TPaymentMethodBase, IPayme
   // not written.
   bool RecordPayment(const std::string& reference, const std::string& redeemResponseText,
                      TCurrency amount);
+  // Whose give-back it is: the journal lines of the popup's own, or of the host's cancel.
+  enum class TGiveBackFor { Popup, Cancel };
   // Asks the service to reverse the redemption and logs the outcome under the operation's name;
   // true only when the service confirmed it.
-  bool GiveBack(const char* operation, const std::string& reference);
+  bool GiveBack(TGiveBackFor operation, const std::string& reference);
   bool ReverseRedemption(const std::string& voucherReference, std::string& response);
 
   // The steps of DoPaymentPopup, in their order.
