@@ -136,13 +136,14 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
     const TJSONValue answer = ParseJSONDocument(body);
     const TJSONValue* code = answer.Find("VoucherCode");
     const TJSONValue* amount = answer.Find("DiscountAmount");
-    TGiveBack giveBack{"reference " + reference,
-                       code && code->Kind() == TJSONKind::Text ? code->AsText() : std::string(),
-                       reference,
-                       0,
-                       "voucher reverse",
-                       "given back",
-                       body};
+    TGiveBack giveBack;
+    giveBack.Candidate = "reference " + reference;
+    giveBack.VoucherCode =
+        code && code->Kind() == TJSONKind::Text ? code->AsText() : std::string();
+    giveBack.VoucherReference = reference;
+    giveBack.Found = "voucher reverse";
+    giveBack.Outcome = "given back";
+    giveBack.Answer = body;
     // Forced past a paid or linked sale: that sale's voucher is back, and it says so.
     giveBack.Forced = source.Force;
     try {

@@ -450,8 +450,15 @@ class TReconciler {
   void Record(TOutcome::TKind kind, const TCandidate& candidate, const std::string& reference,
               double amount, const std::string& done, const char* outcome,
               const std::string& answer) {
-    TGiveBack giveBack{candidate.Id(), candidate.Code, reference, amount, candidate.Found,
-                       outcome,        answer,         candidate.Transaction};
+    TGiveBack giveBack;
+    giveBack.Candidate = candidate.Id();
+    giveBack.VoucherCode = candidate.Code;
+    giveBack.VoucherReference = reference;
+    giveBack.Amount = amount;
+    giveBack.Found = candidate.Found;
+    giveBack.Outcome = outcome;
+    giveBack.Answer = answer;
+    giveBack.Transaction = candidate.Transaction;
     // A popup the till never booked closes its sale.
     if (candidate.Found == "log: popup" || candidate.Found == "log: not booked") {
       giveBack.Sale = candidate.Sale;

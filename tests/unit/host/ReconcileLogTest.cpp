@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/services/TReconcile.h"
+#include "lib/voucher/DovraMessages.h"
 
 namespace {
 
@@ -361,7 +362,7 @@ const TReconcileCase kReconcileCases[] = {
      300,
      {"doubt DVR-9"},
      {},
-     "twice"},
+     "lists it 2 times"},
 };
 
 class ReconcileOnProof : public ::testing::TestWithParam<TReconcileCase> {};
@@ -391,7 +392,7 @@ TEST_P(ReconcileOnProof, ActsOnlyOnWhatIsProven) {
     return true;
   };
   const Reconcile::TServiceCall reverse = [&](const std::string& request, std::string& answer) {
-    const std::string ref = request.substr(22, request.size() - 24);  // {"VoucherReference":"R"}
+    const std::string ref = ReversalRequestReference(request);
     reversed.push_back(ref);
     answer = "{\"Success\":true,\"VoucherReference\":\"" + ref + "\"}";
     return true;
