@@ -1,11 +1,16 @@
 // Which vouchers a module log leaves in doubt: each case is a piece of log, as the module writes
-// it, and the candidates reconcile must take from it.
+// it, and the candidates reconcile must take from it. Then the age below which reconcile leaves a
+// redemption alone, and the count of an invoice's vouchers the till gave back earlier.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "host/db/TDatabases.h"
+#include "host/services/TGiveBacks.h"
 #include "host/services/TReconcile.h"
+#include "module/schema/implDatabaseChangesDovra.h"
+#include "tests/support/TestFolder.h"
 
 namespace {
 
@@ -156,6 +161,94 @@ TEST(ReconcileTimes, AreReadInTheirOwnZones) {
   EXPECT_EQ(Reconcile::LoggedTime("Host=till1 User=sarn"), -1);
   unsetenv("TZ");
   tzset();
+}
+
+// A redemption younger than --older-than may belong to a sale still on its way: reconcile leaves
+// it for a later run and does not ask the service to reverse it.
+TEST(ReconcileAgeGuard, LeavesARedemptionYoungerThanOlderThanAlone) {
+  struct TCase {
+    const char* RedeemedOn;  // the service's clock; the till's is 2026-12-09T12:00:00Z
+    bool GivenBack;
+  };
+  const TCase cases[] = {
+      {"2026-12-09T11:59:50Z", false},      // 10 s
+      {"2026-12-09T11:55:01.999Z", false},  // 299 s: the fraction does not make it older
+      {"2026-12-09T11:55:00Z", true},       // 300 s
+      {"2026-12-08T12:00:00Z", true},
+      {"2026-12-09T12:00:30Z", false},  // ahead of the till's clock
+  };
+  for (const TCase& c : cases) {
+    // The smallest candidate: a reference the module could not give back on a cancel.
+    TCandidate candidate;
+    candidate.Found = "log: cancel";
+    candidate.Code = "WELCOME10";
+    candidate.Reference = "DVR-9";
+    Reconcile::TReconcileOptions options;
+    options.Store = 1;
+    options.OlderThan = 300;
+    options.Now = Reconcile::ServiceTime("2026-12-09T12:00:00Z");
+    int reversals = 0;
+    const Reconcile::TServiceCall status = [&](const std::string&, std::string& answer) {
+      answer = std::string(
+                   "{\"Success\":true,\"VoucherCode\":\"WELCOME10\",\"LiveRedemptions\":[{"
+                   "\"VoucherReference\":\"DVR-9\",\"StoreReference\":1,\"OrderDate\":"
+                   "\"2026-12-09T11:00:00\",\"DiscountAmount\":10,\"RedeemedOn\":\"") +
+               c.RedeemedOn + "\"}]}";
+      return true;
+    };
+    const Reconcile::TServiceCall reverse = [&](const std::string&, std::string& answer) {
+      ++reversals;
+      answer = "{\"Success\":true}";
+      return true;
+    };
+    const Reconcile::TRecord record = [](const TGiveBack&, std::string&) { return true; };
+    const std::vector<Reconcile::TOutcome> outcomes =
+        Reconcile::Reconcile({candidate}, TTillRecords{}, status, reverse, record, options);
+    ASSERT_EQ(outcomes.size(), 1u) << c.RedeemedOn;
+    EXPECT_EQ(outcomes[0].Kind == Reconcile::TOutcome::TKind::GivenBack, c.GivenBack)
+        << c.RedeemedOn << ": " << outcomes[0].Done;
+    EXPECT_EQ(reversals, c.GivenBack ? 1 : 0) << c.RedeemedOn;
+  }
+}
+
+class GivenBackEarlier : public TTestFolder {
+ protected:
+  GivenBackEarlier() : TTestFolder("given-back-earlier") {}
+};
+
+// An override counts the invoice's vouchers the till gave back earlier: each reference once,
+// however often it was recorded, and only one the service took back.
+TEST_F(GivenBackEarlier, CountsTheInvoicesReferencesGivenBackOnce) {
+  TIntfPtr<TDBScript> db = NewDBScript({Path("till.db"), 1000, ""});
+  ASSERT_EQ(db->Execute("%s", {DovraTransactionTableScript()}), 0);
+  std::string error;
+  int32_t count = -1;
+  EXPECT_TRUE(CountGivenBackEarlier(*db, 1001, count, error)) << error;
+  EXPECT_EQ(count, 0) << "nothing given back before the till's table exists";
+
+  ASSERT_EQ(db->Execute("INSERT INTO [DovraTransactions] ( [Timestamp_Created], [InvoiceNum], "
+                        "[VoucherReference] ) VALUES ( GETDATE(), 1001, 'R-1' ), ( GETDATE(), "
+                        "1001, 'R-2' ), ( GETDATE(), 1001, 'R-3' ), ( GETDATE(), 1001, 'R-5' ), "
+                        "( GETDATE(), 1001, NULL ), ( GETDATE(), 1002, 'R-4' )",
+                        {}),
+            6);
+  const TGiveBack backs[] = {
+      {"reference R-1", "A", "R-1", 10, "voucher reverse", "given back", "{}"},
+      {"key A 1 D1", "A", "R-1", 10, "log: popup", "given back", "{}"},
+      {"reference R-2", "B", "R-2", 10, "log: cancel", "nothing to give back", ""},
+      {"reference R-4", "C", "R-4", 10, "voucher reverse", "given back", "{}"},
+      {"reference R-5", "D", "R-5", 10, "log: override", "given back", "{}"},
+  };
+  for (const TGiveBack& back : backs) ASSERT_TRUE(RecordGiveBack(*db, back, error)) << error;
+  struct TCase {
+    int32_t Invoice;
+    int32_t Count;
+  };
+  for (const TCase c : {TCase{1001, 2}, TCase{1002, 1}, TCase{1003, 0}}) {
+    count = -1;
+    EXPECT_TRUE(CountGivenBackEarlier(*db, c.Invoice, count, error)) << error;
+    EXPECT_EQ(count, c.Count) << "invoice " << c.Invoice;
+  }
 }
 
 }  // namespace
