@@ -551,18 +551,19 @@ TEST_F(PostgresDBScriptTest, AStatementRunningPastTheBusyTimeIsEndedByTheServerA
   db->LastError(error);
   EXPECT_TRUE(Contains(error, "(SQLSTATE 57014)")) << error;
   EXPECT_GE(took, std::chrono::milliseconds(1900));
-  EXPECT_LT(took, std::chrono::milliseconds(2700)) << error;
+  EXPECT_LT(took, std::chrono::milliseconds(2900)) << error;  // the till's own bound: 3000
+  std::string why;
   EXPECT_EQ(admin.Value("SELECT COUNT(*) FROM pg_stat_activity WHERE datname = "
                         "current_database() AND wait_event = 'PgSleep'",
-                        error),
+                        why),
             "0")
-      << "no backend of the till sleeps on: " << error;
+      << "a backend of the till sleeps on " << why;
   EXPECT_EQ(admin.Value("SELECT COUNT(*) FROM pg_locks WHERE database = (SELECT oid FROM "
                         "pg_database WHERE datname = current_database()) AND relation = "
                         "'\"DovraTransactions\"'::regclass",
-                        error),
+                        why),
             "0")
-      << "no lock of the call is left: " << error;
+      << "locks of the call are left " << why;
 }
 
 // A call reads every answer its pipeline brings: one left unread would give the connection up
@@ -573,11 +574,13 @@ TEST_F(PostgresDBScriptTest, EveryCallOfAServiceRunsOnTheOneBackendItOpened) {
   CreateTables(db.Get());
   TPostgresSession watcher(Database.Connection());
   const std::string backends =
-      "SELECT COUNT(*) || ': ' || string_agg(pid || ' ' || backend_start, ', ') FROM "
-      "pg_stat_activity WHERE datname = current_database() AND application_name = 'sarn-till'";
+      "SELECT COUNT(*) || ': ' || COALESCE(string_agg(pid || ' ' || backend_start, ', '), '') "
+      "FROM pg_stat_activity WHERE datname = current_database() AND application_name = "
+      "'sarn-till'";
   std::string error;
   const std::string first = watcher.Value(backends, error);
-  ASSERT_TRUE(Contains(first, "1: ")) << first << error;
+  ASSERT_EQ(first.substr(0, 3), "1: ")
+      << "the till's backends after its first two calls: " << first << error;
   std::string id, rows;
   const std::function<bool()> calls[] = {
       [&] { return db->QueryValue(S2, "ID", id); },
