@@ -36,8 +36,8 @@ class TDBSink {
 // The outcome of one call on an engine. Error is set whenever the call failed; nothing ran then
 // (the engine rolled back), except that Unknown marks a write whose commit answer was lost and
 // whose outcome the server could not tell: it may stand in the database, and it is not run again.
-// Note: what the engine had to find out for a call that succeeded (a lost commit answer that the
-// server says committed), for the trace.
+// Note: what the engine had to find out for the call (a lost commit answer that the server says
+// committed, a first run that did not stand and was run again), for the trace.
 struct TDBRun {
   int64_t Changed = 0;
   std::string Error;

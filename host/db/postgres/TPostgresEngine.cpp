@@ -212,18 +212,26 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     FDeadline = busyEnd + std::chrono::milliseconds(kCallMarginMs);
     auto pause = std::chrono::milliseconds(5);
     bool reopened = false;
+    // Why the call was run again on a new connection: the trace must show that its first run
+    // did not stand, or a row written once would read as a call that ran once.
+    std::string again;
+    auto noted = [&again](TDBRun& done) -> TDBRun& {
+      if (!again.empty()) done.Note = again + (done.Note.empty() ? "" : "; " + done.Note);
+      return done;
+    };
     for (;;) {
       std::vector<TKeptResult> kept;
       std::string state;
       const TOutcome outcome = Attempt(sent, write, kept, run, state);
       if (outcome == TOutcome::Done) {
         Deliver(kept, sink);
-        return run;
+        return noted(run);
       }
       if (outcome == TOutcome::Gone && !reopened) {
         // Nothing was committed: the statement never reached a COMMIT, or the server says the
         // transaction was rolled back.
         reopened = true;
+        again = "run again on a new connection: " + run.Error;
         Close();
         run = TDBRun{};
         continue;
@@ -235,7 +243,7 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
         continue;
       }
       run.Changed = 0;
-      return run;
+      return noted(run);
     }
   }
 

@@ -20,9 +20,9 @@
 // twice. A serialization failure or deadlock (40001, 40P01) runs it again until the busy time-out
 // is spent. A call whose connection ended before its transaction's id came back cannot have
 // committed (the server sends the id before it starts the COMMIT): the connection is opened anew
-// once and the call runs again. A write whose answers simply stopped before the id (no answer
-// within the bound) fails with its outcome unknown and is not run again. A commit whose answer
-// is lost is never run again: the transaction's id is asked after on a new connection
+// once and the call runs again, its trace noting why. A write whose answers simply stopped before
+// the id (no answer within the bound) fails with its outcome unknown and is not run again. A commit
+// whose answer is lost is never run again: the transaction's id is asked after on a new connection
 // (txid_status, for up to 2 s more). Committed: the call succeeded. Rolled back: as a connection
 // broken before the commit. Otherwise the call fails with its outcome unknown.
 // Creating tables takes one advisory lock, so tills upgrading at once create each table once.

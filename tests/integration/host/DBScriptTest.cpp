@@ -323,6 +323,25 @@ TEST_F(DBScriptTest, AMissingTableFailsAndLeavesEverythingAsItWas) {
   EXPECT_EQ(error, "") << "a success clears the last error";
 }
 
+// Only statements that begin as the module's and the till's do reach the file: one that would
+// drop a table is refused with the whole call, even behind one that is allowed.
+TEST_F(DBScriptTest, AStatementThatWouldDropATableIsRefusedAndTheTableStands) {
+  TIntfPtr<TDBScript> db = Service();
+  CreateTables(db.Get());
+  ASSERT_EQ(db->Execute(S1, {Quoted("t"), Quoted("INFO"), Quoted("m")}), 1);
+  for (const char* sql : {"DROP TABLE [DovraLog]", "SELECT 1; DROP TABLE [DovraLog]",
+                          "UPDATE [DovraLog] SET [Class] = 'X'; drop table DovraLog"}) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(db->Execute(sql, {}), -1) << sql;
+    testing::internal::GetCapturedStderr();
+    std::string error;
+    db->LastError(error);
+    EXPECT_TRUE(Contains(error, "a statement begins with")) << error;
+    EXPECT_TRUE(db->TableExists("DovraLog")) << sql;
+    EXPECT_EQ(Value(db.Get(), "SELECT COUNT(*) AS V FROM DovraLog"), "1") << sql;
+  }
+}
+
 TEST_F(DBScriptTest, AnUnusableDatabaseFileFailsClearly) {
   Write(Path("plain-file"), std::string(4096, 'x'));
   struct TCase {

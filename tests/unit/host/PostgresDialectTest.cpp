@@ -229,7 +229,22 @@ TEST(PostgresConnection, TellsServersFromFilesAndNeverShowsAPassword) {
 
   // Messages about the connection (libpq's own among them) lose every secret, wherever it stands
   // and however it was written.
-  const TConnectionSecrets secrets("postgresql://till:s%33cret@db/store?sslpassword=k3y");
-  EXPECT_EQ(secrets.Masked("invalid token \"s%33cret\", password \"s3cret\" and key k3y"),
-            "invalid token \"***\", password \"***\" and key ***");
+  // The key's pass phrase is a secret of its own, written as libpq reads it: quoted, escaped.
+  struct TMessage {
+    const char* Connection;
+    const char* Message;
+    const char* Masked;
+  };
+  const TMessage messages[] = {
+      {"postgresql://till:s%33cret@db/store?sslpassword=k3y",
+       "invalid token \"s%33cret\", password \"s3cret\" and key k3y",
+       "invalid token \"***\", password \"***\" and key ***"},
+      {"host=/run/x sslpassword='k3y ph\\'rase' password=pw", "key \"k3y ph'rase\" refused",
+       "key \"***\" refused"},
+      {"host=/run/x sslpassword=k3y\\ phrase", "cannot decrypt with k3y phrase",
+       "cannot decrypt with ***"},
+      {"postgresql://db/store?sslpassword=k3y%20phrase", "key k3y phrase", "key ***"},
+  };
+  for (const TMessage& m : messages)
+    EXPECT_EQ(TConnectionSecrets(m.Connection).Masked(m.Message), m.Masked) << m.Connection;
 }

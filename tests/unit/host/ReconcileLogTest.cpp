@@ -6,8 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "host/db/TDatabases.h"
+#include "host/services/TGiveBacks.h"
 #include "host/services/TReconcile.h"
 #include "lib/voucher/DovraMessages.h"
+#include "module/schema/implDatabaseChangesDovra.h"
+#include "tests/support/TestFolder.h"
 
 namespace {
 
@@ -468,6 +472,99 @@ TEST(ReconcileTimes, AreReadInTheirOwnZones) {
   EXPECT_EQ(Reconcile::LoggedTime("Host=till1 User=sarn"), -1);
   unsetenv("TZ");
   tzset();
+}
+
+// A redemption younger than --older-than may belong to a sale still on its way: reconcile leaves
+// it for a later run and does not ask the service to reverse it. The age is the service's own:
+// its answer's clock minus the redemption's.
+TEST(ReconcileAgeGuard, LeavesARedemptionYoungerThanOlderThanAlone) {
+  struct TCase {
+    const char* RedeemedOn;  // the service answered at 2026-12-09T12:00:00Z
+    bool GivenBack;
+  };
+  const TCase cases[] = {
+      {"2026-12-09T11:59:50Z", false},      // 10 s
+      {"2026-12-09T11:55:01.999Z", false},  // 299 s: the fraction does not make it older
+      {"2026-12-09T11:55:00Z", true},       // 300 s
+      {"2026-12-08T12:00:00Z", true},
+      {"2026-12-09T12:00:30Z", false},  // after the answer's own clock
+  };
+  for (const TCase& c : cases) {
+    Reconcile::TReconcileOptions options;
+    options.Database = "db1";
+    options.OlderThan = 300;
+    // The till's clock is a day off: it plays no part when the answer has its own.
+    options.Now = Reconcile::ServiceTime("2026-12-10T12:00:00Z");
+    int reversals = 0;
+    const Reconcile::TServiceCall status = [&](const std::string&, std::string& answer) {
+      answer = Status({Live("DVR-9", kD1, c.RedeemedOn)}, "2026-12-09T12:00:00Z");
+      return true;
+    };
+    const Reconcile::TServiceCall reverse = [&](const std::string&, std::string& answer) {
+      ++reversals;
+      answer = "{\"Success\":true,\"VoucherReference\":\"DVR-9\"}";
+      return true;
+    };
+    const Reconcile::TRecord record = [](const TGiveBack&, std::string&) { return true; };
+    const std::vector<TOutcome> outcomes =
+        Reconcile::Reconcile(Reconcile::ScanLogText(Header("db1") + Popup(7) + Redeem(kD1)),
+                             TTillRecords{}, status, reverse, record, options);
+    ASSERT_EQ(outcomes.size(), 1u) << c.RedeemedOn;
+    EXPECT_EQ(outcomes[0].Kind == TOutcome::TKind::GivenBack, c.GivenBack)
+        << c.RedeemedOn << ": " << outcomes[0].Done;
+    EXPECT_EQ(reversals, c.GivenBack ? 1 : 0) << c.RedeemedOn;
+  }
+}
+
+class GivenBackEarlier : public TTestFolder {
+ protected:
+  GivenBackEarlier() : TTestFolder("given-back-earlier") {}
+};
+
+TGiveBack Back(const char* candidate, const char* reference, const char* outcome) {
+  TGiveBack back;
+  back.Candidate = candidate;
+  back.VoucherCode = "A";
+  back.VoucherReference = reference;
+  back.Amount = 10;
+  back.Found = "voucher reverse";
+  back.Outcome = outcome;
+  return back;
+}
+
+// An override counts the invoice's vouchers the till gave back earlier: each reference once,
+// however often it was recorded, and only one the service no longer holds.
+TEST_F(GivenBackEarlier, CountsTheInvoicesReferencesGivenBackOnce) {
+  TIntfPtr<TDBScript> db = NewDBScript({Path("till.db"), 1000, ""});
+  ASSERT_EQ(db->Execute("%s", {DovraTransactionTableScript()}), 0);
+  std::string error;
+  int32_t count = -1;
+  EXPECT_TRUE(CountGivenBackEarlier(*db, 1001, count, error)) << error;
+  EXPECT_EQ(count, 0) << "nothing given back before the till's table exists";
+
+  ASSERT_EQ(db->Execute("INSERT INTO [DovraTransactions] ( [Timestamp_Created], [InvoiceNum], "
+                        "[VoucherReference] ) VALUES ( GETDATE(), 1001, 'R-1' ), ( GETDATE(), "
+                        "1001, 'R-2' ), ( GETDATE(), 1001, 'R-3' ), ( GETDATE(), 1001, 'R-5' ), "
+                        "( GETDATE(), 1001, NULL ), ( GETDATE(), 1002, 'R-4' )",
+                        {}),
+            6);
+  const TGiveBack backs[] = {
+      Back("reference R-1", "R-1", "given back"),
+      Back("request D R-1", "R-1", "given back"),
+      Back("reference R-2", "R-2", "nothing to give back"),
+      Back("reference R-4", "R-4", "given back"),
+      Back("reference R-5", "R-5", "found reversed"),
+  };
+  for (const TGiveBack& back : backs) ASSERT_TRUE(RecordGiveBack(*db, back, error)) << error;
+  struct TCase {
+    int32_t Invoice;
+    int32_t Count;
+  };
+  for (const TCase c : {TCase{1001, 2}, TCase{1002, 1}, TCase{1003, 0}}) {
+    count = -1;
+    EXPECT_TRUE(CountGivenBackEarlier(*db, c.Invoice, count, error)) << error;
+    EXPECT_EQ(count, c.Count) << "invoice " << c.Invoice;
+  }
 }
 
 }  // namespace
