@@ -582,6 +582,10 @@ TReverseIntent& TLogScan::Intent(const std::string& reference, const char* found
 void TLogScan::Line(const std::string& line) {
   const std::time_t at = LoggedTime(line);
   if (at < 0) return Header(line);
+  // A process appending to a log that exists writes its header as lines of their own level.
+  static const std::string kHeaderLevel = " rotat ";
+  if (line.compare(17, kHeaderLevel.size(), kHeaderLevel) == 0)
+    return Header(line.substr(17 + kHeaderLevel.size()));
   FInHeader = false;
   const size_t open = line.find('[', 17);
   if (open == std::string::npos) return;

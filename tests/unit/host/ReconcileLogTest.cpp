@@ -124,6 +124,13 @@ const TJournalCase kJournalCases[] = {
      Header("db1") + Popup(7) + Redeem(kD1) + Header("db2", 5) + Paid("DVR-9"),
      {"SAVE15 - 7 db1 4 D "},
      {}},
+    // A process appending to the log writes its header as timestamped lines.
+    {"AppendedHeaderStartsAProcess",
+     Header("db1") + Popup(7) + Redeem(kD1) + "20261209 10150317 rotat ====\r\n" +
+         "20261209 10150317 rotat Environment variables=SARN_DATABASE_ID=db2\tSARN_SALE=9\r\n" +
+         Popup(8) + Redeem(kD2),
+     {"SAVE15 - 7 db1 4 D ", "SAVE15 - 8 db2 9 D "},
+     {}},
     // A reversal's answer quoting the words of a log line is no log line.
     {"WordsInsideAnAnswer",
      Header("db1") +
