@@ -128,6 +128,7 @@ void AddPayCommand(CLI::App& app, TTill& till) {
       throw CLI::RuntimeError("sarn-till pay: " + orderError, kExitUsage);
     RequireDatabase(till, "pay");
     till.StartServices();
+    ShowDatabase(till);
     RequireDatabaseServer(till);
     RequireModuleTables(till, "pay");
     const int32_t sale = OpenSale(till, run.Amount, std::cerr);
@@ -139,7 +140,6 @@ void AddPayCommand(CLI::App& app, TTill& till) {
       CloseUnpaidSale(till, sale);
       throw;
     }
-    ShowDatabase(till);
     Finish(RunPayment(till, run, sale, std::cout, std::cerr));
   });
 }

@@ -164,16 +164,20 @@ TEST_F(TillCommandLine, SaysWhichVoucherServiceTheModuleUses) {
     if (entry.path().extension() == ".log") log = Read(entry.path().string());
   EXPECT_TRUE(Contains(log, "Voucher service : https://127.0.0.1:4443/ (DOVRA_BASE_URL)")) << log;
 
-  // With no service in force a payment could only fail: none is begun.
+  // With no service in force a payment could only fail: none is begun, and the sale the till
+  // opened before it loaded the module is closed as never booked.
   std::string output;
+  ASSERT_EQ(Till({"upgrade"}, {}, output), 0) << output;
   EXPECT_EQ(Till({"pay", "--amount", "62.50", "--order", DOVRA_SOURCE_DIR "/examples/order.json",
                   "--popup", "--voucher", "SAVE15", "--mobile", "0612345678"},
                  {"DOVRA_BASE_URL=http://10.0.0.5/"}, output),
             1)
       << output;
-  EXPECT_EQ(output,
-            "sarn-till pay: no voucher service is called: DOVRA_BASE_URL \"http://10.0.0.5/\" is "
-            "not an https:// address; nothing was paid\n");
+  EXPECT_EQ(output, "database: " + Path("till.db") +
+                        "\nsarn-till pay: no voucher service is called: DOVRA_BASE_URL "
+                        "\"http://10.0.0.5/\" is not an https:// address; nothing was paid\n");
+  ASSERT_EQ(Till({"transactions", "--json"}, {}, output), 0) << output;
+  EXPECT_TRUE(Contains(output, "\"State\":\"not booked\"")) << output;
 }
 
 // A folder the till itself cannot write in, whoever runs the test: not writable for its owner,
