@@ -2,6 +2,7 @@
 // voucher is left used with no sale holding it (a give-back that failed, a till killed while its
 // Redeem was on its way) is found and given back once the service answers, and nothing a sale
 // holds is ever touched.
+#include <ctime>
 #include <regex>
 #include <thread>
 
@@ -36,19 +37,60 @@ class ReconcileTill : public TTillFixture {
   }
 
   // A till killed with its Redeem at the service and the answer not yet back (the sandbox
-  // answers late): as a power cut at the counter leaves it.
-  void PayAndKill(const std::string& voucher) {
+  // answers late): as a power cut at the counter leaves it. till: the options that make it
+  // another till than the fixture's; environment: added to the fixture's.
+  void PayAndKill(const std::string& voucher, const std::vector<std::string>& till = {},
+                  const std::vector<std::string>& environment = {}) {
     const size_t redeems = Redeems();
-    TChildProcess till;
+    std::vector<std::string> args = till.empty() ? TillArgs({}) : till;
+    const std::vector<std::string> pay = PayArgs(voucher);
+    args.insert(args.end(), pay.begin(), pay.end());
+    std::vector<std::string> env = Environment();
+    env.insert(env.end(), environment.begin(), environment.end());
+    TChildProcess child;
     std::string error;
-    ASSERT_TRUE(till.Start(SARN_TILL_PROGRAM, TillArgs(PayArgs(voucher)), Environment(), error))
-        << error;
+    ASSERT_TRUE(child.Start(SARN_TILL_PROGRAM, args, env, error)) << error;
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (Redeems() == redeems && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(50ms);
-    till.Kill();
+    child.Kill();
     ASSERT_GT(Redeems(), redeems) << "the Redeem never reached the service";
     ASSERT_TRUE(Contains(ModuleLog(), "Redeeming : " + voucher)) << ModuleLog();
+  }
+
+  // Another till of the store: its own number, module and database (the fixture's by default).
+  std::vector<std::string> OtherTill(int number, const std::string& module,
+                                     const std::string& database = {}) const {
+    return {"--module", module, "--db", database.empty() ? Database : database, "--ca-file",
+            Sandbox->CertFile(), "--till-id", std::to_string(number)};
+  }
+
+  // A till with the options of till (the fixture's when empty) and more environment (a pinned
+  // clock).
+  TRun TillWith(const std::vector<std::string>& till, const std::vector<std::string>& args,
+                const std::vector<std::string>& environment = {}) {
+    std::vector<std::string> all = till.empty() ? TillArgs({}) : till;
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<std::string> env = Environment();
+    env.insert(env.end(), environment.begin(), environment.end());
+    TChildProcess child;
+    child.MergeErrors = true;
+    TRun run;
+    std::string error;
+    if (!child.Start(SARN_TILL_PROGRAM, all, env, error)) {
+      ADD_FAILURE() << error;
+      return run;
+    }
+    run.Exit = child.ReadAllAndWait(run.Output, kChildWaitMs);
+    return run;
+  }
+
+  // A module of its own in a folder of its own, for a second till.
+  std::string ModuleIn(const std::string& folder) {
+    fs::create_directories(Path(folder));
+    const std::string module = Path(folder + "/DovraVoucherPayment.smd");
+    fs::copy_file(DOVRA_MODULE_PATH, module);
+    return module;
   }
 
   size_t Redeems() const {
@@ -189,6 +231,10 @@ TEST_F(ReconcileTill, GivesBackWhatKilledTillsLeftAndNeverAPaidVoucher) {
   EXPECT_EQ(again.Exit, 0) << again.Output;
   EXPECT_TRUE(Contains(again.Output, ": 0 candidate(s), 0 given back,")) << again.Output;
   EXPECT_EQ(Live("SAVE15"), std::vector<std::string>{paidRef});
+  // The killed popups' rows and sales are closed, not left open.
+  const TRun shown = Till({"transactions", "--json"});
+  EXPECT_FALSE(Contains(shown.Output, "\"State\":\"open\"")) << shown.Output;
+  EXPECT_EQ(Count({shown.Output}, "\"State\":\"not booked\""), 1) << shown.Output;
 }
 
 // Another till's payment may still be on its way: a redemption younger than --older-than waits.
@@ -229,6 +275,169 @@ TEST_F(ReconcileTill, VoucherReverseRefusesAPaidSaleUnlessForced) {
                        "0 could not be (see the module log), 1 given back "
                        "earlier by the till"))
       << override.Output;
+}
+
+// What a till's clock is pinned to for one run: libfaketime, the clock frozen or moved (spec as
+// FAKETIME takes it); empty when the machine has no libfaketime.
+std::vector<std::string> PinnedClock(const std::string& spec) {
+  for (const char* lib : {"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+                          "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1"})
+    if (fs::exists(lib))
+      return {std::string("LD_PRELOAD=") + lib, "FAKETIME=" + spec,
+              // Time-outs and the autopilot's waits keep their real pace.
+              "FAKETIME_DONT_FAKE_MONOTONIC=1"};
+  return {};
+}
+
+// The till's clock frozen a few seconds ahead (the sandbox's certificate is valid from its start).
+std::string FrozenSoon() {
+  const std::time_t at = std::time(nullptr) + 5;
+  std::tm local{};
+  localtime_r(&at, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+// Two tills of one store, one database, the same multiple-use voucher in the same second: the
+// redeem requests name the same code, store and order date. Reconcile on the killed till gives
+// back its own redemption only; the other till's paid sale keeps its voucher.
+TEST_F(ReconcileTill, TwoTillsInOneSecondEachKeepTheirOwnRedemption) {
+  const std::vector<std::string> pinned = PinnedClock(FrozenSoon());
+  if (pinned.empty()) GTEST_SKIP() << "no libfaketime (Debian package faketime) on this machine";
+  Sandbox =
+      std::make_unique<TSandboxProcess>(std::vector<std::string>{"--delay-ms", "redeem:2000"});
+  Upgrade();
+  const std::vector<std::string> second = OtherTill(2, ModuleIn("till2"));
+  const TRun paid = TillWith(second, PayArgs("SAVE15", {"--invoice", "2002"}), pinned);
+  ASSERT_EQ(paid.Exit, 0) << paid.Output;
+  const std::string paidRef = Transactions().at(0).at("VoucherReference");
+  ASSERT_NO_FATAL_FAILURE(PayAndKill("SAVE15", {}, pinned));
+  ASSERT_EQ(Live("SAVE15").size(), 2u);
+  // The two requests are the same to the second: no key of code, store and date tells them apart.
+  std::string secondLog;
+  for (const auto& entry : fs::directory_iterator(Path("till2")))
+    if (entry.path().extension() == ".log") secondLog = Read(entry.path().string());
+  const std::regex key("Redemption key : (\\{[^\\r]*\"OrderDate\":\"[^\"]+\")");
+  std::smatch first, other;
+  const std::string firstLog = ModuleLog();
+  ASSERT_TRUE(std::regex_search(firstLog, first, key)) << firstLog;
+  ASSERT_TRUE(std::regex_search(secondLog, other, key)) << secondLog;
+  EXPECT_EQ(first[1].str(), other[1].str());
+
+  const TRun run = RunReconcile({"--older-than", "0"});
+  EXPECT_EQ(run.Exit, 0) << run.Output;
+  EXPECT_EQ(Live("SAVE15"), std::vector<std::string>{paidRef}) << run.Output;
+  EXPECT_FALSE(Contains(run.Output, paidRef)) << run.Output;
+  const TRun override = TillWith(second, {"override", "--invoice", "2002"});
+  EXPECT_EQ(override.Exit, 0) << override.Output;
+  EXPECT_TRUE(Contains(override.Output, "1 voucher(s) given back, 0 could not be"))
+      << override.Output;
+}
+
+// Tills on one machine sharing one module folder (one module log), each with its own database:
+// the other till's payment is never this till's to give back, and its stranded Redeem is named
+// for a person here and given back by its own till.
+TEST_F(ReconcileTill, ATillSharingTheModuleFolderLeavesTheOtherTillsVouchers) {
+  Sandbox =
+      std::make_unique<TSandboxProcess>(std::vector<std::string>{"--delay-ms", "redeem:2000"});
+  Upgrade();
+  const std::vector<std::string> second =
+      OtherTill(2, Path("DovraVoucherPayment.smd"), FreshDatabase("till2"));
+  ASSERT_EQ(TillWith(second, {"upgrade"}).Exit, 0);
+  const TRun paid = TillWith(second, PayArgs("GIFT50", {"--invoice", "2005"}));
+  ASSERT_EQ(paid.Exit, 0) << paid.Output;
+  ASSERT_EQ(Live("GIFT50").size(), 1u);
+
+  const TRun quiet = RunReconcile({"--older-than", "0"});
+  EXPECT_EQ(quiet.Exit, 0) << quiet.Output;
+  EXPECT_EQ(Live("GIFT50").size(), 1u) << quiet.Output;
+
+  ASSERT_NO_FATAL_FAILURE(PayAndKill("SAVE15", second));
+  const TRun named = RunReconcile({"--older-than", "0"});
+  EXPECT_EQ(named.Exit, 3) << named.Output;
+  EXPECT_TRUE(Contains(named.Output, "by the till of another database")) << named.Output;
+  EXPECT_EQ(Live("SAVE15").size(), 1u) << named.Output;
+  const TRun own = TillWith(second, {"reconcile", "--older-than", "0"});
+  EXPECT_EQ(own.Exit, 0) << own.Output;
+  EXPECT_EQ(Live("SAVE15").size(), 0u) << own.Output;
+  EXPECT_EQ(Live("GIFT50").size(), 1u) << own.Output;
+}
+
+// A database restored from a copy older than a payment: the sale was real, its voucher stays
+// used, and reconcile names it for a person on every run.
+TEST_F(ReconcileTill, ARestoredDatabaseNeverGivesBackWhatTheLogRecorded) {
+  Upgrade();
+  std::string error;
+  const std::string copy = Path("copy.db");
+  if (!OnPostgres()) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Database.c_str(), &db), SQLITE_OK);
+    const int rc = sqlite3_exec(db, ("VACUUM INTO '" + copy + "'").c_str(), nullptr, nullptr,
+                                nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK);
+  }
+  const TRun paid = Pay("GIFT50", {"--invoice", "2005"});
+  ASSERT_EQ(paid.Exit, 0) << paid.Output;
+  const std::string ref = Transactions().at(0).at("VoucherReference");
+  if (OnPostgres()) {
+    // The copy as it was: the payment's rows are not in it.
+    TPostgresSession session(Database);
+    ASSERT_TRUE(session.Exec("DELETE FROM \"DovraTransactions\"; DELETE FROM \"DovraLog\"; "
+                             "DELETE FROM \"SarnSales\"",
+                             error))
+        << error;
+  } else {
+    for (const char* journal : {"-wal", "-shm", "-journal"}) fs::remove(Database + journal);
+    fs::copy_file(copy, Database, fs::copy_options::overwrite_existing);
+  }
+  ASSERT_TRUE(Transactions().empty());
+
+  for (int run = 0; run < 2; ++run) {
+    const TRun reconcile = RunReconcile({"--older-than", "0"});
+    EXPECT_EQ(reconcile.Exit, 3) << reconcile.Output;
+    EXPECT_TRUE(
+        Contains(LineOf(reconcile.Output, ref), "recorded by this module, not in this database"))
+        << reconcile.Output;
+  }
+  EXPECT_EQ(Live("GIFT50"), std::vector<std::string>{ref});
+}
+
+// A till whose clock is ten minutes ahead of the service's: a redemption seconds old is still
+// seconds old, on the service's clock.
+TEST_F(ReconcileTill, AgeIsTheServicesOwnWhateverTheTillsClockSays) {
+  const std::vector<std::string> ahead = PinnedClock("+10m");
+  if (ahead.empty()) GTEST_SKIP() << "no libfaketime (Debian package faketime) on this machine";
+  Sandbox =
+      std::make_unique<TSandboxProcess>(std::vector<std::string>{"--delay-ms", "redeem:2000"});
+  Upgrade();
+  ASSERT_NO_FATAL_FAILURE(PayAndKill("WELCOME10", {}, ahead));
+  const TRun run = TillWith({}, {"reconcile"}, ahead);
+  EXPECT_EQ(run.Exit, 3) << run.Output;
+  EXPECT_TRUE(Contains(LineOf(run.Output, kRef), "left: redeemed")) << run.Output;
+  EXPECT_EQ(Live("WELCOME10"), std::vector<std::string>{kRef});
+}
+
+// Redeem pressed again after the first attempt was left in doubt (its answer lost, then the status
+// call failing): the second press pays, and reconcile gives back the first press's redemption.
+TEST_F(ReconcileTill, ARedeemLeftInDoubtIsGivenBackAfterTheNextPressPaid) {
+  Sandbox = std::make_unique<TSandboxProcess>(std::vector<std::string>{
+      "--lose-answer", "redeem", "--fail", "status:500", "--faults-once"});
+  Upgrade();
+  const TRun paid = Pay("SAVE15", {"--redeem-presses", "2"});
+  ASSERT_EQ(paid.Exit, 0) << paid.Output;
+  ASSERT_TRUE(Contains(ModuleLog(), "Left in doubt : SAVE15")) << ModuleLog();
+  const std::string paidRef = Transactions().at(0).at("VoucherReference");
+  ASSERT_EQ(Live("SAVE15").size(), 2u);
+
+  const TRun run = RunReconcile({"--older-than", "0"});
+  EXPECT_EQ(run.Exit, 0) << run.Output;
+  EXPECT_TRUE(Contains(run.Output, ": 1 candidate(s), 1 given back,")) << run.Output;
+  EXPECT_EQ(Live("SAVE15"), std::vector<std::string>{paidRef});
+  const TRun again = RunReconcile({"--older-than", "0"});
+  EXPECT_EQ(again.Exit, 0) << again.Output;
+  EXPECT_TRUE(Contains(again.Output, " 0 given back,")) << again.Output;
 }
 
 }  // namespace
