@@ -158,10 +158,12 @@ void AddOverrideCommand(CLI::App& app, TTill& till) {
       kExitCodeTable);
   override_->callback([invoice, &till] {
     RequireDatabase(till, "override");
-    till.NameForModuleLog(-1);
-    StartModule(till, "override");
+    till.StartServices();
     ShowDatabase(till);
     RequireModuleTables(till, "override");
+    if (!BeginInvoiceOverride(till, *invoice, std::cerr)) throw CLI::RuntimeError(kTillFailed);
+    till.NameForModuleLog(-1);
+    StartModule(till, "override");
     Finish(RunInvoiceOverride(till, *invoice, std::cout, std::cerr));
   });
 }

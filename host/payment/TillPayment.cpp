@@ -319,6 +319,17 @@ int RunPayment(TTill& till, const TPaymentRun& run, int32_t saleNumber, std::ost
   return kTillFailed;
 }
 
+bool BeginInvoiceOverride(TTill& till, int32_t invoice, std::ostream& err) {
+  till.StartServices();
+  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
+  if (db && NewTillSales(db.Get(), till.Options().StoreID, till.Options().TillID)
+                    ->SettleInvoice(invoice, "overriding") >= 0)
+    return true;
+  err << "sarn-till: override: invoice " << invoice
+      << ": the database cannot record that it is being overridden; nothing was given back\n";
+  return false;
+}
+
 int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ostream& err) {
   TIntfPtr<IPaymentMethod> method = CreatePaymentMethod(till, out, err);
   if (!method) return kTillFailed;
@@ -329,14 +340,6 @@ int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ost
   std::string unread;
   if (db && !CountGivenBackEarlier(*db, invoice, earlier, unread)) earlier = 0;
   TWatch watch{db.As<ITillDatabase>().Get(), till};
-  // The invoice's sales say they are being overridden before the module is asked, so that
-  // reconcile finishes an override a crash cut short; without that record nothing is overridden.
-  if (!db || NewTillSales(db.Get(), till.Options().StoreID, till.Options().TillID)
-                     ->SettleInvoice(invoice, "overriding") < 0) {
-    err << "sarn-till: override: invoice " << invoice
-        << ": the database cannot record that it is being overridden; nothing was given back\n";
-    return kTillFailed;
-  }
   try {
     watch.Begin();
     method->DoOverringInvoice(invoice);

@@ -47,6 +47,10 @@ int32_t OpenSale(TTill& till, TCurrency amount, std::ostream& err);
 void CloseUnpaidSale(TTill& till, int32_t sale);
 int RunPayment(TTill& till, const TPaymentRun& run, int32_t sale, std::ostream& out,
                std::ostream& err);
+// The invoice's sales say they are being overridden, before the module loads: from then on a
+// crash at any step is finished by reconcile. False (the reason on err) when the database cannot
+// record it; then nothing may be overridden.
+bool BeginInvoiceOverride(TTill& till, int32_t invoice, std::ostream& err);
 
 // Creates the payment method and hands it an overridden invoice (DoOverringInvoice), then prints
 // "invoice N: K voucher(s) given back, M could not be (see the module log)" from the till's REST

@@ -262,12 +262,23 @@ TEST_F(ReconcileTill, VoucherReverseRefusesAPaidSaleUnlessForced) {
       << refused.Output;
   EXPECT_EQ(Live("SAVE15"), std::vector<std::string>{kRef});
 
+  // A request whose reference stands twice could be checked by one and given back by the other.
+  Write(Path("twice.json"),
+        "{\"VoucherReference\":\"DVR-00000009\",\"VoucherReference\":\"" + kRef + "\"}");
+  const TRun twice =
+      Till({"voucher", "reverse", "--request", Path("twice.json"), "--force"});
+  EXPECT_EQ(twice.Exit, 2) << twice.Output;
+  EXPECT_TRUE(Contains(twice.Output, "duplicate member")) << twice.Output;
+  EXPECT_EQ(Live("SAVE15"), std::vector<std::string>{kRef});
+
   const TRun forced = Till({"voucher", "reverse", "--reference", kRef, "--force"});
   EXPECT_EQ(forced.Exit, 0) << forced.Output;
   EXPECT_EQ(Live("SAVE15"), std::vector<std::string>{});
   const TRun shown = Till({"transactions", "--json"});
   EXPECT_TRUE(Contains(shown.Output, "\"Found\":\"voucher reverse\",\"Outcome\":\"given back\""))
       << shown.Output;
+  // The sale whose voucher was forced back says so.
+  EXPECT_EQ(Rows("SELECT State FROM SarnSales").at(0).at("State"), "reversed");
 
   const TRun override = Till({"override", "--invoice", "2002"});
   EXPECT_EQ(override.Exit, 0) << override.Output;
