@@ -78,6 +78,12 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// A member's text; empty when it is missing or null.
+std::string Member(const TJSONValue& object, const char* name) {
+  const TJSONValue* value = object.Find(name);
+  return value && !value->IsNull() && !value->IsEmpty() ? value->ToText() : std::string();
+}
+
 // A database of its own for one point: a copy of the upgraded template, an SQLite file or a
 // database on the test server, dropped with the object.
 class TPointDatabase {
@@ -323,8 +329,8 @@ class CrashSweep : public TTestFolder {
     std::map<std::string, bool> atService;  // reference -> live
     const TJSONValue redemptions = listing.Get("Redemptions");
     for (int32_t i = 0; i < redemptions.Count(); ++i)
-      if (redemptions._(i).Get("Code").ToText() == point.Voucher)
-        atService[redemptions._(i).Get("Reference").ToText()] =
+      if (Member(redemptions._(i), "Code") == point.Voucher)
+        atService[Member(redemptions._(i), "Reference")] =
             !redemptions._(i).Get("Reversed").ToBoolean();
 
     const TRun shown = Till(With(point, {"transactions", "--json"}));
@@ -337,11 +343,11 @@ class CrashSweep : public TTestFolder {
         problems.push_back("transactions --json printed a line that is no JSON: " + line);
         continue;
       }
-      const std::string table = row.Get("table").ToText();
-      const std::string reference = row.Get("VoucherReference").ToText();
+      const std::string table = Member(row, "table");
+      const std::string reference = Member(row, "VoucherReference");
       if (reference.empty()) continue;
-      if (table == "DovraTransactions") rowState[reference] = row.Get("State").ToText();
-      if (table == "SarnSales") saleState[reference] = row.Get("State").ToText();
+      if (table == "DovraTransactions") rowState[reference] = Member(row, "State");
+      if (table == "SarnSales") saleState[reference] = Member(row, "State");
     }
     auto holds = [](const std::string& state) { return state == "paid" || state == "linked"; };
     auto stateOf = [](const std::map<std::string, std::string>& states, const std::string& ref) {
