@@ -256,6 +256,10 @@ class CrashSweep : public TTestFolder {
                                   "--service-port",  ServicePort,
                                   "--report",        (point.Folder / "steps.txt").string()};
     if (!OnPostgres()) args.insert(args.end(), {"--db", point.Database->Connection});
+    // A server reached over TCP is told by its port; its Unix socket names itself.
+    std::smatch port;
+    if (std::regex_search(Server, port, std::regex("(^| )port=(\\d+)")))
+      args.insert(args.end(), {"--server-port", port[2].str()});
     if (killAt)
       args.insert(args.end(), {"--kill-at", std::to_string(killAt)});
     else
@@ -363,9 +367,8 @@ class CrashSweep : public TTestFolder {
                            ")");
       if (live && flow == TFlow::Pay && !holds(sale))
         problems.push_back("the service holds " + reference +
-                           " live and no paid or linked sale "
-                           "holds it (sale " +
-                           sale + ", row " + row + ")");
+                           " live and no paid or linked sale holds it (sale " + sale + ", row " +
+                           row + ")");
       if (!live && (holds(row) || holds(sale)))
         problems.push_back("the service holds " + reference + " reversed while the row reads " +
                            row + " and the sale " + sale);
@@ -416,8 +419,7 @@ class CrashSweep : public TTestFolder {
     const TRun second = Till(With(*point, {"reconcile", "--older-than", "0"}));
     result.Reconcile1 = "exit " + std::to_string(first.Exit) + ": " + first.Output;
     result.Reconcile2 = "exit " + std::to_string(second.Exit) + ": " + second.Output;
-    if (first.Exit != 0 && !(first.Exit == 3 && Contains(first.Output, "in doubt") &&
-                             !Contains(first.Output, " 0 left in doubt")))
+    if (first.Exit != 0 && !(first.Exit == 3 && !Contains(first.Output, " 0 left in doubt")))
       result.Problems.push_back("the first reconcile exited " + std::to_string(first.Exit) +
                                 " without naming what needs a person");
     if (second.Exit != 0 || !Contains(second.Output, " 0 given back,"))
@@ -449,6 +451,7 @@ class CrashSweep : public TTestFolder {
     ASSERT_TRUE(std::regex_search(listing, steps, std::regex("\nsteps: (\\d+)\n"))) << listing;
     const int total = std::stoi(steps[1].str());
     ASSERT_GT(total, 0) << listing;
+    ASSERT_LT(2 * (total + 1) + 1, kCodes) << "the voucher book has too few codes for the points";
     std::cout << "crash sweep " << name << ": the clean run's " << total << " steps\n" << listing;
 
     std::vector<TPointResult> failing;
