@@ -132,10 +132,10 @@ class CrashSweep : public TTestFolder {
   CrashSweep() : TTestFolder("dovra-crash") {}
 
   void SetUp() override {
+    TTestFolder::SetUp();
 #ifdef DOVRA_CRASH_SWEEP_SKIP
     GTEST_SKIP() << DOVRA_CRASH_SWEEP_SKIP;
 #endif
-    TTestFolder::SetUp();
     // One single-use voucher per run and per following payment, so that a point never finds
     // what an earlier point left used.
     std::string book = "{\"Vouchers\":[";
