@@ -10,6 +10,7 @@
 #include "host/cli/cmdDatabase.h"
 #include "host/services/TDatabaseUpgrade.h"
 #include "host/services/TReconcile.h"
+#include "host/services/TTillSales.h"
 #include "intf/intfDBScript.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "lib/common/PathParts.h"
@@ -107,8 +108,14 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
   const Reconcile::TRecord record = [&](const TGiveBack& giveBack, std::string& why) {
     return RecordGiveBack(*db, giveBack, why);
   };
+  const Reconcile::TLinkSale link = [&](int32_t sale, int32_t invoice, std::string& why) {
+    if (NewTillSales(db.Get(), options.StoreID, options.TillID)->Link(sale, invoice)) return true;
+    db->LastError(why);
+    if (why.empty()) why = "the database did not take it";
+    return false;
+  };
   const std::vector<Reconcile::TOutcome> outcomes =
-      Reconcile::Reconcile(scan.Journal(), records, status, reverse, record, settings);
+      Reconcile::Reconcile(scan.Journal(), records, status, reverse, record, settings, link);
   api = nullptr;
 
   std::map<Reconcile::TOutcome::TKind, int> counts;

@@ -234,7 +234,11 @@ int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, TSale& sale,
 
   PrintReceipt(method, receipt, out);
   const char* state = paid ? "paid" : "open";
-  bool recorded = sale.Sales.Settle(sale.Number, state, paid ? paidAmount : 0, reference);
+  // A sale paid only to be cancelled at once goes from open to cancelling in one write: in
+  // between, a crash would leave a paid sale that nothing says is to be cancelled.
+  const bool cancelAtOnce = run.Cancel && paid && !run.Invoice;
+  bool recorded =
+      cancelAtOnce || sale.Sales.Settle(sale.Number, state, paid ? paidAmount : 0, reference);
   // Only a paid sale has a payment for the invoice to carry.
   if (run.Invoice && paid) {
     method.LinkInvoice(*run.Invoice);

@@ -102,12 +102,14 @@ TAge AgeOf(const TLiveRedemption& live, const TVoucherStatusAnswer& status, std:
 class TReconciler {
  public:
   TReconciler(const TJournal& journal, const TTillRecords& records, const TServiceCall& status,
-              const TServiceCall& reverse, const TRecord& record, const TReconcileOptions& options)
+              const TServiceCall& reverse, const TRecord& record, const TReconcileOptions& options,
+              const TLinkSale& link)
       : FJournal(journal),
         FRecords(records),
         FStatus(status),
         FReverse(reverse),
         FRecord(record),
+        FLink(link),
         FOptions(options) {
     for (const TAttempt& attempt : journal.Attempts) {
       if (!attempt.Reference.empty() && !attempt.Code.empty())
@@ -122,6 +124,7 @@ class TReconciler {
   }
 
   void Run() {
+    Links();
     Reverses();
     Attempts();
   }
@@ -131,6 +134,36 @@ class TReconciler {
  private:
   bool Ours(const std::string& database) const {
     return !database.empty() && database == FOptions.Database;
+  }
+
+  // ---- links the till did not finish ----
+
+  void Links() {
+    for (const TVoucherRow& row : FRecords.Rows) {
+      const TSaleRow* sale = FRecords.SaleOf(row.Reference);
+      if (row.Invoice.empty() || row.Reversed || !sale || sale->State != "paid") continue;
+      TCandidate candidate;
+      candidate.Found = "till: paid, row linked";
+      candidate.Code = row.Code;
+      candidate.Reference = row.Reference;
+      candidate.Transaction = row.ID;
+      candidate.Sale = sale->Sale;
+      candidate.Where = "SarnSales sale " + std::to_string(sale->Sale) +
+                        ", DovraTransactions row " + std::to_string(row.ID);
+      const std::string done = "sale " + std::to_string(sale->Sale) + " linked to invoice " +
+                               row.Invoice + ", as the module's row is";
+      if (FOptions.DryRun || !FLink) {
+        Add(TOutcome::TKind::Settled, candidate, row.Reference, row.Amount,
+            "would be: " + done + (FOptions.DryRun ? " (dry run)" : ""));
+        continue;
+      }
+      std::string error;
+      if (!FLink(sale->Sale, std::atoi(row.Invoice.c_str()), error))
+        Add(TOutcome::TKind::Failed, candidate, row.Reference, row.Amount,
+            "not done: " + done + ": " + error);
+      else
+        Add(TOutcome::TKind::Settled, candidate, row.Reference, row.Amount, done);
+    }
   }
 
   // ---- reverses the till or the module began ----
@@ -481,6 +514,7 @@ class TReconciler {
   const TServiceCall& FStatus;
   const TServiceCall& FReverse;
   const TRecord& FRecord;
+  const TLinkSale& FLink;
   const TReconcileOptions& FOptions;
   std::map<std::string, TVoucherStatusAnswer> FStatuses;
   std::map<std::string, std::string> FCodes;  // reference: code
@@ -704,8 +738,9 @@ bool ScanLogFolder(const std::string& folder, TLogScan& scan, std::string& error
 
 std::vector<TOutcome> Reconcile(const TJournal& journal, const TTillRecords& records,
                                 const TServiceCall& status, const TServiceCall& reverse,
-                                const TRecord& record, const TReconcileOptions& options) {
-  TReconciler reconciler(journal, records, status, reverse, record, options);
+                                const TRecord& record, const TReconcileOptions& options,
+                                const TLinkSale& link) {
+  TReconciler reconciler(journal, records, status, reverse, record, options, link);
   reconciler.Run();
   return std::move(reconciler.Outcomes);
 }

@@ -122,11 +122,16 @@ using TServiceCall = std::function<bool(const std::string& request, std::string&
 // Records a settled candidate; false with error when it could not be.
 using TRecord = std::function<bool(const TGiveBack&, std::string& error)>;
 
-// Finishes what the journal and the till's tables leave open. Outcomes in the order found:
-// reverses first, then Redeem attempts.
+// Links a paid sale to an invoice; false with error when it could not be.
+using TLinkSale = std::function<bool(int32_t sale, int32_t invoice, std::string& error)>;
+
+// Finishes what the journal and the till's tables leave open. Outcomes in the order found: links
+// first (a paid sale whose voucher's row the module linked to an invoice: the till was stopped
+// between the module's link and its own), then reverses, then Redeem attempts.
 std::vector<TOutcome> Reconcile(const TJournal& journal, const TTillRecords& records,
                                 const TServiceCall& status, const TServiceCall& reverse,
-                                const TRecord& record, const TReconcileOptions& options);
+                                const TRecord& record, const TReconcileOptions& options,
+                                const TLinkSale& link = nullptr);
 
 // A time the service gives ("2026-12-09T10:15:02.417Z", UTC) as seconds; -1 when it is none.
 std::time_t ServiceTime(const std::string& text);

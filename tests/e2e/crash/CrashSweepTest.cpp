@@ -359,9 +359,17 @@ class CrashSweep : public TTestFolder {
       return it == states.end() ? std::string("(none)") : it->second;
     };
 
+    std::string log;
+    for (const auto& entry : fs::directory_iterator(point.Folder / "module"))
+      if (entry.path().extension() == ".log") log += Read(entry.path().string());
     for (const auto& [reference, live] : atService) {
       const std::string row = stateOf(rowState, reference), sale = stateOf(saleState, reference);
-      if (live && flow != TFlow::Pay)
+      // The till records an override in its sales before it loads the module: an override killed
+      // before that record stood never began, and its invoice stands as it was, both records
+      // linked and no reverse of it in the module's journal.
+      const bool neverBegun = flow == TFlow::Override && row == "linked" && sale == "linked" &&
+                              log.find("Reversing : " + reference) == std::string::npos;
+      if (live && flow != TFlow::Pay && !neverBegun)
         problems.push_back("the service holds " + reference + " of " + point.Voucher +
                            " live after the " + FlowName(flow) + " (row " + row + ", sale " + sale +
                            ")");
