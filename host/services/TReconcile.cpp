@@ -567,6 +567,8 @@ void TLogScan::BeginFile(const std::string& name) {
   FPending.clear();
   FTransaction = -1;
   FCurrent = -1;
+  FHasPendingKey = false;
+  FAfterRedeeming = false;
 }
 
 void TLogScan::Feed(std::string_view piece) {
@@ -594,6 +596,8 @@ void TLogScan::Header(const std::string& line) {
   FInHeader = true;
   FTransaction = -1;
   FCurrent = -1;
+  FHasPendingKey = false;
+  FAfterRedeeming = false;
   if (line.rfind(kEnvironment, 0) != 0) return;
   FDatabase = EnvironmentValue(line, kDatabaseIdentityVariable);
   const std::string sale = EnvironmentValue(line, kSaleVariable);
@@ -630,6 +634,9 @@ void TLogScan::Line(const std::string& line) {
                             line.substr(6, 2) + " " + line.substr(9, 2) + ":" + line.substr(11, 2) +
                             ":" + line.substr(13, 2) + " local";
   TAttempt* attempt = FCurrent >= 0 ? &FJournal.Attempts[FCurrent] : nullptr;
+  // Only the line right after a Redeeming line can be that Redeem's key in the older order.
+  const bool afterRedeeming = FAfterRedeeming;
+  FAfterRedeeming = false;
   auto intent = [&]() -> TReverseIntent& {
     TReverseIntent& found = Intent(value, FoundOf(entry->Line), at);
     if (found.Where.empty()) found.Where = where;
@@ -648,15 +655,33 @@ void TLogScan::Line(const std::string& line) {
       next.Sale = FSale;
       next.LoggedAt = at;
       next.Where = where;
+      if (FHasPendingKey && FPendingKey.VoucherCode == value) {
+        next.HasKey = true;
+        next.Key = FPendingKey;
+      }
+      FHasPendingKey = false;
       FCurrent = static_cast<int>(FJournal.Attempts.size());
       FJournal.Attempts.push_back(std::move(next));
+      FAfterRedeeming = true;
+      return;
+    }
+    case TJournalLine::RedemptionKey: {
+      TRedemptionKey key;
+      const bool read = ReadRedemptionKeyText(value, key);
+      if (afterRedeeming && attempt && !attempt->HasKey) {
+        // Written after its Redeeming line, by a module from before the key came first.
+        attempt->HasKey = read;
+        if (read) {
+          attempt->Key = key;
+          attempt->Code = key.VoucherCode;
+        }
+      } else {
+        // Its Redeeming line follows; without one the request was never sent.
+        FHasPendingKey = read;
+        FPendingKey = key;
+      }
       break;
     }
-    case TJournalLine::RedemptionKey:
-      if (!attempt) break;
-      attempt->HasKey = ReadRedemptionKeyText(value, attempt->Key);
-      if (attempt->HasKey) attempt->Code = attempt->Key.VoucherCode;
-      break;
     case TJournalLine::RedeemResponse:
       if (!attempt) break;
       if (ServiceSuccess(value) == false)

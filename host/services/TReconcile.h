@@ -79,6 +79,11 @@ class TLogScan {
   int32_t FSale = -1;
   int32_t FTransaction = -1;
   int FCurrent = -1;  // the attempt the next Redeem lines speak of
+  // The module writes a Redeem's key before its Redeeming line; a module from before that wrote
+  // it right after. A key waits here for the Redeeming line that sends it.
+  bool FHasPendingKey = false;
+  TRedemptionKey FPendingKey;
+  bool FAfterRedeeming = false;  // the last line was a Redeeming line
   TJournal FJournal;
 };
 

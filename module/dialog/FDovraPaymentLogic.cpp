@@ -187,18 +187,20 @@ void TDovraPaymentLogic::btnRedeemClick(TVoucherDialogControls& controls) {
       controls.BeginProgress(TDialogButton::Redeem, "Redeeming...");
 
   const TIntfPtr<IDovraVoucherAPI> api = ResolveVoucherAPI();
-  // Named before it is sent: if the answer never arrives, support can still match the
-  // redemption at the service by its code and this time.
-  const TJSONValue* code = FRequest.IsDocument() ? FRequest.Find("VoucherCode") : nullptr;
-  ModLog::Info(JournalFormat(TJournalLine::Redeeming),
-               code && code->Kind() == TJSONKind::Text ? code->AsText() : std::string());
   // The body is written once: the digest is of the very bytes sent, which the service keeps
   // with the redemption, so that this request's redemption is known from any other.
   const std::string body = FRequest.ToJSON();
   const std::string digest = RequestDigest(body);
-  // What finds this redemption again at the service, whatever becomes of the answer.
+  // What finds this redemption again at the service, whatever becomes of the answer; written
+  // before the act's own line, so that a log whose story ends between the two shows a request
+  // that was never sent.
   ModLog::Info(JournalFormat(TJournalLine::RedemptionKey),
                RedemptionKeyTextOfRequest(FRequest, digest));
+  // The last line before the request leaves: if the answer never arrives, the key above finds
+  // the redemption at the service.
+  const TJSONValue* code = FRequest.IsDocument() ? FRequest.Find("VoucherCode") : nullptr;
+  ModLog::Info(JournalFormat(TJournalLine::Redeeming),
+               code && code->Kind() == TJSONKind::Text ? code->AsText() : std::string());
   // The answer replaces the kept one only when the call succeeded, whatever the client wrote
   // into its out-argument on a failure.
   std::string answer = FRedeemResponseText;

@@ -104,8 +104,8 @@ TEST_P(LostRedeemAnswer, PaysNothingAndLeavesTheVoucherAsTheServiceSays) {
   const std::string log = ModuleLog();
   const std::string dialog = "[TfrmDovraPayment.btnRedeemClick] ";
   std::vector<std::string> lines{
-      dialog + "Redeeming : WELCOME10\r\n",
       dialog + "Redemption key : {\"VoucherCode\":\"WELCOME10\",\"StoreReference\":",
+      dialog + "Redeeming : WELCOME10\r\n",
       row.RedeemLine, dialog + "Asking status : WELCOME10\r\n"};
   if (row.StatusAnswers) {
     lines.insert(lines.end(), {"[TDovraVoucherAPI.VoucherStatus] Response : {\"Success\":true",

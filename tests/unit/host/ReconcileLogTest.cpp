@@ -40,11 +40,17 @@ std::string Popup(int id) {
   return Entry(
       0, "[TPaymentMethodDovraVoucher.DoPaymentPopup] Current Transaction : " + std::to_string(id));
 }
-std::string Redeem(const std::string& digest, const std::string& code = "SAVE15") {
-  return Entry(1, "[TfrmDovraPayment.btnRedeemClick] Redeeming : " + code) +
-         Entry(1, "[TfrmDovraPayment.btnRedeemClick] Redemption key : {\"VoucherCode\":\"" + code +
+std::string Key(const std::string& digest, const std::string& code = "SAVE15") {
+  return Entry(1, "[TfrmDovraPayment.btnRedeemClick] Redemption key : {\"VoucherCode\":\"" + code +
                       "\",\"StoreReference\":1,\"OrderDate\":\"2026-12-09T10:15:01\"" +
                       (digest.empty() ? "" : ",\"RequestDigest\":\"" + digest + "\"") + "}");
+}
+std::string Redeeming(const std::string& code = "SAVE15") {
+  return Entry(1, "[TfrmDovraPayment.btnRedeemClick] Redeeming : " + code);
+}
+// A Redeem as the module writes it: its key, then the line right before the request leaves.
+std::string Redeem(const std::string& digest, const std::string& code = "SAVE15") {
+  return Key(digest, code) + Redeeming(code);
 }
 std::string Paid(const std::string& ref) {
   return Entry(2, "[TDovraVoucherAPI.Redeem] Response : {\"Success\":true,\"DiscountAmount\":10,"
@@ -90,6 +96,19 @@ const TJournalCase kJournalCases[] = {
      {}},
     {"Refused", Header("db1") + Popup(7) + Redeem(kD1) + kRefused, {"SAVE15 - 7 db1 4 D X"}, {}},
     {"OldLogNamesNoDatabaseNorDigest", kOldHeader + Popup(7) + Redeem(""), {"SAVE15 - 7 - -1 - "}, {}},
+    // A module from before the key came first wrote it right after its Redeeming line.
+    {"KeyAfterRedeemingInAnOlderLog",
+     Header("db1") + Popup(7) + Redeeming() + Key(kD1),
+     {"SAVE15 - 7 db1 4 D "},
+     {}},
+    // Killed between the key and the Redeeming line: the request never left.
+    {"KeyWithoutRedeemingSentNothing", Header("db1") + Popup(7) + Key(kD1), {}, {}},
+    // A key's Redeeming line names its code; another's key is not taken for it.
+    {"PressedAgainEachKeyItsOwnPress",
+     Header("db1") + Popup(7) + Redeem(kD1) +
+         Entry(2, "[TDovraVoucherAPI.Redeem] Error : Empty reply from server") + Redeem(kD2),
+     {"SAVE15 - 7 db1 4 D ", "SAVE15 - 7 db1 4 D "},
+     {}},
     {"DialogGaveItBack",
      Header("db1") + Popup(7) + Redeem(kD1) +
          Entry(4, "[TfrmDovraPayment.btnRedeemClick] Giving back : DVR-9") +
