@@ -55,9 +55,10 @@ TEST(RedemptionKey, CarriesTheDigestOfTheBodyAsSent) {
   const std::string body = request.ToJSON();
   const std::string digest = RequestDigest(body);
   const std::string line = RedemptionKeyTextOfRequest(request, digest);
-  EXPECT_EQ(line, R"({"VoucherCode":"SAVE15","StoreReference":12,"OrderDate":"2026-12-09T10:00:01",)"
-                  R"("RequestDigest":")" +
-                      digest + R"("})");
+  EXPECT_EQ(line,
+            R"({"VoucherCode":"SAVE15","StoreReference":12,"OrderDate":"2026-12-09T10:00:01",)"
+            R"("RequestDigest":")" +
+                digest + R"("})");
   TRedemptionKey read;
   ASSERT_TRUE(ReadRedemptionKeyText(line, read));
   EXPECT_EQ(read.VoucherCode, "SAVE15");
@@ -201,7 +202,10 @@ TEST(RedemptionMatch, OnlyTheRequestsDigestNamesItsOwn) {
       {"another till's only", {twinOfOtherTill}, mine, C::None, {}},
       {"one among another till's", {twinOfOtherTill, own}, mine, C::One, {"DVR-1"}},
       {"one beside an entry without digest", {noDigest, own}, mine, C::One, {"DVR-1"}},
-      {"two with the digest", {own, twinOfOtherTill, sameDigest}, mine, C::Several,
+      {"two with the digest",
+       {own, twinOfOtherTill, sameDigest},
+       mine,
+       C::Several,
        {"DVR-1", "DVR-4"}},
       {"no match, an entry without digest", {twinOfOtherTill, noDigest}, mine, C::Unknown, {}},
       {"request digest not known", {own, twinOfOtherTill}, "", C::Unknown, {}},
