@@ -45,7 +45,7 @@ TEST(RedemptionKey, LoggedFromTheRequestAndReadBack) {
   for (const char* bad :
        {"", "null", "[]", R"({"VoucherCode":"A","StoreReference":"12","OrderDate":"x"})",
         R"({"VoucherCode":"A","StoreReference":12})",
-        R"({"VoucherCode":"A","StoreReference":12,"OrderDate":"x","RequestDigest":null})",
+        R"({"VoucherCode":"A","StoreReference":12,"OrderDate":"x","RequestDigest":7})",
         R"({"VoucherCode":"A","StoreReference":12,"OrderDate":"x","RequestDigest":"ABC"})"})
     EXPECT_FALSE(ReadRedemptionKeyText(bad, read)) << bad;
 }
@@ -65,6 +65,9 @@ TEST(RedemptionKey, CarriesTheDigestOfTheBodyAsSent) {
   EXPECT_EQ(read.StoreReference, 12);
   EXPECT_EQ(read.OrderDate, "2026-12-09T10:00:01");
   EXPECT_EQ(read.RequestDigest, digest);
+  ASSERT_TRUE(ReadRedemptionKeyText(
+      R"({"VoucherCode":"A","StoreReference":1,"OrderDate":"x","RequestDigest":null})", read));
+  EXPECT_EQ(read.RequestDigest, "");
 }
 
 TEST(VoucherStatusAnswer, ReadOnlyWhenItSaysWhichRedemptionsStand) {
