@@ -111,10 +111,10 @@ bool ReadRedemptionKeyText(std::string_view text, TRedemptionKey& key) {
   const TJSONValue* date = TextOf(line, "OrderDate");
   const TJSONValue* digest = MemberOf(line, "RequestDigest");
   if (!code || !store || !IsInteger(*store) || !date) return false;
-  if (digest && !(digest->Kind() == TJSONKind::Text && IsRequestDigest(digest->AsText())))
-    return false;
+  const bool knownDigest = digest && digest->Kind() == TJSONKind::Text;
+  if (knownDigest ? !IsRequestDigest(digest->AsText()) : !IsAbsentOrNull(digest)) return false;
   key = {code->AsText(), IntegerOf(*store), date->AsText(),
-         digest ? digest->AsText() : std::string()};
+         knownDigest ? digest->AsText() : std::string()};
   return true;
 }
 

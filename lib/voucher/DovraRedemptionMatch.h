@@ -33,8 +33,8 @@ bool RedemptionKeyOfRequest(const TJSONValue& request, TRedemptionKey& key);
 std::string RedemptionKeyTextOfRequest(const TJSONValue& request,
                                        std::string_view requestDigest = {});
 // That line read back; false when it is not one or a value is not of its documented kind. A
-// line without "RequestDigest" (written before digests) reads with the digest empty; one whose
-// digest is not 64 lowercase hex digits does not read.
+// line without "RequestDigest" (written before digests), or with null, reads with the digest
+// empty; one whose digest is any other value than 64 lowercase hex digits does not read.
 bool ReadRedemptionKeyText(std::string_view text, TRedemptionKey& key);
 // Whether text is a request digest as RequestDigest writes it: 64 lowercase hex digits.
 bool IsRequestDigest(std::string_view text);

@@ -30,8 +30,7 @@ constexpr const char* kActivityTimeFormat = "%Y/%m/%d %H:%M:%S";
 
 template <class T>
 TIntfPtr<T> ResolveModuleService() {
-  const TIntfPtr<IServiceRegistry> registry = ModuleRegistry();
-  return ResolveAs<T>(registry.Get());
+  return ResolveAs<T>(ModuleRegistry().Get());  // the registry is held to the statement's end
 }
 
 bool ParseDecimalInteger(const std::string& text, int32_t& value) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "lib/voucher/DovraMessages.h"
 #include "module/dialog/FDovraPayment.h"
 #include "tests/support/DialogTestSupport.h"
 
@@ -73,10 +74,16 @@ int main(int argc, char** argv) {
                           {false, std::nullopt},
                           {false, std::nullopt}};
   service.StatusScript = {
-      {true, R"({"Success":true,"VoucherCode":"SAVE15","LiveRedemptions":[{"VoucherReference":)"
-             R"("DVR-00000007","StoreReference":12,"OrderDate":"2026-12-09T12:00:00",)"
-             R"("DiscountAmount":22.5,"RedeemedOn":"2026-12-09T11:00:00.000Z"}]})"},
-      {true, R"({"Success":true,"VoucherCode":"SAVE15","LiveRedemptions":[]})"}};
+      {}, {true, R"({"Success":true,"VoucherCode":"SAVE15","LiveRedemptions":[]})"}};
+  // The first lost redeem's redemption carries the digest of the very body it was sent with.
+  service.DuringCall = [&service] {
+    if (service.RedeemRequests.size() != 2 || service.StatusScript[0].Response) return;
+    service.StatusScript[0] = {
+        true, R"({"Success":true,"VoucherCode":"SAVE15","LiveRedemptions":[{"VoucherReference":)"
+              R"("DVR-00000007","StoreReference":12,"OrderDate":"2026-12-09T12:00:00",)"
+              R"("DiscountAmount":22.5,"RedeemedOn":"2026-12-09T11:00:00.000Z","RequestDigest":")" +
+                  RequestDigest(service.RedeemRequests[1]) + "\"}]})"};
+  };
   service.ReverseConfirms = true;
   bool ok = Render(folder, "entry", false, false);
   ok = Render(folder, "valid", true, false) && ok;

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "lib/voucher/DovraMessages.h"
 #include "module/dialog/FDovraPayment.h"
 #include "module/log/modLog.h"
 #include "tests/support/DialogTestSupport.h"
@@ -231,19 +232,21 @@ TEST_F(DialogWindow, CloseBoxAndRefusedRedeemReturnFalse) {
 // font the dialog really gets.
 TEST_F(DialogWindow, LostRedeemAnswerTextsWrapInsideTheDetailsArea) {
   Dialog->Logic().SetClock([] { return 46365.5; });  // 2026-12-09T12:00:00
-  const std::string own =
-      R"({"VoucherReference":"DVR-1","StoreReference":3,"OrderDate":"2026-12-09T12:00:00",)"
-      R"("DiscountAmount":10,"RedeemedOn":"2026-12-09T11:00:00.000Z"})";
   Service.EvaluateScript = {{true, kValidAnswer}};
   Service.RedeemScript = {{false, std::nullopt}, {false, std::nullopt}};
-  Service.StatusScript = {
-      {true, R"({"Success":true,"VoucherCode":"V1","LiveRedemptions":[)" + own + "]}"},
-      {true, R"({"Success":true,"VoucherCode":"V1","LiveRedemptions":[]})"}};
   Service.ReverseConfirms = true;
   QStringList shown;
   QTimer::singleShot(0, [&] {
     Edit("txtVoucherCode")->setText("V1");
     Button("btnCheck")->click();
+    // Redeem sends the check's request unchanged: its redemption carries that body's digest.
+    const std::string own =
+        R"({"VoucherReference":"DVR-1","StoreReference":3,"OrderDate":"2026-12-09T12:00:00",)"
+        R"("DiscountAmount":10,"RedeemedOn":"2026-12-09T11:00:00.000Z","RequestDigest":")" +
+        RequestDigest(Service.EvaluateRequests.at(0)) + "\"}";
+    Service.StatusScript = {
+        {true, R"({"Success":true,"VoucherCode":"V1","LiveRedemptions":[)" + own + "]}"},
+        {true, R"({"Success":true,"VoucherCode":"V1","LiveRedemptions":[]})"}};
     QLabel* details = Find<QLabel>(*Dialog, "lblDetails");
     for (int press = 0; press < 2; ++press) {
       Button("btnRedeem")->click();

@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "lib/json/clsJSONDocument.h"
+#include "lib/voucher/DovraMessages.h"
 #include "tests/support/TillFixture.h"
 
 namespace {
@@ -116,15 +117,16 @@ TEST_P(LostRedeemAnswer, PaysNothingAndLeavesTheVoucherAsTheServiceSays) {
     lines.insert(lines.end(), {row.StatusLine, dialog + "Left in doubt : WELCOME10 ("});
   }
   EXPECT_EQ(MissingInOrder(log, lines), "") << log;
-  // The key logged is the one the redemption is found by: the request's own values.
+  // The key logged is the one the redemption is found by: the request's own values and the
+  // digest of the body as the service received it.
   const std::vector<std::string> redeems = Bodies("redeem");
   ASSERT_EQ(redeems.size(), 1u);
   const TJSONValue sent = ParseJSONDocument(redeems[0]);
-  const std::string key =
-      NewObjectDocument({"VoucherCode", sent.Get("VoucherCode"), "StoreReference",
-                         sent.Get("StoreReference"), "OrderDate",
-                         sent.Get("VoucherOrder").Get("OrderDate")})
-          .ToJSON();
+  const std::string key = NewObjectDocument({"VoucherCode", sent.Get("VoucherCode"),
+                                             "StoreReference", sent.Get("StoreReference"),
+                                             "OrderDate", sent.Get("VoucherOrder").Get("OrderDate"),
+                                             "RequestDigest", RequestDigest(redeems[0])})
+                              .ToJSON();
   EXPECT_TRUE(Contains(log, dialog + "Redemption key : " + key + "\r\n")) << log;
 }
 

@@ -2,6 +2,9 @@
 // through Check and Redeem, the requests sent, and what survives a failure.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "module/dialog/FDovraPaymentLogic.h"
 #include "tests/support/DialogTestSupport.h"
 #include "tests/unit/dialog/VoucherDialogModel.h"
@@ -281,22 +284,28 @@ TEST_F(VoucherDialogRedeem, AnswerThatIsNoDocumentSaysSmallRedeem) {
 }
 
 // A redeem whose answer is lost or unreadable is settled with the service before the handler
-// ends: the request's own redemption (code V1, store 7, order date of the check) is given back.
+// ends: the live redemption carrying the digest of the very body sent is given back; one that
+// only shares code, store and second is another till's, and one without a digest no one's.
 TEST_F(VoucherDialogLogic, LostRedeemAnswerIsSettledByTheStatusOfTheVoucher) {
   const std::string orderDate = "\"OrderDate\":\"2026-12-09T10:00:01\"";
   auto status = [](const std::string& live) {
     return TScriptedCall{true,
                          R"({"Success":true,"VoucherCode":"V1","LiveRedemptions":[)" + live + "]}"};
   };
-  auto entry = [](const char* reference, int store, const std::string& date) {
-    return std::string(R"({"VoucherReference":")") + reference + R"(","StoreReference":)" +
-           std::to_string(store) + "," + date +
-           R"(,"DiscountAmount":12.5,"RedeemedOn":"2026-12-09T09:00:01.000Z"})";
+  // digest: MINE (the request's, known once it is sent), OTHER (another body's) or NONE (null).
+  auto entry = [&](const char* reference, const char* digest) {
+    return std::string(R"({"VoucherReference":")") + reference + R"(","StoreReference":7,)" +
+           orderDate + R"(,"DiscountAmount":12.5,"RedeemedOn":"2026-12-09T09:00:01.000Z",)" +
+           R"("RequestDigest":@)" + digest + "@}";
   };
   const std::string givenBack = "Answer lost; voucher given back. Press Redeem again.";
   const std::string notUsed = "Answer lost; voucher not used. Press Redeem again.";
   const TScriptedCall lost{false, std::nullopt};
   const TScriptedCall html{true, "<html><body>Bad gateway</body></html>"};
+  // Success said, but the answer cannot be taken whole: as good as lost.
+  auto partial = [](const std::string& members) {
+    return TScriptedCall{true, R"({"Success":true,"VoucherCode":"V1")" + members + "}"};
+  };
   const struct {
     const char* Name;
     TScriptedCall Redeem;
@@ -307,26 +316,68 @@ TEST_F(VoucherDialogLogic, LostRedeemAnswerIsSettledByTheStatusOfTheVoucher) {
   } rows[] = {
       {"lost, one of its own",
        lost,
-       status(entry("DVR-9", 3, orderDate) + "," + entry("DVR-1", 7, orderDate)),
+       status(entry("DVR-9", "OTHER") + "," + entry("DVR-1", "MINE")),
        true,
        "Could not Redeem Voucher",
        givenBack,
        {"DVR-1"}},
       {"unreadable, one of its own",
        html,
-       status(entry("DVR-1", 7, orderDate)),
+       status(entry("DVR-1", "MINE")),
        true,
        "Could not Redeem Voucher",
        givenBack,
        {"DVR-1"}},
-      {"lost, only others'",
+      {"lost, another till's in the same second",
        lost,
-       status(entry("DVR-9", 7, "\"OrderDate\":\"2026-12-09T09:59:00\"")),
+       status(entry("DVR-9", "OTHER")),
        true,
        "Could not Redeem Voucher",
        notUsed,
        {}},
       {"lost, none live", lost, status(""), true, "Could not Redeem Voucher", notUsed, {}},
+      {"lost, one without a digest",
+       lost,
+       status(entry("DVR-9", "OTHER") + "," + entry("DVR-8", "NONE")),
+       true,
+       "Could not Redeem Voucher",
+       "Please check logs",
+       {}},
+      {"no reference, one of its own",
+       partial(R"(,"DiscountAmount":12.5)"),
+       status(entry("DVR-1", "MINE")),
+       true,
+       "Could not Redeem Voucher",
+       givenBack,
+       {"DVR-1"}},
+      {"null reference, one of its own",
+       partial(R"(,"DiscountAmount":12.5,"VoucherReference":null)"),
+       status(entry("DVR-1", "MINE")),
+       true,
+       "Could not Redeem Voucher",
+       givenBack,
+       {"DVR-1"}},
+      {"numeric reference, reversal not confirmed",
+       partial(R"(,"DiscountAmount":12.5,"VoucherReference":17)"),
+       status(entry("DVR-1", "MINE")),
+       false,
+       "Could not redeem Voucher",
+       "Please check logs",
+       {"DVR-1"}},
+      {"empty reference, status fails",
+       partial(R"(,"DiscountAmount":12.5,"VoucherReference":"")"),
+       std::nullopt,
+       true,
+       "Could not redeem Voucher",
+       "Please check logs",
+       {}},
+      {"no amount, one of its own",
+       partial(R"(,"DiscountAmount":"lots","VoucherReference":"DVR-1")"),
+       status(entry("DVR-1", "MINE")),
+       true,
+       "Could not Redeem Voucher",
+       givenBack,
+       {"DVR-1"}},
       {"lost, status fails",
        lost,
        std::nullopt,
@@ -355,16 +406,16 @@ TEST_F(VoucherDialogLogic, LostRedeemAnswerIsSettledByTheStatusOfTheVoucher) {
        "Could not Redeem Voucher",
        "Please check logs",
        {}},
-      {"lost, two alike",
+      {"lost, two with its digest",
        lost,
-       status(entry("DVR-1", 7, orderDate) + "," + entry("DVR-2", 7, orderDate)),
+       status(entry("DVR-1", "MINE") + "," + entry("DVR-2", "MINE")),
        true,
        "Could not Redeem Voucher",
        "Please check logs",
        {}},
       {"lost, reversal not confirmed",
        lost,
-       status(entry("DVR-1", 7, orderDate)),
+       status(entry("DVR-1", "MINE")),
        false,
        "Could not Redeem Voucher",
        "Please check logs",
@@ -385,7 +436,18 @@ TEST_F(VoucherDialogLogic, LostRedeemAnswerIsSettledByTheStatusOfTheVoucher) {
     logic.btnCheckClick(model);
 
     service.RedeemScript = {row.Redeem, {true, kRedeemedAnswer}};
-    if (row.Status) service.StatusScript = {*row.Status};
+    if (row.Status) {
+      // The redeem body is the check's, byte for byte: its digest is known here already.
+      std::string text = *row.Status->Response;
+      for (const auto& [word, value] :
+           {std::pair<std::string, std::string>{
+                "@MINE@", "\"" + RequestDigest(service.EvaluateRequests[0]) + "\""},
+            {"@OTHER@", "\"" + RequestDigest("another till's body") + "\""},
+            {"@NONE@", "null"}})
+        for (size_t at = text.find(word); at != std::string::npos; at = text.find(word))
+          text.replace(at, word.size(), value);
+      service.StatusScript = {{row.Status->Ok, text}};
+    }
     service.ReverseConfirms = row.ReverseConfirms;
     logic.btnRedeemClick(model);
     EXPECT_EQ(model.State.Response, row.Response);

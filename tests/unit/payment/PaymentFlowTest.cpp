@@ -3,14 +3,18 @@
 // arguments, and what reaches the module log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "intf/intfDBScript.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "lib/common/FileText.h"
+#include "lib/modulelog/ModuleLogLines.h"
 #include "lib/voucher/DovraMessages.h"
 #include "module/core/modAssert.h"
 #include "module/log/modLog.h"
@@ -313,14 +317,66 @@ TEST_F(PaymentFlow, AnUnreadableRedemptionIsStillRecordedBeforeTheErrorPasses) {
     EXPECT_EQ(Text(DB->Calls[2].Args[1]), QuotedSQLText(c.Answer));
     EXPECT_EQ(Payment->GetAmount(), 0) << c.Answer;
     EXPECT_EQ(Payment->Redeemed(), c.Redeemed) << c.Answer;
-    // The voucher used at the service is named to the host, so that it can be given back.
+    // The voucher used at the service is named to the host, so that it can be given back; one
+    // without a reference is said to be so, with the row that keeps its answer.
     if (c.Redeemed) {
       EXPECT_NE(error.find(Payment->VoucherReference()), std::string::npos) << error;
+    } else {
+      EXPECT_TRUE(Contains(error, "names no voucher reference") &&
+                  Contains(error, "see transaction 17 in the module log"))
+          << error;
     }
     EXPECT_TRUE(DetailLines().empty());
   }
   EXPECT_NE(Log().find("[TPaymentMethodDovraVoucher.DoPaymentPopup] Unreadable redemption : "),
             std::string::npos);
+}
+
+// What recovery reads back: a line before every act at the service and after every record that
+// stands, each written from the one list of journal lines.
+TEST_F(PaymentFlow, TheJournalNamesEveryActAndEveryRecord) {
+  ASSERT_TRUE(Payment->DoPaymentPopup());
+  Payment->LinkInvoice(1001);
+  Payment->CancelTransaction();
+  DB->Rows = "[{\"ID\":17,\"VoucherReference\":\"DVR-1\"}]";
+  Payment->DoOverringInvoice(1001);
+  DB->ResultOf[InvoiceLinkStatement()] = 0;
+  Payment->LinkInvoice(1002);
+
+  using L = TJournalLine;
+  const std::vector<std::pair<TJournalLine, std::string>> expected = {
+      {L::CurrentTransaction, "17"},
+      {L::Recorded, "DVR-1"},
+      {L::InvoiceLinked, "1001"},
+      {L::CancelReversing, "DVR-1"},
+      {L::CancelReversed, "DVR-1"},
+      {L::CancelResponse, "{\"Success\":true,\"Reversed\":1}"},
+      {L::OverrideRows, DB->Rows},
+      {L::OverrideReversing, "DVR-1"},
+      {L::OverrideRecorded, "DVR-1"},
+      {L::OverrideReversed, "DVR-1"},
+      {L::OverrideResponse, "{\"Success\":true,\"Reversed\":2}"},
+      {L::NotLinked, "1002 (transaction 17)"},
+  };
+  std::vector<std::pair<TJournalLine, std::string>> read;
+  const std::string log = Log();
+  for (size_t at = 0; at < log.size();) {
+    const size_t end = std::min(log.find("\r\n", at), log.size());
+    const std::string line = log.substr(at, end - at);
+    at = end + 2;
+    const size_t bracket = line.find('[');
+    if (bracket == std::string::npos) continue;
+    if (const auto entry = ReadJournalLine(std::string_view(line).substr(bracket)))
+      read.emplace_back(entry->Line, std::string(entry->Value));
+  }
+  EXPECT_EQ(read, expected) << log;
+
+  // An override whose REVERSE row was not written says it was reversed, not recorded.
+  DB->ResultOf[ActivityInsertStatement()] = 0;
+  Payment->DoOverringInvoice(1001);
+  const std::string after = Log().substr(log.size());
+  EXPECT_TRUE(Contains(after, "DoOverringInvoice] Reversed : DVR-1")) << after;
+  EXPECT_FALSE(Contains(after, "Reversal recorded")) << after;
 }
 
 TEST_F(PaymentFlow, ARedemptionWhoseAmountCannotBeTakenIsGivenBackAtOnce) {
@@ -578,13 +634,17 @@ TEST_F(PaymentFlow, OnlyAConfirmedReversalCountsAsOne) {
   API->Confirms = false;
   for (const char* answer :
        {"{\"Success\":false,\"ErrorMessage\":\"already reversed\"}",
-        "<html>Service unavailable</html>", "{\"Reversed\":true}", "{\"Success\":\"true\"}", ""}) {
+        "<html>Service unavailable</html>", "{\"Reversed\":true}", "{\"Success\":\"true\"}", "",
+        // Hostile forms a lenient reading would take for a confirmation.
+        "{\"Success\":true} trailing", "{\"Success\":true}{\"Success\":false}", "{'Success':true}",
+        "{\"success\":true}", "{\"Success\":true,\"a\":NaN}",
+        "{\"Success\":true,\"VoucherReference\":\"DVR-99999999\"}"}) {
     API->Refusal = answer;
     Payment->CancelTransaction();
     Payment->DoOverringInvoice(1001);
   }
-  EXPECT_EQ(API->Reversals.size(), 10u);
-  EXPECT_EQ(DB->Calls.size(), statements + 5);  // the five invoice queries, no activity row
+  EXPECT_EQ(API->Reversals.size(), 22u);
+  EXPECT_EQ(DB->Calls.size(), statements + 11);  // the invoice queries, no activity row
   const std::string log = Log();
   EXPECT_EQ(log.find("] Reversed : "), std::string::npos) << log;
   EXPECT_NE(log.find("[TPaymentMethodDovraVoucher.CancelTransaction] Could not reverse : DVR-1"),

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lib/json/clsJSONDocument.h"
+#include "lib/voucher/DovraMessages.h"
 #include "sandbox/SandboxService.h"
 #include "tests/support/TestFolder.h"
 
@@ -61,6 +62,7 @@ class SandboxStatus : public TTestFolder {
       return answer.IsDocument() ? answer.ToJSON() : reply.Body;
     TJSONValue live = answer.Get("LiveRedemptions");
     static const std::regex utc(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?Z)");
+    EXPECT_TRUE(std::regex_match(answer.Get("AnsweredOn").ToText(), utc)) << reply.Body;
     TJSONValue kept = NewArrayDocument();
     for (int32_t i = 0; i < live.Count(); ++i) {
       const TJSONValue& entry = live._(i);
@@ -140,6 +142,35 @@ TEST_F(SandboxStatus, AStateSavedWithoutOriginsStillLoads) {
   EXPECT_EQ(Status(*service, "ONCE"),
             R"([{"VoucherReference":"DVR-00000001","StoreReference":null,"OrderDate":null,)"
             R"("DiscountAmount":10}])");
+}
+
+// Two bodies that say the same, spelt differently, are two requests: each redemption carries the
+// digest of its own bytes as received, kept across a restart; one from an older state has none.
+TEST_F(SandboxStatus, EachRedemptionCarriesTheDigestOfItsBodyAsReceived) {
+  std::filesystem::create_directories(Path("data"));
+  std::filesystem::permissions(Path("data"), std::filesystem::perms::owner_all);
+  Write(Path("data/state.json"),
+        R"({"NextReference":2,"Redemptions":[{"Reference":"DVR-00000001","Code":"MULTI",)"
+        R"("Amount":12.5,"Reversed":false,"Time":"2026-01-02T03:04:05.000Z"}]})");
+  const std::string body = RedeemBody("MULTI", "12", R"("2026-12-09T10:00:01")");
+  const std::string spaced = " " + body + "\n";
+  std::unique_ptr<TSandboxService> service = Start();
+  ASSERT_EQ(Call(*service, "/API/RedeemVoucher", body).Status, 200);
+  ASSERT_EQ(Call(*service, "/API/RedeemVoucher", spaced).Status, 200);
+  const std::vector<std::string> expected = {"null", "\"" + RequestDigest(body) + "\"",
+                                             "\"" + RequestDigest(spaced) + "\""};
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run == 0 ? "as redeemed" : "after a restart");
+    const TJSONValue live =
+        ParseJSONDocument(
+            Call(*service, "/API/GetVoucherStatus", R"({"VoucherCode":"MULTI"})").Body)
+            .Get("LiveRedemptions");
+    ASSERT_EQ(live.Count(), 3);
+    for (int32_t i = 0; i < 3; ++i)
+      EXPECT_EQ(live._(i).Get("RequestDigest").ToJSON(), expected[static_cast<size_t>(i)]);
+    service.reset();
+    service = Start();
+  }
 }
 
 }  // namespace

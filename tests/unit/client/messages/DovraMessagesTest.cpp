@@ -161,8 +161,59 @@ TEST(VoucherServiceSuccess, ReadsOnlyABooleanMemberOfAnObject) {
                {"", std::nullopt}};
   for (const auto& c : cases) {
     EXPECT_EQ(ServiceSuccess(c.Answer), c.Success) << c.Answer;
-    EXPECT_EQ(ReversalConfirmed(c.Answer), c.Success == true) << c.Answer;
+    EXPECT_EQ(ReversalConfirmed(c.Answer, "DVR-1"), c.Success == true) << c.Answer;
   }
+}
+
+// A give-back counts only on an answer that can mean nothing else: one strict JSON document whose
+// "Success", spelt exactly so, is true, and which names no other redemption than the one asked.
+TEST(VoucherReversal, ConfirmedOnlyByAStrictAnswerForItsOwnReference) {
+  const struct {
+    std::string Answer;
+    bool Confirmed;
+    std::string Problem;  // StrictJSONProblem of the answer
+  } rows[] = {
+      {R"({"Success":true})", true, ""},
+      {R"({"Success":true,"VoucherReference":"DVR-1","DiscountAmount":5})", true, ""},
+      {" \r\n\t{ \"Success\" : true } \n", true, ""},
+      {R"({"Success":true,"Note":"\u00e9\ud83d\ude00"})", true, ""},
+      {R"({"Success":true} trailing)", false, "text after the document at byte 16"},
+      {R"({"Success":true}{"Success":false})", false, "text after the document at byte 16"},
+      {R"({'Success':true})", false, "a member name that is not a double-quoted text at byte 1"},
+      {R"({Success:true})", false, "a member name that is not a double-quoted text at byte 1"},
+      {R"({"success":true})", false, ""},
+      {R"({"Success":true,"success":false})", false, ""},
+      {R"({"Success":true,"a":NaN})", false, "unexpected 'N' at byte 20"},
+      {R"({"Success":true,"a":Infinity})", false, "unexpected 'I' at byte 20"},
+      {R"({"Success":True})", false, "unexpected 'T' at byte 11"},
+      {R"({"Success":tru})", false,
+       "not a JSON value (true, false and null are lower case) at byte 11"},
+      {R"({"Success":true,"Success":true})", false, "duplicate member \"Success\" at byte 16"},
+      {R"({"Success":true,"Succ\u0065ss":true})", false, "duplicate member \"Success\" at byte 16"},
+      {R"({"Success":true,"VoucherReference":"DVR-99999999"})", false, ""},
+      {R"({"Success":true,"VoucherReference":null})", false, ""},
+      {R"({"Success":true,"voucherreference":"DVR-2"})", false, ""},
+      {R"({"Success":"true"})", false, ""},
+      {R"({"Success":false,"VoucherReference":"DVR-1"})", false, ""},
+      {R"([{"Success":true}])", false, ""},
+      {R"({"Success":true,"a":01})", false, "a number with a leading zero at byte 20"},
+      {R"({"Success":true,"a":1.})", false, "a number without digits after its point at byte 20"},
+      {R"({"Success":true,})", false, "a member name that is not a double-quoted text at byte 16"},
+      {"{\"Success\":true,\"a\":\"\x01\"}", false, "a control character inside a text at byte 21"},
+      {"{\"Success\":true,\"a\":\"\xc3\x28\"}", false,
+       "bytes that are not UTF-8 inside a text at byte 21"},
+      {R"({"Success":true,"a":"\x"})", false, "an escape JSON does not have at byte 21"},
+      {R"({"Success":true)", false, "the text ends inside an object at byte 15"},
+      {"", false, "no JSON value at byte 0"},
+      {std::string(600, '[') + std::string(600, ']'), false, "nesting deeper than 512 at byte 512"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Answer.substr(0, 80));
+    EXPECT_EQ(ReversalConfirmed(row.Answer, "DVR-1"), row.Confirmed);
+    EXPECT_EQ(StrictJSONProblem(row.Answer), row.Problem);
+  }
+  // The lenient reading stays as documented: trailing text and single quotes still parse.
+  EXPECT_EQ(ServiceSuccess(R"({'Success':true} trailing)"), true);
 }
 
 TEST(VoucherReversal, RequestTextEscapesTheReference) {
