@@ -292,7 +292,9 @@ TPaymentRun VoucherPayment(int32_t invoice) {
 // One whole payment; false with what the till printed when the voucher did not pay.
 bool Pay(TEngine engine, int32_t invoice, std::string& output) {
   std::ostringstream out, err;
-  const int code = RunPayment(BenchTill().Till(engine), VoucherPayment(invoice), out, err);
+  TTill& till = BenchTill().Till(engine);
+  const TPaymentRun run = VoucherPayment(invoice);
+  const int code = RunPayment(till, run, OpenSale(till, run.Amount, err), out, err);
   if (code == kTillOK) return true;
   output = "payment for invoice " + std::to_string(invoice) + " ended with " +
            std::to_string(code) + ": " + out.str() + err.str();

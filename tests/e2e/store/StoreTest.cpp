@@ -140,10 +140,12 @@ TEST_F(StoreOnOneServer, ARunningTillPaysAgainAfterTheServerRestarted) {
   cashier.VoucherCode = "SAVE15";
   cashier.UserReference = "0612345678";
   run.Cashier = cashier;
-  ASSERT_EQ(RunPayment(till, run, out, err), kTillOK) << out.str() << err.str();
+  ASSERT_EQ(RunPayment(till, run, OpenSale(till, run.Amount, err), out, err), kTillOK)
+      << out.str() << err.str();
   ASSERT_TRUE(Server.Stop(error)) << error;
   ASSERT_TRUE(Server.Start(error)) << error;
-  EXPECT_EQ(RunPayment(till, run, out, err), kTillOK) << out.str() << err.str();
+  EXPECT_EQ(RunPayment(till, run, OpenSale(till, run.Amount, err), out, err), kTillOK)
+      << out.str() << err.str();
   till.Stop();
   const std::vector<TRow> rows = Transactions();
   ASSERT_EQ(rows.size(), 2u);
