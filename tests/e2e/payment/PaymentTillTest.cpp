@@ -13,7 +13,11 @@ TEST_F(PaymentAtTheTill, AVoucherPaysIsLinkedAndGoesBackWhenItsInvoiceIsOverridd
   Upgrade();
   TRun first = Pay("WELCOME10", {"--invoice", "1001"});
   ASSERT_EQ(first.Exit, 0) << first.Output;
-  EXPECT_EQ(first.Output.rfind("voucher service: " + Sandbox->URL + "\n", 0), 0u) << first.Output;
+  // Which database and which service, before anything else.
+  EXPECT_EQ(
+      first.Output.rfind("database: " + Database + "\nvoucher service: " + Sandbox->URL + "\n", 0),
+      0u)
+      << first.Output;
   EXPECT_TRUE(Contains(first.Output, "cashier: typed mobile *******678\n")) << first.Output;
   for (const char* line :
        {"receipt: payment entry PAYMENT:DovraVoucher amount 10.0000 (context 2,1)\n",

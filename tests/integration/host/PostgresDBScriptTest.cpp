@@ -183,7 +183,8 @@ TEST_F(PostgresDBScriptTest, TwoTillsUpgradingAtOnceMakeEachTableAndRightOnce) {
   ASSERT_TRUE(db->Tables(tables));
   EXPECT_EQ(tables,
             (std::vector<std::string>{"DovraLog", "DovraTransactions", "SarnActionCodeLinks",
-                                      "SarnActionCodes", "SarnSales", "SarnSchemaScripts"}));
+                                      "SarnActionCodes", "SarnDatabase", "SarnGiveBacks",
+                                      "SarnSales", "SarnSchemaScripts"}));
   EXPECT_EQ(Value(db.Get(), "SELECT COUNT(*) AS V FROM SarnActionCodes"), "2");
   EXPECT_EQ(Value(db.Get(), "SELECT COUNT(*) AS V FROM SarnActionCodeLinks"), "2");
   EXPECT_EQ(Value(db.Get(), "SELECT SUM(Runs) AS V FROM SarnSchemaScripts"), "4");
