@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <iostream>
 #include <map>
-#include <set>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 
 #include "host/cli/cliCommon.h"

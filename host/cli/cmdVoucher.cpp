@@ -138,8 +138,7 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
     const TJSONValue* amount = answer.Find("DiscountAmount");
     TGiveBack giveBack;
     giveBack.Candidate = "reference " + reference;
-    giveBack.VoucherCode =
-        code && code->Kind() == TJSONKind::Text ? code->AsText() : std::string();
+    giveBack.VoucherCode = code && code->Kind() == TJSONKind::Text ? code->AsText() : std::string();
     giveBack.VoucherReference = reference;
     giveBack.Found = "voucher reverse";
     giveBack.Outcome = "given back";

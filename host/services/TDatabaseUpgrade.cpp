@@ -280,8 +280,9 @@ TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry) {
     account.Did("  till: " + done);
   }
   if (!EnsureGiveBacksTable(*db)) {
-    account.Failure("the till's table SarnGiveBacks could not be made or brought up to date; no "
-                    "module script ran");
+    account.Failure(
+        "the till's table SarnGiveBacks could not be made or brought up to date; no "
+        "module script ran");
     result.Outcome = TUpgradeOutcome::Unusable;
     return result;
   }

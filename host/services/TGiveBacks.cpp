@@ -126,8 +126,7 @@ bool ReadTillRecords(IDBScript& db, TTillRecords& records, std::string& error) {
                  activities, error) ||
       !ReadTable(db, *till, "SarnSales", "SELECT * FROM [SarnSales] ORDER BY [Sale]", sales,
                  error) ||
-      !ReadTable(db, *till, "SarnGiveBacks",
-                 "SELECT * FROM [SarnGiveBacks] ORDER BY [ID]",
+      !ReadTable(db, *till, "SarnGiveBacks", "SELECT * FROM [SarnGiveBacks] ORDER BY [ID]",
                  giveBacks, error)) {
     error = "the store database " + connection + " could not be read: " + error;
     return false;
@@ -229,10 +228,11 @@ bool RecordGiveBack(IDBScript& db, const TGiveBack& giveBack, std::string& error
   // A till that has not sold anything yet has no sales to correct.
   const bool sales = ok && db.TableExists("SarnSales");
   if (sales && giveBack.Sale >= 0 && !giveBack.SaleState.empty())
-    ok = db.Execute("UPDATE [SarnSales] SET [Changed] = GETDATE(), [State] = %s, "
-                    "[VoucherReference] = %s WHERE [Sale] = %d AND [State] = 'open'",
-                    {SqlStringLiteral(giveBack.SaleState), text(giveBack.VoucherReference),
-                     giveBack.Sale}) >= 0;
+    ok = db.Execute(
+             "UPDATE [SarnSales] SET [Changed] = GETDATE(), [State] = %s, "
+             "[VoucherReference] = %s WHERE [Sale] = %d AND [State] = 'open'",
+             {SqlStringLiteral(giveBack.SaleState), text(giveBack.VoucherReference),
+              giveBack.Sale}) >= 0;
   if (sales && !giveBack.VoucherReference.empty() && IsReversedOutcome(giveBack.Outcome))
     ok = ok && db.Execute(std::string("UPDATE [SarnSales] SET [Changed] = GETDATE(), [State] = "
                                       "'reversed' WHERE [VoucherReference] = %s AND [State] ") +

@@ -25,9 +25,9 @@ struct TGiveBack {
   std::string Candidate;
   std::string VoucherCode, VoucherReference;
   double Amount = 0;
-  std::string Found;    // where the doubt was found ("voucher reverse", "log: cancel", ...)
-  std::string Outcome;  // "given back", "found reversed" or "nothing to give back"
-  std::string Answer;   // the service's answer, as it came
+  std::string Found;         // where the doubt was found ("voucher reverse", "log: cancel", ...)
+  std::string Outcome;       // "given back", "found reversed" or "nothing to give back"
+  std::string Answer;        // the service's answer, as it came
   int32_t Transaction = -1;  // the module's row it closes; -1: none
   // The till's sale it closes, and the state that sale takes (from "open" only); -1: none.
   int32_t Sale = -1;
@@ -59,8 +59,8 @@ struct TVoucherRow {
 struct TTillRecords {
   std::vector<TVoucherRow> Rows;
   std::map<int32_t, TSaleRow> Sales;
-  std::set<std::string> Settled;    // SarnGiveBacks candidates
-  std::set<std::string> GivenBack;  // references SarnGiveBacks records as no longer standing
+  std::set<std::string> Settled;         // SarnGiveBacks candidates
+  std::set<std::string> GivenBack;       // references SarnGiveBacks records as no longer standing
   std::set<int32_t> ClosedTransactions;  // module rows a give-back closed
   // The module's row holding the reference, or none.
   const TVoucherRow* RowOf(const std::string& reference) const;

@@ -231,8 +231,7 @@ class TReconciler {
       if (r.VoucherReference == reference) live.push_back(&r);
     if (live.size() > 1)
       return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
-                 "needs a person: the service lists it " + std::to_string(live.size()) +
-                     " times");
+                 "needs a person: the service lists it " + std::to_string(live.size()) + " times");
     if (live.empty())
       return Settle(candidate, reference, 0, "found reversed",
                     "recorded: the service holds it reversed");
@@ -275,10 +274,9 @@ class TReconciler {
   }
 
   bool Confirmed(const std::string& reference) const {
-    return std::any_of(FJournal.Reverses.begin(), FJournal.Reverses.end(),
-                       [&](const TReverseIntent& r) {
-                         return r.Reference == reference && r.Confirmed;
-                       }) ||
+    return std::any_of(
+               FJournal.Reverses.begin(), FJournal.Reverses.end(),
+               [&](const TReverseIntent& r) { return r.Reference == reference && r.Confirmed; }) ||
            FRecords.GivenBack.count(reference);
   }
 
@@ -344,8 +342,7 @@ class TReconciler {
       if (r.VoucherReference == reference) live.push_back(&r);
     if (live.size() > 1)
       return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
-                 "needs a person: the service lists it " + std::to_string(live.size()) +
-                     " times");
+                 "needs a person: the service lists it " + std::to_string(live.size()) + " times");
     if (live.empty())
       return Settle(candidate, reference, 0, "found reversed",
                     "recorded: the service holds it reversed; the sale closed as not booked");

@@ -95,8 +95,8 @@ bool ScanLogFolder(const std::string& folder, TLogScan& scan, std::string& error
 
 // What reconcile names: a voucher in doubt and where it was found.
 struct TCandidate {
-  std::string Found;     // "log: popup", "log: cancel", "till: cancelling", ...
-  std::string Code;      // the voucher code; empty: not known
+  std::string Found;      // "log: popup", "log: cancel", "till: cancelling", ...
+  std::string Code;       // the voucher code; empty: not known
   std::string Reference;  // the redemption's reference; empty: none known (lost answer)
   int32_t Transaction = -1;
   int32_t Sale = -1;

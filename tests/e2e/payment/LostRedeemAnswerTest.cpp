@@ -106,8 +106,8 @@ TEST_P(LostRedeemAnswer, PaysNothingAndLeavesTheVoucherAsTheServiceSays) {
   const std::string dialog = "[TfrmDovraPayment.btnRedeemClick] ";
   std::vector<std::string> lines{
       dialog + "Redemption key : {\"VoucherCode\":\"WELCOME10\",\"StoreReference\":",
-      dialog + "Redeeming : WELCOME10\r\n",
-      row.RedeemLine, dialog + "Asking status : WELCOME10\r\n"};
+      dialog + "Redeeming : WELCOME10\r\n", row.RedeemLine,
+      dialog + "Asking status : WELCOME10\r\n"};
   if (row.StatusAnswers) {
     lines.insert(lines.end(), {"[TDovraVoucherAPI.VoucherStatus] Response : {\"Success\":true",
                                dialog + "Giving back : DVR-00000001\r\n",

@@ -181,10 +181,9 @@ TEST_F(PostgresDBScriptTest, TwoTillsUpgradingAtOnceMakeEachTableAndRightOnce) {
   TIntfPtr<TDBScript> db = Service();
   std::vector<std::string> tables;
   ASSERT_TRUE(db->Tables(tables));
-  EXPECT_EQ(tables,
-            (std::vector<std::string>{"DovraLog", "DovraTransactions", "SarnActionCodeLinks",
-                                      "SarnActionCodes", "SarnDatabase", "SarnGiveBacks",
-                                      "SarnSales", "SarnSchemaScripts"}));
+  EXPECT_EQ(tables, (std::vector<std::string>{
+                        "DovraLog", "DovraTransactions", "SarnActionCodeLinks", "SarnActionCodes",
+                        "SarnDatabase", "SarnGiveBacks", "SarnSales", "SarnSchemaScripts"}));
   EXPECT_EQ(Value(db.Get(), "SELECT COUNT(*) AS V FROM SarnActionCodes"), "2");
   EXPECT_EQ(Value(db.Get(), "SELECT COUNT(*) AS V FROM SarnActionCodeLinks"), "2");
   EXPECT_EQ(Value(db.Get(), "SELECT SUM(Runs) AS V FROM SarnSchemaScripts"), "4");

@@ -53,15 +53,16 @@ std::string Redeem(const std::string& digest, const std::string& code = "SAVE15"
   return Key(digest, code) + Redeeming(code);
 }
 std::string Paid(const std::string& ref) {
-  return Entry(2, "[TDovraVoucherAPI.Redeem] Response : {\"Success\":true,\"DiscountAmount\":10,"
-                  "\"VoucherReference\":\"" +
-                      ref + "\",\"VoucherCode\":\"SAVE15\"}");
+  return Entry(2,
+               "[TDovraVoucherAPI.Redeem] Response : {\"Success\":true,\"DiscountAmount\":10,"
+               "\"VoucherReference\":\"" +
+                   ref + "\",\"VoucherCode\":\"SAVE15\"}");
 }
 std::string Recorded(const std::string& ref) {
   return Entry(2, "[TPaymentMethodDovraVoucher.DoPaymentPopup] Recorded : " + ref);
 }
-const std::string kRefused = Entry(
-    2, "[TDovraVoucherAPI.Redeem] Response : {\"Success\":false,\"ErrorMessage\":\"Used\"}");
+const std::string kRefused =
+    Entry(2, "[TDovraVoucherAPI.Redeem] Response : {\"Success\":false,\"ErrorMessage\":\"Used\"}");
 std::string Line(const char* method, const char* text, const std::string& ref) {
   return Entry(5, std::string("[TPaymentMethodDovraVoucher.") + method + "] " + text + " : " + ref);
 }
@@ -95,7 +96,10 @@ const TJournalCase kJournalCases[] = {
      {"SAVE15 DVR-9 7 db1 4 D R"},
      {}},
     {"Refused", Header("db1") + Popup(7) + Redeem(kD1) + kRefused, {"SAVE15 - 7 db1 4 D X"}, {}},
-    {"OldLogNamesNoDatabaseNorDigest", kOldHeader + Popup(7) + Redeem(""), {"SAVE15 - 7 - -1 - "}, {}},
+    {"OldLogNamesNoDatabaseNorDigest",
+     kOldHeader + Popup(7) + Redeem(""),
+     {"SAVE15 - 7 - -1 - "},
+     {}},
     // A module from before the key came first wrote it right after its Redeeming line.
     {"KeyAfterRedeemingInAnOlderLog",
      Header("db1") + Popup(7) + Redeeming() + Key(kD1),
@@ -449,8 +453,8 @@ TEST_P(ReconcileOnProof, ActsOnlyOnWhatIsProven) {
   }
   // A popup the till never booked closes its sale; nothing else touches one.
   for (const TGiveBack& g : recorded)
-    EXPECT_EQ(g.SaleState.empty(), g.Found.rfind("log: popup", 0) != 0 &&
-                                       g.Found != "log: not booked")
+    EXPECT_EQ(g.SaleState.empty(),
+              g.Found.rfind("log: popup", 0) != 0 && g.Found != "log: not booked")
         << g.Found;
 }
 
@@ -476,9 +480,8 @@ TEST(ReconcileOnProof, TakesOnlyItsOwnReferenceAsConfirmed) {
     const Reconcile::TRecord record = [&](const TGiveBack&, std::string&) { return ++recorded; };
     Reconcile::TReconcileOptions options;
     options.Database = "db1";
-    const auto outcomes =
-        Reconcile::Reconcile(Reconcile::ScanLogText(Header("db1")), records, status, reverse,
-                             record, options);
+    const auto outcomes = Reconcile::Reconcile(Reconcile::ScanLogText(Header("db1")), records,
+                                               status, reverse, record, options);
     ASSERT_EQ(outcomes.size(), 1u) << answer;
     EXPECT_EQ(outcomes[0].Kind, TOutcome::TKind::InDoubt) << answer;
     EXPECT_EQ(recorded, 0) << answer;
