@@ -184,6 +184,8 @@ class TReconciler {
       candidate.Found = intent.Found;
       candidate.Reference = intent.Reference;
       candidate.Transaction = intent.Transaction;
+      // The popup's own give-back of a redemption it could not book: its sale closes with it.
+      if (intent.Found == std::string("log: popup")) candidate.Sale = intent.Sale;
       candidate.Where = intent.Where;
       if (intent.Database.empty() && !tillIntent) {
         // A log from before the database was named: it may be another till's.
@@ -609,6 +611,7 @@ TReverseIntent& TLogScan::Intent(const std::string& reference, const char* found
   intent.Found = found;
   intent.Database = FDatabase;
   intent.Transaction = FTransaction;
+  intent.Sale = FSale;
   intent.LoggedAt = at;
   FJournal.Reverses.push_back(std::move(intent));
   return FJournal.Reverses.back();

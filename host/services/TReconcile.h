@@ -47,6 +47,7 @@ struct TReverseIntent {
   bool Recorded = false;   // an override's REVERSE activity row stands
   std::string Database;
   int32_t Transaction = -1;
+  int32_t Sale = -1;  // the sale its process was paying; -1: not known
   std::time_t LoggedAt = 0;
   std::string Where;
 };
