@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <map>
 #include <set>
 
@@ -549,16 +550,30 @@ std::time_t LoggedTime(std::string_view stamp) {
   if (stamp.size() < 17 || stamp[8] != ' ') return -1;
   for (size_t i = 0; i < 17; ++i)
     if (i != 8 && !std::isdigit(static_cast<unsigned char>(stamp[i]))) return -1;
-  auto number = [&](size_t at, size_t n) { return std::stoi(std::string(stamp.substr(at, n))); };
-  std::tm tm{};
-  tm.tm_year = number(0, 4) - 1900;
-  tm.tm_mon = number(4, 2) - 1;
-  tm.tm_mday = number(6, 2);
-  tm.tm_hour = number(9, 2);
-  tm.tm_min = number(11, 2);
-  tm.tm_sec = number(13, 2);
-  tm.tm_isdst = -1;  // the log is in the till's local time, summer or not
-  return std::mktime(&tm);
+  auto number = [&](size_t at, size_t n) {
+    int value = 0;
+    for (size_t i = at; i < at + n; ++i) value = value * 10 + (stamp[i] - '0');
+    return value;
+  };
+  // The C library looks the zone up again at every local-time conversion (a file system call
+  // per log line when TZ is unset); a log's lines come hour by hour, and a zone changes its
+  // offset on the hour, so one conversion per hour holds for every line in it.
+  thread_local std::string hourKey;
+  thread_local std::time_t hourStart = -1;
+  const char* zone = std::getenv("TZ");
+  const std::string hour = std::string(stamp.substr(0, 11)) + (zone ? zone : "");
+  if (hour != hourKey || hourStart < 0) {
+    std::tm tm{};
+    tm.tm_year = number(0, 4) - 1900;
+    tm.tm_mon = number(4, 2) - 1;
+    tm.tm_mday = number(6, 2);
+    tm.tm_hour = number(9, 2);
+    tm.tm_isdst = -1;  // the log is in the till's local time, summer or not
+    hourStart = std::mktime(&tm);
+    hourKey = hour;
+    if (hourStart < 0) return -1;
+  }
+  return hourStart + number(11, 2) * 60 + number(13, 2);
 }
 
 void TLogScan::BeginFile(const std::string& name) {

@@ -499,6 +499,16 @@ TEST(ReconcileTimes, AreReadInTheirOwnZones) {
   for (const char* bad : {"2026-12-09 09:15:02", "2026-12-09T09:15:02+01:00", ""})
     EXPECT_EQ(Reconcile::ServiceTime(bad), -1) << bad;
   EXPECT_EQ(Reconcile::LoggedTime("Host=till1 User=sarn"), -1);
+  // Lines of one hour each keep their minutes and seconds; the hour a zone goes to summer time
+  // on is read as that zone says (02:30 does not exist on 29 March 2026 in Amsterdam).
+  EXPECT_EQ(Reconcile::LoggedTime("20261209 10595917"),
+            Reconcile::ServiceTime("2026-12-09T09:59:59Z"));
+  EXPECT_EQ(Reconcile::LoggedTime("20260329 03000000") - Reconcile::LoggedTime("20260329 01590000"),
+            60);
+  setenv("TZ", "UTC", 1);
+  tzset();
+  EXPECT_EQ(Reconcile::LoggedTime("20261209 10150217"),
+            Reconcile::ServiceTime("2026-12-09T10:15:02Z"));
   unsetenv("TZ");
   tzset();
 }
