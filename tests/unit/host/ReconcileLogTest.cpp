@@ -259,6 +259,18 @@ const TReconcileCase kReconcileCases[] = {
      {"doubt "},
      {},
      "no request digest"},
+    // An entry whose origin the service does not know may be this request's too.
+    {"AnEntryWithoutStoreRulesNothingOut",
+     Header("db1") + Popup(7) + Redeem(kD1),
+     {},
+     {},
+     Status({"{\"VoucherReference\":\"DVR-X\",\"StoreReference\":null,\"OrderDate\":null,"
+             "\"DiscountAmount\":10,\"RedeemedOn\":\"2026-12-09T09:00:00Z\",\"RequestDigest\":\"" +
+             kD2 + "\"}"}),
+     300,
+     {"doubt "},
+     {},
+     "no request digest, store or order date"},
     {"TwoLiveWithTheDigestOfOnePress",
      Header("db1") + Popup(7) + Redeem(kD1),
      {},
