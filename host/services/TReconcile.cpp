@@ -227,19 +227,18 @@ class TReconciler {
       return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
                  "needs a person: no voucher code is known for it, so the service cannot be "
                  "asked");
-    const TVoucherStatusAnswer* status = Status(candidate);
-    if (!status) return;
-    std::vector<const TLiveRedemption*> live;
-    for (const TLiveRedemption& r : status->LiveRedemptions)
-      if (r.VoucherReference == reference) live.push_back(&r);
-    if (live.size() > 1)
-      return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
-                 "needs a person: the service lists it " + std::to_string(live.size()) + " times");
-    if (live.empty())
-      return Settle(candidate, reference, 0, "found reversed",
-                    "recorded: the service holds it reversed");
-    // The till or the module asked for this reverse: finishing it needs no age.
-    GiveBack(candidate, *live.front(), "");
+    const TVoucherStatusAnswer* status = nullptr;
+    const TLiveRedemption* live = nullptr;
+    switch (Standing(candidate, status, live)) {
+      case TStanding::Reversed:
+        return Settle(candidate, reference, 0, "found reversed",
+                      "recorded: the service holds it reversed");
+      case TStanding::Live:
+        // The till or the module asked for this reverse: finishing it needs no age.
+        return GiveBack(candidate, *live, "");
+      case TStanding::Unknown:
+        return;
+    }
   }
 
   // ---- Redeem attempts ----
@@ -338,19 +337,19 @@ class TReconciler {
                      std::to_string(attempt.Sale) + " reads " + sale->second.State);
     // The till never booked the sale: the customer did not get it for this voucher.
     candidate.Found = "log: not booked";
-    const TVoucherStatusAnswer* status = Status(candidate);
-    if (!status) return;
-    std::vector<const TLiveRedemption*> live;
-    for (const TLiveRedemption& r : status->LiveRedemptions)
-      if (r.VoucherReference == reference) live.push_back(&r);
-    if (live.size() > 1)
-      return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
-                 "needs a person: the service lists it " + std::to_string(live.size()) + " times");
-    if (live.empty())
-      return Settle(candidate, reference, 0, "found reversed",
-                    "recorded: the service holds it reversed; the sale closed as not booked");
-    if (!OldEnough(candidate, *live.front(), *status)) return;
-    GiveBack(candidate, *live.front(), "; the sale closed as not booked");
+    const TVoucherStatusAnswer* status = nullptr;
+    const TLiveRedemption* live = nullptr;
+    switch (Standing(candidate, status, live)) {
+      case TStanding::Reversed:
+        return Settle(candidate, reference, 0, "found reversed",
+                      "recorded: the service holds it reversed; the sale closed as not booked");
+      case TStanding::Live:
+        if (OldEnough(candidate, *live, *status))
+          GiveBack(candidate, *live, "; the sale closed as not booked");
+        return;
+      case TStanding::Unknown:
+        return;
+    }
   }
 
   // Attempts with one request digest (Redeem pressed again sends the same request) that never
@@ -424,6 +423,24 @@ class TReconciler {
   }
 
   // ---- the service and the records ----
+
+  // Where the candidate's reference stands at the service: reversed (no live entry), live (entry
+  // set), or not known (the status failed, or lists it twice: the outcome says so).
+  enum class TStanding { Reversed, Live, Unknown };
+  TStanding Standing(const TCandidate& candidate, const TVoucherStatusAnswer*& status,
+                     const TLiveRedemption*& entry) {
+    status = Status(candidate);
+    if (!status) return TStanding::Unknown;
+    int count = 0;
+    for (const TLiveRedemption& r : status->LiveRedemptions)
+      if (r.VoucherReference == candidate.Reference && count++ == 0) entry = &r;
+    if (count > 1) {
+      Add(TOutcome::TKind::InDoubt, candidate, candidate.Reference, 0,
+          "needs a person: the service lists it " + std::to_string(count) + " times");
+      return TStanding::Unknown;
+    }
+    return count ? TStanding::Live : TStanding::Reversed;
+  }
 
   const TVoucherStatusAnswer* Status(const TCandidate& candidate) {
     auto known = FStatuses.find(candidate.Code);

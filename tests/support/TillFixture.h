@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
+#include <ctime>
 
 #include <filesystem>
 #include <map>
@@ -43,6 +44,33 @@ inline std::string MissingInOrder(const std::string& text, const std::vector<std
     from = at + part.size();
   }
   return {};
+}
+
+// A till's clock for one run, through Debian's libfaketime: spec as FAKETIME takes it ("2026-12-10
+// 13:40:05" frozen there, "+10m" ten minutes ahead), read in UTC; the steady clock runs on, so that
+// waits and time-outs still end. Empty when the machine has no libfaketime.
+inline std::vector<std::string> PinnedClock(const std::string& spec) {
+  const char* const kFakeTime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+  if (!std::filesystem::exists(kFakeTime)) return {};
+  std::vector<std::string> env{std::string("LD_PRELOAD=") + kFakeTime, "FAKETIME=" + spec, "TZ=UTC",
+                               "FAKETIME_DONT_FAKE_MONOTONIC=1"};
+  // A sanitizer build wants its runtime first among the libraries; the preloaded clock comes
+  // before it here, which is harmless.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  env.push_back(std::string("ASAN_OPTIONS=") + (asan && *asan ? std::string(asan) + ":" : "") +
+                "verify_asan_link_order=0");
+  return env;
+}
+
+// The UTC time seconds from now, as PinnedClock freezes a clock: a few seconds ahead, the
+// sandbox's certificate, made at its start, is already valid.
+inline std::string FrozenIn(int seconds) {
+  const std::time_t at = std::time(nullptr) + seconds;
+  std::tm utc{};
+  gmtime_r(&at, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+  return text;
 }
 
 class TTillFixture : public TTestFolder {

@@ -17,7 +17,6 @@ using namespace std::string_literals;
 
 const std::string kDialog = "[TfrmDovraPayment.btnRedeemClick] ";
 const std::string kCancel = "[TPaymentMethodDovraVoucher.CancelTransaction] ";
-const char* const kFakeTime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
 
 // The bodies of the service's records of one operation, in order.
 std::vector<std::string> Bodies(const TSandboxProcess& sandbox, const std::string& operation) {
@@ -51,17 +50,11 @@ class TwoTillsSameSecond : public TTillFixture {
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
-  // The till's environment with its clock stopped at frozen (UTC), as libfaketime gives it; the
-  // steady clock runs on, so that waits and time-outs still end.
+  // The till's environment with its clock stopped at frozen (UTC).
   std::vector<std::string> FrozenEnvironment(const std::string& frozen) const {
     std::vector<std::string> env = Environment();
-    env.insert(env.end(), {"LD_PRELOAD="s + kFakeTime, "FAKETIME=" + frozen, "TZ=UTC",
-                           "FAKETIME_DONT_FAKE_MONOTONIC=1"});
-    // A sanitizer build wants its runtime first among the libraries; the preloaded clock
-    // comes before it here, which is harmless.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    env.push_back("ASAN_OPTIONS="s + (asan && *asan ? std::string(asan) + ":" : "") +
-                  "verify_asan_link_order=0");
+    const std::vector<std::string> clock = PinnedClock(frozen);
+    env.insert(env.end(), clock.begin(), clock.end());
     return env;
   }
   std::string TillLog(int till) const {
@@ -73,7 +66,7 @@ class TwoTillsSameSecond : public TTillFixture {
 };
 
 TEST_F(TwoTillsSameSecond, TheLostRedeemDoesNotGiveBackTheOtherTillsRedemption) {
-  if (!fs::exists(kFakeTime)) GTEST_SKIP() << "needs Debian's faketime package: " << kFakeTime;
+  if (PinnedClock("+0").empty()) GTEST_SKIP() << "needs Debian's faketime package (libfaketime)";
   // The first redeem is refused without acting, and its answer held back long enough for the
   // other till's whole sale.
   Sandbox = std::make_unique<TSandboxProcess>(std::vector<std::string>{
@@ -83,12 +76,7 @@ TEST_F(TwoTillsSameSecond, TheLostRedeemDoesNotGiveBackTheOtherTillsRedemption) 
     fs::create_directories(TillFolder(till));
     fs::copy_file(DOVRA_MODULE_PATH, TillFolder(till) + "/DovraVoucherPayment.smd");
   }
-  // A few seconds ahead, so that the sandbox's certificate, made just now, is already valid.
-  const std::time_t ahead = std::time(nullptr) + 3;
-  std::tm utc{};
-  gmtime_r(&ahead, &utc);
-  char frozen[32];
-  std::strftime(frozen, sizeof frozen, "%Y-%m-%d %H:%M:%S", &utc);
+  const std::string frozen = FrozenIn(3);
 
   TChildProcess till1;
   till1.MergeErrors = true;

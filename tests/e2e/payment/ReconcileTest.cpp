@@ -2,7 +2,6 @@
 // voucher is left used with no sale holding it (a give-back that failed, a till killed while its
 // Redeem was on its way) is found and given back once the service answers, and nothing a sale
 // holds is ever touched.
-#include <ctime>
 #include <regex>
 #include <thread>
 
@@ -289,33 +288,11 @@ TEST_F(ReconcileTill, VoucherReverseRefusesAPaidSaleUnlessForced) {
       << override.Output;
 }
 
-// What a till's clock is pinned to for one run: libfaketime, the clock frozen or moved (spec as
-// FAKETIME takes it); empty when the machine has no libfaketime.
-std::vector<std::string> PinnedClock(const std::string& spec) {
-  for (const char* lib : {"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
-                          "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1"})
-    if (fs::exists(lib))
-      return {std::string("LD_PRELOAD=") + lib, "FAKETIME=" + spec,
-              // Time-outs and the autopilot's waits keep their real pace.
-              "FAKETIME_DONT_FAKE_MONOTONIC=1"};
-  return {};
-}
-
-// The till's clock frozen a few seconds ahead (the sandbox's certificate is valid from its start).
-std::string FrozenSoon() {
-  const std::time_t at = std::time(nullptr) + 5;
-  std::tm local{};
-  localtime_r(&at, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
-}
-
 // Two tills of one store, one database, the same multiple-use voucher in the same second: the
 // redeem requests name the same code, store and order date. Reconcile on the killed till gives
 // back its own redemption only; the other till's paid sale keeps its voucher.
 TEST_F(ReconcileTill, TwoTillsInOneSecondEachKeepTheirOwnRedemption) {
-  const std::vector<std::string> pinned = PinnedClock(FrozenSoon());
+  const std::vector<std::string> pinned = PinnedClock(FrozenIn(5));
   if (pinned.empty()) GTEST_SKIP() << "no libfaketime (Debian package faketime) on this machine";
   Sandbox =
       std::make_unique<TSandboxProcess>(std::vector<std::string>{"--delay-ms", "redeem:2000"});
