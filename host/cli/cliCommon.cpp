@@ -33,8 +33,10 @@ const char* const kExitCodeTable =
 
 void StartModule(TTill& till, const std::string& command) {
   std::string error;
-  if (!till.Start(error))
-    throw CLI::RuntimeError("sarn-till " + command + ": " + error, kExitFailed);
+  const bool started = till.Start(error);
+  if (!till.ModuleWarning().empty())
+    std::cerr << "sarn-till: warning: " << till.ModuleWarning() << '\n';
+  if (!started) throw CLI::RuntimeError("sarn-till " + command + ": " + error, kExitFailed);
   const TModuleStartup module = AskModuleStartup(till.Registry());
   // The module runs without its log when it cannot write one, and says nothing of it.
   if (!module.LogProblem.empty())
