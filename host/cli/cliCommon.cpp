@@ -42,6 +42,8 @@ void StartModule(TTill& till, const std::string& command) {
   if (!module.LogProblem.empty())
     std::cerr << "sarn-till: warning: the module cannot write its log " << module.LogFile << ": "
               << module.LogProblem << "; it runs without a log\n";
+  if (!module.LogNote.empty())
+    std::cerr << "sarn-till: warning: the module log: " << module.LogNote << '\n';
   if (!module.NoService.empty()) {
     // Only DOVRA_BASE_URL gets here (--base-url is checked on the command line). The module then
     // calls no service at all; a payment could only fail, so none is begun.

@@ -17,6 +17,7 @@
 #include "host/db/SqlText.h"
 #include "lib/common/AsciiCase.h"
 #include "lib/common/FileText.h"
+#include "lib/common/OwnedFile.h"
 
 namespace {
 
@@ -375,11 +376,15 @@ struct TDBScript::TState {
   int Trace() {
     if (!TraceOpened && !TracePath.empty()) {
       TraceOpened = true;
-      // Statements carry customers' data: the owner's group may read them, nobody else.
-      TraceFd = open(TracePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
+      // Statements carry customers' data: the owner's group may read them, nobody else. So the
+      // trace goes only into a file of the till's own user, never through a link or a second
+      // name planted at its path, and a looser file of ours is tightened to rw-r-----.
+      std::string error;
+      TraceFd = OpenOwnFile(AT_FDCWD, TracePath, O_WRONLY | O_CREAT | O_APPEND, 0640, error)
+                    .Release();
       if (TraceFd < 0)
-        fprintf(stderr, "sarn-till: database: cannot open the SQL trace file %s: %s\n",
-                TracePath.c_str(), strerror(errno));
+        fprintf(stderr, "sarn-till: database: cannot use the SQL trace file %s: %s\n",
+                TracePath.c_str(), error.c_str());
     }
     return TraceFd;
   }

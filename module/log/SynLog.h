@@ -183,6 +183,10 @@ class TSynLog {
   std::string FileName() const;
   // True once every name failed to open: output is discarded for the rest of the run.
   bool Discarding() const;
+  // Why the log's own name (BuildFileName) was not used at the last open, when it was refused
+  // as unsafe to write ("a symbolic link", "a file of another user", ...); null otherwise (a
+  // name only locked by another run is no refusal).
+  const char* NameRefused() const;
 
  private:
   enum class State { NotOpened, Open, Discarding };
@@ -214,6 +218,7 @@ class TSynLog {
   State FState = State::NotOpened;
   int FFd = -1;
   std::string FFileName;
+  const char* FNameRefused = nullptr;
   std::unique_ptr<char[]> FBuffer;
   size_t FBufferCap = 0;
   size_t FBufferLen = 0;
