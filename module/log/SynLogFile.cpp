@@ -263,9 +263,12 @@ bool TSynLog::OpenFile() {
       }
       if (fd < 0) continue;
       struct stat st {};
-      if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) refused = "not a regular file";
-      else if (st.st_uid != ::geteuid()) refused = "a file of another user";
-      else if (st.st_nlink > 1) refused = "a file with a second name (a hard link)";
+      if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        refused = "not a regular file";
+      else if (st.st_uid != ::geteuid())
+        refused = "a file of another user";
+      else if (st.st_nlink > 1)
+        refused = "a file with a second name (a hard link)";
       // A log left readable by everyone (by an earlier version) is narrowed as it is taken
       // over; one that cannot be narrowed is not written.
       else if ((st.st_mode & 07777 & ~kLogFileMode) != 0 &&

@@ -159,8 +159,9 @@ bool LogFile(std::string& path, std::string& problem) {
   // since whoever planted that name may be waiting for the log there.
   const char* refused = log ? log->NameRefused() : nullptr;
   if (refused)
-    problem = "its own name " + own + " is " + refused + " and is not written; " +
-              (open.empty() ? std::string("remove it") : "it writes " + open + " instead; remove it");
+    problem =
+        "its own name " + own + " is " + refused + " and is not written; " +
+        (open.empty() ? std::string("remove it") : "it writes " + open + " instead; remove it");
   if (!open.empty()) return true;
   if (refused) return false;
   // The folder is asked again so that the reason names the system's own words for it.

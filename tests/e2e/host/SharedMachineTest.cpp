@@ -1,6 +1,9 @@
 // sarn-till on a machine it shares with users it cannot trust: what a local attacker or a
 // careless user leaves at the names the till writes (links, hard links, other users' files,
 // FIFOs, devices, cut-off modules) is refused or narrowed, never followed, and the till says so.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -278,6 +281,46 @@ TEST_F(SharedMachine, TheModuleLogIsWrittenOnlyUnderANameOfItsOwn) {
     }
   }
   EXPECT_EQ(ModeOf(Path("outside")), 0644u);
+}
+
+// A till busy in a call (a service that takes the connection and never answers) has no core file
+// to leave, whatever the shell allowed; --allow-core keeps what the shell allowed.
+TEST_F(SharedMachine, ACrashLeavesNoCoreFileUnlessAllowed) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  const std::string url = "https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+  for (const std::string flag : {"", "--allow-core"}) {
+    SCOPED_TRACE(flag);
+    const std::string script =
+        "cd '" + Path("") +
+        "' && ulimit -c unlimited 2>/dev/null || exit 77; '" SARN_TILL_PROGRAM "' " + flag +
+        " --module '" + Path("module/DovraVoucherPayment.smd") + "' --base-url " + url +
+        " --timeout-ms 20000 voucher status --code X >/dev/null 2>&1 & till=$!; sleep 1; "
+        "grep 'core file' /proc/$till/limits; kill -SEGV $till; wait $till; echo \"exit $?\"";
+    TChildProcess shell;
+    std::string error, output;
+    ASSERT_TRUE(shell.Start("/bin/sh", {"-c", script}, {"QT_QPA_PLATFORM=offscreen"}, error))
+        << error;
+    const int code = shell.ReadAllAndWait(output, kChildWaitMs);
+    if (code == 77) GTEST_SKIP() << "this machine does not let a shell allow core files";
+    const bool none = Contains(output, "Max core file size        0");
+    EXPECT_EQ(none, flag.empty()) << output;
+    EXPECT_TRUE(Contains(output, "exit 139")) << "the till ended by its signal: " << output;
+    if (flag.empty()) {
+      for (const fs::directory_entry& e : fs::directory_iterator(dir_))
+        EXPECT_NE(e.path().filename().string().rfind("core", 0), 0u) << e.path();
+    }
+    for (const fs::directory_entry& e : fs::directory_iterator(dir_))
+      if (e.path().filename().string().rfind("core", 0) == 0) fs::remove(e.path());
+  }
+  ::close(listener);
 }
 
 }  // namespace
