@@ -125,7 +125,7 @@ bool CheckOwnFolder(int fd, const std::string& path, std::string& error) {
     return false;
   }
   if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    error = "the folder " + Quoted(path) + " is writable by others (mode " + ModeText(st.st_mode) +
+    error = "the folder " + Quoted(path) + " is writable by other users (mode " + ModeText(st.st_mode) +
             "); make it 0700 (chmod 700)";
     return false;
   }
