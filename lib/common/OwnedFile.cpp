@@ -85,7 +85,14 @@ TFileHandle OpenOwnFile(int folder, const std::string& name, int flags, mode_t m
                         std::string& error) {
   TFileHandle fd(::openat(folder, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, most));
   if (!fd) {
-    error = OpenFailure(errno, name);
+    const int err = errno;
+    struct stat st {};
+    // A FIFO nobody reads, a device without its driver: said as what they are.
+    if (err != ELOOP && ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+      error = Quoted(name) + " is not a regular file; remove it or choose another name";
+    else
+      error = OpenFailure(err, name);
     return {};
   }
   if (!HoldOwnFile(fd.Get(), name, most, error)) return {};
@@ -125,8 +132,8 @@ bool CheckOwnFolder(int fd, const std::string& path, std::string& error) {
     return false;
   }
   if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    error = "the folder " + Quoted(path) + " is writable by other users (mode " + ModeText(st.st_mode) +
-            "); make it 0700 (chmod 700)";
+    error = "the folder " + Quoted(path) + " is writable by other users (mode " +
+            ModeText(st.st_mode) + "); make it 0700 (chmod 700)";
     return false;
   }
   return true;
