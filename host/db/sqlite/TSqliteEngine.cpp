@@ -150,8 +150,8 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     // is a valid new database; a file that is there already stays as it is.
     // O_EXCL also refuses a link at the name, dangling or not: nothing is made where it points.
     if (FCreate)
-      if (const int fd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                0640);
+      if (const int fd =
+              ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640);
           fd >= 0)
         ::close(fd);
     const std::string step = "cannot open " + FPath;
@@ -199,6 +199,9 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
   // files another user planted in a shared folder; a looser file of ours is tightened to
   // rw-r-----. A journal not there yet is left to SQLite.
   bool HoldDatabaseFiles(std::string& error) const {
+    // A database that is not there (in a folder that is not there either) is SQLite's to report.
+    struct stat there {};
+    if (::lstat(FPath.c_str(), &there) != 0) return true;
     const TFileHandle db = OpenOwnFile(AT_FDCWD, FPath, O_RDWR, 0640, error);
     if (!db) return false;
     for (const char* suffix : {"-journal", "-wal", "-shm"}) {
