@@ -194,6 +194,7 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     return true;
   }
 
+  // Looked at read-only (a file made immutable stays readable), then opened by SQLite.
   // The database and the journals SQLite keeps beside it (made with the database's permissions)
   // must be regular files of the till's own user with one name each, never links, devices or
   // files another user planted in a shared folder; a looser file of ours is tightened to
@@ -202,13 +203,13 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     // A database that is not there (in a folder that is not there either) is SQLite's to report.
     struct stat there {};
     if (::lstat(FPath.c_str(), &there) != 0) return true;
-    const TFileHandle db = OpenOwnFile(AT_FDCWD, FPath, O_RDWR, 0640, error);
+    const TFileHandle db = OpenOwnFile(AT_FDCWD, FPath, O_RDONLY, 0640, error);
     if (!db) return false;
     for (const char* suffix : {"-journal", "-wal", "-shm"}) {
       const std::string journal = FPath + suffix;
       struct stat st {};
       if (::lstat(journal.c_str(), &st) != 0 && errno == ENOENT) continue;
-      if (!OpenOwnFile(AT_FDCWD, journal, O_RDWR, 0640, error)) return false;
+      if (!OpenOwnFile(AT_FDCWD, journal, O_RDONLY, 0640, error)) return false;
     }
     return true;
   }
