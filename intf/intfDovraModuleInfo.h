@@ -17,7 +17,8 @@ class IDovraModuleInfo : public IInterface {
   //    reason is empty while a service is in force.
   virtual void GetVoucherService(std::string& url, std::string& reason) = 0;
   // 2: path := the log file the module writes (or would, when it cannot). False when it writes
-  //    none: problem then says why; true with problem emptied otherwise.
+  //    none: problem then says why; true otherwise, with problem empty, or saying why the log's
+  //    own name was refused as unsafe and which name it writes instead.
   virtual bool GetLogFile(std::string& path, std::string& problem) = 0;
   // 3: sent := the reversal requests the module handed to a REST client since it loaded (by the
   //    payment method, the dialog or any host component through IDovraVoucherAPI), confirmed :=

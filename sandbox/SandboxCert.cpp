@@ -1,16 +1,20 @@
 #include "sandbox/SandboxCert.h"
 
+#include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+
+#include "lib/common/OwnedFile.h"
 
 namespace {
 
@@ -30,6 +34,27 @@ using TPKey = std::unique_ptr<EVP_PKEY, TPKeyDeleter>;
 using TX509 = std::unique_ptr<X509, TX509Deleter>;
 using TExt = std::unique_ptr<X509_EXTENSION, TExtDeleter>;
 using TFile = std::unique_ptr<FILE, TFileCloser>;
+
+// The key and the certificate are made afresh for the owner alone, whatever the umask: a link or
+// a leftover at the name is removed, never written through.
+TFile CreateOwnFile(const std::string& path, std::string& error) {
+  ::unlink(path.c_str());
+  TFileHandle fd = OpenOwnFile(AT_FDCWD, path, O_WRONLY | O_CREAT | O_EXCL, 0600, error);
+  if (!fd) return nullptr;
+  TFile f(::fdopen(fd.Get(), "wb"));
+  if (f) fd.Release();
+  return f;
+}
+
+// Read only from a regular file of the owner's standing under that name, not through a link.
+TFile OpenOwnForReading(const std::string& path) {
+  std::string error;
+  TFileHandle fd = OpenOwnFile(AT_FDCWD, path, O_RDONLY, 0600, error);
+  if (!fd) return nullptr;
+  TFile f(::fdopen(fd.Get(), "rb"));
+  if (f) fd.Release();
+  return f;
+}
 
 std::string OpenSSLError(const char* step) {
   std::string text = step;
@@ -95,17 +120,25 @@ bool Generate(const std::string& certFile, const std::string& keyFile, std::stri
   const std::string keyTemp = keyFile + ".tmp";
   const std::string certTemp = certFile + ".tmp";
   {
-    const mode_t old = umask(077);
-    TFile f(std::fopen(keyTemp.c_str(), "wb"));
-    umask(old);
-    if (!f || !PEM_write_PrivateKey(f.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr)) {
+    std::string why;
+    TFile f(CreateOwnFile(keyTemp, why));
+    if (!f) {
+      error = "cannot write the key file " + keyTemp + ": " + why;
+      return false;
+    }
+    if (!PEM_write_PrivateKey(f.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr)) {
       error = OpenSSLError(("writing the key file " + keyTemp).c_str());
       return false;
     }
   }
   {
-    TFile f(std::fopen(certTemp.c_str(), "wb"));
-    if (!f || !PEM_write_X509(f.get(), cert.get())) {
+    std::string why;
+    TFile f(CreateOwnFile(certTemp, why));
+    if (!f) {
+      error = "cannot write the certificate file " + certTemp + ": " + why;
+      return false;
+    }
+    if (!PEM_write_X509(f.get(), cert.get())) {
       error = OpenSSLError(("writing the certificate file " + certTemp).c_str());
       return false;
     }
@@ -123,10 +156,10 @@ bool Generate(const std::string& certFile, const std::string& keyFile, std::stri
 
 // Why an existing pair is not the sandbox's own kind of certificate; empty when it is.
 std::string UnfitReason(const std::string& certFile, const std::string& keyFile) {
-  TFile certIn(std::fopen(certFile.c_str(), "rb"));
+  TFile certIn(OpenOwnForReading(certFile));
   TX509 cert(certIn ? PEM_read_X509(certIn.get(), nullptr, nullptr, nullptr) : nullptr);
   if (!cert) return "it is no PEM certificate";
-  TFile keyIn(std::fopen(keyFile.c_str(), "rb"));
+  TFile keyIn(OpenOwnForReading(keyFile));
   TPKey key(keyIn ? PEM_read_PrivateKey(keyIn.get(), nullptr, nullptr, nullptr) : nullptr);
   ERR_clear_error();
   if (!key) return "the key file holds no PEM private key";
@@ -162,7 +195,8 @@ bool EnsureSandboxCertificate(const std::string& dir, TSandboxCertificate& out,
   out.CertFile = (fs::path(dir) / "cert.pem").string();
   out.KeyFile = (fs::path(dir) / "key.pem").string();
   std::error_code ec;
-  if (fs::exists(out.CertFile, ec) || fs::exists(out.KeyFile, ec)) {
+  if (fs::exists(fs::symlink_status(out.CertFile, ec)) ||
+      fs::exists(fs::symlink_status(out.KeyFile, ec))) {
     out.Replaced = UnfitReason(out.CertFile, out.KeyFile);
     if (out.Replaced.empty()) return true;
   }

@@ -280,32 +280,42 @@ T TSandboxService::Lookup(const std::map<std::string, T>& map, const std::string
   return it == map.end() ? none : it->second;
 }
 
-TFileHandle::~TFileHandle() { Reset(-1); }
+namespace {
 
-void TFileHandle::Reset(int fd) {
-  if (FFd >= 0) ::close(FFd);
-  FFd = fd;
+bool WriteAll(int fd, const std::string& text) {
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
 }
+
+}  // namespace
 
 bool TSandboxService::TakeDataFolder(std::string& error) {
   const std::string& dir = FOptions.DataDir;
-  struct stat info {};
-  if (::stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    error = "the data folder " + dir + " is not a folder";
+  const TFileHandle folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder) {
+    error = "the data folder " + dir + " is not a folder (" + std::strerror(errno) + ")";
     return false;
   }
-  // Its key and its book are this service's secrets and its money: nobody else may swap them.
-  if (info.st_mode & (S_IWGRP | S_IWOTH)) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-    error = "the data folder " + dir + " is writable by other users (mode " + mode +
-            "); use a folder of your own (chmod go-w)";
+  // Its key and its book are this service's secrets and its money: nobody else may swap them,
+  // nor read them. A folder of ours that others may read is narrowed to the owner's.
+  struct stat info {};
+  if (::fstat(folder.Get(), &info) == 0 && info.st_uid == ::geteuid() &&
+      (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 && (info.st_mode & 077) != 0)
+    ::fchmod(folder.Get(), info.st_mode & 0700);
+  std::string why;
+  if (!CheckOwnFolder(folder.Get(), dir, why)) {
+    error = why;
     return false;
   }
   const std::string lockFile = (std::filesystem::path(dir) / "sandbox.lock").string();
-  FLockFile.Reset(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (FLockFile.Get() < 0) {
-    error = "cannot open the lock file " + lockFile + ": " + std::strerror(errno);
+  FLockFile = OpenOwnFile(AT_FDCWD, lockFile, O_RDWR | O_CREAT, 0600, why);
+  if (!FLockFile) {
+    error = "cannot use the lock file " + lockFile + ": " + why;
     return false;
   }
   // Two services on one book would each hand out the same single-use voucher.
@@ -327,23 +337,23 @@ bool TSandboxService::TakeDataFolder(std::string& error) {
 
 bool TSandboxService::Open(std::string& error) {
   std::error_code ec;
-  std::filesystem::create_directories(FOptions.DataDir, ec);
+  // The folder itself is made for the owner alone whatever the umask; its parents as usual.
+  const std::filesystem::path data(FOptions.DataDir);
+  if (data.has_parent_path()) std::filesystem::create_directories(data.parent_path(), ec);
+  if (!ec && ::mkdir(FOptions.DataDir.c_str(), 0700) != 0 && errno != EEXIST)
+    ec.assign(errno, std::generic_category());
   if (ec) {
     error = "cannot create the data folder " + FOptions.DataDir + ": " + ec.message();
     return false;
   }
   if (!TakeDataFolder(error) || !LoadBook(error) || !LoadState(error)) return false;
   if (!FOptions.RecordFile.empty()) {
-    // The record holds the customers' mobile numbers: the owner's only, never through a link.
-    const TFileHandle created(::open(FOptions.RecordFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (created.Get() < 0 || ::fchmod(created.Get(), 0600) != 0) {
-      error = "cannot open the record file " + FOptions.RecordFile + ": " + std::strerror(errno);
-      return false;
-    }
-    FRecord.open(FOptions.RecordFile, std::ios::binary | std::ios::app);
+    // The record holds the customers' mobile numbers: the owner's only, never through a link,
+    // never a file another user made for the service to fill.
+    std::string why;
+    FRecord = OpenOwnFile(AT_FDCWD, FOptions.RecordFile, O_WRONLY | O_CREAT | O_APPEND, 0600, why);
     if (!FRecord) {
-      error = "cannot open the record file " + FOptions.RecordFile;
+      error = "cannot use the record file " + FOptions.RecordFile + ": " + why;
       return false;
     }
   }
@@ -486,10 +496,16 @@ bool TSandboxService::LoadBook(std::string& error) {
 
 bool TSandboxService::LoadState(std::string& error) {
   const std::string file = (std::filesystem::path(FOptions.DataDir) / "state.json").string();
-  std::error_code ec;
-  if (!std::filesystem::exists(file, ec)) return true;
-  std::string text;
-  if (!ReadWholeFile(file, text, error, "the sandbox state")) return false;
+  std::string text, why;
+  struct stat st {};
+  if (::lstat(file.c_str(), &st) != 0 && errno == ENOENT) return true;
+  // Read only from a file of the service's own: a link there could make it take (and later
+  // overwrite with) a book someone else wrote.
+  const TFileHandle in = OpenOwnFile(AT_FDCWD, file, O_RDONLY, 0600, why);
+  if (!in || !ReadWholeFile("/proc/self/fd/" + std::to_string(in.Get()), text, why)) {
+    error = "cannot read the sandbox state " + file + ": " + why;
+    return false;
+  }
   // A damaged state is reported rather than replaced: redemptions would silently vanish.
   const TJSONValue state = ParseJSONDocument(text);
   const TJSONDocument* doc = state.Document();
@@ -540,11 +556,15 @@ bool TSandboxService::SaveState(std::string& error) {
   const TJSONValue state =
       NewObjectDocument({"NextReference", FBook.NextReference(), "Redemptions", list});
   {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << state.ToJSON() << "\n";
-    out.flush();
-    if (!out) {
-      error = "cannot write the sandbox state " + temp;
+    // Made afresh for the owner alone, whatever the umask; a link or a leftover at the name is
+    // removed first, never written through.
+    ::unlink(temp.c_str());
+    std::string why;
+    const TFileHandle out = OpenOwnFile(AT_FDCWD, temp, O_WRONLY | O_CREAT | O_EXCL, 0600, why);
+    const std::string text = state.ToJSON() + "\n";
+    if (!out || !WriteAll(out.Get(), text) || ::fsync(out.Get()) != 0) {
+      error = "cannot write the sandbox state " + temp + ": " +
+              (why.empty() ? std::strerror(errno) : why);
       return false;
     }
   }
@@ -560,7 +580,7 @@ bool TSandboxService::SaveState(std::string& error) {
 
 void TSandboxService::Record(const std::string& operation, const TSandboxRequest& request,
                              const TSandboxReply& reply, const std::string& reference) {
-  if (!FRecord.is_open()) return;
+  if (!FRecord) return;
   TJSONValue line = NewObjectDocument(
       {"Time", UtcNow(), "Operation", operation, "Method", request.Method, "Path", request.Path,
        "ContentType", request.ContentType, "Authorization",
@@ -571,8 +591,7 @@ void TSandboxService::Record(const std::string& operation, const TSandboxRequest
   // The status is what the service decided; whether the till could read it is noted apart.
   if (reply.Delivery == TSandboxDelivery::Lost) line.Set("Answer", "lost");
   if (reply.Delivery == TSandboxDelivery::Reset) line.Set("Answer", "reset");
-  FRecord << line.ToJSON() << "\n";
-  FRecord.flush();
+  WriteAll(FRecord.Get(), line.ToJSON() + "\n");
 }
 
 TSandboxReply TSandboxService::Handle(const TSandboxRequest& request) {

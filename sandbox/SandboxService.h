@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "lib/common/OwnedFile.h"
 #include "sandbox/VoucherBook.h"
 
 // How an answer reaches the till: whole, never (the connection is closed after the service
@@ -65,21 +66,6 @@ bool ParseAnswerSwitch(const std::string& text, std::map<std::string, std::strin
 bool ParseDeliverySwitch(const std::string& text, TSandboxDelivery delivery,
                          std::map<std::string, TSandboxDelivery>& map, std::string& error);
 
-// An open file descriptor, closed with the object.
-class TFileHandle {
- public:
-  TFileHandle() = default;
-  explicit TFileHandle(int fd) : FFd(fd) {}
-  ~TFileHandle();
-  TFileHandle(const TFileHandle&) = delete;
-  TFileHandle& operator=(const TFileHandle&) = delete;
-  int Get() const { return FFd; }
-  void Reset(int fd);
-
- private:
-  int FFd = -1;
-};
-
 class TSandboxService {
  public:
   explicit TSandboxService(TSandboxOptions options) : FOptions(std::move(options)) {}
@@ -113,7 +99,7 @@ class TSandboxService {
   TSandboxOptions FOptions;
   std::mutex FLock;
   TVoucherBook FBook;
-  std::ofstream FRecord;
+  TFileHandle FRecord;                       // the record file, appended to; none without --record
   std::map<std::string, int> FRequestsSeen;  // operation -> requests received
   TFileHandle FLockFile;  // held while the service runs: the folder's book is this process's
 };

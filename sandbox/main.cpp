@@ -4,16 +4,20 @@
 // so the header matches the installed library.
 #include <httplib.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 #include "sandbox/SandboxCert.h"
 #include "sandbox/SandboxConnection.h"
 #include "sandbox/SandboxService.h"
+#include "sandbox/SandboxWorkers.h"
 
 namespace {
 
@@ -60,9 +64,33 @@ int ListBook(int argc, char** argv) {
 
 // Without the default's SO_REUSEPORT: a second service on a port in use must fail to start,
 // not share the port with the first.
+// The listening socket, kept so that its queue of waiting connections can be made longer once
+// the library has begun listening (it asks for a queue of 5).
+socket_t gListener = INVALID_SOCKET;
+
 void ExclusivePortOptions(socket_t sock) {
   int yes = 1;
   setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<void*>(&yes), sizeof yes);
+  // Accepted connections inherit these: the library waits with select(), which cannot watch a
+  // descriptor numbered past FD_SETSIZE, and then reads without a bound; the system's own
+  // time-out bounds that wait all the same.
+  const timeval bound{5, 0};
+  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+  setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+  gListener = sock;
+}
+
+// Connections served at once; an idle one holds its thread for the read time-out at most.
+constexpr size_t kMostWorkers = 2048;
+
+// Each connection is a descriptor: the soft limit (often 1024) is raised to what the system
+// allows, so that idle connections cannot use up the descriptors real requests need.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
 }
 
 TSandboxRequest FromHttp(const httplib::Request& req) {
@@ -176,6 +204,7 @@ int main(int argc, char** argv) {
     std::cerr << "dovra-sandbox: made a new certificate " << certificate.CertFile
               << ": the one there was not used (" << certificate.Replaced
               << "); tills must trust the new one\n";
+  RaiseDescriptorLimit();
   // A till that has gone away must not end the service while an answer is being written.
   signal(SIGPIPE, SIG_IGN);
   httplib::SSLServer server(certificate.CertFile.c_str(), certificate.KeyFile.c_str());
@@ -189,6 +218,13 @@ int main(int argc, char** argv) {
   // Answers go out at once: without this each small answer waits for the till's delayed
   // acknowledgement, some 40 ms per call.
   server.set_tcp_nodelay(true);
+  // A connection that sends nothing (its TLS hello included) is dropped after 5 s, one left open
+  // between requests after 2 s; until then it holds a thread of its own, never one a real
+  // request waits for.
+  server.set_read_timeout(5, 0);
+  server.set_keep_alive_timeout(2);
+  // The library owns the queue it is handed and deletes it when it stops listening.
+  server.new_task_queue = [] { return std::make_unique<TSandboxWorkers>(kMostWorkers).release(); };
   auto handler = [&service](const httplib::Request& req, httplib::Response& res) {
     const TSandboxReply reply = service.Handle(FromHttp(req));
     if (reply.Delivery != TSandboxDelivery::Whole) {
@@ -220,6 +256,7 @@ int main(int argc, char** argv) {
               << (port ? " (is another service using the port?)" : "") << "\n";
     return 1;
   }
+  if (gListener != INVALID_SOCKET) ::listen(gListener, SOMAXCONN);
   std::cout << "listening on https://127.0.0.1:" << bound << "/" << std::endl;
   if (!server.listen_after_bind()) {
     std::cerr << "dovra-sandbox: the server stopped with an error on port " << bound << "\n";

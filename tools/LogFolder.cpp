@@ -2,12 +2,20 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <tuple>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "lib/common/AsciiCase.h"
 #include "lib/common/LocalTime.h"
+#include "lib/common/OwnedFile.h"
 #include "lib/synlz/SynLZFile.h"
 
 namespace fs = std::filesystem;
@@ -96,13 +104,41 @@ void AddOldLogArchive(const fs::directory_entry& e, const std::string& month,
   places.push_back(std::move(p));
 }
 
-void AddLogFolders(const fs::path& log, std::vector<Place>& places) {
+constexpr const char* kLinkReason = "a symbolic link, not followed";
+
+// What a folder entry is, without following a link at its name.
+fs::file_type TypeOf(const fs::directory_entry& e) {
+  std::error_code ec;
+  const fs::file_status st = e.symlink_status(ec);
+  return ec ? fs::file_type::unknown : st.type();
+}
+
+// True when e, a file of a log's name, is read; otherwise it is named in skipped.
+bool Readable(const fs::directory_entry& e, std::vector<TSkippedFile>& skipped) {
+  const fs::file_type type = TypeOf(e);
+  if (type == fs::file_type::regular) return true;
+  skipped.push_back(
+      {e.path(), type == fs::file_type::symlink ? kLinkReason : "not a regular file"});
+  return false;
+}
+
+bool IsLogName(const std::string& file) {
+  const std::string lower = LowerAscii(file);
+  return EndsWith(lower, ".log") || EndsWith(lower, ".synlz");
+}
+
+void AddLogFolders(const fs::path& log, TLogFolderFiles& files, std::vector<Place>& places) {
   for (const fs::directory_entry& m : fs::directory_iterator(log)) {
     const std::string month = m.path().filename().string();
-    if (!IsMonthFolder(month) || !m.is_directory()) continue;
+    if (!IsMonthFolder(month)) continue;
+    const fs::file_type type = TypeOf(m);
+    if (type == fs::file_type::symlink) files.Skipped.push_back({m.path(), kLinkReason});
+    if (type != fs::file_type::directory) continue;
     for (const fs::directory_entry& e : fs::directory_iterator(m.path())) {
-      if (!Skipped(e.path().filename().string()) && !e.is_directory())
-        AddOldLogArchive(e, month, places);
+      const std::string name = e.path().filename().string();
+      if (Skipped(name) || !IsArchiveName(e.path()) || TypeOf(e) == fs::file_type::directory)
+        continue;
+      if (Readable(e, files.Skipped)) AddOldLogArchive(e, month, places);
     }
   }
 }
@@ -120,23 +156,28 @@ bool IsArchiveName(const fs::path& file) {
   return EndsWith(LowerAscii(file.filename().string()), ".synlz");
 }
 
-std::vector<fs::path> OrderLogFolder(const fs::path& dir) {
+TLogFolderFiles ListLogFolder(const fs::path& dir) {
+  TLogFolderFiles files;
   std::vector<Place> places;
   for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
     const std::string file = e.path().filename().string();
     if (Skipped(file)) continue;
-    if (!e.is_directory())
+    const fs::file_type type = TypeOf(e);
+    if (file == "log" && type == fs::file_type::directory)
+      AddLogFolders(e.path(), files, places);
+    else if (file == "log" && type == fs::file_type::symlink)
+      files.Skipped.push_back({e.path(), kLinkReason});
+    else if (type != fs::file_type::directory && IsLogName(file) && Readable(e, files.Skipped))
       AddTopLevel(e, places);
-    else if (file == "log")
-      AddLogFolders(e.path(), places);
   }
   std::sort(places.begin(), places.end(),
             [](const Place& a, const Place& b) { return a.Key() < b.Key(); });
-  std::vector<fs::path> ordered;
-  ordered.reserve(places.size());
-  for (Place& p : places) ordered.push_back(std::move(p.path));
-  return ordered;
+  files.Files.reserve(places.size());
+  for (Place& p : places) files.Files.push_back(std::move(p.path));
+  return files;
 }
+
+std::vector<fs::path> OrderLogFolder(const fs::path& dir) { return ListLogFolder(dir).Files; }
 
 namespace {
 
@@ -209,44 +250,47 @@ std::string ToLines(std::string_view text) {
 
 namespace {
 
-struct TFileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-bool ReadLive(const fs::path& file, const TTextSink& sink, std::string& error) {
-  const std::unique_ptr<std::FILE, TFileCloser> in(std::fopen(file.c_str(), "rb"));
-  if (!in) {
-    error = "cannot open '" + file.string() + "': permission denied";
-    return false;
-  }
+bool ReadLive(int fd, const fs::path& file, const TTextSink& sink, std::string& error) {
   std::string buf(64 * 1024, '\0');
   for (;;) {
-    const size_t got = std::fread(buf.data(), 1, buf.size(), in.get());
-    if (got > 0) sink(std::string_view(buf.data(), got));
-    if (got < buf.size()) break;
+    const ssize_t got = ::read(fd, buf.data(), buf.size());
+    if (got > 0) {
+      sink(std::string_view(buf.data(), static_cast<size_t>(got)));
+    } else if (got == 0) {
+      return true;
+    } else if (errno != EINTR) {
+      error = "cannot read '" + file.string() + "': " + std::strerror(errno);
+      return false;
+    }
   }
-  if (std::ferror(in.get())) {
-    error = "cannot read '" + file.string() + "'";
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
 
-bool ReadLogText(const fs::path& file, const TTextSink& sink, std::string& error) {
-  std::error_code ec;
-  if (!fs::exists(file, ec)) {
-    error = "cannot open '" + file.string() + "': no such file";
+bool ReadLogText(const fs::path& file, const TTextSink& sink, std::string& error,
+                 const fs::path& root) {
+  const fs::path base = root.empty() ? file.parent_path() : root;
+  const fs::path relative = root.empty() ? file.filename() : file.lexically_relative(root);
+  std::string why;
+  const TFileHandle baseFd(
+      ::open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!baseFd) {
+    error = "cannot open '" + file.string() + "': " + std::strerror(errno);
     return false;
   }
-  if (!fs::is_regular_file(file, ec)) {
+  const TFileHandle fd = OpenBelow(baseFd.Get(), relative.string(), O_RDONLY, file.string(), why);
+  if (!fd) {
+    error = why;
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     error = "cannot open '" + file.string() + "': not a regular file";
     return false;
   }
-  if (!IsArchiveName(file)) return ReadLive(file, sink, error);
-  return SynLZReadFile(
-      file.string(),
+  if (!IsArchiveName(file)) return ReadLive(fd.Get(), file, sink, error);
+  return SynLZReadDescriptor(
+      fd.Get(), file.string(),
       [&sink](const uint8_t* data, size_t n, std::string&) {
         sink(std::string_view(reinterpret_cast<const char*>(data), n));
         return true;
@@ -254,21 +298,123 @@ bool ReadLogText(const fs::path& file, const TTextSink& sink, std::string& error
       error);
 }
 
-std::vector<fs::path> ArchivesOlderThan(const fs::path& dir, int months, std::time_t now) {
+namespace {
+
+// Months counted from year 0, so that a cut-off in an earlier year is plain arithmetic.
+long CutOff(int months, std::time_t now) {
   const TLocalTime local = LocalTimeAt(now);
-  // Months counted from year 0, so that a cut-off in an earlier year is plain arithmetic.
-  const long cutoff = local.Year * 12L + (local.Month - 1) - months;
+  return local.Year * 12L + (local.Month - 1) - months;
+}
+
+bool MonthBefore(const std::string& name, long cutoff) {
+  if (!IsMonthFolder(name)) return false;
+  const long year = std::stol(name.substr(0, 4)), number = std::stol(name.substr(4, 2));
+  return number >= 1 && number <= 12 && year * 12 + number - 1 < cutoff;
+}
+
+struct TDirCloser {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+
+// The names in the open folder fd, sorted, "." and ".." left out; fd itself stays open.
+std::vector<std::string> NamesIn(int fd) {
+  std::vector<std::string> names;
+  const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return names;
+  const std::unique_ptr<DIR, TDirCloser> d(::fdopendir(own));
+  if (!d) {
+    ::close(own);
+    return names;
+  }
+  ::rewinddir(d.get());
+  while (const dirent* e = ::readdir(d.get())) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The type of name in folder fd, not following a link; S_IFLNK for a link, 0 when missing.
+mode_t TypeAt(int fd, const std::string& name, off_t* size = nullptr) {
+  struct stat st {};
+  if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  if (size) *size = st.st_size;
+  return st.st_mode & S_IFMT;
+}
+
+void PruneMonth(int logFd, const fs::path& logs, const std::string& month, bool dry,
+                TPruneResult& result) {
+  const fs::path folder = logs / month;
+  const mode_t type = TypeAt(logFd, month);
+  if (type == S_IFLNK) result.Refused.push_back({folder, kLinkReason});
+  if (type != S_IFDIR) return;
+  std::string error;
+  const TFileHandle monthFd = OpenFolderNoFollow(logFd, month, folder.string(), error);
+  if (!monthFd) {
+    result.Refused.push_back({folder, error});
+    return;
+  }
+  bool removedOne = false;
+  for (const std::string& name : NamesIn(monthFd.Get())) {
+    if (Skipped(name) || !IsArchiveName(name)) continue;
+    off_t size = 0;
+    const mode_t fileType = TypeAt(monthFd.Get(), name, &size);
+    if (fileType == S_IFDIR) continue;
+    if (fileType != S_IFREG) {
+      result.Refused.push_back(
+          {folder / name, fileType == S_IFLNK ? kLinkReason : "not a regular file"});
+      continue;
+    }
+    // unlinkat removes the name in this folder, whatever it has become since it was looked at:
+    // at worst a link planted here goes, never what it points to.
+    if (!dry && ::unlinkat(monthFd.Get(), name.c_str(), 0) != 0) {
+      result.Refused.push_back(
+          {folder / name, std::string("cannot remove: ") + std::strerror(errno)});
+      continue;
+    }
+    result.Removed.emplace_back(folder / name, static_cast<std::uintmax_t>(size));
+    removedOne = true;
+  }
+  // The month's folder goes with its last archive; one holding anything else stays.
+  if (!dry && removedOne && NamesIn(monthFd.Get()).empty() &&
+      ::unlinkat(logFd, month.c_str(), AT_REMOVEDIR) == 0)
+    result.RemovedFolders.push_back(folder);
+}
+
+}  // namespace
+
+bool PruneOldArchives(const fs::path& dir, int months, std::time_t now, bool dry,
+                      TPruneResult& result, std::string& error) {
+  const long cutoff = CutOff(months, now);
+  const TFileHandle dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dirFd) {
+    error = "cannot open the folder '" + dir.string() + "': " + std::strerror(errno);
+    return false;
+  }
+  const fs::path logs = dir / "log";
+  const mode_t type = TypeAt(dirFd.Get(), "log");
+  if (type == S_IFLNK) result.Refused.push_back({logs, kLinkReason});
+  if (type != S_IFDIR) return true;
+  const TFileHandle logFd = OpenFolderNoFollow(dirFd.Get(), "log", logs.string(), error);
+  if (!logFd) return false;
+  for (const std::string& month : NamesIn(logFd.Get()))
+    if (MonthBefore(month, cutoff)) PruneMonth(logFd.Get(), logs, month, dry, result);
+  return true;
+}
+
+std::vector<fs::path> ArchivesOlderThan(const fs::path& dir, int months, std::time_t now) {
+  const long cutoff = CutOff(months, now);
   std::vector<fs::path> found;
   const fs::path logs = dir / "log";
   std::error_code ec;
-  if (!fs::is_directory(logs, ec)) return found;
+  if (fs::symlink_status(logs, ec).type() != fs::file_type::directory) return found;
   for (const fs::directory_entry& month : fs::directory_iterator(logs)) {
     const std::string name = month.path().filename().string();
-    if (!IsMonthFolder(name) || !month.is_directory()) continue;
-    const long year = std::stol(name.substr(0, 4)), number = std::stol(name.substr(4, 2));
-    if (number < 1 || number > 12 || year * 12 + number - 1 >= cutoff) continue;
+    if (!MonthBefore(name, cutoff) || TypeOf(month) != fs::file_type::directory) continue;
     for (const fs::directory_entry& file : fs::directory_iterator(month.path()))
-      if (file.is_regular_file() && IsArchiveName(file.path())) found.push_back(file.path());
+      if (TypeOf(file) == fs::file_type::regular && IsArchiveName(file.path()))
+        found.push_back(file.path());
   }
   std::sort(found.begin(), found.end());
   return found;

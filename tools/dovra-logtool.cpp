@@ -24,7 +24,7 @@ void Fail(const std::string& message) { std::cerr << "dovra-logtool: " << messag
 
 // Prints one file as it is read, a slice at a time, so that neither a large log nor a large
 // archive is ever held whole.
-bool PrintFile(const fs::path& file) {
+bool PrintFile(const fs::path& file, const fs::path& root = {}) {
   constexpr size_t kSlice = 64 * 1024;
   LogTool::TLogLines lines;
   std::string out;
@@ -41,7 +41,7 @@ bool PrintFile(const fs::path& file) {
           print();
         }
       },
-      error);
+      error, root);
   lines.Finish(out);
   print();
   if (!ok) Fail(error);
@@ -53,15 +53,21 @@ int Cat(const std::vector<std::string>& paths) {
   for (const std::string& p : paths) {
     std::error_code ec;
     if (fs::is_directory(p, ec)) {
-      std::vector<fs::path> files;
+      LogTool::TLogFolderFiles folder;
       try {
-        files = LogTool::OrderLogFolder(p);
+        folder = LogTool::ListLogFolder(p);
       } catch (const fs::filesystem_error& e) {
         Fail("cannot list folder '" + p + "': " + e.code().message());
         ok = false;
         continue;
       }
-      for (const fs::path& f : files) ok = PrintFile(f) && ok;
+      // A link in the folder could show any file of the machine under a log's name: it is
+      // named, not read, and the rest of the folder is still printed.
+      for (const LogTool::TSkippedFile& skipped : folder.Skipped) {
+        Fail("skipped '" + skipped.Path.string() + "': " + skipped.Reason);
+        ok = false;
+      }
+      for (const fs::path& f : folder.Files) ok = PrintFile(f, p) && ok;
     } else {
       ok = PrintFile(p) && ok;
     }
@@ -114,33 +120,22 @@ int Verify(const std::vector<std::string>& paths) {
 // Removes the archives of old logs of months before the cut-off, and each month's folder left
 // empty; prints what it removed (or would remove, dry).
 int Prune(const std::string& dir, int months, bool dry) {
-  std::vector<fs::path> old;
-  try {
-    old = LogTool::ArchivesOlderThan(dir, months, std::time(nullptr));
-  } catch (const fs::filesystem_error& e) {
-    Fail("cannot list the archives of '" + dir + "': " + e.code().message());
+  LogTool::TPruneResult result;
+  std::string error;
+  if (!LogTool::PruneOldArchives(dir, months, std::time(nullptr), dry, result, error)) {
+    Fail("cannot prune the archives of '" + dir + "': " + error);
     return 1;
   }
-  bool ok = true;
   std::uintmax_t bytes = 0;
-  size_t removed = 0;
-  for (const fs::path& file : old) {
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(file, ec);
-    if (!dry && !fs::remove(file, ec)) {
-      Fail("cannot remove '" + file.string() + "': " + ec.message());
-      ok = false;
-      continue;
-    }
+  for (const auto& [file, size] : result.Removed) {
     std::cout << (dry ? "would remove " : "removed ") << file.string() << '\n';
-    bytes += ec ? 0 : size;
-    ++removed;
-    // The month's folder goes with its last archive; one holding anything else stays.
-    if (!dry && fs::is_empty(file.parent_path(), ec)) fs::remove(file.parent_path(), ec);
+    bytes += size;
   }
-  std::cout << removed << " archive(s) of logs older than " << months << " month(s) "
+  for (const LogTool::TSkippedFile& refused : result.Refused)
+    Fail("left '" + refused.Path.string() + "' in place: " + refused.Reason);
+  std::cout << result.Removed.size() << " archive(s) of logs older than " << months << " month(s) "
             << (dry ? "would be removed" : "removed") << ", " << bytes << " byte(s)\n";
-  return ok ? 0 : 1;
+  return result.Refused.empty() ? 0 : 1;
 }
 
 }  // namespace
@@ -159,7 +154,10 @@ int main(int argc, char** argv) {
       "archiving). Files of equal time follow the log's own order: for each log name its\n"
       "archives of old logs, the rotation archives NAME.9.synlz down to NAME.1.synlz, then the\n"
       "live NAME.log. Control characters in entries are shown as \\xNN, never sent to the\n"
-      "terminal; tabs and line ends stay.");
+      "terminal; tabs and line ends stay. Symbolic links in the folder (at a log's name, at\n"
+      "log/ or log/YYYYMM/) are not followed, and files that are not regular are not read: each\n"
+      "is named, the rest printed, and the exit code is 1. A damaged archive is named the same\n"
+      "way after what could be read of it.");
   cat->add_option("PATH", catPaths, "Log file, archive or folder")->required();
 
   std::string compIn, compOut;
@@ -195,7 +193,9 @@ int main(int argc, char** argv) {
       "months ago (local time), and each such folder left empty. The module archives a log\n"
       "there when it is two days old and never removes an archive itself: run this, e.g. from\n"
       "cron, to keep a till's disk from filling. Live .log files and the rotation archives\n"
-      "beside them (NAME.1.synlz to NAME.9.synlz, at most nine a log) are never touched.");
+      "beside them (NAME.1.synlz to NAME.9.synlz, at most nine a log) are never touched.\n"
+      "Nothing outside DIR is removed: a symbolic link at DIR/log, at a month folder or at an\n"
+      "archive's name is left in place and named, and the exit code is then 1.");
   prune->add_option("--older-than", pruneMonths, "Months of archives to keep (0: this month's)")
       ->required()
       ->check(CLI::Range(0, 1200));

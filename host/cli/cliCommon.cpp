@@ -33,13 +33,17 @@ const char* const kExitCodeTable =
 
 void StartModule(TTill& till, const std::string& command) {
   std::string error;
-  if (!till.Start(error))
-    throw CLI::RuntimeError("sarn-till " + command + ": " + error, kExitFailed);
+  const bool started = till.Start(error);
+  if (!till.ModuleWarning().empty())
+    std::cerr << "sarn-till: warning: " << till.ModuleWarning() << '\n';
+  if (!started) throw CLI::RuntimeError("sarn-till " + command + ": " + error, kExitFailed);
   const TModuleStartup module = AskModuleStartup(till.Registry());
   // The module runs without its log when it cannot write one, and says nothing of it.
   if (!module.LogProblem.empty())
     std::cerr << "sarn-till: warning: the module cannot write its log " << module.LogFile << ": "
               << module.LogProblem << "; it runs without a log\n";
+  if (!module.LogNote.empty())
+    std::cerr << "sarn-till: warning: the module log: " << module.LogNote << '\n';
   if (!module.NoService.empty()) {
     // Only DOVRA_BASE_URL gets here (--base-url is checked on the command line). The module then
     // calls no service at all; a payment could only fail, so none is begun.

@@ -14,6 +14,7 @@
 #include "host/db/TDatabases.h"
 #include "host/services/TDatabaseUpgrade.h"
 #include "host/services/TGiveBacks.h"
+#include "lib/common/Utf8Text.h"
 
 namespace {
 
@@ -26,10 +27,12 @@ size_t Characters(const std::string& text) {
 
 std::string ScreenText(const TDBCell& cell, size_t maxWidth) {
   if (cell.Kind == TDBCell::TKind::Null) return "NULL";
+  // A row written before the till made every text valid UTF-8 may still hold stray bytes.
+  const std::string text = ValidUTF8(cell.Text);
   std::string out;
   size_t characters = 0;
-  const size_t total = Characters(cell.Text);
-  for (const char ch : cell.Text) {
+  const size_t total = Characters(text);
+  for (const char ch : text) {
     const unsigned char c = static_cast<unsigned char>(ch);
     if ((c & 0xC0) != 0x80) {
       if (total > maxWidth && characters + 1 == maxWidth) {
@@ -79,8 +82,10 @@ int ColumnIndex(const TDBTable& table, const char* name) {
   return -1;
 }
 
-void AppendJSONText(std::string& out, const std::string& text) {
+// Always valid UTF-8, whatever bytes the database holds: a JSON reader refuses anything else.
+void AppendJSONText(std::string& out, const std::string& given) {
   static constexpr char hex[] = "0123456789abcdef";
+  const std::string text = ValidUTF8(given);
   out += '"';
   for (const char ch : text) {
     const unsigned char c = static_cast<unsigned char>(ch);

@@ -1,11 +1,15 @@
 // sarn-till: the reference Sarn host. It creates the Qt application, loads a payment module,
 // serves it the host's services through its registry, and runs payments with it.
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <QApplication>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 #include "host/cli/cliCommon.h"
@@ -30,6 +34,19 @@ void ChooseHeadlessPlatformIfNeeded() {
   }
 }
 
+// A till's memory holds the voucher service's credentials, customers' mobile numbers and the
+// database password: a crash must not leave them in a core file, nor may another process of the
+// same user read them through ptrace or /proc. --allow-core (developers) keeps the system's
+// setting. Done before anything is loaded, so the module never runs dumpable.
+void ForbidCoreDumps(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--allow-core") == 0) return;
+  const rlimit none{0, 0};
+  if (::setrlimit(RLIMIT_CORE, &none) != 0 || ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0)
+    std::cerr << "sarn-till: warning: cannot forbid core dumps (" << std::strerror(errno)
+              << "); a crash may leave secrets in a core file\n";
+}
+
 int ListModules(TTill& till) {
   IServiceRegistry* registry = till.Registry();
   std::cout << "module: " << till.Options().ModulePath << '\n';
@@ -45,6 +62,7 @@ int ListModules(TTill& till) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ForbidCoreDumps(argc, argv);
   ChooseHeadlessPlatformIfNeeded();
   QApplication app(argc, argv);
 
@@ -79,6 +97,11 @@ int main(int argc, char** argv) {
   cli.add_flag("--allow-plain-http", options.AllowPlainHttp,
                "let the REST client use http:// to loopback addresses (127.0.0.0/8, ::1), "
                "credentials unencrypted (tests only)");
+  bool allowCore = false;
+  cli.add_flag("--allow-core", allowCore,
+               "let a crash leave a core file (developers; it may hold the service's "
+               "credentials and customers' data): without it the till sets its core file size "
+               "to 0 and makes itself not dumpable");
   cli.footer(std::string("Every command that loads the module prints \"voucher service: ADDRESS\" "
                          "first.\n\n") +
              kExitCodeTable);

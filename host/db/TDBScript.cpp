@@ -17,6 +17,8 @@
 #include "host/db/SqlText.h"
 #include "lib/common/AsciiCase.h"
 #include "lib/common/FileText.h"
+#include "lib/common/OwnedFile.h"
+#include "lib/common/Utf8Text.h"
 
 namespace {
 
@@ -375,18 +377,26 @@ struct TDBScript::TState {
   int Trace() {
     if (!TraceOpened && !TracePath.empty()) {
       TraceOpened = true;
-      // Statements carry customers' data: the owner's group may read them, nobody else.
-      TraceFd = open(TracePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
+      // Statements carry customers' data: the owner's group may read them, nobody else. So the
+      // trace goes only into a file of the till's own user, never through a link or a second
+      // name planted at its path, and a looser file of ours is tightened to rw-r-----.
+      std::string error;
+      TraceFd =
+          OpenOwnFile(AT_FDCWD, TracePath, O_WRONLY | O_CREAT | O_APPEND, 0640, error).Release();
       if (TraceFd < 0)
-        fprintf(stderr, "sarn-till: database: cannot open the SQL trace file %s: %s\n",
-                TracePath.c_str(), strerror(errno));
+        fprintf(stderr, "sarn-till: database: cannot use the SQL trace file %s: %s\n",
+                TracePath.c_str(), error.c_str());
     }
     return TraceFd;
   }
 
   // Rewrites the SQL Server text for the engine and runs it; false (the call failed) with the
   // failure given to call.
-  bool Run(TCall& call, const std::string& sql, bool write, TDBSink* sink, int64_t& changed) {
+  bool Run(TCall& call, const std::string& given, bool write, TDBSink* sink, int64_t& changed) {
+    // Texts from the voucher service reach the statements as they came: bytes that are not
+    // UTF-8 would be kept raw by SQLite and refused (with the whole call) by PostgreSQL. Both
+    // engines get them replaced, so the row is written and every reader of it gets valid text.
+    const std::string sql = ValidUTF8(given);
     std::string sent, error;
     if (!SqlStatementStarts(sql, error) || !Engine->Rewrite(sql, sent, error)) {
       call.Fail(error);

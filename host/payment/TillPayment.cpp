@@ -13,6 +13,7 @@
 #include "host/till/TTill.h"
 #include "intf/intfDI.h"
 #include "intf/intfPaymentMethod.h"
+#include "lib/common/Utf8Text.h"
 
 bool ParseMoney(const std::string& text, TCurrency& amount) {
   size_t i = 0;
@@ -123,7 +124,8 @@ void PrintReceipt(IPaymentMethod& method, TReceipt& receipt, std::ostream& out) 
   for (int32_t i = 0; i < details->Count(); ++i) {
     std::string line;
     details->Line(i, line);
-    out << "receipt: detail " << line << '\n';
+    // The service's texts, as the database keeps them: stray bytes never reach the printer.
+    out << "receipt: detail " << ValidUTF8(line) << '\n';
   }
 }
 

@@ -58,7 +58,9 @@ bool TTill::Start(std::string& error) {
   // The module reads its override once, as it loads.
   if (!FOptions.BaseURL.empty()) setenv("DOVRA_BASE_URL", FOptions.BaseURL.c_str(), 1);
   FModule = std::make_unique<TModuleLoader>();
-  if (!FModule->Load(FOptions.ModulePath, error)) {
+  const bool loaded = FModule->Load(FOptions.ModulePath, error);
+  FModuleWarning = FModule->Warning();
+  if (!loaded) {
     FModule.reset();
     return false;
   }

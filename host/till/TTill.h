@@ -68,6 +68,9 @@ class TTill {
   const TTillOptions& Options() const { return FOptions; }
   // Options may change until Start (command-line parsing fills them in place).
   TTillOptions& MutableOptions() { return FOptions; }
+  // Set by Start: one line when another user could have replaced the module (its file or folder
+  // writable by others); empty otherwise.
+  const std::string& ModuleWarning() const { return FModuleWarning; }
   // The voucher reversals the module sent and saw confirmed since it loaded; none before Start.
   TReversalTally Reversals() const;
 
@@ -76,4 +79,5 @@ class TTill {
   TIntfPtr<IServiceRegistry> FRegistry;
   std::unique_ptr<TModuleLoader> FModule;
   int32_t FHostEntries = 0;
+  std::string FModuleWarning;
 };

@@ -13,7 +13,8 @@ TModuleStartup AskModuleStartup(IServiceRegistry* registry) {
   if (!info) return startup;
   startup.Told = true;
   info->GetVoucherService(startup.ServiceURL, startup.NoService);
-  if (info->GetLogFile(startup.LogFile, startup.LogProblem)) startup.LogProblem.clear();
+  if (info->GetLogFile(startup.LogFile, startup.LogProblem))
+    startup.LogNote.swap(startup.LogProblem);
   return startup;
 }
 

@@ -13,6 +13,7 @@ struct TModuleStartup {
   std::string NoService;   // why no service is called (the refused DOVRA_BASE_URL named)
   std::string LogFile;     // the log file the module writes, or would write
   std::string LogProblem;  // why it writes none; empty when it writes one
+  std::string LogNote;     // it writes one, but not under its own name: why
 };
 
 // What the loaded module says of itself, asked through the voucher service client it registers.

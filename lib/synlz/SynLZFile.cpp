@@ -532,6 +532,30 @@ bool SynLZVerifyFile(const std::string& path, std::string& error, uint32_t magic
   return ok;
 }
 
+bool SynLZReadDescriptor(int fd, const std::string& path, const TSynLZSink& sink,
+                         std::string& error, uint32_t magic) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "cannot open " + Quoted(path) + ": not a regular file";
+    return false;
+  }
+  const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) {
+    error = "cannot open " + Quoted(path) + ": " + ErrnoText(errno);
+    return false;
+  }
+  TFilePtr in(::fdopen(own, "rb"));
+  if (!in) {
+    error = "cannot open " + Quoted(path) + ": " + ErrnoText(errno);
+    ::close(own);
+    return false;
+  }
+  TFileSource src(in.get(), static_cast<uint64_t>(st.st_size));
+  const bool ok = ReadChunks(src, magic, error, sink);
+  if (!ok) error = Quoted(path) + ": " + error;
+  return ok;
+}
+
 bool SynLZReadFile(const std::string& path, const TSynLZSink& sink, std::string& error,
                    uint32_t magic) {
   TSourceFacts facts;

@@ -47,6 +47,11 @@ using TSynLZSink = std::function<bool(const uint8_t* data, size_t n, std::string
 bool SynLZReadFile(const std::string& path, const TSynLZSink& sink, std::string& error,
                    uint32_t magic = kSynLZMagic);
 
+// The same for an archive already open as fd (read from its start; path names it in messages):
+// for callers that opened it without following links.
+bool SynLZReadDescriptor(int fd, const std::string& path, const TSynLZSink& sink,
+                         std::string& error, uint32_t magic = kSynLZMagic);
+
 // In-memory forms of the same format (tests, fuzzing).
 bool SynLZDecompressToString(std::string_view bytes, std::string& out, std::string& error,
                              uint32_t magic = kSynLZMagic);

@@ -93,6 +93,11 @@ bool TSynLog::Discarding() const {
   return FState == State::Discarding;
 }
 
+const char* TSynLog::NameRefused() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FNameRefused;
+}
+
 std::string TSynLog::FileName() const {
   std::lock_guard<std::mutex> guard(FLock);
   return FState == State::Open ? FFileName : std::string();
@@ -241,18 +246,35 @@ bool TSynLog::OpenFile() {
     FBuffer = std::make_unique<char[]>(cap);
     FBufferCap = cap;
   }
+  FNameRefused = nullptr;
   for (std::string& name : names) {
+    const char* refused = nullptr;
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
       if (attempt > 0) std::this_thread::sleep_for(kOpenRetryDelay);
-      // Never through a link, and never anything but a regular file: the log holds the till's
-      // answers and environment, and must not be written into a file someone else chose. Such a
-      // name stays unusable, so the next name is tried at once.
+      // Never through a link, and never anything but a regular file of this user's own with one
+      // name: the log holds the till's answers and environment, and must not be written into a
+      // file someone else chose or can read. Such a name stays unusable, so the next name is
+      // tried at once.
       const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
                             kLogFileMode);
-      if (fd < 0 && errno == ELOOP) break;
+      if (fd < 0 && errno == ELOOP) {
+        refused = "a symbolic link";
+        break;
+      }
       if (fd < 0) continue;
       struct stat st {};
-      if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        refused = "not a regular file";
+      else if (st.st_uid != ::geteuid())
+        refused = "a file of another user";
+      else if (st.st_nlink > 1)
+        refused = "a file with a second name (a hard link)";
+      // A log left readable by everyone (by an earlier version) is narrowed as it is taken
+      // over; one that cannot be narrowed is not written.
+      else if ((st.st_mode & 07777 & ~kLogFileMode) != 0 &&
+               ::fchmod(fd, st.st_mode & kLogFileMode) != 0)
+        refused = "a file whose rights cannot be narrowed";
+      if (refused) {
         ::close(fd);
         break;
       }
@@ -262,8 +284,6 @@ bool TSynLog::OpenFile() {
         ::close(fd);
         continue;
       }
-      // A log left readable by everyone (by an earlier version) is narrowed as it is taken over.
-      if ((st.st_mode & 07777 & ~kLogFileMode) != 0) ::fchmod(fd, st.st_mode & kLogFileMode);
       if (FFamily.FileExistsAction == TSynLogExistsAction::acOverwrite && ::ftruncate(fd, 0) != 0) {
         ::close(fd);
         continue;
@@ -282,6 +302,7 @@ bool TSynLog::OpenFile() {
         WriteHeader(header, false);
       return true;
     }
+    if (!FNameRefused && &name == &names[0]) FNameRefused = refused;
   }
   FState = State::Discarding;
   return false;

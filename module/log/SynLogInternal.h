@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
@@ -39,6 +40,19 @@ inline bool MakeFolder(const std::string& folder) {
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   return std::filesystem::is_directory(folder, ec);
+}
+
+// MakeFolder for a folder the log keeps archives in: true only when folder is a folder itself
+// (not a link to one elsewhere) and of this user's own, so that an archive never lands where
+// another user chose; one others may write (made under a loose umask) is narrowed.
+inline bool MakeOwnFolder(std::string folder) {
+  if (!MakeFolder(folder)) return false;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+    return false;
+  const mode_t loose = st.st_mode & (S_IWGRP | S_IWOTH);
+  return loose == 0 || ::chmod(folder.c_str(), (st.st_mode & 07777) & ~loose) == 0;
 }
 
 // Set while a thread writes an entry: an exception raised inside the logger must not re-enter it.

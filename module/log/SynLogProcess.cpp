@@ -128,24 +128,111 @@ std::string CurrentUserName() {
 
 }  // namespace SynLogInternal
 
-// A name is taken apart at its "_": a word that holds a secret marker gives the secret away
-// whatever it is joined to (PGPASSWORD, MYSQL_PWD, SESSION_COOKIE), and PAT only as a word of its
-// own, or PATH would hide too.
+// A name is taken apart at its "_" (and "-"): a word that holds a secret marker gives the secret
+// away whatever it is joined to (PGPASSWORD, MYSQL_PWD, SESSION_COOKIE, GITHUB_WEBHOOK_URL); the
+// short markers only as a word of their own, or PATH, SHIPPING and FOOTPRINT would hide too.
 bool SynLogIsSecretName(std::string_view name) {
-  static constexpr std::string_view kMarkers[] = {"PASS",    "PWD",    "KEY",    "TOKEN",
-                                                  "SECRET",  "CRED",   "AUTH",   "COOKIE",
-                                                  "SESSION", "BEARER", "PRIVATE"};
+  static constexpr std::string_view kMarkers[] = {
+      "PASS",    "PWD",     "KEY",    "TOKEN",   "SECRET", "CRED",      "AUTH",
+      "COOKIE",  "SESSION", "BEARER", "PRIVATE", "JWT",    "SIGNING",   "SIGNATURE",
+      "WEBHOOK", "HMAC",    "NONCE",  "SALT",    "CERT",   "PASSPHRASE"};
+  static constexpr std::string_view kWords[] = {"PAT", "OTP", "TOTP", "PIN", "SK",
+                                                "SIG", "MFA", "DSN",  "HOOK"};
   const std::string upper = UpperAscii(name);
   std::string_view rest(upper);
   for (;;) {
-    const size_t cut = rest.find('_');
+    const size_t cut = rest.find_first_of("_-");
     const std::string_view part = rest.substr(0, cut);
-    if (part == "PAT") return true;
+    for (std::string_view word : kWords)
+      if (part == word) return true;
     for (std::string_view marker : kMarkers)
       if (part.find(marker) != std::string_view::npos) return true;
     if (cut == std::string_view::npos) return false;
     rest.remove_prefix(cut + 1);
   }
+}
+
+namespace {
+
+bool IsNameChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '-' || c == '.';
+}
+
+// Letters and digits mixed, long enough to be a key rather than a word: what a webhook's secret
+// path part or a query's token looks like.
+bool LooksLikeToken(std::string_view part) {
+  if (part.size() < 16) return false;
+  bool letter = false, digit = false;
+  for (char c : part) {
+    if (c >= '0' && c <= '9')
+      digit = true;
+    else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+      letter = true;
+    else if (c != '_' && c != '-')
+      return false;
+  }
+  return letter && digit;
+}
+
+// Where a value given inside a text ends: at a blank, a separator of a list or a query, a quote.
+size_t ValueEnd(std::string_view text, size_t from) {
+  while (from < text.size() && static_cast<unsigned char>(text[from]) > ' ' &&
+         std::string_view("&;,'\"").find(text[from]) == std::string_view::npos)
+    ++from;
+  return from;
+}
+
+}  // namespace
+
+// "NAME=value" inside a value (a connection string's password=..., a query's token=...) with a
+// secret NAME, and the parts of an address's path and query that look like tokens: masked.
+std::string SynLogMaskSecretValues(std::string_view text) {
+  std::string out;
+  size_t done = 0;
+  const auto mask = [&](size_t from, size_t end) {
+    out.append(text.substr(done, from - done));
+    out += "***";
+    done = end;
+  };
+  for (size_t eq = text.find('='); eq != std::string_view::npos; eq = text.find('=', eq + 1)) {
+    size_t start = eq;
+    while (start > done && IsNameChar(text[start - 1])) --start;
+    if (start == eq || !SynLogIsSecretName(text.substr(start, eq - start))) continue;
+    // A quoted value (a connection string's password='a b') is masked up to its closing quote.
+    const char quote = eq + 1 < text.size() ? text[eq + 1] : '\0';
+    const size_t closing =
+        quote == '\'' || quote == '"' ? text.find(quote, eq + 2) : std::string_view::npos;
+    const size_t from = closing != std::string_view::npos ? eq + 2 : eq + 1;
+    const size_t end = closing != std::string_view::npos ? closing : ValueEnd(text, eq + 1);
+    if (end > from) mask(from, end);
+  }
+  out.append(text.substr(done));
+  // Path parts and query values of addresses.
+  std::string result;
+  done = 0;
+  const std::string_view masked(out);
+  for (size_t mark = masked.find("://"); mark != std::string_view::npos;
+       mark = masked.find("://", mark + 3)) {
+    size_t at = mark + 3;
+    size_t end = at;
+    while (end < masked.size() && static_cast<unsigned char>(masked[end]) > ' ' &&
+           masked[end] != '"' && masked[end] != '\'')
+      ++end;
+    while (at < end) {
+      size_t next = at;
+      while (next < end && std::string_view("/?&=#").find(masked[next]) == std::string_view::npos)
+        ++next;
+      if (next > at && at > mark + 3 && LooksLikeToken(masked.substr(at, next - at))) {
+        result.append(masked.substr(done, at - done));
+        result += "***";
+        done = next;
+      }
+      at = next + 1;
+    }
+  }
+  result.append(masked.substr(done));
+  return result;
 }
 
 // Any "://" counts, whatever stands before it: masking a text that only looks like an address
@@ -189,8 +276,9 @@ std::string SynLogEnvironmentText(const char* const* env) {
       const std::string_view name = entry.substr(0, eq);
       text += Blanked(std::string(name));
       text += '=';
-      text += SynLogIsSecretName(name) ? std::string("***")
-                                       : Blanked(SynLogMaskURLUserInfo(entry.substr(eq + 1)));
+      text += SynLogIsSecretName(name)
+                  ? std::string("***")
+                  : Blanked(SynLogMaskSecretValues(SynLogMaskURLUserInfo(entry.substr(eq + 1))));
     }
     text += '\t';
   }

@@ -26,7 +26,10 @@ bool EventArchiveSynLZ(const std::string& file, const std::string& destFolder) {
   using namespace SynLogInternal;
   if (file.empty() || !IsRegularFile(file)) return false;
   const std::string folder = WithSeparator(destFolder);
-  if (!MakeFolder(folder)) return false;
+  // The month's folder and the log/ above it are the log's own; a link at either is not
+  // followed: the old log then stays where it is, unarchived.
+  if (!MakeOwnFolder(FolderOf(folder.substr(0, folder.size() - 1))) || !MakeOwnFolder(folder))
+    return false;
   // An archive of the same name from an earlier pass is never overwritten, nor is anything else
   // standing under that name (a link included).
   std::string dest = folder + NameOf(file) + ".synlz";
@@ -96,7 +99,7 @@ void TSynLogFamily::ArchiveOldFiles() {
   if (old.empty()) return;
   std::sort(old.begin(), old.end(), [](const Old& a, const Old& b) { return a.name < b.name; });
   const std::string logFolder = FArchivePath + "log/";
-  if (!SynLogInternal::MakeFolder(logFolder)) return;
+  if (!SynLogInternal::MakeOwnFolder(logFolder)) return;
   const std::string dest =
       logFolder + FormatLocalTime("%Y%m", LocalTimeAt(old.front().written)) + "/";
   for (const Old& file : old) OnArchive(FDestinationPath + file.name, dest);

@@ -152,9 +152,18 @@ bool LogFile(std::string& path, std::string& problem) {
     log = state.family->Logger();
   }
   const std::string open = log ? log->FileName() : std::string();
-  path = open.empty() ? state.family->BuildFileName() : open;
+  const std::string own = state.family->BuildFileName();
+  path = open.empty() ? own : open;
   problem.clear();
+  // Written under a second name because the log's own was unsafe: the till must hear of it,
+  // since whoever planted that name may be waiting for the log there.
+  const char* refused = log ? log->NameRefused() : nullptr;
+  if (refused)
+    problem =
+        "its own name " + own + " is " + refused + " and is not written; " +
+        (open.empty() ? std::string("remove it") : "it writes " + open + " instead; remove it");
   if (!open.empty()) return true;
+  if (refused) return false;
   // The folder is asked again so that the reason names the system's own words for it.
   std::string folder = state.family->DestinationPath();
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();

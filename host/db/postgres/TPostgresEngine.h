@@ -2,11 +2,11 @@
 //
 // One connection per service, opened at the first call with a connect time-out (connect_timeout,
 // 5 s unless the connection text says otherwise) and kept. The server must be version 10 or later
-// and the database UTF8 (a text that is not valid UTF-8 then fails its one call). The session's
-// settings are pinned at connect, whatever the database or role says: standard_conforming_strings
-// on (a backslash in a literal is an ordinary character, as in SQL Server), TimeZone the till's
-// own zone (so GETDATE() reads as the module's own time stamps, as on SQLite), DateStyle 'ISO,
-// MDY', IntervalStyle postgres, extra_float_digits 3.
+// and the database UTF8 (bytes that are not UTF-8 are replaced before any statement is sent).
+// The session's settings are pinned at connect, whatever the database or role says:
+// standard_conforming_strings on (a backslash in a literal is an ordinary character, as in SQL
+// Server), TimeZone the till's own zone (so GETDATE() reads as the module's own time stamps, as
+// on SQLite), DateStyle 'ISO, MDY', IntervalStyle postgres, extra_float_digits 3.
 //
 // Every call is bounded. The busy time-out is the lock wait (lock_timeout); the server ends a
 // statement at the busy time plus 1 s (statement_timeout); the till waits for no answer longer

@@ -39,6 +39,8 @@ class TTranslator {
       if (Word(i, "IF")) Guard(i);
       if (Word(i, "IDENTITY")) Identity(i);
       if (Word(i, "MAX")) UnboundedText(i);
+      if (Word(i, "VARCHAR") || Word(i, "NVARCHAR") || Word(i, "CHAR") || Word(i, "NCHAR"))
+        BoundedText(i);
     }
     if (Edits.empty()) return S;
     std::sort(Edits.begin(), Edits.end(),
@@ -105,6 +107,25 @@ class TTranslator {
     if (j < 2 || !Punct(j - 1, '(') || !Punct(j + 1, ')')) return;
     if (!Word(j - 2, "VARCHAR") && !Word(j - 2, "NVARCHAR")) return;
     Edits.push_back(TEdit{T[j - 2].Begin, T[j + 1].End, "TEXT"});
+  }
+
+  // A column "name VARCHAR(n)" of a table definition (or one ALTER TABLE adds): SQLite keeps
+  // any length, SQL Server and PostgreSQL refuse a longer text. The check makes SQLite refuse it
+  // too, so a text the module does not cut to its column fails here as it would in the store.
+  void BoundedText(size_t j) {
+    std::string length;
+    if (j < 2 || !NamePart(j - 1) || !Punct(j + 1, '(') || !Punct(j + 3, ')') ||
+        T[j + 2].Kind != TSqlTokenKind::Word)
+      return;
+    length = std::string(Text(j + 2));
+    if (length.empty() || length.size() > 9 ||
+        !std::all_of(length.begin(), length.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      return;
+    if (!Punct(j - 2, '(') && !Punct(j - 2, ',') && !Word(j - 2, "ADD") && !Word(j - 2, "COLUMN"))
+      return;
+    const std::string column(Text(j - 1));
+    Edits.push_back(
+        TEdit{T[j + 3].End, T[j + 3].End, " CHECK (length(" + column + ") <= " + length + ")"});
   }
 
   // A column "name INT ... IDENTITY[(1,1)] ... PRIMARY KEY" of a table definition.
@@ -230,9 +251,9 @@ void ObjectIdFunction(sqlite3_context* context, int argc, sqlite3_value** argv) 
 }  // namespace
 
 std::string TranslateSqlServerText(const std::string& sql) {
-  // Most statements carry neither form; they pass without being taken apart.
+  // Most statements carry none of the forms; they pass without being taken apart.
   if (!ContainsWord(sql, "IDENTITY") && !ContainsWord(sql, "OBJECT_ID") &&
-      !ContainsWord(sql, "MAX"))
+      !ContainsWord(sql, "MAX") && !ContainsWord(sql, "CHAR"))
     return sql;
   return TTranslator(sql).Run();
 }

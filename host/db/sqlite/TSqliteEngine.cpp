@@ -2,7 +2,10 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstring>
 #include <filesystem>
@@ -12,6 +15,7 @@
 #include "host/db/TDBScript.h"
 #include "host/db/sqlite/TSqliteDialect.h"
 #include "intf/clsInterfacedObject.h"
+#include "lib/common/OwnedFile.h"
 
 namespace {
 
@@ -49,8 +53,8 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
   std::string Shown() override { return FPath; }
 
   bool Exists(std::string& error) override {
-    std::error_code ec;
-    if (std::filesystem::exists(FPath, ec)) return true;
+    struct stat st {};
+    if (::lstat(FPath.c_str(), &st) == 0) return true;
     error = Missing();
     return false;
   }
@@ -136,22 +140,29 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
 
   bool Open(std::string& error) {
     if (FDb) return true;
-    std::error_code ec;
-    if (!FCreate && !std::filesystem::exists(FPath, ec)) {
+    struct stat st {};
+    if (!FCreate && ::lstat(FPath.c_str(), &st) != 0) {
       error = Missing();
       return false;
     }
     // The file holds customers' data: a new one is readable by the owner's group at most (SQLite
     // would make it 0644, and its journal files take the database's permissions). An empty file
     // is a valid new database; a file that is there already stays as it is.
+    // O_EXCL also refuses a link at the name, dangling or not: nothing is made where it points.
     if (FCreate)
-      if (const int fd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+      if (const int fd =
+              ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640);
           fd >= 0)
         ::close(fd);
-    sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(FPath.c_str(), &db,
-                             SQLITE_OPEN_READWRITE | (FCreate ? SQLITE_OPEN_CREATE : 0), nullptr);
     const std::string step = "cannot open " + FPath;
+    if (!HoldDatabaseFiles(error)) {
+      error = step + ": " + error;
+      return false;
+    }
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(
+        FPath.c_str(), &db,
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | (FCreate ? SQLITE_OPEN_CREATE : 0), nullptr);
     if (rc == SQLITE_OK) {
       sqlite3_extended_result_codes(db, 1);
       sqlite3_busy_timeout(db, FBusyMs);
@@ -180,6 +191,26 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
       return false;
     }
     FDb = db;
+    return true;
+  }
+
+  // Looked at read-only (a file made immutable stays readable), then opened by SQLite.
+  // The database and the journals SQLite keeps beside it (made with the database's permissions)
+  // must be regular files of the till's own user with one name each, never links, devices or
+  // files another user planted in a shared folder; a looser file of ours is tightened to
+  // rw-r-----. A journal not there yet is left to SQLite.
+  bool HoldDatabaseFiles(std::string& error) const {
+    // A database that is not there (in a folder that is not there either) is SQLite's to report.
+    struct stat there {};
+    if (::lstat(FPath.c_str(), &there) != 0) return true;
+    const TFileHandle db = OpenOwnFile(AT_FDCWD, FPath, O_RDONLY, 0640, error);
+    if (!db) return false;
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+      const std::string journal = FPath + suffix;
+      struct stat st {};
+      if (::lstat(journal.c_str(), &st) != 0 && errno == ENOENT) continue;
+      if (!OpenOwnFile(AT_FDCWD, journal, O_RDONLY, 0640, error)) return false;
+    }
     return true;
   }
 

@@ -1,20 +1,32 @@
 // dovra-sandbox as support and test authors rely on it: one service per port and per data
 // folder, a certificate that is good for loopback only, a record and a state that name the time
 // and the redemption without the partner's credentials, and a listing of the book.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <thread>
 
+#include "lib/common/OwnedFile.h"
 #include "lib/json/clsJSONDocument.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Contains.h"
 #include "tests/support/SandboxProcess.h"
+#include "tests/support/ScratchUser.h"
 #include "tests/support/TestFolder.h"
 
 namespace fs = std::filesystem;
@@ -197,6 +209,130 @@ TEST_F(SandboxTest, BookFindsTheExampleBookBesideTheProgramOrUnderItsPrefix) {
     EXPECT_EQ(child.ReadAllAndWait(output, 30000), c.Exit) << output;
     EXPECT_TRUE(Contains(output, c.Says)) << output;
   }
+}
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Whatever the umask, the key, the certificate, the state and the record are the owner's only,
+// and so is the data folder it makes.
+TEST_F(SandboxTest, ItsFilesAreTheOwnersOnlyWhateverTheUmask) {
+  const mode_t umask = ::umask(0);
+  std::string output;
+  {
+    TChildProcess child;
+    std::string error, line;
+    const fs::path data = Path("new/data");
+    ASSERT_TRUE(child.Start(DOVRA_SANDBOX_PROGRAM,
+                            {"--port", "0", "--data", data.string(), "--record", Path("record")},
+                            {}, error))
+        << error;
+    ::umask(umask);
+    ASSERT_TRUE(child.ReadLine(line, 15000)) << child.Printed();
+    Write(Path("redeem.json"), Read(DOVRA_SOURCE_DIR "/examples/check.json"));
+    ASSERT_EQ(Run(SARN_TILL_PROGRAM,
+                  {"--ca-file", (data / "cert.pem").string(), "voucher", "redeem", "--request",
+                   Path("redeem.json")},
+                  {"DOVRA_BASE_URL=" + line.substr(13), "QT_QPA_PLATFORM=offscreen"}, output),
+              0)
+        << output;
+    for (const char* file : {"cert.pem", "key.pem", "state.json", "sandbox.lock"})
+      EXPECT_EQ(ModeOf(data / file), 0600u) << file;
+    EXPECT_EQ(ModeOf(Path("record")), 0600u);
+    EXPECT_EQ(ModeOf(data), 0700u);
+  }
+  ::umask(umask);
+}
+
+// A data folder, a state or a record file that is not the service's own is refused, saying why;
+// nothing of another user's is read or written.
+TEST_F(SandboxTest, RefusesDataThatIsNotItsOwn) {
+  TScratchUser other;
+  fs::create_directories(Path("theirs"));
+  fs::create_directories(Path("linked-state"));
+  ::chmod(Path("linked-state").c_str(), 0700);
+  Write(Path("elsewhere.json"), R"({"NextReference":7,"Redemptions":[]})");
+  fs::create_symlink(Path("elsewhere.json"), Path("linked-state/state.json"));
+  fs::create_directories(Path("mine"));
+  ::chmod(Path("mine").c_str(), 0700);
+  Write(Path("their-record"), "");
+  const struct {
+    const char* What;
+    std::vector<std::string> Args;
+    std::string Says;
+    bool Other;
+  } cases[] = {
+      {"another user's folder", {"--data", Path("theirs")}, "belongs to user", true},
+      {"state through a link",
+       {"--data", Path("linked-state")},
+       "linked-state/state.json' is a symbolic link",
+       false},
+      {"another user's record",
+       {"--data", Path("mine"), "--record", Path("their-record")},
+       "their-record' belongs to user",
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    if (c.Other && !other.Made()) {
+      std::cout << "[ SKIPPED  ] " << c.What << ": " << other.WhyNot() << '\n';
+      continue;
+    }
+    if (c.Other) {
+      ASSERT_TRUE(other.Owns(Path("theirs")));
+      ASSERT_TRUE(other.Owns(Path("their-record")));
+      ::chmod(Path("their-record").c_str(), 0666);
+    }
+    std::vector<std::string> args{"--port", "0"};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    std::string output;
+    EXPECT_EQ(StartFails(args, output), 1) << output;
+    EXPECT_TRUE(Contains(output, c.Says)) << output;
+  }
+  EXPECT_TRUE(fs::is_empty(Path("theirs")));
+  EXPECT_EQ(fs::file_size(Path("their-record")), 0u);
+}
+
+// Connections that send nothing hold no thread a real request needs: with a thousand of them
+// open, a request is still answered within a second.
+TEST_F(SandboxTest, IdleConnectionsDoNotHoldBackRealRequests) {
+  rlimit files{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &files), 0);
+  if (files.rlim_max < 1200)
+    GTEST_SKIP() << "this machine allows " << files.rlim_max
+                 << " open files, fewer than a thousand connections";
+  files.rlim_cur = files.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &files);
+  TSandboxProcess sandbox;
+  const int port = std::stoi(std::regex_replace(sandbox.URL, std::regex(".*:(\\d+)/$"), "$1"));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::vector<TFileHandle> idle;
+  for (int i = 0; i < 1000; ++i) {
+    TFileHandle s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(s) << std::strerror(errno);
+    ASSERT_EQ(::connect(s.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
+        << "connection " << i << ": " << std::strerror(errno);
+    idle.push_back(std::move(s));
+  }
+  // Let the service take them all in before the real request comes.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  httplib::SSLClient client("127.0.0.1", port);
+  client.set_ca_cert_path(sandbox.CertFile().c_str());
+  client.enable_server_certificate_verification(true);
+  client.set_connection_timeout(3, 0);
+  client.set_read_timeout(3, 0);
+  const auto start = std::chrono::steady_clock::now();
+  const httplib::Result answer = client.Get("/status");
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
+  ASSERT_TRUE(answer) << "no answer: " << httplib::to_string(answer.error());
+  EXPECT_GT(answer->status, 0);
+  EXPECT_LT(took.count(), 1000) << "answered after " << took.count() << " ms";
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <regex>
 
+#include "lib/common/Utf8Text.h"
 #include "tests/support/TillFixture.h"
 
 namespace {
@@ -189,6 +190,41 @@ const THostileCase kCases[] = {
      {"INFO"},
      "used/1",
      {"popup: paid"}},
+    // Stray bytes in the reference: recorded and printed with each one replaced, on both
+    // engines (PostgreSQL would refuse the whole call, SQLite keep them raw).
+    {"InvalidUtf8InTheReference",
+     Answer("\"DiscountAmount\":10,\"VoucherReference\":\"DVR-\xFF\xFE-1\"" + kCode),
+     "",
+     TDBFault::None,
+     {},
+     {},
+     0,
+     {kPaid, "receipt: detail VoucherReference=DVR-\xEF\xBF\xBD\xEF\xBF\xBD-1\n",
+      "voucher: paid 10.0000"},
+     {},
+     "DVR-\xEF\xBF\xBD\xEF\xBF\xBD-1",
+     "10.0",
+     {"INFO", "REDEEM"},
+     "used/1",
+     {"\xFF"}},
+    // A reference longer than its column is refused by both engines, as by the store's: the
+    // redemption is not recorded and the voucher, unknown to the service by that reference, is
+    // named to the cashier.
+    {"ReferenceLongerThanItsColumn",
+     Answer("\"DiscountAmount\":10,\"VoucherReference\":\"" + std::string(100000, 'R') + "\"" +
+            kCode),
+     "",
+     TDBFault::None,
+     {},
+     {},
+     1,
+     {"could not be given back: voucher reference RRRR"},
+     {kPopup + "Could not record redemption : RRRR"},
+     "NULL",
+     "NULL",
+     {"INFO"},
+     "used/1",
+     {"popup: paid"}},
     {"InvoiceLinkRefused",
      "",
      "",
@@ -271,6 +307,10 @@ TEST_P(HostileAnswer, EndsPaidAndRecordedOrGivenBack) {
   for (const TRow& activity : Activities()) classes.push_back(activity.at("Class"));
   EXPECT_EQ(classes, c.Activity);
   EXPECT_EQ(VoucherAtTheService(), c.Voucher);
+  // Whatever the service sent, what the till lists for scripts is valid UTF-8.
+  const TRun json = Till({"transactions", "--json"});
+  EXPECT_EQ(json.Exit, 0) << json.Output;
+  EXPECT_TRUE(IsValidUTF8(json.Output)) << json.Output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, HostileAnswer, ::testing::ValuesIn(kCases),

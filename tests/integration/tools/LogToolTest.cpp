@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -407,6 +408,106 @@ TEST_F(LogToolTest, PruneRemovesOnlyArchivesOfOldLogsOlderThanTheMonthsGiven) {
   EXPECT_FALSE(fs::exists(Path("logs/log/" + MonthsAgo(13)))) << "an emptied month goes";
   EXPECT_TRUE(fs::exists(Path("logs/till.log")));
   EXPECT_TRUE(fs::exists(Path("logs/till.1.synlz")));
+}
+
+// A local user who can write in the module's folder plants links to make prune delete files of
+// others: each link is left in place, named, and what it points to stays; real archives of the
+// same month still go.
+TEST_F(LogToolTest, PruneNeverRemovesAnythingOutsideItsFolder) {
+  const std::string month = MonthsAgo(13);
+  struct TCase {
+    const char* What;
+    const char* Link;     // below logs/, a link to Target
+    const char* Target;   // below outside/, a folder or a file made with an archive in it
+    const char* Outside;  // the file below outside/ that must stay
+  } cases[] = {
+      {"month folder", "log/MONTH", "month", "month/victim.synlz"},
+      {"log folder", "log", "log", "log/MONTH/keep.synlz"},
+      {"archive", "log/MONTH/planted.synlz", "target.synlz", "target.synlz"},
+  };
+  const auto named = [&](std::string text) {
+    const size_t at = text.find("MONTH");
+    return at == std::string::npos ? text : text.replace(at, 5, month);
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    fs::remove_all(Path("logs"));
+    fs::remove_all(Path("outside"));
+    const fs::path outside = Path("outside/" + named(c.Outside));
+    fs::create_directories(outside.parent_path());
+    Write(outside.string(), Entry("not prune's"));
+    const fs::path link = Path("logs/" + named(c.Link));
+    fs::create_directories(link.parent_path());
+    if (std::string(c.What) == "archive")
+      Write(Path("logs/log/" + month + "/real.synlz"), Entry("old"));
+    fs::create_symlink(Path("outside/" + named(c.Target)), link);
+
+    const ToolRun r = Tool({"prune", "--older-than", "12", Path("logs")});
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    EXPECT_TRUE(fs::exists(outside)) << r.out << r.err;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_NE(r.err.find("'" + link.string() + "' in place: a symbolic link"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find(Path("outside")), std::string::npos) << r.out;
+    if (std::string(c.What) == "archive") {
+      EXPECT_FALSE(fs::exists(Path("logs/log/" + month + "/real.synlz")));
+      EXPECT_TRUE(fs::exists(Path("logs/log/" + month))) << "the link keeps its folder";
+    }
+  }
+}
+
+// cat reads only what stands in the log folder: a link there (at a log's name, at log/ or at a
+// month folder) and a FIFO under a log's name are named and not read; the real log is printed
+// and the exit code says that something was left out.
+TEST_F(LogToolTest, CatNamesLinksAndOddFilesAndPrintsTheRest) {
+  const std::string month = MonthsAgo(1);
+  struct TCase {
+    const char* What;
+    const char* Name;  // below logs/
+    bool Fifo;         // a FIFO at Name instead of a link to outside/secret
+  } cases[] = {
+      {"log name", "x.log", false},
+      {"archive name", "x.1.synlz", false},
+      {"log folder", "log", false},
+      {"month folder", "log/MONTH", false},
+      {"archive in a month", "log/MONTH/x.log.synlz", false},
+      {"FIFO", "y.log", true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    fs::remove_all(Path("logs"));
+    fs::remove_all(Path("outside"));
+    fs::create_directories(Path("outside/log/" + month));
+    Write(Path("outside/secret"), "root:SECRET-SHADOW\n");
+    Write(Path("outside/log/" + month + "/x.log.synlz"), "");
+    ASSERT_TRUE(SynLZCompressFile(Path("outside/secret"), Path("outside/x.synlz")));
+    std::string name = c.Name;
+    if (name.find("MONTH") != std::string::npos) name.replace(name.find("MONTH"), 5, month);
+    const fs::path at = Path("logs/" + name);
+    fs::create_directories(at.parent_path());
+    Write(Path("logs/till.log"), Entry("live"));
+    const std::string target = name == "log"                              ? Path("outside/log")
+                               : name.find(".synlz") != std::string::npos ? Path("outside/x.synlz")
+                               : name == "log/" + month ? Path("outside/log/" + month)
+                                                        : Path("outside/secret");
+    if (c.Fifo)
+      ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0);
+    else
+      fs::create_symlink(target, at);
+
+    const ToolRun r = Tool({"cat", Path("logs")});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(r.out.find("SECRET"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("live"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("skipped '" + at.string() + "': "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.Fifo ? "not a regular file" : "a symbolic link, not followed"),
+              std::string::npos)
+        << r.err;
+  }
+  // A FIFO named on the command line is refused at once, not waited on.
+  const ToolRun fifo = Tool({"cat", Path("logs/y.log")});
+  EXPECT_EQ(fifo.code, 1);
+  EXPECT_NE(fifo.err.find("not a regular file"), std::string::npos) << fifo.err;
 }
 
 }  // namespace

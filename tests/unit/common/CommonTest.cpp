@@ -1,8 +1,12 @@
 // What several programs read, fold, stamp and take apart the same way.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -10,7 +14,9 @@
 #include "lib/common/AsciiCase.h"
 #include "lib/common/FileText.h"
 #include "lib/common/LocalTime.h"
+#include "lib/common/OwnedFile.h"
 #include "lib/common/PathParts.h"
+#include "lib/common/Utf8Text.h"
 #include "tests/support/TestFolder.h"
 
 namespace {
@@ -135,6 +141,81 @@ TEST(AsciiCase, FoldsAsciiLettersOnly) {
     EXPECT_EQ(StartsWithAscii(c.text, c.other), c.startsWith) << c.text << " / " << c.other;
     EXPECT_EQ(ContainsAscii(c.text, c.other), c.contains) << c.text << " / " << c.other;
   }
+}
+
+TEST(Utf8Text, ReplacesEveryByteOfNoWellFormedSequence) {
+  const std::string r = "\xEF\xBF\xBD";
+  const struct {
+    std::string In;
+    std::string Out;
+  } cases[] = {
+      {"plain", "plain"},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+      {"DVR-\xFF\xFE-1", "DVR-" + r + r + "-1"},
+      {"stray \x80", "stray " + r},
+      {"cut \xE2\x82", "cut " + r + r},
+      {"overlong \xC0\xAF \xE0\x80\xAF", "overlong " + r + r + " " + r + r + r},
+      {"surrogate \xED\xA0\x80", "surrogate " + r + r + r},
+      {"past U+10FFFF \xF4\x90\x80\x80", "past U+10FFFF " + r + r + r + r},
+      {std::string("nul \0 stays", 11), std::string("nul \0 stays", 11)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ValidUTF8(c.In), c.Out) << c.In;
+    EXPECT_EQ(IsValidUTF8(c.In), c.In == c.Out) << c.In;
+    EXPECT_TRUE(IsValidUTF8(ValidUTF8(c.In))) << c.In;
+  }
+}
+
+class OwnedFile : public TTestFolder {
+ protected:
+  OwnedFile() : TTestFolder("common-owned") {}
+};
+
+// What stands at a name a program writes: only a regular file of its own with one name is
+// taken, and narrowed to the mode asked; links are never followed on the way below a folder.
+TEST_F(OwnedFile, TakesOnlyARegularFileOfItsOwnWithOneName) {
+  Write(Path("target"), "x");
+  std::filesystem::create_symlink(Path("target"), Path("link"));
+  std::filesystem::create_hard_link(Path("target"), Path("second"));
+  ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+  Write(Path("loose"), "");
+  ::chmod(Path("loose").c_str(), 0666);
+  const struct {
+    const char* Name;
+    int Flags;
+    std::string Says;  // empty: taken
+  } cases[] = {
+      {"link", O_WRONLY, "is a symbolic link"},
+      {"second", O_WRONLY, "has 2 names (a hard link)"},
+      {"fifo", O_WRONLY, "is not a regular file"},
+      {"loose", O_WRONLY, ""},
+      {"new", O_WRONLY | O_CREAT, ""},
+      {"missing", O_WRONLY, "no such file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::string error;
+    const TFileHandle fd = OpenOwnFile(AT_FDCWD, Path(c.Name), c.Flags, 0640, error);
+    EXPECT_EQ(static_cast<bool>(fd), c.Says.empty()) << error;
+    if (!c.Says.empty()) {
+      EXPECT_NE(error.find(c.Says), std::string::npos) << error;
+    }
+    struct stat st {};
+    if (fd) {
+      ASSERT_EQ(::fstat(fd.Get(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777 & ~0640u, 0u) << "narrowed to at most 0640";
+    }
+  }
+  std::filesystem::create_directories(Path("a/b"));
+  Write(Path("a/b/f"), "below");
+  std::filesystem::create_symlink(Path("a/b"), Path("a/linked"));
+  const TFileHandle root(::open(dir_.c_str(), O_RDONLY | O_DIRECTORY));
+  std::string error;
+  EXPECT_TRUE(OpenBelow(root.Get(), "a/b/f", O_RDONLY, "a/b/f", error)) << error;
+  EXPECT_FALSE(OpenBelow(root.Get(), "a/linked/f", O_RDONLY, "a/linked/f", error));
+  EXPECT_NE(error.find("'a/linked' is a symbolic link"), std::string::npos) << error;
+  EXPECT_FALSE(OpenBelow(root.Get(), "a/../a/b/f", O_RDONLY, "a/../a/b/f", error));
+  EXPECT_EQ(Read(Path("target")), "x");
 }
 
 }  // namespace

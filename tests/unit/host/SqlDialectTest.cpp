@@ -48,9 +48,9 @@ TEST(SqlDialect, RewritesTheSqlServerFormsAndNothingElse) {
       {"identity of another seed", "CREATE TABLE T (ID INT IDENTITY(100,1) PRIMARY KEY)",
        "CREATE TABLE T (ID INT IDENTITY(100,1) PRIMARY KEY)"},
       {"identity without a key", "CREATE TABLE T (ID INT IDENTITY(1,1), B VARCHAR(5))",
-       "CREATE TABLE T (ID INT IDENTITY(1,1), B VARCHAR(5))"},
+       "CREATE TABLE T (ID INT IDENTITY(1,1), B VARCHAR(5) CHECK (length(B) <= 5))"},
       {"identity of a text column", "CREATE TABLE T (ID VARCHAR(9) IDENTITY(1,1) PRIMARY KEY)",
-       "CREATE TABLE T (ID VARCHAR(9) IDENTITY(1,1) PRIMARY KEY)"},
+       "CREATE TABLE T (ID VARCHAR(9) CHECK (length(ID) <= 9) IDENTITY(1,1) PRIMARY KEY)"},
       {"both forms inside a text literal",
        "INSERT INTO L VALUES ( 'IF ( OBJECT_ID( ''L'', ''U'' ) IS NULL ) CREATE TABLE L (ID INT "
        "IDENTITY(1,1) PRIMARY KEY)' )",
@@ -63,8 +63,12 @@ TEST(SqlDialect, RewritesTheSqlServerFormsAndNothingElse) {
        "SELECT 'IDENTITY(1,1) PRIMARY KEY"},
       {"texts without a length", "CREATE TABLE T ( [A] NVARCHAR(MAX), [B] varchar ( max ) )",
        "CREATE TABLE T ( [A] TEXT, [B] TEXT )"},
-      {"a length that is a number stays", "CREATE TABLE T ( [A] NVARCHAR(20) )",
-       "CREATE TABLE T ( [A] NVARCHAR(20) )"},
+      {"a length that is a number stays, and is checked", "CREATE TABLE T ( [A] NVARCHAR(20) )",
+       "CREATE TABLE T ( [A] NVARCHAR(20) CHECK (length([A]) <= 20) )"},
+      {"a column added", "ALTER TABLE T ADD [C] CHAR(3) NULL",
+       "ALTER TABLE T ADD [C] CHAR(3) CHECK (length([C]) <= 3) NULL"},
+      {"a cast is no column", "SELECT CAST(A AS VARCHAR(10)) FROM T",
+       "SELECT CAST(A AS VARCHAR(10)) FROM T"},
       {"the transaction insert", s2, s2},
   };
   for (const TCase& c : cases) EXPECT_EQ(TranslateSqlServerText(c.Input), c.Expected) << c.Name;
@@ -146,11 +150,13 @@ TEST(SqlDialect, RewritesTheModuleSchemaScripts) {
             "-- Dovra Transaction Table CREATE TABLE IF NOT EXISTS [DovraTransactions] ( [ID] "
             "INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT, [Timestamp_Created] DATETIME NOT NULL, "
             "[Timestamp_Payment] DATETIME NULL, [InvoiceNum] INT NULL, [VoucherReference] "
-            "VARCHAR(50) NULL, [RedeemJSON] VARCHAR(1000) NULL, [Amount] FLOAT NULL );");
+            "VARCHAR(50) CHECK (length([VoucherReference]) <= 50) NULL, [RedeemJSON] "
+            "VARCHAR(1000) CHECK (length([RedeemJSON]) <= 1000) NULL, [Amount] FLOAT NULL );");
   EXPECT_EQ(Collapsed(TranslateSqlServerText(DovraLogTableScript())),
             "-- Dovra Log Table CREATE TABLE IF NOT EXISTS [DovraLog] ( [ID] INTEGER NOT NULL "
-            "PRIMARY KEY AUTOINCREMENT, [Timestamp] DATETIME NOT NULL , [Class] VARCHAR(10) NOT "
-            "NULL , [Message] VARCHAR(1000) NOT NULL );");
+            "PRIMARY KEY AUTOINCREMENT, [Timestamp] DATETIME NOT NULL , [Class] VARCHAR(10) CHECK "
+            "(length([Class]) <= 10) NOT NULL , [Message] VARCHAR(1000) CHECK "
+            "(length([Message]) <= 1000) NOT NULL );");
   // The comment keeps its own line: the statement must not end up inside it.
   EXPECT_EQ(TranslateSqlServerText(DovraLogTableScript()).find("\r\nCREATE TABLE IF NOT EXISTS"),
             DovraLogTableScript().find("\r\n"));

@@ -165,4 +165,41 @@ TEST_F(SynLogArchive, UncreatableArchiveFolderStopsArchivingQuietly) {
   EXPECT_EQ(ReadFile(Dir() + "old.log"), "stays");
 }
 
+// log/ and log/YYYYMM/ are the log's own folders: a link at either (to a folder another user
+// reads) is not followed, and the old log stays where it is until the folder is set right.
+TEST_F(SynLogArchive, NoArchiveGoesThroughALinkedFolder) {
+  const time_t october = LocalTime(2026, 10, 15);
+  for (const char* linked : {"log", "log/202610"}) {
+    SCOPED_TRACE(linked);
+    std::filesystem::remove_all(Dir() + "till");
+    std::filesystem::remove_all(Dir() + "elsewhere");
+    std::filesystem::create_directories(Dir() + "elsewhere/202610");
+    std::filesystem::create_directories(Dir() + "till/log");
+    if (std::string(linked) == "log") std::filesystem::remove(Dir() + "till/log");
+    std::filesystem::create_symlink(
+        Dir() + (std::string(linked) == "log" ? "elsewhere" : "elsewhere/202610"),
+        Dir() + "till/" + linked);
+    Old("a-host.log", "host log of october", october);
+    {
+      TSynLogFamily family;
+      ConfigureLikeModule(family, Dir());
+    }
+    EXPECT_TRUE(Exists(Dir() + "a-host.log"));
+    EXPECT_TRUE(std::filesystem::is_empty(Dir() + "elsewhere/202610"));
+  }
+  // Folders of its own, one of them left writable by others, take the archive; that one is
+  // narrowed.
+  std::filesystem::remove_all(Dir() + "till");
+  std::filesystem::create_directories(Dir() + "till/log");
+  ::chmod((Dir() + "till/log").c_str(), 0777);
+  {
+    TSynLogFamily family;
+    ConfigureLikeModule(family, Dir());
+  }
+  EXPECT_EQ(Decompress(Dir() + "till/log/202610/a-host.log.synlz"), "host log of october");
+  struct stat st {};
+  ASSERT_EQ(::stat((Dir() + "till/log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0022, 0u);
+}
+
 }  // namespace

@@ -352,6 +352,28 @@ TEST(SynLogEnvironment, SecretNamesAndAddressPasswordsAreMasked) {
        "MIRRORS=ftp://a:***@m1/ ftp://m2/?u=x@y sftp://b:***@m3"},
       {"HOME_PAGE=https://example.net/@team", "HOME_PAGE=https://example.net/@team"},
       {"NOTE=mail a@b, see ://", "NOTE=mail a@b, see ://"},
+      // Names of credentials the markers above miss.
+      {"SUPPORT_JWT=eyJhbGci", "SUPPORT_JWT=***"},
+      {"BANK_OTP=123456", "BANK_OTP=***"},
+      {"TERMINAL_PIN=0000", "TERMINAL_PIN=***"},
+      {"RECEIPT_SIGNING=k", "RECEIPT_SIGNING=***"},
+      {"STRIPE_SK=sk_live_1", "STRIPE_SK=***"},
+      {"SLACK_HOOK=x", "SLACK_HOOK=***"},
+      {"FOOTPRINT=3", "FOOTPRINT=3"},
+      {"SHIPPING_ZONE=eu", "SHIPPING_ZONE=eu"},
+      {"DESK_NUMBER=4", "DESK_NUMBER=4"},
+      // Secrets inside a value: a connection string's password, a query's token, a path token.
+      {"PGCONN=host=db password=s3cr3t user=till", "PGCONN=host=db password=*** user=till"},
+      {"PGCONN2=host=db password='s3 cr3t'", "PGCONN2=host=db password='***'"},
+      {"URL=https://h/?token=abc&page=2", "URL=https://h/?token=***&page=2"},
+      {"URL2=https://h/x?page=2&api_key=abc", "URL2=https://h/x?page=2&api_key=***"},
+      {"ALERTS=https://hooks.example/services/T0ABC/B0DEF/a1B2c3D4e5F6g7H8i9J0",
+       "ALERTS=https://hooks.example/services/T0ABC/B0DEF/***"},
+      {"CHAT=https://chat.example/api/x/123456789012345678/AbC-dEf_1234567890?wait=true",
+       "CHAT=https://chat.example/api/x/123456789012345678/***?wait=true"},
+      {"DOCS=https://example.net/guides/x86_64-linux-gnu", "DOCS=https://example.net/guides/***"},
+      {"LIBS=/usr/lib/x86_64-linux-gnu", "LIBS=/usr/lib/x86_64-linux-gnu"},
+      {"SITE=https://a1b2c3d4e5f6g7h8.example.net/", "SITE=https://a1b2c3d4e5f6g7h8.example.net/"},
   };
   for (const Case& c : cases) {
     const char* env[] = {c.entry, nullptr};

@@ -1,6 +1,9 @@
 // dovra-logtool's folder ordering and line conversion.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <chrono>
 #include <filesystem>
@@ -56,6 +59,53 @@ TEST(LogFolder, OrdersByTimeThenAsTheLogMadeTheFiles) {
                                              "log/202612/T.log.synlz", "log/202612/T.log.1.synlz",
                                              "U.log", "T.2.synlz", "T.1.synlz", "T.log",
                                              "A.10.synlz", "V.1.SYNLZ", "V.LOG"}));
+}
+
+// What a caller (cat, reconcile) is told it was not given: every link in the folder, at log/ or at
+// a month folder, and every log name that is not a regular file, each with its reason; what the
+// links point to is never listed, and ReadLogText below a root refuses a link on the way.
+TEST(LogFolder, NamesWhatItLeavesOutAndWhy) {
+  const TScratchFolder scratch("logfolder-skipped");
+  const fs::path& dir = scratch.Dir();
+  fs::create_directories(dir / "elsewhere/202601");
+  fs::create_directories(dir / "logs/log/202602");
+  std::ofstream(dir / "elsewhere/secret.log") << "secret";
+  std::ofstream(dir / "elsewhere/202601/x.log.synlz") << "x";
+  std::ofstream(dir / "logs/real.log") << "real";
+  fs::create_symlink(dir / "elsewhere/secret.log", dir / "logs/linked.log");
+  fs::create_symlink(dir / "elsewhere/202601", dir / "logs/log/202601");
+  fs::create_symlink(dir / "elsewhere/secret.log", dir / "logs/log/202602/a.log.synlz");
+  ASSERT_EQ(::mkfifo((dir / "logs/pipe.log").c_str(), 0600), 0);
+  const LogTool::TLogFolderFiles listed = LogTool::ListLogFolder(dir / "logs");
+  ASSERT_EQ(listed.Files, std::vector<fs::path>{dir / "logs/real.log"});
+  std::vector<std::string> skipped;
+  for (const LogTool::TSkippedFile& s : listed.Skipped)
+    skipped.push_back(s.Path.lexically_relative(dir / "logs").generic_string() + ": " + s.Reason);
+  std::sort(skipped.begin(), skipped.end());
+  EXPECT_EQ(skipped, (std::vector<std::string>{
+                         "linked.log: a symbolic link, not followed",
+                         "log/202601: a symbolic link, not followed",
+                         "log/202602/a.log.synlz: a symbolic link, not followed",
+                         "pipe.log: not a regular file",
+                     }));
+  // The log folder itself as a link: named, not read.
+  fs::create_directories(dir / "top");
+  fs::create_symlink(dir / "elsewhere", dir / "top/log");
+  const LogTool::TLogFolderFiles top = LogTool::ListLogFolder(dir / "top");
+  EXPECT_TRUE(top.Files.empty());
+  ASSERT_EQ(top.Skipped.size(), 1u);
+  EXPECT_EQ(top.Skipped[0].Path, dir / "top/log");
+
+  std::string text, error;
+  const auto sink = [&text](std::string_view piece) { text.append(piece); };
+  EXPECT_TRUE(LogTool::ReadLogText(dir / "logs/real.log", sink, error, dir / "logs")) << error;
+  EXPECT_EQ(text, "real");
+  EXPECT_FALSE(LogTool::ReadLogText(dir / "logs/linked.log", sink, error));
+  EXPECT_NE(error.find("is a symbolic link"), std::string::npos) << error;
+  EXPECT_FALSE(
+      LogTool::ReadLogText(dir / "logs/log/202601/x.log.synlz", sink, error, dir / "logs"));
+  EXPECT_NE(error.find("'log/202601' is a symbolic link"), std::string::npos) << error;
+  EXPECT_EQ(text, "real");
 }
 
 TEST(LogFolder, LinesKeepTheirEndsAndShowControlCharactersEscaped) {
