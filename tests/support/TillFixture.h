@@ -46,14 +46,14 @@ inline std::string MissingInOrder(const std::string& text, const std::vector<std
   return {};
 }
 
-// A till's clock for one run, through Debian's libfaketime: spec as FAKETIME takes it ("2026-12-10
+// A till's clock for one run, through Debian's libfaketime: clock as FAKETIME takes it ("2026-12-10
 // 13:40:05" frozen there, "+10m" ten minutes ahead), read in UTC; the steady clock runs on, so that
 // waits and time-outs still end. Empty when the machine has no libfaketime.
-inline std::vector<std::string> PinnedClock(const std::string& spec) {
+inline std::vector<std::string> PinnedClock(const std::string& clock) {
   const char* const kFakeTime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
   if (!std::filesystem::exists(kFakeTime)) return {};
-  std::vector<std::string> env{std::string("LD_PRELOAD=") + kFakeTime, "FAKETIME=" + spec, "TZ=UTC",
-                               "FAKETIME_DONT_FAKE_MONOTONIC=1"};
+  std::vector<std::string> env{std::string("LD_PRELOAD=") + kFakeTime, "FAKETIME=" + clock,
+                               "TZ=UTC", "FAKETIME_DONT_FAKE_MONOTONIC=1"};
   // A sanitizer build wants its runtime first among the libraries; the preloaded clock comes
   // before it here, which is harmless.
   const char* asan = std::getenv("ASAN_OPTIONS");
