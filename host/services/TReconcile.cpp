@@ -729,9 +729,6 @@ void TLogScan::Line(const std::string& line) {
     case TJournalLine::NotRecorded:
       if (attempt) attempt->Reference = value;
       break;
-    case TJournalLine::InvoiceLinked:
-      if (attempt) attempt->Linked = true;
-      break;
     case TJournalLine::NotRedeemed:
       if (attempt) attempt->Settled = true;
       break;

@@ -34,7 +34,6 @@ struct TAttempt {
   bool Refused = false;      // the service said no: nothing was used
   bool Settled = false;      // the dialog found it unused, or gave it back
   bool Recorded = false;     // the module's row holds Reference
-  bool Linked = false;       // the row was linked to an invoice
   std::time_t LoggedAt = 0;  // the Redeeming line's time, as UTC seconds
   std::string Where;         // the log file and the line's time
 };
