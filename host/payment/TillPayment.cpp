@@ -168,7 +168,9 @@ std::string DetailValue(IPaymentMethod& method, const std::string& name) {
 // cannot say so is not cancelled (intent false).
 bool GiveBack(IPaymentMethod& method, TSale& sale, TCurrency paid, const std::string& reference,
               std::ostream& out, bool& intent) {
-  intent = sale.Sales.Settle(sale.Number, "cancelling", paid, reference);
+  // A sale that took no voucher has nothing to give back, and stays as it is.
+  const bool holds = paid > 0 || !reference.empty();
+  intent = !holds || sale.Sales.Settle(sale.Number, "cancelling", paid, reference);
   if (!intent) {
     out << "sale: not cancelled: the database cannot record that it is being cancelled\n";
     return false;

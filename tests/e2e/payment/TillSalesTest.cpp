@@ -80,6 +80,8 @@ TEST_F(TillSales, EachSaleReadsAsWhatBecameOfIt) {
   ASSERT_EQ(Pay("SAVE15", {"--invoice", "7"}).Exit, 0);     // 3: linked, then overridden
   ASSERT_EQ(Pay("SAVE15", {"--cancel"}).Exit, 0);           // 4: cancelled
   ASSERT_EQ(Pay("WELCOME10", {"--invoice", "9"}).Exit, 0);  // 5: linked
+  // 6: cancelled with nothing paid: nothing to give back, and no cancel left half done.
+  ASSERT_EQ(Pay("WELCOME10", {"--no-redeem", "--cancel"}).Exit, 3);
   const TRun overridden = Till({"override", "--invoice", "7"});
   EXPECT_EQ(overridden.Exit, 0) << overridden.Output;
 
@@ -88,8 +90,9 @@ TEST_F(TillSales, EachSaleReadsAsWhatBecameOfIt) {
   EXPECT_EQ(States(all.Output),
             (std::vector<std::string>{"transaction 1: open", "transaction 2: paid",
                                       "transaction 3: reversed", "transaction 4: reversed",
-                                      "transaction 5: linked", "sale 1: open", "sale 2: paid",
-                                      "sale 3: reversed", "sale 4: reversed", "sale 5: linked"}));
+                                      "transaction 5: linked", "transaction 6: open",
+                                      "sale 1: open", "sale 2: paid", "sale 3: reversed",
+                                      "sale 4: reversed", "sale 5: linked", "sale 6: open"}));
   // Full texts: the redemption answer as the service sent it, never cut for the screen.
   EXPECT_TRUE(Contains(all.Output,
                        "\"RedeemJSON\":\"{\\\"Success\\\":true,\\\"DisplayName\\\":"
