@@ -1,6 +1,6 @@
 // What a host may learn from the module about how it runs, so that it can tell its user: the
 // voucher service address in force and why, the log file the module writes, and how many
-// vouchers it gave back. The voucher service client the module registers (IDovraVoucherAPI) answers
+// vouchers it gave back, and its version. The voucher service client the module registers (IDovraVoucherAPI) answers
 // it through QueryInterface; the answers hold from load to unload, the address being read once as
 // the module loads.
 #pragma once
@@ -23,6 +23,9 @@ class IDovraModuleInfo : public IInterface {
   //    payment method, the dialog or any host component through IDovraVoucherAPI), confirmed :=
   //    those the service answered with "Success": true.
   virtual void GetReversals(int32_t& sent, int32_t& confirmed) = 0;
+  // 4: version := the module's version, "MAJOR.MINOR.PATCH.BUILD", so that a host can name the
+  //    module it runs to its user and to support.
+  virtual void GetModuleVersion(std::string& version) = 0;
 
  protected:
   ~IDovraModuleInfo() = default;

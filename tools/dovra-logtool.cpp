@@ -14,6 +14,7 @@
 #include <CLI/CLI.hpp>
 
 #include "lib/synlz/SynLZFile.h"
+#include "lib/version/DovraVersion.h"
 #include "tools/LogFolder.h"
 
 namespace fs = std::filesystem;
@@ -149,6 +150,8 @@ int main(int argc, char** argv) {
   CLI::App app{"Reads and writes the module's log files and their .synlz archives.",
                "dovra-logtool"};
   app.require_subcommand(1, 1);
+  app.set_version_flag("--version", std::string("dovra-logtool ") + kDovraVersion,
+                       "Print the version and exit");
 
   std::vector<std::string> catPaths;
   CLI::App* cat =

@@ -369,7 +369,8 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
                  "(host=/run/x dbname=store); the password belongs in ~/.pgpass or PGPASSFILE, "
                  "never here (a command line shows in ps)")
       ->default_str(ShownConnection(options.DatabasePath))
-      ->check(DatabaseConnection());
+      ->check(DatabaseConnection())
+      ->envname("SARN_TILL_DB");
   app.add_option("--db-busy-ms", options.DatabaseBusyMs,
                  "how long a database locked by another program is waited for, in milliseconds; "
                  "on PostgreSQL every call ends within this plus 2000")

@@ -14,7 +14,9 @@
 #include "host/cli/cmdReconcile.h"
 #include "host/cli/cmdVoucher.h"
 #include "host/till/TTill.h"
+#include "host/till/TillStartup.h"
 #include "lib/common/PathParts.h"
+#include "lib/version/DovraVersion.h"
 
 namespace {
 
@@ -33,6 +35,9 @@ void ChooseHeadlessPlatformIfNeeded() {
 int ListModules(TTill& till) {
   IServiceRegistry* registry = till.Registry();
   std::cout << "module: " << till.Options().ModulePath << '\n';
+  const TModuleStartup startup = AskModuleStartup(registry);
+  std::cout << "module version: " << (startup.Version.empty() ? "(not told)" : startup.Version)
+            << '\n';
   for (int32_t i = till.HostEntryCount(); i < registry->Count(); ++i) {
     TGUID service;
     std::string name;
@@ -50,32 +55,41 @@ int main(int argc, char** argv) {
 
   TTill till(TTillOptions{});
   TTillOptions& options = till.MutableOptions();
-  options.ModulePath = FolderOf(ExecutablePath()) + "DovraVoucherPayment.smd";
+  options.ModulePath = DefaultModulePath(ExecutablePath());
   // Only upgrade makes a new database, and only where one was plainly meant.
   options.CreateDatabase = false;
   int code = 0;
 
   CLI::App cli{"sarn-till: the reference Sarn point-of-sale host for payment modules"};
   cli.require_subcommand(1);
+  cli.set_version_flag("--version", std::string("sarn-till ") + kDovraVersion,
+                       "print the version and exit");
+  // The store's settings come from one environment file (/etc/sarn/till.env) as SARN_TILL_*
+  // variables, so that a service unit, cron and a person at the shell run the same till.
   cli.add_option("--module", options.ModulePath, "payment module (.smd) to load")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->envname("SARN_TILL_MODULE");
   cli.add_option("--ca-file", options.CaFile,
                  "PEM file of certificates the REST client trusts besides the system's")
-      ->check(TrustedCertificates());
+      ->check(TrustedCertificates())
+      ->envname("SARN_TILL_CA_FILE");
   cli.add_option("--base-url", options.BaseURL,
                  "the voucher service the module talks to (an https:// address), in place of "
                  "DOVRA_BASE_URL and of its built-in production address")
       ->check(VoucherServiceAddress());
   cli.add_option("--store-id", options.StoreID,
                  "store identifier the till reports, kept with each of its sales in SarnSales")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->envname("SARN_TILL_STORE_ID");
   cli.add_option("--till-id", options.TillID,
                  "till number within the store, kept with each of its sales in SarnSales (tills "
                  "sharing a database each give their own)")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->envname("SARN_TILL_TILL_ID");
   cli.add_option("--timeout-ms", options.TimeoutMs, "REST client time-out per request")
       ->capture_default_str()
-      ->check(Milliseconds(1));
+      ->check(Milliseconds(1))
+      ->envname("SARN_TILL_TIMEOUT_MS");
   cli.add_flag("--allow-plain-http", options.AllowPlainHttp,
                "let the REST client use http:// to loopback addresses (127.0.0.0/8, ::1), "
                "credentials unencrypted (tests only)");

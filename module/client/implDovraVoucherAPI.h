@@ -20,6 +20,7 @@ class TDovraVoucherAPI : public TImplements<TInterfacedObject, IDovraVoucherAPI,
   void GetVoucherService(std::string& url, std::string& reason) override;
   bool GetLogFile(std::string& path, std::string& problem) override;
   void GetReversals(int32_t& sent, int32_t& confirmed) override;
+  void GetModuleVersion(std::string& version) override;
 
  private:
   // wentOut: the request reached a REST client (a service was in force and one was there).

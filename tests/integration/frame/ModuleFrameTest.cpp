@@ -19,6 +19,7 @@
 #include "gtest/gtest.h"
 #include "intf/intfDatabaseChanges.h"
 #include "intf/intfDovraModuleInfo.h"
+#include "lib/version/DovraVersion.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "intf/intfPaymentMethod.h"
 #include "tests/support/ChildProcess.h"
@@ -224,6 +225,12 @@ TEST_F(ModuleFrame, TheVoucherClientTellsTheServiceInForceAndTheLogFile) {
   EXPECT_EQ(problem, "");
   EXPECT_EQ(fs::path(path).parent_path(), fs::path(dir_));
   EXPECT_EQ(Read(path), LogText()) << path;
+
+  // The version came last (slot 6), so that hosts built against the first three keep working.
+  using TGetModuleVersion = void (*)(IDovraModuleInfo*, std::string&);
+  std::string version;
+  reinterpret_cast<TGetModuleVersion>(vtable[6])(info.Get(), version);
+  EXPECT_EQ(version, kDovraVersion);
   FFinal();
 }
 
