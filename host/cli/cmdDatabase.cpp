@@ -597,7 +597,7 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
                  "PostgreSQL server, as postgresql://USER@HOST:PORT/DB or key=value pairs "
                  "(host=/run/x dbname=store); the password belongs in ~/.pgpass or PGPASSFILE, "
                  "never here (a command line shows in ps)")
-      ->default_str(ShownConnection(options.DatabasePath))
+      ->default_str("sarn-till.db beside sarn-till")
       ->check(DatabaseConnection())
       ->envname("SARN_TILL_DB");
   app.add_option("--db-busy-ms", options.DatabaseBusyMs,

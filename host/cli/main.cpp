@@ -159,8 +159,9 @@ int main(int argc, char** argv) {
                        "print the version and exit");
   // The store's settings come from one environment file (/etc/sarn/till.env) as SARN_TILL_*
   // variables, so that a service unit, cron and a person at the shell run the same till.
+  // The default is told by its rule, not by this machine's path: the help is also the man page.
   cli.add_option("--module", options.ModulePath, "payment module (.smd) to load")
-      ->capture_default_str()
+      ->default_str("DovraVoucherPayment.smd beside sarn-till, else in ../lib/sarn/modules/")
       ->envname("SARN_TILL_MODULE");
   cli.add_option("--ca-file", options.CaFile,
                  "PEM file of certificates the REST client trusts besides the system's")

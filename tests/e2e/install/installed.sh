@@ -47,7 +47,8 @@ done <<MODES
 644 share/man/man1/dovra-crashpoint.1
 MODES
 for page in sarn-till dovra-sandbox dovra-logtool; do
-  grep -q -- "--version" "$prefix/share/man/man1/$page.1" || fail "$page.1 does not show --version"
+  grep -qF -- '\-\-version' "$prefix/share/man/man1/$page.1" || fail "$page.1 does not show --version"
+  ! grep -q "$build" "$prefix/share/man/man1/$page.1" || fail "$page.1 names the build folder"
 done
 
 # Every program names the project's version, on standard output, with exit 0.
