@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "host/db/TDatabases.h"
+#include "host/db/postgres/TPostgresEngine.h"
 #include "host/till/TillStartup.h"
 #include "lib/common/AsciiCase.h"
 #include "lib/common/FileText.h"
@@ -184,9 +185,9 @@ std::string ConnectionMistake(const std::string& text) {
       PQconninfoFree(options);
       return {};
     }
-    std::string why = message ? message : "libpq has no memory to read it";
+    const std::string why =
+        message ? MaskedParseError(text, message) : "libpq has no memory to read it";
     if (message) PQfreemem(message);
-    while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
     return "the PostgreSQL connection " + ShownConnection(text) + " cannot be read: " + why;
   }
   std::error_code ec;

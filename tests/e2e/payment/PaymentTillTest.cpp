@@ -162,7 +162,7 @@ TEST_F(PaymentAtTheTill, FailuresEndInTheirOutcomeAndLoseNothing) {
               c.ServiceRequests > 0)
         << run.Output;
     EXPECT_EQ(Contains(run.Output, "sarn-till pay: the voucher service failed: HTTP 500"),
-              c.SandboxOptions == std::vector<std::string>{"--fail", "redeem:500"})
+              (c.SandboxOptions == std::vector<std::string>{"--fail", "redeem:500"}))
         << run.Output;
     EXPECT_EQ(static_cast<int>(Sandbox->RecordLines().size()), c.ServiceRequests);
     if (c.Upgraded) {
