@@ -808,10 +808,16 @@ std::string MaskedParseError(const std::string& connection, const std::string& l
     const size_t close = text.find('"', open + 1);
     if (close == std::string::npos) break;
     const std::string quoted = text.substr(open + 1, close - open - 1);
-    // A piece of the text it names, not the punctuation it misses ("=").
+    // A piece of the text, not the punctuation libpq misses ("="), nor the name of an option as
+    // written before its "=" (a mistyped name is what the reader needs to see).
     const bool word = std::any_of(quoted.begin(), quoted.end(),
                                   [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
-    if (word && connection.find(quoted) != std::string::npos) {
+    bool name = false;
+    for (size_t at = connection.find(quoted + "="); at != std::string::npos && !name;
+         at = connection.find(quoted + "=", at + 1))
+      name = at == 0 || std::isspace(static_cast<unsigned char>(connection[at - 1])) ||
+             connection[at - 1] == '?' || connection[at - 1] == '&';
+    if (word && !name && connection.find(quoted) != std::string::npos) {
       text.replace(open + 1, quoted.size(), "***");
       open = text.find('"', open + 5);
     } else {
@@ -928,7 +934,14 @@ TConnectionSecrets::TConnectionSecrets(const std::string& text) {
       size_t eq = i;
       while (eq < text.size() && std::isspace(static_cast<unsigned char>(text[eq]))) ++eq;
       if (eq >= text.size() || text[eq] != '=') {
-        FShown += text.substr(key, eq - key);
+        // A word without "=" in a text libpq cannot read may be a value whose key is missing or
+        // mistyped ("password s3cret"): hidden like every value of such a text.
+        if (parsed) {
+          FShown += text.substr(key, eq - key);
+        } else {
+          FShown += kMask + text.substr(i, eq - i);
+          FSecrets.push_back(text.substr(key, i - key));
+        }
         i = eq;
         continue;
       }

@@ -76,5 +76,6 @@ std::string MaskedPostgresConnection(const std::string& text);
 std::string PostgresConnectFailure(const std::string& libpqMessage);
 
 // libpq's reason for not reading a connection text, with every piece of the text it quotes back
-// ("...") shown as ***, and the text's secrets masked: a mistyped password is quoted otherwise.
+// ("...") shown as ***, but for the name of an option written before its "=", and the text's
+// secrets masked: a mistyped password is quoted otherwise.
 std::string MaskedParseError(const std::string& connection, const std::string& libpqMessage);

@@ -224,6 +224,8 @@ TEST(PostgresConnection, TellsServersFromFilesAndNeverShowsAPassword) {
       {"host=/run/x dbname=store password=s3cret", "host=/run/x dbname=store password=***"},
       {"password = 'a b\\' c' user=till", "password = *** user=till"},
       {"host=/run/x dbname=store", "host=/run/x dbname=store"},
+      // Unreadable: a value whose key is missing is hidden as well.
+      {"host=db password s3cret", "host=db *** ***"},
   };
   for (const TMask& m : masks) EXPECT_EQ(MaskedPostgresConnection(m.Text), m.Shown) << m.Text;
 
@@ -307,7 +309,12 @@ TEST(PostgresConnection, SaysWhatToCheckWhenItCannotConnect) {
       {"host=db password s3cret", "missing \"=\" after \"password\" in connection info string\n",
        "missing \"=\" after \"***\" in connection info string"},
       {"host=db passwrd=s3cret", "invalid connection option \"passwrd\"\n",
-       "invalid connection option \"***\""},
+       "invalid connection option \"passwrd\""},
+      {"postgresql://till:pw@[::1/store",
+       "end of string reached when looking for matching \"]\" in IPv6 host address in URI: "
+       "\"postgresql://till:pw@[::1/store\"\n",
+       "end of string reached when looking for matching \"]\" in IPv6 host address in URI: "
+       "\"***\""},
       {"postgresql://till@db/store?x=1", "unterminated quoted string \"\"\n",
        "unterminated quoted string \"\""},
   };
