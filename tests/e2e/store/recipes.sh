@@ -118,6 +118,8 @@ done
 # Backup and restore of the store's server database: the same tables afterwards.
 before=$("${till[@]}" transactions)
 run "operations: backup on PostgreSQL" "$(recipe "$src/docs/operations.md" backup-postgres | till_side)" </dev/null
+[ "$(stat -c %a "$work/store.dump")" = 600 ] ||
+  fail "the PostgreSQL backup is not rw------- but $(stat -c %A "$work/store.dump")"
 run "operations: restore on PostgreSQL" \
   "$(recipe "$src/docs/operations.md" restore-postgres | superuser | till_side)" </dev/null
 after=$("${till[@]}" transactions)
@@ -134,6 +136,8 @@ sale=(pay --amount 62.50 --order "$src/examples/order.json" --popup --mobile 061
 selling=$!
 run "operations: backup on SQLite" "$(recipe "$src/docs/operations.md" backup-sqlite | till_side)" </dev/null
 wait "$selling" || fail "the sale during the backup failed: $(cat "$work/selling.out")"
+[ "$(stat -c %a "$work/sqlite/sarn-till-backup.db")" = 600 ] ||
+  fail "the SQLite backup is not rw------- but $(stat -c %A "$work/sqlite/sarn-till-backup.db")"
 copy=$("$bin/sarn-till" --db "$work/sqlite/sarn-till-backup.db" transactions)
 grep -qw 3001 <<<"$copy" || fail "the copy lacks the sale made before it: $copy"
 "${lone[@]}" "${sale[@]}" --voucher SAVE15 --invoice 3003 >/dev/null
