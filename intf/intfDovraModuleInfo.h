@@ -1,8 +1,8 @@
 // What a host may learn from the module about how it runs, so that it can tell its user: the
 // voucher service address in force and why, the log file the module writes, and how many
-// vouchers it gave back, and its version. The voucher service client the module registers (IDovraVoucherAPI) answers
-// it through QueryInterface; the answers hold from load to unload, the address being read once as
-// the module loads.
+// vouchers it gave back, and its version. The voucher service client the module registers
+// (IDovraVoucherAPI) answers it through QueryInterface; the answers hold from load to unload, the
+// address being read once as the module loads.
 #pragma once
 
 #include <string>

@@ -16,7 +16,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include "lib/version/DovraVersion.h"
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -29,6 +28,7 @@
 #include <set>
 #include <string>
 #include <vector>
+#include "lib/version/DovraVersion.h"
 
 namespace fs = std::filesystem;
 

@@ -109,8 +109,10 @@ int Verify(const std::vector<std::string>& paths) {
     // A live log is text the module is still writing, not an archive: there is nothing to
     // verify, and its name says so before its bytes do.
     if (!LogTool::IsArchiveName(p) && !BeginsAsArchive(p)) {
-      Fail("'" + p + "' is a live log, not a .synlz archive: verify checks archives only; read "
-           "it with dovra-logtool cat '" + p + "'");
+      Fail("'" + p +
+           "' is a live log, not a .synlz archive: verify checks archives only; read "
+           "it with dovra-logtool cat '" +
+           p + "'");
       return 2;
     }
     std::string error;

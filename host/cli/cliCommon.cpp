@@ -60,8 +60,8 @@ void StartModule(TTill& till, const std::string& command) {
 TDurationReading ReadDuration(const std::string& text, long long plainUnitMs, long long& ms) {
   long long n = 0;
   size_t used = 0;
-  if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-' ||
-                        text[0] == '+'))
+  if (text.empty() ||
+      !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-' || text[0] == '+'))
     return TDurationReading::NotADuration;
   try {
     n = std::stoll(text, &used, 10);
@@ -71,13 +71,14 @@ TDurationReading ReadDuration(const std::string& text, long long plainUnitMs, lo
     return TDurationReading::NotADuration;
   }
   static constexpr std::pair<const char*, long long> units[] = {
-      {"", 0}, {"ms", 1}, {"s", 1000}, {"m", 60000}, {"min", 60000}, {"h", 3600000},
-      {"d", 86400000}};
+      {"", 0},        {"ms", 1},      {"s", 1000},    {"m", 60000},
+      {"min", 60000}, {"h", 3600000}, {"d", 86400000}};
   const std::string unit = text.substr(used);
   for (const auto& [name, factor] : units) {
     if (unit != name) continue;
     const long long f = factor ? factor : plainUnitMs;
-    if (n > std::numeric_limits<long long>::max() / f || n < std::numeric_limits<long long>::min() / f)
+    if (n > std::numeric_limits<long long>::max() / f ||
+        n < std::numeric_limits<long long>::min() / f)
       return TDurationReading::TooLarge;
     ms = n * f;
     // A unit finer than the option's own must come out whole ("1500ms" for seconds is not).
@@ -112,7 +113,8 @@ CLI::Validator Milliseconds(int32_t minimum) {
 
 CLI::Validator Seconds(long long minimum, long long maximum) {
   const std::string range = "whole seconds from " + std::to_string(minimum) + " to " +
-                            std::to_string(maximum) + ", as a number or with a unit: 90s, 5m, 2h, 1d";
+                            std::to_string(maximum) +
+                            ", as a number or with a unit: 90s, 5m, 2h, 1d";
   return CLI::Validator(
       [range, minimum, maximum](std::string& value) -> std::string {
         long long ms = 0;

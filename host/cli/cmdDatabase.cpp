@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <iostream>
 #include <map>
-#include <set>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 
 #include "host/cli/cliCommon.h"
@@ -443,8 +443,8 @@ int ShowReport(const TTillOptions& options, const TReportOptions& report, std::o
     const std::string& reference = CellText(tables.Sales, row, "VoucherReference");
     if (reference.empty()) continue;
     const std::string& till = CellText(tables.Sales, row, "Till");
-    sales[reference] = TSale{CellText(tables.Sales, row, "State"),
-                             till.empty() ? -1 : std::atoi(till.c_str())};
+    sales[reference] =
+        TSale{CellText(tables.Sales, row, "State"), till.empty() ? -1 : std::atoi(till.c_str())};
   }
   std::map<int32_t, TDayFigures> tills;  // -1: a payment no sale of the till names
   for (const auto& row : transactions.Rows) {
@@ -467,7 +467,9 @@ int ShowReport(const TTillOptions& options, const TReportOptions& report, std::o
     all.PaidSum += f.PaidSum, all.GivenBackSum += f.GivenBackSum, all.InDoubtSum += f.InDoubtSum;
   }
   const std::string zone = ZoneOfDay(report.Day);
-  const auto tillName = [](int32_t till) { return till < 0 ? std::string("?") : std::to_string(till); };
+  const auto tillName = [](int32_t till) {
+    return till < 0 ? std::string("?") : std::to_string(till);
+  };
   const auto figures = [](const TDayFigures& f) {
     return std::vector<std::string>{std::to_string(f.Paid),      MoneyText(f.PaidSum),
                                     std::to_string(f.GivenBack), MoneyText(f.GivenBackSum),
@@ -481,7 +483,7 @@ int ShowReport(const TTillOptions& options, const TReportOptions& report, std::o
       AppendJSONText(text, zone);
       text += ",\"till\":" + (till == "?" ? std::string("null") : till == "all" ? "\"all\"" : till);
       const std::vector<std::string> v = figures(f);
-      const char* names[] = {"paid",     "paid_sum",  "given_back",
+      const char* names[] = {"paid",           "paid_sum", "given_back",
                              "given_back_sum", "in_doubt", "in_doubt_sum"};
       for (size_t i = 0; i < v.size(); ++i) text += std::string(",\"") + names[i] + "\":" + v[i];
       out << text << "}\n";
@@ -502,8 +504,8 @@ int ShowReport(const TTillOptions& options, const TReportOptions& report, std::o
     return kExitDone;
   }
   TDBTable table;
-  table.Columns = {"Till", "Paid", "Paid sum", "Given back", "Given back sum", "In doubt",
-                   "In doubt sum"};
+  table.Columns = {"Till",           "Paid",     "Paid sum",    "Given back",
+                   "Given back sum", "In doubt", "In doubt sum"};
   const auto row = [&](const std::string& till, const TDayFigures& f) {
     std::vector<TDBCell> cells{TDBCell{TDBCell::TKind::Textual, till}};
     for (const std::string& v : figures(f)) cells.push_back(TDBCell{TDBCell::TKind::Float, v});
@@ -517,8 +519,10 @@ int ShowReport(const TTillOptions& options, const TReportOptions& report, std::o
     out << "till ?: payments the module recorded that no sale of a till names (in doubt until "
            "sarn-till reconcile settles them)\n";
   if (all.InDoubt)
-    out << all.InDoubt << " payment(s) in doubt: run sarn-till reconcile, then see "
-           "sarn-till transactions --since " << report.Day << " --until " << report.Day << "\n";
+    out << all.InDoubt
+        << " payment(s) in doubt: run sarn-till reconcile, then see "
+           "sarn-till transactions --since "
+        << report.Day << " --until " << report.Day << "\n";
   return kExitDone;
 }
 
@@ -684,8 +688,7 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
       "what is in doubt (recorded by the module but not booked by the till, or a reverse not "
       "confirmed: run sarn-till reconcile)");
   reportCommand->fallthrough();
-  reportCommand
-      ->add_option("--day", report->Day, "the day (YYYY-MM-DD, the till's local time)")
+  reportCommand->add_option("--day", report->Day, "the day (YYYY-MM-DD, the till's local time)")
       ->required()
       ->check(CalendarDay());
   auto json = std::make_shared<bool>(false), csv = std::make_shared<bool>(false);

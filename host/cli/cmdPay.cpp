@@ -199,8 +199,7 @@ void AddOverrideCommand(CLI::App& app, TTill& till) {
     if (!BeginInvoiceOverride(till, *invoice, std::cerr)) throw CLI::RuntimeError(kTillFailed);
     till.NameForModuleLog(-1);
     StartModule(till, "override");
-    FinishWatched(RunInvoiceOverride(till, *invoice, std::cout, std::cerr), *failures,
-                  "override");
+    FinishWatched(RunInvoiceOverride(till, *invoice, std::cout, std::cerr), *failures, "override");
   });
 }
 

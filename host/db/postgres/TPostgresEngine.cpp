@@ -797,8 +797,7 @@ std::string PostgresConnectFailure(const std::string& libpqMessage) {
     at = end + 1;
   }
   std::string out = advice;
-  for (size_t i = 0; i < lines.size(); ++i)
-    out += (out.empty() ? "" : "\n  ") + lines[i];
+  for (size_t i = 0; i < lines.size(); ++i) out += (out.empty() ? "" : "\n  ") + lines[i];
   return out;
 }
 
@@ -810,8 +809,9 @@ std::string MaskedParseError(const std::string& connection, const std::string& l
     const std::string quoted = text.substr(open + 1, close - open - 1);
     // A piece of the text, not the punctuation libpq misses ("="), nor the name of an option as
     // written before its "=" (a mistyped name is what the reader needs to see).
-    const bool word = std::any_of(quoted.begin(), quoted.end(),
-                                  [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+    const bool word = std::any_of(quoted.begin(), quoted.end(), [](char c) {
+      return std::isalnum(static_cast<unsigned char>(c));
+    });
     bool name = false;
     for (size_t at = connection.find(quoted + "="); at != std::string::npos && !name;
          at = connection.find(quoted + "=", at + 1))

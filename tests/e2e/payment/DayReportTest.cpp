@@ -51,8 +51,7 @@ TEST_F(DayReport, CountsEachTillsPaymentsByWhatBecameOfThem) {
     std::string Day;
     std::vector<std::string> Lines;  // the CSV after its header
   } days[] = {
-      {today,
-       {"1,1,9.38,0,0.00,0,0.00", "2,0,0.00,1,10.00,1,9.38", "all,1,9.38,1,10.00,1,9.38"}},
+      {today, {"1,1,9.38,0,0.00,0,0.00", "2,0,0.00,1,10.00,1,9.38", "all,1,9.38,1,10.00,1,9.38"}},
       {"2020-01-01", {"1,1,9.38,0,0.00,0,0.00", "all,1,9.38,0,0.00,0,0.00"}},
       {"2020-01-02", {"all,0,0.00,0,0.00,0,0.00"}},
   };
@@ -78,8 +77,9 @@ TEST_F(DayReport, CountsEachTillsPaymentsByWhatBecameOfThem) {
   EXPECT_NE(LineStarting(run.Output, "Till  Paid  Paid sum  Given back"), "") << run.Output;
   run = Till({"report", "--day", today, "--json"});
   ASSERT_EQ(run.Exit, 0) << run.Output;
-  EXPECT_TRUE(Contains(run.Output, "\"till\":\"all\",\"paid\":1,\"paid_sum\":9.38,\"given_back\":1,"
-                                   "\"given_back_sum\":10.00,\"in_doubt\":1,\"in_doubt_sum\":9.38}"))
+  EXPECT_TRUE(Contains(run.Output,
+                       "\"till\":\"all\",\"paid\":1,\"paid_sum\":9.38,\"given_back\":1,"
+                       "\"given_back_sum\":10.00,\"in_doubt\":1,\"in_doubt_sum\":9.38}"))
       << run.Output;
 
   // transactions keeps the rows of the days asked, inclusive at both ends.
@@ -100,9 +100,8 @@ TEST_F(DayReport, CountsEachTillsPaymentsByWhatBecameOfThem) {
     run = Till(args);
     ASSERT_EQ(run.Exit, 0) << run.Output;
     size_t payments = 0, sales = 0;
-    for (size_t at = 0; (at = run.Output.find("{\"table\":\"DovraTransactions\"", at)) !=
-                        std::string::npos;
-         ++at)
+    for (size_t at = 0;
+         (at = run.Output.find("{\"table\":\"DovraTransactions\"", at)) != std::string::npos; ++at)
       ++payments;
     for (size_t at = 0; (at = run.Output.find("{\"table\":\"SarnSales\"", at)) != std::string::npos;
          ++at)

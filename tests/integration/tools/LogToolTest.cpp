@@ -376,8 +376,10 @@ TEST_F(LogToolTest, VerifySaysALiveLogIsOne) {
     std::string Message;
   } cases[] = {
       {Path("logs/till.log"), 2,
-       "'" + Path("logs/till.log") + "' is a live log, not a .synlz archive: verify checks "
-       "archives only; read it with dovra-logtool cat '" + Path("logs/till.log") + "'"},
+       "'" + Path("logs/till.log") +
+           "' is a live log, not a .synlz archive: verify checks "
+           "archives only; read it with dovra-logtool cat '" +
+           Path("logs/till.log") + "'"},
       {Path("logs/till.synlz"), 1, "magic 0x74706F2F does not match 0xABA51051"},
   };
   for (const auto& c : cases) {
