@@ -61,10 +61,8 @@ class ReconcileTill : public TTillFixture {
   // Another till of the store: its own number, module and database (the fixture's by default).
   std::vector<std::string> OtherTill(int number, const std::string& module,
                                      const std::string& database = {}) const {
-    return {"--module",  module,
-            "--db",      database.empty() ? Database : database,
-            "--ca-file", Sandbox->CertFile(),
-            "--till-id", std::to_string(number)};
+    return {"--module", module, "--db", database.empty() ? Database : database, "--ca-file",
+            Sandbox->CertFile(), "--till-id", std::to_string(number)};
   }
 
   // A till with the options of till (the fixture's when empty) and more environment (a pinned
@@ -267,7 +265,8 @@ TEST_F(ReconcileTill, VoucherReverseRefusesAPaidSaleUnlessForced) {
   // A request whose reference stands twice could be checked by one and given back by the other.
   Write(Path("twice.json"),
         "{\"VoucherReference\":\"DVR-00000009\",\"VoucherReference\":\"" + kRef + "\"}");
-  const TRun twice = Till({"voucher", "reverse", "--request", Path("twice.json"), "--force"});
+  const TRun twice =
+      Till({"voucher", "reverse", "--request", Path("twice.json"), "--force"});
   EXPECT_EQ(twice.Exit, 2) << twice.Output;
   EXPECT_TRUE(Contains(twice.Output, "duplicate member")) << twice.Output;
   EXPECT_EQ(Live("SAVE15"), std::vector<std::string>{kRef});
@@ -385,8 +384,8 @@ TEST_F(ReconcileTill, ARestoredDatabaseNeverGivesBackWhatTheLogRecorded) {
   if (!OnPostgres()) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(Database.c_str(), &db), SQLITE_OK);
-    const int rc =
-        sqlite3_exec(db, ("VACUUM INTO '" + copy + "'").c_str(), nullptr, nullptr, nullptr);
+    const int rc = sqlite3_exec(db, ("VACUUM INTO '" + copy + "'").c_str(), nullptr, nullptr,
+                                nullptr);
     sqlite3_close(db);
     ASSERT_EQ(rc, SQLITE_OK);
   }
@@ -396,10 +395,9 @@ TEST_F(ReconcileTill, ARestoredDatabaseNeverGivesBackWhatTheLogRecorded) {
   if (OnPostgres()) {
     // The copy as it was: the payment's rows are not in it.
     TPostgresSession session(Database);
-    ASSERT_TRUE(
-        session.Exec("DELETE FROM \"DovraTransactions\"; DELETE FROM \"DovraLog\"; "
-                     "DELETE FROM \"SarnSales\"",
-                     error))
+    ASSERT_TRUE(session.Exec("DELETE FROM \"DovraTransactions\"; DELETE FROM \"DovraLog\"; "
+                             "DELETE FROM \"SarnSales\"",
+                             error))
         << error;
   } else {
     for (const char* journal : {"-wal", "-shm", "-journal"}) fs::remove(Database + journal);
@@ -435,8 +433,8 @@ TEST_F(ReconcileTill, AgeIsTheServicesOwnWhateverTheTillsClockSays) {
 // Redeem pressed again after the first attempt was left in doubt (its answer lost, then the status
 // call failing): the second press pays, and reconcile gives back the first press's redemption.
 TEST_F(ReconcileTill, ARedeemLeftInDoubtIsGivenBackAfterTheNextPressPaid) {
-  Sandbox = std::make_unique<TSandboxProcess>(
-      std::vector<std::string>{"--lose-answer", "redeem", "--fail", "status:500", "--faults-once"});
+  Sandbox = std::make_unique<TSandboxProcess>(std::vector<std::string>{
+      "--lose-answer", "redeem", "--fail", "status:500", "--faults-once"});
   Upgrade();
   const TRun paid = Pay("SAVE15", {"--redeem-presses", "2"});
   ASSERT_EQ(paid.Exit, 0) << paid.Output;
