@@ -51,6 +51,25 @@ for page in sarn-till dovra-sandbox dovra-logtool; do
   ! grep -q "$build" "$prefix/share/man/man1/$page.1" || fail "$page.1 names the build folder"
 done
 
+# The timer runs reconcile daily and once after boot, with the store's one settings file.
+units=$prefix/lib/systemd/system
+grep -qx "OnCalendar=daily" "$units/sarn-reconcile.timer" || fail "the timer is not daily"
+grep -q "^OnBootSec=" "$units/sarn-reconcile.timer" || fail "the timer does not run after boot"
+grep -qx "EnvironmentFile=/etc/sarn/till.env" "$units/sarn-reconcile.service" ||
+  fail "the service does not read /etc/sarn/till.env"
+grep -q "^ExecStart=/usr/bin/sarn-till reconcile" "$units/sarn-reconcile.service" ||
+  fail "the service does not run sarn-till reconcile"
+if command -v systemd-analyze >/dev/null; then
+  # As systemd reads them, the program where this prefix has it (man pages are not looked up).
+  mkdir "$work/units"
+  sed "s|/usr/bin/|$prefix/bin/|; /^Documentation=/d" "$units/sarn-reconcile.service" \
+    >"$work/units/sarn-reconcile.service"
+  sed "/^Documentation=/d" "$units/sarn-reconcile.timer" >"$work/units/sarn-reconcile.timer"
+  said=$(systemd-analyze verify "$work/units/sarn-reconcile.service" \
+    "$work/units/sarn-reconcile.timer" 2>&1) || fail "systemd-analyze verify: $said"
+  [ -z "$said" ] || fail "systemd-analyze verify: $said"
+fi
+
 # Every program names the project's version, on standard output, with exit 0.
 for program in sarn-till dovra-sandbox dovra-logtool dovra-crashpoint; do
   out=$(QT_QPA_PLATFORM=offscreen "$prefix/bin/$program" --version) ||
