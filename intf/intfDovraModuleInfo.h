@@ -1,8 +1,8 @@
 // What a host may learn from the module about how it runs, so that it can tell its user: the
 // voucher service address in force and why, the log file the module writes, and how many
-// vouchers it gave back. The voucher service client the module registers (IDovraVoucherAPI) answers
-// it through QueryInterface; the answers hold from load to unload, the address being read once as
-// the module loads.
+// vouchers it gave back; and, through an interface of its own, its version. The voucher service
+// client the module registers (IDovraVoucherAPI) answers both through QueryInterface; the answers
+// hold from load to unload, the address being read once as the module loads.
 #pragma once
 
 #include <string>
@@ -27,4 +27,18 @@ class IDovraModuleInfo : public IInterface {
 
  protected:
   ~IDovraModuleInfo() = default;
+};
+
+// The module's version. An interface of its own, not a fourth operation of IDovraModuleInfo: a
+// module built before it answers QueryInterface for it with a failure, where a host calling a
+// slot past the end of an older interface would crash.
+class IDovraModuleVersion : public IInterface {
+ public:
+  static constexpr TGUID IID = TGUID::Of("{BCB71E1D-647E-4DA6-9578-D79DA45B003C}");
+  // 1: version := the module's version, "MAJOR.MINOR.PATCH.BUILD", so that a host can name the
+  //    module it runs to its user and to support.
+  virtual void GetModuleVersion(std::string& version) = 0;
+
+ protected:
+  ~IDovraModuleVersion() = default;
 };

@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "lib/version/DovraVersion.h"
 #include "sandbox/SandboxCert.h"
 #include "sandbox/SandboxConnection.h"
 #include "sandbox/SandboxService.h"
@@ -50,6 +51,8 @@ int ListBook(int argc, char** argv) {
                  "Voucher book (JSON) the sandbox serves; default: the example book "
                  "(vouchers.example.json beside the program or in PREFIX/share/dovra-sandbox)");
   app.add_flag("--json", json, "One JSON document instead of the table");
+  app.set_version_flag("--version", std::string("dovra-sandbox ") + kDovraVersion,
+                       "Print the version and exit");
   CLI11_PARSE(app, argc, argv);
   if (options.VoucherFile.empty()) options.VoucherFile = DefaultVoucherBook();
   TSandboxService service(options);
@@ -137,6 +140,8 @@ int main(int argc, char** argv) {
   app.add_option("--answer", answers,
                  "Act on OPERATION as usual (a redemption is made and kept), then send FILE's "
                  "bytes as the body with status 200: OPERATION:FILE");
+  app.set_version_flag("--version", std::string("dovra-sandbox ") + kDovraVersion,
+                       "Print the version and exit");
   app.add_flag("--faults-once", options.FaultsOnce,
                "The switches above act on the first request of each operation only; later "
                "ones are answered as usual (a till that tries again gets through)");

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -27,6 +28,7 @@
 #include <set>
 #include <string>
 #include <vector>
+#include "lib/version/DovraVersion.h"
 
 namespace fs = std::filesystem;
 
@@ -417,6 +419,8 @@ int main(int argc, char** argv) {
                  "The voucher service's TCP port: sends to it are 'service'");
   app.add_option("--server-port", options.ServerPort,
                  "The database server's port (TCP, or its .s.PGSQL.PORT socket): 'server'");
+  app.set_version_flag("--version", std::string("dovra-crashpoint ") + kDovraVersion,
+                       "Print the version and exit");
   app.add_flag("--list", options.List, "Print every step of the run");
   app.add_option("--kill-at", options.KillAt, "Kill the command at the entry of step N")
       ->check(CLI::PositiveNumber);

@@ -14,6 +14,7 @@
 #include <CLI/CLI.hpp>
 
 #include "lib/synlz/SynLZFile.h"
+#include "lib/version/DovraVersion.h"
 #include "tools/LogFolder.h"
 
 namespace fs = std::filesystem;
@@ -98,8 +99,28 @@ int Decompress(const std::string& in, const std::string& out) {
   return 0;
 }
 
+// Whether the file begins as an archive does: the chunk magic, as the archive writes it.
+bool BeginsAsArchive(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return true;  // the verify that follows says why it cannot be read
+  unsigned char head[4] = {};
+  const size_t got = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  const uint32_t magic = head[0] | head[1] << 8 | head[2] << 16 | uint32_t{head[3]} << 24;
+  return got < sizeof head || magic == kSynLZMagic;
+}
+
 int Verify(const std::vector<std::string>& paths) {
   for (const std::string& p : paths) {
+    // A live log is text the module is still writing, not an archive: there is nothing to
+    // verify, and its name says so before its bytes do.
+    if (!LogTool::IsArchiveName(p) && !BeginsAsArchive(p)) {
+      Fail("'" + p +
+           "' is a live log, not a .synlz archive: verify checks archives only; read "
+           "it with dovra-logtool cat '" +
+           p + "'");
+      return 2;
+    }
     std::string error;
     size_t chunks = 0;
     if (!SynLZVerifyFile(p, error, kSynLZMagic, &chunks)) {
@@ -144,6 +165,15 @@ int main(int argc, char** argv) {
   CLI::App app{"Reads and writes the module's log files and their .synlz archives.",
                "dovra-logtool"};
   app.require_subcommand(1, 1);
+  app.footer(
+      "Exit codes:\n"
+      "  0  done: every file read, written or verified as asked\n"
+      "  1  failed: a file is missing, unreadable, corrupt or cannot be written; the message\n"
+      "     names the file (and for an archive, the chunk and its offset)\n"
+      "  2  usage: a command, an option or an argument is wrong (verify given a live log\n"
+      "     included); nothing was done");
+  app.set_version_flag("--version", std::string("dovra-logtool ") + kDovraVersion,
+                       "Print the version and exit");
 
   std::vector<std::string> catPaths;
   CLI::App* cat =

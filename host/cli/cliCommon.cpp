@@ -14,8 +14,10 @@
 #include <iostream>
 #include <limits>
 #include <memory>
+#include <utility>
 
 #include "host/db/TDatabases.h"
+#include "host/db/postgres/TPostgresEngine.h"
 #include "host/till/TillStartup.h"
 #include "lib/common/AsciiCase.h"
 #include "lib/common/FileText.h"
@@ -59,28 +61,84 @@ void StartModule(TTill& till, const std::string& command) {
             << std::endl;
 }
 
+TDurationReading ReadDuration(const std::string& text, long long plainUnitMs, long long& ms) {
+  long long n = 0;
+  size_t used = 0;
+  if (text.empty() ||
+      !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-' || text[0] == '+'))
+    return TDurationReading::NotADuration;
+  try {
+    n = std::stoll(text, &used, 10);
+  } catch (const std::out_of_range&) {
+    return TDurationReading::TooLarge;
+  } catch (const std::exception&) {
+    return TDurationReading::NotADuration;
+  }
+  static constexpr std::pair<const char*, long long> units[] = {
+      {"", 0},        {"ms", 1},      {"s", 1000},    {"m", 60000},
+      {"min", 60000}, {"h", 3600000}, {"d", 86400000}};
+  const std::string unit = text.substr(used);
+  for (const auto& [name, factor] : units) {
+    if (unit != name) continue;
+    const long long f = factor ? factor : plainUnitMs;
+    if (n > std::numeric_limits<long long>::max() / f ||
+        n < std::numeric_limits<long long>::min() / f)
+      return TDurationReading::TooLarge;
+    ms = n * f;
+    // A unit finer than the option's own must come out whole ("1500ms" for seconds is not).
+    if (ms % plainUnitMs != 0) return TDurationReading::NotWhole;
+    return TDurationReading::Read;
+  }
+  return TDurationReading::NotADuration;
+}
+
 CLI::Validator Milliseconds(int32_t minimum) {
   const std::string range = "a whole number of milliseconds from " + std::to_string(minimum) +
                             " to 2147483647 (about 24 days)";
   return CLI::Validator(
-      [range, minimum](const std::string& value) -> std::string {
-        long long n = 0;
-        size_t used = 0;
-        bool ok = !value.empty() && (std::isdigit(static_cast<unsigned char>(value[0])) ||
-                                     value[0] == '-' || value[0] == '+');
-        try {
-          if (ok) n = std::stoll(value, &used, 10);
-        } catch (const std::out_of_range&) {
-          return "'" + value + "' is too large: give " + range;
-        } catch (const std::exception&) {
-          ok = false;
+      [range, minimum](std::string& value) -> std::string {
+        long long ms = 0;
+        switch (ReadDuration(value, 1, ms)) {
+          case TDurationReading::TooLarge:
+            return "'" + value + "' is too large: give " + range;
+          case TDurationReading::NotADuration:
+          case TDurationReading::NotWhole:
+            return "'" + value + "' is not " + range;
+          case TDurationReading::Read:
+            break;
         }
-        if (!ok || used != value.size()) return "'" + value + "' is not " + range;
-        if (n < minimum || n > std::numeric_limits<int32_t>::max())
+        if (ms < minimum || ms > std::numeric_limits<int32_t>::max())
           return "'" + value + "' is out of range: give " + range;
+        value = std::to_string(ms);
         return {};
       },
       "MILLISECONDS");
+}
+
+CLI::Validator Seconds(long long minimum, long long maximum) {
+  const std::string range = "whole seconds from " + std::to_string(minimum) + " to " +
+                            std::to_string(maximum) +
+                            ", as a number or with a unit: 90s, 5m, 2h, 1d";
+  return CLI::Validator(
+      [range, minimum, maximum](std::string& value) -> std::string {
+        long long ms = 0;
+        switch (ReadDuration(value, 1000, ms)) {
+          case TDurationReading::TooLarge:
+            return "'" + value + "' is too large: give " + range;
+          case TDurationReading::NotWhole:
+            return "'" + value + "' is not a whole number of seconds: give " + range;
+          case TDurationReading::NotADuration:
+            return "'" + value + "' is not a duration: give " + range;
+          case TDurationReading::Read:
+            break;
+        }
+        const long long seconds = ms / 1000;
+        if (seconds < minimum || seconds > maximum)
+          return "'" + value + "' is out of range: give " + range;
+        value = std::to_string(seconds);
+        return {};
+      },
+      "SECONDS");
 }
 
 CLI::Validator TrustedCertificates() {
@@ -133,9 +191,9 @@ std::string ConnectionMistake(const std::string& text) {
       PQconninfoFree(options);
       return {};
     }
-    std::string why = message ? message : "libpq has no memory to read it";
+    const std::string why =
+        message ? MaskedParseError(text, message) : "libpq has no memory to read it";
     if (message) PQfreemem(message);
-    while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
     return "the PostgreSQL connection " + ShownConnection(text) + " cannot be read: " + why;
   }
   std::error_code ec;
@@ -308,4 +366,22 @@ std::string AmountProblem(const std::string& text) {
   if (i == text.size() && (whole || decimals > 0) && decimals <= 4)
     return "'" + text + "' is too large for an amount (at most 922337203685469.9999)";
   return "'" + text + "' is not an amount (digits, at most four decimals)";
+}
+
+std::string ServiceFailureLine(const std::string& reason) {
+  constexpr size_t kMost = 300;
+  std::string line;
+  for (const char ch : reason) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    const bool blank = c < 0x20 || c == 0x7F || c == ' ';
+    if (blank) {
+      if (!line.empty() && line.back() != ' ') line += ' ';
+      continue;
+    }
+    // Cut between characters, never inside a UTF-8 sequence.
+    if (line.size() >= kMost && (c & 0xC0) != 0x80) return line + "...";
+    line += ch;
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
 }

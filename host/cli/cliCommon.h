@@ -22,8 +22,16 @@ extern const char* const kExitCodeTable;
 // DOVRA_BASE_URL the module refuses, for "pay" (other commands are warned on stderr).
 void StartModule(TTill& till, const std::string& command);
 
-// --timeout-ms, --db-busy-ms: whole milliseconds from minimum up to 2147483647, said in words.
+// A duration as typed: digits with an optional unit (ms, s, m or min, h, d); digits alone are in
+// the option's own unit, plainUnitMs milliseconds. ms := the duration in milliseconds.
+enum class TDurationReading { Read, NotADuration, TooLarge, NotWhole };
+TDurationReading ReadDuration(const std::string& text, long long plainUnitMs, long long& ms);
+// --timeout-ms, --db-busy-ms: whole milliseconds from minimum up to 2147483647, or a duration
+// with a unit ("20s"), said in words. A transform: the option receives the milliseconds.
 CLI::Validator Milliseconds(int32_t minimum);
+// --older-than, --give-up: whole seconds from minimum to maximum, or a duration with a unit
+// ("90s", "5m", "2h"). A transform: the option receives the seconds.
+CLI::Validator Seconds(long long minimum, long long maximum);
 // --ca-file: an existing, readable file holding at least one PEM certificate.
 CLI::Validator TrustedCertificates();
 // --base-url: an address the module takes as its override.
@@ -50,6 +58,11 @@ void RequireModuleTables(TTill& till, const std::string& command);
 // an "AfterDisc" number and a "LineItems" array. False with what is wrong (the file missing,
 // unreadable, empty, cut short, not JSON, not an object, a member missing or of another kind).
 bool ReadOrderDocument(const std::string& path, std::string& text, std::string& error);
+
+// A REST client's reason for a failed request as one line of the screen: line breaks and other
+// control characters become blanks, runs of blanks one, and a long text (an HTML error page) is
+// cut after 300 characters with "...".
+std::string ServiceFailureLine(const std::string& reason);
 
 // Why text is not an amount: too large for the currency type, or not written as one.
 std::string AmountProblem(const std::string& text);

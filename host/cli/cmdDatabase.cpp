@@ -175,11 +175,104 @@ void AddStates(TDBTable& transactions, const TDBTable& log, const TDBTable& sale
   }
 }
 
-// What transactions keeps: the rows of one invoice, of one till, or of both.
+// What transactions keeps: the rows of one invoice, of one till, or of both, and of the till's
+// local days from Since to Until (YYYY-MM-DD, inclusive; empty: no bound).
 struct TTransactionFilter {
   std::optional<int32_t> Invoice, Till;
+  std::string Since, Until;
   bool Json = false;
 };
+
+// report: one day's voucher figures per till, as a table, JSON lines or CSV.
+enum class TReportFormat { Table, Json, Csv };
+struct TReportOptions {
+  std::string Day;
+  TReportFormat Format = TReportFormat::Table;
+};
+
+// --since, --until, --day: a calendar day written YYYY-MM-DD.
+CLI::Validator CalendarDay() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        const auto digits = [&](size_t from, size_t n) {
+          for (size_t i = from; i < from + n; ++i)
+            if (text[i] < '0' || text[i] > '9') return false;
+          return true;
+        };
+        if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !digits(0, 4) ||
+            !digits(5, 2) || !digits(8, 2))
+          return "'" + text + "' is not a day: write it YYYY-MM-DD, e.g. 2026-12-10";
+        const int year = std::atoi(text.c_str()), month = std::atoi(text.c_str() + 5),
+                  day = std::atoi(text.c_str() + 8);
+        static constexpr int lengths[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+        if (month < 1 || month > 12 || day < 1 || day > lengths[month - 1] ||
+            (month == 2 && day == 29 && !leap))
+          return "'" + text + "' is no day of the calendar";
+        return "";
+      },
+      "YYYY-MM-DD", "CalendarDay");
+}
+
+// The table's rows whose time stamp (as the till's clock wrote it, local time, "YYYY-MM-DD ...")
+// falls on a day from since to until, inclusive. A row without a time stamp is on no day.
+void KeepDays(TDBTable& table, const char* column, const std::string& since,
+              const std::string& until) {
+  if (since.empty() && until.empty()) return;
+  std::vector<std::vector<TDBCell>> kept;
+  for (auto& row : table.Rows) {
+    const std::string day = CellText(table, row, column).substr(0, 10);
+    if (day.size() == 10 && (since.empty() || day >= since) && (until.empty() || day <= until))
+      kept.push_back(std::move(row));
+  }
+  table.Rows = std::move(kept);
+}
+
+// The four tables transactions and report read, the module's rows with their State.
+struct TTillTables {
+  TDBTable Transactions, Log, Sales, GiveBacks;
+};
+
+// Reads them; false with the exit code when a table is missing or the database failed (the
+// service or Fail has said why).
+bool ReadTillTables(const TTillOptions& options, const std::string& where, TTillTables& tables,
+                    std::ostream& err, int& code) {
+  // The till's own service on the database its options name, without loading the module.
+  TIntfPtr<IDBScript> db = NewDBScript(DatabaseOptions(options));
+  TIntfPtr<ITillDatabase> till = db.As<ITillDatabase>();
+  std::string error;
+  code = kExitFailed;
+  if (!till->Exists(error)) {
+    Fail(err, error);
+    return false;
+  }
+  for (const char* table : {"DovraTransactions", "DovraLog"})
+    if (!db->TableExists(table)) {
+      db->LastError(error);
+      if (error.empty()) Fail(err, "the module's tables are missing: run sarn-till upgrade first");
+      return false;
+    }
+  if (!till->QueryTable("SELECT * FROM [DovraTransactions]" + where + " ORDER BY [ID]",
+                        tables.Transactions) ||
+      !till->QueryTable("SELECT * FROM [DovraLog] ORDER BY [ID]", tables.Log))
+    return false;
+  // A till that has not sold anything since it keeps its sales has no table of them yet.
+  for (const auto& [name, table] :
+       {std::pair{"SarnSales", &tables.Sales}, std::pair{"SarnGiveBacks", &tables.GiveBacks}}) {
+    if (db->TableExists(name)) {
+      const char* key = table == &tables.Sales ? "Sale" : "ID";
+      if (!till->QueryTable(std::string("SELECT * FROM [") + name + "] ORDER BY [" + key + "]",
+                            *table))
+        return false;
+    } else {
+      db->LastError(error);
+      if (!error.empty()) return false;
+    }
+  }
+  AddStates(tables.Transactions, tables.Log, tables.Sales, tables.GiveBacks);
+  code = kExitDone;
+  return true;
+}
 
 // Keeps the rows whose column holds one of the values.
 void KeepRows(TDBTable& table, const char* column, const std::vector<std::string>& values) {
@@ -190,42 +283,52 @@ void KeepRows(TDBTable& table, const char* column, const std::vector<std::string
   table.Rows = std::move(kept);
 }
 
+// "2026-12-10", "2026-12-01 to 2026-12-10", "2026-12-01 onwards", "up to 2026-12-10".
+std::string DaysText(const std::string& since, const std::string& until) {
+  if (since == until) return since;
+  if (until.empty()) return since + " onwards";
+  if (since.empty()) return "up to " + until;
+  return since + " to " + until;
+}
+
+// The zone the till's clock writes its time stamps in on day (YYYY-MM-DD), for the label:
+// "CET, UTC+01:00".
+std::string ZoneOfDay(const std::string& day) {
+  std::tm noon{};
+  noon.tm_year = std::atoi(day.substr(0, 4).c_str()) - 1900;
+  noon.tm_mon = std::atoi(day.substr(5, 2).c_str()) - 1;
+  noon.tm_mday = std::atoi(day.substr(8, 2).c_str());
+  noon.tm_hour = 12;
+  noon.tm_isdst = -1;
+  const std::time_t at = std::mktime(&noon);
+  std::tm local{};
+  localtime_r(&at, &local);
+  char name[64] = "";
+  std::strftime(name, sizeof name, "%Z", &local);
+  const long offset = local.tm_gmtoff;
+  const long minutes = (offset < 0 ? -offset : offset) / 60;
+  char zone[32];
+  std::snprintf(zone, sizeof zone, "UTC%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60,
+                minutes % 60);
+  return std::string(name) + ", " + zone;
+}
+
 int ShowTransactions(const TTillOptions& options, const TTransactionFilter& filter,
                      std::ostream& out, std::ostream& err) {
-  // The till's own service on the database its options name, without loading the module.
-  TIntfPtr<IDBScript> db = NewDBScript(DatabaseOptions(options));
-  TIntfPtr<ITillDatabase> till = db.As<ITillDatabase>();
-  std::string path, error;
-  db->GetConnection(path);
-  if (!till->Exists(error)) return Fail(err, error);
-  for (const char* table : {"DovraTransactions", "DovraLog"})
-    if (!db->TableExists(table)) {
-      db->LastError(error);
-      if (!error.empty()) return 1;  // the service has said why
-      return Fail(err, "the module's tables are missing: run sarn-till upgrade first");
-    }
-
-  TDBTable transactions, log, sales, giveBacks;
   std::string where;
   if (filter.Invoice) where = " WHERE [InvoiceNum] = " + std::to_string(*filter.Invoice);
-  if (!till->QueryTable("SELECT * FROM [DovraTransactions]" + where + " ORDER BY [ID]",
-                        transactions) ||
-      !till->QueryTable("SELECT * FROM [DovraLog] ORDER BY [ID]", log))
-    return 1;  // the service has said why
-  // A till that has not sold anything since it keeps its sales has no table of them yet.
-  if (db->TableExists("SarnSales")) {
-    if (!till->QueryTable("SELECT * FROM [SarnSales] ORDER BY [Sale]", sales)) return 1;
-  } else {
-    db->LastError(error);
-    if (!error.empty()) return 1;
-  }
-  if (db->TableExists("SarnGiveBacks")) {
-    if (!till->QueryTable("SELECT * FROM [SarnGiveBacks] ORDER BY [ID]", giveBacks)) return 1;
-  } else {
-    db->LastError(error);
-    if (!error.empty()) return 1;
-  }
-  AddStates(transactions, log, sales, giveBacks);
+  TTillTables tables;
+  int code = 0;
+  if (!ReadTillTables(options, where, tables, err, code)) return code;
+  TDBTable& transactions = tables.Transactions;
+  TDBTable& log = tables.Log;
+  TDBTable& sales = tables.Sales;
+  TDBTable& giveBacks = tables.GiveBacks;
+  // The days first: the log rows that stay are those naming the payments of those days.
+  KeepDays(transactions, "Timestamp_Created", filter.Since, filter.Until);
+  KeepDays(log, "Timestamp", filter.Since, filter.Until);
+  KeepDays(sales, "Created", filter.Since, filter.Until);
+  KeepDays(giveBacks, "Created", filter.Since, filter.Until);
   const bool filtered = filter.Invoice || filter.Till;
   if (filter.Till) {
     // A till's voucher payments are those of its sales: the module's rows carry no till.
@@ -280,6 +383,8 @@ int ShowTransactions(const TTillOptions& options, const TTransactionFilter& filt
   std::string of;
   if (filter.Invoice) of += " of invoice " + std::to_string(*filter.Invoice);
   if (filter.Till) of += (of.empty() ? " of till " : ", till ") + std::to_string(*filter.Till);
+  if (!filter.Since.empty() || !filter.Until.empty())
+    of += (of.empty() ? " of " : ", ") + DaysText(filter.Since, filter.Until);
   out << "DovraTransactions: " << transactions.Rows.size() << " row(s)" << of;
   out << '\n' << FormatTextTable(transactions, Width) << '\n';
   out << "DovraLog: " << log.Rows.size() << " row(s)";
@@ -296,6 +401,134 @@ int ShowTransactions(const TTillOptions& options, const TTransactionFilter& filt
     out << '\n' << FormatTextTable(giveBacks, Width);
   }
   return 0;
+}
+
+// What one till took on one day, by what became of each voucher payment.
+struct TDayFigures {
+  int32_t Paid = 0, GivenBack = 0, InDoubt = 0;
+  double PaidSum = 0, GivenBackSum = 0, InDoubtSum = 0;
+};
+
+// Which of the day's figures a voucher payment counts in: its State as transactions shows it,
+// and the till's sale of it. A redemption the module recorded whose sale the till has not booked
+// (none, open, not booked) is in doubt until reconcile settles it, as is a reverse begun and not
+// confirmed. Payments that paid nothing count nowhere.
+enum class TDayFigure { None, Paid, GivenBack, InDoubt };
+TDayFigure FigureOf(const std::string& state, const std::string* saleState) {
+  if (state == "reversed") return TDayFigure::GivenBack;
+  if (state == "cancelling" || state == "overriding" || state == "reverse failed")
+    return TDayFigure::InDoubt;
+  if (state == "paid" || state == "linked") {
+    if (!saleState || *saleState == "open" || *saleState == "not booked")
+      return TDayFigure::InDoubt;
+    return TDayFigure::Paid;
+  }
+  return TDayFigure::None;
+}
+
+std::string MoneyText(double amount) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f", amount);
+  return text;
+}
+
+int ShowReport(const TTillOptions& options, const TReportOptions& report, std::ostream& out,
+               std::ostream& err) {
+  TTillTables tables;
+  int code = 0;
+  if (!ReadTillTables(options, "", tables, err, code)) return code;
+  TDBTable& transactions = tables.Transactions;
+  KeepDays(transactions, "Timestamp_Created", report.Day, report.Day);
+  struct TSale {
+    std::string State;
+    int32_t Till = -1;
+  };
+  std::map<std::string, TSale> sales;  // by voucher reference
+  for (const auto& row : tables.Sales.Rows) {
+    const std::string& reference = CellText(tables.Sales, row, "VoucherReference");
+    if (reference.empty()) continue;
+    const std::string& till = CellText(tables.Sales, row, "Till");
+    sales[reference] =
+        TSale{CellText(tables.Sales, row, "State"), till.empty() ? -1 : std::atoi(till.c_str())};
+  }
+  std::map<int32_t, TDayFigures> tills;  // -1: a payment no sale of the till names
+  for (const auto& row : transactions.Rows) {
+    const auto sale = sales.find(CellText(transactions, row, "VoucherReference"));
+    const bool known = sale != sales.end();
+    const std::string& amountText = CellText(transactions, row, "Amount");
+    double amount = 0;
+    std::from_chars(amountText.data(), amountText.data() + amountText.size(), amount);
+    const TDayFigure figure =
+        FigureOf(CellText(transactions, row, "State"), known ? &sale->second.State : nullptr);
+    if (figure == TDayFigure::None || amount <= 0) continue;
+    TDayFigures& f = tills[known ? sale->second.Till : -1];
+    if (figure == TDayFigure::Paid) ++f.Paid, f.PaidSum += amount;
+    if (figure == TDayFigure::GivenBack) ++f.GivenBack, f.GivenBackSum += amount;
+    if (figure == TDayFigure::InDoubt) ++f.InDoubt, f.InDoubtSum += amount;
+  }
+  TDayFigures all;
+  for (const auto& [till, f] : tills) {
+    all.Paid += f.Paid, all.GivenBack += f.GivenBack, all.InDoubt += f.InDoubt;
+    all.PaidSum += f.PaidSum, all.GivenBackSum += f.GivenBackSum, all.InDoubtSum += f.InDoubtSum;
+  }
+  const std::string zone = ZoneOfDay(report.Day);
+  const auto tillName = [](int32_t till) {
+    return till < 0 ? std::string("?") : std::to_string(till);
+  };
+  const auto figures = [](const TDayFigures& f) {
+    return std::vector<std::string>{std::to_string(f.Paid),      MoneyText(f.PaidSum),
+                                    std::to_string(f.GivenBack), MoneyText(f.GivenBackSum),
+                                    std::to_string(f.InDoubt),   MoneyText(f.InDoubtSum)};
+  };
+  if (report.Format == TReportFormat::Json) {
+    const auto line = [&](const std::string& till, const TDayFigures& f) {
+      std::string text = "{\"day\":";
+      AppendJSONText(text, report.Day);
+      text += ",\"zone\":";
+      AppendJSONText(text, zone);
+      text += ",\"till\":" + (till == "?" ? std::string("null") : till == "all" ? "\"all\"" : till);
+      const std::vector<std::string> v = figures(f);
+      const char* names[] = {"paid",           "paid_sum", "given_back",
+                             "given_back_sum", "in_doubt", "in_doubt_sum"};
+      for (size_t i = 0; i < v.size(); ++i) text += std::string(",\"") + names[i] + "\":" + v[i];
+      out << text << "}\n";
+    };
+    for (const auto& [till, f] : tills) line(tillName(till), f);
+    line("all", all);
+    return kExitDone;
+  }
+  if (report.Format == TReportFormat::Csv) {
+    out << "day,zone,till,paid,paid_sum,given_back,given_back_sum,in_doubt,in_doubt_sum\r\n";
+    const auto line = [&](const std::string& till, const TDayFigures& f) {
+      out << report.Day << ",\"" << zone << "\"," << (till == "?" ? "" : till);
+      for (const std::string& v : figures(f)) out << ',' << v;
+      out << "\r\n";
+    };
+    for (const auto& [till, f] : tills) line(tillName(till), f);
+    line("all", all);
+    return kExitDone;
+  }
+  TDBTable table;
+  table.Columns = {"Till",           "Paid",     "Paid sum",    "Given back",
+                   "Given back sum", "In doubt", "In doubt sum"};
+  const auto row = [&](const std::string& till, const TDayFigures& f) {
+    std::vector<TDBCell> cells{TDBCell{TDBCell::TKind::Textual, till}};
+    for (const std::string& v : figures(f)) cells.push_back(TDBCell{TDBCell::TKind::Float, v});
+    table.Rows.push_back(std::move(cells));
+  };
+  for (const auto& [till, f] : tills) row(tillName(till), f);
+  row("all", all);
+  out << "voucher payments of " << report.Day << " (the till's local time: " << zone << ")\n"
+      << FormatTextTable(table, 40);
+  if (tills.count(-1))
+    out << "till ?: payments the module recorded that no sale of a till names (in doubt until "
+           "sarn-till reconcile settles them)\n";
+  if (all.InDoubt)
+    out << all.InDoubt
+        << " payment(s) in doubt: run sarn-till reconcile, then see "
+           "sarn-till transactions --since "
+        << report.Day << " --until " << report.Day << "\n";
+  return kExitDone;
 }
 
 }  // namespace
@@ -373,13 +606,14 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
                  "PostgreSQL server, as postgresql://USER@HOST:PORT/DB or key=value pairs "
                  "(host=/run/x dbname=store); the password belongs in ~/.pgpass or PGPASSFILE, "
                  "never here (a command line shows in ps)")
-      ->default_str(ShownConnection(options.DatabasePath))
-      ->check(DatabaseConnection());
+      ->default_str("sarn-till.db beside sarn-till")
+      ->check(DatabaseConnection())
+      ->envname("SARN_TILL_DB");
   app.add_option("--db-busy-ms", options.DatabaseBusyMs,
                  "how long a database locked by another program is waited for, in milliseconds; "
                  "on PostgreSQL every call ends within this plus 2000")
       ->capture_default_str()
-      ->check(Milliseconds(0));
+      ->transform(Milliseconds(0));
   app.add_option(
       "--sql-trace", options.SqlTracePath,
       "append one JSON line per database call (statement, arguments, SQL Server text, the "
@@ -432,10 +666,48 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
       "their vouchers and the DovraLog rows that mention those");
   transactions->add_flag("--json", filter->Filter.Json,
                          "one JSON object a line, texts in full, each naming its \"table\"");
+  transactions
+      ->add_option("--since", filter->Filter.Since,
+                   "only the rows of this day (YYYY-MM-DD, the till's local time) and later")
+      ->check(CalendarDay());
+  transactions
+      ->add_option("--until", filter->Filter.Until,
+                   "only the rows of this day (YYYY-MM-DD, the till's local time) and earlier")
+      ->check(CalendarDay());
   transactions->callback([owner, filter, invoice, tillID] {
     if (*invoice) filter->Filter.Invoice = filter->Invoice;
     if (*tillID) filter->Filter.Till = filter->Till;
+    if (!filter->Filter.Since.empty() && !filter->Filter.Until.empty() &&
+        filter->Filter.Until < filter->Filter.Since)
+      throw CLI::RuntimeError("sarn-till transactions: --until " + filter->Filter.Until +
+                                  " is before --since " + filter->Filter.Since,
+                              kExitUsage);
     if (const int code = ShowTransactions(owner->Options(), filter->Filter, std::cout, std::cerr))
+      throw CLI::RuntimeError(code);
+  });
+
+  auto report = std::make_shared<TReportOptions>();
+  CLI::App* reportCommand = app.add_subcommand(
+      "report",
+      "one day's voucher payments per till: how many paid and their sum, what was given back, "
+      "what is in doubt (recorded by the module but not booked by the till, or a reverse not "
+      "confirmed: run sarn-till reconcile)");
+  reportCommand->fallthrough();
+  reportCommand->add_option("--day", report->Day, "the day (YYYY-MM-DD, the till's local time)")
+      ->required()
+      ->check(CalendarDay());
+  auto json = std::make_shared<bool>(false), csv = std::make_shared<bool>(false);
+  CLI::Option* jsonFlag =
+      reportCommand->add_flag("--json", *json, "one JSON object a line per till, then \"all\"");
+  reportCommand->add_flag("--csv", *csv, "comma-separated values with a header line")
+      ->excludes(jsonFlag);
+  reportCommand->footer(
+      "Amounts are the module's (what each voucher paid). Times are the till's local time, as "
+      "its clock wrote them; the zone is named in the table's title and in every JSON and CSV "
+      "line. Till ? holds payments no sale of a till names.");
+  reportCommand->callback([owner, report, json, csv] {
+    report->Format = *json ? TReportFormat::Json : *csv ? TReportFormat::Csv : TReportFormat::Table;
+    if (const int code = ShowReport(owner->Options(), *report, std::cout, std::cerr))
       throw CLI::RuntimeError(code);
   });
 }

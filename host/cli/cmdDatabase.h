@@ -1,5 +1,5 @@
-// sarn-till's database options (--db, --db-busy-ms, --sql-trace) and commands: "upgrade" and
-// "transactions".
+// sarn-till's database options (--db, --db-busy-ms, --sql-trace) and commands: "upgrade",
+// "transactions" and "report".
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -8,9 +8,9 @@
 #include "host/db/TDBEngine.h"
 #include "host/till/TTill.h"
 
-// Adds the options (into the till's options) and the two commands. "upgrade" exits 1 when a
-// script or a right failed or the module cannot be loaded; "transactions" exits 1 when a table
-// is missing or the database cannot be read.
+// Adds the options (into the till's options) and the three commands. "upgrade" exits 1 when a
+// script or a right failed or the module cannot be loaded; "transactions" and "report" exit 1
+// when a table is missing or the database cannot be read.
 void AddDatabaseCommands(CLI::App& app, TTill& till);
 
 // The table as aligned text: a header line, a rule, one line per row. Numbers are aligned right,

@@ -9,6 +9,7 @@
 #include "host/cli/cliCommon.h"
 #include "host/db/TDatabases.h"
 #include "host/payment/TillPayment.h"
+#include "host/services/TRestClient.h"
 
 namespace {
 
@@ -43,6 +44,37 @@ bool NobodyCanSeeTheDialog() {
 
 void Finish(int code) {
   if (code != kTillOK) throw CLI::RuntimeError(code);
+}
+
+// The voucher service's failures the till's REST client met during one command: a service not
+// reached, a certificate not trusted, a time-out, an HTTP error. The module keeps the reason to
+// its log; the cashier needs it on the screen, and a refusal must not look like an outage.
+struct TServiceFailures {
+  int32_t Count = 0;
+  std::string First;  // the first reason, on one line
+};
+
+// Watches every REST exchange of the till from now on.
+std::shared_ptr<TServiceFailures> WatchServiceFailures(TTill& till) {
+  auto failures = std::make_shared<TServiceFailures>();
+  till.MutableOptions().RestObserver = [failures](const TRestExchange& exchange) {
+    if (exchange.Error.empty()) return;
+    if (failures->Count++ == 0) failures->First = ServiceFailureLine(exchange.Error);
+  };
+  return failures;
+}
+
+// A payment or override that did not go through exits 1, not 3, when the service failed on the
+// way: what the customer or the service refused is 3, a service that could not answer is the
+// till's matter.
+void FinishWatched(int code, const TServiceFailures& failures, const char* command) {
+  if (code == kTillNotPaid && failures.Count > 0) {
+    std::cerr << "sarn-till " << command << ": the voucher service failed: " << failures.First;
+    if (failures.Count > 1) std::cerr << " (and " << failures.Count - 1 << " more request(s))";
+    std::cerr << '\n';
+    throw CLI::RuntimeError(kTillFailed);
+  }
+  Finish(code);
 }
 
 struct TPayOptions {
@@ -80,8 +112,9 @@ void AddPayCommand(CLI::App& app, TTill& till) {
       ->capture_default_str()
       ->needs(voucher);
   pay->add_option("--give-up", o->GiveUpSeconds,
-                  "Cashier autopilot: seconds after which whatever is open is closed")
-      ->check(CLI::Range(1, 3600))
+                  "Cashier autopilot: seconds after which whatever is open is closed (units "
+                  "allowed: 90s, 5m)")
+      ->transform(Seconds(1, 3600))
       ->capture_default_str()
       ->needs(voucher);
   CLI::Option* invoice =
@@ -127,6 +160,7 @@ void AddPayCommand(CLI::App& app, TTill& till) {
     if (!o->OrderFile.empty() && !ReadOrderDocument(o->OrderFile, run.OrderDocument, orderError))
       throw CLI::RuntimeError("sarn-till pay: " + orderError, kExitUsage);
     RequireDatabase(till, "pay");
+    const auto failures = WatchServiceFailures(till);
     till.StartServices();
     ShowDatabase(till);
     RequireDatabaseServer(till);
@@ -140,7 +174,7 @@ void AddPayCommand(CLI::App& app, TTill& till) {
       CloseUnpaidSale(till, sale);
       throw;
     }
-    Finish(RunPayment(till, run, sale, std::cout, std::cerr));
+    FinishWatched(RunPayment(till, run, sale, std::cout, std::cerr), *failures, "pay");
   });
 }
 
@@ -158,13 +192,14 @@ void AddOverrideCommand(CLI::App& app, TTill& till) {
       kExitCodeTable);
   override_->callback([invoice, &till] {
     RequireDatabase(till, "override");
+    const auto failures = WatchServiceFailures(till);
     till.StartServices();
     ShowDatabase(till);
     RequireModuleTables(till, "override");
     if (!BeginInvoiceOverride(till, *invoice, std::cerr)) throw CLI::RuntimeError(kTillFailed);
     till.NameForModuleLog(-1);
     StartModule(till, "override");
-    Finish(RunInvoiceOverride(till, *invoice, std::cout, std::cerr));
+    FinishWatched(RunInvoiceOverride(till, *invoice, std::cout, std::cerr), *failures, "override");
   });
 }
 

@@ -159,9 +159,9 @@ void AddReconcileCommand(CLI::App& app, TTill& till) {
   reconcile
       ->add_option("--older-than", run->OlderThan,
                    "leave alone redemptions the service made less than SECONDS ago (another "
-                   "till's payment may still be on its way)")
+                   "till's payment may still be on its way); units allowed: 90s, 5m, 2h, 1d")
       ->capture_default_str()
-      ->check(CLI::Range(0LL, 315360000LL));
+      ->transform(Seconds(0, 315360000));
   reconcile->add_flag("--dry-run", run->DryRun, "list what would be done and change nothing");
   reconcile->add_flag("--json", run->Json,
                       "one JSON object a line per candidate, then one with the counts");

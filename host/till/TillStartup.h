@@ -14,6 +14,7 @@ struct TModuleStartup {
   std::string LogFile;     // the log file the module writes, or would write
   std::string LogProblem;  // why it writes none; empty when it writes one
   std::string LogNote;     // it writes one, but not under its own name: why
+  std::string Version;     // the module's version, as it names it
 };
 
 // What the loaded module says of itself, asked through the voucher service client it registers.
@@ -22,3 +23,9 @@ TModuleStartup AskModuleStartup(IServiceRegistry* registry);
 // Why the module would refuse url as its override ("is not an https:// address", ...); empty when
 // it would take it. Asked before the module loads, so that a mistyped --base-url loads nothing.
 std::string VoucherServiceRefusal(const std::string& url);
+
+// The module the till loads unless --module names another: the one beside the program (the build
+// folder), else the one of the installed layout, PREFIX/lib/sarn/modules/, found from the
+// program's own folder (PREFIX/bin/), so that an installed till needs no option to find it.
+// The path beside the program when neither is there, so that the error names where it looked first.
+std::string DefaultModulePath(const std::string& program);

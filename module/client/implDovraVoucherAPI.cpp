@@ -2,6 +2,7 @@
 
 #include "intf/intfRestClient.h"
 #include "lib/modulelog/ModuleLogLines.h"
+#include "lib/version/DovraVersion.h"
 #include "lib/voucher/DovraMessages.h"
 #include "module/core/modConstants.h"
 #include "module/core/modRegistry.h"
@@ -96,3 +97,5 @@ void TDovraVoucherAPI::GetReversals(int32_t& sent, int32_t& confirmed) {
   sent = gReversals.Sent;
   confirmed = gReversals.Confirmed;
 }
+
+void TDovraVoucherAPI::GetModuleVersion(std::string& version) { version = kDovraVersion; }

@@ -11,7 +11,8 @@
 // Stateless: the REST client is resolved, configured and released within every call, so
 // nothing of one call (credentials, address, headers) can leak into the next. It also tells a
 // host how the module runs (IDovraModuleInfo), the client being the object every host can reach.
-class TDovraVoucherAPI : public TImplements<TInterfacedObject, IDovraVoucherAPI, IDovraModuleInfo> {
+class TDovraVoucherAPI : public TImplements<TInterfacedObject, IDovraVoucherAPI, IDovraModuleInfo,
+                                            IDovraModuleVersion> {
  public:
   bool Evaluate(const std::string& request, std::string& response) override;
   bool Redeem(const std::string& request, std::string& response) override;
@@ -20,6 +21,7 @@ class TDovraVoucherAPI : public TImplements<TInterfacedObject, IDovraVoucherAPI,
   void GetVoucherService(std::string& url, std::string& reason) override;
   bool GetLogFile(std::string& path, std::string& problem) override;
   void GetReversals(int32_t& sent, int32_t& confirmed) override;
+  void GetModuleVersion(std::string& version) override;
 
  private:
   // wentOut: the request reached a REST client (a service was in force and one was there).

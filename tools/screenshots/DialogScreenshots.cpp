@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "lib/version/DovraVersion.h"
 #include "lib/voucher/DovraMessages.h"
 #include "module/dialog/FDovraPayment.h"
 #include "tests/support/DialogTestSupport.h"
@@ -48,6 +49,10 @@ bool Render(const QDir& folder, const char* state, bool check, bool redeem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("dovra-dialog-screenshots %s\n", kDovraVersion);
+    return 0;
+  }
   if (argc != 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     std::fprintf(argc == 2 ? stdout : stderr,
                  "Usage: dovra-dialog-screenshots FOLDER\n"

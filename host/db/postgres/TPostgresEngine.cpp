@@ -19,6 +19,8 @@
 #include <map>
 #include <memory>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "host/db/SqlText.h"
 #include "host/db/TDBScript.h"
@@ -337,7 +339,8 @@ class TPostgresEngine final : public TImplements<TInterfacedObject, IDBEngine> {
       return false;
     }
     if (PQstatus(conn) != CONNECTION_OK) {
-      error = where + ": " + Message(PQerrorMessage(conn));
+      const char* said = PQerrorMessage(conn);
+      error = where + ": " + PostgresConnectFailure(FSecrets.Masked(said ? said : ""));
       PQfinish(conn);
       return false;
     }
@@ -749,6 +752,81 @@ std::string MaskedPostgresConnection(const std::string& text) {
   return TConnectionSecrets(text).Shown();
 }
 
+std::string PostgresConnectFailure(const std::string& libpqMessage) {
+  // The texts libpq and the server write for each case, and what a store's IT checks for it.
+  static constexpr std::pair<const char*, const char*> kAdvice[] = {
+      {"no pg_hba.conf entry",
+       "the server lets no such user into that database from this machine: check the database "
+       "and user names in --db, then the server's pg_hba.conf"},
+      {"no password supplied",
+       "the server asks for a password and none was found: check that PGPASSFILE (or ~/.pgpass "
+       "of the till's user) exists, is mode 0600 and has a line for this host, port, database "
+       "and user"},
+      {"password authentication failed",
+       "the server refused the password: check the line for this host, port, database and user "
+       "in PGPASSFILE or ~/.pgpass"},
+      {"authentication failed",
+       "the server refused the user: check the user name in --db and the server's pg_hba.conf"},
+      {"Connection refused",
+       "nothing answers at that host and port: check the host and port in --db, and that "
+       "PostgreSQL runs there (systemctl status postgresql, pg_lsclusters)"},
+      {"No such file or directory",
+       "no server socket in that folder: check host= in --db, and that PostgreSQL runs on this "
+       "machine (systemctl status postgresql, pg_lsclusters)"},
+      {"could not translate host name",
+       "the host name is unknown: check the host in --db and this machine's name service (DNS, "
+       "/etc/hosts)"},
+      {"does not exist",
+       "no such database or role on that server: check the names in --db (psql -l lists the "
+       "databases), or create it as docs/operations.md says"},
+      {"timeout expired",
+       "the server did not answer within 5 s: check the host, the network and the firewall"},
+  };
+  std::string advice;
+  for (const auto& [text, what] : kAdvice)
+    if (libpqMessage.find(text) != std::string::npos) {
+      advice = what;
+      break;
+    }
+  std::vector<std::string> lines;
+  for (size_t at = 0; at <= libpqMessage.size();) {
+    size_t end = libpqMessage.find('\n', at);
+    if (end == std::string::npos) end = libpqMessage.size();
+    const std::string line = Trimmed(libpqMessage.substr(at, end - at).c_str());
+    if (!line.empty()) lines.push_back(line);
+    at = end + 1;
+  }
+  std::string out = advice;
+  for (size_t i = 0; i < lines.size(); ++i) out += (out.empty() ? "" : "\n  ") + lines[i];
+  return out;
+}
+
+std::string MaskedParseError(const std::string& connection, const std::string& libpqMessage) {
+  std::string text = libpqMessage;
+  for (size_t open = text.find('"'); open != std::string::npos;) {
+    const size_t close = text.find('"', open + 1);
+    if (close == std::string::npos) break;
+    const std::string quoted = text.substr(open + 1, close - open - 1);
+    // A piece of the text, not the punctuation libpq misses ("="), nor the name of an option as
+    // written before its "=" (a mistyped name is what the reader needs to see).
+    const bool word = std::any_of(quoted.begin(), quoted.end(), [](char c) {
+      return std::isalnum(static_cast<unsigned char>(c));
+    });
+    bool name = false;
+    for (size_t at = connection.find(quoted + "="); at != std::string::npos && !name;
+         at = connection.find(quoted + "=", at + 1))
+      name = at == 0 || std::isspace(static_cast<unsigned char>(connection[at - 1])) ||
+             connection[at - 1] == '?' || connection[at - 1] == '&';
+    if (word && !name && connection.find(quoted) != std::string::npos) {
+      text.replace(open + 1, quoted.size(), "***");
+      open = text.find('"', open + 5);
+    } else {
+      open = text.find('"', close + 1);
+    }
+  }
+  return TConnectionSecrets(connection).Masked(Trimmed(text.c_str()));
+}
+
 namespace {
 
 constexpr const char* kMask = "***";
@@ -856,7 +934,14 @@ TConnectionSecrets::TConnectionSecrets(const std::string& text) {
       size_t eq = i;
       while (eq < text.size() && std::isspace(static_cast<unsigned char>(text[eq]))) ++eq;
       if (eq >= text.size() || text[eq] != '=') {
-        FShown += text.substr(key, eq - key);
+        // A word without "=" in a text libpq cannot read may be a value whose key is missing or
+        // mistyped ("password s3cret"): hidden like every value of such a text.
+        if (parsed) {
+          FShown += text.substr(key, eq - key);
+        } else {
+          FShown += kMask + text.substr(i, eq - i);
+          FSecrets.push_back(text.substr(key, i - key));
+        }
         i = eq;
         continue;
       }

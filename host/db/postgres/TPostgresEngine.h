@@ -68,3 +68,14 @@ class TConnectionSecrets {
 
 // TConnectionSecrets(text).Shown().
 std::string MaskedPostgresConnection(const std::string& text);
+
+// Why a connection failed, for a person: one line saying what to check, for the failures a store
+// meets (no pg_hba.conf entry, no password, authentication failed, refused, unknown host, no such
+// database), then each line of libpq's message (already masked) on a line of its own, indented.
+// A message of no known kind keeps its lines apart with no advice before them.
+std::string PostgresConnectFailure(const std::string& libpqMessage);
+
+// libpq's reason for not reading a connection text, with every piece of the text it quotes back
+// ("...") shown as ***, but for the name of an option written before its "=", and the text's
+// secrets masked: a mistyped password is quoted otherwise.
+std::string MaskedParseError(const std::string& connection, const std::string& libpqMessage);

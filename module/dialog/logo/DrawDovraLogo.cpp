@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "lib/version/DovraVersion.h"
+
 namespace {
 
 constexpr int kWidth = 170;
@@ -86,6 +88,10 @@ struct TFileCloser {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("dovra-draw-logo %s\n", kDovraVersion);
+    return 0;
+  }
   if (argc != 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     std::fprintf(argc == 2 ? stdout : stderr,
                  "Usage: dovra-draw-logo OUTPUT.jpg\n"

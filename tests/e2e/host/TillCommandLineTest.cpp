@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "lib/version/DovraVersion.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Contains.h"
 #include "tests/support/TestFolder.h"
@@ -318,3 +319,82 @@ TEST_F(TillCommandLine, ReadsTheDatabaseStrictly) {
 }
 
 }  // namespace
+
+// What a person types wrong is named with what was likely meant; durations take units; the
+// till's options are taken after the command too; days are calendar days. Nothing is loaded or
+// made for a line that is refused.
+TEST_F(TillCommandLine, ForgivesTheWaysAPersonTypes) {
+  const struct {
+    std::vector<std::string> Args;
+    std::string Message;
+  } refused[] = {
+      {{"reconcil"}, "sarn-till: unknown command 'reconcil': did you mean reconcile?"},
+      {{"transactoins"}, "did you mean transactions?"},
+      {{"voucher", "stauts", "--code", "X"}, "unknown command 'stauts': did you mean status?"},
+      {{"pay", "--amout", "62.50"}, "sarn-till: unknown option '--amout': did you mean --amount?"},
+      {{"--timeot-ms", "5", "modules"}, "did you mean --timeout-ms?"},
+      {{"reconcile", "--older-then", "5m"}, "did you mean --older-than?"},
+      {{"reconcile", "--older-than", "5x"}, "'5x' is not a duration: give whole seconds from 0"},
+      {{"reconcile", "--older-than", "1500ms"}, "'1500ms' is not a whole number of seconds"},
+      {{"reconcile", "--older-than", "11000d"}, "'11000d' is out of range"},
+      {{"--timeout-ms", "0s", "modules"}, "'0s' is out of range"},
+      {{"transactions", "--since", "2026-13-01"}, "'2026-13-01' is no day of the calendar"},
+      {{"transactions", "--until", "10.12.2026"}, "'10.12.2026' is not a day: write it YYYY-MM-DD"},
+      {{"transactions", "--since", "2026-12-10", "--until", "2026-12-09"},
+       "--until 2026-12-09 is before --since 2026-12-10"},
+      {{"report", "--day", "2025-02-29"}, "'2025-02-29' is no day of the calendar"},
+      {{"report"}, "--day is required"},
+      {{"report", "--day", "2026-12-10", "--json", "--csv"}, "--json excludes --csv"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(testing::PrintToString(c.Args));
+    std::string output;
+    EXPECT_EQ(Till(c.Args, {}, output), 2) << output;
+    EXPECT_TRUE(Contains(output, c.Message)) << output;
+    EXPECT_FALSE(Contains(output, "voucher service:")) << "the module was loaded";
+  }
+  // A name nothing is near to gets no guess.
+  std::string output;
+  EXPECT_EQ(Till({"frobnicate"}, {}, output), 2);
+  EXPECT_FALSE(Contains(output, "did you mean")) << output;
+  EXPECT_FALSE(fs::exists(Path("till.db"))) << "nothing was done";
+
+  // Taken: the till's options after the command, durations with units, in the environment.
+  const struct {
+    std::vector<std::string> Args, Environment;
+  } taken[] = {
+      {{"modules", "--timeout-ms", "4s", "--store-id", "3"}, {}},
+      {{"modules", "--till-id", "2", "--ca-file", DOVRA_SOURCE_DIR "/tests/e2e/host/none.pem"},
+       {"SARN_TILL_CA_FILE=/does/not/matter"}},
+      {{"modules"}, {"SARN_TILL_TIMEOUT_MS=2m", "SARN_TILL_STORE_ID=7"}},
+  };
+  for (const auto& c : taken) {
+    SCOPED_TRACE(testing::PrintToString(c.Args));
+    const int code = Till(c.Args, c.Environment, output);
+    if (c.Args.size() > 3 && c.Args[3] == "--ca-file") {
+      // Given after the command, the option is the till's: its check runs and wins over the
+      // environment's.
+      EXPECT_EQ(code, 2) << output;
+      EXPECT_TRUE(Contains(output, "none.pem cannot be used")) << output;
+      continue;
+    }
+    EXPECT_EQ(code, 0) << output;
+    EXPECT_TRUE(Contains(output, "module version: " + std::string(kDovraVersion))) << output;
+  }
+  // An environment value is checked as the option is.
+  EXPECT_EQ(Till({"modules"}, {"SARN_TILL_TIMEOUT_MS=soon"}, output), 2) << output;
+  EXPECT_TRUE(Contains(output, "'soon' is not a whole number of milliseconds")) << output;
+}
+
+// Every program names the project's version and exits 0, loading nothing.
+TEST_F(TillCommandLine, NamesItsVersion) {
+  std::string output;
+  EXPECT_EQ(Till({"--version"}, {}, output), 0);
+  EXPECT_EQ(output, std::string("sarn-till ") + kDovraVersion + "\n");
+  TChildProcess sandbox;
+  sandbox.MergeErrors = true;
+  std::string error;
+  ASSERT_TRUE(sandbox.Start(DOVRA_SANDBOX_PROGRAM, {"--version"}, {}, error)) << error;
+  EXPECT_EQ(sandbox.ReadAllAndWait(output, kChildWaitMs), 0);
+  EXPECT_EQ(output, std::string("dovra-sandbox ") + kDovraVersion + "\n");
+}

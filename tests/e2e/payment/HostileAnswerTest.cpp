@@ -102,8 +102,8 @@ const THostileCase kCases[] = {
      TDBFault::None,
      {"--fail", "reverse:500"},
      {"--invoice", "77"},
-     3,
-     {kNotPaid, "voucher: not paid"},
+     1,  // the give-back met an HTTP 500: the service failed
+     {kNotPaid, "voucher: not paid", "sarn-till pay: the voucher service failed: HTTP 500"},
      {kPopup + "Could not reverse : " + kRef,
       kPopup + "No discount, voucher not given back : " + kRef},
      kRef,

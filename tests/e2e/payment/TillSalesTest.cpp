@@ -118,9 +118,10 @@ TEST_F(TillSales, AnOverrideSaysHowManyVouchersWentBack) {
     const char* Says;
   } cases[] = {
       {"two given back", {}, 0, "invoice 5: 2 voucher(s) given back, 0 could not be"},
-      {"service refuses",
+      // An HTTP error is the service failing, not refusing: the till's failure, exit 1.
+      {"service fails",
        {"--fail", "reverse:500"},
-       3,
+       1,
        "invoice 5: 0 voucher(s) given back, 2 could not be (see the module log)\n"},
   };
   for (const TCase& c : cases) {

@@ -21,6 +21,7 @@
 #include "intf/intfDovraModuleInfo.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "intf/intfPaymentMethod.h"
+#include "lib/version/DovraVersion.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestRegistry.h"
@@ -224,6 +225,18 @@ TEST_F(ModuleFrame, TheVoucherClientTellsTheServiceInForceAndTheLogFile) {
   EXPECT_EQ(problem, "");
   EXPECT_EQ(fs::path(path).parent_path(), fs::path(dir_));
   EXPECT_EQ(Read(path), LogText()) << path;
+
+  // The version through an interface of its own (an older module answers it with a failure).
+  raw = nullptr;
+  ASSERT_EQ(api->QueryInterface(TGUID::Of("{BCB71E1D-647E-4DA6-9578-D79DA45B003C}"), &raw),
+            S_OK_RESULT);
+  const TIntfPtr<IDovraModuleVersion> told =
+      TIntfPtr<IDovraModuleVersion>::Adopt(static_cast<IDovraModuleVersion*>(raw));
+  using TGetModuleVersion = void (*)(IDovraModuleVersion*, std::string&);
+  std::string version;
+  reinterpret_cast<TGetModuleVersion>((*reinterpret_cast<void***>(told.Get()))[3])(told.Get(),
+                                                                                   version);
+  EXPECT_EQ(version, kDovraVersion);
   FFinal();
 }
 

@@ -20,6 +20,7 @@
 
 #include "lib/synlz/SynLZ.h"
 #include "lib/synlz/SynLZFile.h"
+#include "lib/version/DovraVersion.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestFolder.h"
 
@@ -358,6 +359,36 @@ TEST_F(LogToolTest, HelpAndUsageErrors) {
   EXPECT_EQ(Tool({"cat", Path("nowhere.log")}).code, 1);
   EXPECT_EQ(Tool({"prune", Path("logs")}).code, 2) << "--older-than is required";
   EXPECT_EQ(Tool({"prune", "--older-than", "-1", Path("logs")}).code, 2);
+  for (const char* code : {"  0  done", "  1  failed", "  2  usage"})
+    EXPECT_NE(r.out.find(code), std::string::npos) << "no exit code line '" << code << "'";
+  const ToolRun version = Tool({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out, std::string("dovra-logtool ") + kDovraVersion + "\n");
+}
+
+// verify checks archives; a live log named to it is said to be one, with the command that reads
+// it, while an archive that is not one stays a failure of the archive.
+TEST_F(LogToolTest, VerifySaysALiveLogIsOne) {
+  Write(Path("logs/till.log"), "/opt/sarn/sarn-till 1.0.0.1 (2026-12-10 10:00:00)\n");
+  Write(Path("logs/till.synlz"), "/opt/sarn/sarn-till 1.0.0.1 (2026-12-10 10:00:00)\n");
+  const struct {
+    std::string File;
+    int Code;
+    std::string Message;
+  } cases[] = {
+      {Path("logs/till.log"), 2,
+       "'" + Path("logs/till.log") +
+           "' is a live log, not a .synlz archive: verify checks "
+           "archives only; read it with dovra-logtool cat '" +
+           Path("logs/till.log") + "'"},
+      {Path("logs/till.synlz"), 1, "magic 0x74706F2F does not match 0xABA51051"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.File);
+    const ToolRun r = Tool({"verify", c.File});
+    EXPECT_EQ(r.code, c.Code);
+    EXPECT_NE(r.err.find(c.Message), std::string::npos) << r.err;
+  }
 }
 
 // The month folder YYYYMM of `back` months before this one, in local time.
