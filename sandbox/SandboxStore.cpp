@@ -101,6 +101,7 @@ bool WriteAll(int fd, std::string_view text) {
 // could make it take (and later overwrite with) a book someone else wrote.
 int ReadOwn(const std::string& path, const std::string& what, std::string& text,
             std::string& error) {
+  text.clear();
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return 0;
   std::string why;
