@@ -617,10 +617,9 @@ TSandboxReply TSandboxService::Answer(const std::string& operation, const TSandb
     const TJSONValue* reference = TextMember(body, "VoucherReference");
     if (!reference) return Refusal(400, "The request has no \"VoucherReference\" text");
     std::string error;
-    const TVoucherAnswer answer =
-        FBook.Reverse(reference->AsText(), [&](const TRedemption& r, int64_t) {
-          return FStore.Reversed(r.Reference, error);
-        });
+    const TVoucherAnswer answer = FBook.Reverse(
+        reference->AsText(),
+        [&](const TRedemption& r, int64_t) { return FStore.Reversed(r.Reference, error); });
     if (!error.empty()) return Refusal(500, error);
     if (!answer.Success) return JsonReply(200, AnswerDocument(answer, false));
     return JsonReply(

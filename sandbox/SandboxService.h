@@ -101,7 +101,7 @@ class TSandboxService {
   TSandboxOptions FOptions;
   std::mutex FLock;
   TVoucherBook FBook;
-  TSandboxStore FStore;  // declared after FOptions: made from its data folder
+  TSandboxStore FStore;                      // declared after FOptions: made from its data folder
   TFileHandle FRecord;                       // the record file, appended to; none without --record
   std::map<std::string, int> FRequestsSeen;  // operation -> requests received
   TFileHandle FLockFile;  // held while the service runs: the folder's book is this process's

@@ -56,11 +56,10 @@ TJSONValue OrNull(const std::optional<T>& value) {
 // One redemption as the state file and the journal carry it; unknown parts of its origin are
 // null.
 TJSONValue RedemptionDocument(const TRedemption& r) {
-  return NewObjectDocument({"Reference", r.Reference, "Code", r.Code, "Amount",
-                            TJSONMoney{r.Amount}, "Reversed", r.Reversed, "Time", r.Time,
-                            "StoreReference", OrNull(r.Origin.StoreReference), "OrderDate",
-                            OrNull(r.Origin.OrderDate), "RequestDigest",
-                            OrNull(r.Origin.RequestDigest)});
+  return NewObjectDocument(
+      {"Reference", r.Reference, "Code", r.Code, "Amount", TJSONMoney{r.Amount}, "Reversed",
+       r.Reversed, "Time", r.Time, "StoreReference", OrNull(r.Origin.StoreReference), "OrderDate",
+       OrNull(r.Origin.OrderDate), "RequestDigest", OrNull(r.Origin.RequestDigest)});
 }
 
 // False when entry is no redemption. States saved before the time or the origin were kept have
@@ -71,8 +70,8 @@ bool RedemptionFrom(const TJSONValue& entry, TRedemption& r) {
   const TJSONValue* amount = code ? Member(entry, "Amount") : nullptr;
   const TJSONValue* reversed = amount ? Member(entry, "Reversed") : nullptr;
   if (!reversed || !IsNumber(*amount) || reversed->Kind() != TJSONKind::Boolean) return false;
-  r = TRedemption{reference->AsText(), code->AsText(), amount->ToMoney(), reversed->AsBoolean(),
-                  std::string(), {}};
+  r = TRedemption{reference->AsText(),   code->AsText(), amount->ToMoney(),
+                  reversed->AsBoolean(), std::string(),  {}};
   if (const TJSONValue* time = TextMember(entry, "Time")) r.Time = time->AsText();
   if (const TJSONValue* store = Member(entry, "StoreReference"); store && IsInteger(*store))
     r.Origin.StoreReference = IntegerOf(*store);
@@ -163,8 +162,7 @@ bool TSandboxStore::Load(TSandboxState& state, std::string& error) const {
   for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
        start = end + 1) {
     ++line;
-    const TJSONValue change =
-        ParseJSONDocument(std::string_view(text).substr(start, end - start));
+    const TJSONValue change = ParseJSONDocument(std::string_view(text).substr(start, end - start));
     const TJSONValue* kind = IsObject(change) ? TextMember(change, "Change") : nullptr;
     const std::string what = kind ? kind->AsText() : std::string();
     bool good = false;
@@ -238,8 +236,8 @@ bool TSandboxStore::Compact(const TSandboxState& state, std::string& error) {
 }
 
 bool TSandboxStore::Redeemed(const TRedemption& made, int64_t nextReference, std::string& error) {
-  return Append(NewObjectDocument({"Change", "redeem", "NextReference", nextReference,
-                                   "Redemption", RedemptionDocument(made)})
+  return Append(NewObjectDocument({"Change", "redeem", "NextReference", nextReference, "Redemption",
+                                   RedemptionDocument(made)})
                     .ToJSON(),
                 error);
 }

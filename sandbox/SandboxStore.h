@@ -43,7 +43,7 @@ class TSandboxStore {
   bool Append(const std::string& line, std::string& error);
 
   std::string FDataDir;
-  TFileHandle FJournal;   // open for appending once compacted
+  TFileHandle FJournal;    // open for appending once compacted
   off_t FJournalSize = 0;  // where the next line starts
   bool FJournalBroken = false;
 };

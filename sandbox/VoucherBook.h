@@ -100,7 +100,7 @@ class TVoucherBook {
   std::vector<TRedemption> FRedemptions;
   int64_t FNextReference = 1;
   // Kept beside the list so that a request costs the same however long the book has been used.
-  std::unordered_map<std::string, size_t> FByReference;        // reference -> position
+  std::unordered_map<std::string, size_t> FByReference;          // reference -> position
   std::unordered_map<std::string, std::vector<size_t>> FByCode;  // code -> positions, oldest first
   std::unordered_map<std::string, int32_t> FActive;              // code -> uses not reversed
 };

@@ -89,10 +89,9 @@ class SandboxJournal : public TTestFolder {
   static std::string Shown(TSandboxService& service) {
     std::string out = service.Listing(true);
     for (const char* code : {"ONCE", "MULTI"}) {
-      const TSandboxReply reply = service.Handle({"POST", "/API/GetVoucherStatus",
-                                                  "application/json", kAuthorization,
-                                                  R"({"VoucherCode":")" + std::string(code) +
-                                                      R"("})"});
+      const TSandboxReply reply =
+          service.Handle({"POST", "/API/GetVoucherStatus", "application/json", kAuthorization,
+                          R"({"VoucherCode":")" + std::string(code) + R"("})"});
       TJSONValue answer = ParseJSONDocument(reply.Body);
       answer.Set("AnsweredOn", nullptr);
       out += "\n" + answer.ToJSON();
@@ -111,7 +110,8 @@ struct TTornRow {
 
 TEST_F(SandboxJournal, ALastLineCutShortBringsBackEveryWholeChangeAndNothingOfItsOwn) {
   const std::vector<TTornRow> rows = {
-      {"redeem cut short", {{"/API/RedeemVoucher", Redeem("MULTI", 1)}},
+      {"redeem cut short",
+       {{"/API/RedeemVoucher", Redeem("MULTI", 1)}},
        {{"/API/RedeemVoucher", Redeem("MULTI", 2)}}},
       {"single-use redeem cut short after a reversal",
        {{"/API/RedeemVoucher", Redeem("ONCE", 1)},
