@@ -2,6 +2,8 @@
 // line cut short brings back nothing of its change, and a start that folds the journal into the
 // state file changes nothing the book or the status answer shows.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <string>
@@ -231,6 +233,49 @@ TEST_F(SandboxJournal, AWholeLineThatIsDamagedIsReportedNotSkipped) {
     EXPECT_FALSE(service.Open(error));
     EXPECT_EQ(FileBytes(JournalPath()), good + c.Line + "\n" + good) << "left as it was";
   }
+}
+
+// A change the journal cannot take is refused, not answered: the book and the journal stay as they
+// were, and the next change takes the reference the refused one did not.
+TEST_F(SandboxJournal, AChangeTheJournalCannotTakeIsRefusedAndLeavesNoTrace) {
+  std::unique_ptr<TSandboxService> service = Start();
+  Call(*service, {{"/API/RedeemVoucher", Redeem("MULTI", 1)}});
+  const std::string before = FileBytes(JournalPath());
+  const std::string stored = Stored();
+  {
+    // The file may grow by a few bytes only: the line is written in part, then refused.
+    struct sigaction ignore {
+    }, oldAction{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &oldAction);
+    rlimit oldLimit{};
+    ::getrlimit(RLIMIT_FSIZE, &oldLimit);
+    rlimit small = oldLimit;
+    small.rlim_cur = before.size() + 10;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const TSandboxReply redeem = service->Handle(
+        {"POST", "/API/RedeemVoucher", "application/json", kAuthorization, Redeem("MULTI", 2)});
+    const TSandboxReply reverse =
+        service->Handle({"POST", "/API/ReverseRedemption", "application/json", kAuthorization,
+                         Reverse("DVR-00000001")});
+    ::setrlimit(RLIMIT_FSIZE, &oldLimit);
+    ::sigaction(SIGXFSZ, &oldAction, nullptr);
+    for (const TSandboxReply* reply : {&redeem, &reverse}) {
+      EXPECT_EQ(reply->Status, 500) << reply->Body;
+      EXPECT_NE(reply->Body.find("cannot write the sandbox journal"), std::string::npos)
+          << reply->Body;
+    }
+  }
+  EXPECT_EQ(FileBytes(JournalPath()), before) << "cut back to its last whole line";
+  EXPECT_EQ(Stored(), stored);
+  Call(*service, {{"/API/RedeemVoucher", Redeem("MULTI", 3)},
+                  {"/API/ReverseRedemption", Reverse("DVR-00000001")}});
+  service.reset();
+  service = Start();
+  const std::string after = Stored();
+  EXPECT_NE(after.find("next 3; DVR-00000001 MULTI 125000 reversed"), std::string::npos) << after;
+  EXPECT_NE(after.find("DVR-00000002 MULTI 125000 live"), std::string::npos) << after;
+  EXPECT_EQ(after.find("store 2 "), std::string::npos) << after;
 }
 
 }  // namespace
