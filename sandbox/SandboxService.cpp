@@ -347,6 +347,8 @@ bool TSandboxService::Open(std::string& error) {
     return false;
   }
   if (!TakeDataFolder(error) || !LoadBook(error) || !LoadState(error)) return false;
+  // The journal of the last run is folded in now, so that it only ever holds this run's changes.
+  if (!FStore.Compact({FBook.Redemptions(), FBook.NextReference()}, error)) return false;
   if (!FOptions.RecordFile.empty()) {
     // The record holds the customers' mobile numbers: the owner's only, never through a link,
     // never a file another user made for the service to fill.
@@ -371,7 +373,7 @@ bool TSandboxService::OpenForListing(std::string& error) {
 
 std::string TSandboxService::Listing(bool json) const {
   const std::string today = Today();
-  const std::string state = (std::filesystem::path(FOptions.DataDir) / "state.json").string();
+  const std::string state = FStore.StateFile();
   if (json) {
     TJSONValue vouchers = NewArrayDocument(), redemptions = NewArrayDocument();
     for (const TVoucher& v : FBook.Vouchers()) {
@@ -495,86 +497,9 @@ bool TSandboxService::LoadBook(std::string& error) {
 }
 
 bool TSandboxService::LoadState(std::string& error) {
-  const std::string file = (std::filesystem::path(FOptions.DataDir) / "state.json").string();
-  std::string text, why;
-  struct stat st {};
-  if (::lstat(file.c_str(), &st) != 0 && errno == ENOENT) return true;
-  // Read only from a file of the service's own: a link there could make it take (and later
-  // overwrite with) a book someone else wrote.
-  const TFileHandle in = OpenOwnFile(AT_FDCWD, file, O_RDONLY, 0600, why);
-  if (!in || !ReadWholeFile("/proc/self/fd/" + std::to_string(in.Get()), text, why)) {
-    error = "cannot read the sandbox state " + file + ": " + why;
-    return false;
-  }
-  // A damaged state is reported rather than replaced: redemptions would silently vanish.
-  const TJSONValue state = ParseJSONDocument(text);
-  const TJSONDocument* doc = state.Document();
-  const TJSONValue* list = (doc && doc->IsObject()) ? Member(state, "Redemptions") : nullptr;
-  const TJSONValue* next = list ? Member(state, "NextReference") : nullptr;
-  if (!list || !list->Document() || !list->Document()->IsArray() || !next || !IsNumber(*next)) {
-    error = "sandbox state " + file + " is damaged; remove it to start with a fresh book";
-    return false;
-  }
-  std::vector<TRedemption> redemptions;
-  for (int32_t i = 0; i < list->Count(); ++i) {
-    const TJSONValue& entry = list->_(i);
-    const TJSONValue* reference =
-        entry.Document() && entry.Document()->IsObject() ? TextMember(entry, "Reference") : nullptr;
-    const TJSONValue* code = reference ? TextMember(entry, "Code") : nullptr;
-    const TJSONValue* amount = code ? Member(entry, "Amount") : nullptr;
-    const TJSONValue* reversed = amount ? Member(entry, "Reversed") : nullptr;
-    if (!reversed || !IsNumber(*amount) || reversed->Kind() != TJSONKind::Boolean) {
-      error = "sandbox state " + file + ": redemption " + std::to_string(i + 1) + " is damaged";
-      return false;
-    }
-    const TJSONValue* time = TextMember(entry, "Time");
-    // States saved before the origin was kept have neither member: the origin stays unknown.
-    TRedemptionOrigin origin;
-    if (const TJSONValue* store = Member(entry, "StoreReference"); store && IsInteger(*store))
-      origin.StoreReference = IntegerOf(*store);
-    if (const TJSONValue* date = TextMember(entry, "OrderDate")) origin.OrderDate = date->AsText();
-    if (const TJSONValue* digest = TextMember(entry, "RequestDigest"))
-      origin.RequestDigest = digest->AsText();
-    redemptions.push_back({reference->AsText(), code->AsText(), amount->ToMoney(),
-                           reversed->AsBoolean(), time ? time->AsText() : std::string(),
-                           std::move(origin)});
-  }
-  FBook.SetState(std::move(redemptions), static_cast<int64_t>(next->ToFloat()));
-  return true;
-}
-
-bool TSandboxService::SaveState(std::string& error) {
-  const std::filesystem::path dir(FOptions.DataDir);
-  const std::string file = (dir / "state.json").string();
-  const std::string temp = file + ".tmp";
-  TJSONValue list = NewArrayDocument();
-  for (const TRedemption& r : FBook.Redemptions())
-    list.Add(NewObjectDocument(
-        {"Reference", r.Reference, "Code", r.Code, "Amount", TJSONMoney{r.Amount}, "Reversed",
-         r.Reversed, "Time", r.Time, "StoreReference", StoreReferenceValue(r.Origin), "OrderDate",
-         OrderDateValue(r.Origin), "RequestDigest", RequestDigestValue(r.Origin)}));
-  const TJSONValue state =
-      NewObjectDocument({"NextReference", FBook.NextReference(), "Redemptions", list});
-  {
-    // Made afresh for the owner alone, whatever the umask; a link or a leftover at the name is
-    // removed first, never written through.
-    ::unlink(temp.c_str());
-    std::string why;
-    const TFileHandle out = OpenOwnFile(AT_FDCWD, temp, O_WRONLY | O_CREAT | O_EXCL, 0600, why);
-    const std::string text = state.ToJSON() + "\n";
-    if (!out || !WriteAll(out.Get(), text) || ::fsync(out.Get()) != 0) {
-      error = "cannot write the sandbox state " + temp + ": " +
-              (why.empty() ? std::strerror(errno) : why);
-      return false;
-    }
-  }
-  // Written aside and renamed, so a crash leaves the old state or the new one, never half.
-  std::error_code ec;
-  std::filesystem::rename(temp, file, ec);
-  if (ec) {
-    error = "cannot replace the sandbox state " + file + ": " + ec.message();
-    return false;
-  }
+  TSandboxState state;
+  if (!FStore.Load(state, error)) return false;
+  FBook.SetState(std::move(state.Redemptions), state.NextReference);
   return true;
 }
 
@@ -680,27 +605,22 @@ TSandboxReply TSandboxService::Answer(const std::string& operation, const TSandb
     if (operation == "evaluate")
       return JsonReply(
           200, AnswerDocument(FBook.Evaluate(code->AsText(), total->ToMoney(), today), false));
-    TVoucherBook before = FBook;
-    const TVoucherAnswer answer = FBook.Redeem(code->AsText(), total->ToMoney(), today, UtcNow(),
-                                               RedeemOrigin(body, request.Body));
     std::string error;
-    if (answer.Success && !SaveState(error)) {
-      // A redemption that is not on disk must not be handed out.
-      FBook = std::move(before);
-      return Refusal(500, error);
-    }
+    // A redemption that is not in the journal must not be handed out.
+    const TVoucherAnswer answer = FBook.Redeem(
+        code->AsText(), total->ToMoney(), today, UtcNow(), RedeemOrigin(body, request.Body),
+        [&](const TRedemption& made, int64_t next) { return FStore.Redeemed(made, next, error); });
+    if (!error.empty()) return Refusal(500, error);
     return JsonReply(200, AnswerDocument(answer, true));
   }
   if (operation == "reverse") {
     const TJSONValue* reference = TextMember(body, "VoucherReference");
     if (!reference) return Refusal(400, "The request has no \"VoucherReference\" text");
-    TVoucherBook before = FBook;
-    const TVoucherAnswer answer = FBook.Reverse(reference->AsText());
     std::string error;
-    if (answer.Success && !SaveState(error)) {
-      FBook = std::move(before);
-      return Refusal(500, error);
-    }
+    const TVoucherAnswer answer = FBook.Reverse(
+        reference->AsText(),
+        [&](const TRedemption& r, int64_t) { return FStore.Reversed(r.Reference, error); });
+    if (!error.empty()) return Refusal(500, error);
     if (!answer.Success) return JsonReply(200, AnswerDocument(answer, false));
     return JsonReply(
         200, NewObjectDocument({"Success", true, "VoucherReference", answer.VoucherReference,

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "lib/common/OwnedFile.h"
+#include "sandbox/SandboxStore.h"
 #include "sandbox/VoucherBook.h"
 
 // How an answer reaches the till: whole, never (the connection is closed after the service
@@ -68,19 +69,21 @@ bool ParseDeliverySwitch(const std::string& text, TSandboxDelivery delivery,
 
 class TSandboxService {
  public:
-  explicit TSandboxService(TSandboxOptions options) : FOptions(std::move(options)) {}
+  explicit TSandboxService(TSandboxOptions options)
+      : FOptions(std::move(options)), FStore(FOptions.DataDir) {}
 
   // Takes the data folder for this process (refused when another sandbox runs on it, or when
-  // other users may write into it), loads the voucher book and the saved state and opens the
-  // record file (owner only). False with a message.
+  // other users may write into it), loads the voucher book and the saved state, compacts the
+  // state (its journal folded into a fresh state file) and opens the record file (owner only).
+  // False with a message.
   bool Open(std::string& error);
   // Loads the book and the state only, to list them: no lock, nothing written.
   bool OpenForListing(std::string& error);
   // The vouchers with their state today and every redemption, as text lines or as one JSON
   // document.
   std::string Listing(bool json) const;
-  // Thread-safe: the server calls it from its worker threads. The service acts (and saves its
-  // state) before any delay, so a till that gives up waiting still finds the act done; the
+  // Thread-safe: the server calls it from its worker threads. The service acts (and journals
+  // the change) before any delay, so a till that gives up waiting still finds the act done; the
   // reply says how it is to be delivered.
   TSandboxReply Handle(const TSandboxRequest& request);
 
@@ -90,7 +93,6 @@ class TSandboxService {
   bool TakeDataFolder(std::string& error);
   bool LoadBook(std::string& error);
   bool LoadState(std::string& error);
-  bool SaveState(std::string& error);
   void Record(const std::string& operation, const TSandboxRequest& request,
               const TSandboxReply& reply, const std::string& reference);
   template <typename T>
@@ -99,6 +101,7 @@ class TSandboxService {
   TSandboxOptions FOptions;
   std::mutex FLock;
   TVoucherBook FBook;
+  TSandboxStore FStore;                      // declared after FOptions: made from its data folder
   TFileHandle FRecord;                       // the record file, appended to; none without --record
   std::map<std::string, int> FRequestsSeen;  // operation -> requests received
   TFileHandle FLockFile;  // held while the service runs: the folder's book is this process's

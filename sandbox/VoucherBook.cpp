@@ -7,6 +7,17 @@ void TVoucherBook::SetVouchers(std::vector<TVoucher> vouchers) { FVouchers = std
 void TVoucherBook::SetState(std::vector<TRedemption> redemptions, int64_t nextReference) {
   FRedemptions = std::move(redemptions);
   FNextReference = nextReference > 0 ? nextReference : 1;
+  FByReference.clear();
+  FByCode.clear();
+  FActive.clear();
+  for (size_t i = 0; i < FRedemptions.size(); ++i) Index(i);
+}
+
+void TVoucherBook::Index(size_t position) {
+  const TRedemption& r = FRedemptions[position];
+  FByReference.emplace(r.Reference, position);
+  FByCode[r.Code].push_back(position);
+  if (!r.Reversed) ++FActive[r.Code];
 }
 
 const TVoucher* TVoucherBook::Find(const std::string& code) const {
@@ -16,10 +27,8 @@ const TVoucher* TVoucherBook::Find(const std::string& code) const {
 }
 
 int32_t TVoucherBook::ActiveUses(const std::string& code) const {
-  int32_t uses = 0;
-  for (const TRedemption& r : FRedemptions)
-    if (r.Code == code && !r.Reversed) ++uses;
-  return uses;
+  const auto it = FActive.find(code);
+  return it == FActive.end() ? 0 : it->second;
 }
 
 std::string FormatMoney(TSandboxMoney value) {
@@ -82,34 +91,39 @@ TVoucherAnswer TVoucherBook::Evaluate(const std::string& code, TSandboxMoney ord
 
 TVoucherAnswer TVoucherBook::Redeem(const std::string& code, TSandboxMoney orderTotal,
                                     const std::string& today, const std::string& time,
-                                    const TRedemptionOrigin& origin) {
+                                    const TRedemptionOrigin& origin, const TKeepChange& keep) {
   TVoucherAnswer answer = Evaluate(code, orderTotal, today);
   if (!answer.Success) return answer;
   char reference[32];
-  std::snprintf(reference, sizeof reference, "DVR-%08lld",
-                static_cast<long long>(FNextReference++));
+  std::snprintf(reference, sizeof reference, "DVR-%08lld", static_cast<long long>(FNextReference));
   answer.VoucherReference = reference;
-  FRedemptions.push_back(
-      {answer.VoucherReference, code, answer.DiscountAmount, false, time, origin});
+  TRedemption made{answer.VoucherReference, code, answer.DiscountAmount, false, time, origin};
+  if (keep && !keep(made, FNextReference + 1)) return answer;
+  ++FNextReference;
+  FRedemptions.push_back(std::move(made));
+  Index(FRedemptions.size() - 1);
   return answer;
 }
 
-TVoucherAnswer TVoucherBook::Reverse(const std::string& reference) {
+TVoucherAnswer TVoucherBook::Reverse(const std::string& reference, const TKeepChange& keep) {
   TVoucherAnswer answer;
   answer.VoucherReference = reference;
-  for (TRedemption& r : FRedemptions) {
-    if (r.Reference != reference) continue;
-    answer.VoucherCode = r.Code;
-    if (r.Reversed) {
-      answer.ErrorMessage = "Redemption " + reference + " has already been reversed";
-      return answer;
-    }
-    r.Reversed = true;
-    answer.Success = true;
-    answer.DiscountAmount = r.Amount;
+  const auto found = FByReference.find(reference);
+  if (found == FByReference.end()) {
+    answer.ErrorMessage = "Unknown voucher reference";
     return answer;
   }
-  answer.ErrorMessage = "Unknown voucher reference";
+  TRedemption& r = FRedemptions[found->second];
+  answer.VoucherCode = r.Code;
+  if (r.Reversed) {
+    answer.ErrorMessage = "Redemption " + reference + " has already been reversed";
+    return answer;
+  }
+  answer.Success = true;
+  answer.DiscountAmount = r.Amount;
+  if (keep && !keep(r, FNextReference)) return answer;
+  r.Reversed = true;
+  --FActive[r.Code];
   return answer;
 }
 
@@ -119,8 +133,9 @@ TVoucherStatus TVoucherBook::Status(const std::string& code, const std::string& 
   if (!status.Voucher) return status;
   status.Found = true;
   status.Redemptions = ActiveUses(code);
-  for (const TRedemption& r : FRedemptions)
-    if (r.Code == code && !r.Reversed) status.Live.push_back(r);
+  if (const auto uses = FByCode.find(code); uses != FByCode.end())
+    for (const size_t i : uses->second)
+      if (!FRedemptions[i].Reversed) status.Live.push_back(FRedemptions[i]);
   if (!status.Voucher->ExpiresOn.empty() && today > status.Voucher->ExpiresOn)
     status.State = "expired";
   else if (!status.Voucher->MultipleUse && status.Redemptions > 0)

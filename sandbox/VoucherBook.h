@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 using TSandboxMoney = int64_t;  // ten-thousandths of the currency unit
@@ -61,6 +63,10 @@ struct TVoucherStatus {
   std::vector<TRedemption> Live;  // the redemptions not reversed, oldest first
 };
 
+// Asked before a change is made to the book: false keeps the book as it was (the change could
+// not be made to last). nextReference: the book's next reference once the change is made.
+using TKeepChange = std::function<bool(const TRedemption& changed, int64_t nextReference)>;
+
 class TVoucherBook {
  public:
   // The vouchers are fixed for the book's life; the redemptions are its changing state.
@@ -70,11 +76,15 @@ class TVoucherBook {
   // today: "YYYY-MM-DD" (local date). Codes compare exactly as typed.
   TVoucherAnswer Evaluate(const std::string& code, TSandboxMoney orderTotal,
                           const std::string& today) const;
-  // As Evaluate; on success records a redemption under a new unique reference, made at time.
+  // As Evaluate; on success records a redemption under a new unique reference, made at time,
+  // unless keep (when given) refuses it: the answer then stays a success with the reference that
+  // was not taken, and the book is unchanged.
   TVoucherAnswer Redeem(const std::string& code, TSandboxMoney orderTotal, const std::string& today,
-                        const std::string& time, const TRedemptionOrigin& origin = {});
-  // Makes the redemption's use available again; a second reversal is refused.
-  TVoucherAnswer Reverse(const std::string& reference);
+                        const std::string& time, const TRedemptionOrigin& origin = {},
+                        const TKeepChange& keep = {});
+  // Makes the redemption's use available again, unless keep refuses it (as Redeem); a second
+  // reversal is refused.
+  TVoucherAnswer Reverse(const std::string& reference, const TKeepChange& keep = {});
   TVoucherStatus Status(const std::string& code, const std::string& today) const;
 
   const std::vector<TRedemption>& Redemptions() const { return FRedemptions; }
@@ -84,10 +94,15 @@ class TVoucherBook {
  private:
   const TVoucher* Find(const std::string& code) const;
   int32_t ActiveUses(const std::string& code) const;
+  void Index(size_t position);
 
   std::vector<TVoucher> FVouchers;
   std::vector<TRedemption> FRedemptions;
   int64_t FNextReference = 1;
+  // Kept beside the list so that a request costs the same however long the book has been used.
+  std::unordered_map<std::string, size_t> FByReference;          // reference -> position
+  std::unordered_map<std::string, std::vector<size_t>> FByCode;  // code -> positions, oldest first
+  std::unordered_map<std::string, int32_t> FActive;              // code -> uses not reversed
 };
 
 // Money as the service writes it: up to four decimals, no trailing zeros ("12.5", "10").
