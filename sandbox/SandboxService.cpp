@@ -20,6 +20,7 @@
 #include "lib/json/clsJSONDocument.h"
 #include "lib/voucher/DovraMessages.h"
 #include "module/core/modPartnerAccount.h"
+#include "sandbox/SandboxJSON.h"
 
 namespace {
 
@@ -85,29 +86,6 @@ bool IsISODate(const std::string& text) {
   return true;
 }
 
-// A member that is absent or null counts as not given.
-const TJSONValue* Member(const TJSONValue& object, const char* name) {
-  const TJSONValue* v = object.Find(name);
-  return (v && !v->IsNull() && !v->IsEmpty()) ? v : nullptr;
-}
-
-const TJSONValue* TextMember(const TJSONValue& object, const char* name) {
-  const TJSONValue* v = Member(object, name);
-  return (v && v->Kind() == TJSONKind::Text) ? v : nullptr;
-}
-
-bool IsNumber(const TJSONValue& v) {
-  switch (v.Kind()) {
-    case TJSONKind::Integer:
-    case TJSONKind::LargeInteger:
-    case TJSONKind::Money:
-    case TJSONKind::Float:
-      return true;
-    default:
-      return false;
-  }
-}
-
 TSandboxReply JsonReply(int status, const TJSONValue& document) {
   TSandboxReply reply;
   reply.Status = status;
@@ -128,14 +106,6 @@ TJSONValue AnswerDocument(const TVoucherAnswer& a, bool withReference) {
     doc.Set("VoucherCode", a.VoucherCode);
   }
   return doc;
-}
-
-bool IsInteger(const TJSONValue& v) {
-  return v.Kind() == TJSONKind::Integer || v.Kind() == TJSONKind::LargeInteger;
-}
-
-int64_t IntegerOf(const TJSONValue& v) {
-  return v.Kind() == TJSONKind::Integer ? v.AsInteger() : v.AsInt64();
 }
 
 // The origin of a redemption as its redeem request states it; a member in another form than the

@@ -12,41 +12,11 @@
 
 #include "lib/common/FileText.h"
 #include "lib/json/clsJSONDocument.h"
+#include "sandbox/SandboxJSON.h"
 
 namespace {
 
-// A member that is absent or null counts as not given.
-const TJSONValue* Member(const TJSONValue& object, const char* name) {
-  const TJSONValue* v = object.Find(name);
-  return (v && !v->IsNull() && !v->IsEmpty()) ? v : nullptr;
-}
-
-const TJSONValue* TextMember(const TJSONValue& object, const char* name) {
-  const TJSONValue* v = Member(object, name);
-  return (v && v->Kind() == TJSONKind::Text) ? v : nullptr;
-}
-
 bool IsObject(const TJSONValue& v) { return v.Document() && v.Document()->IsObject(); }
-
-bool IsInteger(const TJSONValue& v) {
-  return v.Kind() == TJSONKind::Integer || v.Kind() == TJSONKind::LargeInteger;
-}
-
-bool IsNumber(const TJSONValue& v) {
-  switch (v.Kind()) {
-    case TJSONKind::Integer:
-    case TJSONKind::LargeInteger:
-    case TJSONKind::Money:
-    case TJSONKind::Float:
-      return true;
-    default:
-      return false;
-  }
-}
-
-int64_t IntegerOf(const TJSONValue& v) {
-  return v.Kind() == TJSONKind::Integer ? v.AsInteger() : v.AsInt64();
-}
 
 template <typename T>
 TJSONValue OrNull(const std::optional<T>& value) {
