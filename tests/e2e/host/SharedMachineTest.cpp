@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Contains.h"
@@ -33,6 +34,22 @@ namespace {
 mode_t ModeOf(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Makes path an empty file of the other user's, mode 0666; false (the case reported as skipped)
+// when the machine has no other user to give it to.
+bool PlantOthersFile(const TScratchUser& other, const std::string& path, const char* what) {
+  if (!other.Made()) {
+    std::cout << "[ SKIPPED  ] " << what << ": " << other.WhyNot() << '\n';
+    return false;
+  }
+  std::ofstream{path};
+  if (!other.Owns(path)) {
+    ADD_FAILURE() << path << " could not be given to the other user";
+    return false;
+  }
+  ::chmod(path.c_str(), 0666);
+  return true;
 }
 
 class SharedMachine : public TTestFolder {
@@ -168,15 +185,7 @@ TEST_F(SharedMachine, TheDatabaseIsAFileOfTheTillsOwn) {
   ::chmod(Path("open.db").c_str(), 0666);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.What);
-    if (c.Other) {
-      if (!other.Made()) {
-        std::cout << "[ SKIPPED  ] " << c.What << ": " << other.WhyNot() << '\n';
-        continue;
-      }
-      Write(c.Db, "");
-      ASSERT_TRUE(other.Owns(c.Db));
-      ::chmod(c.Db.c_str(), 0666);
-    }
+    if (c.Other && !PlantOthersFile(other, c.Db, c.What)) continue;
     std::string output;
     EXPECT_EQ(Till({"--db", c.Db, c.Command}, output), c.Exit) << output;
     EXPECT_TRUE(Contains(output, c.Says)) << output;
@@ -213,15 +222,7 @@ TEST_F(SharedMachine, TheTraceIsWrittenOnlyIntoAFileOfTheTillsOwn) {
   ::chmod(Path("own.jsonl").c_str(), 0644);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.What);
-    if (c.Other) {
-      if (!other.Made()) {
-        std::cout << "[ SKIPPED  ] " << c.What << ": " << other.WhyNot() << '\n';
-        continue;
-      }
-      Write(c.Trace, "");
-      ASSERT_TRUE(other.Owns(c.Trace));
-      ::chmod(c.Trace.c_str(), 0666);
-    }
+    if (c.Other && !PlantOthersFile(other, c.Trace, c.What)) continue;
     std::string output;
     EXPECT_EQ(Till({"--db", Path("till.db"), "--sql-trace", c.Trace, "upgrade"}, output), 0)
         << output;
