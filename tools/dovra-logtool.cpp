@@ -15,7 +15,7 @@
 
 #include "lib/synlz/SynLZFile.h"
 #include "lib/version/DovraVersion.h"
-#include "tools/LogFolder.h"
+#include "lib/modulelog/LogFolder.h"
 
 namespace fs = std::filesystem;
 

@@ -26,8 +26,8 @@
 
 #include "bench/SmokeRun.h"
 #include "bench/payment/PaymentClock.h"
-#include "host/payment/TillPayment.h"
-#include "host/services/TDatabaseUpgrade.h"
+#include "host/till/TillPayment.h"
+#include "host/store/TDatabaseUpgrade.h"
 #include "host/till/TTill.h"
 #include "intf/intfDBScript.h"
 #include "lib/common/FileText.h"

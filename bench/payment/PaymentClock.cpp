@@ -6,7 +6,7 @@
 #include <QWindow>
 #include <stdexcept>
 
-#include "host/db/TDBScript.h"
+#include "host/contract/TDBScript.h"
 #include "intf/clsInterfacedObject.h"
 #include "intf/intfDBScript.h"
 #include "intf/intfRestClient.h"

@@ -16,7 +16,7 @@
 #include <memory>
 #include <utility>
 
-#include "host/db/TDatabases.h"
+#include "host/contract/TDatabases.h"
 #include "host/db/postgres/TPostgresEngine.h"
 #include "host/till/TillStartup.h"
 #include "lib/common/AsciiCase.h"

@@ -11,9 +11,9 @@
 #include <sstream>
 
 #include "host/cli/cliCommon.h"
-#include "host/db/TDatabases.h"
-#include "host/services/TDatabaseUpgrade.h"
-#include "host/services/TGiveBacks.h"
+#include "host/contract/TDatabases.h"
+#include "host/store/TDatabaseUpgrade.h"
+#include "host/store/TGiveBacks.h"
 #include "lib/common/Utf8Text.h"
 
 namespace {

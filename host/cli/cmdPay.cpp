@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "host/cli/cliCommon.h"
-#include "host/db/TDatabases.h"
-#include "host/payment/TillPayment.h"
-#include "host/services/TRestClient.h"
+#include "host/contract/TDatabases.h"
+#include "host/till/TillPayment.h"
+#include "host/contract/TRestClient.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 
 #include "host/cli/cliCommon.h"
 #include "host/cli/cmdDatabase.h"
-#include "host/services/TDatabaseUpgrade.h"
-#include "host/services/TReconcile.h"
-#include "host/services/TTillSales.h"
+#include "host/store/TDatabaseUpgrade.h"
+#include "host/till/TReconcile.h"
+#include "host/store/TTillSales.h"
 #include "intf/intfDBScript.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "lib/common/PathParts.h"

@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "host/cli/cliCommon.h"
-#include "host/services/TGiveBacks.h"
-#include "host/services/TRestClient.h"
+#include "host/store/TGiveBacks.h"
+#include "host/contract/TRestClient.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "lib/common/FileText.h"
 #include "lib/json/clsJSONDocument.h"

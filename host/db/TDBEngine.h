@@ -45,6 +45,10 @@ struct TDBRun {
   std::string Note;
 };
 
+// The shortest text that reads back as the same double, with ".0" on whole numbers so that a
+// float still reads as one; infinities in the exponent form every JSON reader takes as infinite.
+std::string FloatCellText(double value);
+
 class IDBEngine;
 
 // The first column of every row of a catalogue query run on the engine: how engines answer

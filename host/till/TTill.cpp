@@ -2,12 +2,12 @@
 
 #include <cstdlib>
 
-#include "host/db/TDatabases.h"
-#include "host/services/TActionCodes.h"
-#include "host/services/TDatabaseUpgrade.h"
-#include "host/services/TRestClient.h"
-#include "host/till/ServiceRegistry.h"
-#include "host/till/StoreInfo.h"
+#include "host/contract/TDatabases.h"
+#include "host/contract/TActionCodes.h"
+#include "host/store/TDatabaseUpgrade.h"
+#include "host/contract/TRestClient.h"
+#include "host/contract/ServiceRegistry.h"
+#include "host/contract/StoreInfo.h"
 #include "host/till/TModuleLoader.h"
 #include "intf/intfDovraModuleInfo.h"
 #include "intf/intfDovraVoucherAPI.h"

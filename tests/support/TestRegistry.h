@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/till/ServiceRegistry.h"
+#include "host/contract/ServiceRegistry.h"
 #include "intf/clsInterfacedObject.h"
 #include "module/core/modRegistry.h"
 

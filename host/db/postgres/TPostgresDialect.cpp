@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/db/SqlText.h"
+#include "host/db/sql/SqlText.h"
 #include "lib/common/AsciiCase.h"
 
 namespace {

@@ -22,8 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/db/SqlText.h"
-#include "host/db/TDBScript.h"
+#include "host/db/sql/SqlText.h"
 #include "host/db/postgres/TPostgresDialect.h"
 #include "intf/clsInterfacedObject.h"
 #include "lib/common/LocalTime.h"

@@ -1,6 +1,6 @@
 #include "host/db/sqlite/TSqliteDialect.h"
 
-#include "host/db/SqlText.h"
+#include "host/db/sql/SqlText.h"
 
 #include <sqlite3.h>
 #include <strings.h>

@@ -12,7 +12,6 @@
 #include <limits>
 #include <memory>
 
-#include "host/db/TDBScript.h"
 #include "host/db/sqlite/TSqliteDialect.h"
 #include "intf/clsInterfacedObject.h"
 #include "lib/common/OwnedFile.h"

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "host/till/ServiceRegistry.h"
+#include "host/contract/ServiceRegistry.h"
 #include "intf/intfRestClient.h"
 #include "tests/e2e/client/VoucherE2E.h"
 

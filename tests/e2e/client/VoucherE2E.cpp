@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "host/till/ServiceRegistry.h"
+#include "host/contract/ServiceRegistry.h"
 #include "module/client/implDovraVoucherAPI.h"
 #include "module/core/modConstants.h"
 #include "module/log/modLog.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/services/TRestClient.h"
+#include "host/contract/TRestClient.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "lib/json/clsJSONDocument.h"
 #include "module/core/modConstants.h"

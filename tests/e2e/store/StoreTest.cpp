@@ -8,8 +8,8 @@
 #include <sstream>
 #include <thread>
 
-#include "host/payment/TillPayment.h"
-#include "host/services/TDatabaseUpgrade.h"
+#include "host/till/TillPayment.h"
+#include "host/store/TDatabaseUpgrade.h"
 #include "host/till/TTill.h"
 #include "tests/support/TillFixture.h"
 

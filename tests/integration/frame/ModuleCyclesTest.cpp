@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "host/till/ServiceRegistry.h"
+#include "host/contract/ServiceRegistry.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "intf/intfPaymentMethod.h"
 #include "tests/support/TestFolder.h"

@@ -13,9 +13,9 @@
 #include <sstream>
 #include <thread>
 
-#include "host/db/TDatabases.h"
-#include "host/services/TActionCodes.h"
-#include "host/services/TDatabaseUpgrade.h"
+#include "host/contract/TDatabases.h"
+#include "host/contract/TActionCodes.h"
+#include "host/store/TDatabaseUpgrade.h"
 #include "intf/intfDatabaseChanges.h"
 #include "lib/json/clsJSONDocument.h"
 #include "module/payment/DovraStatements.h"

@@ -12,8 +12,8 @@
 #include <sstream>
 #include <thread>
 
-#include "host/db/SqlText.h"
-#include "host/db/TDatabases.h"
+#include "host/db/sql/SqlText.h"
+#include "host/contract/TDatabases.h"
 #include "host/db/postgres/TPostgresEngine.h"
 #include "lib/json/clsJSONDocument.h"
 #include "module/payment/DovraStatements.h"

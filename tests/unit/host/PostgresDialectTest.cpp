@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "host/db/TDBScript.h"
+#include "host/contract/TDBScript.h"
 #include "host/db/postgres/TPostgresDialect.h"
 #include "host/db/postgres/TPostgresEngine.h"
 #include "module/payment/DovraStatements.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "host/db/TDatabases.h"
-#include "host/services/TGiveBacks.h"
-#include "host/services/TReconcile.h"
+#include "host/contract/TDatabases.h"
+#include "host/store/TGiveBacks.h"
+#include "host/till/TReconcile.h"
 #include "lib/voucher/DovraMessages.h"
 #include "module/schema/implDatabaseChangesDovra.h"
 #include "tests/support/TestFolder.h"

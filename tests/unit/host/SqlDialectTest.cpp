@@ -8,8 +8,8 @@
 #include <string>
 
 #include "host/cli/cmdDatabase.h"
-#include "host/db/SqlText.h"
-#include "host/db/TDBScript.h"
+#include "host/db/sql/SqlText.h"
+#include "host/contract/TDBScript.h"
 #include "host/db/sqlite/TSqliteDialect.h"
 #include "module/payment/DovraStatements.h"
 #include "module/schema/implDatabaseChangesDovra.h"

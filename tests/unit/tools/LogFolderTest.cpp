@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tests/support/TestFolder.h"
-#include "tools/LogFolder.h"
+#include "lib/modulelog/LogFolder.h"
 
 namespace fs = std::filesystem;
 

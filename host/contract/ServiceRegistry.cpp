@@ -1,6 +1,6 @@
 // The registry keeps its entries in registration order (a till has a handful, so a vector is the
 // right container) and a counted reference to every instance, factory and parent it is given.
-#include "host/till/ServiceRegistry.h"
+#include "host/contract/ServiceRegistry.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "tools/LogFolder.h"
+#include "lib/modulelog/LogFolder.h"
 
 #include <algorithm>
 #include <cctype>

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "host/db/TDBScript.h"
+#include "host/contract/TDBScript.h"
 #include "intf/intfDI.h"
 
 struct TDBScriptOptions {

@@ -1,4 +1,4 @@
-#include "host/payment/TCashierAutopilot.h"
+#include "host/till/TCashierAutopilot.h"
 
 #include <QAbstractButton>
 #include <QApplication>

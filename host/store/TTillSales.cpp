@@ -1,10 +1,10 @@
-#include "host/services/TTillSales.h"
+#include "host/store/TTillSales.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "host/db/SqlText.h"
-#include "host/db/TDBScript.h"
+#include "host/db/sql/SqlText.h"
+#include "host/contract/TDBScript.h"
 #include "intf/clsInterfacedObject.h"
 
 namespace {

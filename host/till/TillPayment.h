@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "host/payment/TCashierAutopilot.h"
+#include "host/till/TCashierAutopilot.h"
 #include "intf/intfBase.h"
 
 class TTill;

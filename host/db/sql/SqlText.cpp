@@ -1,4 +1,4 @@
-#include "host/db/SqlText.h"
+#include "host/db/sql/SqlText.h"
 
 #include "lib/common/AsciiCase.h"
 #include "lib/common/LocalTime.h"

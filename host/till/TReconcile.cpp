@@ -1,4 +1,4 @@
-#include "host/services/TReconcile.h"
+#include "host/till/TReconcile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,7 +9,7 @@
 #include "lib/json/clsJSONDocument.h"
 #include "lib/modulelog/ModuleLogLines.h"
 #include "lib/voucher/DovraMessages.h"
-#include "tools/LogFolder.h"
+#include "lib/modulelog/LogFolder.h"
 
 namespace Reconcile {
 

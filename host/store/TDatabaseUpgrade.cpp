@@ -1,15 +1,15 @@
-#include "host/services/TDatabaseUpgrade.h"
+#include "host/store/TDatabaseUpgrade.h"
 
 #include <exception>
 #include <random>
 #include <set>
 
-#include "host/db/SqlText.h"
-#include "host/db/TDBScript.h"
-#include "host/services/TActionCodes.h"
-#include "host/services/TGiveBacks.h"
-#include "host/services/TScriptCollector.h"
-#include "host/services/TTillSales.h"
+#include "host/db/sql/SqlText.h"
+#include "host/contract/TDBScript.h"
+#include "host/contract/TActionCodes.h"
+#include "host/store/TGiveBacks.h"
+#include "host/contract/TScriptCollector.h"
+#include "host/store/TTillSales.h"
 #include "intf/intfActCodes.h"
 #include "intf/intfDBScript.h"
 #include "intf/intfDatabaseChanges.h"

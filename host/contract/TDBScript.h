@@ -45,10 +45,6 @@ bool FormatStatement(const std::string& format, const TDBArgs& args, std::string
 // The currency as %f writes it: "12.50" for 125000.
 std::string FormatCurrency(TCurrency value);
 
-// The shortest text that reads back as the same double, with ".0" on whole numbers so that a
-// float still reads as one; infinities in the exponent form every JSON reader takes as infinite.
-std::string FloatCellText(double value);
-
 // The till's own face of its database, for its commands.
 class ITillDatabase : public IInterface {
  public:

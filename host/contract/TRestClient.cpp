@@ -1,4 +1,4 @@
-#include "host/services/TRestClient.h"
+#include "host/contract/TRestClient.h"
 
 #include <curl/curl.h>
 

@@ -1,11 +1,11 @@
-#include "host/services/TGiveBacks.h"
+#include "host/store/TGiveBacks.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <unordered_set>
 
-#include "host/db/SqlText.h"
+#include "host/db/sql/SqlText.h"
 #include "lib/json/clsJSONDocument.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "host/till/StoreInfo.h"
+#include "host/contract/StoreInfo.h"
 
 #include "intf/clsInterfacedObject.h"
 #include "intf/intfStoreInfo.h"

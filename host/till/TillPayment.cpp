@@ -1,4 +1,4 @@
-#include "host/payment/TillPayment.h"
+#include "host/till/TillPayment.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,10 +6,10 @@
 #include <limits>
 #include <ostream>
 
-#include "host/db/TDBScript.h"
-#include "host/services/TGiveBacks.h"
-#include "host/services/TRestClient.h"
-#include "host/services/TTillSales.h"
+#include "host/contract/TDBScript.h"
+#include "host/store/TGiveBacks.h"
+#include "host/contract/TRestClient.h"
+#include "host/store/TTillSales.h"
 #include "host/till/TTill.h"
 #include "intf/intfDI.h"
 #include "intf/intfPaymentMethod.h"

@@ -1,4 +1,4 @@
-#include "host/db/TDBScript.h"
+#include "host/contract/TDBScript.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,7 +14,7 @@
 #include <iterator>
 #include <limits>
 
-#include "host/db/SqlText.h"
+#include "host/db/sql/SqlText.h"
 #include "lib/common/AsciiCase.h"
 #include "lib/common/FileText.h"
 #include "lib/common/OwnedFile.h"
@@ -175,16 +175,6 @@ struct TJSONSink final : TDBSink {
 };
 
 }  // namespace
-
-std::string FloatCellText(double value) {
-  if (std::isnan(value)) return "null";
-  if (std::isinf(value)) return value > 0 ? "1e999" : "-1e999";
-  char text[64];
-  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-  std::string out(text, end);
-  if (out.find_first_of(".e") == std::string::npos) out += ".0";
-  return out;
-}
 
 std::string FormatCurrency(TCurrency value) {
   const bool negative = value < 0;

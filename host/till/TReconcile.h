@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/services/TGiveBacks.h"
+#include "host/store/TGiveBacks.h"
 #include "lib/voucher/DovraRedemptionMatch.h"
 
 namespace Reconcile {

@@ -1,8 +1,8 @@
-#include "host/services/TActionCodes.h"
+#include "host/contract/TActionCodes.h"
 
 #include <cstdio>
 
-#include "host/db/SqlText.h"
+#include "host/db/sql/SqlText.h"
 #include "intf/clsInterfacedObject.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "host/db/TDatabases.h"
+#include "host/contract/TDatabases.h"
 
 #include "host/db/postgres/TPostgresEngine.h"
 #include "host/db/sqlite/TSqliteEngine.h"

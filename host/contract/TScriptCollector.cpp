@@ -1,4 +1,4 @@
-#include "host/services/TScriptCollector.h"
+#include "host/contract/TScriptCollector.h"
 
 #include "lib/common/FileText.h"
 

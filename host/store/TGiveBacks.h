@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "host/db/TDBScript.h"
+#include "host/contract/TDBScript.h"
 
 struct TGiveBack {
   std::string Candidate;
