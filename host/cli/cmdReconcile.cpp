@@ -9,6 +9,7 @@
 #include "host/cli/cliCommon.h"
 #include "host/cli/cmdDatabase.h"
 #include "host/store/TDatabaseUpgrade.h"
+#include "host/till/TJournalPoint.h"
 #include "host/till/TReconcile.h"
 #include "host/store/TTillSales.h"
 #include "intf/intfDBScript.h"
@@ -22,6 +23,7 @@ struct TReconcileRun {
   long long OlderThan = 300;
   bool DryRun = false;
   bool Json = false;
+  bool Full = false;  // read all of history, not only what came since the last run
   std::string LogFolder;  // empty: the module's folder
 };
 
@@ -76,9 +78,15 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
   std::string error;
   RequireDatabase(till, command);
   till.NameForModuleLog(-1);
-  // The log as it stands before this run adds its own lines to it.
+  // The log as it stands before this run adds its own lines to it, from where the last run
+  // left off.
+  Reconcile::TJournalPoint from, reached;
+  bool known = false;
+  if (TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry()); db && !run.Full)
+    known = Reconcile::LoadJournalPoint(*db, from);
   Reconcile::TLogScan scan;
-  if (!Reconcile::ScanLogFolder(folder, scan, error))
+  int skipped = 0;
+  if (!Reconcile::ScanLogFolderFrom(folder, known ? &from : nullptr, scan, reached, skipped, error))
     throw CLI::RuntimeError("sarn-till reconcile: " + error, kExitFailed);
 
   StartModule(till, command);
@@ -117,6 +125,13 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
   const std::vector<Reconcile::TOutcome> outcomes =
       Reconcile::Reconcile(scan.Journal(), records, status, reverse, record, settings, link);
   api = nullptr;
+  if (!run.DryRun) {
+    reached.Open = Reconcile::OpenPart(reached.Open, records, settings);
+    // Not kept: the next run reads again from the point before, which costs time, not money.
+    if (!Reconcile::SaveJournalPoint(*db, reached, error))
+      std::cerr << "sarn-till reconcile: " << error << "; the next run reads the log from the "
+                << (known ? "last point kept" : "start") << std::endl;
+  }
 
   std::map<Reconcile::TOutcome::TKind, int> counts;
   for (const auto& o : outcomes) ++counts[o.Kind];
@@ -170,6 +185,9 @@ void AddReconcileCommand(CLI::App& app, TTill& till) {
                    "the module's log folder (its live logs and log/YYYYMM/ archives); default: "
                    "the module's own folder")
       ->check(CLI::ExistingDirectory);
+  reconcile->add_flag("--full", run->Full,
+                      "read the whole log folder again, not only what was added since the last "
+                      "run (the last run's point is kept in the table SarnReconcilePoint)");
   reconcile->footer(
       "Prints \"voucher service: ADDRESS\", then one line per candidate (voucher code, reference, "
       "amount, where it was found, what was done) and a summary line. Every give-back and every "

@@ -764,6 +764,101 @@ void TLogScan::Line(const std::string& line) {
   }
 }
 
+void TLogScan::Resume(const TScanState& state, TJournal open) {
+  FDatabase = state.Database;
+  FSale = state.Sale;
+  FInHeader = state.InHeader;
+  FJournal = std::move(open);
+}
+
+TJournal OpenPart(const TJournal& journal, const TTillRecords& records,
+                  const TReconcileOptions& options) {
+  const auto ours = [&](const std::string& database) {
+    return !database.empty() && database == options.Database;
+  };
+  const auto confirmed = [&](const std::string& reference) {
+    return records.GivenBack.count(reference) ||
+           std::any_of(journal.Reverses.begin(), journal.Reverses.end(),
+                       [&](const TReverseIntent& r) { return r.Reference == reference && r.Confirmed; });
+  };
+  // The candidate a group of presses is settled under (as the Redeem attempts are judged).
+  const auto settledGroup = [&](const TAttempt& first) {
+    TCandidate candidate;
+    candidate.Code = first.Code;
+    candidate.Reference = first.Reference;
+    candidate.Transaction = first.Transaction;
+    candidate.Digest = first.Key.RequestDigest;
+    if (std::any_of(records.Rows.begin(), records.Rows.end(),
+                    [&](const TVoucherRow& row) { return row.ID == first.Transaction; }))
+      candidate.Transaction = -1;
+    const std::string id = candidate.Id();
+    if (records.Settled.count(id)) return true;
+    const auto next = records.Settled.lower_bound(id + " ");
+    return next != records.Settled.end() && next->rfind(id + " ", 0) == 0;
+  };
+  std::map<std::string, const TAttempt*> firstOfDigest;
+  for (const TAttempt& a : journal.Attempts)
+    if (!a.Refused && !a.Settled && a.HasKey && !a.Key.RequestDigest.empty())
+      firstOfDigest.emplace(a.Key.RequestDigest, &a);
+
+  const auto attemptOpen = [&](const TAttempt& a) {
+    if (a.Refused || a.Settled) return false;
+    const bool recorded = a.Recorded || (!a.Reference.empty() && records.RowOf(a.Reference));
+    if (recorded) {
+      if (!ours(a.Database)) return false;
+      return a.Reference.empty() || !records.RowOf(a.Reference) ||
+             !(records.SaleOf(a.Reference) || confirmed(a.Reference));
+    }
+    if (!a.Reference.empty() && confirmed(a.Reference)) return false;
+    if (!ours(a.Database) || !a.HasKey || a.Key.RequestDigest.empty()) return true;  // named
+    return !settledGroup(*firstOfDigest.at(a.Key.RequestDigest));
+  };
+  const auto intentOpen = [&](const TReverseIntent& r) {
+    if (!r.Database.empty() && !ours(r.Database)) return false;
+    const TSaleRow* sale = records.SaleOf(r.Reference);
+    if (sale && IsIntentState(sale->State)) return true;
+    const TVoucherRow* row = records.RowOf(r.Reference);
+    const bool unrecordedOverride = r.Found == std::string("log: override") && !r.Recorded && row &&
+                                    !row->Reversed && !records.GivenBack.count(r.Reference);
+    if (r.Confirmed && !unrecordedOverride) return false;
+    TCandidate candidate;
+    candidate.Found = r.Found;
+    candidate.Reference = r.Reference;
+    candidate.Transaction = r.Transaction;
+    return !records.Settled.count(candidate.Id());
+  };
+
+  // What is open, and whatever shares a reference or a request's digest with it (a group of
+  // presses is judged whole; a reverse needs the code its Redeem named).
+  std::vector<bool> keepAttempt(journal.Attempts.size()), keepIntent(journal.Reverses.size());
+  std::set<std::string> references, digests;
+  for (bool grew = true; grew;) {
+    grew = false;
+    for (size_t i = 0; i < journal.Attempts.size(); ++i) {
+      const TAttempt& a = journal.Attempts[i];
+      if (keepAttempt[i]) continue;
+      if (attemptOpen(a) || (!a.Reference.empty() && references.count(a.Reference)) ||
+          (a.HasKey && !a.Key.RequestDigest.empty() && digests.count(a.Key.RequestDigest))) {
+        keepAttempt[i] = grew = true;
+        if (!a.Reference.empty()) references.insert(a.Reference);
+        if (a.HasKey && !a.Key.RequestDigest.empty()) digests.insert(a.Key.RequestDigest);
+      }
+    }
+    for (size_t i = 0; i < journal.Reverses.size(); ++i) {
+      const TReverseIntent& r = journal.Reverses[i];
+      if (keepIntent[i] || !(intentOpen(r) || references.count(r.Reference))) continue;
+      keepIntent[i] = grew = true;
+      references.insert(r.Reference);
+    }
+  }
+  TJournal open;
+  for (size_t i = 0; i < journal.Attempts.size(); ++i)
+    if (keepAttempt[i]) open.Attempts.push_back(journal.Attempts[i]);
+  for (size_t i = 0; i < journal.Reverses.size(); ++i)
+    if (keepIntent[i]) open.Reverses.push_back(journal.Reverses[i]);
+  return open;
+}
+
 TJournal ScanLogText(std::string_view text, const std::string& name) {
   TLogScan scan;
   scan.BeginFile(name);

@@ -57,6 +57,14 @@ struct TJournal {
   std::vector<TReverseIntent> Reverses;
 };
 
+// What a scan carries from one file into the next: the story of the process whose header came
+// last (what a file's own lines were in the middle of starts afresh with each file).
+struct TScanState {
+  std::string Database;
+  int32_t Sale = -1;
+  bool InHeader = false;
+};
+
 // Reads a module log, file by file. A process's story starts at its log header, whose
 // environment names the database and the sale; its lines are told in order.
 class TLogScan {
@@ -67,6 +75,10 @@ class TLogScan {
   void Feed(std::string_view piece);
   void EndFile();
   const TJournal& Journal() const { return FJournal; }
+  // Between files: the state to resume from, and resuming from it with what earlier files left
+  // open as the journal so far.
+  TScanState State() const { return {FDatabase, FSale, FInHeader}; }
+  void Resume(const TScanState& state, TJournal open);
 
  private:
   void Line(const std::string& line);
@@ -137,6 +149,14 @@ std::vector<TOutcome> Reconcile(const TJournal& journal, const TTillRecords& rec
                                 const TServiceCall& status, const TServiceCall& reverse,
                                 const TRecord& record, const TReconcileOptions& options,
                                 const TLinkSale& link = nullptr);
+
+// What of journal a later run must still see, judged against the till's tables as they stand:
+// the Redeem presses and reverses that reconcile would still act on or name, those that share a
+// request digest or a reference with one of them, and nothing that is finished (refused, found
+// unused or given back by the dialog, recorded and held by a sale, confirmed, settled by an
+// earlier run) or that belongs to another database's till and is done.
+TJournal OpenPart(const TJournal& journal, const TTillRecords& records,
+                  const TReconcileOptions& options);
 
 // A time the service gives ("2026-12-09T10:15:02.417Z", UTC) as seconds; -1 when it is none.
 std::time_t ServiceTime(const std::string& text);
