@@ -9,9 +9,9 @@
 #include "host/cli/cliCommon.h"
 #include "host/cli/cmdDatabase.h"
 #include "host/store/TDatabaseUpgrade.h"
+#include "host/store/TTillSales.h"
 #include "host/till/TJournalPoint.h"
 #include "host/till/TReconcile.h"
-#include "host/store/TTillSales.h"
 #include "intf/intfDBScript.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "lib/common/PathParts.h"
@@ -23,7 +23,7 @@ struct TReconcileRun {
   long long OlderThan = 300;
   bool DryRun = false;
   bool Json = false;
-  bool Full = false;  // read all of history, not only what came since the last run
+  bool Full = false;      // read all of history, not only what came since the last run
   std::string LogFolder;  // empty: the module's folder
 };
 

@@ -39,12 +39,21 @@ bool Flag(const TJSONValue& object, const char* name) {
 }
 
 TJSONValue AttemptDocument(const TAttempt& a) {
-  return NewObjectDocument(
-      {"Code", a.Code, "HasKey", a.HasKey, "KeyCode", a.Key.VoucherCode, "Store",
-       static_cast<int64_t>(a.Key.StoreReference), "OrderDate", a.Key.OrderDate, "Digest",
-       a.Key.RequestDigest, "Transaction", a.Transaction, "Database", a.Database, "Sale", a.Sale,
-       "Reference", a.Reference, "Refused", a.Refused, "Settled", a.Settled, "Recorded",
-       a.Recorded, "LoggedAt", static_cast<int64_t>(a.LoggedAt), "Where", a.Where});
+  return NewObjectDocument({"Code",        a.Code,
+                            "HasKey",      a.HasKey,
+                            "KeyCode",     a.Key.VoucherCode,
+                            "Store",       static_cast<int64_t>(a.Key.StoreReference),
+                            "OrderDate",   a.Key.OrderDate,
+                            "Digest",      a.Key.RequestDigest,
+                            "Transaction", a.Transaction,
+                            "Database",    a.Database,
+                            "Sale",        a.Sale,
+                            "Reference",   a.Reference,
+                            "Refused",     a.Refused,
+                            "Settled",     a.Settled,
+                            "Recorded",    a.Recorded,
+                            "LoggedAt",    static_cast<int64_t>(a.LoggedAt),
+                            "Where",       a.Where});
 }
 TAttempt ReadAttempt(const TJSONValue& d) {
   TAttempt a;
@@ -107,7 +116,7 @@ int Covered(const TJournalPoint& point, const std::vector<TArchiveMark>& leading
 std::string TJournalPoint::ToText() const {
   TJSONValue archives = NewArrayDocument();
   for (const TArchiveMark& m : Archives)
-    archives.Add(NewObjectDocument({"Size", m.Size, "Modified", m.Modified, "Start", m.Start}));
+    archives.Add(NewObjectDocument({"Size", m.Size, "Start", m.Start}));
   TJSONValue attempts = NewArrayDocument();
   for (const TAttempt& a : Open.Attempts) attempts.Add(AttemptDocument(a));
   TJSONValue reverses = NewArrayDocument();
@@ -131,7 +140,7 @@ bool TJournalPoint::Read(const std::string& text, TJournalPoint& point) {
   read.Folder = Text(d, "Folder");
   for (int32_t i = 0; i < archives->Count(); ++i) {
     const TJSONValue& m = archives->_(i);
-    read.Archives.push_back({Number(m, "Size"), Number(m, "Modified"), Text(m, "Start")});
+    read.Archives.push_back({Number(m, "Size"), Text(m, "Start")});
   }
   read.State.Database = Text(d, "Database");
   read.State.Sale = static_cast<int32_t>(Number(d, "Sale"));
@@ -163,7 +172,6 @@ bool MarkArchive(const fs::path& file, TArchiveMark& mark, std::string& error) {
   ::close(fd);
   start.resize(have);
   mark.Size = static_cast<int64_t>(st.st_size);
-  mark.Modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   mark.Start = RequestDigest(start);
   return true;
 }

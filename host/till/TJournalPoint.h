@@ -4,11 +4,11 @@
 //   Item is one JSON document (TJournalPoint::ToText).
 // The point covers the folder's leading archives (the oldest files, which never change once
 // written: a rotation or an archiving pass makes a new file and never rewrites one), each known
-// by its size, its modification time and a digest of its first bytes as they lie on disk, so a
-// rotation's rename keeps it known. The live logs after them, and any archive that is new, are
-// read every run. What the covered archives left open (Redeem presses and reverses the journal
-// does not show finished, see OpenPart) is carried in the point and joins the journal of the
-// next run as if those files had been read again.
+// by its size and a digest of its first bytes as they lie on disk (the log's header, with the
+// time it was opened), so a rotation's rename or a copy keeps it known. The live logs after them,
+// and any archive that is new, are read every run. What the covered archives left open (Redeem
+// presses and reverses the journal does not show finished, see OpenPart) is carried in the point
+// and joins the journal of the next run as if those files had been read again.
 //
 // Because the point lives in the store database beside the rows it was judged against, a
 // database restored from a copy brings back the point of that time, and reconcile reads again
@@ -29,8 +29,7 @@ namespace Reconcile {
 // An archive as the point knows it.
 struct TArchiveMark {
   int64_t Size = 0;
-  int64_t Modified = 0;  // nanoseconds of the file's modification time
-  std::string Start;     // SHA-256 of its first 4 KiB as stored (hex)
+  std::string Start;  // SHA-256 of its first 4 KiB as stored (hex)
   bool operator==(const TArchiveMark&) const = default;
 };
 

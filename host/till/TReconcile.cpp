@@ -7,9 +7,9 @@
 #include <set>
 
 #include "lib/json/clsJSONDocument.h"
+#include "lib/modulelog/LogFolder.h"
 #include "lib/modulelog/ModuleLogLines.h"
 #include "lib/voucher/DovraMessages.h"
-#include "lib/modulelog/LogFolder.h"
 
 namespace Reconcile {
 
@@ -778,8 +778,9 @@ TJournal OpenPart(const TJournal& journal, const TTillRecords& records,
   };
   const auto confirmed = [&](const std::string& reference) {
     return records.GivenBack.count(reference) ||
-           std::any_of(journal.Reverses.begin(), journal.Reverses.end(),
-                       [&](const TReverseIntent& r) { return r.Reference == reference && r.Confirmed; });
+           std::any_of(
+               journal.Reverses.begin(), journal.Reverses.end(),
+               [&](const TReverseIntent& r) { return r.Reference == reference && r.Confirmed; });
   };
   // The candidate a group of presses is settled under (as the Redeem attempts are judged).
   const auto settledGroup = [&](const TAttempt& first) {
@@ -838,7 +839,7 @@ TJournal OpenPart(const TJournal& journal, const TTillRecords& records,
       const TAttempt& a = journal.Attempts[i];
       if (keepAttempt[i]) continue;
       if (attemptOpen(a) || (!a.Reference.empty() && references.count(a.Reference)) ||
-          (a.HasKey && !a.Key.RequestDigest.empty() && digests.count(a.Key.RequestDigest))) {
+          (!a.Refused && !a.Settled && a.HasKey && digests.count(a.Key.RequestDigest))) {
         keepAttempt[i] = grew = true;
         if (!a.Reference.empty()) references.insert(a.Reference);
         if (a.HasKey && !a.Key.RequestDigest.empty()) digests.insert(a.Key.RequestDigest);

@@ -413,8 +413,13 @@ const TReconcileCase kReconcileCases[] = {
 
 class ReconcileOnProof : public ::testing::TestWithParam<TReconcileCase> {};
 
-TEST_P(ReconcileOnProof, ActsOnlyOnWhatIsProven) {
-  const TReconcileCase& c = GetParam();
+struct TRun {
+  std::vector<TOutcome> Outcomes;
+  std::vector<std::string> Found, Reversed;
+  std::vector<TGiveBack> Recorded;
+};
+
+TTillRecords RecordsOf(const TReconcileCase& c) {
   TTillRecords records;
   int32_t sale = 10;
   for (const TRow& row : c.Rows) {
@@ -432,42 +437,103 @@ TEST_P(ReconcileOnProof, ActsOnlyOnWhatIsProven) {
     records.Rows.push_back(voucher);
   }
   for (const TSaleRow& open : c.Sales) records.Sales[open.Sale] = open;
-  std::vector<std::string> reversed;
+  return records;
+}
+
+Reconcile::TReconcileOptions OptionsOf(const TReconcileCase& c) {
+  Reconcile::TReconcileOptions options;
+  options.Database = "db1";
+  options.OlderThan = c.OlderThan;
+  // Two hours after the log's lines, on the till's clock; the service's clock says 10:00.
+  options.Now = Reconcile::LoggedTime("20261209 12150000");
+  return options;
+}
+
+TRun RunCase(const TReconcileCase& c, const Reconcile::TJournal& journal) {
+  TRun run;
   const Reconcile::TServiceCall status = [&](const std::string&, std::string& answer) {
     answer = c.StatusAnswer;
     return true;
   };
   const Reconcile::TServiceCall reverse = [&](const std::string& request, std::string& answer) {
     const std::string ref = ReversalRequestReference(request);
-    reversed.push_back(ref);
+    run.Reversed.push_back(ref);
     answer = "{\"Success\":true,\"VoucherReference\":\"" + ref + "\"}";
     return true;
   };
-  std::vector<TGiveBack> recorded;
   const Reconcile::TRecord record = [&](const TGiveBack& giveBack, std::string&) {
-    recorded.push_back(giveBack);
+    run.Recorded.push_back(giveBack);
     return true;
   };
-  Reconcile::TReconcileOptions options;
-  options.Database = "db1";
-  options.OlderThan = c.OlderThan;
-  // Two hours after the log's lines, on the till's clock; the service's clock says 10:00.
-  options.Now = Reconcile::LoggedTime("20261209 12150000");
-  const std::vector<TOutcome> outcomes = Reconcile::Reconcile(
-      Reconcile::ScanLogText(c.Log), records, status, reverse, record, options);
-  std::vector<std::string> found;
-  for (const TOutcome& o : outcomes) found.push_back(KindName(o.Kind) + (" " + o.Reference));
-  EXPECT_EQ(found, c.Outcomes);
-  EXPECT_EQ(reversed, c.Reversed);
+  run.Outcomes = Reconcile::Reconcile(journal, RecordsOf(c), status, reverse, record, OptionsOf(c));
+  for (const TOutcome& o : run.Outcomes)
+    run.Found.push_back(KindName(o.Kind) + (" " + o.Reference));
+  return run;
+}
+
+TEST_P(ReconcileOnProof, ActsOnlyOnWhatIsProven) {
+  const TReconcileCase& c = GetParam();
+  const TRun run = RunCase(c, Reconcile::ScanLogText(c.Log));
+  EXPECT_EQ(run.Found, c.Outcomes);
+  EXPECT_EQ(run.Reversed, c.Reversed);
   if (*c.Note) {
-    ASSERT_FALSE(outcomes.empty());
-    EXPECT_NE(outcomes.front().Done.find(c.Note), std::string::npos) << outcomes.front().Done;
+    ASSERT_FALSE(run.Outcomes.empty());
+    EXPECT_NE(run.Outcomes.front().Done.find(c.Note), std::string::npos)
+        << run.Outcomes.front().Done;
   }
   // A popup the till never booked closes its sale; nothing else touches one.
-  for (const TGiveBack& g : recorded)
+  for (const TGiveBack& g : run.Recorded)
     EXPECT_EQ(g.SaleState.empty(),
               g.Found.rfind("log: popup", 0) != 0 && g.Found != "log: not booked")
         << g.Found;
+}
+
+// A later run sees only what the earlier one left open: whatever it would do with the whole
+// journal it does with that part alone, word for word.
+TEST_P(ReconcileOnProof, WhatIsLeftOpenIsEnoughForTheNextRun) {
+  const TReconcileCase& c = GetParam();
+  const Reconcile::TJournal whole = Reconcile::ScanLogText(c.Log);
+  const Reconcile::TJournal open = Reconcile::OpenPart(whole, RecordsOf(c), OptionsOf(c));
+  const TRun all = RunCase(c, whole), part = RunCase(c, open);
+  EXPECT_EQ(part.Found, all.Found);
+  EXPECT_EQ(part.Reversed, all.Reversed);
+  ASSERT_EQ(part.Outcomes.size(), all.Outcomes.size());
+  for (size_t i = 0; i < all.Outcomes.size(); ++i)
+    EXPECT_EQ(part.Outcomes[i].Done, all.Outcomes[i].Done);
+}
+
+// What is finished is not carried: the point stays small however long the till trades.
+TEST(ReconcileOpenPart, CarriesOnlyWhatIsNotFinished) {
+  TTillRecords records;
+  records.Rows.push_back({7, "DVR-9", "SAVE15", 10, "", "10", "paid", false});
+  records.Sales[10] = {10, "paid", "DVR-9"};
+  Reconcile::TReconcileOptions options;
+  options.Database = "db1";
+  const struct {
+    const char* Name;
+    std::string Log;
+    size_t Attempts, Reverses;
+  } cases[] = {
+      {"refused", Header("db1") + Popup(7) + Redeem(kD1) + kRefused, 0, 0},
+      {"paid and held by its sale",
+       Header("db1") + Popup(7) + Redeem(kD1) + Paid("DVR-9") + Recorded("DVR-9"), 0, 0},
+      {"cancel confirmed",
+       Header("db1") + Line("CancelTransaction", "Reversing", "DVR-8") +
+           Line("CancelTransaction", "Reversed", "DVR-8"),
+       0, 0},
+      {"killed after Redeeming", Header("db1") + Popup(8) + Redeem(kD2), 1, 0},
+      {"another database's press", Header("db2") + Popup(8) + Redeem(kD2), 1, 0},
+      {"cancel not confirmed", Header("db1") + Line("CancelTransaction", "Reversing", "DVR-8"), 0,
+       1},
+      // A press pressed again: one group, carried whole while one of it is open.
+      {"pressed again", Header("db1") + Popup(8) + Redeem(kD2) + kRefused + Redeem(kD2), 1, 0},
+  };
+  for (const auto& c : cases) {
+    const Reconcile::TJournal open =
+        Reconcile::OpenPart(Reconcile::ScanLogText(c.Log), records, options);
+    EXPECT_EQ(open.Attempts.size(), c.Attempts) << c.Name;
+    EXPECT_EQ(open.Reverses.size(), c.Reverses) << c.Name;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ReconcileOnProof, ::testing::ValuesIn(kReconcileCases),
