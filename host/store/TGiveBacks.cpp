@@ -83,16 +83,30 @@ bool IsReversedOutcome(const std::string& outcome) {
   return outcome == "given back" || outcome == "found reversed";
 }
 
+void TTillRecords::Index() const {
+  if (FIndex.Made && FIndex.RowCount == Rows.size() && FIndex.SaleCount == Sales.size()) return;
+  FIndex.Rows.clear();
+  FIndex.Sales.clear();
+  // The first row or sale of a reference answers, as a search from the start would.
+  for (const TVoucherRow& row : Rows) FIndex.Rows.emplace(row.Reference, &row);
+  for (const auto& [number, sale] : Sales)
+    if (!sale.Reference.empty()) FIndex.Sales.emplace(sale.Reference, &sale);
+  FIndex.RowCount = Rows.size();
+  FIndex.SaleCount = Sales.size();
+  FIndex.Made = true;
+}
+
 const TVoucherRow* TTillRecords::RowOf(const std::string& reference) const {
-  for (const TVoucherRow& row : Rows)
-    if (row.Reference == reference) return &row;
-  return nullptr;
+  Index();
+  const auto found = FIndex.Rows.find(reference);
+  return found == FIndex.Rows.end() ? nullptr : found->second;
 }
 
 const TSaleRow* TTillRecords::SaleOf(const std::string& reference) const {
-  for (const auto& [number, sale] : Sales)
-    if (!reference.empty() && sale.Reference == reference) return &sale;
-  return nullptr;
+  if (reference.empty()) return nullptr;
+  Index();
+  const auto found = FIndex.Sales.find(reference);
+  return found == FIndex.Sales.end() ? nullptr : found->second;
 }
 
 std::string TTillRecords::HeldBy(const std::string& reference) const {

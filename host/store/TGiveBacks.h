@@ -17,6 +17,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "host/contract/TDBScript.h"
@@ -68,6 +69,24 @@ struct TTillRecords {
   const TSaleRow* SaleOf(const std::string& reference) const;
   // Why the reference may not be given back ("sale 4, invoice 2002"); empty: nothing holds it.
   std::string HeldBy(const std::string& reference) const;
+
+ private:
+  // Lookups by reference, made on first use (a year of trading is a lot of rows to search each
+  // time) and again when rows or sales were added since; a copy makes its own.
+  struct TIndex {
+    TIndex() = default;
+    TIndex(const TIndex&) {}
+    TIndex& operator=(const TIndex&) {
+      Made = false;
+      return *this;
+    }
+    std::unordered_map<std::string, const TVoucherRow*> Rows;
+    std::unordered_map<std::string, const TSaleRow*> Sales;
+    size_t RowCount = 0, SaleCount = 0;
+    bool Made = false;
+  };
+  void Index() const;
+  mutable TIndex FIndex;
 };
 
 // Reads what the store database says of the till's vouchers. False with error (naming the
