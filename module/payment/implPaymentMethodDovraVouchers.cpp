@@ -20,8 +20,8 @@
 namespace {
 
 // The unit and lines named by the assertions of the two statement owners: the host shows them
-// in its error text, so they stay as they are; each is the line of this file that raises it (a
-// test reads them here), so an edit above those lines moves code, not the numbers.
+// in its error text and support staff look them up, so they stay as they are whatever moves in
+// this file (the messages the host shows are tested, not this file's layout).
 constexpr const char* PaymentUnit = "implPaymentMethodDovraVouchers";
 constexpr int LogActivityAssertLine = 119;
 constexpr int CreateTransactionAssertLine = 141;

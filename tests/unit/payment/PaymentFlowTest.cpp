@@ -13,7 +13,6 @@
 
 #include "intf/intfDBScript.h"
 #include "intf/intfDovraVoucherAPI.h"
-#include "lib/common/FileText.h"
 #include "lib/modulelog/ModuleLogLines.h"
 #include "lib/voucher/DovraMessages.h"
 #include "module/core/modAssert.h"
@@ -268,25 +267,6 @@ TEST_F(PaymentFlow, AMissingDBServiceFailsWithTheAssertionOfEachOwner) {
   EXPECT_EQ(MessageOf<EAssertionFailed>([&] { Payment->LogActivity("INFO", "x"); }),
             "Could not create DBScript (implPaymentMethodDovraVouchers, line 119)");
   EXPECT_EQ(Payment->Shown, 0);
-}
-
-// The line each assertion names is the one that raises it.
-TEST(PaymentMethodSource, EachAssertionNamesItsOwnLine) {
-  std::string source, error;
-  ASSERT_TRUE(ReadWholeFile(DOVRA_PAYMENT_METHOD_SOURCE, source, error)) << error;
-  std::vector<std::string> lines{""};  // numbered from 1
-  for (size_t at = 0, end; at < source.size(); at = end + 1) {
-    end = std::min(source.find('\n', at), source.size());
-    lines.push_back(source.substr(at, end - at));
-  }
-  for (const auto& [line, constant] : {std::pair<size_t, std::string>{119, "LogActivityAssertLine"},
-                                       {141, "CreateTransactionAssertLine"}}) {
-    ASSERT_LT(line, lines.size());
-    EXPECT_TRUE(Contains(lines[line], "AssertionFailed(") && Contains(lines[line], constant))
-        << "line " << line << ": " << lines[line];
-    EXPECT_TRUE(Contains(source, "int " + constant + " = " + std::to_string(line) + ";"))
-        << constant;
-  }
 }
 
 TEST_F(PaymentFlow, AnUnreadableRedemptionIsStillRecordedBeforeTheErrorPasses) {
