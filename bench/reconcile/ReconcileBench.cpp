@@ -62,6 +62,13 @@ void Scan(benchmark::State& state, const fs::path& folder, const Reconcile::TJou
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --write-history DIR: only writes the year into DIR (to try sarn-till reconcile on it).
+  if (argc == 3 && std::string(argv[1]) == "--write-history") {
+    std::string error;
+    if (HistoryBench::WriteHistory(argv[2], gShape, "db1", error)) return 0;
+    std::fprintf(stderr, "reconcile_bench: %s\n", error.c_str());
+    return 1;
+  }
   if (BenchSmoke::Requested(argc, argv)) gShape = {2, 20, 3};
   TScratchFolder scratch("dovra-history");
   gYear = scratch.Dir() / "year";

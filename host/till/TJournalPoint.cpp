@@ -234,7 +234,7 @@ bool SaveJournalPoint(IDBScript& db, const TJournalPoint& point, std::string& er
                         "    [Item]  NVARCHAR(MAX) NOT NULL\r\n"
                         "  )",
                         {}) >= 0;
-  if (made && db.Execute("DELETE FROM [SarnReconcilePoint] WHERE [Point] = 1\r\n"
+  if (made && db.Execute("DELETE FROM [SarnReconcilePoint] WHERE [Point] = 1;\r\n"
                          "INSERT INTO [SarnReconcilePoint] ( [Point], [Item] ) VALUES ( 1, %s )",
                          {SqlStringLiteral(point.ToText())}) >= 0)
     return true;

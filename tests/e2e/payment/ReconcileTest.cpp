@@ -5,6 +5,7 @@
 #include <regex>
 #include <thread>
 
+#include "lib/synlz/SynLZFile.h"
 #include "tests/e2e/payment/ConnectionRelay.h"
 #include "tests/support/TillFixture.h"
 
@@ -428,6 +429,37 @@ TEST_F(ReconcileTill, ARedeemLeftInDoubtIsGivenBackAfterTheNextPressPaid) {
   const TRun again = RunReconcile({"--older-than", "0"});
   EXPECT_EQ(again.Exit, 0) << again.Output;
   EXPECT_TRUE(Contains(again.Output, " 0 given back,")) << again.Output;
+}
+
+// A run keeps how far it read: what an archive read once left open is finished later, even
+// once the archive is pruned; --full reads only what the folder holds.
+TEST_F(ReconcileTill, AKilledRedeemInAnArchiveReadBeforeIsStillGivenBack) {
+  Sandbox =
+      std::make_unique<TSandboxProcess>(std::vector<std::string>{"--delay-ms", "redeem:3000"});
+  Upgrade();
+  ASSERT_NO_FATAL_FAILURE(PayAndKill("WELCOME10"));
+  // The logger archives the log at a new month: its text under log/YYYYMM/, the live log gone.
+  fs::path live;
+  for (const auto& entry : fs::directory_iterator(dir_))
+    if (entry.path().extension() == ".log") live = entry.path();
+  const fs::path archive = dir_ / "log" / "202611" / (live.filename().string() + ".synlz");
+  fs::create_directories(archive.parent_path());
+  std::string error;
+  ASSERT_TRUE(SynLZCompressFile(live.string(), archive.string(), error)) << error;
+  fs::remove(live);
+
+  const TRun young = RunReconcile({"--older-than", "1d"});
+  EXPECT_EQ(young.Exit, 3) << young.Output;
+  EXPECT_FALSE(Contains(young.Output, "could not be kept")) << young.Output;
+  EXPECT_EQ(Rows("SELECT [Point] FROM [SarnReconcilePoint]").size(), 1u);
+  // Pruned since: read whole, the folder shows nothing; the point still holds what it left open.
+  fs::remove(archive);
+  const TRun full = RunReconcile({"--older-than", "0", "--full", "--dry-run"});
+  EXPECT_TRUE(Contains(full.Output, ": 0 candidate(s),")) << full.Output;
+  const TRun old = RunReconcile({"--older-than", "0"});
+  EXPECT_EQ(old.Exit, 0) << old.Output;
+  EXPECT_TRUE(Contains(old.Output, ": 1 candidate(s), 1 given back,")) << old.Output;
+  EXPECT_EQ(Live("WELCOME10"), std::vector<std::string>{});
 }
 
 }  // namespace
