@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "sandbox/SandboxService.h"
+#include "sandbox/SandboxRequest.h"
 
 // Closes the connection under ssl without sending anything (Lost), or sends the status line, the
 // headers and half the body of reply and then resets the connection (Reset). The server library
