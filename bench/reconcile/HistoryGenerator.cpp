@@ -25,7 +25,7 @@ std::string Stamp(int day, int seconds) {
   t.tm_sec = seconds;
   t.tm_isdst = -1;
   std::mktime(&t);
-  char text[32];
+  char text[64];
   std::snprintf(text, sizeof text, "%04d%02d%02d %02d%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
                 t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, seconds % 100);
   return text;
