@@ -12,9 +12,9 @@
 #include <sstream>
 #include <thread>
 
-#include "host/db/sql/SqlText.h"
 #include "host/contract/TDatabases.h"
 #include "host/db/postgres/TPostgresEngine.h"
+#include "host/db/sql/SqlText.h"
 #include "lib/json/clsJSONDocument.h"
 #include "module/payment/DovraStatements.h"
 #include "module/schema/implDatabaseChangesDovra.h"
@@ -273,7 +273,7 @@ TEST_F(PostgresDBScriptTest, TheTableListIsTheStandardViewsBaseTablesOfTheSchema
 }
 
 TEST_F(PostgresDBScriptTest, CommandsTheSessionNoLongerHoldsArePreparedAnewOnANewConnection) {
-  TIntfPtr<IDBEngine> engine = NewPostgresEngine({Database.Connection(), 5000});
+  TDBEnginePtr engine = NewPostgresEngine({Database.Connection(), 5000});
   ASSERT_EQ(engine->Run("CREATE TABLE \"K\" (\"V\" integer)", true, nullptr).Error, "");
   // As a pooler handing the till another server session would leave it.
   ASSERT_EQ(engine->Run("DEALLOCATE sarn_begin", false, nullptr).Error, "");
