@@ -285,6 +285,47 @@ TEST_F(PostgresDBScriptTest, CommandsTheSessionNoLongerHoldsArePreparedAnewOnANe
   EXPECT_EQ(admin.Value("SELECT COUNT(*) FROM \"K\"", error), "1") << error;
 }
 
+// A read of one statement sees one snapshot at either level and runs at the lighter one; a read
+// of several statements, and every write, stays serializable; a read stays read-only.
+TEST_F(PostgresDBScriptTest, AReadOfOneStatementRunsReadCommittedAndStaysReadOnly) {
+  TDBEnginePtr engine = NewPostgresEngine({Database.Connection(), 5000});
+  ASSERT_EQ(engine->Run("CREATE TABLE \"K\" (\"V\" integer)", true, nullptr).Error, "");
+  struct TLevels final : TDBSink {
+    bool Wants(const std::vector<std::string>&) override { return true; }
+    void Row(std::vector<TDBCell>& cells) override {
+      Seen += (Seen.empty() ? "" : "|") + cells.at(0).Text;
+    }
+    std::string Seen;
+  };
+  const std::string level = "SELECT current_setting('transaction_isolation')";
+  struct TCase {
+    std::string Sent;
+    bool Write;
+    const char* Seen;
+    const char* Error;
+  };
+  const TCase cases[] = {
+      {level, false, "read committed", ""},
+      {level + "; " + level, false, "serializable|serializable", ""},
+      {level, true, "serializable", ""},
+      {"INSERT INTO \"K\" VALUES (1) RETURNING current_setting('transaction_isolation')", true,
+       "serializable", ""},
+      {"INSERT INTO \"K\" VALUES (2)", false, "", "read-only transaction"},
+  };
+  for (const TCase& c : cases) {
+    TLevels sink;
+    const TDBRun run = engine->Run(c.Sent, c.Write, &sink);
+    EXPECT_EQ(sink.Seen, c.Seen) << c.Sent;
+    if (*c.Error)
+      EXPECT_TRUE(Contains(run.Error, c.Error)) << c.Sent << " gave: " << run.Error;
+    else
+      EXPECT_EQ(run.Error, "") << c.Sent;
+  }
+  TPostgresSession admin(Database.Connection());
+  std::string error;
+  EXPECT_EQ(admin.Value("SELECT COUNT(*) FROM \"K\"", error), "1") << error;
+}
+
 TEST_F(PostgresDBScriptTest, ASerializationFailureIsRunAgainWithinTheBusyTime) {
   TIntfPtr<TDBScript> db = Service(3000);
   ASSERT_EQ(db->Execute("CREATE TABLE [K] ( [ID] INT PRIMARY KEY, [A] INT, [B] INT ); "
