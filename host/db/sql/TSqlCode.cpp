@@ -1,8 +1,5 @@
 #include "host/db/sql/TSqlCode.h"
 
-const char* const kGuardForm = "IF other than \"IF OBJECT_ID( 'T', 'U' ) IS NULL CREATE TABLE T\"";
-const char* const kGuardOtherObject = "a guard naming another object than the table created";
-
 TSqlCode::TSqlCode(const std::string& sql) : FSql(sql) {
   for (const TSqlToken& t : SqlTokens(sql))
     (t.Kind == TSqlTokenKind::Comment ? FComments : FCode).push_back(t);

@@ -15,6 +15,7 @@ class TSqlCode {
  public:
   // sql must outlive the cursor: tokens are offsets into it.
   explicit TSqlCode(const std::string& sql);
+  explicit TSqlCode(std::string&&) = delete;
 
   const std::string& Sql() const { return FSql; }
   // The code tokens, comments left out.
@@ -63,6 +64,9 @@ bool BeginsTableGuard(const TSqlCode& code, size_t k);
 // offset N has no <engine> form here". One sentence for both engines, so a module's author
 // reads the same words whichever database answers.
 std::string Untranslatable(std::string_view engine, const std::string& what, size_t offset);
-// The guard refusals both engines share.
-extern const char* const kGuardForm;         // a guard not of the one form
-extern const char* const kGuardOtherObject;  // a guard of the form, about another object
+// The guard refusals both engines share: a guard not of the one form, and one of the form that
+// asks about another object than the table it creates.
+inline constexpr const char* kGuardForm =
+    "IF other than \"IF OBJECT_ID( 'T', 'U' ) IS NULL CREATE TABLE T\"";
+inline constexpr const char* kGuardOtherObject =
+    "a guard naming another object than the table created";
