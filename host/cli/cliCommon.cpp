@@ -17,7 +17,7 @@
 #include <utility>
 
 #include "host/contract/TDatabases.h"
-#include "host/db/postgres/TPostgresEngine.h"
+#include "host/db/postgres/PostgresConnectionText.h"
 #include "host/till/TillStartup.h"
 #include "lib/common/AsciiCase.h"
 #include "lib/common/FileText.h"

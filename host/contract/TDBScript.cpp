@@ -352,7 +352,7 @@ int32_t RowsChanged(int64_t changed) {
 struct TDBScript::TState {
   std::string Connection;
   TDBEngineMaker Maker;
-  TIntfPtr<IDBEngine> Engine;
+  TDBEnginePtr Engine;
   std::string TracePath;
   std::string LastError;
   int64_t Failures = 0;

@@ -65,7 +65,7 @@ class ITillDatabase : public IInterface {
 };
 
 // Makes the engine for a connection text (SetConnection).
-using TDBEngineMaker = std::function<TIntfPtr<IDBEngine>(const std::string& connection)>;
+using TDBEngineMaker = std::function<TDBEnginePtr(const std::string& connection)>;
 
 class TDBScript final : public TImplements<TInterfacedObject, IDBScript, ITillDatabase> {
  public:

@@ -1,5 +1,6 @@
 #include "host/contract/TDatabases.h"
 
+#include "host/db/postgres/PostgresConnectionText.h"
 #include "host/db/postgres/TPostgresEngine.h"
 #include "host/db/sqlite/TSqliteEngine.h"
 #include "lib/common/PathParts.h"

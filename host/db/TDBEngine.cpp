@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-bool FirstColumnOf(IDBEngine& engine, const std::string& sent, std::vector<std::string>& names,
+bool FirstColumnOf(TDBEngine& engine, const std::string& sent, std::vector<std::string>& names,
                    std::string& error) {
   struct TNames final : TDBSink {
     bool Wants(const std::vector<std::string>&) override { return true; }

@@ -5,10 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
-
-#include "intf/intfBase.h"
 
 // One value of a result.
 struct TDBCell {
@@ -49,16 +48,18 @@ struct TDBRun {
 // float still reads as one; infinities in the exponent form every JSON reader takes as infinite.
 std::string FloatCellText(double value);
 
-class IDBEngine;
+class TDBEngine;
 
 // The first column of every row of a catalogue query run on the engine: how engines answer
 // Tables with their own catalogue's query. False with the engine's error.
-bool FirstColumnOf(IDBEngine& engine, const std::string& sent, std::vector<std::string>& names,
+bool FirstColumnOf(TDBEngine& engine, const std::string& sent, std::vector<std::string>& names,
                    std::string& error);
 
-class IDBEngine : public IInterface {
+// Seen by the DB script service only, which owns the one it is given (never shared across a
+// module boundary, so a plain class rather than a counted interface).
+class TDBEngine {
  public:
-  static constexpr TGUID IID = TGUID::Of("{5E0C3F41-8A27-4B6D-9E15-C2A7D84F0B36}");
+  virtual ~TDBEngine() = default;
 
   // The connection as it may be shown (a password masked), for messages and GetConnection.
   virtual std::string Shown() = 0;
@@ -74,7 +75,6 @@ class IDBEngine : public IInterface {
   virtual bool Tables(std::vector<std::string>& tables, std::string& sent, std::string& error) = 0;
   // Closes the connection (the next call opens it again).
   virtual void Close() = 0;
-
- protected:
-  ~IDBEngine() = default;
 };
+
+using TDBEnginePtr = std::unique_ptr<TDBEngine>;

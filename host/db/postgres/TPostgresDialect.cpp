@@ -1,11 +1,13 @@
 #include "host/db/postgres/TPostgresDialect.h"
 
+#include <algorithm>
 #include <cctype>
-#include <set>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
 #include "host/db/sql/SqlText.h"
+#include "host/db/sql/TSqlCode.h"
 #include "lib/common/AsciiCase.h"
 
 namespace {
@@ -20,189 +22,71 @@ std::string QuotedName(const std::string& name) {
 }
 
 // Words that pass as they stand: both dialects read them alike.
-const std::set<std::string>& Keywords() {
-  static const std::set<std::string> words = {
-      "ALL",    "AND",        "AS",         "ASC",     "BETWEEN", "BY",   "CASE",
-      "CHECK",  "CONSTRAINT", "CREATE",     "DEFAULT", "DELETE",  "DESC", "DISTINCT",
-      "ELSE",   "END",        "ESCAPE",     "EXISTS",  "FOREIGN", "FROM", "GROUP",
-      "HAVING", "IN",         "INNER",      "INSERT",  "INTO",    "IS",   "JOIN",
-      "KEY",    "LEFT",       "NOT",        "NULL",    "ON",      "OR",   "ORDER",
-      "OUTER",  "PRIMARY",    "REFERENCES", "RIGHT",   "SELECT",  "SET",  "TABLE",
-      "THEN",   "UNION",      "UNIQUE",     "UPDATE",  "VALUES",  "WHEN", "WHERE"};
-  return words;
-}
+constexpr std::string_view kKeywords[] = {
+    "ALL",    "AND",        "AS",         "ASC",     "BETWEEN", "BY",   "CASE",
+    "CHECK",  "CONSTRAINT", "CREATE",     "DEFAULT", "DELETE",  "DESC", "DISTINCT",
+    "ELSE",   "END",        "ESCAPE",     "EXISTS",  "FOREIGN", "FROM", "GROUP",
+    "HAVING", "IN",         "INNER",      "INSERT",  "INTO",    "IS",   "JOIN",
+    "KEY",    "LEFT",       "NOT",        "NULL",    "ON",      "OR",   "ORDER",
+    "OUTER",  "PRIMARY",    "REFERENCES", "RIGHT",   "SELECT",  "SET",  "TABLE",
+    "THEN",   "UNION",      "UNIQUE",     "UPDATE",  "VALUES",  "WHEN", "WHERE"};
+static_assert(std::is_sorted(std::begin(kKeywords), std::end(kKeywords)),
+              "looked up by binary search");
 
 // Functions both engines have under the same name and meaning.
-const std::set<std::string>& Functions() {
-  static const std::set<std::string> names = {"ABS", "AVG",    "COALESCE", "COUNT", "LOWER", "MAX",
-                                              "MIN", "NULLIF", "ROUND",    "SUM",   "UPPER"};
-  return names;
-}
+constexpr std::string_view kFunctions[] = {"ABS", "AVG",    "COALESCE", "COUNT", "LOWER", "MAX",
+                                           "MIN", "NULLIF", "ROUND",    "SUM",   "UPPER"};
+static_assert(std::is_sorted(std::begin(kFunctions), std::end(kFunctions)),
+              "looked up by binary search");
 
-// SQL Server's reserved words: none may stand as a bare name, so one that is not handled above
-// is a construct this rewrite does not know.
-const std::set<std::string>& Reserved() {
-  static const std::set<std::string> words = {"ADD",
-                                              "ALTER",
-                                              "ANY",
-                                              "AUTHORIZATION",
-                                              "BACKUP",
-                                              "BEGIN",
-                                              "BREAK",
-                                              "BROWSE",
-                                              "BULK",
-                                              "CASCADE",
-                                              "CHECKPOINT",
-                                              "CLOSE",
-                                              "CLUSTERED",
-                                              "COLLATE",
-                                              "COLUMN",
-                                              "COMMIT",
-                                              "COMPUTE",
-                                              "CONTAINS",
-                                              "CONTAINSTABLE",
-                                              "CONTINUE",
-                                              "CONVERT",
-                                              "CROSS",
-                                              "CURRENT",
-                                              "CURRENT_DATE",
-                                              "CURRENT_TIME",
-                                              "CURRENT_TIMESTAMP",
-                                              "CURRENT_USER",
-                                              "CURSOR",
-                                              "DATABASE",
-                                              "DBCC",
-                                              "DEALLOCATE",
-                                              "DECLARE",
-                                              "DENY",
-                                              "DISK",
-                                              "DISTRIBUTED",
-                                              "DOUBLE",
-                                              "DROP",
-                                              "DUMP",
-                                              "ERRLVL",
-                                              "EXCEPT",
-                                              "EXEC",
-                                              "EXECUTE",
-                                              "EXIT",
-                                              "EXTERNAL",
-                                              "FETCH",
-                                              "FILE",
-                                              "FILLFACTOR",
-                                              "FOR",
-                                              "FREETEXT",
-                                              "FREETEXTTABLE",
-                                              "FULL",
-                                              "FUNCTION",
-                                              "GOTO",
-                                              "GRANT",
-                                              "GO",
-                                              "HOLDLOCK",
-                                              "IDENTITY_INSERT",
-                                              "IDENTITYCOL",
-                                              "INDEX",
-                                              "INTERSECT",
-                                              "KILL",
-                                              "LINENO",
-                                              "LOAD",
-                                              "MERGE",
-                                              "NATIONAL",
-                                              "NOCHECK",
-                                              "NOLOCK",
-                                              "NONCLUSTERED",
-                                              "OF",
-                                              "OFF",
-                                              "OFFSETS",
-                                              "OPEN",
-                                              "OPENDATASOURCE",
-                                              "OPENQUERY",
-                                              "OPENROWSET",
-                                              "OPENXML",
-                                              "OPTION",
-                                              "OUTPUT",
-                                              "OVER",
-                                              "PERCENT",
-                                              "PIVOT",
-                                              "PLAN",
-                                              "PRECISION",
-                                              "PRINT",
-                                              "PROC",
-                                              "PROCEDURE",
-                                              "PUBLIC",
-                                              "RAISERROR",
-                                              "READ",
-                                              "READTEXT",
-                                              "RECONFIGURE",
-                                              "REPLICATION",
-                                              "RESTORE",
-                                              "RESTRICT",
-                                              "RETURN",
-                                              "REVERT",
-                                              "REVOKE",
-                                              "ROLLBACK",
-                                              "ROWCOUNT",
-                                              "ROWGUIDCOL",
-                                              "RULE",
-                                              "SAVE",
-                                              "SCHEMA",
-                                              "SECURITYAUDIT",
-                                              "SEMANTICKEYPHRASETABLE",
-                                              "SESSION_USER",
-                                              "SETUSER",
-                                              "SHUTDOWN",
-                                              "SOME",
-                                              "STATISTICS",
-                                              "SYSTEM_USER",
-                                              "TABLESAMPLE",
-                                              "TEXTSIZE",
-                                              "TO",
-                                              "TOP",
-                                              "TRAN",
-                                              "TRANSACTION",
-                                              "TRIGGER",
-                                              "TRUNCATE",
-                                              "TRY_CONVERT",
-                                              "TSEQUAL",
-                                              "UNPIVOT",
-                                              "UPDATETEXT",
-                                              "USE",
-                                              "USER",
-                                              "VARYING",
-                                              "VIEW",
-                                              "WAITFOR",
-                                              "WHILE",
-                                              "WITH",
-                                              "WITHIN",
-                                              "WRITETEXT",
-                                              "LIMIT",
-                                              "OFFSET",
-                                              "RETURNING"};
-  return words;
+// SQL Server's reserved words, and PostgreSQL's LIMIT, OFFSET and RETURNING: none may stand as a
+// bare name, so one that is not handled above is a construct this rewrite does not know.
+// Several words a line, sorted (looked up by binary search).
+// clang-format off
+constexpr std::string_view kReserved[] = {
+    "ADD", "ALTER", "ANY", "AUTHORIZATION", "BACKUP", "BEGIN", "BREAK", "BROWSE", "BULK",
+    "CASCADE", "CHECKPOINT", "CLOSE", "CLUSTERED", "COLLATE", "COLUMN", "COMMIT", "COMPUTE",
+    "CONTAINS", "CONTAINSTABLE", "CONTINUE", "CONVERT", "CROSS", "CURRENT", "CURRENT_DATE",
+    "CURRENT_TIME", "CURRENT_TIMESTAMP", "CURRENT_USER", "CURSOR", "DATABASE", "DBCC",
+    "DEALLOCATE", "DECLARE", "DENY", "DISK", "DISTRIBUTED", "DOUBLE", "DROP", "DUMP", "ERRLVL",
+    "EXCEPT", "EXEC", "EXECUTE", "EXIT", "EXTERNAL", "FETCH", "FILE", "FILLFACTOR", "FOR",
+    "FREETEXT", "FREETEXTTABLE", "FULL", "FUNCTION", "GO", "GOTO", "GRANT", "HOLDLOCK",
+    "IDENTITYCOL", "IDENTITY_INSERT", "INDEX", "INTERSECT", "KILL", "LIMIT", "LINENO", "LOAD",
+    "MERGE", "NATIONAL", "NOCHECK", "NOLOCK", "NONCLUSTERED", "OF", "OFF", "OFFSET", "OFFSETS",
+    "OPEN", "OPENDATASOURCE", "OPENQUERY", "OPENROWSET", "OPENXML", "OPTION", "OUTPUT", "OVER",
+    "PERCENT", "PIVOT", "PLAN", "PRECISION", "PRINT", "PROC", "PROCEDURE", "PUBLIC", "RAISERROR",
+    "READ", "READTEXT", "RECONFIGURE", "REPLICATION", "RESTORE", "RESTRICT", "RETURN", "RETURNING",
+    "REVERT", "REVOKE", "ROLLBACK", "ROWCOUNT", "ROWGUIDCOL", "RULE", "SAVE", "SCHEMA",
+    "SECURITYAUDIT", "SEMANTICKEYPHRASETABLE", "SESSION_USER", "SETUSER", "SHUTDOWN", "SOME",
+    "STATISTICS", "SYSTEM_USER", "TABLESAMPLE", "TEXTSIZE", "TO", "TOP", "TRAN", "TRANSACTION",
+    "TRIGGER", "TRUNCATE", "TRY_CONVERT", "TSEQUAL", "UNPIVOT", "UPDATETEXT", "USE", "USER",
+    "VARYING", "VIEW", "WAITFOR", "WHILE", "WITH", "WITHIN", "WRITETEXT"};
+// clang-format on
+static_assert(std::is_sorted(std::begin(kReserved), std::end(kReserved)),
+              "looked up by binary search");
+
+template <size_t N>
+bool InWords(const std::string_view (&words)[N], std::string_view upper) {
+  return std::binary_search(std::begin(words), std::end(words), upper);
 }
 
 enum class TParen { Plain, Cast, TableDefinition };
 
 class TRewriter {
  public:
-  TRewriter(const std::string& sql, const TIdentityColumnFinder& finder) : S(sql), FFinder(finder) {
-    for (const TSqlToken& t : SqlTokens(sql)) {
-      if (t.Kind == TSqlTokenKind::Comment) {
-        Comments.push_back(t);
-        continue;
-      }
-      T.push_back(t);
-    }
-  }
+  TRewriter(const std::string& sql, const TIdentityColumnFinder& finder)
+      : S(sql), C(sql), FFinder(finder) {}
 
   bool Run(TPostgresText& out, std::string& error) {
-    for (const TSqlToken& c : Comments) {
-      const std::string_view text = View(c);
-      if (!c.Closed) return Refuse(c, "a comment that is never closed", error);
+    std::string what;
+    if (const TSqlToken* open = C.Unclosed(what)) return Refuse(*open, what, error);
+    for (const TSqlToken& c : C.Comments()) {
       // PostgreSQL nests block comments; SQL Server does not: the rest would differ.
+      const std::string_view text = C.Text(c);
       if (text.substr(0, 2) == "/*" && text.find("/*", 2) != std::string_view::npos)
         return Refuse(c, "a comment holding \"/*\"", error);
     }
-    for (size_t k = 0; k < T.size(); ++k) {
+    for (size_t k = 0; k < C.Size(); ++k) {
       if (!Token(k, error)) return false;
       k += Skip;  // tokens a rewrite took in with the current one
       Skip = 0;
@@ -214,43 +98,35 @@ class TRewriter {
   }
 
  private:
-  std::string_view View(const TSqlToken& t) const {
-    return std::string_view(S).substr(t.Begin, t.End - t.Begin);
-  }
-  std::string_view Text(size_t k) const { return View(T[k]); }
-  bool Word(size_t k, std::string_view word) const {
-    return k < T.size() && T[k].Kind == TSqlTokenKind::Word && SameWord(Text(k), word);
-  }
-  bool Punct(size_t k, char c) const {
-    return k < T.size() && T[k].Kind == TSqlTokenKind::Punct && S[T[k].Begin] == c;
-  }
+  std::string_view Text(size_t k) const { return C.Text(k); }
+  bool Word(size_t k, std::string_view word) const { return C.Word(k, word); }
+  bool Punct(size_t k, char c) const { return C.Punct(k, c); }
   bool Name(size_t k) const {
-    return k < T.size() && (T[k].Kind == TSqlTokenKind::QuotedName ||
-                            (T[k].Kind == TSqlTokenKind::Word && !IsKeyword(Text(k))));
+    return k < C.Size() && (C[k].Kind == TSqlTokenKind::QuotedName ||
+                            (C[k].Kind == TSqlTokenKind::Word && !IsKeyword(Text(k))));
   }
   static bool IsKeyword(std::string_view word) {
     const std::string upper = UpperAscii(word);
-    return Keywords().count(upper) || Reserved().count(upper);
+    return InWords(kKeywords, upper) || InWords(kReserved, upper);
   }
 
   bool Refuse(const TSqlToken& t, const std::string& what, std::string& error) const {
-    error = "cannot be sent to PostgreSQL: " + what + " at offset " + std::to_string(t.Begin) +
-            " has no PostgreSQL form here";
+    error = Untranslatable("PostgreSQL", what, t.Begin);
     return false;
   }
   bool Refuse(size_t k, std::string& error) const {
-    return Refuse(T[k], "\"" + std::string(Text(k)) + "\"", error);
+    return Refuse(C[k], "\"" + std::string(Text(k)) + "\"", error);
   }
 
   // Replaces tokens first..last (and what stands between them) by text.
   void Emit(size_t first, size_t last, const std::string& text) {
-    Out.append(S, Copied, T[first].Begin - Copied);
+    Out.append(S, Copied, C[first].Begin - Copied);
     Out += text;
-    Copied = T[last].End;
+    Copied = C[last].End;
   }
   void Keep(size_t k) {
-    Out.append(S, Copied, T[k].End - Copied);
-    Copied = T[k].End;
+    Out.append(S, Copied, C[k].End - Copied);
+    Copied = C[k].End;
   }
 
   // The position of the token within the column definition it belongs to, when it stands
@@ -260,7 +136,7 @@ class TRewriter {
   }
 
   bool Token(size_t k, std::string& error) {
-    const TSqlToken& t = T[k];
+    const TSqlToken& t = C[k];
     const bool columnTop = InColumnDefinition();
     const size_t position = ColumnPosition;
     if (columnTop) ++ColumnPosition;
@@ -268,12 +144,10 @@ class TRewriter {
       case TSqlTokenKind::Comment:
         return true;
       case TSqlTokenKind::Literal:
-        if (!t.Closed) return Refuse(t, "a text literal that is never closed", error);
         Keep(k);
         StatementWords++;
         return true;
       case TSqlTokenKind::QuotedName: {
-        if (!t.Closed) return Refuse(t, "a quoted name that is never closed", error);
         if (S[t.Begin] == '`') return Refuse(k, error);
         const std::string name = UnquotedName(Text(k));
         StatementWords++;
@@ -303,8 +177,8 @@ class TRewriter {
       return true;
     }
     if (first == '@' || first == '#' || first == '$') return Refuse(k, error);
-    if (upper == "N" && k + 1 < T.size() && T[k + 1].Kind == TSqlTokenKind::Literal &&
-        T[k + 1].Begin == t.End) {
+    if (upper == "N" && k + 1 < C.Size() && C[k + 1].Kind == TSqlTokenKind::Literal &&
+        C[k + 1].Begin == t.End) {
       Emit(k, k, "");
       return true;
     }
@@ -327,7 +201,7 @@ class TRewriter {
     }
     if (upper == "AS" && !Parens.empty() && Parens.back() == TParen::Cast) {
       Keep(k);
-      if (k + 1 >= T.size()) return Refuse(k, error);
+      if (k + 1 >= C.Size()) return Refuse(k, error);
       if (!Type(k + 1, UnquotedName(Text(k + 1)), error)) return false;
       Skip += 1;
       return true;
@@ -336,7 +210,7 @@ class TRewriter {
       if (StatementWords == 1) Statement = upper;
     }
     if (upper == "CREATE") {
-      if (!Word(k + 1, "TABLE")) return Refuse(k + 1 < T.size() ? k + 1 : k, error);
+      if (!Word(k + 1, "TABLE")) return Refuse(k + 1 < C.Size() ? k + 1 : k, error);
       Statement = "CREATE TABLE";
       CreatesTable = true;
     }
@@ -345,11 +219,11 @@ class TRewriter {
       Emit(k, k, "ILIKE");
       return true;
     }
-    if (Keywords().count(upper)) {
+    if (InWords(kKeywords, upper)) {
       Keep(k);
       return true;
     }
-    if (Reserved().count(upper)) return Refuse(k, error);
+    if (InWords(kReserved, upper)) return Refuse(k, error);
     if (Punct(k + 1, '(')) {
       const bool named = k > 0 && (Word(k - 1, "INTO") || Word(k - 1, "TABLE") ||
                                    Word(k - 1, "REFERENCES") || Word(k - 1, "EXISTS"));
@@ -358,7 +232,7 @@ class TRewriter {
           Emit(k, k, "length");
           return true;
         }
-        if (!Functions().count(upper)) return Refuse(T[k], "the function " + upper + "()", error);
+        if (!InWords(kFunctions, upper)) return Refuse(C[k], "the function " + upper + "()", error);
         Keep(k);
         return true;
       }
@@ -380,7 +254,7 @@ class TRewriter {
   }
 
   bool Punctuation(size_t k, std::string& error) {
-    const char c = S[T[k].Begin];
+    const char c = S[C[k].Begin];
     switch (c) {
       case '(':
         Parens.push_back(NextParen);
@@ -391,7 +265,7 @@ class TRewriter {
         NextParen = TParen::Plain;
         break;
       case ')':
-        if (Parens.empty()) return Refuse(T[k], "a \")\" that closes nothing", error);
+        if (Parens.empty()) return Refuse(C[k], "a \")\" that closes nothing", error);
         Parens.pop_back();
         if (InColumnDefinition()) ++ColumnPosition;
         break;
@@ -402,7 +276,7 @@ class TRewriter {
         }
         break;
       case ';':
-        if (!Parens.empty()) return Refuse(T[k], "a \";\" inside parentheses", error);
+        if (!Parens.empty()) return Refuse(C[k], "a \";\" inside parentheses", error);
         return EndOfStatement(k, error);
       case '.':
       case '=':
@@ -416,7 +290,7 @@ class TRewriter {
       case '!':
         break;
       default:
-        return Refuse(T[k], std::string("the character \"") + c + "\"", error);
+        return Refuse(C[k], std::string("the character \"") + c + "\"", error);
     }
     Keep(k);
     return true;
@@ -441,7 +315,7 @@ class TRewriter {
         if (cast) {
           if (!Word(m, "AS") || !(Word(m + 1, "INT") || Word(m + 1, "INTEGER")) ||
               !Punct(m + 2, ')'))
-            return Refuse(m < T.size() ? m : k, error);
+            return Refuse(m < C.Size() ? m : k, error);
           m += 3;
         }
         std::string alias;
@@ -450,10 +324,10 @@ class TRewriter {
           m += 2;
         }
         const size_t last = m - 1;
-        if (m < T.size() && !Punct(m, ';')) return Refuse(m, error);
+        if (m < C.Size() && !Punct(m, ';')) return Refuse(m, error);
         std::string column;
         if (InsertTable.empty())
-          return Refuse(T[k], "SCOPE_IDENTITY() after an INSERT of no table", error);
+          return Refuse(C[k], "SCOPE_IDENTITY() after an INSERT of no table", error);
         if (!FFinder || !FFinder(InsertTable, column, error)) {
           if (error.empty()) error = "the identity column of " + InsertTable + " is unknown";
           return false;
@@ -462,9 +336,9 @@ class TRewriter {
         returning += cast ? "CAST(" + QuotedName(column) + " AS integer)" : QuotedName(column);
         if (!alias.empty()) returning += " AS " + QuotedName(alias);
         // The select becomes part of the insert: the ";" before it goes.
-        Out.append(S, Copied, T[k].Begin - Copied);
+        Out.append(S, Copied, C[k].Begin - Copied);
         Out += returning;
-        Copied = T[last].End;
+        Copied = C[last].End;
         Skip = last - k;
         NewStatement();
         Statement = "RETURNING";
@@ -479,36 +353,10 @@ class TRewriter {
 
   // IF [(] OBJECT_ID ( 'name' [, 'U'] ) IS NULL [)] CREATE TABLE name
   bool Guard(size_t i, std::string& error) {
-    size_t k = i + 1;
-    const bool outer = Punct(k, '(');
-    if (outer) ++k;
-    std::string guarded, type;
-    auto literal = [&](size_t at, std::string& value) {
-      return at < T.size() && T[at].Kind == TSqlTokenKind::Literal && T[at].Closed &&
-             LiteralValue(Text(at), value);
-    };
-    const std::string form = "IF other than \"IF OBJECT_ID( 'T', 'U' ) IS NULL CREATE TABLE T\"";
-    if (!Word(k, "OBJECT_ID") || !Punct(k + 1, '(') || !literal(k + 2, guarded))
-      return Refuse(T[i], form, error);
-    k += 3;
-    if (Punct(k, ',')) {
-      if (!literal(k + 1, type)) return Refuse(T[i], form, error);
-      k += 2;
-    }
-    if (!Punct(k, ')') || !Word(k + 1, "IS") || !Word(k + 2, "NULL"))
-      return Refuse(T[i], form, error);
-    k += 3;
-    if (outer) {
-      if (!Punct(k, ')')) return Refuse(T[i], form, error);
-      ++k;
-    }
-    if (!Word(k, "CREATE") || !Word(k + 1, "TABLE") || !Name(k + 2))
-      return Refuse(T[i], form, error);
-    size_t last = k + 2;
-    while (Punct(last + 1, '.') && Name(last + 2)) last += 2;
-    if ((!type.empty() && !SameWord(ObjectPart(type), "U")) ||
-        !SameWord(ObjectPart(guarded), UnquotedName(Text(last))))
-      return Refuse(T[i], "a guard naming another object than the table created", error);
+    TTableGuard guard;
+    if (!ReadTableGuard(C, i, guard)) return Refuse(C[i], kGuardForm, error);
+    if (!guard.NamesTheTable) return Refuse(C[i], kGuardOtherObject, error);
+    const size_t k = guard.Create;
     // Two statements run together in SQL Server's way get the separator PostgreSQL needs.
     const bool separate = StatementWords > 1;
     Emit(i, k + 1, std::string(separate ? "; " : "") + "CREATE TABLE IF NOT EXISTS");
@@ -525,11 +373,11 @@ class TRewriter {
   // type is written as in CREATE TABLE; what follows it (NULL, NOT NULL) is kept.
   bool AddColumn(size_t i, std::string& error) {
     const std::string form = "ALTER other than \"ALTER TABLE T ADD C type\"";
-    const bool typed = i + 5 < T.size() && (T[i + 5].Kind == TSqlTokenKind::Word ||
-                                            T[i + 5].Kind == TSqlTokenKind::QuotedName);
+    const bool typed = i + 5 < C.Size() && (C[i + 5].Kind == TSqlTokenKind::Word ||
+                                            C[i + 5].Kind == TSqlTokenKind::QuotedName);
     if (StatementWords != 1 || !Word(i + 1, "TABLE") || !Name(i + 2) || !Word(i + 3, "ADD") ||
         !Name(i + 4) || !typed)
-      return Refuse(T[i], form, error);
+      return Refuse(C[i], form, error);
     Emit(i, i + 4,
          "ALTER TABLE " + QuotedName(UnquotedName(Text(i + 2))) + " ADD COLUMN " +
              QuotedName(UnquotedName(Text(i + 4))));
@@ -541,18 +389,18 @@ class TRewriter {
 
   // IDENTITY[(seed, step)] of a column definition.
   bool Identity(size_t j, std::string& error) {
-    if (!InColumnDefinition()) return Refuse(T[j], "IDENTITY outside a column definition", error);
+    if (!InColumnDefinition()) return Refuse(C[j], "IDENTITY outside a column definition", error);
     std::string text = "GENERATED BY DEFAULT AS IDENTITY";
     size_t last = j;
     if (Punct(j + 1, '(')) {
       auto number = [&](size_t at) {
-        if (at >= T.size() || T[at].Kind != TSqlTokenKind::Word) return false;
+        if (at >= C.Size() || C[at].Kind != TSqlTokenKind::Word) return false;
         for (const char c : Text(at))
           if (!std::isdigit(static_cast<unsigned char>(c))) return false;
         return true;
       };
       if (!number(j + 2) || !Punct(j + 3, ',') || !number(j + 4) || !Punct(j + 5, ')'))
-        return Refuse(T[j], "IDENTITY other than IDENTITY(seed, step)", error);
+        return Refuse(C[j], "IDENTITY other than IDENTITY(seed, step)", error);
       if (Text(j + 2) != "1" || Text(j + 4) != "1")
         text += " (START WITH " + std::string(Text(j + 2)) + " INCREMENT BY " +
                 std::string(Text(j + 4)) + ")";
@@ -589,12 +437,12 @@ class TRewriter {
                                          {"UNIQUEIDENTIFIER", "uuid"}};
     for (const TSimple& s : simple)
       if (upper == s.From) {
-        if (Punct(k + 1, '(')) return Refuse(T[k], upper + "(...)", error);
+        if (Punct(k + 1, '(')) return Refuse(C[k], upper + "(...)", error);
         Emit(k, k, s.To);
         return true;
       }
     if (upper == "FLOAT") {
-      if (Punct(k + 1, '(')) return Refuse(T[k], "FLOAT(n)", error);
+      if (Punct(k + 1, '(')) return Refuse(C[k], "FLOAT(n)", error);
       Emit(k, k, "double precision");
       return true;
     }
@@ -609,7 +457,7 @@ class TRewriter {
     if (upper == "VARCHAR" || upper == "NVARCHAR" || upper == "CHAR" || upper == "NCHAR") {
       const bool varying = upper.find("VAR") != std::string::npos;
       if (unbounded()) {
-        if (!varying) return Refuse(T[k], upper + "(MAX)", error);
+        if (!varying) return Refuse(C[k], upper + "(MAX)", error);
         Emit(k, k + 3, "text");
         Skip = 3;
         return true;
@@ -617,12 +465,12 @@ class TRewriter {
       Emit(k, k, varying ? "varchar" : "char");
       return true;
     }
-    return Refuse(T[k], "the type " + name, error);
+    return Refuse(C[k], "the type " + name, error);
   }
 
   const std::string& S;
+  const TSqlCode C;
   const TIdentityColumnFinder& FFinder;
-  std::vector<TSqlToken> T, Comments;
   std::string Out;
   size_t Copied = 0;
   std::vector<TParen> Parens;

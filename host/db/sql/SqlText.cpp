@@ -1,5 +1,7 @@
 #include "host/db/sql/SqlText.h"
 
+#include "host/db/sql/TSqlCode.h"
+
 #include "lib/common/AsciiCase.h"
 #include "lib/common/LocalTime.h"
 
@@ -133,63 +135,31 @@ std::string LocalTimestampText() { return LocalTimestamp("%Y-%m-%d %H:%M:%S.%L")
 
 namespace {
 
-// IF [(] OBJECT_ID ( 'name' [, 'type'] ) IS NULL [)] CREATE TABLE, at code token k.
-bool IsTableGuard(const std::string& s, const std::vector<TSqlToken>& t, size_t k) {
-  auto word = [&](size_t at, std::string_view w) {
-    return at < t.size() && t[at].Kind == TSqlTokenKind::Word &&
-           SameWord(std::string_view(s).substr(t[at].Begin, t[at].End - t[at].Begin), w);
-  };
-  auto punct = [&](size_t at, char c) {
-    return at < t.size() && t[at].Kind == TSqlTokenKind::Punct && s[t[at].Begin] == c;
-  };
-  auto literal = [&](size_t at) { return at < t.size() && t[at].Kind == TSqlTokenKind::Literal; };
-  if (!word(k++, "IF")) return false;
-  const bool outer = punct(k, '(');
-  if (outer) ++k;
-  if (!word(k, "OBJECT_ID") || !punct(k + 1, '(') || !literal(k + 2)) return false;
-  k += 3;
-  if (punct(k, ',')) {
-    if (!literal(k + 1)) return false;
-    k += 2;
-  }
-  if (!punct(k, ')') || !word(k + 1, "IS") || !word(k + 2, "NULL")) return false;
-  k += 3;
-  if (outer && !punct(k++, ')')) return false;
-  return word(k, "CREATE") && word(k + 1, "TABLE");
-}
-
 // Whether code token k begins a statement the way the module's and the till's do.
-bool AllowedStart(const std::string& s, const std::vector<TSqlToken>& t, size_t k) {
-  auto word = [&](size_t at, std::string_view w) {
-    return at < t.size() && t[at].Kind == TSqlTokenKind::Word &&
-           SameWord(std::string_view(s).substr(t[at].Begin, t[at].End - t[at].Begin), w);
-  };
+bool AllowedStart(const TSqlCode& code, size_t k) {
+  TTableGuard guard;
   // ALTER TABLE T ADD: the till's upgrade adding a column to a table of an older layout.
-  return word(k, "SELECT") || word(k, "INSERT") || word(k, "UPDATE") || word(k, "DELETE") ||
-         (word(k, "CREATE") && word(k + 1, "TABLE")) || IsTableGuard(s, t, k) ||
-         (word(k, "ALTER") && word(k + 1, "TABLE") && word(k + 3, "ADD"));
+  return code.Word(k, "SELECT") || code.Word(k, "INSERT") || code.Word(k, "UPDATE") ||
+         code.Word(k, "DELETE") || (code.Word(k, "CREATE") && code.Word(k + 1, "TABLE")) ||
+         ReadTableGuard(code, k, guard) ||
+         (code.Word(k, "ALTER") && code.Word(k + 1, "TABLE") && code.Word(k + 3, "ADD"));
 }
 
 }  // namespace
 
 bool SqlStatementStarts(const std::string& sql, std::string& error) {
-  std::vector<TSqlToken> code = SqlTokens(sql);
-  code.erase(std::remove_if(code.begin(), code.end(),
-                            [](const TSqlToken& t) { return t.Kind == TSqlTokenKind::Comment; }),
-             code.end());
+  const TSqlCode code(sql);
   bool starts = true;
-  for (size_t k = 0; k < code.size(); ++k) {
-    const TSqlToken& t = code[k];
-    if (t.Kind == TSqlTokenKind::Punct && sql[t.Begin] == ';') {
+  for (size_t k = 0; k < code.Size(); ++k) {
+    if (code.Semicolon(k)) {
       starts = true;
       continue;
     }
     if (!starts) continue;
     starts = false;
-    const std::string_view first = std::string_view(sql).substr(t.Begin, t.End - t.Begin);
-    if (AllowedStart(sql, code, k)) continue;
-    error = "a statement begins with \"" + std::string(first.substr(0, 40)) + "\" at offset " +
-            std::to_string(t.Begin) +
+    if (AllowedStart(code, k)) continue;
+    error = "a statement begins with \"" + std::string(code.Text(k).substr(0, 40)) +
+            "\" at offset " + std::to_string(code[k].Begin) +
             "; a call's statements may begin only with SELECT, INSERT, UPDATE, DELETE, CREATE "
             "TABLE, IF OBJECT_ID(...) IS NULL CREATE TABLE or ALTER TABLE T ADD";
     return false;

@@ -1,6 +1,6 @@
 // The reader of the SQL Server text modules write: enough to tell code from string literals,
 // quoted names and comments, so that each engine's rewrite touches code only and keeps every
-// other byte as it stands.
+// other byte as it stands. TSqlCode walks the tokens the way every reader of a text does.
 #pragma once
 
 #include <string>

@@ -1,6 +1,7 @@
 #include "host/db/sqlite/TSqliteDialect.h"
 
 #include "host/db/sql/SqlText.h"
+#include "host/db/sql/TSqlCode.h"
 
 #include <sqlite3.h>
 #include <strings.h>
@@ -15,14 +16,7 @@
 
 namespace {
 
-// The tokens of the code, comments left out.
-std::vector<TSqlToken> CodeTokens(const std::string& sql) {
-  std::vector<TSqlToken> tokens = SqlTokens(sql);
-  tokens.erase(std::remove_if(tokens.begin(), tokens.end(),
-                              [](const TSqlToken& t) { return t.Kind == TSqlTokenKind::Comment; }),
-               tokens.end());
-  return tokens;
-}
+constexpr std::string_view kEngine = "SQLite";
 
 struct TEdit {
   size_t Begin;
@@ -32,108 +26,83 @@ struct TEdit {
 
 class TTranslator {
  public:
-  explicit TTranslator(const std::string& sql) : S(sql), T(CodeTokens(sql)) {}
+  explicit TTranslator(const std::string& sql) : S(sql), C(sql) {}
 
-  std::string Run() {
-    for (size_t i = 0; i < T.size(); ++i) {
-      if (Word(i, "IF")) Guard(i);
-      if (Word(i, "IDENTITY")) Identity(i);
-      if (Word(i, "MAX")) UnboundedText(i);
-      if (Word(i, "VARCHAR") || Word(i, "NVARCHAR") || Word(i, "CHAR") || Word(i, "NCHAR"))
+  bool Run(std::string& sent, std::string& error) {
+    std::string what;
+    if (const TSqlToken* open = C.Unclosed(what)) return Refuse(*open, what, error);
+    for (size_t i = 0; i < C.Size(); ++i) {
+      if (BeginsTableGuard(C, i) && !Guard(i, error)) return false;
+      if (C.Word(i, "IDENTITY") && !Identity(i, error)) return false;
+      if (C.Word(i, "MAX")) UnboundedText(i);
+      if (C.Word(i, "VARCHAR") || C.Word(i, "NVARCHAR") || C.Word(i, "CHAR") || C.Word(i, "NCHAR"))
         BoundedText(i);
     }
-    if (Edits.empty()) return S;
     std::sort(Edits.begin(), Edits.end(),
               [](const TEdit& a, const TEdit& b) { return a.Begin < b.Begin; });
-    std::string out;
+    sent.clear();
     size_t at = 0;
     for (const TEdit& e : Edits) {
-      out.append(S, at, e.Begin - at);
-      out += e.Text;
+      sent.append(S, at, e.Begin - at);
+      sent += e.Text;
       at = e.End;
     }
-    out.append(S, at, std::string::npos);
-    return out;
+    sent.append(S, at, std::string::npos);
+    return true;
   }
 
  private:
-  std::string_view Text(size_t k) const {
-    return std::string_view(S).substr(T[k].Begin, T[k].End - T[k].Begin);
-  }
-  bool Word(size_t k, std::string_view word) const {
-    return k < T.size() && T[k].Kind == TSqlTokenKind::Word && SameWord(Text(k), word);
-  }
-  bool Punct(size_t k, char c) const {
-    return k < T.size() && T[k].Kind == TSqlTokenKind::Punct && S[T[k].Begin] == c;
-  }
-  bool Literal(size_t k, std::string& value) const {
-    return k < T.size() && T[k].Kind == TSqlTokenKind::Literal && T[k].Closed &&
-           LiteralValue(Text(k), value);
-  }
-  bool NamePart(size_t k) const {
-    return k < T.size() &&
-           (T[k].Kind == TSqlTokenKind::Word || T[k].Kind == TSqlTokenKind::QuotedName);
+  bool Refuse(const TSqlToken& t, const std::string& what, std::string& error) const {
+    error = Untranslatable(kEngine, what, t.Begin);
+    return false;
   }
 
-  // IF [(] OBJECT_ID ( 'name' [, 'U'] ) IS NULL [)] CREATE TABLE name
-  void Guard(size_t i) {
-    size_t k = i + 1;
-    const bool outer = Punct(k, '(');
-    if (outer) ++k;
-    std::string guarded, type;
-    if (!Word(k, "OBJECT_ID") || !Punct(k + 1, '(') || !Literal(k + 2, guarded)) return;
-    k += 3;
-    if (Punct(k, ',')) {
-      if (!Literal(k + 1, type)) return;
-      k += 2;
-    }
-    if (!Punct(k, ')') || !Word(k + 1, "IS") || !Word(k + 2, "NULL")) return;
-    k += 3;
-    if (outer) {
-      if (!Punct(k, ')')) return;
-      ++k;
-    }
-    if (!Word(k, "CREATE") || !Word(k + 1, "TABLE") || !NamePart(k + 2)) return;
-    const size_t table = k + 1;
-    size_t last = k + 2;
-    while (Punct(last + 1, '.') && NamePart(last + 2)) last += 2;
-    if (!type.empty() && !SameWord(ObjectPart(type), "U")) return;
-    if (!SameWord(ObjectPart(guarded), UnquotedName(Text(last)))) return;
-    Edits.push_back(TEdit{T[i].Begin, T[table].End, "CREATE TABLE IF NOT EXISTS"});
+  // A guard SQLite has no form for would reach it as "IF ...", which it refuses only as a syntax
+  // error; it is named here instead, in the words the other engine uses.
+  bool Guard(size_t i, std::string& error) {
+    TTableGuard guard;
+    if (!ReadTableGuard(C, i, guard)) return Refuse(C[i], kGuardForm, error);
+    if (!guard.NamesTheTable) return Refuse(C[i], kGuardOtherObject, error);
+    Edits.push_back(TEdit{C[i].Begin, C[guard.Table].End, "CREATE TABLE IF NOT EXISTS"});
+    return true;
   }
 
   // VARCHAR(MAX), NVARCHAR(MAX): SQLite's TEXT has no length anyway.
   void UnboundedText(size_t j) {
-    if (j < 2 || !Punct(j - 1, '(') || !Punct(j + 1, ')')) return;
-    if (!Word(j - 2, "VARCHAR") && !Word(j - 2, "NVARCHAR")) return;
-    Edits.push_back(TEdit{T[j - 2].Begin, T[j + 1].End, "TEXT"});
+    if (j < 2 || !C.Punct(j - 1, '(') || !C.Punct(j + 1, ')')) return;
+    if (!C.Word(j - 2, "VARCHAR") && !C.Word(j - 2, "NVARCHAR")) return;
+    Edits.push_back(TEdit{C[j - 2].Begin, C[j + 1].End, "TEXT"});
   }
 
   // A column "name VARCHAR(n)" of a table definition (or one ALTER TABLE adds): SQLite keeps
   // any length, SQL Server and PostgreSQL refuse a longer text. The check makes SQLite refuse it
   // too, so a text the module does not cut to its column fails here as it would in the store.
   void BoundedText(size_t j) {
-    std::string length;
-    if (j < 2 || !NamePart(j - 1) || !Punct(j + 1, '(') || !Punct(j + 3, ')') ||
-        T[j + 2].Kind != TSqlTokenKind::Word)
+    if (j < 2 || !C.NamePart(j - 1) || !C.Punct(j + 1, '(') || !C.Punct(j + 3, ')') ||
+        C[j + 2].Kind != TSqlTokenKind::Word)
       return;
-    length = std::string(Text(j + 2));
+    const std::string length(C.Text(j + 2));
     if (length.empty() || length.size() > 9 ||
         !std::all_of(length.begin(), length.end(), [](char c) { return c >= '0' && c <= '9'; }))
       return;
-    if (!Punct(j - 2, '(') && !Punct(j - 2, ',') && !Word(j - 2, "ADD") && !Word(j - 2, "COLUMN"))
+    if (!C.Punct(j - 2, '(') && !C.Punct(j - 2, ',') && !C.Word(j - 2, "ADD") &&
+        !C.Word(j - 2, "COLUMN"))
       return;
-    const std::string column(Text(j - 1));
+    const std::string column(C.Text(j - 1));
     Edits.push_back(
-        TEdit{T[j + 3].End, T[j + 3].End, " CHECK (length(" + column + ") <= " + length + ")"});
+        TEdit{C[j + 3].End, C[j + 3].End, " CHECK (length(" + column + ") <= " + length + ")"});
   }
 
-  // A column "name INT ... IDENTITY[(1,1)] ... PRIMARY KEY" of a table definition.
-  void Identity(size_t j) {
+  // A column "name INT ... IDENTITY[(1,1)] ... PRIMARY KEY" of a table definition. SQLite would
+  // take any other IDENTITY as part of the column's type name and number nothing: a key of
+  // another seed or a column without a key would be created, then filled with NULLs.
+  bool Identity(size_t j, std::string& error) {
+    const std::string form = "IDENTITY other than \"INT IDENTITY(1,1) PRIMARY KEY\"";
     size_t identityEnd = j;
-    if (Punct(j + 1, '(')) {
-      if (!Word(j + 2, "1") || !Punct(j + 3, ',') || !Word(j + 4, "1") || !Punct(j + 5, ')'))
-        return;
+    if (C.Punct(j + 1, '(')) {
+      if (!C.Word(j + 2, "1") || !C.Punct(j + 3, ',') || !C.Word(j + 4, "1") ||
+          !C.Punct(j + 5, ')'))
+        return Refuse(C[j], form, error);
       identityEnd = j + 5;
     }
     // The column definition runs between the ',' or '(' before it and the ',' or ')' after it.
@@ -141,56 +110,57 @@ class TTranslator {
     bool found = false;
     int depth = 0;
     for (size_t m = j; m-- > 0;) {
-      if (Punct(m, ')')) {
+      if (C.Punct(m, ')')) {
         ++depth;
-      } else if (Punct(m, '(')) {
+      } else if (C.Punct(m, '(')) {
         if (depth == 0) {
           start = m + 1;
           found = true;
           break;
         }
         --depth;
-      } else if (Punct(m, ',') && depth == 0) {
+      } else if (C.Punct(m, ',') && depth == 0) {
         start = m + 1;
         found = true;
         break;
       }
     }
-    if (!found) return;
-    size_t end = T.size();
+    if (!found) return Refuse(C[j], "IDENTITY outside a column definition", error);
+    size_t end = C.Size();
     depth = 0;
-    for (size_t m = identityEnd + 1; m < T.size(); ++m) {
-      if (Punct(m, '(')) {
+    for (size_t m = identityEnd + 1; m < C.Size(); ++m) {
+      if (C.Punct(m, '(')) {
         ++depth;
-      } else if (Punct(m, ')')) {
+      } else if (C.Punct(m, ')')) {
         if (depth == 0) {
           end = m;
           break;
         }
         --depth;
-      } else if (Punct(m, ',') && depth == 0) {
+      } else if (C.Punct(m, ',') && depth == 0) {
         end = m;
         break;
       }
     }
     const size_t type = start + 1;
-    if (type >= j || !NamePart(start)) return;
-    if (!Word(type, "INT") && !Word(type, "INTEGER") && !Word(type, "BIGINT") &&
-        !Word(type, "SMALLINT") && !Word(type, "TINYINT"))
-      return;
+    if (type >= j || !C.NamePart(start)) return Refuse(C[j], form, error);
+    if (!C.Word(type, "INT") && !C.Word(type, "INTEGER") && !C.Word(type, "BIGINT") &&
+        !C.Word(type, "SMALLINT") && !C.Word(type, "TINYINT"))
+      return Refuse(C[j], form, error);
     size_t key = 0;
-    for (size_t m = type + 1; m + 1 < end; ++m) {
-      if (Word(m, "AUTOINCREMENT")) return;
-      if (Word(m, "PRIMARY") && Word(m + 1, "KEY")) key = m + 1;
+    for (size_t m = type + 1; m < end; ++m) {
+      if (C.Word(m, "AUTOINCREMENT")) return Refuse(C[j], form, error);
+      if (m + 1 < end && C.Word(m, "PRIMARY") && C.Word(m + 1, "KEY")) key = m + 1;
     }
-    if (key == 0) return;
-    Edits.push_back(TEdit{T[type].Begin, T[type].End, "INTEGER"});
-    Edits.push_back(TEdit{T[j].Begin, T[identityEnd].End, ""});
-    Edits.push_back(TEdit{T[key].End, T[key].End, " AUTOINCREMENT"});
+    if (key == 0) return Refuse(C[j], form, error);
+    Edits.push_back(TEdit{C[type].Begin, C[type].End, "INTEGER"});
+    Edits.push_back(TEdit{C[j].Begin, C[identityEnd].End, ""});
+    Edits.push_back(TEdit{C[key].End, C[key].End, " AUTOINCREMENT"});
+    return true;
   }
 
   const std::string& S;
-  std::vector<TSqlToken> T;
+  const TSqlCode C;
   std::vector<TEdit> Edits;
 };
 
@@ -250,12 +220,8 @@ void ObjectIdFunction(sqlite3_context* context, int argc, sqlite3_value** argv) 
 
 }  // namespace
 
-std::string TranslateSqlServerText(const std::string& sql) {
-  // Most statements carry none of the forms; they pass without being taken apart.
-  if (!ContainsWord(sql, "IDENTITY") && !ContainsWord(sql, "OBJECT_ID") &&
-      !ContainsWord(sql, "MAX") && !ContainsWord(sql, "CHAR"))
-    return sql;
-  return TTranslator(sql).Run();
+bool RewriteForSqlite(const std::string& sql, std::string& sent, std::string& error) {
+  return TTranslator(sql).Run(sent, error);
 }
 
 bool InstallSqlServerFunctions(sqlite3* db, std::string& error) {

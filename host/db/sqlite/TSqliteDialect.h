@@ -15,10 +15,12 @@ struct sqlite3;
 //  - a column "INT|BIGINT|SMALLINT|TINYINT ... IDENTITY[(1,1)] ... PRIMARY KEY" ->
 //    "INTEGER ... PRIMARY KEY AUTOINCREMENT" (the form that numbers rows 1, 2, ... and never
 //    reuses a number).
-// Anything else, including a guard that names another table or an identity of another seed or
-// step, is left alone so that SQLite refuses it with its own message rather than run something
-// that means less than what was written.
-std::string TranslateSqlServerText(const std::string& sql);
+// As on PostgreSQL, what has no form here is refused, named, and nothing is sent: a guard of
+// another form or naming another table, an IDENTITY of another seed or step, of a column that is
+// no integer key, and a literal, quoted name or comment never closed. SQLite would take such an
+// IDENTITY as part of a type name and number nothing. Everything else SQLite reads as SQL Server
+// does, or refuses with its own message.
+bool RewriteForSqlite(const std::string& sql, std::string& sent, std::string& error);
 
 // Installs on a connection the SQL Server functions modules call:
 //  GETDATE()           the till's local time, 'YYYY-MM-DD HH:MM:SS.mmm' (sorts as it reads);

@@ -13,7 +13,6 @@
 #include <memory>
 
 #include "host/db/sqlite/TSqliteDialect.h"
-#include "intf/clsInterfacedObject.h"
 #include "lib/common/OwnedFile.h"
 
 namespace {
@@ -43,7 +42,7 @@ TDBCell CellOf(sqlite3_stmt* statement, int column) {
 
 using TStatementPtr = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
 
-class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
+class TSqliteEngine final : public TDBEngine {
  public:
   TSqliteEngine(std::string path, int32_t busyMs, bool create)
       : FPath(std::move(path)), FBusyMs(busyMs), FCreate(create) {}
@@ -58,9 +57,8 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
     return false;
   }
 
-  bool Rewrite(const std::string& sql, std::string& sent, std::string&) override {
-    sent = TranslateSqlServerText(sql);
-    return true;
+  bool Rewrite(const std::string& sql, std::string& sent, std::string& error) override {
+    return RewriteForSqlite(sql, sent, error);
   }
 
   TDBRun Run(const std::string& sql, bool write, TDBSink* sink) override {
@@ -229,6 +227,6 @@ class TSqliteEngine final : public TImplements<TInterfacedObject, IDBEngine> {
 
 }  // namespace
 
-TIntfPtr<IDBEngine> NewSqliteEngine(const std::string& path, int32_t busyTimeoutMs, bool create) {
-  return TIntfPtr<IDBEngine>(MakeObject<TSqliteEngine>(path, busyTimeoutMs, create));
+TDBEnginePtr NewSqliteEngine(const std::string& path, int32_t busyTimeoutMs, bool create) {
+  return std::make_unique<TSqliteEngine>(path, busyTimeoutMs, create);
 }

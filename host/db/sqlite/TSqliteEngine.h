@@ -10,7 +10,5 @@
 #include <string>
 
 #include "host/db/TDBEngine.h"
-#include "intf/intfPtr.h"
 
-TIntfPtr<IDBEngine> NewSqliteEngine(const std::string& path, int32_t busyTimeoutMs,
-                                    bool create = true);
+TDBEnginePtr NewSqliteEngine(const std::string& path, int32_t busyTimeoutMs, bool create = true);

@@ -12,9 +12,9 @@
 #include <sstream>
 #include <thread>
 
-#include "host/db/sql/SqlText.h"
 #include "host/contract/TDatabases.h"
 #include "host/db/postgres/TPostgresEngine.h"
+#include "host/db/sql/SqlText.h"
 #include "lib/json/clsJSONDocument.h"
 #include "module/payment/DovraStatements.h"
 #include "module/schema/implDatabaseChangesDovra.h"
@@ -273,13 +273,54 @@ TEST_F(PostgresDBScriptTest, TheTableListIsTheStandardViewsBaseTablesOfTheSchema
 }
 
 TEST_F(PostgresDBScriptTest, CommandsTheSessionNoLongerHoldsArePreparedAnewOnANewConnection) {
-  TIntfPtr<IDBEngine> engine = NewPostgresEngine({Database.Connection(), 5000});
+  TDBEnginePtr engine = NewPostgresEngine({Database.Connection(), 5000});
   ASSERT_EQ(engine->Run("CREATE TABLE \"K\" (\"V\" integer)", true, nullptr).Error, "");
   // As a pooler handing the till another server session would leave it.
   ASSERT_EQ(engine->Run("DEALLOCATE sarn_begin", false, nullptr).Error, "");
   const TDBRun run = engine->Run("INSERT INTO \"K\" VALUES (1)", true, nullptr);
   EXPECT_EQ(run.Error, "");
   EXPECT_EQ(run.Changed, 1);
+  TPostgresSession admin(Database.Connection());
+  std::string error;
+  EXPECT_EQ(admin.Value("SELECT COUNT(*) FROM \"K\"", error), "1") << error;
+}
+
+// A read of one statement sees one snapshot at either level and runs at the lighter one; a read
+// of several statements, and every write, stays serializable; a read stays read-only.
+TEST_F(PostgresDBScriptTest, AReadOfOneStatementRunsReadCommittedAndStaysReadOnly) {
+  TDBEnginePtr engine = NewPostgresEngine({Database.Connection(), 5000});
+  ASSERT_EQ(engine->Run("CREATE TABLE \"K\" (\"V\" integer)", true, nullptr).Error, "");
+  struct TLevels final : TDBSink {
+    bool Wants(const std::vector<std::string>&) override { return true; }
+    void Row(std::vector<TDBCell>& cells) override {
+      Seen += (Seen.empty() ? "" : "|") + cells.at(0).Text;
+    }
+    std::string Seen;
+  };
+  const std::string level = "SELECT current_setting('transaction_isolation')";
+  struct TCase {
+    std::string Sent;
+    bool Write;
+    const char* Seen;
+    const char* Error;
+  };
+  const TCase cases[] = {
+      {level, false, "read committed", ""},
+      {level + "; " + level, false, "serializable|serializable", ""},
+      {level, true, "serializable", ""},
+      {"INSERT INTO \"K\" VALUES (1) RETURNING current_setting('transaction_isolation')", true,
+       "serializable", ""},
+      {"INSERT INTO \"K\" VALUES (2)", false, "", "read-only transaction"},
+  };
+  for (const TCase& c : cases) {
+    TLevels sink;
+    const TDBRun run = engine->Run(c.Sent, c.Write, &sink);
+    EXPECT_EQ(sink.Seen, c.Seen) << c.Sent;
+    if (*c.Error)
+      EXPECT_TRUE(Contains(run.Error, c.Error)) << c.Sent << " gave: " << run.Error;
+    else
+      EXPECT_EQ(run.Error, "") << c.Sent;
+  }
   TPostgresSession admin(Database.Connection());
   std::string error;
   EXPECT_EQ(admin.Value("SELECT COUNT(*) FROM \"K\"", error), "1") << error;
