@@ -13,9 +13,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "lib/modulelog/LogFolder.h"
 #include "lib/synlz/SynLZFile.h"
 #include "lib/version/DovraVersion.h"
-#include "lib/modulelog/LogFolder.h"
 
 namespace fs = std::filesystem;
 

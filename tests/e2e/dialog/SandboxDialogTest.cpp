@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "host/contract/TRestClient.h"
 #include "host/contract/ServiceRegistry.h"
+#include "host/contract/TRestClient.h"
 #include "module/client/implDovraVoucherAPI.h"
 #include "module/core/modConstants.h"
 #include "module/dialog/FDovraPayment.h"

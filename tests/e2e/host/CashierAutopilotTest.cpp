@@ -7,9 +7,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/till/TCashierAutopilot.h"
-#include "host/contract/TRestClient.h"
 #include "host/contract/ServiceRegistry.h"
+#include "host/contract/TRestClient.h"
+#include "host/till/TCashierAutopilot.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "lib/json/clsJSONDocument.h"
 #include "module/client/implDovraVoucherAPI.h"

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "host/till/TillPayment.h"
 #include "host/contract/ServiceRegistry.h"
+#include "host/till/TillPayment.h"
 #include "intf/clsInterfacedObject.h"
 #include "intf/intfStoreInfo.h"
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TestFolder.h"
 #include "lib/modulelog/LogFolder.h"
+#include "tests/support/TestFolder.h"
 
 namespace fs = std::filesystem;
 
