@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host/store/TGiveBacks.h"
+#include "host/store/TLedger.h"
 #include "lib/voucher/DovraRedemptionMatch.h"
 
 namespace Reconcile {
@@ -133,7 +134,7 @@ using TLinkSale = std::function<bool(int32_t sale, int32_t invoice, std::string&
 // Finishes what the journal and the till's tables leave open. Outcomes in the order found: links
 // first (a paid sale whose voucher's row the module linked to an invoice: the till was stopped
 // between the module's link and its own), then reverses, then Redeem attempts.
-std::vector<TOutcome> Reconcile(const TJournal& journal, const TTillRecords& records,
+std::vector<TOutcome> Reconcile(const TJournal& journal, const TLedger& records,
                                 const TServiceCall& status, const TServiceCall& reverse,
                                 const TRecord& record, const TReconcileOptions& options,
                                 const TLinkSale& link = nullptr);
