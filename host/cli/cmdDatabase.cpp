@@ -16,6 +16,7 @@
 #include "host/store/TDatabaseUpgrade.h"
 #include "host/store/TGiveBacks.h"
 #include "host/store/TLedger.h"
+#include "lib/common/CalendarDate.h"
 #include "lib/common/Utf8Text.h"
 
 namespace {
@@ -146,11 +147,7 @@ CLI::Validator CalendarDay() {
           return "'" + text + "' is not a day: write it YYYY-MM-DD, e.g. 2026-12-10";
         const int year = std::atoi(text.c_str()), month = std::atoi(text.c_str() + 5),
                   day = std::atoi(text.c_str() + 8);
-        static constexpr int lengths[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-        const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-        if (month < 1 || month > 12 || day < 1 || day > lengths[month - 1] ||
-            (month == 2 && day == 29 && !leap))
-          return "'" + text + "' is no day of the calendar";
+        if (!IsCalendarDay(year, month, day)) return "'" + text + "' is no day of the calendar";
         return "";
       },
       "YYYY-MM-DD", "CalendarDay");
