@@ -26,9 +26,9 @@
 
 #include "bench/SmokeRun.h"
 #include "bench/payment/PaymentClock.h"
-#include "host/till/TillPayment.h"
 #include "host/store/TDatabaseUpgrade.h"
 #include "host/till/TTill.h"
+#include "host/till/TillPayment.h"
 #include "intf/intfDBScript.h"
 #include "lib/common/FileText.h"
 #include "module/payment/DovraStatements.h"
@@ -217,7 +217,8 @@ class TBenchTill {
     FEngine = engine;
     std::string error;
     if (!FTill->Start(error)) throw std::runtime_error("the till did not start: " + error);
-    const TDatabaseUpgradeResult upgrade = RunDatabaseUpgrade(FTill->Registry());
+    const TDatabaseUpgradeResult upgrade =
+        RunDatabaseUpgrade(FTill->Registry(), FTill->Database(), FTill->ActionCodes());
     if (upgrade.Outcome != TUpgradeOutcome::Done) {
       std::string why;
       for (const TUpgradeLine& line : upgrade.Lines)
@@ -294,10 +295,10 @@ bool Pay(TEngine engine, int32_t invoice, std::string& output) {
   std::ostringstream out, err;
   TTill& till = BenchTill().Till(engine);
   const TPaymentRun run = VoucherPayment(invoice);
-  const int code = RunPayment(till, run, OpenSale(till, run.Amount, err), out, err);
-  if (code == kTillOK) return true;
+  const TExitCode code = RunPayment(till, run, OpenSale(till, run.Amount, err), out, err);
+  if (code == TExitCode::Done) return true;
   output = "payment for invoice " + std::to_string(invoice) + " ended with " +
-           std::to_string(code) + ": " + out.str() + err.str();
+           std::to_string(ExitStatus(code)) + ": " + out.str() + err.str();
   return false;
 }
 
@@ -421,7 +422,7 @@ void OverriddenInvoice(benchmark::State& state, TEngine engine, int rows, int ca
     std::ostringstream out, err;
     state.ResumeTiming();
     const TClock::time_point start = TClock::now();
-    const int code = RunInvoiceOverride(till, invoice, out, err);
+    const TExitCode code = RunInvoiceOverride(till, invoice, out, err);
     total += Seconds(TClock::now() - start);
     const TPaymentTimes d = Clock().Times - before;
     spent.Voucher += d.Voucher;
@@ -433,13 +434,13 @@ void OverriddenInvoice(benchmark::State& state, TEngine engine, int rows, int ca
     // them) and two activity rows, after the select. The till's own reads and its settle row come
     // on top, and their number is the till's business, so only the module's share is a floor.
     const int32_t givenBack = till.Reversals().Confirmed - reversals.Confirmed;
-    if (code != kTillOK || d.VoucherCalls != carried || givenBack != carried ||
+    if (code != TExitCode::Done || d.VoucherCalls != carried || givenBack != carried ||
         d.DatabaseCalls < 2 + 2 * carried) {
       failure = "override of invoice " + std::to_string(invoice) + " did not give back all " +
-                std::to_string(carried) + " vouchers (exit code " + std::to_string(code) + ", " +
-                std::to_string(d.VoucherCalls) + " reversals sent, " + std::to_string(givenBack) +
-                " confirmed, " + std::to_string(d.DatabaseCalls) + " statements): " + out.str() +
-                err.str();
+                std::to_string(carried) + " vouchers (exit code " +
+                std::to_string(ExitStatus(code)) + ", " + std::to_string(d.VoucherCalls) +
+                " reversals sent, " + std::to_string(givenBack) + " confirmed, " +
+                std::to_string(d.DatabaseCalls) + " statements): " + out.str() + err.str();
       state.SkipWithError(failure.c_str());
       return;
     }

@@ -82,12 +82,12 @@ class TTimedRestFactory final : public TImplements<TInterfacedObject, IServiceFa
   TPaymentClock& FClock;
 };
 
-// Also the till's own face of its database, so that its commands still tell a database failure
-// from a plain "no" (they count the failures before and after a step).
-class TTimedDBScript final : public TImplements<TInterfacedObject, IDBScript, ITillDatabase> {
+// The module's calls only: the till's own (its sales table) go to its database object directly
+// and are not in this count.
+class TTimedDBScript final : public TImplements<TInterfacedObject, IDBScript> {
  public:
-  TTimedDBScript(TIntfPtr<IDBScript> inner, TIntfPtr<ITillDatabase> till, TPaymentClock& clock)
-      : FInner(std::move(inner)), FTill(std::move(till)), FClock(clock) {}
+  TTimedDBScript(TIntfPtr<IDBScript> inner, TPaymentClock& clock)
+      : FInner(std::move(inner)), FClock(clock) {}
 
  private:
   // Defined first: the overrides below deduce their results from it.
@@ -127,18 +127,8 @@ class TTimedDBScript final : public TImplements<TInterfacedObject, IDBScript, IT
     return done;
   }
 
-  bool QueryTable(const std::string& statement, TDBTable& table) override {
-    return Timed([&] { return FTill->QueryTable(statement, table); });
-  }
-  bool Exists(std::string& error) override { return FTill->Exists(error); }
-  bool Tables(std::vector<std::string>& tables) override {
-    return Timed([&] { return FTill->Tables(tables); });
-  }
-  int64_t Failures() override { return FTill->Failures(); }
-
  private:
   TIntfPtr<IDBScript> FInner;
-  TIntfPtr<ITillDatabase> FTill;
   TPaymentClock& FClock;
 };
 
@@ -247,14 +237,10 @@ void InstallTimedServices(IServiceRegistry* registry, TPaymentClock& clock) {
   if (!db)
     throw std::runtime_error("the till's registry has no DB script service for " +
                              IDBScript::IID.ToString());
-  TIntfPtr<ITillDatabase> till = db.As<ITillDatabase>();
-  if (!till)
-    throw std::runtime_error("the till's DB script service does not answer " +
-                             ITillDatabase::IID.ToString());
   registry->UnregisterFactory(IRestClient::IID);
   registry->RegisterFactory(IRestClient::IID,
                             MakeObject<TTimedRestFactory>(restFactory, clock).Get());
   registry->UnregisterInstance(IDBScript::IID);
   registry->RegisterInstance(IDBScript::IID,
-                             MakeObject<TTimedDBScript>(db, till, clock)->BaseInterface());
+                             MakeObject<TTimedDBScript>(db, clock)->BaseInterface());
 }

@@ -25,8 +25,8 @@ Reconcile::TJournalPoint gPoint;
 
 // The till's tables after that year: every payment's row and sale, so the point carries nothing
 // that is finished.
-TTillRecords RecordsOf(const Reconcile::TJournal& journal) {
-  TTillRecords records;
+TLedger RecordsOf(const Reconcile::TJournal& journal) {
+  TLedger records;
   int32_t id = 0;
   for (const Reconcile::TAttempt& a : journal.Attempts) {
     if (a.Reference.empty()) continue;
@@ -35,8 +35,8 @@ TTillRecords RecordsOf(const Reconcile::TJournal& journal) {
     row.Reference = a.Reference;
     row.Code = a.Code;
     row.Amount = 10;
-    records.Rows.push_back(row);
-    records.Sales[id] = {id, "linked", a.Reference};
+    records.AddRow(row);
+    records.AddSale({id, "linked", a.Reference});
   }
   return records;
 }

@@ -33,12 +33,18 @@ const char* const kExitCodeTable =
     "  3  not paid or not given back (pay: the popup ended without a voucher payment; voucher "
     "...: the service answered \"Success\": false)";
 
+CLI::RuntimeError CommandEnd(TExitCode code) { return CLI::RuntimeError(ExitStatus(code)); }
+
+CLI::RuntimeError CommandEnd(const std::string& message, TExitCode code) {
+  return CLI::RuntimeError(message, ExitStatus(code));
+}
+
 void StartModule(TTill& till, const std::string& command) {
   std::string error;
   const bool started = till.Start(error);
   if (!till.ModuleWarning().empty())
     std::cerr << "sarn-till: warning: " << till.ModuleWarning() << '\n';
-  if (!started) throw CLI::RuntimeError("sarn-till " + command + ": " + error, kExitFailed);
+  if (!started) throw CommandEnd("sarn-till " + command + ": " + error, TExitCode::Failed);
   const TModuleStartup module = AskModuleStartup(till.Registry());
   // The module runs without its log when it cannot write one, and says nothing of it.
   if (!module.LogProblem.empty())
@@ -50,8 +56,8 @@ void StartModule(TTill& till, const std::string& command) {
     // Only DOVRA_BASE_URL gets here (--base-url is checked on the command line). The module then
     // calls no service at all; a payment could only fail, so none is begun.
     if (command == "pay")
-      throw CLI::RuntimeError("sarn-till pay: " + module.NoService + "; nothing was paid",
-                              kExitFailed);
+      throw CommandEnd("sarn-till pay: " + module.NoService + "; nothing was paid",
+                       TExitCode::Failed);
     std::cerr << "sarn-till: warning: " << module.NoService << '\n';
   }
   std::cout << "voucher service: "
@@ -289,21 +295,20 @@ std::string NewDatabaseFileRefusal(const std::string& path, bool asked) {
 
 void RequireDatabase(TTill& till, const std::string& command) {
   if (const std::string missing = MissingDatabase(till.Options().DatabasePath); !missing.empty())
-    throw CLI::RuntimeError("sarn-till " + command + ": " + missing, kExitFailed);
+    throw CommandEnd("sarn-till " + command + ": " + missing, TExitCode::Failed);
 }
 
 void RequireModuleTables(TTill& till, const std::string& command) {
-  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
-  if (!db) throw CLI::RuntimeError("sarn-till " + command + ": the till has no database", 1);
+  TDBScript& db = till.Database();
   for (const char* table : {"DovraTransactions", "DovraLog"}) {
-    if (db->TableExists(table)) continue;
+    if (db.TableExists(table)) continue;
     std::string error;
-    db->LastError(error);
+    db.LastError(error);
     if (!error.empty())  // the service has said why on stderr
-      throw CLI::RuntimeError("sarn-till " + command + ": the database cannot be used", 1);
-    throw CLI::RuntimeError(
+      throw CommandEnd("sarn-till " + command + ": the database cannot be used", TExitCode::Failed);
+    throw CommandEnd(
         "sarn-till " + command + ": the module's tables are missing: run sarn-till upgrade first",
-        kExitFailed);
+        TExitCode::Failed);
   }
 }
 

@@ -6,19 +6,19 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
+#include "host/till/TExitCode.h"
 #include "host/till/TTill.h"
 
-// The exit codes of every command.
-constexpr int kExitDone = 0;     // done
-constexpr int kExitFailed = 1;   // the till or the voucher service failed (the message says what)
-constexpr int kExitUsage = 2;    // the command cannot run as given; nothing was done
-constexpr int kExitNotDone = 3;  // not paid, or not given back
-// The table as --help shows it.
+// The exit codes of every command (TExitCode), as --help shows them.
 extern const char* const kExitCodeTable;
+
+// What a command throws to end with the code; the message, when there is one, goes to stderr.
+CLI::RuntimeError CommandEnd(TExitCode code);
+CLI::RuntimeError CommandEnd(const std::string& message, TExitCode code);
 
 // Warns on stderr when the module cannot write its log, prints "voucher service: ADDRESS" (the
 // address the module will use), then loads the module. A module that cannot be loaded ends the
-// command with kExitFailed (CLI::RuntimeError), its message naming command; so does a
+// command with TExitCode::Failed (CLI::RuntimeError), its message naming command; so does a
 // DOVRA_BASE_URL the module refuses, for "pay" (other commands are warned on stderr).
 void StartModule(TTill& till, const std::string& command);
 
@@ -48,7 +48,7 @@ std::string MissingDatabase(const std::string& connection);
 // an existing folder is taken for one, unless asked (--create). Empty when it may.
 std::string NewDatabaseFileRefusal(const std::string& path, bool asked);
 // The module's tables stand in the till's database (the registry's DB script service); otherwise
-// the command ends with kExitFailed before anything is written.
+// the command ends with TExitCode::Failed before anything is written.
 // A database file that is not there is not made by a command other than upgrade: a mistyped
 // --db would otherwise collect sales apart from the store's.
 void RequireDatabase(TTill& till, const std::string& command);

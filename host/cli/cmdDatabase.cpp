@@ -12,8 +12,11 @@
 
 #include "host/cli/cliCommon.h"
 #include "host/contract/TDatabases.h"
+#include "host/store/CellsByName.h"
 #include "host/store/TDatabaseUpgrade.h"
 #include "host/store/TGiveBacks.h"
+#include "host/store/TLedger.h"
+#include "lib/common/CalendarDate.h"
 #include "lib/common/Utf8Text.h"
 
 namespace {
@@ -48,18 +51,16 @@ std::string ScreenText(const TDBCell& cell, size_t maxWidth) {
 
 // Prints the upgrade's account in the order it happened (what was done to out, each failure to
 // err) and how it ended; the exit code follows from the outcome.
-int PrintUpgrade(const TDatabaseUpgradeResult& result, std::ostream& out, std::ostream& err) {
+TExitCode PrintUpgrade(const TDatabaseUpgradeResult& result, std::ostream& out, std::ostream& err) {
   for (const TUpgradeLine& line : result.Lines)
     (line.Failure ? err << "sarn-till upgrade: " : out) << line.Text << '\n';
   switch (result.Outcome) {
-    case TUpgradeOutcome::NoDatabaseService:
-      return kExitUsage;
     case TUpgradeOutcome::Unusable:
-      return kExitFailed;
+      return TExitCode::Failed;
     case TUpgradeOutcome::UpToDateReadOnly:
       out << "upgrade done: the database cannot be written and is up to date, nothing to write: "
           << result.ScriptCount << " script(s) already run, every right registered\n";
-      return kExitDone;
+      return TExitCode::Done;
     case TUpgradeOutcome::Done:
     case TUpgradeOutcome::Failed:
       break;
@@ -68,18 +69,12 @@ int PrintUpgrade(const TDatabaseUpgradeResult& result, std::ostream& out, std::o
   out << (failed ? "upgrade FAILED: " : "upgrade done: ") << result.ScriptsRun << " of "
       << result.ScriptCount << " script(s) run, " << result.TablesCreated << " table(s) created, "
       << result.RightsChanged << " right(s) added or changed\n";
-  return failed ? kExitFailed : kExitDone;
+  return failed ? TExitCode::Failed : TExitCode::Done;
 }
 
-int Fail(std::ostream& err, const std::string& message) {
+TExitCode Fail(std::ostream& err, const std::string& message) {
   err << "sarn-till transactions: " << message << '\n';
-  return 1;
-}
-
-int ColumnIndex(const TDBTable& table, const char* name) {
-  for (size_t i = 0; i < table.Columns.size(); ++i)
-    if (table.Columns[i] == name) return static_cast<int>(i);
-  return -1;
+  return TExitCode::Failed;
 }
 
 // Always valid UTF-8, whatever bytes the database holds: a JSON reader refuses anything else.
@@ -123,58 +118,6 @@ void PrintJSONLines(const char* name, const TDBTable& table, std::ostream& out) 
   }
 }
 
-const std::string& CellText(const TDBTable& table, const std::vector<TDBCell>& row,
-                            const char* column) {
-  static const std::string none;
-  const int at = ColumnIndex(table, column);
-  return at < 0 || row[at].Kind == TDBCell::TKind::Null ? none : row[at].Text;
-}
-
-// What became of each voucher payment, told from the module's rows and the till's own sales: a
-// REVERSE activity names a voucher given back at an override; a cancel leaves none, but the
-// till's sale of that voucher says so.
-// A voucher the till gave back outside its sale (voucher reverse, reconcile) is "reversed" too.
-void AddStates(TDBTable& transactions, const TDBTable& log, const TDBTable& sales,
-               const TDBTable& giveBacks) {
-  std::vector<std::string> reversals;
-  for (const auto& row : log.Rows)
-    if (CellText(log, row, "Class") == "REVERSE")
-      reversals.push_back(CellText(log, row, "Message"));
-  std::map<std::string, std::string> saleStates;
-  for (const auto& row : sales.Rows)
-    saleStates[CellText(sales, row, "VoucherReference")] = CellText(sales, row, "State");
-  std::set<std::string> closed;  // module rows a give-back closed
-  for (const auto& row : giveBacks.Rows)
-    if (IsReversedOutcome(CellText(giveBacks, row, "Outcome"))) {
-      saleStates[CellText(giveBacks, row, "VoucherReference")] = "reversed";
-      if (ColumnIndex(giveBacks, "Transaction") >= 0)
-        closed.insert(CellText(giveBacks, row, "Transaction"));
-    }
-  transactions.Columns.push_back("State");
-  for (auto& row : transactions.Rows) {
-    const std::string& id = CellText(transactions, row, "ID");
-    const std::string& reference = CellText(transactions, row, "VoucherReference");
-    std::string state;
-    for (const std::string& message : reversals)
-      if (MentionsTransaction(message, {id}, {})) state = "reversed";
-    if (state.empty() && closed.count(id)) state = "reversed";
-    const auto sale = reference.empty() ? saleStates.end() : saleStates.find(reference);
-    if (state.empty() && sale != saleStates.end() &&
-        (sale->second == "reversed" || sale->second == "reverse failed" ||
-         sale->second == "cancelling" || sale->second == "overriding"))
-      state = sale->second;
-    if (state.empty() && !CellText(transactions, row, "InvoiceNum").empty()) state = "linked";
-    if (state.empty()) {
-      const std::string& amount = CellText(transactions, row, "Amount");
-      // Read as the engine wrote it, whatever the process's locale says a decimal point is.
-      double paid = 0;
-      std::from_chars(amount.data(), amount.data() + amount.size(), paid);
-      state = paid > 0 ? "paid" : "open";
-    }
-    row.push_back(TDBCell{TDBCell::TKind::Textual, state});
-  }
-}
-
 // What transactions keeps: the rows of one invoice, of one till, or of both, and of the till's
 // local days from Since to Until (YYYY-MM-DD, inclusive; empty: no bound).
 struct TTransactionFilter {
@@ -204,11 +147,7 @@ CLI::Validator CalendarDay() {
           return "'" + text + "' is not a day: write it YYYY-MM-DD, e.g. 2026-12-10";
         const int year = std::atoi(text.c_str()), month = std::atoi(text.c_str() + 5),
                   day = std::atoi(text.c_str() + 8);
-        static constexpr int lengths[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-        const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-        if (month < 1 || month > 12 || day < 1 || day > lengths[month - 1] ||
-            (month == 2 && day == 29 && !leap))
-          return "'" + text + "' is no day of the calendar";
+        if (!IsCalendarDay(year, month, day)) return "'" + text + "' is no day of the calendar";
         return "";
       },
       "YYYY-MM-DD", "CalendarDay");
@@ -228,21 +167,16 @@ void KeepDays(TDBTable& table, const char* column, const std::string& since,
   table.Rows = std::move(kept);
 }
 
-// The four tables transactions and report read, the module's rows with their State.
-struct TTillTables {
-  TDBTable Transactions, Log, Sales, GiveBacks;
-};
-
-// Reads them; false with the exit code when a table is missing or the database failed (the
+// Reads the tables transactions and report show, the module's rows with their State as the
+// ledger tells it; false with the exit code when a table is missing or the database failed (the
 // service or Fail has said why).
-bool ReadTillTables(const TTillOptions& options, const std::string& where, TTillTables& tables,
-                    std::ostream& err, int& code) {
+bool ReadTillTables(const TTillOptions& options, const std::string& where, TLedgerTables& tables,
+                    std::ostream& err, TExitCode& code) {
   // The till's own service on the database its options name, without loading the module.
-  TIntfPtr<IDBScript> db = NewDBScript(DatabaseOptions(options));
-  TIntfPtr<ITillDatabase> till = db.As<ITillDatabase>();
+  TIntfPtr<TDBScript> db = NewDBScript(DatabaseOptions(options));
   std::string error;
-  code = kExitFailed;
-  if (!till->Exists(error)) {
+  code = TExitCode::Failed;
+  if (!db->Exists(error)) {
     Fail(err, error);
     return false;
   }
@@ -252,25 +186,10 @@ bool ReadTillTables(const TTillOptions& options, const std::string& where, TTill
       if (error.empty()) Fail(err, "the module's tables are missing: run sarn-till upgrade first");
       return false;
     }
-  if (!till->QueryTable("SELECT * FROM [DovraTransactions]" + where + " ORDER BY [ID]",
-                        tables.Transactions) ||
-      !till->QueryTable("SELECT * FROM [DovraLog] ORDER BY [ID]", tables.Log))
-    return false;
-  // A till that has not sold anything since it keeps its sales has no table of them yet.
-  for (const auto& [name, table] :
-       {std::pair{"SarnSales", &tables.Sales}, std::pair{"SarnGiveBacks", &tables.GiveBacks}}) {
-    if (db->TableExists(name)) {
-      const char* key = table == &tables.Sales ? "Sale" : "ID";
-      if (!till->QueryTable(std::string("SELECT * FROM [") + name + "] ORDER BY [" + key + "]",
-                            *table))
-        return false;
-    } else {
-      db->LastError(error);
-      if (!error.empty()) return false;
-    }
-  }
-  AddStates(tables.Transactions, tables.Log, tables.Sales, tables.GiveBacks);
-  code = kExitDone;
+  TLedger ledger;
+  if (!ledger.Read(*db, TLedgerScope{where, true}, error)) return false;
+  tables = ledger.TakeTables();
+  code = TExitCode::Done;
   return true;
 }
 
@@ -313,12 +232,12 @@ std::string ZoneOfDay(const std::string& day) {
   return std::string(name) + ", " + zone;
 }
 
-int ShowTransactions(const TTillOptions& options, const TTransactionFilter& filter,
-                     std::ostream& out, std::ostream& err) {
+TExitCode ShowTransactions(const TTillOptions& options, const TTransactionFilter& filter,
+                           std::ostream& out, std::ostream& err) {
   std::string where;
   if (filter.Invoice) where = " WHERE [InvoiceNum] = " + std::to_string(*filter.Invoice);
-  TTillTables tables;
-  int code = 0;
+  TLedgerTables tables;
+  TExitCode code = TExitCode::Done;
   if (!ReadTillTables(options, where, tables, err, code)) return code;
   TDBTable& transactions = tables.Transactions;
   TDBTable& log = tables.Log;
@@ -341,13 +260,13 @@ int ShowTransactions(const TTillOptions& options, const TTransactionFilter& filt
   }
   if (filtered) {
     std::vector<std::string> ids, references;
-    const int id = ColumnIndex(transactions, "ID");
-    const int reference = ColumnIndex(transactions, "VoucherReference");
+    const int id = ColumnOf(transactions, "ID");
+    const int reference = ColumnOf(transactions, "VoucherReference");
     for (const auto& row : transactions.Rows) {
       if (id >= 0) ids.push_back(row[id].Text);
       if (reference >= 0 && !row[reference].Text.empty()) references.push_back(row[reference].Text);
     }
-    const int message = ColumnIndex(log, "Message");
+    const int message = ColumnOf(log, "Message");
     std::vector<std::vector<TDBCell>> kept;
     for (auto& row : log.Rows)
       if (message >= 0 && !ids.empty() && MentionsTransaction(row[message].Text, ids, references))
@@ -377,7 +296,7 @@ int ShowTransactions(const TTillOptions& options, const TTransactionFilter& filt
     PrintJSONLines("DovraLog", log, out);
     PrintJSONLines("SarnSales", sales, out);
     PrintJSONLines("SarnGiveBacks", giveBacks, out);
-    return 0;
+    return TExitCode::Done;
   }
   constexpr size_t Width = 40;
   std::string of;
@@ -400,7 +319,7 @@ int ShowTransactions(const TTillOptions& options, const TTransactionFilter& filt
     if (filtered) out << " of those vouchers";
     out << '\n' << FormatTextTable(giveBacks, Width);
   }
-  return 0;
+  return TExitCode::Done;
 }
 
 // What one till took on one day, by what became of each voucher payment.
@@ -414,12 +333,13 @@ struct TDayFigures {
 // (none, open, not booked) is in doubt until reconcile settles it, as is a reverse begun and not
 // confirmed. Payments that paid nothing count nowhere.
 enum class TDayFigure { None, Paid, GivenBack, InDoubt };
-TDayFigure FigureOf(const std::string& state, const std::string* saleState) {
-  if (state == "reversed") return TDayFigure::GivenBack;
-  if (state == "cancelling" || state == "overriding" || state == "reverse failed")
-    return TDayFigure::InDoubt;
-  if (state == "paid" || state == "linked") {
-    if (!saleState || *saleState == "open" || *saleState == "not booked")
+TDayFigure FigureOf(std::optional<TSaleState> state, const std::string* saleState) {
+  if (!state) return TDayFigure::None;
+  if (*state == TSaleState::Reversed) return TDayFigure::GivenBack;
+  if (IsIntentState(*state)) return TDayFigure::InDoubt;
+  if (*state == TSaleState::Paid || *state == TSaleState::Linked) {
+    const std::optional<TSaleState> sale = saleState ? ReadSaleState(*saleState) : std::nullopt;
+    if (!saleState || sale == TSaleState::Open || sale == TSaleState::NotBooked)
       return TDayFigure::InDoubt;
     return TDayFigure::Paid;
   }
@@ -432,10 +352,10 @@ std::string MoneyText(double amount) {
   return text;
 }
 
-int ShowReport(const TTillOptions& options, const TReportOptions& report, std::ostream& out,
-               std::ostream& err) {
-  TTillTables tables;
-  int code = 0;
+TExitCode ShowReport(const TTillOptions& options, const TReportOptions& report, std::ostream& out,
+                     std::ostream& err) {
+  TLedgerTables tables;
+  TExitCode code = TExitCode::Done;
   if (!ReadTillTables(options, "", tables, err, code)) return code;
   TDBTable& transactions = tables.Transactions;
   KeepDays(transactions, "Timestamp_Created", report.Day, report.Day);
@@ -458,8 +378,8 @@ int ShowReport(const TTillOptions& options, const TReportOptions& report, std::o
     const std::string& amountText = CellText(transactions, row, "Amount");
     double amount = 0;
     std::from_chars(amountText.data(), amountText.data() + amountText.size(), amount);
-    const TDayFigure figure =
-        FigureOf(CellText(transactions, row, "State"), known ? &sale->second.State : nullptr);
+    const TDayFigure figure = FigureOf(ReadSaleState(CellText(transactions, row, "State")),
+                                       known ? &sale->second.State : nullptr);
     if (figure == TDayFigure::None || amount <= 0) continue;
     TDayFigures& f = tills[known ? sale->second.Till : -1];
     if (figure == TDayFigure::Paid) ++f.Paid, f.PaidSum += amount;
@@ -495,7 +415,7 @@ int ShowReport(const TTillOptions& options, const TReportOptions& report, std::o
     };
     for (const auto& [till, f] : tills) line(tillName(till), f);
     line("all", all);
-    return kExitDone;
+    return TExitCode::Done;
   }
   if (report.Format == TReportFormat::Csv) {
     out << "day,zone,till,paid,paid_sum,given_back,given_back_sum,in_doubt,in_doubt_sum\r\n";
@@ -506,7 +426,7 @@ int ShowReport(const TTillOptions& options, const TReportOptions& report, std::o
     };
     for (const auto& [till, f] : tills) line(tillName(till), f);
     line("all", all);
-    return kExitDone;
+    return TExitCode::Done;
   }
   TDBTable table;
   table.Columns = {"Till",           "Paid",     "Paid sum",    "Given back",
@@ -528,7 +448,7 @@ int ShowReport(const TTillOptions& options, const TReportOptions& report, std::o
         << " payment(s) in doubt: run sarn-till reconcile, then see "
            "sarn-till transactions --since "
         << report.Day << " --until " << report.Day << "\n";
-  return kExitDone;
+  return TExitCode::Done;
 }
 
 }  // namespace
@@ -636,12 +556,14 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
     if (!MissingDatabase(options.DatabasePath).empty()) {
       if (const std::string refusal = NewDatabaseFileRefusal(options.DatabasePath, *create);
           !refusal.empty())
-        throw CLI::RuntimeError("sarn-till upgrade: " + refusal, kExitUsage);
+        throw CommandEnd("sarn-till upgrade: " + refusal, TExitCode::Usage);
       options.CreateDatabase = true;
     }
     StartModule(*owner, "upgrade");
-    if (const int code = PrintUpgrade(RunDatabaseUpgrade(owner->Registry()), std::cout, std::cerr))
-      throw CLI::RuntimeError(code);
+    const TExitCode code =
+        PrintUpgrade(RunDatabaseUpgrade(owner->Registry(), owner->Database(), owner->ActionCodes()),
+                     std::cout, std::cerr);
+    if (code != TExitCode::Done) throw CommandEnd(code);
   });
 
   struct TFilterOptions {
@@ -679,11 +601,13 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
     if (*tillID) filter->Filter.Till = filter->Till;
     if (!filter->Filter.Since.empty() && !filter->Filter.Until.empty() &&
         filter->Filter.Until < filter->Filter.Since)
-      throw CLI::RuntimeError("sarn-till transactions: --until " + filter->Filter.Until +
-                                  " is before --since " + filter->Filter.Since,
-                              kExitUsage);
-    if (const int code = ShowTransactions(owner->Options(), filter->Filter, std::cout, std::cerr))
-      throw CLI::RuntimeError(code);
+      throw CommandEnd("sarn-till transactions: --until " + filter->Filter.Until +
+                           " is before --since " + filter->Filter.Since,
+                       TExitCode::Usage);
+    if (const TExitCode code =
+            ShowTransactions(owner->Options(), filter->Filter, std::cout, std::cerr);
+        code != TExitCode::Done)
+      throw CommandEnd(code);
   });
 
   auto report = std::make_shared<TReportOptions>();
@@ -707,7 +631,8 @@ void AddDatabaseCommands(CLI::App& app, TTill& till) {
       "line. Till ? holds payments no sale of a till names.");
   reportCommand->callback([owner, report, json, csv] {
     report->Format = *json ? TReportFormat::Json : *csv ? TReportFormat::Csv : TReportFormat::Table;
-    if (const int code = ShowReport(owner->Options(), *report, std::cout, std::cerr))
-      throw CLI::RuntimeError(code);
+    if (const TExitCode code = ShowReport(owner->Options(), *report, std::cout, std::cerr);
+        code != TExitCode::Done)
+      throw CommandEnd(code);
   });
 }

@@ -7,9 +7,10 @@
 #include <memory>
 
 #include "host/cli/cliCommon.h"
+#include "host/contract/TDBScript.h"
 #include "host/contract/TDatabases.h"
-#include "host/till/TillPayment.h"
 #include "host/contract/TRestClient.h"
+#include "host/till/TillPayment.h"
 
 namespace {
 
@@ -18,21 +19,20 @@ namespace {
 // and the till says it failed. The connection made here is the one the module's calls use.
 void RequireDatabaseServer(TTill& till) {
   if (!IsServerConnection(till.Options().DatabasePath)) return;
-  TIntfPtr<ITillDatabase> db = ResolveAs<IDBScript>(till.Registry()).As<ITillDatabase>();
   std::string error;
-  if (db && !db->Exists(error)) {
+  if (!till.Database().Exists(error)) {
     std::cerr << "sarn-till: database: " << error << '\n';
-    throw CLI::RuntimeError(
+    throw CommandEnd(
         "sarn-till: pay: the store database cannot be reached; no payment "
         "was started",
-        kTillFailed);
+        TExitCode::Failed);
   }
 }
 
 // Which database the command writes to, as upgrade says it (a password masked).
 void ShowDatabase(TTill& till) {
   std::string shown;
-  if (TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry())) db->GetConnection(shown);
+  till.Database().GetConnection(shown);
   std::cout << "database: " << shown << std::endl;
 }
 
@@ -42,8 +42,8 @@ bool NobodyCanSeeTheDialog() {
   return platform == "offscreen" || platform == "minimal";
 }
 
-void Finish(int code) {
-  if (code != kTillOK) throw CLI::RuntimeError(code);
+void Finish(TExitCode code) {
+  if (code != TExitCode::Done) throw CommandEnd(code);
 }
 
 // The voucher service's failures the till's REST client met during one command: a service not
@@ -67,12 +67,12 @@ std::shared_ptr<TServiceFailures> WatchServiceFailures(TTill& till) {
 // A payment or override that did not go through exits 1, not 3, when the service failed on the
 // way: what the customer or the service refused is 3, a service that could not answer is the
 // till's matter.
-void FinishWatched(int code, const TServiceFailures& failures, const char* command) {
-  if (code == kTillNotPaid && failures.Count > 0) {
+void FinishWatched(TExitCode code, const TServiceFailures& failures, const char* command) {
+  if (code == TExitCode::NotDone && failures.Count > 0) {
     std::cerr << "sarn-till " << command << ": the voucher service failed: " << failures.First;
     if (failures.Count > 1) std::cerr << " (and " << failures.Count - 1 << " more request(s))";
     std::cerr << '\n';
-    throw CLI::RuntimeError(kTillFailed);
+    throw CommandEnd(TExitCode::Failed);
   }
   Finish(code);
 }
@@ -135,10 +135,10 @@ void AddPayCommand(CLI::App& app, TTill& till) {
     TPaymentRun& run = o->Run;
     // Without the popup no voucher is involved and the till would book nothing of its own.
     if (!run.Popup)
-      throw CLI::RuntimeError(
+      throw CommandEnd(
           "sarn-till pay: --popup is needed: a payment without the module's popup involves no "
           "voucher",
-          kExitUsage);
+          TExitCode::Usage);
     if (!ParseMoney(o->AmountText, run.Amount))
       throw CLI::ValidationError("--amount", AmountProblem(o->AmountText));
     if (*voucher) {
@@ -152,13 +152,13 @@ void AddPayCommand(CLI::App& app, TTill& till) {
                 << QGuiApplication::platformName().toStdString() << "\""
                 << (noDisplayVariable ? "; DISPLAY and WAYLAND_DISPLAY are not set" : "")
                 << "); give --voucher CODE --mobile NUMBER to let the cashier autopilot work it\n";
-      throw CLI::RuntimeError(kTillNoDisplay);
+      throw CommandEnd(TExitCode::Usage);
     }
     if (o->Invoice >= 0) run.Invoice = o->Invoice;
     // A document the module cannot use would leave an opened row and an error entry behind.
     std::string orderError;
     if (!o->OrderFile.empty() && !ReadOrderDocument(o->OrderFile, run.OrderDocument, orderError))
-      throw CLI::RuntimeError("sarn-till pay: " + orderError, kExitUsage);
+      throw CommandEnd("sarn-till pay: " + orderError, TExitCode::Usage);
     RequireDatabase(till, "pay");
     const auto failures = WatchServiceFailures(till);
     till.StartServices();
@@ -166,7 +166,7 @@ void AddPayCommand(CLI::App& app, TTill& till) {
     RequireDatabaseServer(till);
     RequireModuleTables(till, "pay");
     const int32_t sale = OpenSale(till, run.Amount, std::cerr);
-    if (sale < 0) throw CLI::RuntimeError(kTillFailed);
+    if (sale < 0) throw CommandEnd(TExitCode::Failed);
     till.NameForModuleLog(sale);
     try {
       StartModule(till, "pay");
@@ -196,7 +196,7 @@ void AddOverrideCommand(CLI::App& app, TTill& till) {
     till.StartServices();
     ShowDatabase(till);
     RequireModuleTables(till, "override");
-    if (!BeginInvoiceOverride(till, *invoice, std::cerr)) throw CLI::RuntimeError(kTillFailed);
+    if (!BeginInvoiceOverride(till, *invoice, std::cerr)) throw CommandEnd(TExitCode::Failed);
     till.NameForModuleLog(-1);
     StartModule(till, "override");
     FinishWatched(RunInvoiceOverride(till, *invoice, std::cout, std::cerr), *failures, "override");

@@ -8,11 +8,13 @@
 
 #include "host/cli/cliCommon.h"
 #include "host/cli/cmdDatabase.h"
+#include "host/contract/TDBScript.h"
 #include "host/store/TDatabaseUpgrade.h"
+#include "host/store/TGiveBacks.h"
+#include "host/store/TLedger.h"
 #include "host/store/TTillSales.h"
 #include "host/till/TJournalPoint.h"
 #include "host/till/TReconcile.h"
-#include "intf/intfDBScript.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "lib/common/PathParts.h"
 #include "lib/json/clsJSONDocument.h"
@@ -82,28 +84,26 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
   // left off.
   Reconcile::TJournalPoint from, reached;
   bool known = false;
-  if (TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry()); db && !run.Full)
-    known = Reconcile::LoadJournalPoint(*db, from);
+  if (!run.Full) known = Reconcile::LoadJournalPoint(till.Database(), from);
   Reconcile::TLogScan scan;
   int skipped = 0;
   if (!Reconcile::ScanLogFolderFrom(folder, known ? &from : nullptr, scan, reached, skipped, error))
-    throw CLI::RuntimeError("sarn-till reconcile: " + error, kExitFailed);
+    throw CommandEnd("sarn-till reconcile: " + error, TExitCode::Failed);
 
   StartModule(till, command);
   RequireModuleTables(till, command);
   TIntfPtr<IDovraVoucherAPI> api = ResolveAs<IDovraVoucherAPI>(till.Registry());
-  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
-  if (!api || !db)
-    throw CLI::RuntimeError(
-        "sarn-till reconcile: the loaded module registers no voucher API client (" +
-            IDovraVoucherAPI::IID.ToString() + ")",
-        kExitFailed);
-  TTillRecords records;
-  if (!ReadTillRecords(*db, records, error))
-    throw CLI::RuntimeError("sarn-till reconcile: " + error, kExitFailed);
+  if (!api)
+    throw CommandEnd("sarn-till reconcile: the loaded module registers no voucher API client (" +
+                         IDovraVoucherAPI::IID.ToString() + ")",
+                     TExitCode::Failed);
+  TDBScript& db = till.Database();
+  TLedger ledger;
+  if (!ledger.Read(db, {}, error))
+    throw CommandEnd("sarn-till reconcile: " + error, TExitCode::Failed);
 
   Reconcile::TReconcileOptions settings;
-  settings.Database = DatabaseIdentity(*db);
+  settings.Database = DatabaseIdentity(db);
   settings.OlderThan = run.OlderThan;
   settings.DryRun = run.DryRun;
   settings.Now = std::time(nullptr);
@@ -114,21 +114,21 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
     return api->Reverse(request, answer);
   };
   const Reconcile::TRecord record = [&](const TGiveBack& giveBack, std::string& why) {
-    return RecordGiveBack(*db, giveBack, why);
+    return RecordGiveBack(db, giveBack, why);
   };
   const Reconcile::TLinkSale link = [&](int32_t sale, int32_t invoice, std::string& why) {
-    if (NewTillSales(db.Get(), options.StoreID, options.TillID)->Link(sale, invoice)) return true;
-    db->LastError(why);
+    if (TTillSales(db, options.StoreID, options.TillID).Link(sale, invoice)) return true;
+    db.LastError(why);
     if (why.empty()) why = "the database did not take it";
     return false;
   };
   const std::vector<Reconcile::TOutcome> outcomes =
-      Reconcile::Reconcile(scan.Journal(), records, status, reverse, record, settings, link);
+      Reconcile::Reconcile(scan.Journal(), ledger, status, reverse, record, settings, link);
   api = nullptr;
   if (!run.DryRun) {
-    reached.Open = Reconcile::OpenPart(reached.Open, records, settings);
+    reached.Open = Reconcile::OpenPart(reached.Open, ledger, settings);
     // Not kept: the next run reads again from the point before, which costs time, not money.
-    if (!Reconcile::SaveJournalPoint(*db, reached, error))
+    if (!Reconcile::SaveJournalPoint(db, reached, error))
       std::cerr << "sarn-till reconcile: " << error << "; the next run reads the log from the "
                 << (known ? "last point kept" : "start") << std::endl;
   }
@@ -152,9 +152,9 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
               << outcomes.size() << " candidate(s), " << given << " given back, " << would
               << " to give back, " << settled << " with nothing to give back, " << doubt
               << " left in doubt, " << failed << " failed" << std::endl;
-  if (failed) throw CLI::RuntimeError(kExitFailed);
+  if (failed) throw CommandEnd(TExitCode::Failed);
   // What a dry run would give back is still in doubt until a real run does.
-  if (doubt || would) throw CLI::RuntimeError(kExitNotDone);
+  if (doubt || would) throw CommandEnd(TExitCode::NotDone);
 }
 
 }  // namespace

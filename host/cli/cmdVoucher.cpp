@@ -7,8 +7,10 @@
 #include <optional>
 
 #include "host/cli/cliCommon.h"
-#include "host/store/TGiveBacks.h"
+#include "host/contract/TDBScript.h"
 #include "host/contract/TRestClient.h"
+#include "host/store/TGiveBacks.h"
+#include "host/store/TLedger.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "lib/common/FileText.h"
 #include "lib/json/clsJSONDocument.h"
@@ -57,24 +59,23 @@ struct TRequestSource {
 
 // The till's tables first: a reference a paid or linked sale holds is not given back behind the
 // sale's back (the sale would stay paid with a voucher the customer can use again).
-void CheckNothingHolds(IDBScript* db, const std::string& reference, bool force) {
+void CheckNothingHolds(TDBScript& db, const std::string& reference, bool force) {
   if (force) return;
   const std::string command = "sarn-till voucher reverse: ";
   if (reference.empty())
-    throw CLI::RuntimeError(command +
-                                "the request names no \"VoucherReference\", so the till cannot "
-                                "check that no sale holds it; --force sends it unchecked",
-                            kExitUsage);
-  TTillRecords records;
+    throw CommandEnd(command +
+                         "the request names no \"VoucherReference\", so the till cannot "
+                         "check that no sale holds it; --force sends it unchecked",
+                     TExitCode::Usage);
+  TLedger ledger;
   std::string error;
-  if (!db || !ReadTillRecords(*db, records, error))
-    throw CLI::RuntimeError(command + (db ? error : "the till has no database service") +
-                                "; nothing was sent (--force sends it unchecked)",
-                            kExitFailed);
-  if (const std::string holder = records.HeldBy(reference); !holder.empty())
-    throw CLI::RuntimeError(command + reference + " is held by " + holder +
-                                ", paid with it; nothing was sent (--force gives it back anyway)",
-                            kExitNotDone);
+  if (!ledger.Read(db, {}, error))
+    throw CommandEnd(command + error + "; nothing was sent (--force sends it unchecked)",
+                     TExitCode::Failed);
+  if (const std::string holder = ledger.HeldBy(reference); !holder.empty())
+    throw CommandEnd(command + reference + " is held by " + holder +
+                         ", paid with it; nothing was sent (--force gives it back anyway)",
+                     TExitCode::NotDone);
 }
 
 std::string ReferenceOf(const std::string& request) {
@@ -90,7 +91,7 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
     request = OneMemberRequest(operation.Member, source.Value);
   } else if (!ReadWholeFile(source.File, request, error, "request file")) {
     std::cerr << command << ": " << error << "\n";
-    throw CLI::RuntimeError(kExitUsage);
+    throw CommandEnd(TExitCode::Usage);
   } else if (const std::string problem = StrictJSONProblem(request);
              operation.Call == &IDovraVoucherAPI::Reverse && !problem.empty()) {
     // Two readers of a duplicate member may take different ones: the till would check one
@@ -98,7 +99,7 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
     std::cerr << command << ": the request file " << source.File
               << " is not one plain JSON document (" << problem
               << "); nothing was sent: write each member once\n";
-    throw CLI::RuntimeError(kExitUsage);
+    throw CommandEnd(TExitCode::Usage);
   }
   // The module hands back the answer of a call that went through and keeps everything else to
   // its log; the till's own REST client tells what the service answered.
@@ -106,14 +107,14 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
   till.MutableOptions().RestObserver = [last](const TRestExchange& exchange) { *last = exchange; };
   StartModule(till, command);
   const bool reverse = operation.Call == &IDovraVoucherAPI::Reverse;
-  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
+  TDBScript& db = till.Database();
   const std::string reference = reverse ? ReferenceOf(request) : std::string();
-  if (reverse) CheckNothingHolds(db.Get(), reference, source.Force);
+  if (reverse) CheckNothingHolds(db, reference, source.Force);
   TIntfPtr<IDovraVoucherAPI> api = ResolveAs<IDovraVoucherAPI>(till.Registry());
   if (!api) {
     std::cerr << command << ": the loaded module registers no voucher API client ("
               << IDovraVoucherAPI::IID.ToString() << ")\n";
-    throw CLI::RuntimeError(kExitFailed);
+    throw CommandEnd(TExitCode::Failed);
   }
   std::string response;
   const bool ok = ((*api).*(operation.Call))(request, response);
@@ -124,7 +125,7 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
     std::cout << "answer: none" << std::endl;
     std::cerr << command << ": no answer from the voucher service"
               << (exchange ? ": " + exchange->Error : std::string()) << "\n";
-    throw CLI::RuntimeError(kExitFailed);
+    throw CommandEnd(TExitCode::Failed);
   }
   const std::string& body = ok ? response : exchange->Body;
   std::cout << "answer: HTTP " << exchange->Status << "\n" << body << std::endl;
@@ -150,10 +151,8 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
     } catch (const std::exception&) {
     }
     std::string error;
-    if (!db || !RecordGiveBack(*db, giveBack, error))
-      throw CLI::RuntimeError(
-          command + ": given back, but " + (db ? error : "the till has no database service"),
-          kExitFailed);
+    if (!RecordGiveBack(db, giveBack, error))
+      throw CommandEnd(command + ": given back, but " + error, TExitCode::Failed);
   }
   if (done) return;
   if (success == false) {
@@ -164,12 +163,12 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
               << (message && message->Kind() == TJSONKind::Text ? ": " + message->AsText()
                                                                 : std::string())
               << "\n";
-    throw CLI::RuntimeError(kExitNotDone);
+    throw CommandEnd(TExitCode::NotDone);
   }
   std::cerr << command << ": the service's answer (HTTP " << exchange->Status
             << ") is no voucher service answer saying \"Success\": true"
             << (reverse ? " for " + reference : std::string()) << "; see the module's log\n";
-  throw CLI::RuntimeError(kExitFailed);
+  throw CommandEnd(TExitCode::Failed);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ void ForbidCoreDumps(int argc, char** argv) {
               << "); a crash may leave secrets in a core file\n";
 }
 
-int ListModules(TTill& till) {
+TExitCode ListModules(TTill& till) {
   IServiceRegistry* registry = till.Registry();
   std::cout << "module: " << till.Options().ModulePath << '\n';
   const TModuleStartup startup = AskModuleStartup(registry);
@@ -64,7 +64,7 @@ int ListModules(TTill& till) {
     if (!registry->EntryAt(i, service, name)) continue;
     std::cout << service.ToString() << "  " << (name.empty() ? "(no name)" : name) << '\n';
   }
-  return 0;
+  return TExitCode::Done;
 }
 
 // Every command takes the till's options after its name too (sarn-till pay ... --timeout-ms 4000):
@@ -169,7 +169,8 @@ int main(int argc, char** argv) {
   options.ModulePath = DefaultModulePath(ExecutablePath());
   // Only upgrade makes a new database, and only where one was plainly meant.
   options.CreateDatabase = false;
-  int code = 0;
+  // The process's status: a command's TExitCode, as CommandEnd carries it.
+  int status = ExitStatus(TExitCode::Done);
 
   CLI::App cli{"sarn-till: the reference Sarn point-of-sale host for payment modules"};
   cli.require_subcommand(1);
@@ -217,7 +218,7 @@ int main(int argc, char** argv) {
   auto* modules = cli.add_subcommand("modules", "load the module and list what it registered");
   modules->callback([&]() {
     StartModule(till, "modules");
-    code = ListModules(till);
+    status = ExitStatus(ListModules(till));
   });
 
   AddPaymentCommands(cli, till);
@@ -231,17 +232,18 @@ int main(int argc, char** argv) {
   } catch (const CLI::RuntimeError& e) {
     // A bare exit code carries CLI11's placeholder text; only real messages are shown.
     if (std::string(e.what()) != "Runtime error") std::cerr << e.what() << '\n';
-    code = e.get_exit_code();
+    status = e.get_exit_code();
   } catch (const CLI::ParseError& e) {
     // CLI11 gives each kind of usage error a code of its own; the till's table has one for all.
-    code = cli.exit(e) == 0 ? kExitDone : kExitUsage;
-    if (code == kExitUsage)
+    const TExitCode code = cli.exit(e) == 0 ? TExitCode::Done : TExitCode::Usage;
+    if (code == TExitCode::Usage)
       if (const std::string hint = Suggestion(cli, argc, argv); !hint.empty())
         std::cerr << hint << '\n';
+    status = ExitStatus(code);
   } catch (const std::exception& e) {
     std::cerr << "sarn-till: " << e.what() << '\n';
-    code = kExitFailed;
+    status = ExitStatus(TExitCode::Failed);
   }
   till.Stop();
-  return code;
+  return status;
 }

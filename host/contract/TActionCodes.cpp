@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "host/db/sql/SqlText.h"
-#include "intf/clsInterfacedObject.h"
 
 namespace {
 
@@ -26,92 +25,83 @@ const char* const TablesScript =
     "    PRIMARY KEY ( [Code], [RightsKey] )\r\n"
     "  )";
 
-class TActionCodes final : public TImplements<TInterfacedObject, IActionCodes, ITillActionCodes> {
- public:
-  explicit TActionCodes(IDBScript* db) : FDb(TIntfPtr<IDBScript>::Share(db)) {}
+}  // namespace
 
-  void AddActionCode(const std::string& code, const std::string& description, int32_t level,
-                     int32_t group) override {
-    Take(TActionCodeCall{TActionCodeCall::TKind::Add, code, description, level, group});
-  }
-  void RemoveActionCode(const std::string& code) override {
-    Take(TActionCodeCall{TActionCodeCall::TKind::Remove, code, {}, 0, 0});
-  }
-  void LinkActionCode(const std::string& code, const std::string& key) override {
-    Take(TActionCodeCall{TActionCodeCall::TKind::Link, code, key, 0, 0});
-  }
+void TActionCodes::AddActionCode(const std::string& code, const std::string& description,
+                                 int32_t level, int32_t group) {
+  Take(TActionCodeCall{TActionCodeCall::TKind::Add, code, description, level, group});
+}
 
-  void SetDeferred(bool deferred) override { FDeferred = deferred; }
-  void TakeDeferred(std::vector<TActionCodeCall>& calls) override {
-    calls = std::move(FKept);
-    FKept.clear();
-  }
+void TActionCodes::RemoveActionCode(const std::string& code) {
+  Take(TActionCodeCall{TActionCodeCall::TKind::Remove, code, {}, 0, 0});
+}
 
-  TActionCodeOutcome Apply(const TActionCodeCall& call) override {
-    if (call.Code.empty() || (call.Kind == TActionCodeCall::TKind::Link && call.Text.empty())) {
-      fprintf(stderr, "sarn-till: action codes: an empty %s is refused\n",
-              call.Code.empty() ? "code" : "rights key");
-      return TActionCodeOutcome::Failed;
-    }
-    // The tables are made sure of on every call: the DB service may have been pointed at another
-    // database since the last one, and the check costs next to nothing beside the upgrade.
-    if (FDb->Execute(TablesScript, {}) < 0) return TActionCodeOutcome::Failed;
-    const std::string code = SqlStringLiteral(call.Code);
-    const std::string text = SqlStringLiteral(call.Text);
-    switch (call.Kind) {
-      case TActionCodeCall::TKind::Add: {
-        const int32_t added = FDb->Execute(
-            "INSERT INTO [SarnActionCodes] ( [Code], [Description], [Level], [GroupNo], [Added] ) "
-            "SELECT %s, %s, %d, %d, GETDATE() WHERE NOT EXISTS "
-            "( SELECT 1 FROM [SarnActionCodes] WHERE UPPER( [Code] ) = UPPER( %s ) )",
-            {code, text, call.Level, call.Group, code});
-        if (added != 0) return added > 0 ? TActionCodeOutcome::Added : TActionCodeOutcome::Failed;
-        const int32_t updated = FDb->Execute(
-            "UPDATE [SarnActionCodes] SET [Description] = %s, [Level] = %d, [GroupNo] = %d "
-            "WHERE UPPER( [Code] ) = UPPER( %s ) "
-            "AND ( [Description] <> %s OR [Level] <> %d OR [GroupNo] <> %d )",
-            {text, call.Level, call.Group, code, text, call.Level, call.Group});
-        return updated < 0    ? TActionCodeOutcome::Failed
-               : updated == 0 ? TActionCodeOutcome::Unchanged
-                              : TActionCodeOutcome::Updated;
-      }
-      case TActionCodeCall::TKind::Remove: {
-        const int32_t removed = FDb->Execute(
-            "DELETE FROM [SarnActionCodeLinks] WHERE UPPER( [Code] ) = UPPER( %s ); "
-            "DELETE FROM [SarnActionCodes] WHERE UPPER( [Code] ) = UPPER( %s )",
-            {code, code});
-        return removed < 0    ? TActionCodeOutcome::Failed
-               : removed == 0 ? TActionCodeOutcome::Absent
-                              : TActionCodeOutcome::Removed;
-      }
-      case TActionCodeCall::TKind::Link: {
-        const int32_t linked = FDb->Execute(
-            "INSERT INTO [SarnActionCodeLinks] ( [Code], [RightsKey], [Added] ) "
-            "SELECT %s, %s, GETDATE() WHERE NOT EXISTS ( SELECT 1 FROM [SarnActionCodeLinks] "
-            "WHERE UPPER( [Code] ) = UPPER( %s ) AND UPPER( [RightsKey] ) = UPPER( %s ) )",
-            {code, text, code, text});
-        return linked < 0    ? TActionCodeOutcome::Failed
-               : linked == 0 ? TActionCodeOutcome::Unchanged
-                             : TActionCodeOutcome::Added;
-      }
-    }
+void TActionCodes::LinkActionCode(const std::string& code, const std::string& key) {
+  Take(TActionCodeCall{TActionCodeCall::TKind::Link, code, key, 0, 0});
+}
+
+void TActionCodes::TakeDeferred(std::vector<TActionCodeCall>& calls) {
+  calls = std::move(FKept);
+  FKept.clear();
+}
+
+void TActionCodes::Take(TActionCodeCall call) {
+  if (FDeferred)
+    FKept.push_back(std::move(call));
+  else
+    Apply(call);
+}
+
+TActionCodeOutcome TActionCodes::Apply(const TActionCodeCall& call) {
+  if (call.Code.empty() || (call.Kind == TActionCodeCall::TKind::Link && call.Text.empty())) {
+    fprintf(stderr, "sarn-till: action codes: an empty %s is refused\n",
+            call.Code.empty() ? "code" : "rights key");
     return TActionCodeOutcome::Failed;
   }
-
- private:
-  void Take(TActionCodeCall call) {
-    if (FDeferred)
-      FKept.push_back(std::move(call));
-    else
-      Apply(call);
+  // The tables are made sure of on every call: the DB service may have been pointed at another
+  // database since the last one, and the check costs next to nothing beside the upgrade.
+  if (FDb->Execute(TablesScript, {}) < 0) return TActionCodeOutcome::Failed;
+  const std::string code = SqlStringLiteral(call.Code);
+  const std::string text = SqlStringLiteral(call.Text);
+  switch (call.Kind) {
+    case TActionCodeCall::TKind::Add: {
+      const int32_t added = FDb->Execute(
+          "INSERT INTO [SarnActionCodes] ( [Code], [Description], [Level], [GroupNo], [Added] ) "
+          "SELECT %s, %s, %d, %d, GETDATE() WHERE NOT EXISTS "
+          "( SELECT 1 FROM [SarnActionCodes] WHERE UPPER( [Code] ) = UPPER( %s ) )",
+          {code, text, call.Level, call.Group, code});
+      if (added != 0) return added > 0 ? TActionCodeOutcome::Added : TActionCodeOutcome::Failed;
+      const int32_t updated = FDb->Execute(
+          "UPDATE [SarnActionCodes] SET [Description] = %s, [Level] = %d, [GroupNo] = %d "
+          "WHERE UPPER( [Code] ) = UPPER( %s ) "
+          "AND ( [Description] <> %s OR [Level] <> %d OR [GroupNo] <> %d )",
+          {text, call.Level, call.Group, code, text, call.Level, call.Group});
+      return updated < 0    ? TActionCodeOutcome::Failed
+             : updated == 0 ? TActionCodeOutcome::Unchanged
+                            : TActionCodeOutcome::Updated;
+    }
+    case TActionCodeCall::TKind::Remove: {
+      const int32_t removed = FDb->Execute(
+          "DELETE FROM [SarnActionCodeLinks] WHERE UPPER( [Code] ) = UPPER( %s ); "
+          "DELETE FROM [SarnActionCodes] WHERE UPPER( [Code] ) = UPPER( %s )",
+          {code, code});
+      return removed < 0    ? TActionCodeOutcome::Failed
+             : removed == 0 ? TActionCodeOutcome::Absent
+                            : TActionCodeOutcome::Removed;
+    }
+    case TActionCodeCall::TKind::Link: {
+      const int32_t linked = FDb->Execute(
+          "INSERT INTO [SarnActionCodeLinks] ( [Code], [RightsKey], [Added] ) "
+          "SELECT %s, %s, GETDATE() WHERE NOT EXISTS ( SELECT 1 FROM [SarnActionCodeLinks] "
+          "WHERE UPPER( [Code] ) = UPPER( %s ) AND UPPER( [RightsKey] ) = UPPER( %s ) )",
+          {code, text, code, text});
+      return linked < 0    ? TActionCodeOutcome::Failed
+             : linked == 0 ? TActionCodeOutcome::Unchanged
+                           : TActionCodeOutcome::Added;
+    }
   }
-
-  TIntfPtr<IDBScript> FDb;
-  bool FDeferred = false;
-  std::vector<TActionCodeCall> FKept;
-};
-
-}  // namespace
+  return TActionCodeOutcome::Failed;
+}
 
 const char* OutcomeText(TActionCodeOutcome outcome) {
   switch (outcome) {
@@ -131,7 +121,8 @@ const char* OutcomeText(TActionCodeOutcome outcome) {
   return "FAILED";
 }
 
-void RegisterActionCodes(IServiceRegistry* registry, IDBScript* db) {
-  auto codes = MakeObject<TActionCodes>(db);
+TIntfPtr<TActionCodes> RegisterActionCodes(IServiceRegistry* registry, IDBScript* db) {
+  TIntfPtr<TActionCodes> codes = MakeObject<TActionCodes>(db);
   registry->RegisterInstance(IActionCodes::IID, codes.As<IInterface>().Get());
+  return codes;
 }

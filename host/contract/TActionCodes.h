@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "intf/clsInterfacedObject.h"
 #include "intf/intfActCodes.h"
 #include "intf/intfDBScript.h"
 #include "intf/intfDI.h"
@@ -24,20 +25,40 @@ struct TActionCodeCall {
 enum class TActionCodeOutcome { Added, Updated, Unchanged, Removed, Absent, Failed };
 const char* OutcomeText(TActionCodeOutcome outcome);
 
-// The till's own face of its action-codes service, for its database upgrade: while deferred,
-// calls are kept rather than written, so that the rights of a contributor are registered only
-// after its scripts have run.
-class ITillActionCodes : public IInterface {
+class TActionCodes final : public TImplements<TInterfacedObject, IActionCodes> {
  public:
-  static constexpr TGUID IID = TGUID::Of("{732D9A27-500C-4E75-B33C-19A07B837D38}");
-  virtual void SetDeferred(bool deferred) = 0;
-  // The calls kept since the last take, in order; the list is emptied.
-  virtual void TakeDeferred(std::vector<TActionCodeCall>& calls) = 0;
-  virtual TActionCodeOutcome Apply(const TActionCodeCall& call) = 0;
+  explicit TActionCodes(IDBScript* db) : FDb(TIntfPtr<IDBScript>::Share(db)) {}
 
- protected:
-  ~ITillActionCodes() = default;
+  void AddActionCode(const std::string& code, const std::string& description, int32_t level,
+                     int32_t group) override;
+  void RemoveActionCode(const std::string& code) override;
+  void LinkActionCode(const std::string& code, const std::string& key) override;
+
+  // The till's own calls, for its database upgrade: while a deferral stands, the calls are kept
+  // rather than written, so that the rights of a contributor are registered only after its
+  // scripts have run.
+  class TDeferral {
+   public:
+    explicit TDeferral(TActionCodes& codes) : FCodes(codes) { FCodes.FDeferred = true; }
+    ~TDeferral() { FCodes.FDeferred = false; }
+    TDeferral(const TDeferral&) = delete;
+    TDeferral& operator=(const TDeferral&) = delete;
+
+   private:
+    TActionCodes& FCodes;
+  };
+  // The calls kept since the last take, in order; the list is emptied.
+  void TakeDeferred(std::vector<TActionCodeCall>& calls);
+  TActionCodeOutcome Apply(const TActionCodeCall& call);
+
+ private:
+  void Take(TActionCodeCall call);
+
+  TIntfPtr<IDBScript> FDb;
+  bool FDeferred = false;
+  std::vector<TActionCodeCall> FKept;
 };
 
-// Registers the service, working through db, as the registry's unnamed IActionCodes.
-void RegisterActionCodes(IServiceRegistry* registry, IDBScript* db);
+// Registers the service, working through db, as the registry's unnamed IActionCodes, and returns
+// it for the till's own calls.
+TIntfPtr<TActionCodes> RegisterActionCodes(IServiceRegistry* registry, IDBScript* db);

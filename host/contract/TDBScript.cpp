@@ -535,4 +535,4 @@ bool TDBScript::Tables(std::vector<std::string>& tables) {
   return true;
 }
 
-int64_t TDBScript::Failures() { return F->Failures; }
+int64_t TDBScript::Failures() const { return F->Failures; }

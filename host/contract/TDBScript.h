@@ -45,29 +45,10 @@ bool FormatStatement(const std::string& format, const TDBArgs& args, std::string
 // The currency as %f writes it: "12.50" for 125000.
 std::string FormatCurrency(TCurrency value);
 
-// The till's own face of its database, for its commands.
-class ITillDatabase : public IInterface {
- public:
-  static constexpr TGUID IID = TGUID::Of("{9B1D6E52-3C47-4F0A-A8E3-71D5C0B94E28}");
-  // The first result of the statement that has columns (none: an empty table). False on failure,
-  // as the other calls.
-  virtual bool QueryTable(const std::string& statement, TDBTable& table) = 0;
-  // Whether the database is there at all, without creating it; error says why not.
-  virtual bool Exists(std::string& error) = 0;
-  // The names of the database's tables, sorted. False on failure, as the other calls.
-  virtual bool Tables(std::vector<std::string>& tables) = 0;
-  // Calls that failed since the service was made: a command compares the count before and
-  // after handing the module a step, to tell a database failure from a plain "no".
-  virtual int64_t Failures() = 0;
-
- protected:
-  ~ITillDatabase() = default;
-};
-
 // Makes the engine for a connection text (SetConnection).
 using TDBEngineMaker = std::function<TDBEnginePtr(const std::string& connection)>;
 
-class TDBScript final : public TImplements<TInterfacedObject, IDBScript, ITillDatabase> {
+class TDBScript final : public TImplements<TInterfacedObject, IDBScript> {
  public:
   TDBScript(std::string connection, TDBEngineMaker maker, std::string tracePath);
   ~TDBScript() override;
@@ -84,10 +65,17 @@ class TDBScript final : public TImplements<TInterfacedObject, IDBScript, ITillDa
   void LastError(std::string& error) override;
   bool QueryJSON(const std::string& format, const TDBArgs& args, std::string& rows) override;
 
-  bool QueryTable(const std::string& statement, TDBTable& table) override;
-  bool Exists(std::string& error) override;
-  bool Tables(std::vector<std::string>& tables) override;
-  int64_t Failures() override;
+  // The till's own calls, for its commands and tables (the module sees only IDBScript):
+  // The first result of the statement that has columns (none: an empty table). False on failure,
+  // as the other calls.
+  bool QueryTable(const std::string& statement, TDBTable& table);
+  // Whether the database is there at all, without creating it; error says why not.
+  bool Exists(std::string& error);
+  // The names of the database's tables, sorted. False on failure, as the other calls.
+  bool Tables(std::vector<std::string>& tables);
+  // Calls that failed since the service was made: a command compares the count before and
+  // after handing the module a step, to tell a database failure from a plain "no".
+  int64_t Failures() const;
 
  private:
   struct TState;

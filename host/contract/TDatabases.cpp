@@ -28,8 +28,8 @@ TIntfPtr<TDBScript> NewDBScript(const TDBScriptOptions& options) {
   return MakeObject<TDBScript>(options.Connection, maker, options.TracePath);
 }
 
-TIntfPtr<IDBScript> RegisterDBScript(IServiceRegistry* registry, const TDBScriptOptions& options) {
+TIntfPtr<TDBScript> RegisterDBScript(IServiceRegistry* registry, const TDBScriptOptions& options) {
   TIntfPtr<TDBScript> db = NewDBScript(options);
   registry->RegisterInstance(IDBScript::IID, db.As<IInterface>().Get());
-  return TIntfPtr<IDBScript>(db);
+  return db;
 }

@@ -28,5 +28,6 @@ std::string ShownConnection(const std::string& connection);
 
 TIntfPtr<TDBScript> NewDBScript(const TDBScriptOptions& options);
 
-// Registers one shared service as the registry's unnamed IDBScript and returns it.
-TIntfPtr<IDBScript> RegisterDBScript(IServiceRegistry* registry, const TDBScriptOptions& options);
+// Registers one shared service as the registry's unnamed IDBScript and returns it, for the till's
+// own calls.
+TIntfPtr<TDBScript> RegisterDBScript(IServiceRegistry* registry, const TDBScriptOptions& options);

@@ -4,11 +4,11 @@
 #include <random>
 #include <set>
 
-#include "host/db/sql/SqlText.h"
-#include "host/contract/TDBScript.h"
 #include "host/contract/TActionCodes.h"
-#include "host/store/TGiveBacks.h"
+#include "host/contract/TDBScript.h"
 #include "host/contract/TScriptCollector.h"
+#include "host/db/sql/SqlText.h"
+#include "host/store/TGiveBacks.h"
 #include "host/store/TTillSales.h"
 #include "intf/intfActCodes.h"
 #include "intf/intfDBScript.h"
@@ -31,9 +31,9 @@ const char* const SchemaScriptsTable =
     "  )";
 
 // The tables of the database.
-std::set<std::string> Tables(ITillDatabase* db) {
+std::set<std::string> Tables(TDBScript& db) {
   std::vector<std::string> names;
-  if (db) db->Tables(names);
+  db.Tables(names);
   return std::set<std::string>(names.begin(), names.end());
 }
 
@@ -45,13 +45,13 @@ std::string Title(const std::string& script) {
   return line;
 }
 
-void Record(IDBScript* db, const TCollectedScript& entry, int32_t position,
+void Record(TDBScript& db, const TCollectedScript& entry, int32_t position,
             const std::string& outcome) {
   // One batch, so one transaction: the update counts a script run before, the insert (only when
   // no row was there) records a first run.
   const std::string group = SqlStringLiteral(entry.Group), script = SqlStringLiteral(entry.Script),
                     result = SqlStringLiteral(outcome);
-  db->Execute(
+  db.Execute(
       "UPDATE [SarnSchemaScripts] SET [Position] = %d, [LastRun] = GETDATE(), "
       "[Runs] = [Runs] + 1, [Outcome] = %s WHERE [Contributor] = %s AND [Script] = %s;\r\n"
       "INSERT INTO [SarnSchemaScripts] "
@@ -60,22 +60,6 @@ void Record(IDBScript* db, const TCollectedScript& entry, int32_t position,
       "( SELECT 1 FROM [SarnSchemaScripts] WHERE [Contributor] = %s AND [Script] = %s )",
       {position, result, group, script, group, position, script, result, group, script});
 }
-
-// Keeps the action-codes service deferring for the upgrade's collection, and only then.
-class TDeferral {
- public:
-  explicit TDeferral(ITillActionCodes* codes) : FCodes(codes) {
-    if (FCodes) FCodes->SetDeferred(true);
-  }
-  ~TDeferral() {
-    if (FCodes) FCodes->SetDeferred(false);
-  }
-  TDeferral(const TDeferral&) = delete;
-  TDeferral& operator=(const TDeferral&) = delete;
-
- private:
-  ITillActionCodes* FCodes;
-};
 
 struct TContribution {
   std::string Name;
@@ -123,30 +107,29 @@ std::string RightsInWords(const std::vector<TActionCodeCall>& rights) {
 }
 
 // Whether the statement's first result has a row; false also when it failed.
-bool Any(ITillDatabase* db, const std::string& statement) {
+bool Any(TDBScript& db, const std::string& statement) {
   TDBTable table;
-  return db && db->QueryTable(statement, table) && !table.Rows.empty();
+  return db.QueryTable(statement, table) && !table.Rows.empty();
 }
 
 // Whether every script is recorded as run, as it stands now, and every right is in place,
 // found by reading alone.
-bool UpToDate(IDBScript* db, const std::vector<TCollectedScript>& scripts,
+bool UpToDate(TDBScript& db, const std::vector<TCollectedScript>& scripts,
               const std::vector<TContribution>& contributions) {
-  TIntfPtr<ITillDatabase> till = TIntfPtr<IDBScript>::Share(db).As<ITillDatabase>();
-  if (!db->TableExists("SarnSchemaScripts")) return false;
+  if (!db.TableExists("SarnSchemaScripts")) return false;
   for (const TCollectedScript& entry : scripts)
     if (!entry.Error.empty() ||
-        !Any(till.Get(), "SELECT 1 AS [Found] FROM [SarnSchemaScripts] WHERE [Contributor] = " +
-                             SqlStringLiteral(entry.Group) + " AND [Script] = " +
-                             SqlStringLiteral(entry.Script) + " AND [Outcome] = 'ran'"))
+        !Any(db, "SELECT 1 AS [Found] FROM [SarnSchemaScripts] WHERE [Contributor] = " +
+                     SqlStringLiteral(entry.Group) + " AND [Script] = " +
+                     SqlStringLiteral(entry.Script) + " AND [Outcome] = 'ran'"))
       return false;
   for (const TContribution& contribution : contributions)
     for (const TActionCodeCall& call : contribution.Rights) {
       const std::string code = SqlStringLiteral(call.Code), text = SqlStringLiteral(call.Text);
       switch (call.Kind) {
         case TActionCodeCall::TKind::Add:
-          if (!db->TableExists("SarnActionCodes") ||
-              !Any(till.Get(),
+          if (!db.TableExists("SarnActionCodes") ||
+              !Any(db,
                    "SELECT 1 AS [Found] FROM [SarnActionCodes] WHERE UPPER( [Code] ) "
                    "= UPPER( " +
                        code + " ) AND [Description] = " + text +
@@ -155,8 +138,8 @@ bool UpToDate(IDBScript* db, const std::vector<TCollectedScript>& scripts,
             return false;
           break;
         case TActionCodeCall::TKind::Link:
-          if (!db->TableExists("SarnActionCodeLinks") ||
-              !Any(till.Get(),
+          if (!db.TableExists("SarnActionCodeLinks") ||
+              !Any(db,
                    "SELECT 1 AS [Found] FROM [SarnActionCodeLinks] WHERE UPPER( "
                    "[Code] ) = UPPER( " +
                        code +
@@ -166,8 +149,8 @@ bool UpToDate(IDBScript* db, const std::vector<TCollectedScript>& scripts,
             return false;
           break;
         case TActionCodeCall::TKind::Remove:
-          if (db->TableExists("SarnActionCodes") &&
-              Any(till.Get(),
+          if (db.TableExists("SarnActionCodes") &&
+              Any(db,
                   "SELECT 1 AS [Found] FROM [SarnActionCodes] WHERE UPPER( [Code] ) "
                   "= UPPER( " +
                       code + " )"))
@@ -191,26 +174,18 @@ class TUpgradeAccount {
 
 }  // namespace
 
-TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry) {
+TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry, TDBScript& db,
+                                          TActionCodes& rights) {
   TDatabaseUpgradeResult result;
   TUpgradeAccount account(result.Lines);
-  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(registry);
-  if (!db) {
-    account.Failure("the till has no DB script service");
-    result.Outcome = TUpgradeOutcome::NoDatabaseService;
-    return result;
-  }
   std::string path, error;
-  db->GetConnection(path);
+  db.GetConnection(path);
   account.Did("database: " + path);
-  TIntfPtr<IInterface> found;
-  registry->ResolveService(IActionCodes::IID, found);
-  TIntfPtr<ITillActionCodes> rights = found.As<ITillActionCodes>();
   TIntfPtr<TScriptCollector> collector = MakeObject<TScriptCollector>();
   std::vector<TContribution> contributions;
   bool failed = false;
   {
-    TDeferral deferral(rights.Get());
+    TActionCodes::TDeferral deferral(rights);
     const int32_t count = registry->NameCount(IDatabaseChanges::IID);
     for (int32_t i = 0; i < count; ++i) {
       TContribution& contribution = contributions.emplace_back();
@@ -227,13 +202,13 @@ TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry) {
       const size_t before = collector->Scripts().size();
       collector->BeginGroup(contribution.Name);
       try {
-        changes->CollectChanges(db.Get(), collector.Get());
+        changes->CollectChanges(static_cast<IDBScript*>(&db), collector.Get());
       } catch (const std::exception& e) {
         account.Failure(contribution.Name + ": collecting its changes failed: " + e.what());
         failed = true;
       }
       collector->EndGroup();
-      if (rights) rights->TakeDeferred(contribution.Rights);
+      rights.TakeDeferred(contribution.Rights);
       account.Did(contribution.Name + ": " + std::to_string(collector->Scripts().size() - before) +
                   " script(s), " + std::to_string(contribution.Rights.size()) + " right(s)" +
                   RightsInWords(contribution.Rights));
@@ -245,8 +220,8 @@ TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry) {
 
   // A database that cannot be written but already holds everything is up to date: nothing to
   // write, so nothing failed. Only then is the history left as it is.
-  if (!failed && UpToDate(db.Get(), collector->Scripts(), contributions) &&
-      db->Execute("UPDATE [SarnSchemaScripts] SET [Runs] = [Runs] WHERE 1 = 0", {}) < 0) {
+  if (!failed && UpToDate(db, collector->Scripts(), contributions) &&
+      db.Execute("UPDATE [SarnSchemaScripts] SET [Runs] = [Runs] WHERE 1 = 0", {}) < 0) {
     for (const TContribution& contribution : contributions)
       for (const TActionCodeCall& call : contribution.Rights)
         account.Did("  " + contribution.Name + " " + Describe(call) + ": " +
@@ -256,13 +231,13 @@ TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry) {
     result.Outcome = TUpgradeOutcome::UpToDateReadOnly;
     return result;
   }
-  if (db->Execute(SchemaScriptsTable, {}) < 0) {  // the service has said why
+  if (db.Execute(SchemaScriptsTable, {}) < 0) {  // the service has said why
     account.Failure("the database cannot be used; nothing was changed");
     result.Outcome = TUpgradeOutcome::Unusable;
     return result;
   }
   // The till's own table of sales, made or brought up to date in place.
-  if (std::string done; !UpgradeTillSales(db.Get(), done)) {
+  if (std::string done; !UpgradeTillSales(db, done)) {
     account.Failure(
         "the till's table SarnSales could not be made or brought up to date; no module script "
         "ran");
@@ -272,14 +247,14 @@ TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry) {
     account.Did("  till: " + done);
   }
   // What names this database in the module log of every till that writes it.
-  if (std::string identity, done; !EnsureDatabaseIdentity(*db, identity, done)) {
+  if (std::string identity, done; !EnsureDatabaseIdentity(db, identity, done)) {
     account.Failure("the till's table SarnDatabase could not be made; no module script ran");
     result.Outcome = TUpgradeOutcome::Unusable;
     return result;
   } else if (!done.empty()) {
     account.Did("  till: " + done);
   }
-  if (!EnsureGiveBacksTable(*db)) {
+  if (!EnsureGiveBacksTable(db)) {
     account.Failure(
         "the till's table SarnGiveBacks could not be made or brought up to date; no "
         "module script ran");
@@ -288,8 +263,7 @@ TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry) {
   }
 
   // Scripts in the order collected; the first failure stops the upgrade.
-  TIntfPtr<ITillDatabase> till = db.As<ITillDatabase>();
-  std::set<std::string> tables = Tables(till.Get());
+  std::set<std::string> tables = Tables(db);
   const auto& scripts = collector->Scripts();
   for (size_t i = 0; i < scripts.size() && !failed; ++i) {
     const TCollectedScript& entry = scripts[i];
@@ -303,17 +277,17 @@ TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry) {
       failed = true;
       break;
     }
-    if (db->Execute("%s", {entry.Script}) < 0) {  // the service has said why
-      db->LastError(error);
+    if (db.Execute("%s", {entry.Script}) < 0) {  // the service has said why
+      db.LastError(error);
       account.Did(step + "FAILED");
       account.Failure(entry.Group + " script " + std::to_string(position) +
                       " failed; the scripts after it did not run and no right was registered");
-      Record(db.Get(), entry, position, "failed: " + error);
+      Record(db, entry, position, "failed: " + error);
       failed = true;
       break;
     }
     ++result.ScriptsRun;
-    const std::set<std::string> now = Tables(till.Get());
+    const std::set<std::string> now = Tables(db);
     std::string made;
     for (const std::string& table : now)
       if (!tables.count(table)) {
@@ -322,7 +296,7 @@ TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry) {
       }
     tables = now;
     account.Did(step + (made.empty() ? "ran, no table created" : "created " + made));
-    Record(db.Get(), entry, position, "ran");
+    Record(db, entry, position, "ran");
   }
 
   // Rights only once every script stands.
@@ -330,10 +304,10 @@ TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry) {
     bool any = false;
     for (const TContribution& c : contributions) any = any || !c.Rights.empty();
     if (any) account.Did("  rights not registered: the upgrade stopped");
-  } else if (rights) {
+  } else {
     for (const TContribution& contribution : contributions)
       for (const TActionCodeCall& call : contribution.Rights) {
-        const TActionCodeOutcome outcome = rights->Apply(call);
+        const TActionCodeOutcome outcome = rights.Apply(call);
         account.Did("  " + contribution.Name + " " + Describe(call) + ": " + OutcomeText(outcome));
         if (outcome == TActionCodeOutcome::Failed) {
           failed = true;

@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "intf/intfDBScript.h"
+#include "host/contract/TActionCodes.h"
+#include "host/contract/TDBScript.h"
 #include "intf/intfDI.h"
 
 enum class TUpgradeOutcome {
-  Done,               // everything applied
-  UpToDateReadOnly,   // the database cannot be written but already holds everything
-  Failed,             // a script or right failed (the lines say what)
-  Unusable,           // the database or the till's own table could not be used: nothing ran
-  NoDatabaseService,  // the registry has no DB script service
+  Done,              // everything applied
+  UpToDateReadOnly,  // the database cannot be written but already holds everything
+  Failed,            // a script or right failed (the lines say what)
+  Unusable,          // the database or the till's own table could not be used: nothing ran
 };
 
 // One line of the upgrade's account, in the order it happened: what was done, or what failed
@@ -32,10 +32,13 @@ struct TDatabaseUpgradeResult {
   int32_t ScriptsRun = 0, TablesCreated = 0, RightsChanged = 0;
 };
 
-// Uses the registry's IDBScript and IActionCodes. Stops at the first script that fails (later
-// scripts may build on it) and then registers no rights. Every script run is recorded in
-// SarnSchemaScripts (Contributor, Position, Script, FirstRun, LastRun, Runs, Outcome).
-TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry);
+// Runs the scripts of the registry's contributors on the till's database, then registers their
+// rights through the till's action codes (both registered in that registry). Stops at the first
+// script that fails (later scripts may build on it) and then registers no rights. Every script run
+// is recorded in SarnSchemaScripts (Contributor, Position, Script, FirstRun, LastRun, Runs,
+// Outcome).
+TDatabaseUpgradeResult RunDatabaseUpgrade(IServiceRegistry* registry, TDBScript& db,
+                                          TActionCodes& rights);
 
 // The database's identity, kept in the till's table SarnDatabase since upgrade: what the module log
 // of every till that writes this database names it by. Empty when it has none (not upgraded yet).

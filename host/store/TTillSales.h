@@ -20,29 +20,29 @@
 
 #include <string>
 
-#include "intf/intfDBScript.h"
+#include "host/contract/TDBScript.h"
+#include "host/store/TSaleState.h"
 
-class ITillSales : public IInterface {
+// The sales of one till of one store, in the database the till keeps (db outlives it).
+class TTillSales {
  public:
-  static constexpr TGUID IID = TGUID::Of("{C3E85A1D-62F4-4B0E-9D27-5AB10E7C4F93}");
+  TTillSales(TDBScript& db, int32_t store, int32_t till) : FDb(db), FStore(store), FTill(till) {}
+
   // A new open sale of the amount due: its number, or -1 when it could not be recorded.
-  virtual int32_t Open(TCurrency amount) = 0;
+  int32_t Open(TCurrency amount);
   // The sale's outcome; reference empty: none (NULL). False when it could not be recorded.
-  virtual bool Settle(int32_t sale, const std::string& state, TCurrency paid,
-                      const std::string& reference) = 0;
+  bool Settle(int32_t sale, TSaleState state, TCurrency paid, const std::string& reference);
   // A paid sale linked to the invoice.
-  virtual bool Link(int32_t sale, int32_t invoice) = 0;
+  bool Link(int32_t sale, int32_t invoice);
   // Every linked (or overriding) sale of the invoice takes the state. Rows changed, or -1 on
   // failure.
-  virtual int32_t SettleInvoice(int32_t invoice, const std::string& state) = 0;
+  int32_t SettleInvoice(int32_t invoice, TSaleState state);
 
- protected:
-  ~ITillSales() = default;
+ private:
+  TDBScript& FDb;
+  int32_t FStore, FTill;
 };
-
-// The sales of one till of one store.
-TIntfPtr<ITillSales> NewTillSales(IDBScript* db, int32_t store, int32_t till);
 
 // Makes SarnSales, or adds the columns a table of an older layout lacks, in place. done: what it
 // did, in words ("" when the table was up to date). False when the database failed.
-bool UpgradeTillSales(IDBScript* db, std::string& done);
+bool UpgradeTillSales(TDBScript& db, std::string& done);

@@ -40,7 +40,8 @@ std::string Age(long long seconds) { return std::to_string(seconds) + " s"; }
 double Money(TCurrency amount) { return static_cast<double>(amount) / CurrencyScale; }
 
 bool IsIntentState(const std::string& state) {
-  return state == "cancelling" || state == "overriding" || state == "reverse failed";
+  const std::optional<TSaleState> read = ReadSaleState(state);
+  return read && IsIntentState(*read);
 }
 
 // The value of one variable in the log header's environment line (TAB between entries).
@@ -102,7 +103,7 @@ TAge AgeOf(const TLiveRedemption& live, const TVoucherStatusAnswer& status, std:
 
 class TReconciler {
  public:
-  TReconciler(const TJournal& journal, const TTillRecords& records, const TServiceCall& status,
+  TReconciler(const TJournal& journal, const TLedger& records, const TServiceCall& status,
               const TServiceCall& reverse, const TRecord& record, const TReconcileOptions& options,
               const TLinkSale& link)
       : FJournal(journal),
@@ -117,7 +118,7 @@ class TReconciler {
         FCodes[attempt.Reference] = attempt.Code;
       if (attempt.Recorded && !attempt.Reference.empty()) FRecorded.insert(attempt.Reference);
     }
-    for (const TVoucherRow& row : records.Rows) {
+    for (const TVoucherRow& row : records.Rows()) {
       if (!row.Code.empty()) FCodes[row.Reference] = row.Code;
       FRecorded.insert(row.Reference);
       FRowIDs.insert(row.ID);
@@ -140,9 +141,11 @@ class TReconciler {
   // ---- links the till did not finish ----
 
   void Links() {
-    for (const TVoucherRow& row : FRecords.Rows) {
+    for (const TVoucherRow& row : FRecords.Rows()) {
       const TSaleRow* sale = FRecords.SaleOf(row.Reference);
-      if (row.Invoice.empty() || row.Reversed || !sale || sale->State != "paid") continue;
+      if (row.Invoice.empty() || row.Reversed || !sale ||
+          ReadSaleState(sale->State) != TSaleState::Paid)
+        continue;
       TCandidate candidate;
       candidate.Found = "till: paid, row linked";
       candidate.Code = row.Code;
@@ -178,7 +181,7 @@ class TReconciler {
       const TVoucherRow* row = FRecords.RowOf(intent.Reference);
       const bool tillIntent = sale && IsIntentState(sale->State);
       const bool unrecorded = intent.Found == std::string("log: override") && !intent.Recorded &&
-                              row && !row->Reversed && !FRecords.GivenBack.count(intent.Reference);
+                              row && !row->Reversed && !FRecords.IsGivenBack(intent.Reference);
       if (intent.Confirmed && !tillIntent && !unrecorded) continue;
       seen.insert(intent.Reference);
       TCandidate candidate;
@@ -190,7 +193,7 @@ class TReconciler {
       candidate.Where = intent.Where;
       if (intent.Database.empty() && !tillIntent) {
         // A log from before the database was named: it may be another till's.
-        if (!intent.Confirmed && !FRecords.GivenBack.count(intent.Reference))
+        if (!intent.Confirmed && !FRecords.IsGivenBack(intent.Reference))
           Add(TOutcome::TKind::InDoubt, candidate, intent.Reference, 0,
               "needs a person: a reverse was begun and not confirmed, and the log does not say "
               "which database its till was writing");
@@ -198,7 +201,7 @@ class TReconciler {
       }
       begun.push_back(std::move(candidate));
     }
-    for (const auto& [number, sale] : FRecords.Sales) {
+    for (const auto& [number, sale] : FRecords.Sales()) {
       if (!IsIntentState(sale.State) || sale.Reference.empty() || seen.count(sale.Reference))
         continue;
       seen.insert(sale.Reference);
@@ -214,12 +217,12 @@ class TReconciler {
   }
 
   void FinishReverse(TCandidate& candidate) {
-    if (FRecords.Settled.count(candidate.Id())) return;
+    if (FRecords.Settled().count(candidate.Id())) return;
     const std::string& reference = candidate.Reference;
     if (const auto code = FCodes.find(reference); code != FCodes.end())
       candidate.Code = code->second;
     if (const TSaleRow* sale = FRecords.SaleOf(reference);
-        sale && !IsIntentState(sale->State) && sale->State != "reversed")
+        sale && !IsIntentState(sale->State) && ReadSaleState(sale->State) != TSaleState::Reversed)
       return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
                  "needs a person: a reverse of it was begun, but sale " +
                      std::to_string(sale->Sale) + " reads " + sale->State);
@@ -279,7 +282,7 @@ class TReconciler {
     return std::any_of(
                FJournal.Reverses.begin(), FJournal.Reverses.end(),
                [&](const TReverseIntent& r) { return r.Reference == reference && r.Confirmed; }) ||
-           FRecords.GivenBack.count(reference);
+           FRecords.IsGivenBack(reference);
   }
 
   bool HasIntent(const std::string& reference) const {
@@ -325,13 +328,13 @@ class TReconciler {
                  "than " +
                      attempt.Where + ", or belongs to another till");
     if (HasIntent(reference) || FRecords.SaleOf(reference) || Confirmed(reference)) return;
-    if (FRecords.Settled.count(candidate.Id())) return;
-    const auto sale = FRecords.Sales.find(attempt.Sale);
-    if (attempt.Sale < 0 || sale == FRecords.Sales.end())
+    if (FRecords.Settled().count(candidate.Id())) return;
+    const auto sale = FRecords.Sales().find(attempt.Sale);
+    if (attempt.Sale < 0 || sale == FRecords.Sales().end())
       return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
                  "needs a person: paid in the module's row, no sale of the till holds it, and "
                  "the log does not say which sale it was for");
-    if (sale->second.State != "open")
+    if (ReadSaleState(sale->second.State) != TSaleState::Open)
       return Add(TOutcome::TKind::InDoubt, candidate, reference, 0,
                  "needs a person: paid in the module's row, but its sale " +
                      std::to_string(attempt.Sale) + " reads " + sale->second.State);
@@ -359,7 +362,7 @@ class TReconciler {
     TCandidate candidate = CandidateOf(first);
     // The module's row of the popup closes only when it holds no redemption of its own.
     if (FRowIDs.count(candidate.Transaction)) candidate.Transaction = -1;
-    if (FRecords.Settled.count(candidate.Id())) return;
+    if (FRecords.Settled().count(candidate.Id())) return;
     const TVoucherStatusAnswer* status = Status(candidate);
     if (!status) return;
     std::vector<const TLiveRedemption*> mine;
@@ -383,7 +386,7 @@ class TReconciler {
     if (mine.empty()) {
       // Given back by an earlier run: nothing of it is live any more.
       const std::string prefix = candidate.Id() + " ";
-      if (std::any_of(FRecords.Settled.begin(), FRecords.Settled.end(),
+      if (std::any_of(FRecords.Settled().begin(), FRecords.Settled().end(),
                       [&](const std::string& id) { return id.rfind(prefix, 0) == 0; }))
         return;
       if (unknown)
@@ -512,7 +515,7 @@ class TReconciler {
     // A popup the till never booked closes its sale.
     if (candidate.Found == "log: popup" || candidate.Found == "log: not booked") {
       giveBack.Sale = candidate.Sale;
-      giveBack.SaleState = "not booked";
+      giveBack.SaleState = TSaleState::NotBooked;
     }
     std::string error;
     if (!FRecord(giveBack, error))
@@ -527,7 +530,7 @@ class TReconciler {
   }
 
   const TJournal& FJournal;
-  const TTillRecords& FRecords;
+  const TLedger& FRecords;
   const TServiceCall& FStatus;
   const TServiceCall& FReverse;
   const TRecord& FRecord;
@@ -771,13 +774,13 @@ void TLogScan::Resume(const TScanState& state, TJournal open) {
   FJournal = std::move(open);
 }
 
-TJournal OpenPart(const TJournal& journal, const TTillRecords& records,
+TJournal OpenPart(const TJournal& journal, const TLedger& records,
                   const TReconcileOptions& options) {
   const auto ours = [&](const std::string& database) {
     return !database.empty() && database == options.Database;
   };
   const auto confirmed = [&](const std::string& reference) {
-    return records.GivenBack.count(reference) ||
+    return records.IsGivenBack(reference) ||
            std::any_of(
                journal.Reverses.begin(), journal.Reverses.end(),
                [&](const TReverseIntent& r) { return r.Reference == reference && r.Confirmed; });
@@ -789,13 +792,13 @@ TJournal OpenPart(const TJournal& journal, const TTillRecords& records,
     candidate.Reference = first.Reference;
     candidate.Transaction = first.Transaction;
     candidate.Digest = first.Key.RequestDigest;
-    if (std::any_of(records.Rows.begin(), records.Rows.end(),
+    if (std::any_of(records.Rows().begin(), records.Rows().end(),
                     [&](const TVoucherRow& row) { return row.ID == first.Transaction; }))
       candidate.Transaction = -1;
     const std::string id = candidate.Id();
-    if (records.Settled.count(id)) return true;
-    const auto next = records.Settled.lower_bound(id + " ");
-    return next != records.Settled.end() && next->rfind(id + " ", 0) == 0;
+    if (records.Settled().count(id)) return true;
+    const auto next = records.Settled().lower_bound(id + " ");
+    return next != records.Settled().end() && next->rfind(id + " ", 0) == 0;
   };
   std::map<std::string, const TAttempt*> firstOfDigest;
   for (const TAttempt& a : journal.Attempts)
@@ -820,13 +823,13 @@ TJournal OpenPart(const TJournal& journal, const TTillRecords& records,
     if (sale && IsIntentState(sale->State)) return true;
     const TVoucherRow* row = records.RowOf(r.Reference);
     const bool unrecordedOverride = r.Found == std::string("log: override") && !r.Recorded && row &&
-                                    !row->Reversed && !records.GivenBack.count(r.Reference);
+                                    !row->Reversed && !records.IsGivenBack(r.Reference);
     if (r.Confirmed && !unrecordedOverride) return false;
     TCandidate candidate;
     candidate.Found = r.Found;
     candidate.Reference = r.Reference;
     candidate.Transaction = r.Transaction;
-    return !records.Settled.count(candidate.Id());
+    return !records.Settled().count(candidate.Id());
   };
 
   // What is open, and whatever shares a reference or a request's digest with it (a group of
@@ -886,7 +889,7 @@ bool ScanLogFolder(const std::string& folder, TLogScan& scan, std::string& error
   return true;
 }
 
-std::vector<TOutcome> Reconcile(const TJournal& journal, const TTillRecords& records,
+std::vector<TOutcome> Reconcile(const TJournal& journal, const TLedger& records,
                                 const TServiceCall& status, const TServiceCall& reverse,
                                 const TRecord& record, const TReconcileOptions& options,
                                 const TLinkSale& link) {

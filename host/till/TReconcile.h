@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host/store/TGiveBacks.h"
+#include "host/store/TLedger.h"
 #include "lib/voucher/DovraRedemptionMatch.h"
 
 namespace Reconcile {
@@ -145,7 +146,7 @@ using TLinkSale = std::function<bool(int32_t sale, int32_t invoice, std::string&
 // Finishes what the journal and the till's tables leave open. Outcomes in the order found: links
 // first (a paid sale whose voucher's row the module linked to an invoice: the till was stopped
 // between the module's link and its own), then reverses, then Redeem attempts.
-std::vector<TOutcome> Reconcile(const TJournal& journal, const TTillRecords& records,
+std::vector<TOutcome> Reconcile(const TJournal& journal, const TLedger& records,
                                 const TServiceCall& status, const TServiceCall& reverse,
                                 const TRecord& record, const TReconcileOptions& options,
                                 const TLinkSale& link = nullptr);
@@ -155,7 +156,7 @@ std::vector<TOutcome> Reconcile(const TJournal& journal, const TTillRecords& rec
 // request digest or a reference with one of them, and nothing that is finished (refused, found
 // unused or given back by the dialog, recorded and held by a sale, confirmed, settled by an
 // earlier run) or that belongs to another database's till and is done.
-TJournal OpenPart(const TJournal& journal, const TTillRecords& records,
+TJournal OpenPart(const TJournal& journal, const TLedger& records,
                   const TReconcileOptions& options);
 
 // A time the service gives ("2026-12-09T10:15:02.417Z", UTC) as seconds; -1 when it is none.

@@ -2,12 +2,12 @@
 
 #include <cstdlib>
 
-#include "host/contract/TDatabases.h"
-#include "host/contract/TActionCodes.h"
-#include "host/store/TDatabaseUpgrade.h"
-#include "host/contract/TRestClient.h"
 #include "host/contract/ServiceRegistry.h"
 #include "host/contract/StoreInfo.h"
+#include "host/contract/TActionCodes.h"
+#include "host/contract/TDatabases.h"
+#include "host/contract/TRestClient.h"
+#include "host/store/TDatabaseUpgrade.h"
 #include "host/till/TModuleLoader.h"
 #include "intf/intfDovraModuleInfo.h"
 #include "intf/intfDovraVoucherAPI.h"
@@ -36,9 +36,19 @@ void TTill::StartServices() {
   rest.Observer = FOptions.RestObserver;
   RegisterRestClient(FRegistry.Get(), rest);
   // The database opens on first use: a till that only lists modules never creates one.
-  TIntfPtr<IDBScript> db = RegisterDBScript(FRegistry.Get(), DatabaseOptions(FOptions));
-  RegisterActionCodes(FRegistry.Get(), db.Get());
+  FDatabase = RegisterDBScript(FRegistry.Get(), DatabaseOptions(FOptions));
+  FActionCodes = RegisterActionCodes(FRegistry.Get(), FDatabase.Get());
   FHostEntries = FRegistry->Count();
+}
+
+TDBScript& TTill::Database() {
+  StartServices();
+  return *FDatabase;
+}
+
+TActionCodes& TTill::ActionCodes() {
+  StartServices();
+  return *FActionCodes;
 }
 
 void TTill::NameForModuleLog(int32_t sale) {
@@ -46,9 +56,8 @@ void TTill::NameForModuleLog(int32_t sale) {
   // Whatever a parent process had set names another database or sale, not this one's.
   unsetenv(kDatabaseIdentityVariable);
   unsetenv(kSaleVariable);
-  if (TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(FRegistry.Get()))
-    if (const std::string identity = DatabaseIdentity(*db); !identity.empty())
-      setenv(kDatabaseIdentityVariable, identity.c_str(), 1);
+  if (const std::string identity = DatabaseIdentity(Database()); !identity.empty())
+    setenv(kDatabaseIdentityVariable, identity.c_str(), 1);
   if (sale >= 0) setenv(kSaleVariable, std::to_string(sale).c_str(), 1);
 }
 
@@ -83,4 +92,6 @@ void TTill::Stop() {
   // The registry goes last: the module's FinalModule still talks to it.
   if (FRegistry) FRegistry->Clear();
   FRegistry.Clear();
+  FActionCodes.Clear();
+  FDatabase.Clear();
 }

@@ -31,6 +31,8 @@ struct TTillOptions {
   std::function<void(const TRestExchange&)> RestObserver = nullptr;
 };
 
+class TActionCodes;
+class TDBScript;
 class TModuleLoader;
 struct TDBScriptOptions;
 // The voucher reversals the module sent and how many of them the service confirmed with
@@ -63,6 +65,10 @@ class TTill {
   void Stop();
 
   IServiceRegistry* Registry() const { return FRegistry.Get(); }
+  // The till's own services, the same objects the registry hands the module (StartServices
+  // builds them when it has not yet).
+  TDBScript& Database();
+  TActionCodes& ActionCodes();
   // Registry entries that are the till's own services; the module's follow them.
   int32_t HostEntryCount() const { return FHostEntries; }
   const TTillOptions& Options() const { return FOptions; }
@@ -77,6 +83,8 @@ class TTill {
  private:
   TTillOptions FOptions;
   TIntfPtr<IServiceRegistry> FRegistry;
+  TIntfPtr<TDBScript> FDatabase;
+  TIntfPtr<TActionCodes> FActionCodes;
   std::unique_ptr<TModuleLoader> FModule;
   int32_t FHostEntries = 0;
   std::string FModuleWarning;

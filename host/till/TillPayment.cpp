@@ -7,8 +7,8 @@
 #include <ostream>
 
 #include "host/contract/TDBScript.h"
-#include "host/store/TGiveBacks.h"
 #include "host/contract/TRestClient.h"
+#include "host/store/TGiveBacks.h"
 #include "host/store/TTillSales.h"
 #include "host/till/TTill.h"
 #include "intf/intfDI.h"
@@ -130,26 +130,33 @@ void PrintReceipt(IPaymentMethod& method, TReceipt& receipt, std::ostream& out) 
 }
 
 // What the till's own services saw of one step handed to the module.
-struct TWatch {
-  TWatch(ITillDatabase* db, const TTill& till) : Db(db), Till(till) {}
-  ITillDatabase* Db;
-  const TTill& Till;
-  int64_t Failures = 0;
-  TReversalTally Before;
+class TWatch {
+ public:
+  explicit TWatch(TTill& till) : FDb(till.Database()), FTill(till) {}
   void Begin() {
-    Failures = Db ? Db->Failures() : 0;
-    Before = Till.Reversals();
+    FFailures = FDb.Failures();
+    FBefore = FTill.Reversals();
   }
-  bool DatabaseFailed() const { return Db && Db->Failures() != Failures; }
-  int32_t GivenBack() const { return Till.Reversals().Confirmed - Before.Confirmed; }
-  int32_t NotGivenBack() const { return Till.Reversals().Sent - Before.Sent - GivenBack(); }
+  bool DatabaseFailed() const { return FDb.Failures() != FFailures; }
+  int32_t GivenBack() const { return FTill.Reversals().Confirmed - FBefore.Confirmed; }
+  int32_t NotGivenBack() const { return FTill.Reversals().Sent - FBefore.Sent - GivenBack(); }
+
+ private:
+  const TDBScript& FDb;
+  const TTill& FTill;
+  int64_t FFailures = 0;
+  TReversalTally FBefore;
 };
 
 struct TSale {
-  ITillSales& Sales;
+  TTillSales& Sales;
   int32_t Number;
   TWatch Watch;
 };
+
+TTillSales SalesOf(TTill& till) {
+  return TTillSales(till.Database(), till.Options().StoreID, till.Options().TillID);
+}
 
 std::string DetailValue(IPaymentMethod& method, const std::string& name) {
   TIntfPtr<IStringConfigList> details;
@@ -170,7 +177,7 @@ bool GiveBack(IPaymentMethod& method, TSale& sale, TCurrency paid, const std::st
               std::ostream& out, bool& intent) {
   // A sale that took no voucher has nothing to give back, and stays as it is.
   const bool holds = paid > 0 || !reference.empty();
-  intent = !holds || sale.Sales.Settle(sale.Number, "cancelling", paid, reference);
+  intent = !holds || sale.Sales.Settle(sale.Number, TSaleState::Cancelling, paid, reference);
   if (!intent) {
     out << "sale: not cancelled: the database cannot record that it is being cancelled\n";
     return false;
@@ -181,15 +188,16 @@ bool GiveBack(IPaymentMethod& method, TSale& sale, TCurrency paid, const std::st
   return sale.Watch.GivenBack() > 0 && sale.Watch.NotGivenBack() == 0;
 }
 
-int Recorded(TSale& sale, bool recorded, const char* state, std::ostream& err, int code) {
+TExitCode Recorded(TSale& sale, bool recorded, TSaleState state, std::ostream& err,
+                   TExitCode code) {
   if (recorded) return code;
-  err << "sarn-till: sale " << sale.Number << ": its state \"" << state
+  err << "sarn-till: sale " << sale.Number << ": its state \"" << SaleStateText(state)
       << "\" could not be recorded in the database\n";
-  return kTillFailed;
+  return TExitCode::Failed;
 }
 
-int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, TSale& sale, std::ostream& out,
-                    std::ostream& err) {
+TExitCode RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, TSale& sale,
+                          std::ostream& out, std::ostream& err) {
   TReceipt receipt{&out};
   TChangedHandlerScope changed(&method, receipt);
   if (!run.OrderDocument.empty()) method.SetOrderDocument(run.OrderDocument);
@@ -215,7 +223,7 @@ int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, TSale& sale,
       out.flush();
       err << "sarn-till: pay: the database failed during the payment (see above); no payment "
              "was made\n";
-      return kTillFailed;
+      return TExitCode::Failed;
     }
     reference = DetailValue(method, "VoucherReference");
     if (paid && (paidAmount > run.Amount || paidAmount <= 0)) {
@@ -227,17 +235,17 @@ int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, TSale& sale,
           << '\n';
       bool intent = false;
       const bool back = GiveBack(method, sale, paidAmount, reference, out, intent);
-      if (!intent) return Recorded(sale, false, "cancelling", err, kTillFailed);
+      if (!intent) return Recorded(sale, false, TSaleState::Cancelling, err, TExitCode::Failed);
       out << "voucher: paid " << MoneyText(paidAmount)
           << (back ? ", then given back\n" : ", then not given back (see the module log)\n");
-      const char* state = back ? "reversed" : "reverse failed";
+      const TSaleState state = back ? TSaleState::Reversed : TSaleState::ReverseFailed;
       return Recorded(sale, sale.Sales.Settle(sale.Number, state, paidAmount, reference), state,
-                      err, kTillNotPaid);
+                      err, TExitCode::NotDone);
     }
   }
 
   PrintReceipt(method, receipt, out);
-  const char* state = paid ? "paid" : "open";
+  TSaleState state = paid ? TSaleState::Paid : TSaleState::Open;
   // A sale paid only to be cancelled at once goes from open to cancelling in one write: in
   // between, a crash would leave a paid sale that nothing says is to be cancelled.
   const bool cancelAtOnce = run.Cancel && paid && !run.Invoice;
@@ -247,7 +255,7 @@ int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, TSale& sale,
   if (run.Invoice && paid) {
     method.LinkInvoice(*run.Invoice);
     out << "invoice: " << *run.Invoice << " handed to LinkInvoice\n";
-    state = "linked";
+    state = TSaleState::Linked;
     recorded = recorded && sale.Sales.Link(sale.Number, *run.Invoice);
   } else if (run.Invoice) {
     out << "invoice: " << *run.Invoice << " not linked: nothing was paid\n";
@@ -256,14 +264,14 @@ int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, TSale& sale,
   if (run.Cancel) {
     bool intent = false;
     givenBack = GiveBack(method, sale, paid ? paidAmount : 0, reference, out, intent);
-    if (!intent) return Recorded(sale, false, "cancelling", err, kTillFailed);
+    if (!intent) return Recorded(sale, false, TSaleState::Cancelling, err, TExitCode::Failed);
     if (paid) {
-      state = givenBack ? "reversed" : "reverse failed";
+      state = givenBack ? TSaleState::Reversed : TSaleState::ReverseFailed;
       recorded = recorded && sale.Sales.Settle(sale.Number, state, paidAmount, reference);
     }
   }
   out << "amount: " << MoneyText(method.GetAmount()) << '\n';
-  if (!run.Popup) return Recorded(sale, recorded, state, err, kTillOK);
+  if (!run.Popup) return Recorded(sale, recorded, state, err, TExitCode::Done);
   out << "voucher: "
       << (!paid ? std::string("not paid")
           : run.Cancel
@@ -271,23 +279,17 @@ int RunPaymentSteps(IPaymentMethod& method, const TPaymentRun& run, TSale& sale,
                     (givenBack ? ", then given back" : ", then not given back (see the module log)")
               : "paid " + MoneyText(paidAmount))
       << std::endl;
-  return Recorded(sale, recorded, state, err, paid && givenBack ? kTillOK : kTillNotPaid);
+  return Recorded(sale, recorded, state, err,
+                  paid && givenBack ? TExitCode::Done : TExitCode::NotDone);
 }
 
 }  // namespace
 
 int32_t OpenSale(TTill& till, TCurrency amount, std::ostream& err) {
-  till.StartServices();
-  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
-  if (!db) {
-    err << "sarn-till: pay: the till has no DB script service\n";
-    return -1;
-  }
-  const int32_t number =
-      NewTillSales(db.Get(), till.Options().StoreID, till.Options().TillID)->Open(amount);
+  const int32_t number = SalesOf(till).Open(amount);
   if (number < 0) {
     std::string path;
-    db->GetConnection(path);
+    till.Database().GetConnection(path);
     err << "sarn-till: pay: the sale could not be recorded in the database " << path
         << "; no payment was started\n";
   }
@@ -295,24 +297,16 @@ int32_t OpenSale(TTill& till, TCurrency amount, std::ostream& err) {
 }
 
 void CloseUnpaidSale(TTill& till, int32_t sale) {
-  if (TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry()))
-    NewTillSales(db.Get(), till.Options().StoreID, till.Options().TillID)
-        ->Settle(sale, "not booked", 0, "");
+  SalesOf(till).Settle(sale, TSaleState::NotBooked, 0, "");
 }
 
-int RunPayment(TTill& till, const TPaymentRun& run, int32_t saleNumber, std::ostream& out,
-               std::ostream& err) {
-  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
-  if (!db) {
-    err << "sarn-till: pay: the till has no DB script service\n";
-    return kTillFailed;
-  }
-  TIntfPtr<ITillSales> sales =
-      NewTillSales(db.Get(), till.Options().StoreID, till.Options().TillID);
-  TSale sale{*sales, saleNumber, TWatch{db.As<ITillDatabase>().Get(), till}};
+TExitCode RunPayment(TTill& till, const TPaymentRun& run, int32_t saleNumber, std::ostream& out,
+                     std::ostream& err) {
+  TTillSales sales = SalesOf(till);
+  TSale sale{sales, saleNumber, TWatch(till)};
   out << "sale: " << sale.Number << " opened for " << MoneyText(run.Amount) << '\n';
   TIntfPtr<IPaymentMethod> method = CreatePaymentMethod(till, out, err);
-  if (!method) return kTillFailed;
+  if (!method) return TExitCode::Failed;
   // What the module lets pass to the host (a bad order document, a database service missing)
   // ends the run with its message, as the host's payment framework would show it.
   try {
@@ -324,39 +318,34 @@ int RunPayment(TTill& till, const TPaymentRun& run, int32_t saleNumber, std::ost
     out.flush();
     err << "sarn-till: the payment method raised an error that is not a std::exception\n";
   }
-  return kTillFailed;
+  return TExitCode::Failed;
 }
 
 bool BeginInvoiceOverride(TTill& till, int32_t invoice, std::ostream& err) {
-  till.StartServices();
-  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
-  if (db && NewTillSales(db.Get(), till.Options().StoreID, till.Options().TillID)
-                    ->SettleInvoice(invoice, "overriding") >= 0)
-    return true;
+  if (SalesOf(till).SettleInvoice(invoice, TSaleState::Overriding) >= 0) return true;
   err << "sarn-till: override: invoice " << invoice
       << ": the database cannot record that it is being overridden; nothing was given back\n";
   return false;
 }
 
-int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ostream& err) {
+TExitCode RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ostream& err) {
   TIntfPtr<IPaymentMethod> method = CreatePaymentMethod(till, out, err);
-  if (!method) return kTillFailed;
-  TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(till.Registry());
+  if (!method) return TExitCode::Failed;
   // A voucher of the invoice the till already gave back (voucher reverse, reconcile) cannot go
   // back twice: the service's refusal of it is no failure.
   int32_t earlier = 0;
   std::string unread;
-  if (db && !CountGivenBackEarlier(*db, invoice, earlier, unread)) earlier = 0;
-  TWatch watch{db.As<ITillDatabase>().Get(), till};
+  if (!CountGivenBackEarlier(till.Database(), invoice, earlier, unread)) earlier = 0;
+  TWatch watch(till);
   try {
     watch.Begin();
     method->DoOverringInvoice(invoice);
   } catch (const std::exception& e) {
     err << "sarn-till: " << e.what() << std::endl;
-    return kTillFailed;
+    return TExitCode::Failed;
   } catch (...) {
     err << "sarn-till: the payment method raised an error that is not a std::exception\n";
-    return kTillFailed;
+    return TExitCode::Failed;
   }
   const int32_t back = watch.GivenBack();
   const int32_t notBack = std::max(0, watch.NotGivenBack() - earlier);
@@ -367,13 +356,13 @@ int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ost
   if (watch.DatabaseFailed()) {
     err << "sarn-till: override: invoice " << invoice
         << ": the database failed (see above); its vouchers may not all have been found\n";
-    return kTillFailed;
+    return TExitCode::Failed;
   }
-  if (db && NewTillSales(db.Get(), till.Options().StoreID, till.Options().TillID)
-                    ->SettleInvoice(invoice, notBack ? "reverse failed" : "reversed") < 0) {
+  if (SalesOf(till).SettleInvoice(invoice,
+                                  notBack ? TSaleState::ReverseFailed : TSaleState::Reversed) < 0) {
     err << "sarn-till: override: invoice " << invoice
         << ": its sales' state could not be recorded in the database\n";
-    return kTillFailed;
+    return TExitCode::Failed;
   }
-  return notBack ? kTillNotPaid : kTillOK;
+  return notBack ? TExitCode::NotDone : TExitCode::Done;
 }

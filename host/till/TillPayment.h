@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/till/TCashierAutopilot.h"
+#include "host/till/TExitCode.h"
 #include "intf/intfBase.h"
 
 class TTill;
@@ -21,12 +22,6 @@ struct TPaymentRun {
   bool Cancel = false;             // after the popup: CancelTransaction
 };
 
-// Exit codes of the payment commands.
-constexpr int kTillOK = 0;         // the run went through; with a popup, a voucher paid
-constexpr int kTillFailed = 1;     // the till or the module failed (message on err)
-constexpr int kTillNoDisplay = 2;  // nobody could use the dialog: no display and no autopilot
-constexpr int kTillNotPaid = 3;    // no voucher payment booked, or a voucher not given back
-
 // Parses a decimal amount ("12.50", "-3", "0.0001") into ten-thousandths exactly; false on
 // anything else (more than four decimals, letters, overflow).
 bool ParseMoney(const std::string& text, TCurrency& amount);
@@ -34,19 +29,20 @@ bool ParseMoney(const std::string& text, TCurrency& amount);
 // Creates the payment method through the registry by GUID and "DovraVouchers", runs the payment
 // and prints what the host would see to out: the cashier's actions, "popup: paid|not paid", the
 // receipt lines, the invoice link or cancel, "amount: ..." and "voucher: paid X|not paid".
-// An error raised by the module is printed as "sarn-till: <message>". Returns an exit code above.
-// The sale is booked in the till's SarnSales first (kTillFailed when it cannot be); a voucher
-// that pays more than the amount due, or not above 0, is given back and the sale not booked
-// (kTillNotPaid); a popup that ended because the database failed is kTillFailed, with no invoice
-// link.
+// An error raised by the module is printed as "sarn-till: <message>". Done: the run went through
+// (with a popup, a voucher paid); Failed: the till or the module failed (message on err); NotDone:
+// no voucher payment booked, or a voucher not given back.
+// The sale is booked in the till's SarnSales first (Failed when it cannot be); a voucher that pays
+// more than the amount due, or not above 0, is given back and the sale not booked (NotDone); a
+// popup that ended because the database failed is Failed, with no invoice link.
 // The till books its sale before the module is asked (and before the module loads, so that the
 // module's log names it), as a host does: a database that cannot take it takes no payment either.
 // The sale's number, or -1 (the reason on err).
 int32_t OpenSale(TTill& till, TCurrency amount, std::ostream& err);
 // A sale opened for a payment that never began: closed as not booked.
 void CloseUnpaidSale(TTill& till, int32_t sale);
-int RunPayment(TTill& till, const TPaymentRun& run, int32_t sale, std::ostream& out,
-               std::ostream& err);
+TExitCode RunPayment(TTill& till, const TPaymentRun& run, int32_t sale, std::ostream& out,
+                     std::ostream& err);
 // The invoice's sales say they are being overridden, before the module loads: from then on a
 // crash at any step is finished by reconcile. False (the reason on err) when the database cannot
 // record it; then nothing may be overridden.
@@ -56,6 +52,6 @@ bool BeginInvoiceOverride(TTill& till, int32_t invoice, std::ostream& err);
 // "invoice N: K voucher(s) given back, M could not be (see the module log)" from the till's REST
 // client's count of reversals (", E given back earlier by the till" added when vouchers of the
 // invoice were given back before, by voucher reverse or reconcile: the service refuses those
-// again, and they count as no failure): kTillFailed when a database call failed meanwhile,
-// kTillNotPaid when M > 0.
-int RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ostream& err);
+// again, and they count as no failure): Failed when a database call failed meanwhile, NotDone
+// when M > 0.
+TExitCode RunInvoiceOverride(TTill& till, int32_t invoice, std::ostream& out, std::ostream& err);

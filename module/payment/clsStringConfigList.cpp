@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "lib/common/AsciiCase.h"
+#include "lib/common/CalendarDate.h"
 
 namespace StringConfigText {
 namespace {
@@ -39,23 +40,6 @@ bool ReadDigits(std::string_view text, size_t pos, size_t width, int& out) {
   }
   out = v;
   return true;
-}
-
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian calendar).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int DaysInMonth(int y, int m) {
-  static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeap(y) ? 29 : days[m - 1];
 }
 
 }  // namespace
@@ -119,7 +103,7 @@ bool TryToDateTime(std::string_view text, TDateTime& out) {
   int y = 0, mo = 0, d = 0;
   if (text.size() >= 10 && ReadDigits(text, 0, 4, y) && text[4] == '-' &&
       ReadDigits(text, 5, 2, mo) && text[7] == '-' && ReadDigits(text, 8, 2, d)) {
-    if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo)) return false;
+    if (!IsCalendarDay(y, mo, d)) return false;
     int h = 0, mi = 0, s = 0;
     const std::string_view rest = text.substr(10);
     if (!rest.empty()) {

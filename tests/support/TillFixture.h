@@ -192,7 +192,7 @@ class TTillFixture : public TTestFolder {
   // Rows of a query on the till's database, NULL as "NULL"; none when there is no database.
   std::vector<TRow> Rows(const std::string& sql) const {
     std::vector<TRow> rows;
-    TIntfPtr<ITillDatabase> db = NewDBScript({Database, 5000, ""}).As<ITillDatabase>();
+    TIntfPtr<TDBScript> db = NewDBScript({Database, 5000, ""});
     TDBTable table;
     std::string error;
     if (!db->Exists(error) || !db->QueryTable(sql, table)) return rows;

@@ -217,7 +217,7 @@ TEST_F(TillSales, ADatabaseNeverUpgradedTakesNothingAndGetsNoTable) {
         << run.Output;
   }
   std::vector<std::string> tables;
-  ASSERT_TRUE(NewDBScript({Database, 5000, ""}).As<ITillDatabase>()->Tables(tables));
+  ASSERT_TRUE(NewDBScript({Database, 5000, ""})->Tables(tables));
   EXPECT_EQ(tables, std::vector<std::string>{"Other"});
   EXPECT_TRUE(Sandbox->RecordLines().empty());
 }

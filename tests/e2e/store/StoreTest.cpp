@@ -8,9 +8,9 @@
 #include <sstream>
 #include <thread>
 
-#include "host/till/TillPayment.h"
 #include "host/store/TDatabaseUpgrade.h"
 #include "host/till/TTill.h"
+#include "host/till/TillPayment.h"
 #include "tests/support/TillFixture.h"
 
 namespace {
@@ -130,7 +130,8 @@ TEST_F(StoreOnOneServer, ARunningTillPaysAgainAfterTheServerRestarted) {
   TTill till(options);
   std::string error;
   ASSERT_TRUE(till.Start(error)) << error;
-  ASSERT_EQ(RunDatabaseUpgrade(till.Registry()).Outcome, TUpgradeOutcome::Done);
+  ASSERT_EQ(RunDatabaseUpgrade(till.Registry(), till.Database(), till.ActionCodes()).Outcome,
+            TUpgradeOutcome::Done);
   std::ostringstream out, err;
   TPaymentRun run;
   run.Amount = 625000;
@@ -140,11 +141,11 @@ TEST_F(StoreOnOneServer, ARunningTillPaysAgainAfterTheServerRestarted) {
   cashier.VoucherCode = "SAVE15";
   cashier.UserReference = "0612345678";
   run.Cashier = cashier;
-  ASSERT_EQ(RunPayment(till, run, OpenSale(till, run.Amount, err), out, err), kTillOK)
+  ASSERT_EQ(RunPayment(till, run, OpenSale(till, run.Amount, err), out, err), TExitCode::Done)
       << out.str() << err.str();
   ASSERT_TRUE(Server.Stop(error)) << error;
   ASSERT_TRUE(Server.Start(error)) << error;
-  EXPECT_EQ(RunPayment(till, run, OpenSale(till, run.Amount, err), out, err), kTillOK)
+  EXPECT_EQ(RunPayment(till, run, OpenSale(till, run.Amount, err), out, err), TExitCode::Done)
       << out.str() << err.str();
   till.Stop();
   const std::vector<TRow> rows = Transactions();

@@ -13,8 +13,8 @@
 #include <sstream>
 #include <thread>
 
-#include "host/contract/TDatabases.h"
 #include "host/contract/TActionCodes.h"
+#include "host/contract/TDatabases.h"
 #include "host/store/TDatabaseUpgrade.h"
 #include "intf/intfDatabaseChanges.h"
 #include "lib/json/clsJSONDocument.h"
@@ -94,12 +94,12 @@ std::string Account(const TDatabaseUpgradeResult& result, bool failures) {
 TEST_F(DBScriptTest, UpgradeCreatesTheTablesOnceAndRegistersTheRightsOnce) {
   TScopedModuleRegistry module;  // the schema's contributor resolves the rights through it
   IServiceRegistry* registry = &module.Registry();
-  TIntfPtr<IDBScript> db = RegisterDBScript(registry, {Path("till.db"), 5000, ""});
-  RegisterActionCodes(registry, db.Get());
+  TIntfPtr<TDBScript> db = RegisterDBScript(registry, {Path("till.db"), 5000, ""});
+  TIntfPtr<TActionCodes> codes = RegisterActionCodes(registry, db.Get());
   registry->RegisterNamedFactory(IDatabaseChanges::IID, "Dovra",
                                  MakeObject<TDatabaseChangesDovraFactory>().Get());
 
-  const TDatabaseUpgradeResult first = RunDatabaseUpgrade(registry);
+  const TDatabaseUpgradeResult first = RunDatabaseUpgrade(registry, *db, *codes);
   ASSERT_EQ(first.Outcome, TUpgradeOutcome::Done) << Account(first, true);
   EXPECT_TRUE(Contains(Account(first, false), "created DovraTransactions"))
       << Account(first, false);
@@ -108,7 +108,7 @@ TEST_F(DBScriptTest, UpgradeCreatesTheTablesOnceAndRegistersTheRightsOnce) {
   ASSERT_TRUE(db->QueryValue(S2, "ID", id));
   EXPECT_EQ(id, "1");
 
-  const TDatabaseUpgradeResult second = RunDatabaseUpgrade(registry);
+  const TDatabaseUpgradeResult second = RunDatabaseUpgrade(registry, *db, *codes);
   ASSERT_EQ(second.Outcome, TUpgradeOutcome::Done) << Account(second, true);
   EXPECT_EQ(std::vector<int32_t>({second.ScriptsRun, second.ScriptCount, second.TablesCreated,
                                   second.RightsChanged}),
@@ -130,8 +130,8 @@ TEST_F(DBScriptTest, UpgradeCreatesTheTablesOnceAndRegistersTheRightsOnce) {
 
 TEST_F(DBScriptTest, UpgradeStopsAtTheFirstFailingScriptAndRegistersNoRights) {
   TIntfPtr<IServiceRegistry> registry = NewServiceRegistry();
-  TIntfPtr<IDBScript> db = RegisterDBScript(registry.Get(), {Path("till.db"), 5000, ""});
-  RegisterActionCodes(registry.Get(), db.Get());
+  TIntfPtr<TDBScript> db = RegisterDBScript(registry.Get(), {Path("till.db"), 5000, ""});
+  TIntfPtr<TActionCodes> codes = RegisterActionCodes(registry.Get(), db.Get());
   auto changes = MakeObject<TScriptedChanges>(
       registry.Get(), std::vector<std::string>{"CREATE TABLE A1 ( X INT )", "CREATE TABLEX oops",
                                                "CREATE TABLE A3 ( X INT )"});
@@ -139,7 +139,7 @@ TEST_F(DBScriptTest, UpgradeStopsAtTheFirstFailingScriptAndRegistersNoRights) {
   registry->RegisterNamedFactory(IDatabaseChanges::IID, "Broken", factory.Get());
 
   testing::internal::CaptureStderr();
-  const TDatabaseUpgradeResult result = RunDatabaseUpgrade(registry.Get());
+  const TDatabaseUpgradeResult result = RunDatabaseUpgrade(registry.Get(), *db, *codes);
   const std::string stderrText = testing::internal::GetCapturedStderr();
   EXPECT_EQ(result.Outcome, TUpgradeOutcome::Failed) << Account(result, false);
   EXPECT_TRUE(Contains(Account(result, true), "Broken script 2 failed")) << Account(result, true);

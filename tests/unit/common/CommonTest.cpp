@@ -12,6 +12,7 @@
 #include <string>
 
 #include "lib/common/AsciiCase.h"
+#include "lib/common/CalendarDate.h"
 #include "lib/common/FileText.h"
 #include "lib/common/LocalTime.h"
 #include "lib/common/OwnedFile.h"
@@ -216,6 +217,27 @@ TEST_F(OwnedFile, TakesOnlyARegularFileOfItsOwnWithOneName) {
   EXPECT_NE(error.find("'a/linked' is a symbolic link"), std::string::npos) << error;
   EXPECT_FALSE(OpenBelow(root.Get(), "a/../a/b/f", O_RDONLY, "a/../a/b/f", error));
   EXPECT_EQ(Read(Path("target")), "x");
+}
+
+// Leap years every fourth, but not every hundredth unless every four hundredth; the days
+// counted from the epoch both ways.
+TEST(CalendarDate, KnowsTheDaysOfTheCalendar) {
+  struct TCase {
+    int64_t Year;
+    int Month, Day;
+    bool IsDay;
+  };
+  const TCase cases[] = {{2024, 2, 29, true},  {2023, 2, 29, false}, {1900, 2, 29, false},
+                         {2000, 2, 29, true},  {2026, 4, 31, false}, {2026, 12, 31, true},
+                         {2026, 13, 1, false}, {2026, 0, 1, false},  {2026, 1, 0, false},
+                         {0, 1, 1, false},     {1, 1, 1, true}};
+  for (const TCase& c : cases)
+    EXPECT_EQ(IsCalendarDay(c.Year, c.Month, c.Day), c.IsDay)
+        << c.Year << "-" << c.Month << "-" << c.Day;
+  EXPECT_EQ(DaysFromCivil(1970, 1, 1), 0);
+  EXPECT_EQ(DaysFromCivil(2000, 3, 1), 11017);
+  EXPECT_EQ(DaysFromCivil(1899, 12, 30), -25569);
+  EXPECT_EQ(DaysFromCivil(2024, 3, 1) - DaysFromCivil(2024, 2, 28), 2);
 }
 
 }  // namespace

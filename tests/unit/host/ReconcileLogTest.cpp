@@ -419,8 +419,8 @@ struct TRun {
   std::vector<TGiveBack> Recorded;
 };
 
-TTillRecords RecordsOf(const TReconcileCase& c) {
-  TTillRecords records;
+TLedger RecordsOf(const TReconcileCase& c) {
+  TLedger records;
   int32_t sale = 10;
   for (const TRow& row : c.Rows) {
     TVoucherRow voucher;
@@ -431,12 +431,12 @@ TTillRecords RecordsOf(const TReconcileCase& c) {
     voucher.SaleState = row.SaleState;
     if (*row.SaleState) {
       voucher.Sale = std::to_string(sale);
-      records.Sales[sale] = {sale, row.SaleState, row.Reference};
+      records.AddSale({sale, row.SaleState, row.Reference});
       ++sale;
     }
-    records.Rows.push_back(voucher);
+    records.AddRow(voucher);
   }
-  for (const TSaleRow& open : c.Sales) records.Sales[open.Sale] = open;
+  for (const TSaleRow& open : c.Sales) records.AddSale(open);
   return records;
 }
 
@@ -483,8 +483,7 @@ TEST_P(ReconcileOnProof, ActsOnlyOnWhatIsProven) {
   }
   // A popup the till never booked closes its sale; nothing else touches one.
   for (const TGiveBack& g : run.Recorded)
-    EXPECT_EQ(g.SaleState.empty(),
-              g.Found.rfind("log: popup", 0) != 0 && g.Found != "log: not booked")
+    EXPECT_EQ(!g.SaleState, g.Found.rfind("log: popup", 0) != 0 && g.Found != "log: not booked")
         << g.Found;
 }
 
@@ -504,9 +503,9 @@ TEST_P(ReconcileOnProof, WhatIsLeftOpenIsEnoughForTheNextRun) {
 
 // What is finished is not carried: the point stays small however long the till trades.
 TEST(ReconcileOpenPart, CarriesOnlyWhatIsNotFinished) {
-  TTillRecords records;
-  records.Rows.push_back({7, "DVR-9", "SAVE15", 10, "", "10", "paid", false});
-  records.Sales[10] = {10, "paid", "DVR-9"};
+  TLedger records;
+  records.AddRow({7, "DVR-9", "SAVE15", 10, "", "10", "paid", false});
+  records.AddSale({10, "paid", "DVR-9"});
   Reconcile::TReconcileOptions options;
   options.Database = "db1";
   const struct {
@@ -543,9 +542,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReconcileOnProof, ::testing::ValuesIn(kReconcile
 TEST(ReconcileOnProof, TakesOnlyItsOwnReferenceAsConfirmed) {
   for (const char* answer : {"{\"Success\":true,\"VoucherReference\":\"DVR-99999999\"}",
                              "{\"Success\":true} trailing", "{\"success\":true}"}) {
-    TTillRecords records;
-    records.Rows.push_back({7, "DVR-9", "SAVE15", 10, "", "10", "cancelling", false});
-    records.Sales[10] = {10, "cancelling", "DVR-9"};
+    TLedger records;
+    records.AddRow({7, "DVR-9", "SAVE15", 10, "", "10", "cancelling", false});
+    records.AddSale({10, "cancelling", "DVR-9"});
     const Reconcile::TServiceCall status = [](const std::string&, std::string& a) {
       a = Status({Live("DVR-9", kD1)});
       return true;
@@ -625,7 +624,7 @@ TEST(ReconcileAgeGuard, LeavesARedemptionYoungerThanOlderThanAlone) {
     const Reconcile::TRecord record = [](const TGiveBack&, std::string&) { return true; };
     const std::vector<TOutcome> outcomes =
         Reconcile::Reconcile(Reconcile::ScanLogText(Header("db1") + Popup(7) + Redeem(kD1)),
-                             TTillRecords{}, status, reverse, record, options);
+                             TLedger{}, status, reverse, record, options);
     ASSERT_EQ(outcomes.size(), 1u) << c.RedeemedOn;
     EXPECT_EQ(outcomes[0].Kind == TOutcome::TKind::GivenBack, c.GivenBack)
         << c.RedeemedOn << ": " << outcomes[0].Done;
