@@ -8,6 +8,7 @@
 #include <set>
 
 #include "host/db/sql/SqlText.h"
+#include "lib/common/OwnedFile.h"
 #include "lib/json/clsJSONDocument.h"
 #include "lib/modulelog/LogFolder.h"
 #include "lib/voucher/DovraMessages.h"
@@ -155,21 +156,19 @@ bool TJournalPoint::Read(const std::string& text, TJournalPoint& point) {
 
 bool MarkArchive(const fs::path& file, TArchiveMark& mark, std::string& error) {
   // The folder's listing left links out; a file swapped for one since is not followed.
-  const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  const TFileHandle fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
   struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (fd >= 0) ::close(fd);
+  if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     error = "the log archive " + file.string() + " cannot be read";
     return false;
   }
   std::string start(kStartBytes, '\0');
   size_t have = 0;
   while (have < start.size()) {
-    const ssize_t n = ::read(fd, start.data() + have, start.size() - have);
+    const ssize_t n = ::read(fd.Get(), start.data() + have, start.size() - have);
     if (n <= 0) break;
     have += static_cast<size_t>(n);
   }
-  ::close(fd);
   start.resize(have);
   mark.Size = static_cast<int64_t>(st.st_size);
   mark.Start = RequestDigest(start);

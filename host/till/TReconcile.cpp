@@ -133,7 +133,26 @@ class TReconciler {
 
   std::vector<TOutcome> Outcomes;
 
+  // The rules the presses and reverses are judged by, for what a later run must still see.
+  bool IsOurs(const std::string& database) const { return Ours(database); }
+  bool IsConfirmed(const std::string& reference) const { return Confirmed(reference); }
+  // Whether an earlier run settled the group of presses that first begins.
+  bool GroupSettled(const TAttempt& first) const {
+    const std::string id = GroupCandidate(first).Id();
+    if (FRecords.Settled().count(id)) return true;
+    const auto next = FRecords.Settled().lower_bound(id + " ");
+    return next != FRecords.Settled().end() && next->rfind(id + " ", 0) == 0;
+  }
+
  private:
+  // The candidate a group of presses is judged and settled under.
+  TCandidate GroupCandidate(const TAttempt& first) const {
+    TCandidate candidate = CandidateOf(first);
+    // The module's row of the popup closes only when it holds no redemption of its own.
+    if (FRowIDs.count(candidate.Transaction)) candidate.Transaction = -1;
+    return candidate;
+  }
+
   bool Ours(const std::string& database) const {
     return !database.empty() && database == FOptions.Database;
   }
@@ -359,9 +378,7 @@ class TReconciler {
   // recorded: the live redemptions with that digest that nothing recorded are theirs.
   void Unrecorded(const std::vector<const TAttempt*>& group) {
     const TAttempt& first = *group.front();
-    TCandidate candidate = CandidateOf(first);
-    // The module's row of the popup closes only when it holds no redemption of its own.
-    if (FRowIDs.count(candidate.Transaction)) candidate.Transaction = -1;
+    TCandidate candidate = GroupCandidate(first);
     if (FRecords.Settled().count(candidate.Id())) return;
     const TVoucherStatusAnswer* status = Status(candidate);
     if (!status) return;
@@ -776,30 +793,14 @@ void TLogScan::Resume(const TScanState& state, TJournal open) {
 
 TJournal OpenPart(const TJournal& journal, const TLedger& records,
                   const TReconcileOptions& options) {
-  const auto ours = [&](const std::string& database) {
-    return !database.empty() && database == options.Database;
-  };
-  const auto confirmed = [&](const std::string& reference) {
-    return records.IsGivenBack(reference) ||
-           std::any_of(
-               journal.Reverses.begin(), journal.Reverses.end(),
-               [&](const TReverseIntent& r) { return r.Reference == reference && r.Confirmed; });
-  };
-  // The candidate a group of presses is settled under (as the Redeem attempts are judged).
-  const auto settledGroup = [&](const TAttempt& first) {
-    TCandidate candidate;
-    candidate.Code = first.Code;
-    candidate.Reference = first.Reference;
-    candidate.Transaction = first.Transaction;
-    candidate.Digest = first.Key.RequestDigest;
-    if (std::any_of(records.Rows().begin(), records.Rows().end(),
-                    [&](const TVoucherRow& row) { return row.ID == first.Transaction; }))
-      candidate.Transaction = -1;
-    const std::string id = candidate.Id();
-    if (records.Settled().count(id)) return true;
-    const auto next = records.Settled().lower_bound(id + " ");
-    return next != records.Settled().end() && next->rfind(id + " ", 0) == 0;
-  };
+  const TServiceCall none;
+  const TRecord noRecord;
+  const TLinkSale noLink;
+  // Only its rules are asked: it calls no service and records nothing.
+  const TReconciler rules(journal, records, none, none, noRecord, options, noLink);
+  const auto ours = [&](const std::string& database) { return rules.IsOurs(database); };
+  const auto confirmed = [&](const std::string& reference) { return rules.IsConfirmed(reference); };
+  const auto settledGroup = [&](const TAttempt& first) { return rules.GroupSettled(first); };
   std::map<std::string, const TAttempt*> firstOfDigest;
   for (const TAttempt& a : journal.Attempts)
     if (!a.Refused && !a.Settled && a.HasKey && !a.Key.RequestDigest.empty())
