@@ -138,10 +138,7 @@ class TReconciler {
   bool IsConfirmed(const std::string& reference) const { return Confirmed(reference); }
   // Whether an earlier run settled the group of presses that first begins.
   bool GroupSettled(const TAttempt& first) const {
-    const std::string id = GroupCandidate(first).Id();
-    if (FRecords.Settled().count(id)) return true;
-    const auto next = FRecords.Settled().lower_bound(id + " ");
-    return next != FRecords.Settled().end() && next->rfind(id + " ", 0) == 0;
+    return SettledBefore(FRecords.Settled(), GroupCandidate(first).Id());
   }
 
  private:
@@ -647,6 +644,7 @@ void TLogScan::Header(const std::string& line) {
   FInHeader = true;
   FTransaction = -1;
   FCurrent = -1;
+  FProcessStart = FJournal.Attempts.size();
   FHasPendingKey = false;
   FAfterRedeeming = false;
   if (line.rfind(kEnvironment, 0) != 0) return;
@@ -779,6 +777,13 @@ void TLogScan::Line(const std::string& line) {
     case TJournalLine::OverrideRecorded:
       intent().Recorded = true;
       break;
+    case TJournalLine::InvoiceLinked:
+      // The module links the row of its last popup.
+      for (size_t i = FProcessStart; i < FJournal.Attempts.size(); ++i) {
+        TAttempt& press = FJournal.Attempts[i];
+        if (press.Transaction == FTransaction && press.Recorded) press.Linked = true;
+      }
+      break;
     default:
       break;
   }
@@ -789,6 +794,39 @@ void TLogScan::Resume(const TScanState& state, TJournal open) {
   FSale = state.Sale;
   FInHeader = state.InHeader;
   FJournal = std::move(open);
+  FCarriedAttempts = FProcessStart = FJournal.Attempts.size();
+  FCarriedReverses = FJournal.Reverses.size();
+}
+
+bool SettledBefore(const std::set<std::string>& settled, const std::string& id) {
+  if (settled.count(id)) return true;
+  const auto next = settled.lower_bound(id + " ");
+  return next != settled.end() && next->rfind(id + " ", 0) == 0;
+}
+
+bool LeftOpenForAPayment(const TJournal& journal, size_t fromAttempt, size_t fromReverse,
+                         const std::string& database, const TSaleHolds& saleHolds,
+                         const std::set<std::string>& settled) {
+  const auto ours = [&](const std::string& of) { return !of.empty() && of == database; };
+  std::set<std::string> confirmed;
+  for (const TReverseIntent& r : journal.Reverses)
+    if (r.Confirmed) confirmed.insert(r.Reference);
+  for (size_t i = fromAttempt; i < journal.Attempts.size(); ++i) {
+    const TAttempt& a = journal.Attempts[i];
+    if (!ours(a.Database) || a.Refused || a.Settled) continue;
+    if (!a.Reference.empty() && confirmed.count(a.Reference)) continue;
+    if (a.Recorded && (a.Linked || (saleHolds && saleHolds(a.Sale, a.Reference)))) continue;
+    if (a.HasKey && !a.Key.RequestDigest.empty() &&
+        SettledBefore(settled, "request " + a.Key.RequestDigest))
+      continue;
+    return true;
+  }
+  for (size_t i = fromReverse; i < journal.Reverses.size(); ++i) {
+    const TReverseIntent& r = journal.Reverses[i];
+    if (!ours(r.Database) || settled.count("reference " + r.Reference)) continue;
+    if (!r.Confirmed || (r.Found == std::string("log: override") && !r.Recorded)) return true;
+  }
+  return false;
 }
 
 TJournal OpenPart(const TJournal& journal, const TLedger& records,
