@@ -86,7 +86,8 @@ std::string Describe(const Reconcile::TAttempt& a) {
          (a.Recorded ? "R" : "") + (a.Settled ? "S" : "") + (a.Refused ? "X" : "");
 }
 std::string Describe(const Reconcile::TReverseIntent& r) {
-  return r.Found + " " + r.Reference + " " + (r.Confirmed ? "c" : "") + (r.Recorded ? "r" : "");
+  return FoundText(r.Found) + " " + r.Reference + " " + (r.Confirmed ? "c" : "") +
+         (r.Recorded ? "r" : "");
 }
 
 const TJournalCase kJournalCases[] = {
@@ -563,6 +564,27 @@ TEST(ReconcileOnProof, TakesOnlyItsOwnReferenceAsConfirmed) {
     EXPECT_EQ(outcomes[0].Kind, TOutcome::TKind::InDoubt) << answer;
     EXPECT_EQ(recorded, 0) << answer;
   }
+}
+
+// SarnGiveBacks and the journal point hold these words from earlier runs: they never change.
+TEST(ReconcileFound, KeepsTheWordsEarlierRunsWrote) {
+  using Reconcile::TFoundSource;
+  const std::pair<Reconcile::TFound, const char*> cases[] = {
+      {TFoundSource::LogPopup, "log: popup"},
+      {TFoundSource::LogNotBooked, "log: not booked"},
+      {TFoundSource::LogCancel, "log: cancel"},
+      {TFoundSource::LogOverride, "log: override"},
+      {TFoundSource::LogDialog, "log: dialog"},
+      {{TFoundSource::TillSale, TSaleState::Cancelling}, "till: cancelling"},
+      {{TFoundSource::TillSale, TSaleState::ReverseFailed}, "till: reverse failed"},
+      {TFoundSource::TillLinked, "till: paid, row linked"},
+  };
+  for (const auto& [found, text] : cases) {
+    EXPECT_EQ(FoundText(found), text);
+    EXPECT_TRUE(Reconcile::ReadFound(text) == found) << text;
+  }
+  for (const char* none : {"", "till: ", "till: unknown", "log: popup ", "voucher reverse"})
+    EXPECT_FALSE(Reconcile::ReadFound(none)) << none;
 }
 
 // The log's time is the till's local time; the service's is UTC.
