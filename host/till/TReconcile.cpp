@@ -254,7 +254,7 @@ class TReconciler {
     const TLiveRedemption* live = nullptr;
     switch (Standing(candidate, status, live)) {
       case TStanding::Reversed:
-        return Settle(candidate, reference, 0, "found reversed",
+        return Settle(candidate, reference, 0, TGiveBackOutcome::FoundReversed,
                       "recorded: the service holds it reversed");
       case TStanding::Live:
         // The till or the module asked for this reverse: finishing it needs no age.
@@ -364,7 +364,7 @@ class TReconciler {
     const TLiveRedemption* live = nullptr;
     switch (Standing(candidate, status, live)) {
       case TStanding::Reversed:
-        return Settle(candidate, reference, 0, "found reversed",
+        return Settle(candidate, reference, 0, TGiveBackOutcome::FoundReversed,
                       "recorded: the service holds it reversed; the sale closed as not booked");
       case TStanding::Live:
         if (OldEnough(candidate, *live, *status))
@@ -417,8 +417,9 @@ class TReconciler {
         return Add(
             TOutcome::TKind::InDoubt, candidate, "", 0,
             "left: logged " + Age(logged) + " ago, younger than --older-than; run again later");
-      return Settle(candidate, "", 0, "nothing to give back",
-                    "nothing to give back: the service holds no redemption of this request");
+      return Settle(candidate, "", 0, TGiveBackOutcome::NothingToGiveBack,
+                    GiveBackOutcomeText(TGiveBackOutcome::NothingToGiveBack) +
+                        std::string(": the service holds no redemption of this request"));
     }
     for (const TLiveRedemption* r : mine) {
       TCandidate one = candidate;
@@ -508,18 +509,19 @@ class TReconciler {
                                   : std::string("not given back: the service's answer does not "
                                                 "confirm the reversal of this reference"));
     }
-    Record(TOutcome::TKind::GivenBack, candidate, reference, amount, "given back" + note,
-           "given back", answer);
+    Record(TOutcome::TKind::GivenBack, candidate, reference, amount,
+           GiveBackOutcomeText(TGiveBackOutcome::GivenBack) + note, TGiveBackOutcome::GivenBack,
+           answer);
   }
 
   void Settle(const TCandidate& candidate, const std::string& reference, double amount,
-              const char* outcome, const std::string& done) {
+              TGiveBackOutcome outcome, const std::string& done) {
     if (FOptions.DryRun) return Add(TOutcome::TKind::Settled, candidate, reference, amount, done);
     Record(TOutcome::TKind::Settled, candidate, reference, amount, done, outcome, "");
   }
 
   void Record(TOutcome::TKind kind, const TCandidate& candidate, const std::string& reference,
-              double amount, const std::string& done, const char* outcome,
+              double amount, const std::string& done, TGiveBackOutcome outcome,
               const std::string& answer) {
     TGiveBack giveBack;
     giveBack.Candidate = candidate.Id();

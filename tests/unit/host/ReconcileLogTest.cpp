@@ -659,7 +659,7 @@ class GivenBackEarlier : public TTestFolder {
   GivenBackEarlier() : TTestFolder("given-back-earlier") {}
 };
 
-TGiveBack Back(const char* candidate, const char* reference, const char* outcome) {
+TGiveBack Back(const char* candidate, const char* reference, TGiveBackOutcome outcome) {
   TGiveBack back;
   back.Candidate = candidate;
   back.VoucherCode = "A";
@@ -687,11 +687,11 @@ TEST_F(GivenBackEarlier, CountsTheInvoicesReferencesGivenBackOnce) {
                         {}),
             6);
   const TGiveBack backs[] = {
-      Back("reference R-1", "R-1", "given back"),
-      Back("request D R-1", "R-1", "given back"),
-      Back("reference R-2", "R-2", "nothing to give back"),
-      Back("reference R-4", "R-4", "given back"),
-      Back("reference R-5", "R-5", "found reversed"),
+      Back("reference R-1", "R-1", TGiveBackOutcome::GivenBack),
+      Back("request D R-1", "R-1", TGiveBackOutcome::GivenBack),
+      Back("reference R-2", "R-2", TGiveBackOutcome::NothingToGiveBack),
+      Back("reference R-4", "R-4", TGiveBackOutcome::GivenBack),
+      Back("reference R-5", "R-5", TGiveBackOutcome::FoundReversed),
   };
   for (const TGiveBack& back : backs) ASSERT_TRUE(RecordGiveBack(*db, back, error)) << error;
   struct TCase {
