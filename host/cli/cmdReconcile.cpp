@@ -52,7 +52,7 @@ void Print(const std::vector<Reconcile::TOutcome>& outcomes, bool json, std::ost
   if (json) {
     for (const auto& o : outcomes)
       out << NewObjectDocument({"VoucherCode", o.Candidate.Code, "VoucherReference", o.Reference,
-                                "Amount", o.Amount, "Found", o.Candidate.Found, "Where",
+                                "Amount", o.Amount, "Found", FoundText(o.Candidate.Found), "Where",
                                 o.Candidate.Where, "Outcome", KindText(o.Kind), "Done", o.Done})
                  .ToJSON()
           << '\n';
@@ -65,7 +65,7 @@ void Print(const std::vector<Reconcile::TOutcome>& outcomes, bool json, std::ost
     table.Rows.push_back(
         {text(o.Candidate.Code), text(o.Reference.empty() ? "-" : o.Reference),
          o.Reference.empty() ? TDBCell{} : TDBCell{TDBCell::TKind::Float, AmountText(o.Amount)},
-         text(o.Candidate.Found), text(o.Candidate.Where), text(o.Done)});
+         text(FoundText(o.Candidate.Found)), text(o.Candidate.Where), text(o.Done)});
   }
   if (!outcomes.empty()) out << FormatTextTable(table, 200);
 }

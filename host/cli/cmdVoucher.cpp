@@ -142,7 +142,7 @@ void RunOperation(TTill& till, const TVoucherOperation& operation, const TReques
     giveBack.VoucherCode = code && code->Kind() == TJSONKind::Text ? code->AsText() : std::string();
     giveBack.VoucherReference = reference;
     giveBack.Found = "voucher reverse";
-    giveBack.Outcome = "given back";
+    giveBack.Outcome = TGiveBackOutcome::GivenBack;
     giveBack.Answer = body;
     // Forced past a paid or linked sale: that sale's voucher is back, and it says so.
     giveBack.Forced = source.Force;

@@ -35,10 +35,6 @@ std::string StateList(std::initializer_list<TSaleState> states) {
 
 }  // namespace
 
-bool IsReversedOutcome(const std::string& outcome) {
-  return outcome == "given back" || outcome == "found reversed";
-}
-
 bool CountGivenBackEarlier(TDBScript& db, int32_t invoice, int32_t& count, std::string& error) {
   count = 0;
   if (!db.TableExists("SarnGiveBacks")) {
@@ -51,13 +47,14 @@ bool CountGivenBackEarlier(TDBScript& db, int32_t invoice, int32_t& count, std::
     db.LastError(error);
     return error.empty();
   }
-  if (!db.QueryTable(
-          "SELECT COUNT(*) AS [Earlier] FROM [DovraTransactions] WHERE [InvoiceNum] = " +
-              std::to_string(invoice) +
-              " AND [VoucherReference] <> '' AND [VoucherReference] IN (SELECT "
-              "[VoucherReference] FROM [SarnGiveBacks] WHERE [Outcome] IN ( 'given back', "
-              "'found reversed' ))",
-          counted)) {
+  if (!db.QueryTable("SELECT COUNT(*) AS [Earlier] FROM [DovraTransactions] WHERE [InvoiceNum] = " +
+                         std::to_string(invoice) +
+                         " AND [VoucherReference] <> '' AND [VoucherReference] IN (SELECT "
+                         "[VoucherReference] FROM [SarnGiveBacks] WHERE [Outcome] IN ( " +
+                         SqlStringLiteral(GiveBackOutcomeText(TGiveBackOutcome::GivenBack)) + ", " +
+                         SqlStringLiteral(GiveBackOutcomeText(TGiveBackOutcome::FoundReversed)) +
+                         " ))",
+                     counted)) {
     db.LastError(error);
     if (error.empty()) error = "the table DovraTransactions could not be read";
     return false;
@@ -108,8 +105,8 @@ bool RecordGiveBack(TDBScript& db, const TGiveBack& giveBack, std::string& error
                  {SqlStringLiteral(giveBack.Candidate), text(giveBack.VoucherCode),
                   text(giveBack.VoucherReference),
                   static_cast<TCurrency>(std::llround(giveBack.Amount * CurrencyScale)),
-                  SqlStringLiteral(giveBack.Found), SqlStringLiteral(giveBack.Outcome),
-                  text(giveBack.Answer),
+                  SqlStringLiteral(giveBack.Found),
+                  SqlStringLiteral(GiveBackOutcomeText(giveBack.Outcome)), text(giveBack.Answer),
                   giveBack.Transaction < 0 ? std::string("NULL")
                                            : std::to_string(giveBack.Transaction)}) == 1;
   // A till that has not sold anything yet has no sales to correct.

@@ -2,11 +2,10 @@
 // and of the doubts reconcile settled, kept beside its sales:
 //   SarnGiveBacks (ID, Created, Candidate, VoucherCode, VoucherReference, Amount, Found, Outcome,
 //                  Answer, Transaction)
-// Outcome is "given back" (the service confirmed the reversal), "found reversed" (a reverse whose
-// answer was lost: the service holds it reversed) or "nothing to give back" (the service holds
-// no live redemption of it). Candidate names what was settled, so that a later run of reconcile
-// leaves it be; Transaction the module's DovraTransactions row it closes, when known. A give-back
-// also turns a sale the till left "reverse failed", "cancelling" or "overriding" into "reversed".
+// Outcome says what became of it (TGiveBackOutcome.h). Candidate names what was settled, so that a
+// later run of reconcile leaves it be; Transaction the module's DovraTransactions row it closes,
+// when known. A give-back also turns a sale the till left "reverse failed", "cancelling" or
+// "overriding" into "reversed".
 
 // What became of each voucher payment, and what holds a reference, is the ledger's rule
 // (TLedger.h).
@@ -17,14 +16,15 @@
 #include <string>
 
 #include "host/contract/TDBScript.h"
+#include "host/store/TGiveBackOutcome.h"
 #include "host/store/TSaleState.h"
 
 struct TGiveBack {
   std::string Candidate;
   std::string VoucherCode, VoucherReference;
   double Amount = 0;
-  std::string Found;         // where the doubt was found ("voucher reverse", "log: cancel", ...)
-  std::string Outcome;       // "given back", "found reversed" or "nothing to give back"
+  std::string Found;  // where the doubt was found ("voucher reverse", "log: cancel", ...)
+  TGiveBackOutcome Outcome = TGiveBackOutcome::GivenBack;
   std::string Answer;        // the service's answer, as it came
   int32_t Transaction = -1;  // the module's row it closes; -1: none
   // The till's sale it closes, and the state that sale takes (from open only); -1: none.
@@ -33,9 +33,6 @@ struct TGiveBack {
   // Given back past a paid or linked sale (voucher reverse --force): that sale reads reversed.
   bool Forced = false;
 };
-
-// Whether an outcome means the redemption no longer stands at the service.
-bool IsReversedOutcome(const std::string& outcome);
 
 // How many of the invoice's voucher rows the till gave back earlier (voucher reverse, reconcile).
 // False with error when the database failed; 0 when the till never gave one back.

@@ -133,7 +133,8 @@ void TLedger::AddSale(TSaleRow sale) {
 void TLedger::AddGiveBack(const std::string& candidate, const std::string& reference,
                           const std::string& outcome, int32_t transaction) {
   FSettled.insert(candidate);
-  if (!IsReversedOutcome(outcome)) return;
+  const std::optional<TGiveBackOutcome> read = ReadGiveBackOutcome(outcome);
+  if (!read || !IsReversedOutcome(*read)) return;
   if (!reference.empty()) FGivenBack.insert(reference);
   if (transaction >= 0) FClosedTransactions.insert(transaction);
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "host/db/sql/SqlText.h"
@@ -76,15 +77,17 @@ TAttempt ReadAttempt(const TJSONValue& d) {
   return a;
 }
 TJSONValue IntentDocument(const TReverseIntent& r) {
-  return NewObjectDocument({"Reference", r.Reference, "Found", r.Found, "Confirmed", r.Confirmed,
-                            "Recorded", r.Recorded, "Database", r.Database, "Transaction",
-                            r.Transaction, "Sale", r.Sale, "LoggedAt",
+  return NewObjectDocument({"Reference", r.Reference, "Found", FoundText(r.Found), "Confirmed",
+                            r.Confirmed, "Recorded", r.Recorded, "Database", r.Database,
+                            "Transaction", r.Transaction, "Sale", r.Sale, "LoggedAt",
                             static_cast<int64_t>(r.LoggedAt), "Where", r.Where});
 }
-TReverseIntent ReadIntent(const TJSONValue& d) {
+std::optional<TReverseIntent> ReadIntent(const TJSONValue& d) {
   TReverseIntent r;
   r.Reference = Text(d, "Reference");
-  r.Found = Text(d, "Found");
+  const std::optional<TFound> found = ReadFound(Text(d, "Found"));
+  if (!found) return std::nullopt;
+  r.Found = *found;
   r.Confirmed = Flag(d, "Confirmed");
   r.Recorded = Flag(d, "Recorded");
   r.Database = Text(d, "Database");
@@ -148,8 +151,11 @@ bool TJournalPoint::Read(const std::string& text, TJournalPoint& point) {
   read.State.InHeader = Flag(d, "InHeader");
   for (int32_t i = 0; i < attempts->Count(); ++i)
     read.Open.Attempts.push_back(ReadAttempt(attempts->_(i)));
-  for (int32_t i = 0; i < reverses->Count(); ++i)
-    read.Open.Reverses.push_back(ReadIntent(reverses->_(i)));
+  for (int32_t i = 0; i < reverses->Count(); ++i) {
+    std::optional<TReverseIntent> intent = ReadIntent(reverses->_(i));
+    if (!intent) return false;
+    read.Open.Reverses.push_back(std::move(*intent));
+  }
   point = std::move(read);
   return true;
 }

@@ -59,22 +59,22 @@ std::string EnvironmentValue(std::string_view line, std::string_view name) {
   return {};
 }
 
-const char* FoundOf(TJournalLine line) {
+TFoundSource FoundOf(TJournalLine line) {
   switch (line) {
     case TJournalLine::CancelReversing:
     case TJournalLine::CancelReversed:
     case TJournalLine::CancelNotReversed:
-      return "log: cancel";
+      return TFoundSource::LogCancel;
     case TJournalLine::OverrideReversing:
     case TJournalLine::OverrideReversed:
     case TJournalLine::OverrideNotReversed:
     case TJournalLine::OverrideRecorded:
-      return "log: override";
+      return TFoundSource::LogOverride;
     case TJournalLine::GivingBack:
     case TJournalLine::GivenBack:
-      return "log: dialog";
+      return TFoundSource::LogDialog;
     default:
-      return "log: popup";
+      return TFoundSource::LogPopup;
   }
 }
 
@@ -163,7 +163,7 @@ class TReconciler {
           ReadSaleState(sale->State) != TSaleState::Paid)
         continue;
       TCandidate candidate;
-      candidate.Found = "till: paid, row linked";
+      candidate.Found = TFoundSource::TillLinked;
       candidate.Code = row.Code;
       candidate.Reference = row.Reference;
       candidate.Transaction = row.ID;
@@ -196,8 +196,9 @@ class TReconciler {
       const TSaleRow* sale = FRecords.SaleOf(intent.Reference);
       const TVoucherRow* row = FRecords.RowOf(intent.Reference);
       const bool tillIntent = sale && IsIntentState(sale->State);
-      const bool unrecorded = intent.Found == std::string("log: override") && !intent.Recorded &&
-                              row && !row->Reversed && !FRecords.IsGivenBack(intent.Reference);
+      const bool unrecorded = intent.Found.Source == TFoundSource::LogOverride &&
+                              !intent.Recorded && row && !row->Reversed &&
+                              !FRecords.IsGivenBack(intent.Reference);
       if (intent.Confirmed && !tillIntent && !unrecorded) continue;
       seen.insert(intent.Reference);
       TCandidate candidate;
@@ -205,7 +206,7 @@ class TReconciler {
       candidate.Reference = intent.Reference;
       candidate.Transaction = intent.Transaction;
       // The popup's own give-back of a redemption it could not book: its sale closes with it.
-      if (intent.Found == std::string("log: popup")) candidate.Sale = intent.Sale;
+      if (intent.Found.Source == TFoundSource::LogPopup) candidate.Sale = intent.Sale;
       candidate.Where = intent.Where;
       if (intent.Database.empty() && !tillIntent) {
         // A log from before the database was named: it may be another till's.
@@ -222,7 +223,7 @@ class TReconciler {
         continue;
       seen.insert(sale.Reference);
       TCandidate candidate;
-      candidate.Found = "till: " + sale.State;
+      candidate.Found = {TFoundSource::TillSale, *ReadSaleState(sale.State)};
       candidate.Reference = sale.Reference;
       candidate.Sale = sale.Sale;
       candidate.Where = "SarnSales sale " + std::to_string(sale.Sale);
@@ -250,7 +251,7 @@ class TReconciler {
     const TLiveRedemption* live = nullptr;
     switch (Standing(candidate, status, live)) {
       case TStanding::Reversed:
-        return Settle(candidate, reference, 0, "found reversed",
+        return Settle(candidate, reference, 0, TGiveBackOutcome::FoundReversed,
                       "recorded: the service holds it reversed");
       case TStanding::Live:
         // The till or the module asked for this reverse: finishing it needs no age.
@@ -310,7 +311,7 @@ class TReconciler {
 
   TCandidate CandidateOf(const TAttempt& attempt) const {
     TCandidate candidate;
-    candidate.Found = "log: popup";
+    candidate.Found = TFoundSource::LogPopup;
     candidate.Code = attempt.Code;
     candidate.Reference = attempt.Reference;
     candidate.Transaction = attempt.Transaction;
@@ -355,12 +356,12 @@ class TReconciler {
                  "needs a person: paid in the module's row, but its sale " +
                      std::to_string(attempt.Sale) + " reads " + sale->second.State);
     // The till never booked the sale: the customer did not get it for this voucher.
-    candidate.Found = "log: not booked";
+    candidate.Found = TFoundSource::LogNotBooked;
     const TVoucherStatusAnswer* status = nullptr;
     const TLiveRedemption* live = nullptr;
     switch (Standing(candidate, status, live)) {
       case TStanding::Reversed:
-        return Settle(candidate, reference, 0, "found reversed",
+        return Settle(candidate, reference, 0, TGiveBackOutcome::FoundReversed,
                       "recorded: the service holds it reversed; the sale closed as not booked");
       case TStanding::Live:
         if (OldEnough(candidate, *live, *status))
@@ -413,8 +414,9 @@ class TReconciler {
         return Add(
             TOutcome::TKind::InDoubt, candidate, "", 0,
             "left: logged " + Age(logged) + " ago, younger than --older-than; run again later");
-      return Settle(candidate, "", 0, "nothing to give back",
-                    "nothing to give back: the service holds no redemption of this request");
+      return Settle(candidate, "", 0, TGiveBackOutcome::NothingToGiveBack,
+                    GiveBackOutcomeText(TGiveBackOutcome::NothingToGiveBack) +
+                        std::string(": the service holds no redemption of this request"));
     }
     for (const TLiveRedemption* r : mine) {
       TCandidate one = candidate;
@@ -504,30 +506,32 @@ class TReconciler {
                                   : std::string("not given back: the service's answer does not "
                                                 "confirm the reversal of this reference"));
     }
-    Record(TOutcome::TKind::GivenBack, candidate, reference, amount, "given back" + note,
-           "given back", answer);
+    Record(TOutcome::TKind::GivenBack, candidate, reference, amount,
+           GiveBackOutcomeText(TGiveBackOutcome::GivenBack) + note, TGiveBackOutcome::GivenBack,
+           answer);
   }
 
   void Settle(const TCandidate& candidate, const std::string& reference, double amount,
-              const char* outcome, const std::string& done) {
+              TGiveBackOutcome outcome, const std::string& done) {
     if (FOptions.DryRun) return Add(TOutcome::TKind::Settled, candidate, reference, amount, done);
     Record(TOutcome::TKind::Settled, candidate, reference, amount, done, outcome, "");
   }
 
   void Record(TOutcome::TKind kind, const TCandidate& candidate, const std::string& reference,
-              double amount, const std::string& done, const char* outcome,
+              double amount, const std::string& done, TGiveBackOutcome outcome,
               const std::string& answer) {
     TGiveBack giveBack;
     giveBack.Candidate = candidate.Id();
     giveBack.VoucherCode = candidate.Code;
     giveBack.VoucherReference = reference;
     giveBack.Amount = amount;
-    giveBack.Found = candidate.Found;
+    giveBack.Found = FoundText(candidate.Found);
     giveBack.Outcome = outcome;
     giveBack.Answer = answer;
     giveBack.Transaction = candidate.Transaction;
     // A popup the till never booked closes its sale.
-    if (candidate.Found == "log: popup" || candidate.Found == "log: not booked") {
+    if (candidate.Found.Source == TFoundSource::LogPopup ||
+        candidate.Found.Source == TFoundSource::LogNotBooked) {
       giveBack.Sale = candidate.Sale;
       giveBack.SaleState = TSaleState::NotBooked;
     }
@@ -653,7 +657,7 @@ void TLogScan::Header(const std::string& line) {
   FSale = sale.empty() ? -1 : std::atoi(sale.c_str());
 }
 
-TReverseIntent& TLogScan::Intent(const std::string& reference, const char* found, std::time_t at) {
+TReverseIntent& TLogScan::Intent(const std::string& reference, TFoundSource found, std::time_t at) {
   for (TReverseIntent& intent : FJournal.Reverses)
     if (intent.Reference == reference) return intent;
   TReverseIntent intent;
@@ -824,7 +828,7 @@ bool LeftOpenForAPayment(const TJournal& journal, size_t fromAttempt, size_t fro
   for (size_t i = fromReverse; i < journal.Reverses.size(); ++i) {
     const TReverseIntent& r = journal.Reverses[i];
     if (!ours(r.Database) || settled.count("reference " + r.Reference)) continue;
-    if (!r.Confirmed || (r.Found == std::string("log: override") && !r.Recorded)) return true;
+    if (!r.Confirmed || (r.Found.Source == TFoundSource::LogOverride && !r.Recorded)) return true;
   }
   return false;
 }
@@ -861,8 +865,8 @@ TJournal OpenPart(const TJournal& journal, const TLedger& records,
     const TSaleRow* sale = records.SaleOf(r.Reference);
     if (sale && IsIntentState(sale->State)) return true;
     const TVoucherRow* row = records.RowOf(r.Reference);
-    const bool unrecordedOverride = r.Found == std::string("log: override") && !r.Recorded && row &&
-                                    !row->Reversed && !records.IsGivenBack(r.Reference);
+    const bool unrecordedOverride = r.Found.Source == TFoundSource::LogOverride && !r.Recorded &&
+                                    row && !row->Reversed && !records.IsGivenBack(r.Reference);
     if (r.Confirmed && !unrecordedOverride) return false;
     TCandidate candidate;
     candidate.Found = r.Found;

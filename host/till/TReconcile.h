@@ -20,6 +20,7 @@
 
 #include "host/store/TGiveBacks.h"
 #include "host/store/TLedger.h"
+#include "host/till/TFound.h"
 #include "lib/voucher/DovraRedemptionMatch.h"
 
 namespace Reconcile {
@@ -44,7 +45,7 @@ struct TAttempt {
 // A reverse the module began at the service (popup give-back, cancel, override, the dialog).
 struct TReverseIntent {
   std::string Reference;
-  std::string Found;       // "log: cancel", "log: override", "log: popup", "log: dialog"
+  TFound Found;            // the log's cancel, override, popup or dialog
   bool Confirmed = false;  // the module logged the service's confirmation
   bool Recorded = false;   // an override's REVERSE activity row stands
   std::string Database;
@@ -90,7 +91,7 @@ class TLogScan {
  private:
   void Line(const std::string& line);
   void Header(const std::string& line);
-  TReverseIntent& Intent(const std::string& reference, const char* found, std::time_t at);
+  TReverseIntent& Intent(const std::string& reference, TFoundSource found, std::time_t at);
 
   std::string FName, FPending;
   bool FInHeader = false;
@@ -116,7 +117,7 @@ bool ScanLogFolder(const std::string& folder, TLogScan& scan, std::string& error
 
 // What reconcile names: a voucher in doubt and where it was found.
 struct TCandidate {
-  std::string Found;      // "log: popup", "log: cancel", "till: cancelling", ...
+  TFound Found;
   std::string Code;       // the voucher code; empty: not known
   std::string Reference;  // the redemption's reference; empty: none known (lost answer)
   int32_t Transaction = -1;

@@ -226,7 +226,7 @@ TEST_F(StoreLedger, ReadsEveryTableOnceAndTellsEachRowByTheSameRule) {
   back.Candidate = "reference DVR-4";
   back.VoucherReference = "DVR-4";
   back.Found = "voucher reverse";
-  back.Outcome = "given back";
+  back.Outcome = TGiveBackOutcome::GivenBack;
   std::string error;
   ASSERT_TRUE(RecordGiveBack(*FDb, back, error)) << error;
 

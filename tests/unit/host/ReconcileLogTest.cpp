@@ -88,7 +88,8 @@ std::string Describe(const Reconcile::TAttempt& a) {
          (a.Refused ? "X" : "");
 }
 std::string Describe(const Reconcile::TReverseIntent& r) {
-  return r.Found + " " + r.Reference + " " + (r.Confirmed ? "c" : "") + (r.Recorded ? "r" : "");
+  return FoundText(r.Found) + " " + r.Reference + " " + (r.Confirmed ? "c" : "") +
+         (r.Recorded ? "r" : "");
 }
 
 const TJournalCase kJournalCases[] = {
@@ -641,6 +642,27 @@ TEST(ReconcileOnProof, TakesOnlyItsOwnReferenceAsConfirmed) {
   }
 }
 
+// SarnGiveBacks and the journal point hold these words from earlier runs: they never change.
+TEST(ReconcileFound, KeepsTheWordsEarlierRunsWrote) {
+  using Reconcile::TFoundSource;
+  const std::pair<Reconcile::TFound, const char*> cases[] = {
+      {TFoundSource::LogPopup, "log: popup"},
+      {TFoundSource::LogNotBooked, "log: not booked"},
+      {TFoundSource::LogCancel, "log: cancel"},
+      {TFoundSource::LogOverride, "log: override"},
+      {TFoundSource::LogDialog, "log: dialog"},
+      {{TFoundSource::TillSale, TSaleState::Cancelling}, "till: cancelling"},
+      {{TFoundSource::TillSale, TSaleState::ReverseFailed}, "till: reverse failed"},
+      {TFoundSource::TillLinked, "till: paid, row linked"},
+  };
+  for (const auto& [found, text] : cases) {
+    EXPECT_EQ(FoundText(found), text);
+    EXPECT_TRUE(Reconcile::ReadFound(text) == found) << text;
+  }
+  for (const char* none : {"", "till: ", "till: unknown", "log: popup ", "voucher reverse"})
+    EXPECT_FALSE(Reconcile::ReadFound(none)) << none;
+}
+
 // The log's time is the till's local time; the service's is UTC.
 TEST(ReconcileTimes, AreReadInTheirOwnZones) {
   setenv("TZ", "Europe/Amsterdam", 1);
@@ -713,7 +735,7 @@ class GivenBackEarlier : public TTestFolder {
   GivenBackEarlier() : TTestFolder("given-back-earlier") {}
 };
 
-TGiveBack Back(const char* candidate, const char* reference, const char* outcome) {
+TGiveBack Back(const char* candidate, const char* reference, TGiveBackOutcome outcome) {
   TGiveBack back;
   back.Candidate = candidate;
   back.VoucherCode = "A";
@@ -741,11 +763,11 @@ TEST_F(GivenBackEarlier, CountsTheInvoicesReferencesGivenBackOnce) {
                         {}),
             6);
   const TGiveBack backs[] = {
-      Back("reference R-1", "R-1", "given back"),
-      Back("request D R-1", "R-1", "given back"),
-      Back("reference R-2", "R-2", "nothing to give back"),
-      Back("reference R-4", "R-4", "given back"),
-      Back("reference R-5", "R-5", "found reversed"),
+      Back("reference R-1", "R-1", TGiveBackOutcome::GivenBack),
+      Back("request D R-1", "R-1", TGiveBackOutcome::GivenBack),
+      Back("reference R-2", "R-2", TGiveBackOutcome::NothingToGiveBack),
+      Back("reference R-4", "R-4", TGiveBackOutcome::GivenBack),
+      Back("reference R-5", "R-5", TGiveBackOutcome::FoundReversed),
   };
   for (const TGiveBack& back : backs) ASSERT_TRUE(RecordGiveBack(*db, back, error)) << error;
   struct TCase {
