@@ -658,8 +658,9 @@ void TLogScan::Header(const std::string& line) {
 }
 
 TReverseIntent& TLogScan::Intent(const std::string& reference, TFoundSource found, std::time_t at) {
-  for (TReverseIntent& intent : FJournal.Reverses)
-    if (intent.Reference == reference) return intent;
+  // A year of cancels is thousands of references: looked up, not searched.
+  const auto [known, added] = FIntentOf.try_emplace(reference, FJournal.Reverses.size());
+  if (!added) return FJournal.Reverses[known->second];
   TReverseIntent intent;
   intent.Reference = reference;
   intent.Found = found;
@@ -800,6 +801,9 @@ void TLogScan::Resume(const TScanState& state, TJournal open) {
   FJournal = std::move(open);
   FCarriedAttempts = FProcessStart = FJournal.Attempts.size();
   FCarriedReverses = FJournal.Reverses.size();
+  FIntentOf.clear();
+  for (size_t i = 0; i < FJournal.Reverses.size(); ++i)
+    FIntentOf.try_emplace(FJournal.Reverses[i].Reference, i);
 }
 
 bool SettledBefore(const std::set<std::string>& settled, const std::string& id) {

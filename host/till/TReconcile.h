@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "host/store/TGiveBacks.h"
@@ -101,6 +102,7 @@ class TLogScan {
   int FCurrent = -1;         // the attempt the next Redeem lines speak of
   size_t FProcessStart = 0;  // the first attempt of the process whose lines are read
   size_t FCarriedAttempts = 0, FCarriedReverses = 0;
+  std::unordered_map<std::string, size_t> FIntentOf;  // reference -> its entry in Reverses
   // The module writes a Redeem's key before its Redeeming line; a module from before that wrote
   // it right after. A key waits here for the Redeeming line that sends it.
   bool FHasPendingKey = false;
