@@ -93,9 +93,9 @@ void SettleEarlierRun(TTill& till, TTillReconcile& reconcile) {
     return;
   }
   if (!needed) return;
-  TIntfPtr<IDovraVoucherAPI> api = ResolveAs<IDovraVoucherAPI>(till.Registry());
-  std::vector<Reconcile::TOutcome> outcomes;
+  const TIntfPtr<IDovraVoucherAPI> api = ResolveAs<IDovraVoucherAPI>(till.Registry());
   if (!api) return;  // the payment itself says there is no voucher service
+  std::vector<Reconcile::TOutcome> outcomes;
   if (!reconcile.Settle(*api, outcomes, error, warning)) {
     std::cerr << "sarn-till pay: what an earlier run left open could not be settled: " << error
               << "; run sarn-till reconcile" << std::endl;
