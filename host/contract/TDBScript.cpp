@@ -552,6 +552,21 @@ bool TDBScript::Tables(std::vector<std::string>& tables) {
   return true;
 }
 
+bool TDBScript::Columns(const std::string& table, std::vector<std::string>& columns) {
+  TCall call = F->Call("Columns", table);
+  std::string sent, error;
+  std::vector<std::string> names;
+  const bool listed = F->Engine->Columns(ObjectPart(table), names, sent, error);
+  call.Sent(sent);
+  if (!listed) {
+    call.Fail(error);
+    return false;
+  }
+  call.Succeed("rows", std::to_string(names.size()));
+  columns = std::move(names);
+  return true;
+}
+
 int64_t TDBScript::Failures() const { return F->Failures; }
 
 void TDBScript::Observe(TDBCallObserver* observer) { F->Observer = observer; }
