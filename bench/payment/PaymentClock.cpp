@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <stdexcept>
+#include <string_view>
 
 #include "host/contract/TDBScript.h"
 #include "intf/clsInterfacedObject.h"
@@ -82,56 +83,6 @@ class TTimedRestFactory final : public TImplements<TInterfacedObject, IServiceFa
   TPaymentClock& FClock;
 };
 
-// The module's calls only: the till's own (its sales table) go to its database object directly
-// and are not in this count.
-class TTimedDBScript final : public TImplements<TInterfacedObject, IDBScript> {
- public:
-  TTimedDBScript(TIntfPtr<IDBScript> inner, TPaymentClock& clock)
-      : FInner(std::move(inner)), FClock(clock) {}
-
- private:
-  // Defined first: the overrides below deduce their results from it.
-  template <class TCall>
-  auto Timed(TCall call) {
-    ++FClock.Times.DatabaseCalls;
-    FClock.DatabaseStarting();
-    const auto result = [&] {
-      TPaymentClock::TStretch stretch(FClock, FClock.Times.Database);
-      return call();
-    }();
-    FClock.DatabaseDone();
-    return result;
-  }
-
- public:
-  void SetConnection(const std::string& connection) override { FInner->SetConnection(connection); }
-  void GetConnection(std::string& connection) override { FInner->GetConnection(connection); }
-  int32_t Execute(const std::string& format, const TDBArgs& args) override {
-    return Timed([&] { return FInner->Execute(format, args); });
-  }
-  int32_t ExecuteFile(const std::string& path) override {
-    return Timed([&] { return FInner->ExecuteFile(path); });
-  }
-  bool QueryValue(const std::string& statement, const std::string& column,
-                  std::string& value) override {
-    return Timed([&] { return FInner->QueryValue(statement, column, value); });
-  }
-  bool TableExists(const std::string& table) override {
-    return Timed([&] { return FInner->TableExists(table); });
-  }
-  void LastError(std::string& error) override { FInner->LastError(error); }
-  bool QueryJSON(const std::string& format, const TDBArgs& args, std::string& rows) override {
-    const TClock::time_point start = TClock::now();
-    const bool done = Timed([&] { return FInner->QueryJSON(format, args, rows); });
-    FClock.Times.Select += Seconds(TClock::now() - start);
-    return done;
-  }
-
- private:
-  TIntfPtr<IDBScript> FInner;
-  TPaymentClock& FClock;
-};
-
 }  // namespace
 
 TPaymentTimes TPaymentTimes::operator-(const TPaymentTimes& earlier) const {
@@ -156,12 +107,20 @@ TPaymentClock::TStretch::~TStretch() {
   if (FCounted) FBucket += Seconds(TClock::now() - FStart);
 }
 
-void TPaymentClock::DatabaseStarting() {
+void TPaymentClock::CallStarting(const char*) {
+  ++Times.DatabaseCalls;
   // The module's first statement after the dialog: whatever freeing the dialog took is over.
   if (FPhase == TPhase::Closing) EndClosing(TClock::now());
+  FDatabaseCall.emplace(*this, Times.Database);
+  FCallStart = TClock::now();
 }
 
-void TPaymentClock::DatabaseDone() { FLastDatabaseEnd = TClock::now(); }
+void TPaymentClock::CallDone(const char* operation) {
+  FDatabaseCall.reset();
+  FLastDatabaseEnd = TClock::now();
+  if (std::string_view(operation) == "QueryJSON")
+    Times.Select += Seconds(FLastDatabaseEnd - FCallStart);
+}
 
 void TPaymentClock::EndClosing(TClock::time_point now) {
   Times.Dialog += Seconds(now - FPhaseStart);
@@ -228,19 +187,18 @@ bool TTimedApplication::notify(QObject* receiver, QEvent* event) {
   return QApplication::notify(receiver, event);
 }
 
-void InstallTimedServices(IServiceRegistry* registry, TPaymentClock& clock) {
+void InstallTimedServices(IServiceRegistry* registry, TDBScript& db, TPaymentClock& clock) {
   TIntfPtr<IServiceFactory> restFactory;
   if (!registry->GetFactory(IRestClient::IID, restFactory) || !restFactory)
     throw std::runtime_error("the till's registry has no REST client factory for " +
                              IRestClient::IID.ToString());
-  const TIntfPtr<IDBScript> db = ResolveAs<IDBScript>(registry);
-  if (!db)
-    throw std::runtime_error("the till's registry has no DB script service for " +
+  // The module's calls reach the service the registry holds: it must be the till's own.
+  const TIntfPtr<IDBScript> registered = ResolveAs<IDBScript>(registry);
+  if (!registered || registered.Get() != static_cast<IDBScript*>(&db))
+    throw std::runtime_error("the till's registry does not hold its DB script service for " +
                              IDBScript::IID.ToString());
   registry->UnregisterFactory(IRestClient::IID);
   registry->RegisterFactory(IRestClient::IID,
                             MakeObject<TTimedRestFactory>(restFactory, clock).Get());
-  registry->UnregisterInstance(IDBScript::IID);
-  registry->RegisterInstance(IDBScript::IID,
-                             MakeObject<TTimedDBScript>(db, clock)->BaseInterface());
+  db.Observe(&clock);
 }

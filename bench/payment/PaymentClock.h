@@ -1,6 +1,7 @@
-// Where the time of a whole payment goes. The till's REST client and DB script service are
-// swapped in its registry for wrappers that forward every call and add its duration here; the
-// application object times the events of the voucher dialog and of the cashier autopilot.
+// Where the time of a whole payment goes. The till's REST client is swapped in its registry for a
+// wrapper that forwards every call and adds its duration here; the till's DB script service tells
+// the clock of each of its calls, the module's and the till's own alike; the application object
+// times the events of the voucher dialog and of the cashier autopilot.
 // Whatever none of them claims is the module's own logic (with the event loop and the host's
 // payment runner, both thin).
 #pragma once
@@ -10,13 +11,15 @@
 #include <QWidget>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 
+#include "host/contract/TDBScript.h"
 #include "intf/intfDI.h"
 
 // Seconds spent, summed since the clock started.
 struct TPaymentTimes {
   double Voucher = 0;   // IRestClient::SendRequest: the voucher service round trips
-  double Database = 0;  // every IDBScript call
+  double Database = 0;  // every call of the DB script service, the module's and the till's
   double Select = 0;    // of which QueryJSON (the invoice's rows)
   double Dialog = 0;    // creating, showing, painting and freeing the voucher dialog
   double Cashier = 0;   // the autopilot's own timer ticks (typing, finding controls)
@@ -26,7 +29,7 @@ struct TPaymentTimes {
   TPaymentTimes operator-(const TPaymentTimes& earlier) const;
 };
 
-class TPaymentClock {
+class TPaymentClock final : public TDBCallObserver {
  public:
   using TClock = std::chrono::steady_clock;
 
@@ -48,9 +51,9 @@ class TPaymentClock {
     TClock::time_point FStart;
   };
 
-  // From the DB wrapper, around every call.
-  void DatabaseStarting();
-  void DatabaseDone();
+  // From the DB script service, around every call.
+  void CallStarting(const char* operation) override;
+  void CallDone(const char* operation) override;
 
   // From the application object before each event is delivered: what the delivery counts as.
   enum class TEventKind { Untimed, Dialog, Cashier };
@@ -64,6 +67,8 @@ class TPaymentClock {
   void EndClosing(TClock::time_point now);
 
   int FOpenStretches = 0;
+  std::optional<TStretch> FDatabaseCall;  // the call of the DB script service running
+  TClock::time_point FCallStart;
   TClock::time_point FLastDatabaseEnd = TClock::now();
   TPhase FPhase = TPhase::None;
   QPointer<QWidget> FDialog;
@@ -81,6 +86,7 @@ class TTimedApplication : public QApplication {
   TPaymentClock& FClock;
 };
 
-// Swaps the registry's REST client factory and DB script service for timing wrappers around
-// them. Throws when the registry has either missing.
-void InstallTimedServices(IServiceRegistry* registry, TPaymentClock& clock);
+// Swaps the registry's REST client factory for a timing wrapper around it and has the DB script
+// service (the one the registry holds, the till's database) tell the clock of every call.
+// Throws when the registry has either missing, or holds another DB script service.
+void InstallTimedServices(IServiceRegistry* registry, TDBScript& db, TPaymentClock& clock);

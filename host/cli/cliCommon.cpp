@@ -299,13 +299,14 @@ void RequireDatabase(TTill& till, const std::string& command) {
 }
 
 void RequireModuleTables(TTill& till, const std::string& command) {
-  TDBScript& db = till.Database();
+  // One read of the table list answers for both tables.
+  std::vector<std::string> tables;
+  if (!till.Database().Tables(tables))  // the service has said why on stderr
+    throw CommandEnd("sarn-till " + command + ": the database cannot be used", TExitCode::Failed);
   for (const char* table : {"DovraTransactions", "DovraLog"}) {
-    if (db.TableExists(table)) continue;
-    std::string error;
-    db.LastError(error);
-    if (!error.empty())  // the service has said why on stderr
-      throw CommandEnd("sarn-till " + command + ": the database cannot be used", TExitCode::Failed);
+    if (std::any_of(tables.begin(), tables.end(),
+                    [table](const std::string& name) { return SameTextAscii(name, table); }))
+      continue;
     throw CommandEnd(
         "sarn-till " + command + ": the module's tables are missing: run sarn-till upgrade first",
         TExitCode::Failed);

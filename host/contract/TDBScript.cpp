@@ -251,18 +251,26 @@ namespace {
 // One call of the service: its trace line and, when it fails, its error.
 class TCall {
  public:
-  TCall(std::string& lastError, int64_t& failures, int traceFd, const char* operation,
-        const std::string& format)
+  TCall(std::string& lastError, int64_t& failures, int traceFd, TDBCallObserver* observer,
+        const char* operation, const std::string& format)
       : FLastError(lastError),
         FFailures(failures),
         FTraceFd(traceFd),
+        FObserver(observer),
         FOperation(operation),
-        FFormat(format),
-        FStart(std::chrono::steady_clock::now()) {
+        FFormat(format) {
+    if (FObserver) FObserver->CallStarting(FOperation);
+    FStart = std::chrono::steady_clock::now();
     if (FTraceFd < 0) return;
     FLine = "{\"time\":\"" + LocalTimestampText() + "\",\"op\":\"" + operation + "\",\"format\":";
     AppendJSONText(FLine, format);
   }
+
+  ~TCall() {
+    if (FObserver) FObserver->CallDone(FOperation);
+  }
+  TCall(const TCall&) = delete;
+  TCall& operator=(const TCall&) = delete;
 
   void Member(const char* name, const std::string& json) {
     if (FTraceFd >= 0) FLine += std::string(",\"") + name + "\":" + json;
@@ -336,6 +344,7 @@ class TCall {
   std::string& FLastError;
   int64_t& FFailures;
   int FTraceFd;
+  TDBCallObserver* FObserver;
   const char* FOperation;
   const std::string& FFormat;
   const std::string* FSql = nullptr;
@@ -358,6 +367,7 @@ struct TDBScript::TState {
   int64_t Failures = 0;
   int TraceFd = -1;
   bool TraceOpened = false;
+  TDBCallObserver* Observer = nullptr;
 
   ~TState() {
     if (Engine) Engine->Close();
@@ -378,6 +388,11 @@ struct TDBScript::TState {
                 TracePath.c_str(), error.c_str());
     }
     return TraceFd;
+  }
+
+  // One call of the given operation begins (C++17 hands the object over without a copy).
+  TCall Call(const char* operation, const std::string& format) {
+    return TCall(LastError, Failures, Trace(), Observer, operation, format);
   }
 
   // Rewrites the SQL Server text for the engine and runs it; false (the call failed) with the
@@ -424,7 +439,7 @@ void TDBScript::SetConnection(const std::string& connection) {
 void TDBScript::GetConnection(std::string& connection) { connection = F->Engine->Shown(); }
 
 int32_t TDBScript::Execute(const std::string& format, const TDBArgs& args) {
-  TCall call(F->LastError, F->Failures, F->Trace(), "Execute", format);
+  TCall call = F->Call("Execute", format);
   call.Args(args);
   std::string sql, error;
   if (!FormatStatement(format, args, sql, error)) {
@@ -439,7 +454,7 @@ int32_t TDBScript::Execute(const std::string& format, const TDBArgs& args) {
 }
 
 int32_t TDBScript::ExecuteFile(const std::string& path) {
-  TCall call(F->LastError, F->Failures, F->Trace(), "ExecuteFile", path);
+  TCall call = F->Call("ExecuteFile", path);
   std::string script, error;
   if (!ReadWholeFile(path, script, error, "the script file")) {
     call.Fail(error);
@@ -454,7 +469,7 @@ int32_t TDBScript::ExecuteFile(const std::string& path) {
 
 bool TDBScript::QueryValue(const std::string& statement, const std::string& column,
                            std::string& value) {
-  TCall call(F->LastError, F->Failures, F->Trace(), "QueryValue", statement);
+  TCall call = F->Call("QueryValue", statement);
   call.Text("column", column);
   call.Sql(statement);
   TValueSink sink(column);
@@ -472,7 +487,7 @@ bool TDBScript::QueryValue(const std::string& statement, const std::string& colu
 }
 
 bool TDBScript::TableExists(const std::string& table) {
-  TCall call(F->LastError, F->Failures, F->Trace(), "TableExists", table);
+  TCall call = F->Call("TableExists", table);
   std::vector<std::string> tables;
   std::string sent, error;
   const bool listed = F->Engine->Tables(tables, sent, error);
@@ -491,7 +506,7 @@ bool TDBScript::TableExists(const std::string& table) {
 void TDBScript::LastError(std::string& error) { error = F->LastError; }
 
 bool TDBScript::QueryJSON(const std::string& format, const TDBArgs& args, std::string& rows) {
-  TCall call(F->LastError, F->Failures, F->Trace(), "QueryJSON", format);
+  TCall call = F->Call("QueryJSON", format);
   call.Args(args);
   std::string sql, error;
   if (!FormatStatement(format, args, sql, error)) {
@@ -508,7 +523,7 @@ bool TDBScript::QueryJSON(const std::string& format, const TDBArgs& args, std::s
 }
 
 bool TDBScript::QueryTable(const std::string& statement, TDBTable& table) {
-  TCall call(F->LastError, F->Failures, F->Trace(), "QueryTable", statement);
+  TCall call = F->Call("QueryTable", statement);
   call.Sql(statement);
   TTableSink sink;
   int64_t changed = 0;
@@ -521,7 +536,9 @@ bool TDBScript::QueryTable(const std::string& statement, TDBTable& table) {
 bool TDBScript::Exists(std::string& error) { return F->Engine->Exists(error); }
 
 bool TDBScript::Tables(std::vector<std::string>& tables) {
-  TCall call(F->LastError, F->Failures, F->Trace(), "Tables", "");
+  // The call keeps a reference to its format: a temporary would be gone before a failure.
+  static const std::string none;
+  TCall call = F->Call("Tables", none);
   std::string sent, error;
   std::vector<std::string> names;
   const bool listed = F->Engine->Tables(names, sent, error);
@@ -535,4 +552,21 @@ bool TDBScript::Tables(std::vector<std::string>& tables) {
   return true;
 }
 
+bool TDBScript::Columns(const std::string& table, std::vector<std::string>& columns) {
+  TCall call = F->Call("Columns", table);
+  std::string sent, error;
+  std::vector<std::string> names;
+  const bool listed = F->Engine->Columns(ObjectPart(table), names, sent, error);
+  call.Sent(sent);
+  if (!listed) {
+    call.Fail(error);
+    return false;
+  }
+  call.Succeed("rows", std::to_string(names.size()));
+  columns = std::move(names);
+  return true;
+}
+
 int64_t TDBScript::Failures() const { return F->Failures; }
+
+void TDBScript::Observe(TDBCallObserver* observer) { F->Observer = observer; }

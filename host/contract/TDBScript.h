@@ -21,13 +21,13 @@
 //    {"integer":5},{"currency":125000}],"sql":"<the SQL Server text>","sent":"<the text the
 //    engine was given>","ms":0.412,"changed":1}
 // The outcome member is "changed" (Execute, ExecuteFile), "value" (QueryValue: a text, or null
-// when no row had the column), "rows" (QueryJSON, QueryTable: the number of rows) or "exists"
-// (TableExists, Tables), and "error" in place of it when the call failed. QueryValue adds "column",
-// ExecuteFile gives the file as "format". Texts are written byte for byte (JSON escapes for
-// quotes, backslashes and control bytes only). A write whose commit answer was lost gets
-// "outcome":"unknown" beside its "error" when the server could not tell what became of it, and
-// "note" when the engine found out that it committed after all. A connection is only ever shown
-// with its password masked.
+// when no row had the column), "rows" (QueryJSON, QueryTable: the number of rows; Tables,
+// Columns: of names) or "exists" (TableExists), and "error" in place of it when the call failed.
+// QueryValue adds "column", ExecuteFile gives the file as "format". Texts are written byte for byte
+// (JSON escapes for quotes, backslashes and control bytes only). A write whose commit answer was
+// lost gets "outcome":"unknown" beside its "error" when the server could not tell what became of
+// it, and "note" when the engine found out that it committed after all. A connection is only ever
+// shown with its password masked.
 #pragma once
 
 #include <functional>
@@ -47,6 +47,18 @@ std::string FormatCurrency(TCurrency value);
 
 // Makes the engine for a connection text (SetConnection).
 using TDBEngineMaker = std::function<TDBEnginePtr(const std::string& connection)>;
+
+// Told of every call of the service as it starts and as it ends, whoever makes it (the module
+// through IDBScript, the till directly): what a benchmark times a payment's database share by.
+// operation is the call's name as the trace gives it ("Execute", "QueryJSON", ...).
+class TDBCallObserver {
+ public:
+  virtual void CallStarting(const char* operation) = 0;
+  virtual void CallDone(const char* operation) = 0;
+
+ protected:
+  ~TDBCallObserver() = default;
+};
 
 class TDBScript final : public TImplements<TInterfacedObject, IDBScript> {
  public:
@@ -73,9 +85,16 @@ class TDBScript final : public TImplements<TInterfacedObject, IDBScript> {
   bool Exists(std::string& error);
   // The names of the database's tables, sorted. False on failure, as the other calls.
   bool Tables(std::vector<std::string>& tables);
+  // The table's columns in their order, none when there is no such table (no failure then), in
+  // one statement: how a table the till keeps tells "not made", "of an older layout" and "as it
+  // should be" apart. False on failure, as the other calls.
+  bool Columns(const std::string& table, std::vector<std::string>& columns);
   // Calls that failed since the service was made: a command compares the count before and
   // after handing the module a step, to tell a database failure from a plain "no".
   int64_t Failures() const;
+  // Every call from now on is told to the observer (null: to none). Not owned: it must outlive
+  // the service, or be taken off first.
+  void Observe(TDBCallObserver* observer);
 
  private:
   struct TState;

@@ -73,6 +73,12 @@ class TDBEngine {
   virtual TDBRun Run(const std::string& sent, bool write, TDBSink* sink) = 0;
   // The names of the database's tables, sorted; sent: the catalogue query, for the trace.
   virtual bool Tables(std::vector<std::string>& tables, std::string& sent, std::string& error) = 0;
+  // The columns of the table as the till's statements reach it (unquoted, no schema), in their
+  // order; none when there is no such table. One statement that reads the table's layout and no
+  // row, whose one failure for a table that is not there is an answer here, not an error.
+  // sent: the statement, for the trace.
+  virtual bool Columns(const std::string& table, std::vector<std::string>& columns,
+                       std::string& sent, std::string& error) = 0;
   // Closes the connection (the next call opens it again).
   virtual void Close() = 0;
 };

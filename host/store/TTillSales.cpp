@@ -1,7 +1,9 @@
 #include "host/store/TTillSales.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "host/db/sql/SqlText.h"
 #include "host/store/CellsByName.h"
@@ -117,26 +119,27 @@ bool ReadSalesFrom(TDBScript& db, int32_t first, std::map<int32_t, TSaleRow>& sa
 
 bool UpgradeTillSales(TDBScript& db, std::string& done) {
   done.clear();
-  const bool existed = db.TableExists("SarnSales");
-  if (!existed) {
-    std::string error;
-    db.LastError(error);
-    if (!error.empty()) return false;
+  // One call before each sale: no columns is no table, and a table that lacks one of the added
+  // columns is an older till's.
+  std::vector<std::string> columns;
+  if (!db.Columns("SarnSales", columns)) return false;
+  if (columns.empty()) {
+    // Two tills may both find it missing: the guarded script lets the second find it made (on a
+    // server, under the one lock every table creation takes).
     if (db.Execute(TableScript, {}) < 0) return false;
     done = "table SarnSales created";
     return true;
   }
-  TDBTable layout;
-  if (!db.QueryTable("SELECT * FROM [SarnSales] WHERE 1 = 0", layout)) return false;
+  auto has = [&columns](const char* column) {
+    return std::find(columns.begin(), columns.end(), column) != columns.end();
+  };
   std::string added;
   for (const char* column : AddedColumns) {
-    if (ColumnOf(layout, column) >= 0) continue;
+    if (has(column)) continue;
     // Two tills upgrading at once may both find the column missing: the one that comes second
     // fails to add it, and finds it there.
     if (db.Execute("ALTER TABLE [SarnSales] ADD [" + std::string(column) + "] INT NULL", {}) < 0) {
-      TDBTable now;
-      if (!db.QueryTable("SELECT * FROM [SarnSales] WHERE 1 = 0", now) || ColumnOf(now, column) < 0)
-        return false;
+      if (!db.Columns("SarnSales", columns) || !has(column)) return false;
       continue;
     }
     added += (added.empty() ? "" : ", ") + std::string(column);

@@ -11,12 +11,15 @@
 #include "host/db/postgres/TPostgresCall.h"
 #include "host/db/postgres/TPostgresConnection.h"
 #include "host/db/postgres/TPostgresDialect.h"
+#include "host/db/sql/SqlText.h"
 
 namespace {
 
 // SQLSTATEs of a transaction that lost to another and may be run again.
 constexpr const char* kSerializationFailure = "40001";
 constexpr const char* kDeadlockDetected = "40P01";
+// The SQLSTATE of a statement naming a table that is not there.
+constexpr const char* kUndefinedTable = "42P01";
 
 class TPostgresEngine final : public TDBEngine {
  public:
@@ -38,6 +41,45 @@ class TPostgresEngine final : public TDBEngine {
   }
 
   TDBRun Run(const std::string& sent, bool write, TDBSink* sink) override {
+    std::string state;
+    return RunCall(sent, write, sink, state);
+  }
+
+  bool Tables(std::vector<std::string>& tables, std::string& sent, std::string& error) override {
+    sent = kTableList.Text;
+    return FirstColumnOf(*this, sent, tables, error);
+  }
+
+  // The table's own SELECT, which the server plans in a fraction of a catalogue query's time
+  // and resolves as the till's statements are resolved.
+  bool Columns(const std::string& table, std::vector<std::string>& columns, std::string& sent,
+               std::string& error) override {
+    struct TLayout final : TDBSink {
+      bool Wants(const std::vector<std::string>& names) override {
+        Columns = names;
+        return false;
+      }
+      void Row(std::vector<TDBCell>&) override {}
+      std::vector<std::string> Columns;
+    } layout;
+    sent = "SELECT * FROM " + SqlQuotedName(table) + " WHERE 1 = 0";
+    std::string state;
+    const TDBRun run = RunCall(sent, false, &layout, state);
+    columns.clear();
+    if (run.Error.empty()) {
+      columns = std::move(layout.Columns);
+      return true;
+    }
+    if (state == kUndefinedTable) return true;
+    error = run.Error;
+    return false;
+  }
+
+  void Close() override { FConnection.Close(); }
+
+ private:
+  // A call, run again while that may help; state: the SQLSTATE of its last failure.
+  TDBRun RunCall(const std::string& sent, bool write, TDBSink* sink, std::string& state) {
     TDBRun run;
     if (const size_t nul = sent.find('\0'); nul != std::string::npos) {
       run.Error = "the statement holds a NUL byte at offset " + std::to_string(nul);
@@ -59,7 +101,7 @@ class TPostgresEngine final : public TDBEngine {
     };
     for (;;) {
       std::vector<TKeptResult> kept;
-      std::string state;
+      state.clear();
       const TCallOutcome outcome =
           RunPostgresCall(FConnection, plan, write, deadline, kept, run, state);
       if (outcome == TCallOutcome::Done) {
@@ -87,14 +129,6 @@ class TPostgresEngine final : public TDBEngine {
     }
   }
 
-  bool Tables(std::vector<std::string>& tables, std::string& sent, std::string& error) override {
-    sent = kTableList.Text;
-    return FirstColumnOf(*this, sent, tables, error);
-  }
-
-  void Close() override { FConnection.Close(); }
-
- private:
   static void Deliver(std::vector<TKeptResult>& kept, TDBSink* sink) {
     if (!sink) return;
     for (TKeptResult& result : kept) {

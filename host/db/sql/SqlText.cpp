@@ -131,6 +131,15 @@ std::string SqlStringLiteral(const std::string& text) {
   return out;
 }
 
+std::string SqlQuotedName(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  return out + "\"";
+}
+
 std::string LocalTimestampText() { return LocalTimestamp("%Y-%m-%d %H:%M:%S.%L"); }
 
 namespace {

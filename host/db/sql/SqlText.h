@@ -51,6 +51,9 @@ bool LiteralValue(std::string_view token, std::string& value);
 
 // The text as an SQL string literal: in single quotes, every single quote doubled.
 std::string SqlStringLiteral(const std::string& text);
+// The name as a standard SQL quoted name, as the engines read it: in double quotes, every double
+// quote doubled.
+std::string SqlQuotedName(const std::string& name);
 
 // The till's local time, 'YYYY-MM-DD HH:MM:SS.mmm' (sorts as it reads).
 std::string LocalTimestampText();

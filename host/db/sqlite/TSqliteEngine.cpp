@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 
+#include "host/db/sql/SqlText.h"
 #include "host/db/sqlite/TSqliteDialect.h"
 #include "lib/common/OwnedFile.h"
 
@@ -121,6 +122,28 @@ class TSqliteEngine final : public TDBEngine {
         "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
         "ESCAPE '\\' ORDER BY name";
     return FirstColumnOf(*this, sent, tables, error);
+  }
+
+  // Preparing the statement is enough: SQLite reads the table's layout from its schema then,
+  // and runs nothing.
+  bool Columns(const std::string& table, std::vector<std::string>& columns, std::string& sent,
+               std::string& error) override {
+    sent = "SELECT * FROM " + SqlQuotedName(table) + " WHERE 1 = 0";
+    if (!Open(error)) return false;
+    sqlite3_stmt* raw = nullptr;
+    const int rc = sqlite3_prepare_v2(FDb, sent.c_str(), -1, &raw, nullptr);
+    TStatementPtr statement(raw, sqlite3_finalize);
+    columns.clear();
+    if (rc == SQLITE_OK && raw) {
+      for (int i = 0; i < sqlite3_column_count(raw); ++i)
+        columns.emplace_back(sqlite3_column_name(raw, i));
+      return true;
+    }
+    const std::string message = sqlite3_errmsg(FDb);
+    // SQLite has no code of its own for it: its message is how it tells a missing table.
+    if ((rc & 0xFF) == SQLITE_ERROR && message.rfind("no such table: ", 0) == 0) return true;
+    error = message;
+    return false;
   }
 
   void Close() override {

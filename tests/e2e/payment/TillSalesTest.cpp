@@ -1,8 +1,9 @@
 // The till's own view of its sales: a voucher that pays more than the sale is due is given back,
 // each sale and voucher payment reads as what became of it (transactions, also as JSON lines),
-// an override says how many vouchers went back, an up-to-date database that cannot be written
-// upgrades with nothing to write, a database never upgraded takes nothing, and an older SarnSales
-// gains the store and till numbers in place.
+// a payment reads the table list and the sales table's layout once each, an override says how many
+// vouchers went back, an up-to-date database that cannot be written upgrades with nothing to write,
+// a database never upgraded takes nothing, and an older SarnSales gains the store and till numbers
+// in place.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -108,6 +110,24 @@ TEST_F(TillSales, EachSaleReadsAsWhatBecameOfIt) {
                                           "SarnSales: 1 row(s) of invoice 9", "  linked  "}),
             "")
       << table.Output;
+}
+
+// Before a sale's row, the till reads what it needs once each: the table list (the module's
+// tables are there) and the sales table's layout (made, and up to date).
+TEST_F(TillSales, APaymentReadsTheTableListAndTheSalesLayoutOnceBeforeItsRow) {
+  Upgrade();
+  std::vector<std::string> args = {"--sql-trace", Path("trace.jsonl")};
+  const std::vector<std::string> pay = PayArgs("SAVE15", {"--invoice", "4"});
+  args.insert(args.end(), pay.begin(), pay.end());
+  const TRun run = Till(args);
+  ASSERT_EQ(run.Exit, 0) << run.Output;
+  std::ifstream trace(Path("trace.jsonl"));
+  std::vector<std::string> calls;
+  for (std::string line; calls.size() < 3 && std::getline(trace, line);)
+    calls.push_back(Match(line, "^\\{\"time\":\"[^\"]*\",\"op\":\"(\\w+)\"") + " " +
+                    Match(line, "\"format\":\"(INSERT INTO \\[\\w+\\]|\\w+)"));
+  EXPECT_EQ(calls, (std::vector<std::string>{"Tables ", "Columns SarnSales",
+                                             "QueryValue INSERT INTO [SarnSales]"}));
 }
 
 TEST_F(TillSales, AnOverrideSaysHowManyVouchersWentBack) {

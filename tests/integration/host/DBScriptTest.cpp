@@ -23,6 +23,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Contains.h"
 #include "tests/support/DBTestSupport.h"
+#include "tests/support/SalesTableCases.h"
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestRegistry.h"
 
@@ -89,6 +90,11 @@ std::string Account(const TDatabaseUpgradeResult& result, bool failures) {
   for (const TUpgradeLine& line : result.Lines)
     if (line.Failure == failures) text += line.Text + "\n";
   return text;
+}
+
+TEST_F(DBScriptTest, EachSaleTellsInOneCallWhetherItsTableIsMissingOlderOrUpToDate) {
+  int databases = 0;
+  CheckSalesTableCases([&] { return Service(5000, "", "sales" + std::to_string(++databases)); });
 }
 
 TEST_F(DBScriptTest, UpgradeCreatesTheTablesOnceAndRegistersTheRightsOnce) {

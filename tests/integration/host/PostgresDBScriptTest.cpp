@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "tests/support/Contains.h"
 #include "tests/support/DBTestSupport.h"
 #include "tests/support/PostgresServer.h"
+#include "tests/support/SalesTableCases.h"
 #include "tests/support/TestFolder.h"
 
 namespace {
@@ -162,6 +164,17 @@ TEST_F(PostgresDBScriptTest, EveryConnectionReadsBackItsOwnNewRow) {
   EXPECT_EQ(ids[0].size() + ids[1].size(), 200u);
   EXPECT_EQ(all.size(), 200u) << "no ID handed to two callers";
   EXPECT_EQ(Value(a.Get(), "SELECT COUNT(*) AS V FROM DovraTransactions"), "200");
+}
+
+TEST_F(PostgresDBScriptTest, EachSaleTellsInOneCallWhetherItsTableIsMissingOlderOrUpToDate) {
+  std::string error;
+  const std::string server = TestPostgresServer(error);
+  std::vector<std::unique_ptr<TPostgresDatabase>> databases;
+  CheckSalesTableCases([&] {
+    TPostgresDatabase& database = *databases.emplace_back(std::make_unique<TPostgresDatabase>());
+    EXPECT_TRUE(database.Create(server, error)) << error;
+    return Service(5000, "", database.Connection());
+  });
 }
 
 TEST_F(PostgresDBScriptTest, TwoTillsUpgradingAtOnceMakeEachTableAndRightOnce) {
