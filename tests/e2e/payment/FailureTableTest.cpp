@@ -415,8 +415,19 @@ TEST_P(FaultDuringPayment, EndsAsTheFailureTableSays) {
     EXPECT_EQ(VoucherAtTheService(), "available/0");
     return;
   }
-  // The customer lost the voucher: the service refuses it a second time ...
+  // The till's next payment first finishes the give-back that failed, as reconcile would: once
+  // the service answers again (the relay is gone), the voucher is back and this payment takes it.
   const TRun again = Pay("WELCOME10");
+  if (relayed) {
+    EXPECT_EQ(again.Exit, 0) << again.Output;
+    EXPECT_TRUE(Contains(again.Output, "before the payment, what an earlier run left open: 1 "
+                                       "candidate(s), 1 given back,"))
+        << again.Output;
+    EXPECT_TRUE(Contains(again.Output, "voucher: paid")) << again.Output;
+    return;
+  }
+  // While it still fails reversals the customer has lost the voucher: the service refuses it a
+  // second time ...
   EXPECT_EQ(again.Exit, 3) << again.Output;
   EXPECT_TRUE(
       Contains(again.Output,
