@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "host/cli/cliCommon.h"
+#include "host/contract/DatabaseConnection.h"
 #include "host/contract/TDBScript.h"
-#include "host/contract/TDatabases.h"
 #include "host/contract/TRestClient.h"
 #include "host/till/TillPayment.h"
 

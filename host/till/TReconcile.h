@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/store/TGiveBacks.h"
+#include "host/store/TGiveBack.h"
 #include "host/store/TLedger.h"
 #include "host/till/TFound.h"
 #include "lib/voucher/DovraRedemptionMatch.h"

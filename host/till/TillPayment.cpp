@@ -8,7 +8,7 @@
 
 #include "host/contract/TDBScript.h"
 #include "host/contract/TRestClient.h"
-#include "host/store/TGiveBacks.h"
+#include "host/store/TGiveBack.h"
 #include "host/store/TTillSales.h"
 #include "host/till/TTill.h"
 #include "intf/intfDI.h"

@@ -12,7 +12,7 @@
 #include <limits>
 #include <memory>
 
-#include "host/db/sqlite/TSqliteDialect.h"
+#include "host/db/sqlite/SqliteDialect.h"
 #include "lib/common/OwnedFile.h"
 
 namespace {

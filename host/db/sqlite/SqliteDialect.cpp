@@ -1,4 +1,4 @@
-#include "host/db/sqlite/TSqliteDialect.h"
+#include "host/db/sqlite/SqliteDialect.h"
 
 #include "host/db/sql/SqlText.h"
 #include "host/db/sql/TSqlCode.h"

@@ -1,4 +1,4 @@
-#include "host/db/postgres/TPostgresDialect.h"
+#include "host/db/postgres/PostgresDialect.h"
 
 #include <algorithm>
 #include <cctype>
