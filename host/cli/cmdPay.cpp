@@ -7,10 +7,13 @@
 #include <memory>
 
 #include "host/cli/cliCommon.h"
+#include "host/cli/cmdReconcile.h"
 #include "host/contract/DatabaseConnection.h"
 #include "host/contract/TDBScript.h"
 #include "host/contract/TRestClient.h"
+#include "host/till/TTillReconcile.h"
 #include "host/till/TillPayment.h"
+#include "intf/intfDovraVoucherAPI.h"
 
 namespace {
 
@@ -77,8 +80,34 @@ void FinishWatched(TExitCode code, const TServiceFailures& failures, const char*
   Finish(code);
 }
 
+// A till that crashed settles what its own module log left open before it takes another voucher:
+// quietly when there is nothing (the log read from the last point, a few milliseconds), with the
+// candidates and a summary when there is. Its failures do not stop the payment: reconcile is
+// there for what this could not do, and the cashier's sale is another matter.
+void SettleEarlierRun(TTill& till, TTillReconcile& reconcile) {
+  std::string error, warning;
+  bool needed = false;
+  if (!reconcile.NeedsSettling(needed, error)) {
+    std::cerr << "sarn-till pay: what an earlier run left open was not looked at: " << error
+              << "; run sarn-till reconcile" << std::endl;
+    return;
+  }
+  if (!needed) return;
+  const TIntfPtr<IDovraVoucherAPI> api = ResolveAs<IDovraVoucherAPI>(till.Registry());
+  if (!api) return;  // the payment itself says there is no voucher service
+  std::vector<Reconcile::TOutcome> outcomes;
+  if (!reconcile.Settle(*api, outcomes, error, warning)) {
+    std::cerr << "sarn-till pay: what an earlier run left open could not be settled: " << error
+              << "; run sarn-till reconcile" << std::endl;
+    return;
+  }
+  if (!warning.empty()) std::cerr << "sarn-till pay: " << warning << std::endl;
+  if (!outcomes.empty()) PrintSettledBeforePayment(outcomes, std::cout);
+}
+
 struct TPayOptions {
   TPaymentRun Run;
+  TReconcileSettings Settle;
   std::string AmountText, OrderFile;
   TCashierScript Cashier;
   bool NoRedeem = false;
@@ -121,6 +150,12 @@ void AddPayCommand(CLI::App& app, TTill& till) {
       pay->add_option("--invoice", o->Invoice, "After the popup: link the sale to invoice N")
           ->check(CLI::Range(0, std::numeric_limits<int32_t>::max()));
   pay->add_flag("--cancel", o->Run.Cancel, "After the popup: cancel the sale")->excludes(invoice);
+  pay->add_option("--settle-older-than", o->Settle.OlderThan,
+                  "Before the payment, what an earlier run of this till left open in the module "
+                  "log is settled as reconcile does, leaving alone redemptions the service made "
+                  "less than SECONDS ago (units allowed: 90s, 5m, 2h)")
+      ->capture_default_str()
+      ->transform(Seconds(0, 315360000));
   pay->footer(
       std::string("Prints \"voucher service: ADDRESS\", the cashier's actions (the mobile number "
                   "but its last three digits masked), \"popup: paid|not paid\", the receipt "
@@ -168,11 +203,23 @@ void AddPayCommand(CLI::App& app, TTill& till) {
     const int32_t sale = OpenSale(till, run.Amount, std::cerr);
     if (sale < 0) throw CommandEnd(TExitCode::Failed);
     till.NameForModuleLog(sale);
+    // The log as earlier runs left it, before this process's own header joins it.
+    TTillReconcile earlier(till, o->Settle);
+    std::string logError;
+    const bool logRead = earlier.ReadLog(logError);
+    if (!logRead)
+      std::cerr << "sarn-till pay: what an earlier run left open was not looked at: " << logError
+                << "; run sarn-till reconcile" << std::endl;
     try {
       StartModule(till, "pay");
     } catch (...) {
       CloseUnpaidSale(till, sale);
       throw;
+    }
+    if (logRead) {
+      SettleEarlierRun(till, earlier);
+      // What the settling met at the service is not this payment's.
+      *failures = TServiceFailures{};
     }
     FinishWatched(RunPayment(till, run, sale, std::cout, std::cerr), *failures, "pay");
   });

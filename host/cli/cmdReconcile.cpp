@@ -13,8 +13,8 @@
 #include "host/store/TGiveBack.h"
 #include "host/store/TLedger.h"
 #include "host/store/TTillSales.h"
-#include "host/till/TJournalPoint.h"
 #include "host/till/TReconcile.h"
+#include "host/till/TTillReconcile.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "lib/common/PathParts.h"
 #include "lib/json/clsJSONDocument.h"
@@ -22,11 +22,8 @@
 namespace {
 
 struct TReconcileRun {
-  long long OlderThan = 300;
-  bool DryRun = false;
+  TReconcileSettings Settings;
   bool Json = false;
-  bool Full = false;      // read all of history, not only what came since the last run
-  std::string LogFolder;  // empty: the module's folder
 };
 
 const char* KindText(Reconcile::TOutcome::TKind kind) {
@@ -73,21 +70,44 @@ void Print(const std::vector<Reconcile::TOutcome>& outcomes, bool json, std::ost
   if (!outcomes.empty()) out << FormatTextTable(table, 200);
 }
 
+struct TOutcomeCounts {
+  explicit TOutcomeCounts(const std::vector<Reconcile::TOutcome>& outcomes)
+      : Candidates(static_cast<int32_t>(outcomes.size())) {
+    for (const auto& o : outcomes) switch (o.Kind) {
+        case Reconcile::TOutcome::TKind::GivenBack:
+          ++Given;
+          break;
+        case Reconcile::TOutcome::TKind::WouldGiveBack:
+          ++Would;
+          break;
+        case Reconcile::TOutcome::TKind::InDoubt:
+          ++Doubt;
+          break;
+        case Reconcile::TOutcome::TKind::Failed:
+          ++Failed;
+          break;
+        default:
+          ++Settled;
+      }
+  }
+  std::string Text() const {
+    return std::to_string(Candidates) + " candidate(s), " + std::to_string(Given) +
+           " given back, " + std::to_string(Would) + " to give back, " + std::to_string(Settled) +
+           " with nothing to give back, " + std::to_string(Doubt) + " left in doubt, " +
+           std::to_string(Failed) + " failed";
+  }
+  int32_t Candidates = 0, Given = 0, Would = 0, Settled = 0, Doubt = 0, Failed = 0;
+};
+
 void RunReconcile(TTill& till, const TReconcileRun& run) {
   const std::string command = "reconcile";
-  const TTillOptions& options = till.Options();
-  const std::string folder = run.LogFolder.empty() ? FolderOf(options.ModulePath) : run.LogFolder;
-  std::string error;
+  std::string error, warning;
   RequireDatabase(till, command);
   till.NameForModuleLog(-1);
   // The log as it stands before this run adds its own lines to it, from where the last run
   // left off.
-  Reconcile::TJournalPoint from, reached;
-  bool known = false;
-  if (!run.Full) known = Reconcile::LoadJournalPoint(till.Database(), from);
-  Reconcile::TLogScan scan;
-  int skipped = 0;
-  if (!Reconcile::ScanLogFolderFrom(folder, known ? &from : nullptr, scan, reached, skipped, error))
+  TTillReconcile reconcile(till, run.Settings);
+  if (!reconcile.ReadLog(error))
     throw CommandEnd("sarn-till reconcile: " + error, TExitCode::Failed);
 
   StartModule(till, command);
@@ -97,67 +117,39 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
     throw CommandEnd("sarn-till reconcile: the loaded module registers no voucher API client (" +
                          IDovraVoucherAPI::IID.ToString() + ")",
                      TExitCode::Failed);
-  TDBScript& db = till.Database();
-  TLedger ledger;
-  if (!ledger.Read(db, {}, error))
+  std::vector<Reconcile::TOutcome> outcomes;
+  if (!reconcile.Settle(*api, outcomes, error, warning))
     throw CommandEnd("sarn-till reconcile: " + error, TExitCode::Failed);
-
-  Reconcile::TReconcileOptions settings;
-  settings.Database = DatabaseIdentity(db);
-  settings.OlderThan = run.OlderThan;
-  settings.DryRun = run.DryRun;
-  settings.Now = std::time(nullptr);
-  const Reconcile::TServiceCall status = [&](const std::string& request, std::string& answer) {
-    return api->VoucherStatus(request, answer);
-  };
-  const Reconcile::TServiceCall reverse = [&](const std::string& request, std::string& answer) {
-    return api->Reverse(request, answer);
-  };
-  const Reconcile::TRecord record = [&](const TGiveBack& giveBack, std::string& why) {
-    return RecordGiveBack(db, giveBack, why);
-  };
-  const Reconcile::TLinkSale link = [&](int32_t sale, int32_t invoice, std::string& why) {
-    if (TTillSales(db, options.StoreID, options.TillID).Link(sale, invoice)) return true;
-    db.LastError(why);
-    if (why.empty()) why = "the database did not take it";
-    return false;
-  };
-  const std::vector<Reconcile::TOutcome> outcomes =
-      Reconcile::Reconcile(scan.Journal(), ledger, status, reverse, record, settings, link);
   api = nullptr;
-  if (!run.DryRun) {
-    reached.Open = Reconcile::OpenPart(reached.Open, ledger, settings);
-    // Not kept: the next run reads again from the point before, which costs time, not money.
-    if (!Reconcile::SaveJournalPoint(db, reached, error))
-      std::cerr << "sarn-till reconcile: " << error << "; the next run reads the log from the "
-                << (known ? "last point kept" : "start") << std::endl;
-  }
+  if (!warning.empty()) std::cerr << "sarn-till reconcile: " << warning << std::endl;
+  const bool dryRun = run.Settings.DryRun;
 
-  std::map<Reconcile::TOutcome::TKind, int> counts;
-  for (const auto& o : outcomes) ++counts[o.Kind];
+  const TOutcomeCounts counts(outcomes);
   Print(outcomes, run.Json, std::cout);
-  const int given = counts[Reconcile::TOutcome::TKind::GivenBack];
-  const int would = counts[Reconcile::TOutcome::TKind::WouldGiveBack];
-  const int settled = counts[Reconcile::TOutcome::TKind::Settled];
-  const int doubt = counts[Reconcile::TOutcome::TKind::InDoubt];
-  const int failed = counts[Reconcile::TOutcome::TKind::Failed];
   if (run.Json)
     std::cout << NewObjectDocument({"Candidates", static_cast<int32_t>(outcomes.size()),
-                                    "GivenBack", given, "WouldGiveBack", would, "Settled", settled,
-                                    "InDoubt", doubt, "Failed", failed, "DryRun", run.DryRun})
+                                    "GivenBack", counts.Given, "WouldGiveBack", counts.Would,
+                                    "Settled", counts.Settled, "InDoubt", counts.Doubt, "Failed",
+                                    counts.Failed, "DryRun", dryRun})
                      .ToJSON()
               << std::endl;
   else
-    std::cout << "reconcile" << (run.DryRun ? " (dry run, nothing changed)" : "") << ": "
-              << outcomes.size() << " candidate(s), " << given << " given back, " << would
-              << " to give back, " << settled << " with nothing to give back, " << doubt
-              << " left in doubt, " << failed << " failed" << std::endl;
+    std::cout << "reconcile" << (dryRun ? " (dry run, nothing changed)" : "") << ": "
+              << counts.Text() << std::endl;
+  const int failed = counts.Failed, doubt = counts.Doubt, would = counts.Would;
   if (failed) throw CommandEnd(TExitCode::Failed);
   // What a dry run would give back is still in doubt until a real run does.
   if (doubt || would) throw CommandEnd(TExitCode::NotDone);
 }
 
 }  // namespace
+
+void PrintSettledBeforePayment(const std::vector<Reconcile::TOutcome>& outcomes,
+                               std::ostream& out) {
+  Print(outcomes, false, out);
+  out << "before the payment, what an earlier run left open: " << TOutcomeCounts(outcomes).Text()
+      << std::endl;
+}
 
 void AddReconcileCommand(CLI::App& app, TTill& till) {
   auto run = std::make_shared<TReconcileRun>();
@@ -172,20 +164,21 @@ void AddReconcileCommand(CLI::App& app, TTill& till) {
       "day");
   reconcile->fallthrough();
   reconcile
-      ->add_option("--older-than", run->OlderThan,
+      ->add_option("--older-than", run->Settings.OlderThan,
                    "leave alone redemptions the service made less than SECONDS ago (another "
                    "till's payment may still be on its way); units allowed: 90s, 5m, 2h, 1d")
       ->capture_default_str()
       ->transform(Seconds(0, 315360000));
-  reconcile->add_flag("--dry-run", run->DryRun, "list what would be done and change nothing");
+  reconcile->add_flag("--dry-run", run->Settings.DryRun,
+                      "list what would be done and change nothing");
   reconcile->add_flag("--json", run->Json,
                       "one JSON object a line per candidate, then one with the counts");
   reconcile
-      ->add_option("--log-folder", run->LogFolder,
+      ->add_option("--log-folder", run->Settings.LogFolder,
                    "the module's log folder (its live logs and log/YYYYMM/ archives); default: "
                    "the module's own folder")
       ->check(CLI::ExistingDirectory);
-  reconcile->add_flag("--full", run->Full,
+  reconcile->add_flag("--full", run->Settings.Full,
                       "read the whole log folder again, not only what was added since the last "
                       "run (the last run's point is kept in the table SarnReconcilePoint)");
   reconcile->footer(

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <ostream>
+#include <vector>
 
+#include "host/till/TReconcile.h"
 #include "host/till/TTill.h"
 
 // Adds "reconcile [--older-than SECONDS] [--dry-run] [--json] [--log-folder DIR]". Prints a table,
@@ -11,3 +14,7 @@
 // Exit codes (CLI::RuntimeError): 0 nothing left in doubt, 3 something could not be given back or
 // matched, 1 the service, the log or the database failed.
 void AddReconcileCommand(CLI::App& app, TTill& till);
+
+// What pay's start settled of an earlier run: the candidates' table as reconcile prints it, then
+// "before the payment, what an earlier run left open: N candidate(s), ...".
+void PrintSettledBeforePayment(const std::vector<Reconcile::TOutcome>& outcomes, std::ostream& out);

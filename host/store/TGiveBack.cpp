@@ -65,6 +65,23 @@ bool CountGivenBackEarlier(TDBScript& db, int32_t invoice, int32_t& count, std::
   return true;
 }
 
+bool ReadSettledCandidates(TDBScript& db, std::set<std::string>& candidates, std::string& error) {
+  candidates.clear();
+  error.clear();
+  if (!db.TableExists("SarnGiveBacks")) {
+    db.LastError(error);
+    return error.empty();
+  }
+  TDBTable table;
+  if (!db.QueryTable("SELECT [Candidate] FROM [SarnGiveBacks]", table)) {
+    db.LastError(error);
+    if (error.empty()) error = "the table SarnGiveBacks could not be read";
+    return false;
+  }
+  for (const auto& row : table.Rows) candidates.insert(CellText(table, row, "Candidate"));
+  return true;
+}
+
 bool EnsureGiveBacksTable(TDBScript& db) {
   if (db.Execute(TableScript, {}) < 0) return false;
   // A table from before the Transaction column gets it in place.

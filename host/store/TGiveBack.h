@@ -12,6 +12,7 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 
 #include "host/contract/TDBScript.h"
@@ -36,6 +37,11 @@ struct TGiveBack {
 // How many of the invoice's voucher rows the till gave back earlier (voucher reverse, reconcile).
 // False with error when the database failed; 0 when the till never gave one back.
 bool CountGivenBackEarlier(TDBScript& db, int32_t invoice, int32_t& count, std::string& error);
+
+// The candidates settled so far (the Candidate column), without the rest of the rows: what a
+// payment's start asks before it decides whether anything is left to settle. None when there is
+// no table yet; false with error when the database failed.
+bool ReadSettledCandidates(TDBScript& db, std::set<std::string>& candidates, std::string& error);
 
 // Makes SarnGiveBacks, or adds the column a table of an older layout lacks. False when the
 // database failed.

@@ -24,12 +24,7 @@
 
 #include "host/contract/TDBScript.h"
 #include "host/store/TSaleState.h"
-
-// One SarnSales row.
-struct TSaleRow {
-  int32_t Sale = 0;
-  std::string State, Reference;
-};
+#include "host/store/TTillSales.h"
 
 // One DovraTransactions row with a voucher reference, as the store database holds it.
 struct TVoucherRow {

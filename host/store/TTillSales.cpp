@@ -1,6 +1,7 @@
 #include "host/store/TTillSales.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "host/db/sql/SqlText.h"
 #include "host/store/CellsByName.h"
@@ -87,6 +88,31 @@ int32_t TTillSales::SettleInvoice(int32_t invoice, TSaleState state) {
                          StateLiteral(TSaleState::Linked) + ", " +
                          StateLiteral(TSaleState::Overriding) + " )",
                      {StateLiteral(state), invoice});
+}
+
+bool ReadSalesFrom(TDBScript& db, int32_t first, std::map<int32_t, TSaleRow>& sales,
+                   std::string& error) {
+  sales.clear();
+  error.clear();
+  if (!db.TableExists("SarnSales")) {
+    db.LastError(error);
+    return error.empty();
+  }
+  TDBTable table;
+  if (!db.QueryTable(
+          "SELECT [Sale], [State], [VoucherReference] FROM [SarnSales] WHERE [Sale] >= " +
+              std::to_string(first) + " ORDER BY [Sale]",
+          table)) {
+    db.LastError(error);
+    if (error.empty()) error = "the table SarnSales could not be read";
+    return false;
+  }
+  for (const auto& row : table.Rows) {
+    TSaleRow sale{std::atoi(CellText(table, row, "Sale").c_str()), CellText(table, row, "State"),
+                  CellText(table, row, "VoucherReference")};
+    sales[sale.Sale] = std::move(sale);
+  }
+  return true;
 }
 
 bool UpgradeTillSales(TDBScript& db, std::string& done) {

@@ -18,10 +18,23 @@
 // and come back as the result.
 #pragma once
 
+#include <map>
 #include <string>
 
 #include "host/contract/TDBScript.h"
 #include "host/store/TSaleState.h"
+
+// One SarnSales row, as far as what became of its voucher goes.
+struct TSaleRow {
+  int32_t Sale = 0;
+  std::string State, Reference;
+};
+
+// The sales numbered from first on, by number, of every till: how the last few payments' sales
+// stand without reading the whole table. None when there is no table yet; false with error when
+// the database failed.
+bool ReadSalesFrom(TDBScript& db, int32_t first, std::map<int32_t, TSaleRow>& sales,
+                   std::string& error);
 
 // The sales of one till of one store, in the database the till keeps (db outlives it).
 class TTillSales {

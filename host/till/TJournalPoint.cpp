@@ -223,15 +223,17 @@ bool ScanLogFolderFrom(const std::string& folder, const TJournalPoint* from, TLo
   return true;
 }
 
-bool LoadJournalPoint(IDBScript& db, TJournalPoint& point) {
+bool LoadJournalPoint(IDBScript& db, int32_t till, TJournalPoint& point) {
   if (!db.TableExists("SarnReconcilePoint")) return false;
   std::string text;
-  if (!db.QueryValue("SELECT [Item] FROM [SarnReconcilePoint] WHERE [Point] = 1", "Item", text))
+  if (!db.QueryValue(
+          "SELECT [Item] FROM [SarnReconcilePoint] WHERE [Point] = " + std::to_string(till), "Item",
+          text))
     return false;
   return TJournalPoint::Read(text, point);
 }
 
-bool SaveJournalPoint(IDBScript& db, const TJournalPoint& point, std::string& error) {
+bool SaveJournalPoint(IDBScript& db, int32_t till, const TJournalPoint& point, std::string& error) {
   const bool made = db.Execute(
                         "IF OBJECT_ID( 'SarnReconcilePoint', 'U' ) IS NULL\r\n"
                         "  CREATE TABLE [SarnReconcilePoint] (\r\n"
@@ -239,8 +241,11 @@ bool SaveJournalPoint(IDBScript& db, const TJournalPoint& point, std::string& er
                         "    [Item]  NVARCHAR(MAX) NOT NULL\r\n"
                         "  )",
                         {}) >= 0;
-  if (made && db.Execute("DELETE FROM [SarnReconcilePoint] WHERE [Point] = 1;\r\n"
-                         "INSERT INTO [SarnReconcilePoint] ( [Point], [Item] ) VALUES ( 1, %s )",
+  const std::string key = std::to_string(till);
+  if (made && db.Execute("DELETE FROM [SarnReconcilePoint] WHERE [Point] = " + key +
+                             ";\r\n"
+                             "INSERT INTO [SarnReconcilePoint] ( [Point], [Item] ) VALUES ( " +
+                             key + ", %s )",
                          {SqlStringLiteral(point.ToText())}) >= 0)
     return true;
   db.LastError(error);

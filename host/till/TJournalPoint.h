@@ -1,7 +1,8 @@
 // How far reconcile has read the module's log folder, kept in the till's own tables so that a
 // run reads what was added since instead of all of history:
-//   SarnReconcilePoint ([Point] INT PRIMARY KEY, [Item] NVARCHAR(MAX)): one row, Point 1, whose
-//   Item is one JSON document (TJournalPoint::ToText).
+//   SarnReconcilePoint ([Point] INT PRIMARY KEY, [Item] NVARCHAR(MAX)): one row per till, Point
+//   the till's number, whose Item is one JSON document (TJournalPoint::ToText). The tills of a
+//   store share one database and each has a log folder of its own.
 // The point covers the folder's leading archives (the oldest files, which never change once
 // written: a rotation or an archiving pass makes a new file and never rewrites one), each known
 // by its size and a digest of its first bytes as they lie on disk (the log's header, with the
@@ -55,9 +56,11 @@ bool MarkArchive(const std::filesystem::path& file, TArchiveMark& mark, std::str
 bool ScanLogFolderFrom(const std::string& folder, const TJournalPoint* from, TLogScan& scan,
                        TJournalPoint& reached, int& skipped, std::string& error);
 
-// The point kept in the database; false (point untouched) when there is none or it cannot be read.
-bool LoadJournalPoint(IDBScript& db, TJournalPoint& point);
-// Keeps point in the database, replacing the one there; false with error when it cannot be.
-bool SaveJournalPoint(IDBScript& db, const TJournalPoint& point, std::string& error);
+// The till's point kept in the database; false (point untouched) when there is none or it cannot
+// be read.
+bool LoadJournalPoint(IDBScript& db, int32_t till, TJournalPoint& point);
+// Keeps the till's point in the database, replacing the one there; false with error when it
+// cannot be.
+bool SaveJournalPoint(IDBScript& db, int32_t till, const TJournalPoint& point, std::string& error);
 
 }  // namespace Reconcile

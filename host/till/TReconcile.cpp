@@ -138,10 +138,7 @@ class TReconciler {
   bool IsConfirmed(const std::string& reference) const { return Confirmed(reference); }
   // Whether an earlier run settled the group of presses that first begins.
   bool GroupSettled(const TAttempt& first) const {
-    const std::string id = GroupCandidate(first).Id();
-    if (FRecords.Settled().count(id)) return true;
-    const auto next = FRecords.Settled().lower_bound(id + " ");
-    return next != FRecords.Settled().end() && next->rfind(id + " ", 0) == 0;
+    return SettledBefore(FRecords.Settled(), GroupCandidate(first).Id());
   }
 
  private:
@@ -651,6 +648,7 @@ void TLogScan::Header(const std::string& line) {
   FInHeader = true;
   FTransaction = -1;
   FCurrent = -1;
+  FProcessStart = FJournal.Attempts.size();
   FHasPendingKey = false;
   FAfterRedeeming = false;
   if (line.rfind(kEnvironment, 0) != 0) return;
@@ -660,8 +658,9 @@ void TLogScan::Header(const std::string& line) {
 }
 
 TReverseIntent& TLogScan::Intent(const std::string& reference, TFoundSource found, std::time_t at) {
-  for (TReverseIntent& intent : FJournal.Reverses)
-    if (intent.Reference == reference) return intent;
+  // A year of cancels is thousands of references: looked up, not searched.
+  const auto [known, added] = FIntentOf.try_emplace(reference, FJournal.Reverses.size());
+  if (!added) return FJournal.Reverses[known->second];
   TReverseIntent intent;
   intent.Reference = reference;
   intent.Found = found;
@@ -783,6 +782,13 @@ void TLogScan::Line(const std::string& line) {
     case TJournalLine::OverrideRecorded:
       intent().Recorded = true;
       break;
+    case TJournalLine::InvoiceLinked:
+      // The module links the row of its last popup.
+      for (size_t i = FProcessStart; i < FJournal.Attempts.size(); ++i) {
+        TAttempt& press = FJournal.Attempts[i];
+        if (press.Transaction == FTransaction && press.Recorded) press.Linked = true;
+      }
+      break;
     default:
       break;
   }
@@ -793,6 +799,42 @@ void TLogScan::Resume(const TScanState& state, TJournal open) {
   FSale = state.Sale;
   FInHeader = state.InHeader;
   FJournal = std::move(open);
+  FCarriedAttempts = FProcessStart = FJournal.Attempts.size();
+  FCarriedReverses = FJournal.Reverses.size();
+  FIntentOf.clear();
+  for (size_t i = 0; i < FJournal.Reverses.size(); ++i)
+    FIntentOf.try_emplace(FJournal.Reverses[i].Reference, i);
+}
+
+bool SettledBefore(const std::set<std::string>& settled, const std::string& id) {
+  if (settled.count(id)) return true;
+  const auto next = settled.lower_bound(id + " ");
+  return next != settled.end() && next->rfind(id + " ", 0) == 0;
+}
+
+bool LeftOpenForAPayment(const TJournal& journal, size_t fromAttempt, size_t fromReverse,
+                         const std::string& database, const TSaleHolds& saleHolds,
+                         const std::set<std::string>& settled) {
+  const auto ours = [&](const std::string& of) { return !of.empty() && of == database; };
+  std::set<std::string> confirmed;
+  for (const TReverseIntent& r : journal.Reverses)
+    if (r.Confirmed) confirmed.insert(r.Reference);
+  for (size_t i = fromAttempt; i < journal.Attempts.size(); ++i) {
+    const TAttempt& a = journal.Attempts[i];
+    if (!ours(a.Database) || a.Refused || a.Settled) continue;
+    if (!a.Reference.empty() && confirmed.count(a.Reference)) continue;
+    if (a.Recorded && (a.Linked || (saleHolds && saleHolds(a.Sale, a.Reference)))) continue;
+    if (a.HasKey && !a.Key.RequestDigest.empty() &&
+        SettledBefore(settled, "request " + a.Key.RequestDigest))
+      continue;
+    return true;
+  }
+  for (size_t i = fromReverse; i < journal.Reverses.size(); ++i) {
+    const TReverseIntent& r = journal.Reverses[i];
+    if (!ours(r.Database) || settled.count("reference " + r.Reference)) continue;
+    if (!r.Confirmed || (r.Found.Source == TFoundSource::LogOverride && !r.Recorded)) return true;
+  }
+  return false;
 }
 
 TJournal OpenPart(const TJournal& journal, const TLedger& records,

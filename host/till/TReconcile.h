@@ -13,8 +13,10 @@
 
 #include <ctime>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "host/store/TGiveBack.h"
@@ -36,6 +38,7 @@ struct TAttempt {
   bool Refused = false;      // the service said no: nothing was used
   bool Settled = false;      // the dialog found it unused, or gave it back
   bool Recorded = false;     // the module's row holds Reference
+  bool Linked = false;       // then the module linked that row to an invoice
   std::time_t LoggedAt = 0;  // the Redeeming line's time, as UTC seconds
   std::string Where;         // the log file and the line's time
 };
@@ -81,6 +84,10 @@ class TLogScan {
   // open as the journal so far.
   TScanState State() const { return {FDatabase, FSale, FInHeader}; }
   void Resume(const TScanState& state, TJournal open);
+  // How many of the journal's first attempts and reverses came from Resume: what the files read
+  // since added stands after them (a reverse carried may still change by a later line).
+  size_t CarriedAttempts() const { return FCarriedAttempts; }
+  size_t CarriedReverses() const { return FCarriedReverses; }
 
  private:
   void Line(const std::string& line);
@@ -92,7 +99,10 @@ class TLogScan {
   std::string FDatabase;
   int32_t FSale = -1;
   int32_t FTransaction = -1;
-  int FCurrent = -1;  // the attempt the next Redeem lines speak of
+  int FCurrent = -1;         // the attempt the next Redeem lines speak of
+  size_t FProcessStart = 0;  // the first attempt of the process whose lines are read
+  size_t FCarriedAttempts = 0, FCarriedReverses = 0;
+  std::unordered_map<std::string, size_t> FIntentOf;  // reference -> its entry in Reverses
   // The module writes a Redeem's key before its Redeeming line; a module from before that wrote
   // it right after. A key waits here for the Redeeming line that sends it.
   bool FHasPendingKey = false;
@@ -159,6 +169,25 @@ std::vector<TOutcome> Reconcile(const TJournal& journal, const TLedger& records,
 // earlier run) or that belongs to another database's till and is done.
 TJournal OpenPart(const TJournal& journal, const TLedger& records,
                   const TReconcileOptions& options);
+
+// Whether a sale of the till holds the reference: it reads paid or linked with it.
+using TSaleHolds = std::function<bool(int32_t sale, const std::string& reference)>;
+
+// Whether the journal leaves anything of this database's till open that must be settled before
+// the till takes another voucher, judged on the journal alone and, for a press it shows recorded
+// and never linked, on that press's sale (saleHolds): a till that pays without an invoice books
+// the sale and links nothing. A press is finished when the service refused it, the dialog
+// settled it, a reverse of it was confirmed, or it was recorded and then linked or held by its
+// sale; a reverse when it was confirmed (an override's once recorded as well); either when an
+// earlier run settled it (settled: SarnGiveBacks' candidates). What another database's till, or a
+// log naming none, left is reconcile's to name, not a payment's to settle.
+bool LeftOpenForAPayment(const TJournal& journal, size_t fromAttempt, size_t fromReverse,
+                         const std::string& database, const TSaleHolds& saleHolds,
+                         const std::set<std::string>& settled);
+
+// Whether an earlier run settled the candidate of that identity (TCandidate::Id), or one of the
+// group it begins (a group's candidates carry its reference after its identity).
+bool SettledBefore(const std::set<std::string>& settled, const std::string& id);
 
 // A time the service gives ("2026-12-09T10:15:02.417Z", UTC) as seconds; -1 when it is none.
 std::time_t ServiceTime(const std::string& text);

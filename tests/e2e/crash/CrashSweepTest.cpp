@@ -332,8 +332,10 @@ class CrashSweep : public TTestFolder {
     }
     std::map<std::string, bool> atService;  // reference -> live
     const TJSONValue redemptions = listing.Get("Redemptions");
+    // The following payment's voucher too: settled by the next payment, it has paid already.
     for (int32_t i = 0; i < redemptions.Count(); ++i)
-      if (Member(redemptions._(i), "Code") == point.Voucher)
+      if (const std::string code = Member(redemptions._(i), "Code");
+          code == point.Voucher || code == point.Following)
         atService[Member(redemptions._(i), "Reference")] =
             !redemptions._(i).Get("Reversed").ToBoolean();
 
@@ -397,8 +399,10 @@ class CrashSweep : public TTestFolder {
   }
 
   // One point: the flow killed at step killAt (0: the listing run), reconcile twice, the
-  // invariants, a following payment.
-  TPointResult Point(TFlow flow, int n, int killAt, std::string* listing = nullptr) {
+  // invariants, a following payment; settleByPay: the following payment first (it settles what
+  // the killed run left before it pays), then reconcile, which must find nothing to give back.
+  TPointResult Point(TFlow flow, int n, int killAt, bool settleByPay,
+                     std::string* listing = nullptr) {
     TPointResult result;
     result.N = n;
     const std::unique_ptr<TPoint> point = NewPoint(n);
@@ -423,13 +427,33 @@ class CrashSweep : public TTestFolder {
                                 "): " + traced.Output);
     result.LastLogLine = LastLogLine(*point);
 
+    const std::string invoice = std::to_string(point->Invoice + 5000);
+    const std::vector<std::string> followingArgs =
+        PayArgs(point->Following, {"--invoice", invoice, "--settle-older-than", "0"});
+    const auto checkFollowing = [&](const TRun& following) {
+      if (following.Exit != 0 ||
+          !Contains(following.Output, "invoice: " + invoice + " handed to LinkInvoice"))
+        result.Problems.push_back("the following payment did not pay and link (exit " +
+                                  std::to_string(following.Exit) + "): " + following.Output);
+    };
+    // Settled by the till's next payment, then reconcile must find nothing left to give back.
+    if (settleByPay) {
+      const TRun following = Till(With(*point, followingArgs));
+      checkFollowing(following);
+      result.Reconcile1 =
+          "the following payment, exit " + std::to_string(following.Exit) + ": " + following.Output;
+    }
     const TRun first = Till(With(*point, {"reconcile", "--older-than", "0"}));
     const TRun second = Till(With(*point, {"reconcile", "--older-than", "0"}));
-    result.Reconcile1 = "exit " + std::to_string(first.Exit) + ": " + first.Output;
+    if (!settleByPay)
+      result.Reconcile1 = "exit " + std::to_string(first.Exit) + ": " + first.Output;
     result.Reconcile2 = "exit " + std::to_string(second.Exit) + ": " + second.Output;
     if (first.Exit != 0 && !(first.Exit == 3 && !Contains(first.Output, " 0 left in doubt")))
       result.Problems.push_back("the first reconcile exited " + std::to_string(first.Exit) +
                                 " without naming what needs a person");
+    if (settleByPay && !Contains(first.Output, " 0 given back,"))
+      result.Problems.push_back("reconcile after the following payment gave something back: " +
+                                first.Output);
     if (second.Exit != 0 || !Contains(second.Output, " 0 given back,"))
       result.Problems.push_back("the second reconcile (exit " + std::to_string(second.Exit) +
                                 ") gave something back or failed");
@@ -438,20 +462,16 @@ class CrashSweep : public TTestFolder {
       result.Problems.push_back("the database is not sound: " + unsound);
     CheckRecords(flow, *point, result);
 
-    const std::string invoice = std::to_string(point->Invoice + 5000);
-    const TRun following = Till(With(*point, PayArgs(point->Following, {"--invoice", invoice})));
-    if (following.Exit != 0 ||
-        !Contains(following.Output, "invoice: " + invoice + " handed to LinkInvoice"))
-      result.Problems.push_back("the following payment did not pay and link (exit " +
-                                std::to_string(following.Exit) + "): " + following.Output);
+    if (!settleByPay) checkFollowing(Till(With(*point, followingArgs)));
     return result;
   }
 
-  void Sweep(TFlow flow) {
+  void Sweep(TFlow flow, bool settleByPay = false) {
     const auto start = std::chrono::steady_clock::now();
-    const std::string name = std::string(FlowName(flow)) + "/" + EngineName();
+    const std::string name =
+        std::string(FlowName(flow)) + (settleByPay ? " settled by pay" : "") + "/" + EngineName();
     std::string listing;
-    const TPointResult clean = Point(flow, 0, 0, &listing);
+    const TPointResult clean = Point(flow, 0, 0, settleByPay, &listing);
     ASSERT_TRUE(clean.Problems.empty())
         << name << ": the clean run fails: " << clean.Problems.front() << "\n"
         << listing;
@@ -464,7 +484,7 @@ class CrashSweep : public TTestFolder {
 
     std::vector<TPointResult> failing;
     for (int n = 1; n <= total + 1; ++n) {
-      TPointResult point = Point(flow, n, n);
+      TPointResult point = Point(flow, n, n, settleByPay);
       if (!point.Problems.empty()) failing.push_back(std::move(point));
       std::error_code ignored;
       fs::remove_all(dir_ / ("point-" + std::to_string(n)), ignored);
@@ -503,6 +523,7 @@ class CrashSweep : public TTestFolder {
 };
 
 TEST_F(CrashSweep, Pay) { Sweep(TFlow::Pay); }
+TEST_F(CrashSweep, PaySettledByTheNextPayment) { Sweep(TFlow::Pay, true); }
 TEST_F(CrashSweep, Cancel) { Sweep(TFlow::Cancel); }
 TEST_F(CrashSweep, Override) { Sweep(TFlow::Override); }
 

@@ -2,6 +2,7 @@
 // voucher is left used with no sale holding it (a give-back that failed, a till killed while its
 // Redeem was on its way) is found and given back once the service answers, and nothing a sale
 // holds is ever touched.
+#include <algorithm>
 #include <regex>
 #include <thread>
 
@@ -460,6 +461,44 @@ TEST_F(ReconcileTill, AKilledRedeemInAnArchiveReadBeforeIsStillGivenBack) {
   EXPECT_EQ(old.Exit, 0) << old.Output;
   EXPECT_TRUE(Contains(old.Output, ": 1 candidate(s), 1 given back,")) << old.Output;
   EXPECT_EQ(Live("WELCOME10"), std::vector<std::string>{});
+}
+
+// A till killed with a Redeem at the service settles it itself before its next payment: left
+// alone while young, given back once old enough, quietly when nothing is left; a paid voucher
+// stays, and reconcile afterwards finds nothing more to do.
+TEST_F(ReconcileTill, AKilledTillSettlesItsOwnRedeemBeforeItsNextPayment) {
+  Sandbox =
+      std::make_unique<TSandboxProcess>(std::vector<std::string>{"--delay-ms", "redeem:1500"});
+  Upgrade();
+  const std::string before = "before the payment, what an earlier run left open: ";
+  const TRun paid = Pay("SAVE15", {"--invoice", "2002"});
+  ASSERT_EQ(paid.Exit, 0) << paid.Output;
+  EXPECT_FALSE(Contains(paid.Output, before)) << paid.Output;
+  const std::string paidRef = Transactions().at(0).at("VoucherReference");
+  ASSERT_NO_FATAL_FAILURE(PayAndKill("WELCOME10"));
+  ASSERT_EQ(Live("WELCOME10").size(), 1u);
+
+  const TRun young = Pay("SAVE15");
+  EXPECT_EQ(young.Exit, 0) << young.Output;
+  EXPECT_TRUE(Contains(young.Output, before + "1 candidate(s), 0 given back,")) << young.Output;
+  EXPECT_TRUE(Contains(young.Output, " 1 left in doubt,")) << young.Output;
+  EXPECT_EQ(Live("WELCOME10").size(), 1u) << young.Output;
+
+  const TRun old = Pay("SAVE15", {"--settle-older-than", "0"});
+  EXPECT_EQ(old.Exit, 0) << old.Output;
+  EXPECT_TRUE(Contains(old.Output, before + "1 candidate(s), 1 given back,")) << old.Output;
+  EXPECT_EQ(Live("WELCOME10"), std::vector<std::string>{}) << old.Output;
+  EXPECT_EQ(Live("SAVE15").size(), 3u) << old.Output;
+
+  const TRun quiet = Pay("SAVE15", {"--settle-older-than", "0"});
+  EXPECT_EQ(quiet.Exit, 0) << quiet.Output;
+  EXPECT_FALSE(Contains(quiet.Output, before)) << quiet.Output;
+  const TRun after = RunReconcile({"--older-than", "0"});
+  EXPECT_EQ(after.Exit, 0) << after.Output;
+  EXPECT_TRUE(Contains(after.Output, " 0 given back,")) << after.Output;
+  const std::vector<std::string> live = Live("SAVE15");
+  EXPECT_EQ(live.size(), 4u) << after.Output;
+  EXPECT_NE(std::find(live.begin(), live.end(), paidRef), live.end()) << after.Output;
 }
 
 }  // namespace

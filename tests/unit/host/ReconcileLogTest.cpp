@@ -72,8 +72,9 @@ std::string Line(const char* method, const char* text, const std::string& ref) {
 struct TJournalCase {
   const char* Name;
   std::string Log;
-  // Each attempt as "CODE REFERENCE TRANSACTION DATABASE SALE DIGEST? FLAGS" (R recorded, S
-  // settled by the dialog, X refused); each reverse as "FOUND REFERENCE c(onfirmed) r(ecorded)".
+  // Each attempt as "CODE REFERENCE TRANSACTION DATABASE SALE DIGEST? FLAGS" (R recorded, L
+  // linked, S settled by the dialog, X refused); each reverse as "FOUND REFERENCE c(onfirmed)
+  // r(ecorded)".
   std::vector<std::string> Attempts, Reverses;
 };
 
@@ -83,7 +84,8 @@ std::string Describe(const Reconcile::TAttempt& a) {
   return a.Code + " " + (a.Reference.empty() ? "-" : a.Reference) + " " +
          std::to_string(a.Transaction) + " " + (a.Database.empty() ? "-" : a.Database) + " " +
          std::to_string(a.Sale) + " " + (a.Key.RequestDigest.empty() ? "-" : "D") + " " +
-         (a.Recorded ? "R" : "") + (a.Settled ? "S" : "") + (a.Refused ? "X" : "");
+         (a.Recorded ? "R" : "") + (a.Linked ? "L" : "") + (a.Settled ? "S" : "") +
+         (a.Refused ? "X" : "");
 }
 std::string Describe(const Reconcile::TReverseIntent& r) {
   return FoundText(r.Found) + " " + r.Reference + " " + (r.Confirmed ? "c" : "") +
@@ -95,6 +97,12 @@ const TJournalCase kJournalCases[] = {
     {"RecordedPayment",
      Header("db1") + Popup(7) + Redeem(kD1) + Paid("DVR-9") + Recorded("DVR-9"),
      {"SAVE15 DVR-9 7 db1 4 D R"},
+     {}},
+    // The module links its last popup's row; an earlier popup's press of the process is not it.
+    {"RecordedAndLinked",
+     Header("db1") + Popup(6) + Redeem(kD2) + kRefused + Popup(7) + Redeem(kD1) + Paid("DVR-9") +
+         Recorded("DVR-9") + Line("LinkInvoice", "Invoice linked", "2002"),
+     {"SAVE15 - 6 db1 4 D X", "SAVE15 DVR-9 7 db1 4 D RL"},
      {}},
     {"Refused", Header("db1") + Popup(7) + Redeem(kD1) + kRefused, {"SAVE15 - 7 db1 4 D X"}, {}},
     {"OldLogNamesNoDatabaseNorDigest",
@@ -534,6 +542,74 @@ TEST(ReconcileOpenPart, CarriesOnlyWhatIsNotFinished) {
     EXPECT_EQ(open.Attempts.size(), c.Attempts) << c.Name;
     EXPECT_EQ(open.Reverses.size(), c.Reverses) << c.Name;
   }
+}
+
+// A payment's start settles first only what this till's own log shows left open: the rest, and
+// what an earlier point carried, is reconcile's to judge.
+TEST(PaymentStart, SettlesFirstOnlyWhatThisTillLeftOpen) {
+  const std::string paid =
+      Header("db1", 10) + Popup(7) + Redeem(kD1) + Paid("DVR-9") + Recorded("DVR-9");
+  const struct {
+    const char* Name;
+    std::string Log;
+    bool SaleHolds;  // sale 10 reads paid with DVR-9
+    bool Open;
+  } cases[] = {
+      {"refused", Header("db1") + Popup(7) + Redeem(kD1) + kRefused, false, false},
+      {"recorded and linked", paid + Line("LinkInvoice", "Invoice linked", "2002"), false, false},
+      {"recorded, its sale paid without an invoice", paid, true, false},
+      {"recorded, its sale never booked", paid, false, true},
+      {"killed after Redeeming", Header("db1") + Popup(8) + Redeem(kD2), false, true},
+      {"the dialog gave it back",
+       Header("db1") + Popup(7) + Redeem(kD1) +
+           Entry(4, "[TfrmDovraPayment.btnRedeemClick] Giving back : DVR-9") +
+           Entry(4, "[TfrmDovraPayment.btnRedeemClick] Given back : DVR-9"),
+       false, false},
+      {"recorded, then the cancel confirmed",
+       paid + Line("CancelTransaction", "Reversing", "DVR-9") +
+           Line("CancelTransaction", "Reversed", "DVR-9"),
+       false, false},
+      {"cancel not confirmed", paid + Line("CancelTransaction", "Reversing", "DVR-9"), true, true},
+      {"override confirmed, its record not written",
+       Header("db1") + Line("DoOverringInvoice", "Reversing", "DVR-9") +
+           Line("DoOverringInvoice", "Reversed", "DVR-9"),
+       false, true},
+      {"another database's killed press", Header("db2") + Popup(8) + Redeem(kD2), false, false},
+      {"a log naming no database", kOldHeader + Popup(8) + Redeem(""), false, false},
+  };
+  for (const auto& c : cases) {
+    const Reconcile::TJournal journal = Reconcile::ScanLogText(c.Log);
+    const Reconcile::TSaleHolds holds = [&](int32_t sale, const std::string& reference) {
+      return c.SaleHolds && sale == 10 && reference == "DVR-9";
+    };
+    EXPECT_EQ(Reconcile::LeftOpenForAPayment(journal, 0, 0, "db1", holds, {}), c.Open) << c.Name;
+  }
+  // Settled by an earlier run: SarnGiveBacks names the press's request, or the reverse's reference.
+  const struct {
+    std::string Log, Settled;
+  } settledCases[] = {
+      {Header("db1") + Popup(8) + Redeem(kD2), "request " + kD2},
+      {Header("db1") + Popup(8) + Redeem(kD2), "request " + kD2 + " DVR-9"},
+      {Header("db1") + Line("CancelTransaction", "Reversing", "DVR-9"), "reference DVR-9"},
+  };
+  for (const auto& c : settledCases) {
+    const Reconcile::TJournal journal = Reconcile::ScanLogText(c.Log);
+    EXPECT_TRUE(Reconcile::LeftOpenForAPayment(journal, 0, 0, "db1", nullptr, {"request x"}))
+        << c.Settled;
+    EXPECT_FALSE(Reconcile::LeftOpenForAPayment(journal, 0, 0, "db1", nullptr, {c.Settled}))
+        << c.Settled;
+  }
+
+  // What a point carried from earlier files is not looked at again; what was read since is.
+  Reconcile::TLogScan scan;
+  scan.Resume({}, Reconcile::ScanLogText(Header("db1") + Popup(8) + Redeem(kD2)));
+  scan.BeginFile("live");
+  scan.Feed(paid + Line("LinkInvoice", "Invoice linked", "2002"));
+  scan.EndFile();
+  ASSERT_EQ(scan.CarriedAttempts(), 1u);
+  EXPECT_FALSE(Reconcile::LeftOpenForAPayment(scan.Journal(), scan.CarriedAttempts(),
+                                              scan.CarriedReverses(), "db1", nullptr, {}));
+  EXPECT_TRUE(Reconcile::LeftOpenForAPayment(scan.Journal(), 0, 0, "db1", nullptr, {}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ReconcileOnProof, ::testing::ValuesIn(kReconcileCases),
