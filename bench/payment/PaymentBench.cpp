@@ -26,7 +26,7 @@
 
 #include "bench/SmokeRun.h"
 #include "bench/payment/PaymentClock.h"
-#include "host/store/TDatabaseUpgrade.h"
+#include "host/store/DatabaseUpgrade.h"
 #include "host/till/TTill.h"
 #include "host/till/TillPayment.h"
 #include "intf/intfDBScript.h"

@@ -16,7 +16,7 @@
 #include <memory>
 #include <utility>
 
-#include "host/contract/TDatabases.h"
+#include "host/contract/DatabaseConnection.h"
 #include "host/db/postgres/PostgresConnectionText.h"
 #include "host/till/TillStartup.h"
 #include "lib/common/AsciiCase.h"

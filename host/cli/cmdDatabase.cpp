@@ -11,10 +11,10 @@
 #include <sstream>
 
 #include "host/cli/cliCommon.h"
-#include "host/contract/TDatabases.h"
+#include "host/contract/DatabaseConnection.h"
 #include "host/store/CellsByName.h"
-#include "host/store/TDatabaseUpgrade.h"
-#include "host/store/TGiveBacks.h"
+#include "host/store/DatabaseUpgrade.h"
+#include "host/store/TGiveBack.h"
 #include "host/store/TLedger.h"
 #include "lib/common/CalendarDate.h"
 #include "lib/common/Utf8Text.h"

@@ -8,8 +8,8 @@
 
 #include "host/cli/cliCommon.h"
 #include "host/cli/cmdReconcile.h"
+#include "host/contract/DatabaseConnection.h"
 #include "host/contract/TDBScript.h"
-#include "host/contract/TDatabases.h"
 #include "host/contract/TRestClient.h"
 #include "host/till/TTillReconcile.h"
 #include "host/till/TillPayment.h"

@@ -9,7 +9,7 @@
 #include "host/cli/cliCommon.h"
 #include "host/contract/TDBScript.h"
 #include "host/contract/TRestClient.h"
-#include "host/store/TGiveBacks.h"
+#include "host/store/TGiveBack.h"
 #include "host/store/TLedger.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "lib/common/FileText.h"

@@ -421,25 +421,25 @@ struct TDBScript::TState {
 };
 
 TDBScript::TDBScript(std::string connection, TDBEngineMaker maker, std::string tracePath)
-    : F(std::make_unique<TState>()) {
-  F->Connection = std::move(connection);
-  F->Maker = std::move(maker);
-  F->Engine = F->Maker(F->Connection);
-  F->TracePath = std::move(tracePath);
+    : FState(std::make_unique<TState>()) {
+  FState->Connection = std::move(connection);
+  FState->Maker = std::move(maker);
+  FState->Engine = FState->Maker(FState->Connection);
+  FState->TracePath = std::move(tracePath);
 }
 
 TDBScript::~TDBScript() = default;
 
 void TDBScript::SetConnection(const std::string& connection) {
-  F->Engine->Close();
-  F->Connection = connection;
-  F->Engine = F->Maker(connection);
+  FState->Engine->Close();
+  FState->Connection = connection;
+  FState->Engine = FState->Maker(connection);
 }
 
-void TDBScript::GetConnection(std::string& connection) { connection = F->Engine->Shown(); }
+void TDBScript::GetConnection(std::string& connection) { connection = FState->Engine->Shown(); }
 
 int32_t TDBScript::Execute(const std::string& format, const TDBArgs& args) {
-  TCall call = F->Call("Execute", format);
+  TCall call = FState->Call("Execute", format);
   call.Args(args);
   std::string sql, error;
   if (!FormatStatement(format, args, sql, error)) {
@@ -448,13 +448,13 @@ int32_t TDBScript::Execute(const std::string& format, const TDBArgs& args) {
   }
   call.Sql(sql);
   int64_t changed = 0;
-  if (!F->Run(call, sql, true, nullptr, changed)) return -1;
+  if (!FState->Run(call, sql, true, nullptr, changed)) return -1;
   call.Succeed("changed", std::to_string(changed));
   return RowsChanged(changed);
 }
 
 int32_t TDBScript::ExecuteFile(const std::string& path) {
-  TCall call = F->Call("ExecuteFile", path);
+  TCall call = FState->Call("ExecuteFile", path);
   std::string script, error;
   if (!ReadWholeFile(path, script, error, "the script file")) {
     call.Fail(error);
@@ -462,19 +462,19 @@ int32_t TDBScript::ExecuteFile(const std::string& path) {
   }
   call.Sql(script);
   int64_t changed = 0;
-  if (!F->Run(call, script, true, nullptr, changed)) return -1;
+  if (!FState->Run(call, script, true, nullptr, changed)) return -1;
   call.Succeed("changed", std::to_string(changed));
   return RowsChanged(changed);
 }
 
 bool TDBScript::QueryValue(const std::string& statement, const std::string& column,
                            std::string& value) {
-  TCall call = F->Call("QueryValue", statement);
+  TCall call = FState->Call("QueryValue", statement);
   call.Text("column", column);
   call.Sql(statement);
   TValueSink sink(column);
   int64_t changed = 0;
-  if (!F->Run(call, statement, true, &sink, changed)) return false;
+  if (!FState->Run(call, statement, true, &sink, changed)) return false;
   if (!sink.Found) {
     call.Succeed("value", "null");
     return false;
@@ -487,10 +487,10 @@ bool TDBScript::QueryValue(const std::string& statement, const std::string& colu
 }
 
 bool TDBScript::TableExists(const std::string& table) {
-  TCall call = F->Call("TableExists", table);
+  TCall call = FState->Call("TableExists", table);
   std::vector<std::string> tables;
   std::string sent, error;
-  const bool listed = F->Engine->Tables(tables, sent, error);
+  const bool listed = FState->Engine->Tables(tables, sent, error);
   call.Sent(sent);
   if (!listed) {
     call.Fail(error);
@@ -503,10 +503,10 @@ bool TDBScript::TableExists(const std::string& table) {
   return exists;
 }
 
-void TDBScript::LastError(std::string& error) { error = F->LastError; }
+void TDBScript::LastError(std::string& error) { error = FState->LastError; }
 
 bool TDBScript::QueryJSON(const std::string& format, const TDBArgs& args, std::string& rows) {
-  TCall call = F->Call("QueryJSON", format);
+  TCall call = FState->Call("QueryJSON", format);
   call.Args(args);
   std::string sql, error;
   if (!FormatStatement(format, args, sql, error)) {
@@ -516,32 +516,32 @@ bool TDBScript::QueryJSON(const std::string& format, const TDBArgs& args, std::s
   call.Sql(sql);
   TJSONSink sink;
   int64_t changed = 0;
-  if (!F->Run(call, sql, false, &sink, changed)) return false;
+  if (!FState->Run(call, sql, false, &sink, changed)) return false;
   call.Succeed("rows", std::to_string(sink.Count));
   rows = std::move(sink.Rows) + "]";
   return true;
 }
 
 bool TDBScript::QueryTable(const std::string& statement, TDBTable& table) {
-  TCall call = F->Call("QueryTable", statement);
+  TCall call = FState->Call("QueryTable", statement);
   call.Sql(statement);
   TTableSink sink;
   int64_t changed = 0;
-  if (!F->Run(call, statement, false, &sink, changed)) return false;
+  if (!FState->Run(call, statement, false, &sink, changed)) return false;
   call.Succeed("rows", std::to_string(sink.Table.Rows.size()));
   table = std::move(sink.Table);
   return true;
 }
 
-bool TDBScript::Exists(std::string& error) { return F->Engine->Exists(error); }
+bool TDBScript::Exists(std::string& error) { return FState->Engine->Exists(error); }
 
 bool TDBScript::Tables(std::vector<std::string>& tables) {
   // The call keeps a reference to its format: a temporary would be gone before a failure.
   static const std::string none;
-  TCall call = F->Call("Tables", none);
+  TCall call = FState->Call("Tables", none);
   std::string sent, error;
   std::vector<std::string> names;
-  const bool listed = F->Engine->Tables(names, sent, error);
+  const bool listed = FState->Engine->Tables(names, sent, error);
   call.Sent(sent);
   if (!listed) {
     call.Fail(error);
@@ -553,10 +553,10 @@ bool TDBScript::Tables(std::vector<std::string>& tables) {
 }
 
 bool TDBScript::Columns(const std::string& table, std::vector<std::string>& columns) {
-  TCall call = F->Call("Columns", table);
+  TCall call = FState->Call("Columns", table);
   std::string sent, error;
   std::vector<std::string> names;
-  const bool listed = F->Engine->Columns(ObjectPart(table), names, sent, error);
+  const bool listed = FState->Engine->Columns(ObjectPart(table), names, sent, error);
   call.Sent(sent);
   if (!listed) {
     call.Fail(error);
@@ -567,6 +567,6 @@ bool TDBScript::Columns(const std::string& table, std::vector<std::string>& colu
   return true;
 }
 
-int64_t TDBScript::Failures() const { return F->Failures; }
+int64_t TDBScript::Failures() const { return FState->Failures; }
 
-void TDBScript::Observe(TDBCallObserver* observer) { F->Observer = observer; }
+void TDBScript::Observe(TDBCallObserver* observer) { FState->Observer = observer; }

@@ -98,5 +98,5 @@ class TDBScript final : public TImplements<TInterfacedObject, IDBScript> {
 
  private:
   struct TState;
-  std::unique_ptr<TState> F;
+  std::unique_ptr<TState> FState;
 };

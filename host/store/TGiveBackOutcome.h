@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 
+#include "host/store/EnumTexts.h"
+
 enum class TGiveBackOutcome {
   GivenBack,          // the service confirmed the reversal
   FoundReversed,      // a reverse whose answer was lost: the service holds it reversed
@@ -18,14 +20,12 @@ inline constexpr std::array<std::string_view, 3> Texts = {"given back", "found r
 }
 
 constexpr const char* GiveBackOutcomeText(TGiveBackOutcome outcome) {
-  return GiveBackOutcomeDetail::Texts[static_cast<size_t>(outcome)].data();
+  return EnumText(GiveBackOutcomeDetail::Texts, outcome);
 }
 
 // The outcome a table's text names; none for a text that is none (a row another program wrote).
 constexpr std::optional<TGiveBackOutcome> ReadGiveBackOutcome(std::string_view text) {
-  for (size_t i = 0; i < GiveBackOutcomeDetail::Texts.size(); ++i)
-    if (GiveBackOutcomeDetail::Texts[i] == text) return static_cast<TGiveBackOutcome>(i);
-  return std::nullopt;
+  return ReadEnumText<TGiveBackOutcome>(GiveBackOutcomeDetail::Texts, text);
 }
 
 // Whether the redemption no longer stands at the service.

@@ -6,7 +6,7 @@
 #include <unordered_set>
 
 #include "host/store/CellsByName.h"
-#include "host/store/TGiveBacks.h"
+#include "host/store/TGiveBack.h"
 #include "lib/json/clsJSONDocument.h"
 
 namespace {

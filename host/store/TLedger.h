@@ -4,7 +4,7 @@
 //   DovraLog           the module's activity; a REVERSE row is the row an override gave back, as
 //                      the module read it: {"ID":N,"VoucherReference":"..."}
 //   SarnSales          the till's sales (TTillSales.h)
-//   SarnGiveBacks      the vouchers the till gave back outside a sale (TGiveBacks.h)
+//   SarnGiveBacks      the vouchers the till gave back outside a sale (TGiveBack.h)
 // and one rule for what became of each payment, which every command asks:
 //   reversed           an override's REVERSE row names the payment's ID, a give-back closed
 //                      the row, or gave its reference back, or its sale says it was reversed

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string_view>
 
+#include "host/store/EnumTexts.h"
+
 enum class TSaleState {
   Open,           // started, nothing paid (yet)
   Paid,           // paid, not linked to an invoice
@@ -26,14 +28,12 @@ inline constexpr std::array<std::string_view, 8> Texts = {
 
 // The state as the tables hold it ("reverse failed").
 constexpr const char* SaleStateText(TSaleState state) {
-  return SaleStateDetail::Texts[static_cast<size_t>(state)].data();
+  return EnumText(SaleStateDetail::Texts, state);
 }
 
 // The state a table's text names; none for a text that is no state (a row another program wrote).
 constexpr std::optional<TSaleState> ReadSaleState(std::string_view text) {
-  for (size_t i = 0; i < SaleStateDetail::Texts.size(); ++i)
-    if (SaleStateDetail::Texts[i] == text) return static_cast<TSaleState>(i);
-  return std::nullopt;
+  return ReadEnumText<TSaleState>(SaleStateDetail::Texts, text);
 }
 
 // A sale in one of these no longer holds its voucher: it is being, or has been, given back.

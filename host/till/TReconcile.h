@@ -19,7 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "host/store/TGiveBacks.h"
+#include "host/store/TGiveBack.h"
 #include "host/store/TLedger.h"
 #include "host/till/TFound.h"
 #include "lib/voucher/DovraRedemptionMatch.h"

@@ -2,12 +2,12 @@
 
 #include <cstdlib>
 
+#include "host/contract/DatabaseConnection.h"
 #include "host/contract/ServiceRegistry.h"
 #include "host/contract/StoreInfo.h"
 #include "host/contract/TActionCodes.h"
-#include "host/contract/TDatabases.h"
 #include "host/contract/TRestClient.h"
-#include "host/store/TDatabaseUpgrade.h"
+#include "host/store/DatabaseUpgrade.h"
 #include "host/till/TModuleLoader.h"
 #include "intf/intfDovraModuleInfo.h"
 #include "intf/intfDovraVoucherAPI.h"

@@ -7,8 +7,8 @@
 #include <set>
 
 #include "host/contract/TDBScript.h"
-#include "host/store/TDatabaseUpgrade.h"
-#include "host/store/TGiveBacks.h"
+#include "host/store/DatabaseUpgrade.h"
+#include "host/store/TGiveBack.h"
 #include "host/store/TLedger.h"
 #include "host/store/TTillSales.h"
 #include "lib/common/PathParts.h"

@@ -8,7 +8,7 @@
 
 #include "host/contract/TDBScript.h"
 #include "host/contract/TRestClient.h"
-#include "host/store/TGiveBacks.h"
+#include "host/store/TGiveBack.h"
 #include "host/store/TTillSales.h"
 #include "host/till/TTill.h"
 #include "intf/intfDI.h"
@@ -54,14 +54,14 @@ std::string MoneyText(TCurrency amount) {
 }
 
 struct TReceipt {
-  std::ostream* Out;
+  std::ostream* PrintedTo;  // where the receipt lines go
   int Changes = 0;
 };
 
 void OnChanged(void* context, IPaymentMethod* sender) {
   auto* receipt = static_cast<TReceipt*>(context);
   ++receipt->Changes;
-  *receipt->Out << "changed: amount " << MoneyText(sender->GetAmount()) << '\n';
+  *receipt->PrintedTo << "changed: amount " << MoneyText(sender->GetAmount()) << '\n';
 }
 
 void OnPaymentEntry(void* context, int32_t first, int32_t second, const std::string& code, int32_t,
@@ -70,14 +70,14 @@ void OnPaymentEntry(void* context, int32_t first, int32_t second, const std::str
   // Four decimals with a point, whatever the process's locale says.
   char buf[64];
   const auto end = std::to_chars(buf, buf + sizeof buf, amount, std::chars_format::fixed, 4).ptr;
-  *receipt->Out << "receipt: payment entry " << code << " amount " << std::string(buf, end)
-                << " (context " << first << "," << second << ")\n";
+  *receipt->PrintedTo << "receipt: payment entry " << code << " amount " << std::string(buf, end)
+                      << " (context " << first << "," << second << ")\n";
 }
 
 void OnPaymentCode(void* context, int32_t first, int32_t second, const std::string& code) {
   auto* receipt = static_cast<TReceipt*>(context);
-  *receipt->Out << "receipt: payment code " << code << " (context " << first << "," << second
-                << ")\n";
+  *receipt->PrintedTo << "receipt: payment code " << code << " (context " << first << "," << second
+                      << ")\n";
 }
 
 // Clears the method's change handler on every way out: it points at the runner's stack.

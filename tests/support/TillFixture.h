@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "host/contract/TDatabases.h"
+#include "host/contract/DatabaseConnection.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Contains.h"
 #include "tests/support/PostgresServer.h"

@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "host/db/postgres/PostgresCall.h"
 #include "host/db/postgres/PostgresConnectionText.h"
-#include "host/db/postgres/TPostgresCall.h"
+#include "host/db/postgres/PostgresDialect.h"
 #include "host/db/postgres/TPostgresConnection.h"
-#include "host/db/postgres/TPostgresDialect.h"
 #include "host/db/sql/SqlText.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "host/db/sql/SqlText.h"
-#include "host/db/sqlite/TSqliteDialect.h"
+#include "host/db/sqlite/SqliteDialect.h"
 #include "lib/common/OwnedFile.h"
 
 namespace {

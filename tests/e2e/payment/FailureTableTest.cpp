@@ -420,8 +420,9 @@ TEST_P(FaultDuringPayment, EndsAsTheFailureTableSays) {
   const TRun again = Pay("WELCOME10");
   if (relayed) {
     EXPECT_EQ(again.Exit, 0) << again.Output;
-    EXPECT_TRUE(Contains(again.Output, "before the payment, what an earlier run left open: 1 "
-                                       "candidate(s), 1 given back,"))
+    EXPECT_TRUE(Contains(again.Output,
+                         "before the payment, what an earlier run left open: 1 "
+                         "candidate(s), 1 given back,"))
         << again.Output;
     EXPECT_TRUE(Contains(again.Output, "voucher: paid")) << again.Output;
     return;

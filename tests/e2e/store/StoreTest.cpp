@@ -8,7 +8,7 @@
 #include <sstream>
 #include <thread>
 
-#include "host/store/TDatabaseUpgrade.h"
+#include "host/store/DatabaseUpgrade.h"
 #include "host/till/TTill.h"
 #include "host/till/TillPayment.h"
 #include "tests/support/TillFixture.h"

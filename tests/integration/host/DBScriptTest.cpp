@@ -13,9 +13,9 @@
 #include <sstream>
 #include <thread>
 
+#include "host/contract/DatabaseConnection.h"
 #include "host/contract/TActionCodes.h"
-#include "host/contract/TDatabases.h"
-#include "host/store/TDatabaseUpgrade.h"
+#include "host/store/DatabaseUpgrade.h"
 #include "intf/intfDatabaseChanges.h"
 #include "lib/json/clsJSONDocument.h"
 #include "module/payment/DovraStatements.h"

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "host/contract/TDatabases.h"
+#include "host/contract/DatabaseConnection.h"
 #include "host/db/postgres/TPostgresEngine.h"
 #include "host/db/sql/SqlText.h"
 #include "lib/json/clsJSONDocument.h"

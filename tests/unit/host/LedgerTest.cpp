@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "host/contract/TDatabases.h"
+#include "host/contract/DatabaseConnection.h"
 #include "host/db/sql/SqlText.h"
 #include "host/store/CellsByName.h"
-#include "host/store/TGiveBacks.h"
+#include "host/store/TGiveBack.h"
 #include "host/store/TLedger.h"
 #include "host/store/TSaleState.h"
 #include "host/store/TTillSales.h"

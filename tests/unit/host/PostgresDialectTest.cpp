@@ -7,7 +7,7 @@
 
 #include "host/contract/TDBScript.h"
 #include "host/db/postgres/PostgresConnectionText.h"
-#include "host/db/postgres/TPostgresDialect.h"
+#include "host/db/postgres/PostgresDialect.h"
 #include "module/payment/DovraStatements.h"
 #include "module/schema/implDatabaseChangesDovra.h"
 #include "tests/support/DBTestSupport.h"

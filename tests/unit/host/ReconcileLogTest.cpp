@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "host/contract/TDatabases.h"
-#include "host/store/TGiveBacks.h"
+#include "host/contract/DatabaseConnection.h"
+#include "host/store/TGiveBack.h"
 #include "host/till/TReconcile.h"
 #include "lib/voucher/DovraMessages.h"
 #include "module/schema/implDatabaseChangesDovra.h"

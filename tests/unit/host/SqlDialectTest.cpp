@@ -10,7 +10,7 @@
 #include "host/cli/cmdDatabase.h"
 #include "host/contract/TDBScript.h"
 #include "host/db/sql/SqlText.h"
-#include "host/db/sqlite/TSqliteDialect.h"
+#include "host/db/sqlite/SqliteDialect.h"
 #include "module/payment/DovraStatements.h"
 #include "module/schema/implDatabaseChangesDovra.h"
 #include "tests/support/DBTestSupport.h"

@@ -1,4 +1,4 @@
-#include "host/contract/TDatabases.h"
+#include "host/contract/DatabaseConnection.h"
 
 #include "host/db/postgres/PostgresConnectionText.h"
 #include "host/db/postgres/TPostgresEngine.h"

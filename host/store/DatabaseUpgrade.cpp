@@ -1,4 +1,4 @@
-#include "host/store/TDatabaseUpgrade.h"
+#include "host/store/DatabaseUpgrade.h"
 
 #include <exception>
 #include <random>
@@ -8,7 +8,7 @@
 #include "host/contract/TDBScript.h"
 #include "host/contract/TScriptCollector.h"
 #include "host/db/sql/SqlText.h"
-#include "host/store/TGiveBacks.h"
+#include "host/store/TGiveBack.h"
 #include "host/store/TTillSales.h"
 #include "intf/intfActCodes.h"
 #include "intf/intfDBScript.h"

@@ -1,4 +1,4 @@
-#include "host/db/postgres/TPostgresDialect.h"
+#include "host/db/postgres/PostgresDialect.h"
 
 #include <algorithm>
 #include <cctype>
@@ -75,35 +75,35 @@ enum class TParen { Plain, Cast, TableDefinition };
 class TRewriter {
  public:
   TRewriter(const std::string& sql, const TIdentityColumnFinder& finder)
-      : S(sql), C(sql), FFinder(finder) {}
+      : FSql(sql), FCode(sql), FFinder(finder) {}
 
   bool Run(TPostgresText& out, std::string& error) {
     std::string what;
-    if (const TSqlToken* open = C.Unclosed(what)) return Refuse(*open, what, error);
-    for (const TSqlToken& c : C.Comments()) {
+    if (const TSqlToken* open = FCode.Unclosed(what)) return Refuse(*open, what, error);
+    for (const TSqlToken& c : FCode.Comments()) {
       // PostgreSQL nests block comments; SQL Server does not: the rest would differ.
-      const std::string_view text = C.Text(c);
+      const std::string_view text = FCode.Text(c);
       if (text.substr(0, 2) == "/*" && text.find("/*", 2) != std::string_view::npos)
         return Refuse(c, "a comment holding \"/*\"", error);
     }
-    for (size_t k = 0; k < C.Size(); ++k) {
+    for (size_t k = 0; k < FCode.Size(); ++k) {
       if (!Token(k, error)) return false;
-      k += Skip;  // tokens a rewrite took in with the current one
-      Skip = 0;
+      k += FSkip;  // tokens a rewrite took in with the current one
+      FSkip = 0;
     }
-    Out.append(S, Copied, std::string::npos);
-    out.Sent = std::move(Out);
-    out.CreatesTable = CreatesTable;
+    FSent.append(FSql, FCopied, std::string::npos);
+    out.Sent = std::move(FSent);
+    out.CreatesTable = FCreatesTable;
     return true;
   }
 
  private:
-  std::string_view Text(size_t k) const { return C.Text(k); }
-  bool Word(size_t k, std::string_view word) const { return C.Word(k, word); }
-  bool Punct(size_t k, char c) const { return C.Punct(k, c); }
+  std::string_view Text(size_t k) const { return FCode.Text(k); }
+  bool Word(size_t k, std::string_view word) const { return FCode.Word(k, word); }
+  bool Punct(size_t k, char c) const { return FCode.Punct(k, c); }
   bool Name(size_t k) const {
-    return k < C.Size() && (C[k].Kind == TSqlTokenKind::QuotedName ||
-                            (C[k].Kind == TSqlTokenKind::Word && !IsKeyword(Text(k))));
+    return k < FCode.Size() && (FCode[k].Kind == TSqlTokenKind::QuotedName ||
+                                (FCode[k].Kind == TSqlTokenKind::Word && !IsKeyword(Text(k))));
   }
   static bool IsKeyword(std::string_view word) {
     const std::string upper = UpperAscii(word);
@@ -115,45 +115,45 @@ class TRewriter {
     return false;
   }
   bool Refuse(size_t k, std::string& error) const {
-    return Refuse(C[k], "\"" + std::string(Text(k)) + "\"", error);
+    return Refuse(FCode[k], "\"" + std::string(Text(k)) + "\"", error);
   }
 
   // Replaces tokens first..last (and what stands between them) by text.
   void Emit(size_t first, size_t last, const std::string& text) {
-    Out.append(S, Copied, C[first].Begin - Copied);
-    Out += text;
-    Copied = C[last].End;
+    FSent.append(FSql, FCopied, FCode[first].Begin - FCopied);
+    FSent += text;
+    FCopied = FCode[last].End;
   }
   void Keep(size_t k) {
-    Out.append(S, Copied, C[k].End - Copied);
-    Copied = C[k].End;
+    FSent.append(FSql, FCopied, FCode[k].End - FCopied);
+    FCopied = FCode[k].End;
   }
 
   // The position of the token within the column definition it belongs to, when it stands
   // directly inside a CREATE TABLE's parentheses.
   bool InColumnDefinition() const {
-    return !Parens.empty() && Parens.back() == TParen::TableDefinition;
+    return !FParens.empty() && FParens.back() == TParen::TableDefinition;
   }
 
   bool Token(size_t k, std::string& error) {
-    const TSqlToken& t = C[k];
+    const TSqlToken& t = FCode[k];
     const bool columnTop = InColumnDefinition();
-    const size_t position = ColumnPosition;
-    if (columnTop) ++ColumnPosition;
+    const size_t position = FColumnPosition;
+    if (columnTop) ++FColumnPosition;
     switch (t.Kind) {
       case TSqlTokenKind::Comment:
         return true;
       case TSqlTokenKind::Literal:
         Keep(k);
-        StatementWords++;
+        FStatementWords++;
         return true;
       case TSqlTokenKind::QuotedName: {
-        if (S[t.Begin] == '`') return Refuse(k, error);
+        if (FSql[t.Begin] == '`') return Refuse(k, error);
         const std::string name = UnquotedName(Text(k));
-        StatementWords++;
-        if (columnTop && position == 0) ColumnIsNamed = true;
-        if (columnTop && position == 1 && ColumnIsNamed) return Type(k, name, error);
-        if (StatementWords == 1) return Refuse(k, error);
+        FStatementWords++;
+        if (columnTop && position == 0) FColumnIsNamed = true;
+        if (columnTop && position == 1 && FColumnIsNamed) return Type(k, name, error);
+        if (FStatementWords == 1) return Refuse(k, error);
         NoteName(name);
         Emit(k, k, QuotedName(name));
         return true;
@@ -163,7 +163,7 @@ class TRewriter {
       case TSqlTokenKind::Word:
         break;
     }
-    StatementWords++;
+    FStatementWords++;
     const std::string_view word = Text(k);
     const std::string upper = UpperAscii(word);
     const unsigned char first = static_cast<unsigned char>(word[0]);
@@ -177,18 +177,18 @@ class TRewriter {
       return true;
     }
     if (first == '@' || first == '#' || first == '$') return Refuse(k, error);
-    if (upper == "N" && k + 1 < C.Size() && C[k + 1].Kind == TSqlTokenKind::Literal &&
-        C[k + 1].Begin == t.End) {
+    if (upper == "N" && k + 1 < FCode.Size() && FCode[k + 1].Kind == TSqlTokenKind::Literal &&
+        FCode[k + 1].Begin == t.End) {
       Emit(k, k, "");
       return true;
     }
-    if (columnTop && position == 1 && ColumnIsNamed) return Type(k, std::string(word), error);
-    if (columnTop && position == 0) ColumnIsNamed = !IsKeyword(word);
+    if (columnTop && position == 1 && FColumnIsNamed) return Type(k, std::string(word), error);
+    if (columnTop && position == 0) FColumnIsNamed = !IsKeyword(word);
     if (upper == "IF") return Guard(k, error);
     if (upper == "GETDATE") {
       if (!Punct(k + 1, '(') || !Punct(k + 2, ')')) return Refuse(k, error);
       Emit(k, k + 2, "clock_timestamp()::timestamp(3)");
-      Skip = 2;
+      FSkip = 2;
       return true;
     }
     if (upper == "IDENTITY") return Identity(k, error);
@@ -196,25 +196,25 @@ class TRewriter {
     if (upper == "CAST") {
       if (!Punct(k + 1, '(')) return Refuse(k, error);
       Keep(k);
-      NextParen = TParen::Cast;
+      FNextParen = TParen::Cast;
       return true;
     }
-    if (upper == "AS" && !Parens.empty() && Parens.back() == TParen::Cast) {
+    if (upper == "AS" && !FParens.empty() && FParens.back() == TParen::Cast) {
       Keep(k);
-      if (k + 1 >= C.Size()) return Refuse(k, error);
+      if (k + 1 >= FCode.Size()) return Refuse(k, error);
       if (!Type(k + 1, UnquotedName(Text(k + 1)), error)) return false;
-      Skip += 1;
+      FSkip += 1;
       return true;
     }
     if (upper == "SELECT" || upper == "INSERT" || upper == "UPDATE" || upper == "DELETE") {
-      if (StatementWords == 1) Statement = upper;
+      if (FStatementWords == 1) FStatement = upper;
     }
     if (upper == "CREATE") {
-      if (!Word(k + 1, "TABLE")) return Refuse(k + 1 < C.Size() ? k + 1 : k, error);
-      Statement = "CREATE TABLE";
-      CreatesTable = true;
+      if (!Word(k + 1, "TABLE")) return Refuse(k + 1 < FCode.Size() ? k + 1 : k, error);
+      FStatement = "CREATE TABLE";
+      FCreatesTable = true;
     }
-    if (upper == "TABLE" && Statement == "CREATE TABLE") NextParen = TParen::TableDefinition;
+    if (upper == "TABLE" && FStatement == "CREATE TABLE") FNextParen = TParen::TableDefinition;
     if (upper == "LIKE") {
       Emit(k, k, "ILIKE");
       return true;
@@ -232,7 +232,8 @@ class TRewriter {
           Emit(k, k, "length");
           return true;
         }
-        if (!InWords(kFunctions, upper)) return Refuse(C[k], "the function " + upper + "()", error);
+        if (!InWords(kFunctions, upper))
+          return Refuse(FCode[k], "the function " + upper + "()", error);
         Keep(k);
         return true;
       }
@@ -240,43 +241,43 @@ class TRewriter {
     // A schema qualifier SQL Server puts on names: PostgreSQL's tables stand in its own schema.
     if (upper == "DBO" && Punct(k + 1, '.') && Name(k + 2)) {
       Emit(k, k + 1, "");
-      Skip = 1;
+      FSkip = 1;
       return true;
     }
-    if (StatementWords == 1) return Refuse(k, error);
+    if (FStatementWords == 1) return Refuse(k, error);
     NoteName(std::string(word));
     Emit(k, k, QuotedName(std::string(word)));
     return true;
   }
 
   void NoteName(const std::string& name) {
-    if (Statement == "INSERT" && InsertTable.empty()) InsertTable = name;
+    if (FStatement == "INSERT" && FInsertTable.empty()) FInsertTable = name;
   }
 
   bool Punctuation(size_t k, std::string& error) {
-    const char c = S[C[k].Begin];
+    const char c = FSql[FCode[k].Begin];
     switch (c) {
       case '(':
-        Parens.push_back(NextParen);
-        if (NextParen == TParen::TableDefinition) {
-          ColumnPosition = 0;
-          ColumnIsNamed = false;
+        FParens.push_back(FNextParen);
+        if (FNextParen == TParen::TableDefinition) {
+          FColumnPosition = 0;
+          FColumnIsNamed = false;
         }
-        NextParen = TParen::Plain;
+        FNextParen = TParen::Plain;
         break;
       case ')':
-        if (Parens.empty()) return Refuse(C[k], "a \")\" that closes nothing", error);
-        Parens.pop_back();
-        if (InColumnDefinition()) ++ColumnPosition;
+        if (FParens.empty()) return Refuse(FCode[k], "a \")\" that closes nothing", error);
+        FParens.pop_back();
+        if (InColumnDefinition()) ++FColumnPosition;
         break;
       case ',':
         if (InColumnDefinition()) {
-          ColumnPosition = 0;
-          ColumnIsNamed = false;
+          FColumnPosition = 0;
+          FColumnIsNamed = false;
         }
         break;
       case ';':
-        if (!Parens.empty()) return Refuse(C[k], "a \";\" inside parentheses", error);
+        if (!FParens.empty()) return Refuse(FCode[k], "a \";\" inside parentheses", error);
         return EndOfStatement(k, error);
       case '.':
       case '=':
@@ -290,23 +291,23 @@ class TRewriter {
       case '!':
         break;
       default:
-        return Refuse(C[k], std::string("the character \"") + c + "\"", error);
+        return Refuse(FCode[k], std::string("the character \"") + c + "\"", error);
     }
     Keep(k);
     return true;
   }
 
   void NewStatement() {
-    Statement.clear();
-    InsertTable.clear();
-    StatementWords = 0;
-    NextParen = TParen::Plain;
+    FStatement.clear();
+    FInsertTable.clear();
+    FStatementWords = 0;
+    FNextParen = TParen::Plain;
   }
 
   // ";" ends a statement; after an INSERT it may start the select of the new row's identity.
   bool EndOfStatement(size_t k, std::string& error) {
     size_t m = k + 1;
-    if (Statement == "INSERT" && Word(m, "SELECT")) {
+    if (FStatement == "INSERT" && Word(m, "SELECT")) {
       ++m;
       const bool cast = Word(m, "CAST") && Punct(m + 1, '(');
       if (cast) m += 2;
@@ -315,7 +316,7 @@ class TRewriter {
         if (cast) {
           if (!Word(m, "AS") || !(Word(m + 1, "INT") || Word(m + 1, "INTEGER")) ||
               !Punct(m + 2, ')'))
-            return Refuse(m < C.Size() ? m : k, error);
+            return Refuse(m < FCode.Size() ? m : k, error);
           m += 3;
         }
         std::string alias;
@@ -324,25 +325,25 @@ class TRewriter {
           m += 2;
         }
         const size_t last = m - 1;
-        if (m < C.Size() && !Punct(m, ';')) return Refuse(m, error);
+        if (m < FCode.Size() && !Punct(m, ';')) return Refuse(m, error);
         std::string column;
-        if (InsertTable.empty())
-          return Refuse(C[k], "SCOPE_IDENTITY() after an INSERT of no table", error);
-        if (!FFinder || !FFinder(InsertTable, column, error)) {
-          if (error.empty()) error = "the identity column of " + InsertTable + " is unknown";
+        if (FInsertTable.empty())
+          return Refuse(FCode[k], "SCOPE_IDENTITY() after an INSERT of no table", error);
+        if (!FFinder || !FFinder(FInsertTable, column, error)) {
+          if (error.empty()) error = "the identity column of " + FInsertTable + " is unknown";
           return false;
         }
         std::string returning = " RETURNING ";
         returning += cast ? "CAST(" + QuotedName(column) + " AS integer)" : QuotedName(column);
         if (!alias.empty()) returning += " AS " + QuotedName(alias);
         // The select becomes part of the insert: the ";" before it goes.
-        Out.append(S, Copied, C[k].Begin - Copied);
-        Out += returning;
-        Copied = C[last].End;
-        Skip = last - k;
+        FSent.append(FSql, FCopied, FCode[k].Begin - FCopied);
+        FSent += returning;
+        FCopied = FCode[last].End;
+        FSkip = last - k;
         NewStatement();
-        Statement = "RETURNING";
-        StatementWords = 1;
+        FStatement = "RETURNING";
+        FStatementWords = 1;
         return true;
       }
     }
@@ -354,18 +355,18 @@ class TRewriter {
   // IF [(] OBJECT_ID ( 'name' [, 'U'] ) IS NULL [)] CREATE TABLE name
   bool Guard(size_t i, std::string& error) {
     TTableGuard guard;
-    if (!ReadTableGuard(C, i, guard)) return Refuse(C[i], kGuardForm, error);
-    if (!guard.NamesTheTable) return Refuse(C[i], kGuardOtherObject, error);
+    if (!ReadTableGuard(FCode, i, guard)) return Refuse(FCode[i], kGuardForm, error);
+    if (!guard.NamesTheTable) return Refuse(FCode[i], kGuardOtherObject, error);
     const size_t k = guard.Create;
     // Two statements run together in SQL Server's way get the separator PostgreSQL needs.
-    const bool separate = StatementWords > 1;
+    const bool separate = FStatementWords > 1;
     Emit(i, k + 1, std::string(separate ? "; " : "") + "CREATE TABLE IF NOT EXISTS");
     NewStatement();
-    Statement = "CREATE TABLE";
-    StatementWords = 1;
-    CreatesTable = true;
-    NextParen = TParen::TableDefinition;
-    Skip = k + 1 - i;
+    FStatement = "CREATE TABLE";
+    FStatementWords = 1;
+    FCreatesTable = true;
+    FNextParen = TParen::TableDefinition;
+    FSkip = k + 1 - i;
     return true;
   }
 
@@ -373,41 +374,42 @@ class TRewriter {
   // type is written as in CREATE TABLE; what follows it (NULL, NOT NULL) is kept.
   bool AddColumn(size_t i, std::string& error) {
     const std::string form = "ALTER other than \"ALTER TABLE T ADD C type\"";
-    const bool typed = i + 5 < C.Size() && (C[i + 5].Kind == TSqlTokenKind::Word ||
-                                            C[i + 5].Kind == TSqlTokenKind::QuotedName);
-    if (StatementWords != 1 || !Word(i + 1, "TABLE") || !Name(i + 2) || !Word(i + 3, "ADD") ||
+    const bool typed = i + 5 < FCode.Size() && (FCode[i + 5].Kind == TSqlTokenKind::Word ||
+                                                FCode[i + 5].Kind == TSqlTokenKind::QuotedName);
+    if (FStatementWords != 1 || !Word(i + 1, "TABLE") || !Name(i + 2) || !Word(i + 3, "ADD") ||
         !Name(i + 4) || !typed)
-      return Refuse(C[i], form, error);
+      return Refuse(FCode[i], form, error);
     Emit(i, i + 4,
          "ALTER TABLE " + QuotedName(UnquotedName(Text(i + 2))) + " ADD COLUMN " +
              QuotedName(UnquotedName(Text(i + 4))));
-    Statement = "ALTER TABLE";
+    FStatement = "ALTER TABLE";
     if (!Type(i + 5, UnquotedName(Text(i + 5)), error)) return false;
-    Skip += 5;
+    FSkip += 5;
     return true;
   }
 
   // IDENTITY[(seed, step)] of a column definition.
   bool Identity(size_t j, std::string& error) {
-    if (!InColumnDefinition()) return Refuse(C[j], "IDENTITY outside a column definition", error);
+    if (!InColumnDefinition())
+      return Refuse(FCode[j], "IDENTITY outside a column definition", error);
     std::string text = "GENERATED BY DEFAULT AS IDENTITY";
     size_t last = j;
     if (Punct(j + 1, '(')) {
       auto number = [&](size_t at) {
-        if (at >= C.Size() || C[at].Kind != TSqlTokenKind::Word) return false;
+        if (at >= FCode.Size() || FCode[at].Kind != TSqlTokenKind::Word) return false;
         for (const char c : Text(at))
           if (!std::isdigit(static_cast<unsigned char>(c))) return false;
         return true;
       };
       if (!number(j + 2) || !Punct(j + 3, ',') || !number(j + 4) || !Punct(j + 5, ')'))
-        return Refuse(C[j], "IDENTITY other than IDENTITY(seed, step)", error);
+        return Refuse(FCode[j], "IDENTITY other than IDENTITY(seed, step)", error);
       if (Text(j + 2) != "1" || Text(j + 4) != "1")
         text += " (START WITH " + std::string(Text(j + 2)) + " INCREMENT BY " +
                 std::string(Text(j + 4)) + ")";
       last = j + 5;
     }
     Emit(j, last, text);
-    Skip = last - j;
+    FSkip = last - j;
     return true;
   }
 
@@ -437,12 +439,12 @@ class TRewriter {
                                          {"UNIQUEIDENTIFIER", "uuid"}};
     for (const TSimple& s : simple)
       if (upper == s.From) {
-        if (Punct(k + 1, '(')) return Refuse(C[k], upper + "(...)", error);
+        if (Punct(k + 1, '(')) return Refuse(FCode[k], upper + "(...)", error);
         Emit(k, k, s.To);
         return true;
       }
     if (upper == "FLOAT") {
-      if (Punct(k + 1, '(')) return Refuse(C[k], "FLOAT(n)", error);
+      if (Punct(k + 1, '(')) return Refuse(FCode[k], "FLOAT(n)", error);
       Emit(k, k, "double precision");
       return true;
     }
@@ -457,30 +459,30 @@ class TRewriter {
     if (upper == "VARCHAR" || upper == "NVARCHAR" || upper == "CHAR" || upper == "NCHAR") {
       const bool varying = upper.find("VAR") != std::string::npos;
       if (unbounded()) {
-        if (!varying) return Refuse(C[k], upper + "(MAX)", error);
+        if (!varying) return Refuse(FCode[k], upper + "(MAX)", error);
         Emit(k, k + 3, "text");
-        Skip = 3;
+        FSkip = 3;
         return true;
       }
       Emit(k, k, varying ? "varchar" : "char");
       return true;
     }
-    return Refuse(C[k], "the type " + name, error);
+    return Refuse(FCode[k], "the type " + name, error);
   }
 
-  const std::string& S;
-  const TSqlCode C;
+  const std::string& FSql;
+  const TSqlCode FCode;
   const TIdentityColumnFinder& FFinder;
-  std::string Out;
-  size_t Copied = 0;
-  std::vector<TParen> Parens;
-  TParen NextParen = TParen::Plain;
-  size_t ColumnPosition = 0;
-  bool ColumnIsNamed = false;
-  std::string Statement, InsertTable;
-  size_t StatementWords = 0;
-  bool CreatesTable = false;
-  size_t Skip = 0;  // tokens after the current one that its rewrite took in
+  std::string FSent;
+  size_t FCopied = 0;
+  std::vector<TParen> FParens;
+  TParen FNextParen = TParen::Plain;
+  size_t FColumnPosition = 0;
+  bool FColumnIsNamed = false;
+  std::string FStatement, FInsertTable;
+  size_t FStatementWords = 0;
+  bool FCreatesTable = false;
+  size_t FSkip = 0;  // tokens after the current one that its rewrite took in
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "host/store/TGiveBacks.h"
+#include "host/store/TGiveBack.h"
 
 #include <charconv>
 #include <cmath>

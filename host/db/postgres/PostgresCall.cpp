@@ -1,4 +1,4 @@
-#include "host/db/postgres/TPostgresCall.h"
+#include "host/db/postgres/PostgresCall.h"
 
 #include <algorithm>
 #include <charconv>

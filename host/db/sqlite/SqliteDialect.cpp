@@ -1,4 +1,4 @@
-#include "host/db/sqlite/TSqliteDialect.h"
+#include "host/db/sqlite/SqliteDialect.h"
 
 #include "host/db/sql/SqlText.h"
 #include "host/db/sql/TSqlCode.h"
@@ -26,28 +26,29 @@ struct TEdit {
 
 class TTranslator {
  public:
-  explicit TTranslator(const std::string& sql) : S(sql), C(sql) {}
+  explicit TTranslator(const std::string& sql) : FSql(sql), FCode(sql) {}
 
   bool Run(std::string& sent, std::string& error) {
     std::string what;
-    if (const TSqlToken* open = C.Unclosed(what)) return Refuse(*open, what, error);
-    for (size_t i = 0; i < C.Size(); ++i) {
-      if (BeginsTableGuard(C, i) && !Guard(i, error)) return false;
-      if (C.Word(i, "IDENTITY") && !Identity(i, error)) return false;
-      if (C.Word(i, "MAX")) UnboundedText(i);
-      if (C.Word(i, "VARCHAR") || C.Word(i, "NVARCHAR") || C.Word(i, "CHAR") || C.Word(i, "NCHAR"))
+    if (const TSqlToken* open = FCode.Unclosed(what)) return Refuse(*open, what, error);
+    for (size_t i = 0; i < FCode.Size(); ++i) {
+      if (BeginsTableGuard(FCode, i) && !Guard(i, error)) return false;
+      if (FCode.Word(i, "IDENTITY") && !Identity(i, error)) return false;
+      if (FCode.Word(i, "MAX")) UnboundedText(i);
+      if (FCode.Word(i, "VARCHAR") || FCode.Word(i, "NVARCHAR") || FCode.Word(i, "CHAR") ||
+          FCode.Word(i, "NCHAR"))
         BoundedText(i);
     }
-    std::sort(Edits.begin(), Edits.end(),
+    std::sort(FEdits.begin(), FEdits.end(),
               [](const TEdit& a, const TEdit& b) { return a.Begin < b.Begin; });
     sent.clear();
     size_t at = 0;
-    for (const TEdit& e : Edits) {
-      sent.append(S, at, e.Begin - at);
+    for (const TEdit& e : FEdits) {
+      sent.append(FSql, at, e.Begin - at);
       sent += e.Text;
       at = e.End;
     }
-    sent.append(S, at, std::string::npos);
+    sent.append(FSql, at, std::string::npos);
     return true;
   }
 
@@ -61,36 +62,36 @@ class TTranslator {
   // error; it is named here instead, in the words the other engine uses.
   bool Guard(size_t i, std::string& error) {
     TTableGuard guard;
-    if (!ReadTableGuard(C, i, guard)) return Refuse(C[i], kGuardForm, error);
-    if (!guard.NamesTheTable) return Refuse(C[i], kGuardOtherObject, error);
-    Edits.push_back(TEdit{C[i].Begin, C[guard.Table].End, "CREATE TABLE IF NOT EXISTS"});
+    if (!ReadTableGuard(FCode, i, guard)) return Refuse(FCode[i], kGuardForm, error);
+    if (!guard.NamesTheTable) return Refuse(FCode[i], kGuardOtherObject, error);
+    FEdits.push_back(TEdit{FCode[i].Begin, FCode[guard.Table].End, "CREATE TABLE IF NOT EXISTS"});
     return true;
   }
 
   // VARCHAR(MAX), NVARCHAR(MAX): SQLite's TEXT has no length anyway.
   void UnboundedText(size_t j) {
-    if (j < 2 || !C.Punct(j - 1, '(') || !C.Punct(j + 1, ')')) return;
-    if (!C.Word(j - 2, "VARCHAR") && !C.Word(j - 2, "NVARCHAR")) return;
-    Edits.push_back(TEdit{C[j - 2].Begin, C[j + 1].End, "TEXT"});
+    if (j < 2 || !FCode.Punct(j - 1, '(') || !FCode.Punct(j + 1, ')')) return;
+    if (!FCode.Word(j - 2, "VARCHAR") && !FCode.Word(j - 2, "NVARCHAR")) return;
+    FEdits.push_back(TEdit{FCode[j - 2].Begin, FCode[j + 1].End, "TEXT"});
   }
 
   // A column "name VARCHAR(n)" of a table definition (or one ALTER TABLE adds): SQLite keeps
   // any length, SQL Server and PostgreSQL refuse a longer text. The check makes SQLite refuse it
   // too, so a text the module does not cut to its column fails here as it would in the store.
   void BoundedText(size_t j) {
-    if (j < 2 || !C.NamePart(j - 1) || !C.Punct(j + 1, '(') || !C.Punct(j + 3, ')') ||
-        C[j + 2].Kind != TSqlTokenKind::Word)
+    if (j < 2 || !FCode.NamePart(j - 1) || !FCode.Punct(j + 1, '(') || !FCode.Punct(j + 3, ')') ||
+        FCode[j + 2].Kind != TSqlTokenKind::Word)
       return;
-    const std::string length(C.Text(j + 2));
+    const std::string length(FCode.Text(j + 2));
     if (length.empty() || length.size() > 9 ||
         !std::all_of(length.begin(), length.end(), [](char c) { return c >= '0' && c <= '9'; }))
       return;
-    if (!C.Punct(j - 2, '(') && !C.Punct(j - 2, ',') && !C.Word(j - 2, "ADD") &&
-        !C.Word(j - 2, "COLUMN"))
+    if (!FCode.Punct(j - 2, '(') && !FCode.Punct(j - 2, ',') && !FCode.Word(j - 2, "ADD") &&
+        !FCode.Word(j - 2, "COLUMN"))
       return;
-    const std::string column(C.Text(j - 1));
-    Edits.push_back(
-        TEdit{C[j + 3].End, C[j + 3].End, " CHECK (length(" + column + ") <= " + length + ")"});
+    const std::string column(FCode.Text(j - 1));
+    FEdits.push_back(TEdit{FCode[j + 3].End, FCode[j + 3].End,
+                           " CHECK (length(" + column + ") <= " + length + ")"});
   }
 
   // A column "name INT ... IDENTITY[(1,1)] ... PRIMARY KEY" of a table definition. SQLite would
@@ -99,10 +100,10 @@ class TTranslator {
   bool Identity(size_t j, std::string& error) {
     const std::string form = "IDENTITY other than \"INT IDENTITY(1,1) PRIMARY KEY\"";
     size_t identityEnd = j;
-    if (C.Punct(j + 1, '(')) {
-      if (!C.Word(j + 2, "1") || !C.Punct(j + 3, ',') || !C.Word(j + 4, "1") ||
-          !C.Punct(j + 5, ')'))
-        return Refuse(C[j], form, error);
+    if (FCode.Punct(j + 1, '(')) {
+      if (!FCode.Word(j + 2, "1") || !FCode.Punct(j + 3, ',') || !FCode.Word(j + 4, "1") ||
+          !FCode.Punct(j + 5, ')'))
+        return Refuse(FCode[j], form, error);
       identityEnd = j + 5;
     }
     // The column definition runs between the ',' or '(' before it and the ',' or ')' after it.
@@ -110,58 +111,58 @@ class TTranslator {
     bool found = false;
     int depth = 0;
     for (size_t m = j; m-- > 0;) {
-      if (C.Punct(m, ')')) {
+      if (FCode.Punct(m, ')')) {
         ++depth;
-      } else if (C.Punct(m, '(')) {
+      } else if (FCode.Punct(m, '(')) {
         if (depth == 0) {
           start = m + 1;
           found = true;
           break;
         }
         --depth;
-      } else if (C.Punct(m, ',') && depth == 0) {
+      } else if (FCode.Punct(m, ',') && depth == 0) {
         start = m + 1;
         found = true;
         break;
       }
     }
-    if (!found) return Refuse(C[j], "IDENTITY outside a column definition", error);
-    size_t end = C.Size();
+    if (!found) return Refuse(FCode[j], "IDENTITY outside a column definition", error);
+    size_t end = FCode.Size();
     depth = 0;
-    for (size_t m = identityEnd + 1; m < C.Size(); ++m) {
-      if (C.Punct(m, '(')) {
+    for (size_t m = identityEnd + 1; m < FCode.Size(); ++m) {
+      if (FCode.Punct(m, '(')) {
         ++depth;
-      } else if (C.Punct(m, ')')) {
+      } else if (FCode.Punct(m, ')')) {
         if (depth == 0) {
           end = m;
           break;
         }
         --depth;
-      } else if (C.Punct(m, ',') && depth == 0) {
+      } else if (FCode.Punct(m, ',') && depth == 0) {
         end = m;
         break;
       }
     }
     const size_t type = start + 1;
-    if (type >= j || !C.NamePart(start)) return Refuse(C[j], form, error);
-    if (!C.Word(type, "INT") && !C.Word(type, "INTEGER") && !C.Word(type, "BIGINT") &&
-        !C.Word(type, "SMALLINT") && !C.Word(type, "TINYINT"))
-      return Refuse(C[j], form, error);
+    if (type >= j || !FCode.NamePart(start)) return Refuse(FCode[j], form, error);
+    if (!FCode.Word(type, "INT") && !FCode.Word(type, "INTEGER") && !FCode.Word(type, "BIGINT") &&
+        !FCode.Word(type, "SMALLINT") && !FCode.Word(type, "TINYINT"))
+      return Refuse(FCode[j], form, error);
     size_t key = 0;
     for (size_t m = type + 1; m < end; ++m) {
-      if (C.Word(m, "AUTOINCREMENT")) return Refuse(C[j], form, error);
-      if (m + 1 < end && C.Word(m, "PRIMARY") && C.Word(m + 1, "KEY")) key = m + 1;
+      if (FCode.Word(m, "AUTOINCREMENT")) return Refuse(FCode[j], form, error);
+      if (m + 1 < end && FCode.Word(m, "PRIMARY") && FCode.Word(m + 1, "KEY")) key = m + 1;
     }
-    if (key == 0) return Refuse(C[j], form, error);
-    Edits.push_back(TEdit{C[type].Begin, C[type].End, "INTEGER"});
-    Edits.push_back(TEdit{C[j].Begin, C[identityEnd].End, ""});
-    Edits.push_back(TEdit{C[key].End, C[key].End, " AUTOINCREMENT"});
+    if (key == 0) return Refuse(FCode[j], form, error);
+    FEdits.push_back(TEdit{FCode[type].Begin, FCode[type].End, "INTEGER"});
+    FEdits.push_back(TEdit{FCode[j].Begin, FCode[identityEnd].End, ""});
+    FEdits.push_back(TEdit{FCode[key].End, FCode[key].End, " AUTOINCREMENT"});
     return true;
   }
 
-  const std::string& S;
-  const TSqlCode C;
-  std::vector<TEdit> Edits;
+  const std::string& FSql;
+  const TSqlCode FCode;
+  std::vector<TEdit> FEdits;
 };
 
 // ---- Functions ----
