@@ -18,6 +18,7 @@
 #include "host/store/TLedger.h"
 #include "lib/common/CalendarDate.h"
 #include "lib/common/Utf8Text.h"
+#include "lib/json/JSONString.h"
 
 namespace {
 
@@ -78,39 +79,21 @@ TExitCode Fail(std::ostream& err, const std::string& message) {
 }
 
 // Always valid UTF-8, whatever bytes the database holds: a JSON reader refuses anything else.
-void AppendJSONText(std::string& out, const std::string& given) {
-  static constexpr char hex[] = "0123456789abcdef";
-  const std::string text = ValidUTF8(given);
-  out += '"';
-  for (const char ch : text) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20 || c == 0x7F) {
-      out += "\\u00";
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += ch;
-    }
-  }
-  out += '"';
-}
+constexpr TJSONStringBytes kForPeople = TJSONStringBytes::ValidUTF8;
 
 // One JSON object a line, texts in full: what a script reads instead of the screen table.
 void PrintJSONLines(const char* name, const TDBTable& table, std::ostream& out) {
   for (const auto& row : table.Rows) {
     std::string line = "{\"table\":";
-    AppendJSONText(line, name);
+    AppendJSONString(line, name, kForPeople);
     for (size_t c = 0; c < table.Columns.size() && c < row.size(); ++c) {
       line += ',';
-      AppendJSONText(line, table.Columns[c]);
+      AppendJSONString(line, table.Columns[c], kForPeople);
       line += ':';
       if (row[c].Kind == TDBCell::TKind::Null)
         line += "null";
       else if (row[c].Kind == TDBCell::TKind::Textual)
-        AppendJSONText(line, row[c].Text);
+        AppendJSONString(line, row[c].Text, kForPeople);
       else
         line += row[c].Text;
     }
@@ -403,9 +386,9 @@ TExitCode ShowReport(const TTillOptions& options, const TReportOptions& report, 
   if (report.Format == TReportFormat::Json) {
     const auto line = [&](const std::string& till, const TDayFigures& f) {
       std::string text = "{\"day\":";
-      AppendJSONText(text, report.Day);
+      AppendJSONString(text, report.Day, kForPeople);
       text += ",\"zone\":";
-      AppendJSONText(text, zone);
+      AppendJSONString(text, zone, kForPeople);
       text += ",\"till\":" + (till == "?" ? std::string("null") : till == "all" ? "\"all\"" : till);
       const std::vector<std::string> v = figures(f);
       const char* names[] = {"paid",           "paid_sum", "given_back",

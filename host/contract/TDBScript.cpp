@@ -19,6 +19,7 @@
 #include "lib/common/FileText.h"
 #include "lib/common/OwnedFile.h"
 #include "lib/common/Utf8Text.h"
+#include "lib/json/JSONString.h"
 
 namespace {
 
@@ -31,46 +32,6 @@ const char* KindName(const TDBArg& arg) {
     default:
       return "currency";
   }
-}
-
-void AppendJSONText(std::string& out, const std::string& text) {
-  static constexpr char hex[] = "0123456789abcdef";
-  out += '"';
-  for (const char ch : text) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      default:
-        if (c < 0x20) {
-          out += "\\u00";
-          out += hex[c >> 4];
-          out += hex[c & 15];
-        } else {
-          out += ch;  // UTF-8 and every other byte as it stands
-        }
-    }
-  }
-  out += '"';
 }
 
 // A statement shortened to one screen line for messages: blanks and line breaks run together,
@@ -147,7 +108,7 @@ struct TJSONSink final : TDBSink {
     Taken = true;
     for (const std::string& column : columns) {
       std::string name;
-      AppendJSONText(name, column);
+      AppendJSONString(name, column);
       Names.push_back(name + ":");
     }
     return true;
@@ -161,7 +122,7 @@ struct TJSONSink final : TDBSink {
       if (cell.Kind == TDBCell::TKind::Null)
         Rows += "null";
       else if (cell.Kind == TDBCell::TKind::Textual)
-        AppendJSONText(Rows, cell.Text);
+        AppendJSONString(Rows, cell.Text);
       else
         Rows += cell.Text;
     }
@@ -263,7 +224,7 @@ class TCall {
     FStart = std::chrono::steady_clock::now();
     if (FTraceFd < 0) return;
     FLine = "{\"time\":\"" + LocalTimestampText() + "\",\"op\":\"" + operation + "\",\"format\":";
-    AppendJSONText(FLine, format);
+    AppendJSONString(FLine, format);
   }
 
   ~TCall() {
@@ -278,7 +239,7 @@ class TCall {
   void Text(const char* name, const std::string& text) {
     if (FTraceFd < 0) return;
     std::string json;
-    AppendJSONText(json, text);
+    AppendJSONString(json, text);
     Member(name, json);
   }
   void Args(const TDBArgs& args) {
@@ -288,7 +249,7 @@ class TCall {
       if (json.size() > 1) json += ',';
       json += std::string("{\"") + KindName(arg) + "\":";
       if (const std::string* text = std::get_if<std::string>(&arg))
-        AppendJSONText(json, *text);
+        AppendJSONString(json, *text);
       else if (const int32_t* integer = std::get_if<int32_t>(&arg))
         json += std::to_string(*integer);
       else
@@ -313,7 +274,7 @@ class TCall {
         std::string(FOperation) + " \"" + Snippet(FSql ? *FSql : FFormat) + "\": " + message;
     fprintf(stderr, "sarn-till: database: %s\n", FLastError.c_str());
     std::string json;
-    AppendJSONText(json, message);
+    AppendJSONString(json, message);
     Finish("error", json);
   }
 
@@ -480,7 +441,7 @@ bool TDBScript::QueryValue(const std::string& statement, const std::string& colu
     return false;
   }
   std::string json;
-  AppendJSONText(json, sink.Value.Text);
+  AppendJSONString(json, sink.Value.Text);
   call.Succeed("value", json);
   value = std::move(sink.Value.Text);
   return true;
