@@ -496,36 +496,40 @@ bool TDBScript::QueryTable(const std::string& statement, TDBTable& table) {
 
 bool TDBScript::Exists(std::string& error) { return FState->Engine->Exists(error); }
 
+namespace {
+
+// A call that lists names (tables, columns): what was sent, then the names or the failure.
+template <class TList>
+bool ListNames(TCall& call, std::vector<std::string>& out, const TList& list) {
+  std::string sent, error;
+  std::vector<std::string> names;
+  const bool listed = list(names, sent, error);
+  call.Sent(sent);
+  if (!listed) {
+    call.Fail(error);
+    return false;
+  }
+  call.Succeed("rows", std::to_string(names.size()));
+  out = std::move(names);
+  return true;
+}
+
+}  // namespace
+
 bool TDBScript::Tables(std::vector<std::string>& tables) {
   // The call keeps a reference to its format: a temporary would be gone before a failure.
   static const std::string none;
   TCall call = FState->Call("Tables", none);
-  std::string sent, error;
-  std::vector<std::string> names;
-  const bool listed = FState->Engine->Tables(names, sent, error);
-  call.Sent(sent);
-  if (!listed) {
-    call.Fail(error);
-    return false;
-  }
-  call.Succeed("rows", std::to_string(names.size()));
-  tables = std::move(names);
-  return true;
+  return ListNames(call, tables, [&](auto& names, auto& sent, auto& error) {
+    return FState->Engine->Tables(names, sent, error);
+  });
 }
 
 bool TDBScript::Columns(const std::string& table, std::vector<std::string>& columns) {
   TCall call = FState->Call("Columns", table);
-  std::string sent, error;
-  std::vector<std::string> names;
-  const bool listed = FState->Engine->Columns(ObjectPart(table), names, sent, error);
-  call.Sent(sent);
-  if (!listed) {
-    call.Fail(error);
-    return false;
-  }
-  call.Succeed("rows", std::to_string(names.size()));
-  columns = std::move(names);
-  return true;
+  return ListNames(call, columns, [&](auto& names, auto& sent, auto& error) {
+    return FState->Engine->Columns(ObjectPart(table), names, sent, error);
+  });
 }
 
 int64_t TDBScript::Failures() const { return FState->Failures; }

@@ -6,6 +6,7 @@
 #include "host/db/sql/SqlText.h"
 #include "host/store/CellsByName.h"
 #include "host/store/TSaleState.h"
+#include "host/store/TableRead.h"
 
 namespace {
 
@@ -67,17 +68,9 @@ bool CountGivenBackEarlier(TDBScript& db, int32_t invoice, int32_t& count, std::
 
 bool ReadSettledCandidates(TDBScript& db, std::set<std::string>& candidates, std::string& error) {
   candidates.clear();
-  error.clear();
-  if (!db.TableExists("SarnGiveBacks")) {
-    db.LastError(error);
-    return error.empty();
-  }
   TDBTable table;
-  if (!db.QueryTable("SELECT [Candidate] FROM [SarnGiveBacks]", table)) {
-    db.LastError(error);
-    if (error.empty()) error = "the table SarnGiveBacks could not be read";
+  if (!ReadTableIfAny(db, "SarnGiveBacks", "SELECT [Candidate] FROM [SarnGiveBacks]", table, error))
     return false;
-  }
   for (const auto& row : table.Rows) candidates.insert(CellText(table, row, "Candidate"));
   return true;
 }

@@ -7,22 +7,10 @@
 
 #include "host/store/CellsByName.h"
 #include "host/store/TGiveBack.h"
+#include "host/store/TableRead.h"
 #include "lib/json/clsJSONDocument.h"
 
 namespace {
-
-// The table's rows, or none when it does not exist yet; false when the database failed.
-bool ReadTable(TDBScript& db, const char* name, const std::string& statement, TDBTable& table,
-               std::string& error) {
-  if (!db.TableExists(name)) {
-    db.LastError(error);
-    return error.empty();
-  }
-  if (db.QueryTable(statement, table)) return true;
-  db.LastError(error);
-  if (error.empty()) error = std::string("the table ") + name + " could not be read";
-  return false;
-}
 
 std::string CodeOf(const std::string& redeemAnswer) {
   const TJSONValue answer = ParseJSONDocument(redeemAnswer);
@@ -60,17 +48,20 @@ void NoteNamedIDs(const std::string& message, std::unordered_set<std::string>& i
 bool TLedger::Read(TDBScript& db, const TLedgerScope& scope, std::string& error) {
   *this = TLedger();
   TLedgerTables& t = FTables;
-  if (!ReadTable(db, "DovraTransactions",
-                 "SELECT * FROM [DovraTransactions]" + scope.TransactionsWhere + " ORDER BY [ID]",
-                 t.Transactions, error) ||
-      !ReadTable(db, "DovraLog",
-                 scope.WholeLog
-                     ? "SELECT * FROM [DovraLog] ORDER BY [ID]"
-                     : "SELECT [Message] FROM [DovraLog] WHERE [Class] = 'REVERSE' ORDER BY [ID]",
-                 t.Log, error) ||
-      !ReadTable(db, "SarnSales", "SELECT * FROM [SarnSales] ORDER BY [Sale]", t.Sales, error) ||
-      !ReadTable(db, "SarnGiveBacks", "SELECT * FROM [SarnGiveBacks] ORDER BY [ID]", t.GiveBacks,
-                 error)) {
+  if (!ReadTableIfAny(
+          db, "DovraTransactions",
+          "SELECT * FROM [DovraTransactions]" + scope.TransactionsWhere + " ORDER BY [ID]",
+          t.Transactions, error) ||
+      !ReadTableIfAny(
+          db, "DovraLog",
+          scope.WholeLog
+              ? "SELECT * FROM [DovraLog] ORDER BY [ID]"
+              : "SELECT [Message] FROM [DovraLog] WHERE [Class] = 'REVERSE' ORDER BY [ID]",
+          t.Log, error) ||
+      !ReadTableIfAny(db, "SarnSales", "SELECT * FROM [SarnSales] ORDER BY [Sale]", t.Sales,
+                      error) ||
+      !ReadTableIfAny(db, "SarnGiveBacks", "SELECT * FROM [SarnGiveBacks] ORDER BY [ID]",
+                      t.GiveBacks, error)) {
     std::string connection;
     db.GetConnection(connection);
     error = "the store database " + connection + " could not be read: " + error;

@@ -7,6 +7,7 @@
 
 #include "host/db/sql/SqlText.h"
 #include "host/store/CellsByName.h"
+#include "host/store/TableRead.h"
 
 namespace {
 
@@ -95,20 +96,13 @@ int32_t TTillSales::SettleInvoice(int32_t invoice, TSaleState state) {
 bool ReadSalesFrom(TDBScript& db, int32_t first, std::map<int32_t, TSaleRow>& sales,
                    std::string& error) {
   sales.clear();
-  error.clear();
-  if (!db.TableExists("SarnSales")) {
-    db.LastError(error);
-    return error.empty();
-  }
   TDBTable table;
-  if (!db.QueryTable(
+  if (!ReadTableIfAny(
+          db, "SarnSales",
           "SELECT [Sale], [State], [VoucherReference] FROM [SarnSales] WHERE [Sale] >= " +
               std::to_string(first) + " ORDER BY [Sale]",
-          table)) {
-    db.LastError(error);
-    if (error.empty()) error = "the table SarnSales could not be read";
+          table, error))
     return false;
-  }
   for (const auto& row : table.Rows) {
     TSaleRow sale{std::atoi(CellText(table, row, "Sale").c_str()), CellText(table, row, "State"),
                   CellText(table, row, "VoucherReference")};

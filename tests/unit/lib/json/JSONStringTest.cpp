@@ -20,7 +20,12 @@ TEST(JSONString, EveryByteSequenceMakesAStringAReaderTakes) {
       {"x\x01y\x1f\x7f", R"("x\u0001y\u001f\u007f")", R"("x\u0001y\u001f\u007f")"},
       {"a\0b"s, R"("a\u0000b")", R"("a\u0000b")"},
       {"caf\xc3\xa9", "\"caf\xc3\xa9\"", "\"caf\xc3\xa9\""},
-      {"\xff" "x", "\"\xff" "x\"", "\"\xef\xbf\xbd" "x\""},
+      {"\xff"
+       "x",
+       "\"\xff"
+       "x\"",
+       "\"\xef\xbf\xbd"
+       "x\""},
       {"cut \xc3", "\"cut \xc3\"", "\"cut \xef\xbf\xbd\""},
   };
   for (const auto& c : cases) {
