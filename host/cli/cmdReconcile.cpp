@@ -13,7 +13,7 @@
 #include "host/store/TGiveBack.h"
 #include "host/store/TLedger.h"
 #include "host/store/TTillSales.h"
-#include "host/till/TReconcile.h"
+#include "host/till/Reconcile.h"
 #include "host/till/TTillReconcile.h"
 #include "intf/intfDovraVoucherAPI.h"
 #include "lib/common/PathParts.h"

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <vector>
 
-#include "host/till/TReconcile.h"
+#include "host/till/Reconcile.h"
 #include "host/till/TTill.h"
 
 // Adds "reconcile [--older-than SECONDS] [--dry-run] [--json] [--log-folder DIR]". Prints a table,

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "host/till/TReconcile.h"
+#include "host/till/Reconcile.h"
 #include "intf/intfDBScript.h"
 
 namespace Reconcile {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "host/till/Reconcile.h"
 #include "host/till/TJournalPoint.h"
-#include "host/till/TReconcile.h"
 #include "host/till/TTill.h"
 #include "intf/intfDovraVoucherAPI.h"
 

@@ -8,7 +8,7 @@
 
 #include "host/contract/DatabaseConnection.h"
 #include "host/store/TGiveBack.h"
-#include "host/till/TReconcile.h"
+#include "host/till/Reconcile.h"
 #include "lib/voucher/DovraMessages.h"
 #include "module/schema/implDatabaseChangesDovra.h"
 #include "tests/support/TestFolder.h"

@@ -1,4 +1,4 @@
-#include "host/till/TReconcile.h"
+#include "host/till/Reconcile.h"
 
 #include <algorithm>
 #include <cctype>
