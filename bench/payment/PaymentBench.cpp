@@ -454,6 +454,32 @@ void OverriddenInvoice(benchmark::State& state, TEngine engine, int rows, int ca
   SetCalls(state, "db_calls", spent.DatabaseCalls);
 }
 
+// The voucher service's cost per request stays flat while its book grows: whole payments one
+// after another on one sandbox (which holds every earlier benchmark's redemptions too), the
+// voucher share per payment of the first fifth against the last.
+void SandboxSoak(benchmark::State& state) {
+  const int64_t payments = state.range(0);
+  const int64_t fifth = std::max<int64_t>(1, payments / 5);
+  std::string failure;
+  double first = 0, last = 0;
+  for (auto _ : state) {
+    first = last = 0;
+    for (int64_t i = 0; i < payments; ++i) {
+      const TPaymentTimes before = Clock().Times;
+      if (!Pay(TEngine::kSqlite, NextInvoice(), failure)) {
+        state.SkipWithError(failure.c_str());
+        return;
+      }
+      const double voucher = (Clock().Times - before).Voucher;
+      if (i < fifth) first += voucher;
+      if (i >= payments - fifth) last += voucher;
+    }
+  }
+  state.counters["voucher_first_ms"] = first / static_cast<double>(fifth) * 1e3;
+  state.counters["voucher_last_ms"] = last / static_cast<double>(fifth) * 1e3;
+  state.counters["last_over_first"] = first > 0 ? last / first : 0;
+}
+
 // Each engine in turn: its whole payment, then the override without and with the index. A smoke
 // run takes a smaller table and Google Benchmark's shortest round; it needs the PostgreSQL server
 // the test suite starts (Unix socket), and takes TCP too when that is given.
@@ -488,6 +514,11 @@ void RegisterBenchmarks(bool smoke) {
       if (!smoke) override->MinTime(2.0);
     }
   }
+  benchmark::RegisterBenchmark("SandboxSoak/sqlite", SandboxSoak)
+      ->Arg(smoke ? 25 : 5000)
+      ->Iterations(1)
+      ->UseRealTime()
+      ->Unit(benchmark::kSecond);
 }
 
 // Prints the split of each benchmark in milliseconds after Google Benchmark's own table, with
@@ -546,7 +577,9 @@ int main(int argc, char** argv) {
           "dovra-sandbox child process (DOVRA_SANDBOX overrides the program). Reports per payment\n"
           "and engine the time in the voucher service round trips, the database, the dialog, the\n"
           "cashier autopilot and the module's own logic; then DoOverringInvoice among 100,000\n"
-          "past payments. --smoke: every benchmark once, briefly, on 1,000 rows (for the test\n"
+          "past payments; then 5,000 payments on one sandbox, the voucher share of the first\n"
+          "thousand against the last. --smoke: every benchmark once, briefly, on 1,000 rows (for "
+          "the test\n"
           "suite; the Unix socket server is then required).\n\n",
           argv[0]);
       benchmark::Initialize(&argc, argv);
