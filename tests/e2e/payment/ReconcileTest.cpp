@@ -453,6 +453,11 @@ TEST_F(ReconcileTill, AKilledRedeemInAnArchiveReadBeforeIsStillGivenBack) {
   EXPECT_EQ(young.Exit, 3) << young.Output;
   EXPECT_FALSE(Contains(young.Output, "could not be kept")) << young.Output;
   EXPECT_EQ(Rows("SELECT [Point] FROM [SarnReconcilePoint]").size(), 1u);
+  // Another till of the same database keeps a point of its own, beside this one's.
+  const std::vector<std::string> second = OtherTill(2, ModuleIn("till2"));
+  const TRun other = TillWith(second, {"reconcile", "--older-than", "1d"});
+  EXPECT_EQ(other.Exit, 0) << other.Output;
+  EXPECT_EQ(Rows("SELECT [Point] FROM [SarnReconcilePoint]").size(), 2u);
   // Pruned since: read whole, the folder shows nothing; the point still holds what it left open.
   fs::remove(archive);
   const TRun full = RunReconcile({"--older-than", "0", "--full", "--dry-run"});
