@@ -84,14 +84,15 @@ void FinishWatched(TExitCode code, const TServiceFailures& failures, const char*
 // quietly when there is nothing (the log read from the last point, a few milliseconds), with the
 // candidates and a summary when there is. Its failures do not stop the payment: reconcile is
 // there for what this could not do, and the cashier's sale is another matter.
+void NotLookedAt(const std::string& error) {
+  std::cerr << "sarn-till pay: what an earlier run left open was not looked at: " << error
+            << "; run sarn-till reconcile" << std::endl;
+}
+
 void SettleEarlierRun(TTill& till, TTillReconcile& reconcile) {
   std::string error, warning;
   bool needed = false;
-  if (!reconcile.NeedsSettling(needed, error)) {
-    std::cerr << "sarn-till pay: what an earlier run left open was not looked at: " << error
-              << "; run sarn-till reconcile" << std::endl;
-    return;
-  }
+  if (!reconcile.NeedsSettling(needed, error)) return NotLookedAt(error);
   if (!needed) return;
   const TIntfPtr<IDovraVoucherAPI> api = ResolveAs<IDovraVoucherAPI>(till.Registry());
   if (!api) return;  // the payment itself says there is no voucher service
@@ -207,9 +208,7 @@ void AddPayCommand(CLI::App& app, TTill& till) {
     TTillReconcile earlier(till, o->Settle);
     std::string logError;
     const bool logRead = earlier.ReadLog(logError);
-    if (!logRead)
-      std::cerr << "sarn-till pay: what an earlier run left open was not looked at: " << logError
-                << "; run sarn-till reconcile" << std::endl;
+    if (!logRead) NotLookedAt(logError);
     try {
       StartModule(till, "pay");
     } catch (...) {

@@ -1,7 +1,6 @@
 #include "host/cli/cmdReconcile.h"
 
 #include <charconv>
-#include <ctime>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -9,14 +8,9 @@
 #include "host/cli/cliCommon.h"
 #include "host/cli/cmdDatabase.h"
 #include "host/contract/TDBScript.h"
-#include "host/store/DatabaseUpgrade.h"
-#include "host/store/TGiveBack.h"
-#include "host/store/TLedger.h"
-#include "host/store/TTillSales.h"
 #include "host/till/Reconcile.h"
 #include "host/till/TTillReconcile.h"
 #include "intf/intfDovraVoucherAPI.h"
-#include "lib/common/PathParts.h"
 #include "lib/json/clsJSONDocument.h"
 
 namespace {
@@ -70,33 +64,26 @@ void Print(const std::vector<Reconcile::TOutcome>& outcomes, bool json, std::ost
   if (!outcomes.empty()) out << FormatTextTable(table, 200);
 }
 
+// How many outcomes of each kind: the summary line and the exit code.
 struct TOutcomeCounts {
   explicit TOutcomeCounts(const std::vector<Reconcile::TOutcome>& outcomes)
       : Candidates(static_cast<int32_t>(outcomes.size())) {
-    for (const auto& o : outcomes) switch (o.Kind) {
-        case Reconcile::TOutcome::TKind::GivenBack:
-          ++Given;
-          break;
-        case Reconcile::TOutcome::TKind::WouldGiveBack:
-          ++Would;
-          break;
-        case Reconcile::TOutcome::TKind::InDoubt:
-          ++Doubt;
-          break;
-        case Reconcile::TOutcome::TKind::Failed:
-          ++Failed;
-          break;
-        default:
-          ++Settled;
-      }
+    for (const auto& o : outcomes) ++ByKind[o.Kind];
+  }
+  int32_t Of(Reconcile::TOutcome::TKind kind) const {
+    const auto found = ByKind.find(kind);
+    return found == ByKind.end() ? 0 : found->second;
   }
   std::string Text() const {
-    return std::to_string(Candidates) + " candidate(s), " + std::to_string(Given) +
-           " given back, " + std::to_string(Would) + " to give back, " + std::to_string(Settled) +
-           " with nothing to give back, " + std::to_string(Doubt) + " left in doubt, " +
-           std::to_string(Failed) + " failed";
+    using K = Reconcile::TOutcome::TKind;
+    return std::to_string(Candidates) + " candidate(s), " + std::to_string(Of(K::GivenBack)) +
+           " given back, " + std::to_string(Of(K::WouldGiveBack)) + " to give back, " +
+           std::to_string(Of(K::Settled)) + " with nothing to give back, " +
+           std::to_string(Of(K::InDoubt)) + " left in doubt, " + std::to_string(Of(K::Failed)) +
+           " failed";
   }
-  int32_t Candidates = 0, Given = 0, Would = 0, Settled = 0, Doubt = 0, Failed = 0;
+  int32_t Candidates = 0;
+  std::map<Reconcile::TOutcome::TKind, int32_t> ByKind;
 };
 
 void RunReconcile(TTill& till, const TReconcileRun& run) {
@@ -124,22 +111,23 @@ void RunReconcile(TTill& till, const TReconcileRun& run) {
   if (!warning.empty()) std::cerr << "sarn-till reconcile: " << warning << std::endl;
   const bool dryRun = run.Settings.DryRun;
 
+  using K = Reconcile::TOutcome::TKind;
   const TOutcomeCounts counts(outcomes);
   Print(outcomes, run.Json, std::cout);
   if (run.Json)
-    std::cout << NewObjectDocument({"Candidates", static_cast<int32_t>(outcomes.size()),
-                                    "GivenBack", counts.Given, "WouldGiveBack", counts.Would,
-                                    "Settled", counts.Settled, "InDoubt", counts.Doubt, "Failed",
-                                    counts.Failed, "DryRun", dryRun})
+    std::cout << NewObjectDocument({"Candidates", counts.Candidates, "GivenBack",
+                                    counts.Of(K::GivenBack), "WouldGiveBack",
+                                    counts.Of(K::WouldGiveBack), "Settled", counts.Of(K::Settled),
+                                    "InDoubt", counts.Of(K::InDoubt), "Failed",
+                                    counts.Of(K::Failed), "DryRun", dryRun})
                      .ToJSON()
               << std::endl;
   else
     std::cout << "reconcile" << (dryRun ? " (dry run, nothing changed)" : "") << ": "
               << counts.Text() << std::endl;
-  const int failed = counts.Failed, doubt = counts.Doubt, would = counts.Would;
-  if (failed) throw CommandEnd(TExitCode::Failed);
+  if (counts.Of(K::Failed)) throw CommandEnd(TExitCode::Failed);
   // What a dry run would give back is still in doubt until a real run does.
-  if (doubt || would) throw CommandEnd(TExitCode::NotDone);
+  if (counts.Of(K::InDoubt) || counts.Of(K::WouldGiveBack)) throw CommandEnd(TExitCode::NotDone);
 }
 
 }  // namespace

@@ -824,14 +824,16 @@ bool LeftOpenForAPayment(const TJournal& journal, size_t fromAttempt, size_t fro
     if (!ours(a.Database) || a.Refused || a.Settled) continue;
     if (!a.Reference.empty() && confirmed.count(a.Reference)) continue;
     if (a.Recorded && (a.Linked || (saleHolds && saleHolds(a.Sale, a.Reference)))) continue;
-    if (a.HasKey && !a.Key.RequestDigest.empty() &&
-        SettledBefore(settled, "request " + a.Key.RequestDigest))
-      continue;
+    TCandidate group;  // as the group of presses is settled, by its request
+    group.Digest = a.HasKey ? a.Key.RequestDigest : std::string();
+    if (!group.Digest.empty() && SettledBefore(settled, group.Id())) continue;
     return true;
   }
   for (size_t i = fromReverse; i < journal.Reverses.size(); ++i) {
     const TReverseIntent& r = journal.Reverses[i];
-    if (!ours(r.Database) || settled.count("reference " + r.Reference)) continue;
+    TCandidate reverse;  // as a begun reverse is settled, by its reference
+    reverse.Reference = r.Reference;
+    if (!ours(r.Database) || settled.count(reverse.Id())) continue;
     if (!r.Confirmed || (r.Found.Source == TFoundSource::LogOverride && !r.Recorded)) return true;
   }
   return false;
