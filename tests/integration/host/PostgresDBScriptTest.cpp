@@ -497,6 +497,9 @@ TEST_F(PostgresDBScriptTest, ACommitWhoseAnswerIsLostIsAskedAfterAndNeverRunAgai
                                      "= 'synchronous_standby_names'") != names;
          ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // A commit waits only once the checkpointer, which takes the signal too, has published
+    // that a standby is named; on a loaded machine that can come later than the backend's.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
   };
   const std::string waiting = "SELECT pid FROM pg_stat_activity WHERE wait_event = 'SyncRep'";
 
